@@ -1,0 +1,75 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kavel {
+
+// Token splitter of the parsers and the definition-file readers. Appends the tokens of text
+// to list and returns how many it appended. Double quotes and apostrophes open quoted
+// stretches in which separators do not split; quotes stay in the token; CR and LF end a
+// token; empty tokens are dropped; white space is skipped before each token.
+std::size_t ExtractStrings(std::string_view separators, std::string_view whiteSpace, std::string_view text,
+                           std::vector<std::string>& list);
+// The same split into views of text, for the hot paths; list is cleared first.
+std::size_t ExtractStrings(std::string_view separators, std::string_view whiteSpace, std::string_view text,
+                           std::vector<std::string_view>& list);
+// The common case of one separator and no white space.
+std::size_t ExtractStrings(char separator, std::string_view text, std::vector<std::string_view>& list);
+
+// ASCII case folding: only a-z and A-Z are folded.
+inline char AsciiUpper(char c) noexcept {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+inline char AsciiLower(char c) noexcept {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+std::string AsciiUpperCase(std::string_view text);
+std::string AsciiLowerCase(std::string_view text);
+// Compared ignoring ASCII case: <0, 0, >0 as bytes compare after folding a-z to A-Z.
+int CompareAsciiIgnoreCase(std::string_view a, std::string_view b) noexcept;
+bool EqualsAsciiIgnoreCase(std::string_view a, std::string_view b) noexcept;
+bool EndsWithAsciiIgnoreCase(std::string_view text, std::string_view suffix) noexcept;
+
+// Windows-1252 upper-casing (umlauts and accented letters included), byte for byte.
+char Cp1252Upper(char c) noexcept;
+std::string Cp1252UpperCase(std::string_view text);
+// Compared ignoring case by the code page's rules: both texts upper-cased, then compared.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
+// Whether needle occurs in haystack, both upper-cased by the code page's rules.
+bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) noexcept;
+
+// Decimal 32-bit signed integer as the system reads numbers: optional sign, digits only,
+// nothing else, in range. Nothing for any other text.
+std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept;
+// A definition-file Boolean: an integer (0 false, any other true) or True/False in any case.
+std::optional<bool> ParseBoolean(std::string_view text) noexcept;
+
+// Version information of the executable. The values are compiled in; fileName is accepted for
+// the interface's sake and only the running program's information exists. "?" for an
+// unknown key.
+std::string GetVersionInfoValue(std::string_view fileName, std::string_view key);
+std::string GetProductName();
+
+// Caption with the current server's name in front of the program name.
+std::string SetCaptionPrefix(std::string_view caption, std::string_view text);
+
+// Column widths as text: "100,250". ApplyColumnWidths returns the widths with every part of
+// text that is a number of 0 or more applied at its position; other parts are ignored.
+std::vector<int> ApplyColumnWidths(std::vector<int> widths, std::string_view text);
+std::string ColumnWidthsText(const std::vector<int>& widths);
+
+// Single-instance check over a named per-user lock. askAnotherInstance asks the user
+// "Die Anwendung wurde bereits gestartet. Möchten Sie sie noch ein weiteres Mal starten?" with
+// the product name as caption and answers true for Yes. The lock stays held by this process
+// until ReleaseSingleInstance or the process' end.
+using AskAnotherInstance = std::function<bool(const std::string& question, const std::string& caption)>;
+bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance);
+void ReleaseSingleInstance();
+inline constexpr const char* SecondInstanceQuestion = "Die Anwendung wurde bereits gestartet. M\xC3\xB6"
+                                                      "chten Sie sie noch ein weiteres Mal starten?";
+
+} // namespace kavel

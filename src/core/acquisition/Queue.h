@@ -1,0 +1,103 @@
+#pragma once
+
+#include "parsing/Filter.h"
+#include "platform/DateTime.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+
+namespace kavel {
+
+class TServer;
+class TEntryQueue;
+
+// One accepted log line with its parsed access. Created by a reader, appended to the entry
+// queue, taken over and finally removed by the main thread.
+class TQueue {
+public:
+    // Time starts as the current local time.
+    TQueue(std::string line, TServer* server);
+    ~TQueue();
+    TQueue(const TQueue&) = delete;
+    TQueue& operator=(const TQueue&) = delete;
+
+    std::string Line;
+    std::unique_ptr<TFilter> Access;
+    TServer* Server = nullptr;
+    TDateTime Time;
+    // Cleared by the main thread when it takes the entry over; readers look at it while
+    // they search for the popup's entry.
+    std::atomic<bool> IsNew{true};
+    // Main thread only: 0 not yet shown, 1 hidden by a display filter, 2 shown.
+    std::uint8_t DisplayState = 0;
+    // Main thread only: the row that shows the entry.
+    void* ListItem = nullptr;
+
+private:
+    friend class TEntryQueue;
+    TQueue* Prev_ = nullptr;
+    TQueue* Next_ = nullptr;
+    // Chain of the entries of the same host name (compared ignoring ASCII case), kept by the
+    // queue so that the revisit rule need not walk other hosts' entries.
+    TQueue* HostPrev_ = nullptr;
+    TQueue* HostNext_ = nullptr;
+};
+
+// The process-wide queue of accepted accesses, oldest first. Readers append; only the main
+// thread removes. One reader/writer lock guards the links; a holder of the shared lock may
+// take it again.
+class TEntryQueue {
+public:
+    TEntryQueue();
+    ~TEntryQueue();
+    TEntryQueue(const TEntryQueue&) = delete;
+    TEntryQueue& operator=(const TEntryQueue&) = delete;
+
+    // Appends an entry with an access; the queue owns it from now on.
+    TQueue* Append(std::unique_ptr<TQueue> entry);
+    // Unlinks and frees the entry (main thread only).
+    void Remove(TQueue* entry);
+    // Frees every entry; the servers' QueueCount is not touched (end of the program).
+    void Clear();
+
+    TQueue* GetFirst() const;
+    TQueue* GetLast() const;
+    TQueue* GetPrev(const TQueue* entry) const;
+    TQueue* GetNext(const TQueue* entry) const;
+    // Read without the lock: an indication only.
+    std::int32_t GetCount() const { return Count_.load(std::memory_order_relaxed); }
+    // The oldest entry of the run of new entries at the newest end, or none.
+    TQueue* FirstNew() const;
+
+    // The shared lock for walks of several links; may be taken again by its holder.
+    std::shared_lock<std::shared_mutex> ReadLock() const;
+
+    // Under a held ReadLock: visits the entries whose access' HostName equals hostName
+    // ignoring ASCII case, newest first, until visit returns false.
+    void WalkHostBackward(std::string_view hostName, const std::function<bool(const TQueue&)>& visit) const;
+    // Under a held ReadLock: the same walk over the whole queue, for comparison in tests.
+    void WalkAllBackward(const std::function<bool(const TQueue&)>& visit) const;
+
+private:
+    struct THostIndex;
+    mutable std::shared_mutex Lock_;
+    TQueue* First_ = nullptr;
+    TQueue* Last_ = nullptr;
+    std::atomic<std::int32_t> Count_{0};
+    std::unique_ptr<THostIndex> Hosts_;
+};
+
+TEntryQueue& EntryQueue();
+
+// Parses the entry's line by its server's log type and applies the keep period; true when
+// the entry is to stay (it then has an access).
+bool ParseEntry(TQueue& entry);
+// Keep-period test against the current local time.
+bool IsExpired(const TQueue& entry);
+
+} // namespace kavel

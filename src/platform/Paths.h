@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kavel::platform {
+
+// The one place that knows where Kavel's files live. The definition files and the ".config"
+// file sit in the home folder: the executable's folder unless the command line's
+// "--home DIR" or the environment's KAVEL_HOME says otherwise (the option wins). The per-user
+// styles file sits in the user's configuration folder ($XDG_CONFIG_HOME or ~/.config,
+// "Quarnet/Kavel.ini"), overridden by "--styles FILE" or KAVEL_STYLES_FILE.
+class Paths {
+public:
+    // Reads the overrides from the environment and from argv; removes the options it took
+    // from argv (argc is updated) so that the caller sees only its own arguments.
+    static void Init(int& argc, char** argv);
+
+    static std::filesystem::path HomeDir();
+    static void SetHomeDir(const std::filesystem::path& dir);
+    static std::filesystem::path StylesFile();
+    static void SetStylesFile(const std::filesystem::path& file);
+    static std::filesystem::path ExecutableDir();
+
+    // The home folder's file named after the desktop program with the given extension:
+    // DefinitionFile(".servers") is HOME/kavel.servers.
+    static std::filesystem::path DefinitionFile(std::string_view extension);
+    // The help file, beside the definition files.
+    static std::filesystem::path HelpFile();
+};
+
+// The base name of every definition file: the desktop program's executable name.
+inline constexpr const char* DefinitionBaseName = "kavel";
+
+} // namespace kavel::platform

@@ -1,0 +1,76 @@
+#include "acquisition/PoolSystem.h"
+
+#include <gtest/gtest.h>
+
+namespace kavel {
+namespace {
+
+struct SplitCase {
+    const char* Separators;
+    const char* Text;
+    std::vector<std::string> Tokens;
+};
+
+class ExtractStringsTest : public testing::TestWithParam<SplitCase> {};
+
+TEST_P(ExtractStringsTest, SplitsLikeTheParsersExpect) {
+    const SplitCase& c = GetParam();
+    std::vector<std::string> tokens;
+    const std::size_t n = ExtractStrings(c.Separators, "", c.Text, tokens);
+    EXPECT_EQ(tokens, c.Tokens);
+    EXPECT_EQ(n, c.Tokens.size());
+
+    // The view variants agree with the copying one.
+    std::vector<std::string_view> views;
+    ExtractStrings(c.Separators, "", c.Text, views);
+    EXPECT_EQ(std::vector<std::string>(views.begin(), views.end()), c.Tokens);
+    if (std::string_view(c.Separators).size() == 1) {
+        ExtractStrings(c.Separators[0], c.Text, views);
+        EXPECT_EQ(std::vector<std::string>(views.begin(), views.end()), c.Tokens);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExtractStringsTest,
+    testing::Values(SplitCase{" ", "", {}}, SplitCase{" ", "a  \"b c\" f", {"a", "\"b c\"", "f"}},
+                    SplitCase{" ", "x 'y z", {"x", "'y z"}},
+                    SplitCase{" ", "a \"it's\" b", {"a", "\"it's\"", "b"}},
+                    SplitCase{" ", "'a \"b' c", {"'a \"b'", "c"}}, SplitCase{";", ";;a;;b;", {"a", "b"}},
+                    SplitCase{";", "a\r\nb", {"a", "b"}},
+                    SplitCase{";", "a;\"x;y\";b", {"a", "\"x;y\"", "b"}},
+                    SplitCase{" ", "\"open\r\nquote\" x", {"\"open\r\nquote\"", "x"}},
+                    SplitCase{" ", "   ", {}}, SplitCase{",", "Hier, Wörter", {"Hier", " Wörter"}}));
+
+TEST(ExtractStrings, SkipsWhiteSpaceBeforeTokensOnly) {
+    std::vector<std::string> tokens;
+    ExtractStrings(",", " ", "  a b,  c", tokens);
+    EXPECT_EQ(tokens, (std::vector<std::string>{"a b", "c"}));
+}
+
+TEST(CaseFolding, AsciiAndCodePage) {
+    EXPECT_TRUE(EqualsAsciiIgnoreCase("ListViewHideWords", "listviewhidewords"));
+    EXPECT_FALSE(EqualsAsciiIgnoreCase("\xE4", "\xC4")); // umlauts are not ASCII letters
+    EXPECT_TRUE(EqualsIgnoreCase("m\xFCller", "M\xDCLLER"));
+    EXPECT_TRUE(ContainsIgnoreCase("Mozilla/5.0 FIREFOX/3", "firefox"));
+    EXPECT_LT(CompareAsciiIgnoreCase("abc", "ABD"), 0);
+    EXPECT_TRUE(EndsWithAsciiIgnoreCase("crawl.SEARCH.example", "search.EXAMPLE"));
+}
+
+TEST(Numbers, Int32AndBoolean) {
+    EXPECT_EQ(ParseInt32("-12"), -12);
+    EXPECT_EQ(ParseInt32("+7"), 7);
+    EXPECT_EQ(ParseInt32("2147483647"), 2147483647);
+    EXPECT_FALSE(ParseInt32("2147483648"));
+    EXPECT_FALSE(ParseInt32("-"));
+    EXPECT_FALSE(ParseInt32("1.5"));
+    EXPECT_FALSE(ParseInt32(" 1"));
+    EXPECT_FALSE(ParseInt32("+-1"));
+    EXPECT_EQ(ParseBoolean("-1"), true);
+    EXPECT_EQ(ParseBoolean("0"), false);
+    EXPECT_EQ(ParseBoolean("TRUE"), true);
+    EXPECT_EQ(ParseBoolean("False"), false);
+    EXPECT_FALSE(ParseBoolean("yes"));
+}
+
+} // namespace
+} // namespace kavel
