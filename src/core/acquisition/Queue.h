@@ -58,7 +58,8 @@ public:
     TEntryQueue(const TEntryQueue&) = delete;
     TEntryQueue& operator=(const TEntryQueue&) = delete;
 
-    // Appends an entry with an access; the queue owns it from now on.
+    // Appends an entry with an access; the queue owns it from now on. Must not be called
+    // while the calling thread holds the shared lock.
     TQueue* Append(std::unique_ptr<TQueue> entry);
     // Unlinks and frees the entry (main thread only).
     void Remove(TQueue* entry);
@@ -74,16 +75,35 @@ public:
     // The oldest entry of the run of new entries at the newest end, or none.
     TQueue* FirstNew() const;
 
-    // The shared lock for walks of several links; may be taken again by its holder.
-    std::shared_lock<std::shared_mutex> ReadLock() const;
+    // The shared lock for walks of several links; a thread that holds it may take it again
+    // (the nested guard then leaves the lock alone). Never append or remove while holding it.
+    class TReadLock {
+    public:
+        explicit TReadLock(const TEntryQueue& queue);
+        ~TReadLock();
+        TReadLock(TReadLock&& other) noexcept;
+        TReadLock(const TReadLock&) = delete;
+        TReadLock& operator=(const TReadLock&) = delete;
+        TReadLock& operator=(TReadLock&&) = delete;
+
+    private:
+        const TEntryQueue* Queue_;
+    };
+    TReadLock ReadLock() const;
+    // Whether the calling thread holds the shared lock of this queue.
+    bool ReadLockHeld() const;
 
     // Under a held ReadLock: visits the entries whose access' HostName equals hostName
-    // ignoring ASCII case, newest first, until visit returns false.
+    // ignoring ASCII case, newest first, until visit returns false. The index behind it
+    // takes the host name an access had when it was appended; queued accesses keep it.
     void WalkHostBackward(std::string_view hostName, const std::function<bool(const TQueue&)>& visit) const;
     // Under a held ReadLock: the same walk over the whole queue, for comparison in tests.
     void WalkAllBackward(const std::function<bool(const TQueue&)>& visit) const;
 
 private:
+    void LockShared() const;
+    void UnlockShared() const;
+
     struct THostIndex;
     mutable std::shared_mutex Lock_;
     TQueue* First_ = nullptr;

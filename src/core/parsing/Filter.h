@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,9 +31,31 @@ inline constexpr int Buddy = 34;
 
 enum class TFilterKind : std::uint8_t { NCSA, W3C };
 
+// The text fields of a record in one assignment: the parsers collect views into the line and
+// store them at once. Fields left alone keep the record's defaults.
+struct TFilterTexts {
+    std::string_view DateText = "??.??.?? ??:??:??";
+    std::string_view Address;
+    // Equal to Address unless set.
+    std::optional<std::string_view> HostName;
+    std::string_view User = "-";
+    std::string_view UserAgent = "-";
+    std::string_view Method;
+    std::string_view Page;
+    std::string_view Protocol = "?";
+    std::string_view Referer = "-";
+    // W3C records only.
+    std::string_view ServerAddress;
+    std::optional<std::string_view> ServerHostName;
+    std::string_view SiteName = "?";
+    std::string_view ComputerName = "?";
+    std::string_view Cookie = "-";
+};
+
 // One parsed access. Text fields are bytes of the log line (Windows-1252 or whatever the
-// server wrote); they are read as views that stay valid until the field is assigned again or
-// the record is freed.
+// server wrote), kept together in one compact block; they are read as views that stay valid
+// until a text of the record is assigned again or the record is freed. A queued record is
+// no longer changed, so views of queued records stay valid while the entry lives.
 class TFilter {
 public:
     explicit TFilter(TFilterKind kind = TFilterKind::NCSA);
@@ -41,6 +64,9 @@ public:
     TFilter& operator=(const TFilter&) = delete;
 
     TFilterKind Kind() const { return Kind_; }
+
+    // Replaces every text field at once (W3C fields are ignored for NCSA records).
+    void AssignTexts(const TFilterTexts& texts);
 
     std::string_view DateText() const;
     void SetDateText(std::string_view text);
@@ -120,6 +146,13 @@ std::string Dequote(std::string_view token);
 void SetAddress(TFilter& record, std::string_view token);
 // Bytes := token as a 32-bit integer unless it is "-"; false when it is no such integer.
 bool SetBytes(TFilter& record, std::string_view token);
+
+// ParseNCSA's steps: the time stamp from tokens 3 and 4 (false: abandon the line) and the
+// request from token 5 (false: fewer than two words).
+bool ParseNCSADate(TFilter& record, std::string_view token3, std::string_view token4, TQueue& entry);
+bool ParseRequest(TFilter& record, std::string_view token5);
+// ParseW3C's date and time step, TimeZone correction included; false abandons the line.
+bool ParseW3CDateTime(TFilter& record, std::string_view date, std::string_view time, TQueue& entry);
 
 // The parsers. On success the entry's Access holds the record and Time may be set; on
 // failure Access stays empty.

@@ -2,12 +2,74 @@
 
 #include "parsing/Filter.h"
 
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kavel {
 
+// One entry of the spider list: hosts whose name ends in Name (ignoring ASCII case) are
+// spiders, or explicitly not spiders when NoSpider is set.
+struct TSpider {
+    std::string Name;
+    bool NoSpider = false;
+    bool operator==(const TSpider&) const = default;
+};
+
+// The ordered spider list; the first matching entry wins. Reader threads classify while the
+// main thread appends: every change publishes a new immutable snapshot, so a classification
+// never sees a half-made list and readers never wait for each other.
+class TSpiderList {
+public:
+    TSpiderList();
+    ~TSpiderList();
+    TSpiderList(const TSpiderList&) = delete;
+    TSpiderList& operator=(const TSpiderList&) = delete;
+
+    // The first entry whose Name ends hostName, compared ignoring ASCII case, or none.
+    std::optional<TSpider> Find(std::string_view hostName) const;
+    // Appends without a duplicate test.
+    void Add(std::string_view name, bool noSpider);
+    // Replaces the whole list.
+    void Assign(std::vector<TSpider> items);
+    void Clear();
+    // A copy of the entries in list order.
+    std::vector<TSpider> Items() const;
+    std::size_t Count() const;
+
+    struct TSnapshot;
+
+private:
+    struct TState;
+    std::unique_ptr<TState> State_;
+};
+
+// The process-wide list.
+TSpiderList& Spiders();
+
 // Sets IsSpider from the spider list by the record's HostName.
 void ClassifySpider(TFilter& record);
+// The first entry of the process-wide list matching hostName (same test as ClassifySpider).
+std::optional<TSpider> FindSpider(std::string_view hostName);
+// Appends to the process-wide list (main thread).
+void AddSpider(std::string_view name, bool noSpider);
+
+// The entries of the spiders file's lines: "#" lines, lines without a name or a Boolean
+// after ";" are skipped.
+std::vector<TSpider> SpidersFromLines(const std::vector<std::string>& lines);
+// The whole file: the two header lines and "Name;-1" or "Name;0" per entry, CR LF ended.
+std::string SpidersFileText(const std::vector<TSpider>& items);
+
+// Replaces the list with the file's entries; a missing file leaves the list unchanged.
+// Throws std::system_error when the file exists but cannot be read.
+void LoadSpiders(const std::filesystem::path& file);
+// Writes the list, replacing the file; throws std::system_error when it cannot be written.
+void SaveSpiders(const std::filesystem::path& file);
+// The same for the process-wide list and the home folder's ".spiders" file.
+void LoadSpiders();
+void SaveSpiders();
 
 } // namespace kavel
