@@ -1,9 +1,14 @@
 #include "acquisition/PoolSystem.h"
 
+#include "platform/NamedMutex.h"
+#include "platform/VersionInfo.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 namespace kavel {
 
@@ -235,6 +240,89 @@ std::optional<bool> ParseBoolean(std::string_view text) noexcept {
     if (EqualsAsciiIgnoreCase(text, "false"))
         return false;
     return std::nullopt;
+}
+
+std::string GetVersionInfoValue(std::string_view /*fileName*/, std::string_view key) {
+    struct Entry {
+        const char* Key;
+        const char* Value;
+    };
+    static constexpr Entry Values[] = {
+        {"ProductName", platform::version::ProductName},
+        {"CompanyName", platform::version::CompanyName},
+        {"FileDescription", platform::version::FileDescription},
+        {"FileVersion", platform::version::FileVersion},
+        {"LegalCopyright", platform::version::LegalCopyright},
+    };
+    for (const Entry& entry : Values)
+        if (EqualsAsciiIgnoreCase(entry.Key, key))
+            return entry.Value;
+    return "?";
+}
+
+std::string GetProductName() {
+    return GetVersionInfoValue({}, "ProductName");
+}
+
+std::string SetCaptionPrefix(std::string_view caption, std::string_view text) {
+    constexpr std::string_view Separator = " - ";
+    std::string result(text);
+    const std::size_t pos = caption.find(Separator);
+    if (pos == std::string_view::npos) {
+        result += Separator;
+        result += caption;
+    } else {
+        result += caption.substr(pos);
+    }
+    return result;
+}
+
+std::vector<int> ApplyColumnWidths(std::vector<int> widths, std::string_view text) {
+    std::vector<std::string> parts;
+    ExtractStrings(",", "", text, parts);
+    for (std::size_t i = 0; i < parts.size() && i < widths.size(); ++i) {
+        const auto width = ParseInt32(parts[i]);
+        if (width && *width >= 0)
+            widths[i] = *width;
+    }
+    return widths;
+}
+
+std::string ColumnWidthsText(const std::vector<int>& widths) {
+    std::string text;
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        if (i > 0)
+            text += ',';
+        text += std::to_string(widths[i]);
+    }
+    return text;
+}
+
+namespace {
+
+// The lock of the first instance, held until ReleaseSingleInstance or the process' end.
+std::mutex SingleInstanceLock;
+std::unique_ptr<platform::NamedMutex> SingleInstance;
+
+} // namespace
+
+bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance) {
+    return CheckSingleInstance(askAnotherInstance, GetProductName());
+}
+
+bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance, std::string_view lockName) {
+    auto mutex = std::make_unique<platform::NamedMutex>(lockName);
+    if (mutex->AlreadyExisted())
+        return askAnotherInstance && askAnotherInstance(SecondInstanceQuestion, GetProductName());
+    std::lock_guard guard(SingleInstanceLock);
+    if (mutex->Owned())
+        SingleInstance = std::move(mutex);
+    return true;
+}
+
+void ReleaseSingleInstance() {
+    std::lock_guard guard(SingleInstanceLock);
+    SingleInstance.reset();
 }
 
 } // namespace kavel

@@ -137,16 +137,21 @@ TServerList& ServerList();
 
 // One definition from its line of the servers file; nothing when the line does not convert.
 std::unique_ptr<TServer> LineToServer(std::string_view text);
-// The line of a definition. A name or template holding ";", CR or LF would not read back as
-// written; such characters are written as blanks (the editor refuses them).
+// The line of a definition; LineToServer reads it back field for field. The format neither
+// quotes nor escapes, so a name or template is written in the form a field can hold: ";", CR
+// and LF become blanks, a quote (" or ') that the text does not close becomes a blank (it
+// would swallow the following separators), an empty text becomes one blank, and a name
+// starting with "#" gets a blank in front (the line would read as a comment). Every other
+// text, balanced quotes included, is written unchanged.
 std::string ServerToLine(const TServer& server);
 
 // Empties the list and fills it from the servers file; onLoaded runs for each definition
 // appended (tree node, reader). Marks the list as loaded. Throws std::system_error when the
 // file exists but cannot be read; the definitions read before stay.
 void LoadServers(const std::function<void(TServer&)>& onLoaded = {});
-// Writes the servers file (header and one line per definition). Throws std::system_error
-// when it cannot be written; the previous file then stays intact.
+// Writes the servers file (header and one line per definition), only when LoadServers ran
+// in this run, so that a run ending before the load never replaces the stored definitions.
+// Throws std::system_error when it cannot be written; the previous file then stays intact.
 void SaveServers();
 
 // Part 1.2: the log file name of the template for the current moment.
