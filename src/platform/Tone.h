@@ -1,0 +1,59 @@
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+namespace kavel::platform {
+
+// A tone of a given pitch and length, as the new-access signal uses it. Beep may be called
+// from any thread; an implementation may return before the tone has ended.
+class Tone {
+public:
+    virtual ~Tone() = default;
+    virtual void Beep(int frequencyHz, int durationMs) = 0;
+};
+
+// Plays nothing: the default when no tone service is installed.
+class SilentTone final : public Tone {
+public:
+    void Beep(int, int) override {}
+};
+
+// The terminal's bell on standard error, once per tone; for the headless tool, whose terminal
+// cannot play a pitch.
+class TerminalBellTone final : public Tone {
+public:
+    void Beep(int frequencyHz, int durationMs) override;
+};
+
+// Remembers every tone in order; for tests.
+class RecordingTone final : public Tone {
+public:
+    struct TBeep {
+        int FrequencyHz = 0;
+        int DurationMs = 0;
+        bool operator==(const TBeep&) const = default;
+    };
+    void Beep(int frequencyHz, int durationMs) override;
+    std::vector<TBeep> Beeps() const;
+    void Clear();
+
+private:
+    mutable std::mutex Lock_;
+    std::vector<TBeep> Beeps_;
+};
+
+// The process-wide tone service; a SilentTone unless one was installed. Install before any
+// reader starts and uninstall after they ended.
+Tone& CurrentTone();
+void SetCurrentTone(Tone* tone);
+
+class ScopedTone {
+public:
+    explicit ScopedTone(Tone& tone) { SetCurrentTone(&tone); }
+    ~ScopedTone() { SetCurrentTone(nullptr); }
+    ScopedTone(const ScopedTone&) = delete;
+    ScopedTone& operator=(const ScopedTone&) = delete;
+};
+
+} // namespace kavel::platform
