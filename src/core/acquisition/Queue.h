@@ -30,16 +30,18 @@ public:
     std::unique_ptr<TFilter> Access;
     TServer* Server = nullptr;
     TDateTime Time;
+    // Main thread only: the row that shows the entry.
+    void* ListItem = nullptr;
     // Cleared by the main thread when it takes the entry over; readers look at it while
     // they search for the popup's entry.
     std::atomic<bool> IsNew{true};
     // Main thread only: 0 not yet shown, 1 hidden by a display filter, 2 shown.
     std::uint8_t DisplayState = 0;
-    // Main thread only: the row that shows the entry.
-    void* ListItem = nullptr;
 
 private:
     friend class TEntryQueue;
+    // Whether the entry is in its host's chain (entries without an access are not).
+    bool Indexed_ = false;
     TQueue* Prev_ = nullptr;
     TQueue* Next_ = nullptr;
     // Chain of the entries of the same host name (compared ignoring ASCII case), kept by the

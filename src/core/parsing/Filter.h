@@ -67,6 +67,8 @@ public:
 
     // Replaces every text field at once (W3C fields are ignored for NCSA records).
     void AssignTexts(const TFilterTexts& texts);
+    // Address and HostName in one step.
+    void AssignAddressPair(std::string_view address, std::string_view hostName);
 
     std::string_view DateText() const;
     void SetDateText(std::string_view text);
@@ -103,6 +105,9 @@ public:
     int VisitorImage() const;
 
 protected:
+    std::string_view TextAt(std::uint8_t slot) const;
+    void AssignSlot(std::uint8_t slot, std::string_view text);
+
     // Implementation detail owned by the parsing unit: compact storage of the texts.
     struct TTextStore;
     std::unique_ptr<TTextStore> Texts_;

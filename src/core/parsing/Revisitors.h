@@ -77,11 +77,12 @@ struct TRevisitorLoad {
 // Appends the entries of the file's lines to list: "#" lines are skipped, the first line
 // without two ";"-separated tokens ends the reading.
 TRevisitorLoad RevisitorsFromLines(const std::vector<std::string>& lines, TRevisitorList& list);
-// The whole file: the three header lines and "Address;HostName" per entry, CR LF ended.
+// The whole file: the three header lines and "Address;HostName" per entry, CR LF ended. An
+// entry that would not read back (";", quotes or line ends in it) is left out.
 std::string RevisitorsFileText(const std::vector<TRevisitor>& items);
 
 // Empties list and reads the file into it; a missing file leaves the list unchanged. Marks
-// the list as loaded. Throws std::system_error when the file exists but cannot be read.
+// the list as loaded unless reading fails. Throws std::system_error when the file exists but cannot be read.
 TRevisitorLoad LoadRevisitors(const std::filesystem::path& file, TRevisitorList& list);
 // Writes the file; throws std::system_error when it cannot be written.
 void SaveRevisitors(const std::filesystem::path& file, const TRevisitorList& list);

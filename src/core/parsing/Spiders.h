@@ -31,6 +31,8 @@ public:
 
     // The first entry whose Name ends hostName, compared ignoring ASCII case, or none.
     std::optional<TSpider> Find(std::string_view hostName) const;
+    // IsSpider for hostName by the first matching entry; none when no entry matches.
+    std::optional<bool> Verdict(std::string_view hostName) const;
     // Appends without a duplicate test.
     void Add(std::string_view name, bool noSpider);
     // Replaces the whole list.

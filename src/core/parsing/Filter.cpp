@@ -1,0 +1,369 @@
+#include "parsing/Filter.h"
+
+#include "acquisition/PoolSystem.h"
+#include "config/MainConfig.h"
+#include "net/PoolNetwork.h"
+#include "parsing/ParseSupport.h"
+
+#include <array>
+#include <cstring>
+#include <new>
+
+namespace kavel {
+
+namespace {
+
+// Slots of the text block, in field order; the W3C slots follow the common ones.
+enum Slot : std::uint8_t {
+    SlotDateText,
+    SlotAddress,
+    SlotHostName,
+    SlotUser,
+    SlotUserAgent,
+    SlotMethod,
+    SlotPage,
+    SlotProtocol,
+    SlotReferer,
+    SlotServerAddress,
+    SlotServerHostName,
+    SlotSiteName,
+    SlotComputerName,
+    SlotCookie,
+    SlotCountW3C
+};
+constexpr std::uint8_t SlotCountNCSA = SlotServerAddress;
+
+constexpr std::array<std::string_view, SlotCountW3C> Defaults = {
+    "??.??.?? ??:??:??", "", "", "-", "-", "", "", "?", "-", "", "", "?", "?", "-"};
+
+std::uint8_t SlotCount(TFilterKind kind) {
+    return kind == TFilterKind::W3C ? static_cast<std::uint8_t>(SlotCountW3C) : SlotCountNCSA;
+}
+
+} // namespace
+
+// One allocation holding every text of a record that differs from its default. Layout after
+// the header: SlotCount + 1 offsets (16 or 32 bits wide), then the bytes of the texts. A host
+// name equal to its address is not stored twice.
+struct TFilter::TTextStore {
+    std::uint16_t DefaultMask = 0;
+    std::uint16_t AliasMask = 0;
+    std::uint8_t Slots = 0;
+    bool Wide = false;
+
+    static void operator delete(void* p) { ::operator delete(p); }
+
+    std::size_t OffsetsSize() const { return (Slots + 1u) * (Wide ? 4u : 2u); }
+    const unsigned char* Offsets() const { return reinterpret_cast<const unsigned char*>(this + 1); }
+    unsigned char* Offsets() { return reinterpret_cast<unsigned char*>(this + 1); }
+    const char* Data() const { return reinterpret_cast<const char*>(Offsets() + OffsetsSize()); }
+
+    std::uint32_t Offset(std::size_t i) const {
+        if (Wide) {
+            std::uint32_t v;
+            std::memcpy(&v, Offsets() + 4 * i, 4);
+            return v;
+        }
+        std::uint16_t v;
+        std::memcpy(&v, Offsets() + 2 * i, 2);
+        return v;
+    }
+    void SetOffset(std::size_t i, std::uint32_t value) {
+        if (Wide) {
+            std::memcpy(Offsets() + 4 * i, &value, 4);
+        } else {
+            const auto v = static_cast<std::uint16_t>(value);
+            std::memcpy(Offsets() + 2 * i, &v, 2);
+        }
+    }
+
+    std::string_view Text(std::uint8_t slot) const {
+        if (slot >= Slots || (DefaultMask & (1u << slot)) != 0)
+            return Defaults[slot];
+        if ((AliasMask & (1u << slot)) != 0)
+            return Text(static_cast<std::uint8_t>(slot - 1));
+        const std::uint32_t begin = Offset(slot);
+        return {Data() + begin, Offset(slot + 1u) - begin};
+    }
+
+    static std::unique_ptr<TTextStore> Build(std::uint8_t slots, const std::string_view* texts) {
+        std::uint16_t defaults = 0;
+        std::uint16_t aliases = 0;
+        std::size_t total = 0;
+        for (std::uint8_t i = 0; i < slots; ++i) {
+            if (texts[i] == Defaults[i]) {
+                defaults = static_cast<std::uint16_t>(defaults | (1u << i));
+            } else if ((i == SlotHostName || i == SlotServerHostName) && texts[i] == texts[i - 1]) {
+                aliases = static_cast<std::uint16_t>(aliases | (1u << i));
+            } else {
+                total += texts[i].size();
+            }
+        }
+        if (total == 0 && aliases == 0 && defaults == (1u << slots) - 1u)
+            return nullptr;
+        const bool wide = total > 0xFFFF;
+        const std::size_t offsetsSize = (slots + 1u) * (wide ? 4u : 2u);
+        void* memory = ::operator new(sizeof(TTextStore) + offsetsSize + total);
+        std::unique_ptr<TTextStore> store(new (memory) TTextStore);
+        store->DefaultMask = defaults;
+        store->AliasMask = aliases;
+        store->Slots = slots;
+        store->Wide = wide;
+        char* data = reinterpret_cast<char*>(store->Offsets() + offsetsSize);
+        std::uint32_t offset = 0;
+        for (std::uint8_t i = 0; i < slots; ++i) {
+            store->SetOffset(i, offset);
+            const std::uint16_t bit = static_cast<std::uint16_t>(1u << i);
+            if (((defaults | aliases) & bit) != 0 || texts[i].empty())
+                continue;
+            std::memcpy(data + offset, texts[i].data(), texts[i].size());
+            offset += static_cast<std::uint32_t>(texts[i].size());
+        }
+        store->SetOffset(slots, offset);
+        return store;
+    }
+};
+
+TFilter::TFilter(TFilterKind kind)
+    : Kind_(kind) {}
+
+TFilter::~TFilter() = default;
+
+std::string_view TFilter::TextAt(std::uint8_t slot) const {
+    return Texts_ ? Texts_->Text(slot) : Defaults[slot];
+}
+
+void TFilter::AssignSlot(std::uint8_t slot, std::string_view text) {
+    std::array<std::string_view, SlotCountW3C> texts{};
+    const std::uint8_t slots = SlotCount(Kind_);
+    for (std::uint8_t i = 0; i < slots; ++i)
+        texts[i] = TextAt(i);
+    texts[slot] = text;
+    std::unique_ptr<TTextStore> store = TTextStore::Build(slots, texts.data());
+    Texts_ = std::move(store);
+    Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
+}
+
+void TFilter::AssignTexts(const TFilterTexts& t) {
+    std::array<std::string_view, SlotCountW3C> texts = {t.DateText,
+                                                        t.Address,
+                                                        t.HostName.value_or(t.Address),
+                                                        t.User,
+                                                        t.UserAgent,
+                                                        t.Method,
+                                                        t.Page,
+                                                        t.Protocol,
+                                                        t.Referer,
+                                                        t.ServerAddress,
+                                                        t.ServerHostName.value_or(t.ServerAddress),
+                                                        t.SiteName,
+                                                        t.ComputerName,
+                                                        t.Cookie};
+    std::unique_ptr<TTextStore> store = TTextStore::Build(SlotCount(Kind_), texts.data());
+    Texts_ = std::move(store);
+    Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
+}
+
+std::string_view TFilter::DateText() const {
+    return TextAt(SlotDateText);
+}
+void TFilter::SetDateText(std::string_view text) {
+    AssignSlot(SlotDateText, text);
+}
+std::string_view TFilter::Address() const {
+    return TextAt(SlotAddress);
+}
+void TFilter::SetAddress(std::string_view text) {
+    AssignSlot(SlotAddress, text);
+}
+std::string_view TFilter::HostName() const {
+    return TextAt(SlotHostName);
+}
+void TFilter::SetHostName(std::string_view text) {
+    AssignSlot(SlotHostName, text);
+}
+std::string_view TFilter::User() const {
+    return TextAt(SlotUser);
+}
+void TFilter::SetUser(std::string_view text) {
+    AssignSlot(SlotUser, text);
+}
+std::string_view TFilter::UserAgent() const {
+    return TextAt(SlotUserAgent);
+}
+void TFilter::SetUserAgent(std::string_view text) {
+    AssignSlot(SlotUserAgent, text);
+}
+std::string_view TFilter::Method() const {
+    return TextAt(SlotMethod);
+}
+void TFilter::SetMethod(std::string_view text) {
+    AssignSlot(SlotMethod, text);
+}
+std::string_view TFilter::Page() const {
+    return TextAt(SlotPage);
+}
+void TFilter::SetPage(std::string_view text) {
+    AssignSlot(SlotPage, text);
+}
+std::string_view TFilter::Protocol() const {
+    return TextAt(SlotProtocol);
+}
+void TFilter::SetProtocol(std::string_view text) {
+    AssignSlot(SlotProtocol, text);
+}
+std::string_view TFilter::Referer() const {
+    return TextAt(SlotReferer);
+}
+void TFilter::SetReferer(std::string_view text) {
+    AssignSlot(SlotReferer, text);
+}
+
+std::string_view TFilterW3C::ServerAddress() const {
+    return TextAt(SlotServerAddress);
+}
+void TFilterW3C::SetServerAddress(std::string_view text) {
+    AssignSlot(SlotServerAddress, text);
+}
+std::string_view TFilterW3C::ServerHostName() const {
+    return TextAt(SlotServerHostName);
+}
+void TFilterW3C::SetServerHostName(std::string_view text) {
+    AssignSlot(SlotServerHostName, text);
+}
+std::string_view TFilterW3C::SiteName() const {
+    return TextAt(SlotSiteName);
+}
+void TFilterW3C::SetSiteName(std::string_view text) {
+    AssignSlot(SlotSiteName, text);
+}
+std::string_view TFilterW3C::ComputerName() const {
+    return TextAt(SlotComputerName);
+}
+void TFilterW3C::SetComputerName(std::string_view text) {
+    AssignSlot(SlotComputerName, text);
+}
+std::string_view TFilterW3C::Cookie() const {
+    return TextAt(SlotCookie);
+}
+void TFilterW3C::SetCookie(std::string_view text) {
+    AssignSlot(SlotCookie, text);
+}
+
+std::string_view TFilter::PageWithoutQuery() const {
+    const std::string_view page = Page();
+    return page.substr(0, page.find('?'));
+}
+
+int TFilter::StatusImage() const {
+    return Status >= 400 ? image::StatusError : image::StatusOk;
+}
+
+int TFilter::BrowserImage() const {
+    const std::string_view agent = UserAgent();
+    if (ContainsIgnoreCase(agent, "Firefox"))
+        return image::BrowserFirefox;
+    if (ContainsIgnoreCase(agent, "Opera"))
+        return image::BrowserOpera;
+    if (ContainsIgnoreCase(agent, "MSIE"))
+        return image::BrowserMsie;
+    if (ContainsIgnoreCase(agent, "Safari"))
+        return image::BrowserSafari;
+    if (ContainsIgnoreCase(agent, "Neon"))
+        return image::BrowserNeon;
+    return image::BrowserOther;
+}
+
+int TFilter::VisitorImage() const {
+    if (!IsDocument)
+        return image::None;
+    if (IsSpider)
+        return image::Spider;
+    if (IsBuddy)
+        return image::Buddy;
+    switch (VisitorState) {
+    case 2:
+        return image::Revisitor;
+    case 1:
+        return image::KnownVisitor;
+    default:
+        return image::NewVisitor;
+    }
+}
+
+std::string_view DequoteView(std::string_view token, std::string& scratch) {
+    if (token.empty() || token[0] != '"')
+        return token;
+    std::string_view extracted;
+    std::size_t pos = 1;
+    std::size_t close = token.find('"', pos);
+    if (close != std::string_view::npos && (close + 1 >= token.size() || token[close + 1] != '"')) {
+        // The common case: no doubled quotes, so the result is part of the token.
+        extracted = token.substr(1, close - 1);
+    } else {
+        scratch.clear();
+        bool closed = false;
+        while (close != std::string_view::npos) {
+            scratch.append(token.substr(pos, close - pos));
+            if (close + 1 < token.size() && token[close + 1] == '"') {
+                scratch.push_back('"');
+                pos = close + 2;
+                close = token.find('"', pos);
+                continue;
+            }
+            closed = true;
+            break;
+        }
+        if (!closed) {
+            if (pos < token.size())
+                scratch.append(token.substr(pos));
+            if (!scratch.empty())
+                scratch.pop_back();
+        }
+        extracted = scratch;
+    }
+    if (extracted.empty())
+        return token == "\"\"" ? std::string_view() : token;
+    if (extracted == "\"\"")
+        return {};
+    return extracted;
+}
+
+std::string Dequote(std::string_view token) {
+    std::string scratch;
+    return std::string(DequoteView(token, scratch));
+}
+
+bool ResolveIfWanted(std::string_view address, std::string& hostName) {
+    return OptionMiscDnsResolve() && ResolveAddress(address, hostName);
+}
+
+void SetAddress(TFilter& record, std::string_view token) {
+    std::string name;
+    const bool resolved = ResolveIfWanted(token, name);
+    record.AssignAddressPair(token, resolved ? std::string_view(name) : token);
+}
+
+void TFilter::AssignAddressPair(std::string_view address, std::string_view hostName) {
+    std::array<std::string_view, SlotCountW3C> texts{};
+    const std::uint8_t slots = SlotCount(Kind_);
+    for (std::uint8_t i = 0; i < slots; ++i)
+        texts[i] = TextAt(i);
+    texts[SlotAddress] = address;
+    texts[SlotHostName] = hostName;
+    std::unique_ptr<TTextStore> store = TTextStore::Build(slots, texts.data());
+    Texts_ = std::move(store);
+    Resolved_ = !EqualsAsciiIgnoreCase(address, hostName);
+}
+
+bool SetBytes(TFilter& record, std::string_view token) {
+    if (token == "-")
+        return true;
+    const std::optional<std::int32_t> bytes = ParseInt32(token);
+    if (!bytes)
+        return false;
+    record.Bytes = *bytes;
+    return true;
+}
+
+} // namespace kavel

@@ -1,0 +1,17 @@
+#pragma once
+
+// Helpers shared by the two parsers and the record; not part of the parsing interface.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kavel {
+
+// Dequote without allocating in the common case: the result is part of token, or of scratch
+// when doubled quotes had to be reduced.
+std::string_view DequoteView(std::string_view token, std::string& scratch);
+// The reverse look-up of an address when the option MiscDnsResolve is on; true with the name.
+bool ResolveIfWanted(std::string_view address, std::string& hostName);
+
+} // namespace kavel
