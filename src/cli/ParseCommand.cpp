@@ -1,0 +1,432 @@
+#include "ParseCommand.h"
+
+#include "EntryFormat.h"
+#include "acquisition/DefinitionFile.h"
+#include "acquisition/PoolSystem.h"
+#include "acquisition/Queue.h"
+#include "acquisition/Servers.h"
+#include "config/MainConfig.h"
+#include "net/PoolNetwork.h"
+#include "parsing/Documents.h"
+#include "parsing/Filter.h"
+#include "parsing/MainViewsExceptions.h"
+#include "parsing/Revisitors.h"
+#include "parsing/Spiders.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace kavel::cli {
+
+namespace {
+
+constexpr const char* ParseHelp = R"(Usage: kavel-cli parse [OPTIONS] [FILE...]
+
+Reads log lines from the FILEs (or standard input when none is given or FILE is "-") as the
+lines of one server and prints one output line per input line. Every line goes the way a
+log reader sends it: lines beginning with "#" or a blank are skipped, the others are parsed
+by the server's log format, entries outside the server's keep period are dropped, accepted
+entries are appended to one queue (so the revisit rule sees the earlier lines), and the
+exception rules run over every accepted entry.
+
+Options:
+  --server LINE   the server as a line of the servers file,
+                  "name;template;keep;poll;type;fields;zone;active;realtime;sound;unit;popup"
+                  (or just "name;template"); default: an NCSA Combined server with the
+                  default fields. Type 1 with a field mask reads W3C Extended logs.
+  --home DIR      folder of kavel.config and of the kavel.documents, kavel.buddies,
+                  kavel.spiders and kavel.revisitors lists (also KAVEL_HOME); default: the
+                  desktop program's folder.
+  --now 'YYYY-MM-DD HH:MM:SS'
+                  fix the clock (keep periods, revisit rule); default: the real clock.
+  --hosts FILE    answer reverse name look-ups from FILE ("address;host name" lines, "#"
+                  lines skipped) instead of the system resolver; addresses not listed have
+                  no name. Look-ups happen only when MiscDnsResolve in kavel.config is on
+                  (the default).
+  --summary       print only the counts at the end instead of one line per input line.
+  --save          write the documents, buddies, spiders and revisitors lists back to the
+                  home folder at the end, as the desktop program does when it ends.
+  --help          this text.
+
+Output, one line per input line:
+  -               the line was dropped (comment, not parseable, outside the keep period)
+  otherwise tab-separated fields in this order:
+    entry time (YYYY-MM-DD HH:MM:SS), DateText, Address, HostName, Resolved, User, Method,
+    Page, Status, Bytes, Protocol, Referer, UserAgent, IsDocument, VisitorState (0 new,
+    1 known, 2 revisitor), IsSpider, IsBuddy, VisitorImage, StatusImage, BrowserImage,
+    exception code (-1 when no rule fired), exception image (24 when none fired),
+    exception message (empty when none fired);
+    for W3C Extended servers followed by ServerAddress, ServerHostName, SiteName,
+    ComputerName, ServerPort, SubStatus, Win32Status, BytesReceived, TimeTaken, Cookie.
+  Booleans are 0 or 1. Field bytes are written unchanged except backslash, tab, CR and LF,
+  written as \\, \t, \r and \n. Input lines end at LF or CR LF; a last line without an end
+  counts.
+
+--summary prints six lines, each a name, a tab and a number:
+  lines read, accepted, documents, spiders, revisitors (accepted revisitor accesses),
+  exceptions (accepted entries for which an exception rule fired).
+
+Exit status: 0 on success, 1 when a file could not be read or a list could not be
+written, 2 for a usage error.
+)";
+
+struct TParseOptions {
+    std::optional<std::string> ServerLine;
+    std::optional<std::string> Now;
+    std::optional<std::string> HostsFile;
+    bool Summary = false;
+    bool Save = false;
+    bool Help = false;
+    std::vector<std::string> Files;
+};
+
+struct TCounts {
+    std::int64_t LinesRead = 0;
+    std::int64_t Accepted = 0;
+    std::int64_t Documents = 0;
+    std::int64_t Spiders = 0;
+    std::int64_t Revisitors = 0;
+    std::int64_t Exceptions = 0;
+};
+
+class TUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// "--name VALUE" or "--name=VALUE" at argv[i]; advances i past what it used.
+bool TakeValue(int argc, char** argv, int& i, std::string_view name, std::optional<std::string>& value) {
+    const std::string_view arg = argv[i];
+    if (arg.substr(0, name.size()) != name) {
+        return false;
+    }
+    if (arg.size() > name.size() && arg[name.size()] == '=') {
+        value = std::string(arg.substr(name.size() + 1));
+        ++i;
+        return true;
+    }
+    if (arg.size() != name.size()) {
+        return false;
+    }
+    if (i + 1 >= argc) {
+        throw TUsageError(std::string(name) + " needs a value");
+    }
+    value = std::string(argv[i + 1]);
+    i += 2;
+    return true;
+}
+
+TParseOptions ReadOptions(int argc, char** argv) {
+    TParseOptions options;
+    bool onlyFiles = false;
+    for (int i = 1; i < argc;) {
+        const std::string_view arg = argv[i];
+        if (onlyFiles || arg == "-" || arg.substr(0, 2) != "--") {
+            if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
+                throw TUsageError("unknown option " + std::string(arg));
+            }
+            options.Files.emplace_back(arg);
+            ++i;
+        } else if (arg == "--") {
+            onlyFiles = true;
+            ++i;
+        } else if (arg == "--summary") {
+            options.Summary = true;
+            ++i;
+        } else if (arg == "--save") {
+            options.Save = true;
+            ++i;
+        } else if (arg == "--help") {
+            options.Help = true;
+            ++i;
+        } else if (!TakeValue(argc, argv, i, "--server", options.ServerLine) &&
+                   !TakeValue(argc, argv, i, "--now", options.Now) &&
+                   !TakeValue(argc, argv, i, "--hosts", options.HostsFile)) {
+            throw TUsageError("unknown option " + std::string(arg));
+        }
+    }
+    return options;
+}
+
+// Exactly "YYYY-MM-DD HH:MM:SS" with a valid date and time.
+std::optional<TDateTime> ParseNow(std::string_view text) {
+    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
+        text[16] != ':') {
+        return std::nullopt;
+    }
+    const auto number = [&](std::size_t at, std::size_t length) -> std::optional<int> {
+        int value = 0;
+        for (std::size_t i = at; i < at + length; ++i) {
+            if (text[i] < '0' || text[i] > '9') {
+                return std::nullopt;
+            }
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    const auto year = number(0, 4);
+    const auto month = number(5, 2);
+    const auto day = number(8, 2);
+    const auto hour = number(11, 2);
+    const auto minute = number(14, 2);
+    const auto second = number(17, 2);
+    if (!year || !month || !day || !hour || !minute || !second) {
+        return std::nullopt;
+    }
+    return EncodeDateTime(*year, *month, *day, *hour, *minute, *second);
+}
+
+// The --hosts table: addresses folded to lower case, as the look-up cache compares them.
+THostNameResolver HostsResolver(const std::string& file) {
+    const auto lines = ReadDefinitionLines(file);
+    if (!lines) {
+        throw std::runtime_error("cannot open " + file);
+    }
+    auto names = std::make_shared<std::unordered_map<std::string, std::string>>();
+    for (const std::string& line : *lines) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::vector<std::string_view> tokens;
+        if (ExtractStrings(';', line, tokens) >= 2) {
+            names->emplace(AsciiLowerCase(tokens[0]), std::string(tokens[1]));
+        }
+    }
+    return [names](std::string_view address) -> std::optional<std::string> {
+        const auto found = names->find(AsciiLowerCase(address));
+        if (found == names->end()) {
+            return std::nullopt;
+        }
+        return found->second;
+    };
+}
+
+class TOutput {
+public:
+    ~TOutput() { Flush(); }
+    void Line(std::string_view text) {
+        Buffer_ += text;
+        Buffer_ += '\n';
+        if (Buffer_.size() >= (1u << 20)) {
+            Flush();
+        }
+    }
+    void Flush() {
+        if (!Buffer_.empty()) {
+            std::fwrite(Buffer_.data(), 1, Buffer_.size(), stdout);
+            Buffer_.clear();
+        }
+        std::fflush(stdout);
+    }
+
+private:
+    std::string Buffer_;
+};
+
+// What the program's end does to the lists, in its order.
+void SaveLists() {
+    SaveDocuments();
+    SaveBuddies();
+    SaveSpiders();
+    SaveRevisitors();
+}
+
+// Removes the process-wide state that a run installed, also when it fails part-way; it goes
+// before the clock and the store it refers to.
+class TRunScope {
+public:
+    ~TRunScope() {
+        SetHostNameResolver(nullptr);
+        SetOptions(nullptr);
+        if (ClockInstalled) {
+            platform::SetCurrentClock(nullptr);
+        }
+    }
+    bool ClockInstalled = false;
+};
+
+int Run(const TParseOptions& options) {
+    std::optional<platform::ManualClock> clock;
+    std::unique_ptr<TConfig> optionsStore;
+    TRunScope scope;
+    if (options.Now) {
+        const auto now = ParseNow(*options.Now);
+        if (!now) {
+            throw TUsageError("--now wants 'YYYY-MM-DD HH:MM:SS', not '" + *options.Now + "'");
+        }
+        clock.emplace(*now);
+        platform::SetCurrentClock(&*clock);
+        scope.ClockInstalled = true;
+    }
+
+    optionsStore = CreateOptionsStore();
+    SetOptions(optionsStore.get());
+    if (options.HostsFile) {
+        SetHostNameResolver(HostsResolver(*options.HostsFile));
+    }
+
+    LoadDocuments();
+    LoadBuddies();
+    LoadSpiders();
+    const TRevisitorLoad revisitors = LoadRevisitors();
+    if (revisitors.StoppedAtLine) {
+        std::fprintf(stderr, "kavel-cli: %s: reading stopped at malformed line %zu\n",
+                     platform::Paths::DefinitionFile(".revisitors").string().c_str(),
+                     *revisitors.StoppedAtLine);
+    }
+
+    std::unique_ptr<TServer> server;
+    if (options.ServerLine) {
+        server = LineToServer(*options.ServerLine);
+        if (!server) {
+            throw TUsageError("--server: not a servers-file line: " + *options.ServerLine);
+        }
+    } else {
+        server = std::make_unique<TServer>();
+    }
+    // The queue refers to the server: it is emptied before the server goes.
+    struct TQueueGuard {
+        ~TQueueGuard() { EntryQueue().Clear(); }
+    } queueGuard;
+
+    TCounts counts;
+    TOutput output;
+    const auto onLine = [&](std::string_view line) {
+        ++counts.LinesRead;
+        auto entry = std::make_unique<TQueue>(std::string(line), server.get());
+        if (!ParseEntry(*entry)) {
+            if (!options.Summary) {
+                output.Line(DroppedLine);
+            }
+            return;
+        }
+        const TQueue* queued = EntryQueue().Append(std::move(entry));
+        const TExceptionCheck check = CheckExceptions(*queued);
+        const TFilter& access = *queued->Access;
+        ++counts.Accepted;
+        counts.Documents += access.IsDocument ? 1 : 0;
+        counts.Spiders += access.IsSpider ? 1 : 0;
+        counts.Revisitors += access.IsDocument && access.VisitorState == 2 ? 1 : 0;
+        counts.Exceptions += check.Code != exception_code::None ? 1 : 0;
+        if (!options.Summary) {
+            output.Line(FormatEntryLine(*queued, check));
+        }
+    };
+
+    int status = 0;
+    const std::vector<std::string> stdinOnly = {"-"};
+    for (const std::string& file : options.Files.empty() ? stdinOnly : options.Files) {
+        if (file == "-") {
+            if (!ReadLines(stdin, onLine)) {
+                std::fprintf(stderr, "kavel-cli: error reading standard input\n");
+                status = 1;
+            }
+            continue;
+        }
+        std::FILE* stream = std::fopen(file.c_str(), "rb");
+        if (stream == nullptr) {
+            std::fprintf(stderr, "kavel-cli: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
+            status = 1;
+            continue;
+        }
+        if (!ReadLines(stream, onLine)) {
+            std::fprintf(stderr, "kavel-cli: error reading %s\n", file.c_str());
+            status = 1;
+        }
+        std::fclose(stream);
+    }
+
+    if (options.Summary) {
+        const std::pair<const char*, std::int64_t> lines[] = {
+            {"lines read", counts.LinesRead},  {"accepted", counts.Accepted},
+            {"documents", counts.Documents},   {"spiders", counts.Spiders},
+            {"revisitors", counts.Revisitors}, {"exceptions", counts.Exceptions},
+        };
+        for (const auto& [name, value] : lines) {
+            output.Line(std::string(name) + '\t' + std::to_string(value));
+        }
+    }
+    output.Flush();
+
+    if (options.Save) {
+        try {
+            SaveLists();
+            optionsStore->Save();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "kavel-cli: cannot write the lists: %s\n", error.what());
+            status = 1;
+        }
+    }
+    return status;
+}
+
+} // namespace
+
+void TLineSplitter::Feed(std::string_view block, const TOnLine& onLine) {
+    while (!block.empty()) {
+        const std::size_t end = block.find('\n');
+        if (end == std::string_view::npos) {
+            Pending_.append(block);
+            return;
+        }
+        std::string_view line = block.substr(0, end);
+        block.remove_prefix(end + 1);
+        if (!Pending_.empty()) {
+            Pending_.append(line);
+            line = Pending_;
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        onLine(line);
+        Pending_.clear();
+    }
+}
+
+void TLineSplitter::Finish(const TOnLine& onLine) {
+    if (!Pending_.empty()) {
+        const std::string line = std::move(Pending_);
+        Pending_.clear();
+        onLine(line);
+    }
+}
+
+bool ReadLines(std::FILE* stream, const TLineSplitter::TOnLine& onLine) {
+    TLineSplitter splitter;
+    std::vector<char> block(1u << 20);
+    while (true) {
+        const std::size_t read = std::fread(block.data(), 1, block.size(), stream);
+        splitter.Feed(std::string_view(block.data(), read), onLine);
+        if (read < block.size()) {
+            break;
+        }
+    }
+    splitter.Finish(onLine);
+    return std::ferror(stream) == 0;
+}
+
+int RunParse(int argc, char** argv) {
+    try {
+        const TParseOptions options = ReadOptions(argc, argv);
+        if (options.Help) {
+            std::fputs(ParseHelp, stdout);
+            return 0;
+        }
+        return Run(options);
+    } catch (const TUsageError& error) {
+        std::fprintf(stderr, "kavel-cli parse: %s\nTry 'kavel-cli parse --help'.\n", error.what());
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kavel-cli parse: %s\n", error.what());
+        return 1;
+    }
+}
+
+} // namespace kavel::cli
