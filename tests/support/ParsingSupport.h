@@ -1,0 +1,85 @@
+#pragma once
+
+#include "acquisition/Queue.h"
+#include "acquisition/Servers.h"
+#include "config/MainConfig.h"
+#include "config/PoolConfig.h"
+#include "parsing/Documents.h"
+#include "parsing/Revisitors.h"
+#include "parsing/Spiders.h"
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kavel::test {
+
+// An Options store that lives only in memory, installed for the scope: the parsers read
+// MiscDnsResolve and TimeRevisitorAfterMinutes from it.
+class ScopedOptions {
+public:
+    explicit ScopedOptions(bool dnsResolve = false, std::int32_t revisitorMinutes = 10) {
+        Config_.SetPersistenceMode(2);
+        Config_.AddItem("Options", "MiscDnsResolve", TConfKind::Boolean, dnsResolve);
+        Config_.AddItem("Options", "TimeRevisitorAfterMinutes", TConfKind::Integer, revisitorMinutes);
+        SetOptions(&Config_);
+    }
+    ~ScopedOptions() { SetOptions(nullptr); }
+    ScopedOptions(const ScopedOptions&) = delete;
+    ScopedOptions& operator=(const ScopedOptions&) = delete;
+
+    void SetDnsResolve(bool value) { Config_.SetValue("MiscDnsResolve", value); }
+    void SetRevisitorMinutes(std::int32_t value) { Config_.SetValue("TimeRevisitorAfterMinutes", value); }
+
+private:
+    TConfig Config_;
+};
+
+// Empties the process-wide classification lists and the entry queue before and after a test.
+class ScopedClassificationLists {
+public:
+    ScopedClassificationLists() { Reset(); }
+    ~ScopedClassificationLists() { Reset(); }
+    ScopedClassificationLists(const ScopedClassificationLists&) = delete;
+    ScopedClassificationLists& operator=(const ScopedClassificationLists&) = delete;
+
+    static void Reset() {
+        EntryQueue().Clear();
+        Spiders().Clear();
+        Documents().Clear();
+        Buddies().Clear();
+        Revisitors().Clear();
+        Revisitors().SetLoaded(false);
+    }
+};
+
+// The lines of a file as a reader hands them over: LF ends a line, a CR before it is dropped.
+inline std::vector<std::string> ReadLogLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Parses one line for server as the reader does; the entry, or none when it is not kept.
+inline std::unique_ptr<TQueue> ParseLine(const std::string& line, TServer& server) {
+    auto entry = std::make_unique<TQueue>(line, &server);
+    if (!ParseEntry(*entry))
+        return nullptr;
+    return entry;
+}
+
+} // namespace kavel::test
