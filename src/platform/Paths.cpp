@@ -104,6 +104,8 @@ void Paths::Init(int& argc, char** argv) {
     PathState& state = State();
     std::lock_guard guard(state.Lock);
     state.EnvironmentRead = false;
+    state.HomeOption.reset();
+    state.StylesOption.reset();
     ReadEnvironmentLocked(state);
     int out = argc > 0 ? 1 : 0;
     for (int i = out; i < argc;) {
