@@ -1,4 +1,5 @@
 #include "ParseCommand.h"
+#include "WatchCommand.h"
 #include "acquisition/PoolSystem.h"
 #include "platform/Paths.h"
 
@@ -13,6 +14,8 @@ constexpr const char* Usage = R"(Usage: kavel-cli COMMAND [OPTIONS]
 Commands:
   parse     parse log lines as one server's reader would and print every access
             (kavel-cli parse --help)
+  watch     run the readers of all servers and print the accesses live
+            (kavel-cli watch --help; --demo for a built-in demo workspace)
 
 Options for every command:
   --home DIR      folder of kavel.config and the definition lists (also KAVEL_HOME)
@@ -34,6 +37,9 @@ int main(int argc, char** argv) {
     const std::string_view command = argv[1];
     if (command == "parse") {
         return kavel::cli::RunParse(argc - 1, argv + 1);
+    }
+    if (command == "watch") {
+        return kavel::cli::RunWatch(argc - 1, argv + 1);
     }
     if (command == "--version") {
         std::printf("kavel-cli %s\n", kavel::GetVersionInfoValue("", "FileVersion").c_str());

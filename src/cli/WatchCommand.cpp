@@ -1,0 +1,249 @@
+#include "WatchCommand.h"
+
+#include "DemoTraffic.h"
+#include "EntryFormat.h"
+#include "acquisition/LogBase.h"
+#include "acquisition/LogThread.h"
+#include "acquisition/Queue.h"
+#include "acquisition/ReaderHandshake.h"
+#include "acquisition/Servers.h"
+#include "acquisition/Startup.h"
+#include "config/MainConfig.h"
+#include "parsing/MainViewsExceptions.h"
+#include "platform/Clock.h"
+#include "platform/Dispatcher.h"
+#include "platform/LocaleFormat.h"
+#include "platform/Paths.h"
+#include "platform/Tone.h"
+
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unistd.h>
+
+namespace kavel::cli {
+
+namespace {
+
+constexpr const char* WatchUsage =
+    R"(Usage: kavel-cli watch [--home DIR] [--demo] [--for SECONDS] [--quiet-popups]
+
+Runs Kavel without a window: loads the definition files of the home folder (kavel.servers,
+kavel.documents, kavel.buddies, kavel.spiders, kavel.revisitors, kavel.config), starts one
+reader per server and prints every access the readers report, until Ctrl+C or SIGTERM; then
+the readers are stopped and the definition files are written back as the program's end does.
+
+Output on standard output, flushed after each take-over:
+  SERVER<TAB>FIELDS      one line per access: the server's name, then the fields of
+                         "kavel-cli parse" (kavel-cli parse --help describes them)
+  !<TAB>CODE<TAB>SERVER<TAB>TIME<TAB>MESSAGE
+                         one line per suspicious request, after its access line
+Reader events (log file missing, new-document popups) go to standard error.
+
+Options:
+  --home DIR       the workspace (also KAVEL_HOME; default: the program's folder)
+  --demo           create a demo workspace (a temporary folder unless --home is given and
+                   already holds kavel.servers) with two servers, and write live traffic
+                   into their logs
+  --for SECONDS    stop by itself after this many seconds
+  --quiet-popups   do not print the new-document popups
+  --help           this text
+)";
+
+// Shows on standard error what the window would show in the tree and the popup.
+class TConsoleReaderView final : public TReaderView {
+public:
+    explicit TConsoleReaderView(bool popups)
+        : Popups_(popups) {}
+
+    void SetServerNodeImages(TServer& server, int image, int) override {
+        if (image == 4)
+            std::fprintf(stderr, "%s: Protokolldatei fehlt: %s\n", server.Name().c_str(),
+                         ExpandLogFileName(server).c_str());
+    }
+
+    void ShowPopup(const std::string& text, const std::string& caption, int) override {
+        if (!Popups_)
+            return;
+        std::string oneLine;
+        for (char c : text)
+            if (c != '\r')
+                oneLine += c == '\n' ? ' ' : c;
+        std::fprintf(stderr, "[%s] %s\n", caption.c_str(), oneLine.c_str());
+    }
+
+private:
+    bool Popups_;
+};
+
+void PrintEntry(TQueue& entry) {
+    const TExceptionCheck check = CheckExceptions(entry);
+    const std::string serverName = entry.Server ? entry.Server->Name() : std::string();
+    std::string out = EscapeField(serverName);
+    out += '\t';
+    out += FormatEntryLine(entry, check);
+    out += '\n';
+    if (check.Code != -1) {
+        out += "!\t" + std::to_string(check.Code) + '\t' + EscapeField(serverName) + '\t' +
+               EscapeField(platform::FormatDateTimeOmitMidnight(entry.Time)) + '\t' +
+               EscapeField(check.Message) + '\n';
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+// Only the main thread removes entries; the readers never keep an expired one long.
+void RemoveExpiredEntries() {
+    TEntryQueue& queue = EntryQueue();
+    for (TQueue* entry = queue.GetFirst(); entry != nullptr;) {
+        TQueue* next = queue.GetNext(entry);
+        if (!entry->IsNew.load() && IsExpired(*entry))
+            queue.Remove(entry);
+        entry = next;
+    }
+}
+
+std::filesystem::path MakeTemporaryHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kavel-demo-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder for the demo");
+    return pattern;
+}
+
+} // namespace
+
+int RunWatch(int argc, char** argv) {
+    bool demo = false;
+    bool popups = true;
+    std::optional<double> seconds;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--demo") {
+            demo = true;
+        } else if (arg == "--quiet-popups") {
+            popups = false;
+        } else if (arg == "--for" && i + 1 < argc) {
+            char* end = nullptr;
+            const double value = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || value < 0) {
+                std::fprintf(stderr, "kavel-cli watch: --for needs a number of seconds\n");
+                return 2;
+            }
+            seconds = value;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(WatchUsage, stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "kavel-cli watch: unknown argument '%s'\n\n%s", argv[i], WatchUsage);
+            return 2;
+        }
+    }
+
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+    platform::SystemLocaleFormat localeFormat;
+    platform::SetCurrentLocaleFormat(&localeFormat);
+
+    // Ctrl+C and SIGTERM are taken by one thread with sigwait, so the loop is ended from an
+    // ordinary thread rather than from a signal handler. Blocked before any thread starts.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::optional<TDemoHome> demoHome;
+    try {
+        if (demo) {
+            std::filesystem::path home = platform::Paths::HomeDir();
+            if (!std::filesystem::exists(home / "kavel.servers") && !std::getenv("KAVEL_HOME") &&
+                home == platform::Paths::ExecutableDir())
+                home = MakeTemporaryHome();
+            platform::Paths::SetHomeDir(home);
+            demoHome = CreateDemoHome(home);
+            std::fprintf(stderr, "Demo-Arbeitsbereich: %s\n", home.string().c_str());
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kavel-cli watch: %s\n", error.what());
+        return 1;
+    }
+
+    const auto reportError = [](const std::string& message) {
+        std::fprintf(stderr, "Fehler: %s\n", message.c_str());
+    };
+    TProgramLifecycle lifecycle(reportError);
+    lifecycle.CreateObjects();
+    std::unique_ptr<TConfig> options = CreateOptionsStore();
+    SetOptions(options.get());
+
+    platform::LoopDispatcher loop;
+    platform::ScopedDispatcher dispatcher(loop);
+    platform::TerminalBellTone bell;
+    platform::ScopedTone tone(bell);
+    TConsoleReaderView view(popups);
+    SetReaderView(&view);
+
+    ReaderHandshake handshake([](TQueue& first) {
+        TakeOverNewEntries(first, [](TQueue& entry) { PrintEntry(entry); });
+        std::fflush(stdout);
+    });
+    ScopedReaderMainThread installed(handshake);
+    loop.SetIdleHandler([&handshake] { return handshake.ResumePendingReader(); });
+
+    std::atomic<bool> stop{false};
+    std::thread signalWaiter([&stop, &loop, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        stop.store(true);
+        loop.Post([] {});
+    });
+
+    std::unique_ptr<TDemoTraffic> traffic;
+    lifecycle.LoadDefinitions();
+    if (ServerList().Count() == 0)
+        std::fprintf(stderr, "Keine Webserver definiert (%s).\n",
+                     platform::Paths::DefinitionFile(".servers").string().c_str());
+    if (demoHome) {
+        traffic = std::make_unique<TDemoTraffic>(*demoHome);
+        traffic->Start();
+    }
+
+    using SteadyClock = std::chrono::steady_clock;
+    const auto started = SteadyClock::now();
+    auto nextSweep = started + std::chrono::seconds(10);
+    while (!stop.load()) {
+        loop.RunUntil([&stop] { return stop.load(); }, std::chrono::milliseconds(500));
+        const auto now = SteadyClock::now();
+        if (seconds && now - started >= std::chrono::duration<double>(*seconds))
+            break;
+        if (now >= nextSweep) {
+            RemoveExpiredEntries();
+            nextSweep = now + std::chrono::seconds(10);
+        }
+    }
+
+    if (traffic)
+        traffic->Stop();
+    handshake.SetClosing(true);
+    loop.SetIdleHandler({});
+    lifecycle.StopReaders([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    SetReaderView(nullptr);
+    lifecycle.Finish(options.get(), nullptr);
+    SetOptions(nullptr);
+    std::fflush(stdout);
+
+    if (!stop.load())
+        pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
+    return 0;
+}
+
+} // namespace kavel::cli

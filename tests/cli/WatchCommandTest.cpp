@@ -1,0 +1,195 @@
+#include "support/TempFolder.h"
+
+#include <ctime>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using kavel::test::ReadBytes;
+using kavel::test::TempFolder;
+using kavel::test::WriteBytes;
+
+struct TWatchRun {
+    int Status = -1;
+    std::vector<std::string> Lines;
+    std::string Err;
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs "kavel-cli watch" with the arguments; with stopAfter, SIGTERM ends it after that many
+// seconds (the exit status is then the program's own).
+TWatchRun RunWatch(const TempFolder& scratch, const std::string& args, int stopAfter = 0) {
+    std::string command;
+    if (stopAfter > 0)
+        command = "timeout --preserve-status -s TERM " + std::to_string(stopAfter) + " ";
+    command += Quote(KAVEL_CLI_PATH) + " watch " + args + " 2>" + Quote((scratch / "stderr").string());
+    TWatchRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        run.Lines.push_back(line);
+    run.Err = ReadBytes(scratch / "stderr");
+    return run;
+}
+
+std::string NcsaNow(const std::string& address, const std::string& request, int status) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "%d/%b/%Y:%H:%M:%S +0000", &local);
+    return address + " - - [" + stamp + "] \"" + request + "\" " + std::to_string(status) +
+           " 100 \"-\" \"Mozilla/5.0\"\n";
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+        fields.push_back(line.substr(start, tab - start));
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+TEST(WatchCommand, PrintsTheAccessesOfEveryServerAndWritesTheFilesBack) {
+    TempFolder home;
+    TempFolder scratch;
+    WriteBytes(home / "access.log", NcsaNow("10.1.1.1", "GET /index.html HTTP/1.1", 200) +
+                                        "not a log line\n" +
+                                        NcsaNow("10.1.1.2", "GET /missing.html HTTP/1.1", 404));
+    WriteBytes(home / "kavel.servers",
+               "web;" + (home / "access.log").string() + ";1;500;0;0;0;-1;10;0;0;0\r\n");
+    WriteBytes(home / "kavel.documents", ".html\r\n");
+    WriteBytes(home / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
+
+    const TWatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --for 2");
+    ASSERT_EQ(run.Status, 0) << run.Err;
+
+    ASSERT_EQ(run.Lines.size(), 3u) << run.Err;
+    const auto first = Fields(run.Lines[0]);
+    EXPECT_EQ(first[0], "web");
+    EXPECT_EQ(first[3], "10.1.1.1");
+    EXPECT_EQ(first[8], "/index.html");
+    const auto second = Fields(run.Lines[1]);
+    EXPECT_EQ(second[3], "10.1.1.2");
+    EXPECT_EQ(second[9], "404");
+    // The suspicious-request row follows its access.
+    const auto exception = Fields(run.Lines[2]);
+    ASSERT_EQ(exception.size(), 5u);
+    EXPECT_EQ(exception[0], "!");
+    EXPECT_EQ(exception[1], "404");
+    EXPECT_EQ(exception[2], "web");
+    EXPECT_EQ(exception[4], "Not Found 404 Fehler auf Seite /missing.html");
+
+    EXPECT_NE(run.Err.find("Die Verbindung zu der Protokolldatei \"web\" wird gelöst..."), std::string::npos);
+    const std::string servers = ReadBytes(home / "kavel.servers");
+    EXPECT_EQ(servers.rfind("# Servers Definition File\r\n", 0), 0u);
+    EXPECT_NE(servers.find("\r\nweb;"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(home / "kavel.revisitors"));
+}
+
+TEST(WatchCommand, SigtermStopsTheReadersAndEndsCleanly) {
+    TempFolder home;
+    TempFolder scratch;
+    WriteBytes(home / "kavel.servers", "gone;" + (home / "missing.log").string() + "\r\n");
+
+    const TWatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()), 1);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(run.Lines.empty());
+    EXPECT_NE(run.Err.find("gone: Protokolldatei fehlt"), std::string::npos) << run.Err;
+    EXPECT_NE(ReadBytes(home / "kavel.servers").find("\r\ngone;"), std::string::npos);
+}
+
+TEST(WatchCommand, DemoShowsLiveTrafficOfBothServers) {
+    TempFolder home;
+    TempFolder scratch;
+    const TWatchRun run =
+        RunWatch(scratch, "--demo --quiet-popups --home " + Quote(home.Path().string()) + " --for 3");
+    ASSERT_EQ(run.Status, 0) << run.Err;
+
+    std::size_t ncsa = 0;
+    std::size_t w3c = 0;
+    std::size_t exceptions = 0;
+    for (const std::string& line : run.Lines) {
+        const auto fields = Fields(line);
+        if (fields[0] == "!") {
+            ++exceptions;
+            continue;
+        }
+        // Every generated line is accepted: no dropped-line marker in the watch output.
+        ASSERT_GT(fields.size(), 20u) << line;
+        if (fields[0] == "www.demo.example")
+            ++ncsa;
+        else if (fields[0] == "shop.demo.example")
+            ++w3c;
+    }
+    // An hour of history for each server, and at least one suspicious request in it.
+    EXPECT_GE(ncsa, 60u);
+    EXPECT_GE(w3c, 60u);
+    EXPECT_GE(exceptions, 1u);
+
+    // Every line the generator wrote parses: none is dropped by its server's parser.
+    std::istringstream servers(ReadBytes(home / "kavel.servers"));
+    for (std::string line; std::getline(servers, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line.back() == '\r')
+            line.pop_back();
+        const bool isW3C = line.rfind("shop.", 0) == 0;
+        std::filesystem::path log;
+        for (const auto& entry : std::filesystem::directory_iterator(home.Path()))
+            if (entry.path().extension() == ".log" &&
+                (entry.path().filename().string().rfind("ex", 0) == 0) == isW3C)
+                log = entry.path();
+        ASSERT_FALSE(log.empty());
+        const std::string command = Quote(KAVEL_CLI_PATH) + " parse --home " + Quote(home.Path().string()) +
+                                    " --server " + Quote(line) + " " + Quote(log.string());
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string out;
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.append(buffer, n);
+        ASSERT_EQ(pclose(pipe), 0);
+        const std::string logText = ReadBytes(log);
+        std::size_t directives = 0;
+        for (std::size_t pos = 0; pos < logText.size(); pos = logText.find('\n', pos) + 1) {
+            if (logText[pos] == '#')
+                ++directives;
+            if (logText.find('\n', pos) == std::string::npos)
+                break;
+        }
+        std::size_t dropped = 0;
+        std::istringstream parsed(out);
+        for (std::string row; std::getline(parsed, row);)
+            dropped += row == "-" ? 1u : 0u;
+        EXPECT_EQ(dropped, directives) << log;
+    }
+}
+
+TEST(WatchCommand, RejectsUnknownArguments) {
+    TempFolder scratch;
+    const TWatchRun run = RunWatch(scratch, "--bogus");
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Err.find("Usage: kavel-cli watch"), std::string::npos);
+}
+
+} // namespace
