@@ -134,7 +134,10 @@ Location Locate(std::string_view text, std::string_view section, std::string_vie
     Line line;
     bool inSection = false;
     while (walker.Next(line)) {
-        const std::string_view content = text.substr(line.Begin, line.End - line.Begin);
+        std::string_view content = text.substr(line.Begin, line.End - line.Begin);
+        // Editors that save UTF-8 may put a byte order mark in front of the first section.
+        if (line.Begin == 0 && content.starts_with("\xEF\xBB\xBF"))
+            content.remove_prefix(3);
         const ParsedLine parsed = Parse(content);
         if (parsed.Kind == LineKind::Section) {
             if (inSection)
