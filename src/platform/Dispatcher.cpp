@@ -62,7 +62,7 @@ std::size_t SynchronizedCallQueue::RunPending() {
         }
         {
             std::lock_guard lock(Lock_);
-            call->Error = error;
+            call->Error = std::move(error);
             call->Done = true;
         }
         // After Done the caller may leave and destroy its entry; it is not touched again.

@@ -117,6 +117,8 @@ public:
     void ProcessPendingEvents();
     // Any thread: ends Run/RunUntil at its next turn.
     void Quit();
+    // Whether a synchronized call waits for the main thread now.
+    bool HasPendingSynchronizedCalls() const { return Calls_.HasPending(); }
 
 private:
     bool TakeEvents(std::deque<std::function<void()>>& posted);

@@ -285,8 +285,15 @@ void TLogThread::PollNow() {
 
 bool TLogThread::SafePoint() {
     std::unique_lock lock(HoldLock_);
+    Holding_ = true;
     HoldCv_.wait(lock, [this] { return Terminated_ || (!Suspended_ && !Paused_); });
+    Holding_ = false;
     return !Terminated_;
+}
+
+bool TLogThread::Holding() const {
+    std::lock_guard lock(HoldLock_);
+    return Holding_ && !Terminated_ && (Suspended_ || Paused_);
 }
 
 void TLogThread::Execute() {

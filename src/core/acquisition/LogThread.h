@@ -132,6 +132,8 @@ public:
     void Resume() override;
     bool Paused() const;
 
+    // Whether the reader stands still at a safe point now, held by a suspension or a pause.
+    bool Holding() const;
     // Ends the current poll pause at once (or skips the next one).
     void PollNow();
     // Passes over the file completed so far.
@@ -171,6 +173,7 @@ private:
     bool Suspended_ = false;
     bool Paused_ = false;
     bool PollNow_ = false;
+    bool Holding_ = false;
 };
 
 // The start search: a bisection over byte offsets between low and high for where the lines

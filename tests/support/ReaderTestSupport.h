@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/Dispatcher.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unistd.h>
+
+namespace kavel::test {
+
+inline constexpr std::chrono::milliseconds DefaultDeadline{20000};
+
+// Runs the main loop until done() holds or the deadline passes. done() is looked at after every
+// event and at least every few milliseconds, for conditions that change without an event.
+inline bool RunLoopUntil(platform::LoopDispatcher& loop, const std::function<bool()>& done,
+                         std::chrono::milliseconds deadline = DefaultDeadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        if (loop.RunUntil(done, std::chrono::milliseconds{5})) {
+            return true;
+        }
+    }
+    return done();
+}
+
+// Waits without a loop (the main thread is not involved) until done() holds or the deadline.
+inline bool WaitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds deadline = DefaultDeadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds{1});
+    }
+    return true;
+}
+
+// A fresh folder under the system's temporary folder for the reader tests' logs, removed at the
+// end of the scope.
+class LogFolder {
+public:
+    LogFolder() {
+        static std::atomic<unsigned> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (;;) {
+            Path_ = std::filesystem::temp_directory_path() /
+                    ("kavel-logs-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+                     std::to_string(stamp));
+            if (std::filesystem::create_directory(Path_)) {
+                break;
+            }
+        }
+    }
+    ~LogFolder() {
+        std::error_code error;
+        std::filesystem::remove_all(Path_, error);
+    }
+    LogFolder(const LogFolder&) = delete;
+    LogFolder& operator=(const LogFolder&) = delete;
+
+    std::filesystem::path operator/(std::string_view name) const { return Path_ / name; }
+    const std::filesystem::path& Path() const { return Path_; }
+
+private:
+    std::filesystem::path Path_;
+};
+
+inline void WriteLog(const std::filesystem::path& file, std::string_view bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Appends as a web server does: the bytes reach the file at once.
+inline void AppendLog(const std::filesystem::path& file, std::string_view bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::app);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+}
+
+} // namespace kavel::test
