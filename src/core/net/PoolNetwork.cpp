@@ -100,6 +100,12 @@ bool LookupHostName(std::string_view address, std::string& hostName) {
 }
 
 bool ResolveAddress(std::string_view address, std::string& hostName) {
+    // A text that is no numeric address never leads to a query, so its failure needs no
+    // cache entry; hostile logs full of distinct junk addresses then cannot grow the cache.
+    if (!IsNumericAddress(address)) {
+        hostName.clear();
+        return false;
+    }
     std::string key = AsciiLowerCase(address);
     std::shared_future<TAnswer> pending;
     std::promise<TAnswer> promise;

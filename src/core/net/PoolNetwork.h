@@ -10,7 +10,8 @@ namespace kavel {
 // Cached reverse look-up of a client address: true with the host name when the address has
 // a name; every address is asked at most once per run.
 //
-// Addresses are compared ignoring ASCII case. A failed look-up is cached as well. Reader
+// Addresses are compared ignoring ASCII case. A failed look-up is cached as well; a text that
+// is no numeric address fails at once, without a query and without taking cache space. Reader
 // threads call this at the same time: a second caller asking for an address whose query is
 // still running waits for that query's answer instead of asking again; callers asking for
 // different addresses never wait for each other. On failure hostName is set to empty text.

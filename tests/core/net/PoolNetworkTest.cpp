@@ -158,13 +158,16 @@ TEST(PoolNetwork, ConcurrentCallersShareOneQuery) {
     std::mutex lock;
     std::condition_variable changed;
     bool release = false;
+    bool releasedInTime = false;
     std::atomic<int> queries{0};
+    std::atomic<int> slowQueries{0};
     std::atomic<int> started{0};
     SetHostNameResolver([&](std::string_view address) -> std::optional<std::string> {
         queries.fetch_add(1);
         if (address == "203.0.113.5") {
+            slowQueries.fetch_add(1);
             std::unique_lock guard(lock);
-            changed.wait_for(guard, std::chrono::seconds(20), [&] { return release; });
+            releasedInTime = changed.wait_for(guard, std::chrono::seconds(20), [&] { return release; });
             return "slow.example.net";
         }
         return "fast.example.net";
@@ -181,9 +184,11 @@ TEST(PoolNetwork, ConcurrentCallersShareOneQuery) {
             results[static_cast<std::size_t>(i)] = host;
         });
     }
-    // Another address does not wait behind the slow one.
+    // Another address does not wait behind the slow one: had it waited, the slow query would
+    // have run into its time-out before the release below.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (started.load() < Threads && std::chrono::steady_clock::now() < deadline) {
+    while ((started.load() < Threads || slowQueries.load() == 0) &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
     std::string other;
@@ -201,6 +206,8 @@ TEST(PoolNetwork, ConcurrentCallersShareOneQuery) {
         EXPECT_EQ(host, "slow.example.net");
     }
     EXPECT_EQ(queries.load(), 2);
+    EXPECT_EQ(slowQueries.load(), 1);
+    EXPECT_TRUE(releasedInTime);
     SetHostNameResolver(nullptr);
     ClearResolveCache();
 }
