@@ -1,0 +1,161 @@
+// Lines per second of the two parsers with every classification step on, one core.
+
+#include "LogGenerator.h"
+#include "acquisition/Queue.h"
+#include "acquisition/Servers.h"
+#include "parsing/Revisitors.h"
+#include "platform/Clock.h"
+
+#include <benchmark/benchmark.h>
+#include <fstream>
+#include <iterator>
+
+namespace kavel::bench {
+namespace {
+
+constexpr std::size_t QueueWindow = 100000;
+
+// The reader's work for one line: entry, parse, classification; accepted entries are queued
+// and the oldest leave once the queue holds QueueWindow entries, as they would by expiry.
+void RunLines(benchmark::State& state, const std::vector<std::string>& lines, TServer& server) {
+    TEntryQueue& queue = EntryQueue();
+    std::size_t index = 0;
+    std::int64_t accepted = 0;
+    for (auto _ : state) {
+        auto entry = std::make_unique<TQueue>(lines[index], &server);
+        if (server.LogType() == 0)
+            ParseNCSA(*entry);
+        else
+            ParseW3C(*entry);
+        if (entry->Access) {
+            ++accepted;
+            queue.Append(std::move(entry));
+            if (static_cast<std::size_t>(queue.GetCount()) > QueueWindow)
+                queue.Remove(queue.GetFirst());
+        }
+        if (++index == lines.size())
+            index = 0;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    state.counters["accepted"] = static_cast<double>(accepted) / static_cast<double>(state.iterations());
+    state.counters["revisitors"] = static_cast<double>(Revisitors().Count());
+    queue.Clear();
+    Revisitors().Clear();
+}
+
+void BM_ParseNCSA(benchmark::State& state) {
+    BenchOptions options;
+    FillLists();
+    static const std::vector<std::string> lines = CombinedLines(200000);
+    TServer server;
+    server.SetLogType(0);
+    RunLines(state, lines, server);
+}
+BENCHMARK(BM_ParseNCSA)->MinTime(2.0);
+
+void BM_ParseW3CAllFields(benchmark::State& state) {
+    BenchOptions options;
+    FillLists();
+    static const std::vector<std::string> lines = W3CLines(200000);
+    TServer server;
+    server.SetLogType(1);
+    server.SetW3CFields(W3CAllFields);
+    RunLines(state, lines, server);
+}
+BENCHMARK(BM_ParseW3CAllFields)->MinTime(2.0);
+
+void BM_ParseShopCorpus(benchmark::State& state) {
+    BenchOptions options;
+    FillLists();
+    std::vector<std::string> lines;
+    std::ifstream in(std::string(KAVEL_CORPUS_DIR) + "/logfile_shop_access_log.0", std::ios::binary);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    if (lines.empty()) {
+        state.SkipWithError("corpus file missing");
+        return;
+    }
+    TServer server;
+    server.SetLogType(0);
+    RunLines(state, lines, server);
+}
+BENCHMARK(BM_ParseShopCorpus)->MinTime(2.0);
+
+// The parse alone, without queueing: what the revisit rule costs against an empty queue.
+void BM_ParseNCSAWithoutQueue(benchmark::State& state) {
+    BenchOptions options;
+    FillLists();
+    static const std::vector<std::string> lines = CombinedLines(200000);
+    TServer server;
+    std::size_t index = 0;
+    for (auto _ : state) {
+        TQueue entry(lines[index], &server);
+        ParseNCSA(entry);
+        benchmark::DoNotOptimize(entry.Access.get());
+        if (++index == lines.size())
+            index = 0;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    Revisitors().Clear();
+}
+BENCHMARK(BM_ParseNCSAWithoutQueue)->MinTime(2.0);
+
+// The revisit rule against a queue of many hosts, by the index and by the plain walk.
+void RevisitRule(benchmark::State& state, bool indexed) {
+    const std::size_t queued = static_cast<std::size_t>(state.range(0));
+    TEntryQueue queue;
+    TServer server;
+    const std::vector<std::string> hosts = [] {
+        std::mt19937 random(4);
+        std::vector<std::string> result;
+        for (int i = 0; i < 5000; ++i)
+            result.push_back(Host(random, 5000));
+        return result;
+    }();
+    std::mt19937 random(8);
+    for (std::size_t i = 0; i < queued; ++i) {
+        auto entry = std::make_unique<TQueue>("", &server);
+        entry->Access = std::make_unique<TFilterNCSA>();
+        const std::string& host = hosts[random() % hosts.size()];
+        entry->Access->AssignAddressPair(host, host);
+        entry->Time = TDateTime{static_cast<std::int64_t>(i) * MsPerSecond};
+        queue.Append(std::move(entry));
+    }
+    TRevisitorList revisitors;
+    TQueue probe("", &server);
+    probe.Time = TDateTime{static_cast<std::int64_t>(queued) * MsPerSecond};
+    std::size_t index = 0;
+    for (auto _ : state) {
+        TFilterNCSA record;
+        const std::string& host = hosts[index++ % hosts.size()];
+        record.AssignAddressPair("", host);
+        if (indexed) {
+            ApplyRevisitRule(record, probe, queue, revisitors, 1000000);
+        } else {
+            const auto lock = queue.ReadLock();
+            queue.WalkAllBackward([&](const TQueue& e) {
+                if (!EqualsAsciiIgnoreCase(e.Access->HostName(), host))
+                    return true;
+                record.VisitorState = 1;
+                return e.Access->VisitorState != 2 && WholeMinutesBetween(e.Time, probe.Time) <= 1000000;
+            });
+        }
+        benchmark::DoNotOptimize(record.VisitorState);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+void BM_RevisitRuleIndexed(benchmark::State& state) {
+    RevisitRule(state, true);
+}
+BENCHMARK(BM_RevisitRuleIndexed)->Arg(1000)->Arg(100000);
+
+void BM_RevisitRulePlainWalk(benchmark::State& state) {
+    RevisitRule(state, false);
+}
+BENCHMARK(BM_RevisitRulePlainWalk)->Arg(1000)->Arg(100000);
+
+} // namespace
+} // namespace kavel::bench
+
+BENCHMARK_MAIN();

@@ -1,0 +1,105 @@
+// Heap bytes that a queued access costs (entry, record, texts, host index), against the
+// length of its raw line. Every allocation of the program is counted by the replaced global
+// operator new; the C library's own view (mallinfo2) is reported beside it.
+
+#include "LogGenerator.h"
+#include "acquisition/Queue.h"
+#include "acquisition/Servers.h"
+#include "parsing/Revisitors.h"
+
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <malloc.h>
+#include <new>
+
+namespace {
+
+std::atomic<std::int64_t> LiveBytes{0};
+
+void* Allocate(std::size_t size) {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (!p)
+        throw std::bad_alloc();
+    LiveBytes.fetch_add(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+    return p;
+}
+
+void Release(void* p) noexcept {
+    if (!p)
+        return;
+    LiveBytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+    std::free(p);
+}
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    Release(p);
+}
+void operator delete[](void* p) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    Release(p);
+}
+
+namespace kavel::bench {
+namespace {
+
+void BM_QueuedEntryBytes(benchmark::State& state) {
+    const std::size_t count = static_cast<std::size_t>(state.range(0));
+    BenchOptions options;
+    FillLists();
+    TServer server;
+    server.SetLogType(0);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<std::string> lines = CombinedLines(count);
+        double lineBytes = 0;
+        for (const std::string& line : lines)
+            lineBytes += static_cast<double>(line.size());
+        TEntryQueue queue;
+        const std::int64_t before = LiveBytes.load();
+        const std::size_t mallocBefore = mallinfo2().uordblks;
+        state.ResumeTiming();
+
+        for (const std::string& line : lines) {
+            auto entry = std::make_unique<TQueue>(line, &server);
+            ParseNCSA(*entry);
+            if (entry->Access)
+                queue.Append(std::move(entry));
+        }
+
+        state.PauseTiming();
+        const double queued = static_cast<double>(queue.GetCount());
+        const double bytes = static_cast<double>(LiveBytes.load() - before);
+        const double mallocBytes = static_cast<double>(mallinfo2().uordblks - mallocBefore);
+        const double averageLine = lineBytes / static_cast<double>(lines.size());
+        state.counters["entries"] = queued;
+        state.counters["line_bytes_avg"] = averageLine;
+        state.counters["bytes_per_entry"] = bytes / queued;
+        state.counters["malloc_bytes_per_entry"] = mallocBytes / queued;
+        state.counters["limit_2L_plus_200"] = 2 * averageLine + 200;
+        if (bytes / queued > 2 * averageLine + 200)
+            state.SkipWithError("a queued entry costs more than twice its line plus 200 bytes");
+        queue.Clear();
+        Revisitors().Clear();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_QueuedEntryBytes)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace kavel::bench
+
+BENCHMARK_MAIN();

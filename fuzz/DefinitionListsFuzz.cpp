@@ -1,0 +1,59 @@
+// Any bytes as a spiders, documents, buddies or revisitors file: the loaders read what they
+// can, and what they write reads back.
+
+#include "acquisition/DefinitionFile.h"
+#include "parsing/Documents.h"
+#include "parsing/Revisitors.h"
+#include "parsing/Spiders.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::filesystem::path FuzzFile() {
+    static const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("kavel-fuzz-lists-" + std::to_string(::getpid()));
+    return file;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path file = FuzzFile();
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+
+    kavel::LoadSpiders(file);
+    const std::vector<kavel::TSpider> spiders = kavel::Spiders().Items();
+    (void)kavel::FindSpider("crawl.bot.example");
+    kavel::SaveSpiders(file);
+    kavel::LoadSpiders(file);
+    if (kavel::Spiders().Items() != spiders)
+        std::abort();
+
+    const std::vector<std::string> names = kavel::LoadNameListFile(file);
+    kavel::Documents().Assign(names);
+    kavel::Buddies().Assign(names);
+    (void)kavel::Buddies().Contains("x");
+    (void)kavel::Documents().AnyOccursIn(".html");
+
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    kavel::TRevisitorList revisitors;
+    kavel::LoadRevisitors(file, revisitors);
+    kavel::SaveRevisitors(file, revisitors);
+    kavel::TRevisitorList again;
+    if (kavel::LoadRevisitors(file, again).StoppedAtLine)
+        std::abort();
+    return 0;
+}
