@@ -18,6 +18,7 @@ public:
     static void Init(int& argc, char** argv);
 
     static std::filesystem::path HomeDir();
+    // An empty path removes the override set before (tests restore the default this way).
     static void SetHomeDir(const std::filesystem::path& dir);
     static std::filesystem::path StylesFile();
     static void SetStylesFile(const std::filesystem::path& file);

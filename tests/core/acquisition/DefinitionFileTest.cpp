@@ -111,6 +111,8 @@ TEST(WriteFileAtomically, FailedRenameKeepsTheOldFileAndLeavesNoTemporary) {
 TEST(WriteFileAtomically, MissingFolderThrows) {
     TempFolder folder;
     EXPECT_THROW(WriteFileAtomically(folder / "missing" / "kavel.servers", "x"), std::system_error);
+    // No one, the superuser included, creates files in /proc.
+    EXPECT_THROW(WriteFileAtomically("/proc/kavel.servers", "x"), std::system_error);
 }
 
 TEST(WriteFileAtomically, UnwritableFolderKeepsTheOldFile) {

@@ -84,6 +84,9 @@ TEST(TServer, W3CFieldsBitByBit) {
     EXPECT_FALSE(server.W3CField(22));
     server.SetW3CFields(0xFFFFFFFFu);
     EXPECT_EQ(server.W3CFields(), W3CAllFields);
+    server.SetW3CFields(3);
+    for (int i = 0; i < W3CFieldCount; ++i)
+        EXPECT_EQ(server.W3CField(i), i < 2) << W3CFieldIdentifiers[i];
 }
 
 TEST(TServer, W3CIdentifiersInIndexOrder) {
