@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/PoolNetwork.h"
 #include "platform/Dispatcher.h"
 
 #include <atomic>
@@ -41,6 +42,21 @@ inline bool WaitUntil(const std::function<bool()>& done,
     }
     return true;
 }
+
+// Client addresses stay unresolved for the scope: a reader's parser never asks the network.
+class ScopedNoNameLookups {
+public:
+    ScopedNoNameLookups() {
+        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        ClearResolveCache();
+    }
+    ~ScopedNoNameLookups() {
+        SetHostNameResolver({});
+        ClearResolveCache();
+    }
+    ScopedNoNameLookups(const ScopedNoNameLookups&) = delete;
+    ScopedNoNameLookups& operator=(const ScopedNoNameLookups&) = delete;
+};
 
 // A fresh folder under the system's temporary folder for the reader tests' logs, removed at the
 // end of the scope.

@@ -129,6 +129,7 @@ protected:
 
     std::size_t Taken() const { return TakenLines.size(); }
 
+    test::ScopedNoNameLookups NoLookups;
     platform::ManualClock Clock{TestNow};
     platform::ScopedClock ClockInstalled{Clock};
     platform::LoopDispatcher Loop;

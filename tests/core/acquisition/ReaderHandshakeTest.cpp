@@ -3,6 +3,7 @@
 #include "acquisition/LogThread.h"
 #include "acquisition/Queue.h"
 #include "platform/Clock.h"
+#include "support/ReaderTestSupport.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -33,6 +34,7 @@ protected:
         }
     }
 
+    test::ScopedNoNameLookups NoLookups;
     platform::ManualClock Clock{TestNow};
     platform::ScopedClock ClockInstalled{Clock};
     TServer Server;
