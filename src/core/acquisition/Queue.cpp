@@ -17,7 +17,9 @@ namespace {
 
 struct TAsciiIgnoreCaseHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept {
+    // Not noexcept: the standard containers then keep each node's hash, so a look-up
+    // compares texts only on equal hashes and never hashes other nodes again.
+    std::size_t operator()(std::string_view text) const {
         std::uint64_t hash = 14695981039346656037ull;
         for (const char c : text) {
             hash ^= static_cast<unsigned char>(AsciiLower(c));
@@ -52,10 +54,21 @@ THeldLock* FindHeld(const TEntryQueue* queue) {
 
 } // namespace
 
-// Newest entry of every host name in the queue; each entry links to the older and newer
-// entries of its host.
+// The chain of every host name in the queue: its newest entry (each entry links to the older
+// and newer entries of its host) and a summary for the revisit rule. Removing an entry that
+// held the earliest or latest time leaves the bounds stale; the next reader walks the chain
+// once and stores them again. Readers share the queue's lock, so the bounds are atomics that
+// any of them may refresh (all compute the same values).
+struct THostChain {
+    TQueue* Newest = nullptr;
+    std::int32_t Revisitors = 0;
+    mutable std::atomic<std::int64_t> Earliest{0};
+    mutable std::atomic<std::int64_t> Latest{0};
+    mutable std::atomic<bool> Stale{false};
+};
+
 struct TEntryQueue::THostIndex {
-    std::unordered_map<std::string, TQueue*, TAsciiIgnoreCaseHash, TAsciiIgnoreCaseEqual> Newest;
+    std::unordered_map<std::string, THostChain, TAsciiIgnoreCaseHash, TAsciiIgnoreCaseEqual> Chains;
 };
 
 TQueue::TQueue(std::string line, TServer* server)
@@ -128,13 +141,23 @@ TQueue* TEntryQueue::Append(std::unique_ptr<TQueue> entry) {
     }
     Last_ = e;
     if (e->Access) {
-        TQueue*& newest =
-            Hosts_->Newest.try_emplace(std::string(e->Access->HostName()), nullptr).first->second;
-        if (newest) {
-            newest->HostNext_ = e;
-            e->HostPrev_ = newest;
+        THostChain& chain = Hosts_->Chains.try_emplace(std::string(e->Access->HostName())).first->second;
+        const std::int64_t time = e->Time.Ms;
+        if (chain.Newest) {
+            chain.Newest->HostNext_ = e;
+            e->HostPrev_ = chain.Newest;
+            if (time < chain.Earliest.load(std::memory_order_relaxed))
+                chain.Earliest.store(time, std::memory_order_relaxed);
+            if (time > chain.Latest.load(std::memory_order_relaxed))
+                chain.Latest.store(time, std::memory_order_relaxed);
+        } else {
+            chain.Earliest.store(time, std::memory_order_relaxed);
+            chain.Latest.store(time, std::memory_order_relaxed);
+            chain.Stale.store(false, std::memory_order_relaxed);
         }
-        newest = e;
+        chain.Newest = e;
+        if (e->Access->VisitorState == 2)
+            ++chain.Revisitors;
         e->Indexed_ = true;
     }
     if (e->Server)
@@ -159,17 +182,24 @@ void TEntryQueue::Remove(TQueue* entry) {
     else
         entry->Next_->Prev_ = entry->Prev_;
     if (entry->Indexed_) {
+        const auto found = Hosts_->Chains.find(entry->Access->HostName());
         if (entry->HostPrev_)
             entry->HostPrev_->HostNext_ = entry->HostNext_;
-        if (entry->HostNext_) {
+        if (entry->HostNext_)
             entry->HostNext_->HostPrev_ = entry->HostPrev_;
-        } else {
-            const auto found = Hosts_->Newest.find(entry->Access->HostName());
-            if (found != Hosts_->Newest.end()) {
-                if (entry->HostPrev_)
-                    found->second = entry->HostPrev_;
-                else
-                    Hosts_->Newest.erase(found);
+        if (found != Hosts_->Chains.end()) {
+            THostChain& chain = found->second;
+            if (chain.Newest == entry)
+                chain.Newest = entry->HostPrev_;
+            if (!chain.Newest) {
+                Hosts_->Chains.erase(found);
+            } else {
+                if (entry->Access->VisitorState == 2)
+                    --chain.Revisitors;
+                const std::int64_t time = entry->Time.Ms;
+                if (time == chain.Earliest.load(std::memory_order_relaxed) ||
+                    time == chain.Latest.load(std::memory_order_relaxed))
+                    chain.Stale.store(true, std::memory_order_relaxed);
             }
         }
     }
@@ -189,7 +219,7 @@ void TEntryQueue::Clear() {
         chain = First_;
         First_ = nullptr;
         Last_ = nullptr;
-        Hosts_->Newest.clear();
+        Hosts_->Chains.clear();
         Count_.store(0, std::memory_order_relaxed);
     }
     while (chain) {
@@ -231,12 +261,35 @@ TQueue* TEntryQueue::FirstNew() const {
 
 void TEntryQueue::WalkHostBackward(std::string_view hostName,
                                    const std::function<bool(const TQueue&)>& visit) const {
-    const auto found = Hosts_->Newest.find(hostName);
-    if (found == Hosts_->Newest.end())
+    const auto found = Hosts_->Chains.find(hostName);
+    if (found == Hosts_->Chains.end())
         return;
-    for (const TQueue* e = found->second; e; e = e->HostPrev_)
+    for (const TQueue* e = found->second.Newest; e; e = e->HostPrev_)
         if (!visit(*e))
             return;
+}
+
+std::optional<TEntryQueue::THostSummary> TEntryQueue::HostSummary(std::string_view hostName) const {
+    const auto found = Hosts_->Chains.find(hostName);
+    if (found == Hosts_->Chains.end())
+        return std::nullopt;
+    const THostChain& chain = found->second;
+    if (chain.Stale.load(std::memory_order_acquire)) {
+        std::int64_t earliest = chain.Newest->Time.Ms;
+        std::int64_t latest = earliest;
+        for (const TQueue* e = chain.Newest; e; e = e->HostPrev_) {
+            earliest = std::min(earliest, e->Time.Ms);
+            latest = std::max(latest, e->Time.Ms);
+        }
+        chain.Earliest.store(earliest, std::memory_order_relaxed);
+        chain.Latest.store(latest, std::memory_order_relaxed);
+        chain.Stale.store(false, std::memory_order_release);
+    }
+    THostSummary summary;
+    summary.AnyRevisitor = chain.Revisitors > 0;
+    summary.Earliest = TDateTime{chain.Earliest.load(std::memory_order_relaxed)};
+    summary.Latest = TDateTime{chain.Latest.load(std::memory_order_relaxed)};
+    return summary;
 }
 
 void TEntryQueue::WalkAllBackward(const std::function<bool(const TQueue&)>& visit) const {

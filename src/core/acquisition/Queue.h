@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -97,8 +98,21 @@ public:
 
     // Under a held ReadLock: visits the entries whose access' HostName equals hostName
     // ignoring ASCII case, newest first, until visit returns false. The index behind it
-    // takes the host name an access had when it was appended; queued accesses keep it.
+    // takes the host name, time and VisitorState an access had when it was appended; queued
+    // entries keep them.
     void WalkHostBackward(std::string_view hostName, const std::function<bool(const TQueue&)>& visit) const;
+    // What the revisit rule needs to know of a host's queued accesses: whether there are any,
+    // whether one of them is a revisitor's, and the earliest and latest of their times.
+    struct THostSummary {
+        bool AnyRevisitor = false;
+        TDateTime Earliest;
+        TDateTime Latest;
+    };
+    // Under a held ReadLock: the summary of the entries whose access' HostName equals
+    // hostName ignoring ASCII case; none when there are none. Costs a hash look-up, whatever
+    // the number of entries (a removal of an earliest or latest entry is paid by one walk of
+    // that host's entries on the next call).
+    std::optional<THostSummary> HostSummary(std::string_view hostName) const;
     // Under a held ReadLock: the same walk over the whole queue, for comparison in tests.
     void WalkAllBackward(const std::function<bool(const TQueue&)>& visit) const;
 

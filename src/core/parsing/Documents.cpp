@@ -17,7 +17,9 @@ namespace {
 // string views so that a look-up never copies the text.
 struct TIgnoreCaseHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept {
+    // Not noexcept: the standard containers then keep each node's hash, so a look-up
+    // compares texts only on equal hashes and never hashes other nodes again.
+    std::size_t operator()(std::string_view text) const {
         std::uint64_t hash = 14695981039346656037ull;
         for (const char c : text) {
             hash ^= static_cast<unsigned char>(Cp1252Upper(c));
@@ -104,6 +106,18 @@ bool TNameList::AnyOccursIn(std::string_view text) const {
     return false;
 }
 
+bool TNameList::IsDocumentExtension(std::string_view extension) const {
+    const TSnapshot& snapshot = State_->Holder.Current();
+    if (snapshot.Items.empty())
+        return false;
+    if (extension.empty())
+        return true;
+    for (const std::string& needle : snapshot.Needles)
+        if (extension.find(needle) != std::string_view::npos)
+            return true;
+    return false;
+}
+
 TNameList& Documents() {
     static TNameList list(true);
     return list;
@@ -122,19 +136,12 @@ std::string_view DocumentExtension(std::string_view page) {
 }
 
 void ClassifyDocument(TFilter& record, const TQueue& entry) {
-    const TNameList& documents = Documents();
-    if (documents.Empty())
-        return;
     const std::string_view extension = DocumentExtension(record.Page());
-    bool isDocument = extension.empty();
-    if (!isDocument) {
-        thread_local std::string lowered;
-        lowered.assign(extension);
-        for (char& c : lowered)
-            c = AsciiLower(c);
-        isDocument = documents.AnyOccursIn(lowered);
-    }
-    if (!isDocument)
+    thread_local std::string lowered;
+    lowered.assign(extension);
+    for (char& c : lowered)
+        c = AsciiLower(c);
+    if (!Documents().IsDocumentExtension(lowered))
         return;
     record.IsDocument = true;
     ApplyRevisitRule(record, entry);

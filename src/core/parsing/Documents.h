@@ -34,6 +34,9 @@ public:
     bool Contains(std::string_view text) const;
     // Whether some non-empty entry occurs inside text (case-sensitive).
     bool AnyOccursIn(std::string_view text) const;
+    // The document test of an extension whose ASCII letters are lowered: false for an empty
+    // list; else true when the extension is empty or some entry occurs inside it.
+    bool IsDocumentExtension(std::string_view extension) const;
 
     struct TSnapshot;
 

@@ -78,10 +78,10 @@ struct TFilter::TTextStore {
     }
 
     std::string_view Text(std::uint8_t slot) const {
+        if ((AliasMask & (1u << slot)) != 0)
+            slot = slot == SlotServerHostName ? SlotServerAddress : SlotAddress;
         if (slot >= Slots || (DefaultMask & (1u << slot)) != 0)
             return Defaults[slot];
-        if ((AliasMask & (1u << slot)) != 0)
-            return Text(static_cast<std::uint8_t>(slot - 1));
         const std::uint32_t begin = Offset(slot);
         return {Data() + begin, Offset(slot + 1u) - begin};
     }

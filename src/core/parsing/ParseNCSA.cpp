@@ -130,7 +130,7 @@ bool ApplyDate(std::string_view token3, std::string_view token4, TQueue& entry, 
 
 bool SplitRequest(std::string_view token5, TFilterTexts& texts, TScratch& s) {
     const std::string_view text = DequoteView(token5, s.Request);
-    ExtractStrings(' ', text, s.Words);
+    SplitLogLine(text, s.Words);
     if (s.Words.size() < 2)
         return false;
     texts.Method = s.Words[0];
@@ -166,7 +166,7 @@ bool ParseRequest(TFilter& record, std::string_view token5) {
 void ParseNCSA(TQueue& entry) {
     TScratch& s = Scratch();
     std::vector<std::string_view>& tokens = s.Tokens;
-    const std::size_t n = ExtractStrings(' ', entry.Line, tokens);
+    const std::size_t n = SplitLogLine(entry.Line, tokens);
     TFilterTexts texts;
     if (n < 1)
         return;

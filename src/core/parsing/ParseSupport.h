@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kavel {
 
@@ -13,5 +14,9 @@ namespace kavel {
 std::string_view DequoteView(std::string_view token, std::string& scratch);
 // The reverse look-up of an address when the option MiscDnsResolve is on; true with the name.
 bool ResolveIfWanted(std::string_view address, std::string& hostName);
+
+// ExtractStrings(' ', text, tokens) with the same tokens, quotes and line ends included,
+// for whole log lines: runs of plain bytes are skipped several at a time. Returns the count.
+std::size_t SplitLogLine(std::string_view text, std::vector<std::string_view>& tokens);
 
 } // namespace kavel

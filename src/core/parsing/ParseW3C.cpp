@@ -1,6 +1,8 @@
 #include "acquisition/PoolSystem.h"
 #include "acquisition/Queue.h"
 #include "acquisition/Servers.h"
+#include "config/MainConfig.h"
+#include "net/PoolNetwork.h"
 #include "parsing/Documents.h"
 #include "parsing/Filter.h"
 #include "parsing/ParseSupport.h"
@@ -57,6 +59,9 @@ struct TDateCache {
     TDateTime TextTime;
     const platform::LocaleFormat* Format = nullptr;
     std::string Text;
+    // The short date of the day of TextTime.
+    std::int64_t Day = 0;
+    std::string ShortDate;
 };
 
 struct TScratch {
@@ -111,12 +116,22 @@ std::optional<TDateTime> ReadDateTime(std::string_view date, std::string_view ti
     }
     if (!c.Ok)
         return std::nullopt;
-    const platform::LocaleFormat* format = &platform::CurrentLocaleFormat();
-    if (!c.TextValid || c.TextTime != c.Result || c.Format != format) {
-        c.Text = platform::FormatDateTimeOmitMidnight(c.Result);
+    const platform::LocaleFormat& format = platform::CurrentLocaleFormat();
+    if (!c.TextValid || c.TextTime != c.Result || c.Format != &format) {
+        // The form of FormatDateTimeOmitMidnight, with the short date asked for once a day.
+        const std::int64_t day = c.Result.Ms >= 0 ? c.Result.Ms / MsPerDay : (c.Result.Ms + 1) / MsPerDay - 1;
+        if (!c.TextValid || c.Format != &format || c.Day != day) {
+            c.ShortDate = format.ShortDate(c.Result);
+            c.Day = day;
+        }
+        c.Text = c.ShortDate;
+        if (!IsMidnight(c.Result)) {
+            c.Text.push_back(' ');
+            c.Text.append(format.LongTime(c.Result));
+        }
         c.TextValid = true;
         c.TextTime = c.Result;
-        c.Format = format;
+        c.Format = &format;
     }
     dateText = c.Text;
     return c.Result;
@@ -139,7 +154,7 @@ bool ParseW3CDateTime(TFilter& record, std::string_view date, std::string_view t
 void ParseW3C(TQueue& entry) {
     TScratch& s = Scratch();
     std::vector<std::string_view>& tokens = s.Tokens;
-    const std::size_t n = ExtractStrings(' ', entry.Line, tokens);
+    const std::size_t n = SplitLogLine(entry.Line, tokens);
     if (n == 0)
         return;
     const std::uint32_t fields = entry.Server ? entry.Server->W3CFields() : 0;
@@ -170,6 +185,13 @@ void ParseW3C(TQueue& entry) {
     std::int32_t win32Status = 0;
     std::int32_t bytesReceived = 0;
     std::int32_t timeTaken = 0;
+    // The option is read once per line, for the client and the server address alike.
+    std::optional<bool> resolve;
+    const auto resolveAddress = [&resolve](std::string_view address, std::string& name) {
+        if (!resolve)
+            resolve = OptionMiscDnsResolve();
+        return *resolve && ResolveAddress(address, name);
+    };
     for (int index = FieldClientIp; index <= FieldReferer; ++index) {
         if (!Has(fields, index))
             continue;
@@ -180,7 +202,7 @@ void ParseW3C(TQueue& entry) {
         switch (index) {
         case FieldClientIp:
             texts.Address = token;
-            if (ResolveIfWanted(token, s.HostName))
+            if (resolveAddress(token, s.HostName))
                 texts.HostName = s.HostName;
             break;
         case FieldUserName:
@@ -194,7 +216,7 @@ void ParseW3C(TQueue& entry) {
             break;
         case FieldServerIp:
             texts.ServerAddress = token;
-            if (ResolveIfWanted(token, s.ServerHostName))
+            if (resolveAddress(token, s.ServerHostName))
                 texts.ServerHostName = s.ServerHostName;
             break;
         case FieldServerPort:

@@ -7,19 +7,55 @@
 #include "platform/Paths.h"
 
 #include <atomic>
+#include <functional>
 #include <shared_mutex>
-#include <unordered_map>
 
 namespace kavel {
 
-// Entries are owned one by one so that their addresses never move; the map's keys are views
-// of the entries' own addresses. Look-ups share the lock, so parsers do not wait for each
-// other; only an append takes it alone.
+// Entries are owned one by one so that their addresses never move. Every document access
+// asks for its address, so the look-up is an open-addressing table of hashes and entry
+// pointers: one probe touches one cache line, and only a matching hash reads the entry.
+// Look-ups share the lock, so parsers do not wait for each other; only an append takes it
+// alone.
 struct TRevisitorList::TState {
+    struct TSlot {
+        std::size_t Hash = 0;
+        const TRevisitor* Item = nullptr;
+    };
+
     mutable std::shared_mutex Lock;
     std::vector<std::unique_ptr<TRevisitor>> Items;
-    std::unordered_map<std::string_view, const TRevisitor*> ByAddress;
+    std::vector<TSlot> Table = std::vector<TSlot>(16);
     std::atomic<bool> Loaded{false};
+
+    static std::size_t HashOf(std::string_view address) { return std::hash<std::string_view>{}(address); }
+
+    const TRevisitor* FindLocked(std::string_view address, std::size_t hash) const {
+        const std::size_t mask = Table.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const TSlot& slot = Table[i];
+            if (!slot.Item)
+                return nullptr;
+            if (slot.Hash == hash && slot.Item->Address == address)
+                return slot.Item;
+        }
+    }
+
+    void InsertLocked(const TRevisitor* item, std::size_t hash) {
+        const std::size_t mask = Table.size() - 1;
+        std::size_t i = hash & mask;
+        while (Table[i].Item)
+            i = (i + 1) & mask;
+        Table[i] = {hash, item};
+    }
+
+    void GrowLocked() {
+        std::vector<TSlot> old(Table.size() * 2);
+        old.swap(Table);
+        for (const TSlot& slot : old)
+            if (slot.Item)
+                InsertLocked(slot.Item, slot.Hash);
+    }
 };
 
 TRevisitorList::TRevisitorList()
@@ -28,24 +64,27 @@ TRevisitorList::TRevisitorList()
 TRevisitorList::~TRevisitorList() = default;
 
 const TRevisitor* TRevisitorList::Find(std::string_view address) const {
+    const std::size_t hash = TState::HashOf(address);
     std::shared_lock lock(State_->Lock);
-    const auto found = State_->ByAddress.find(address);
-    return found == State_->ByAddress.end() ? nullptr : found->second;
+    return State_->FindLocked(address, hash);
 }
 
 const TRevisitor* TRevisitorList::Add(std::string_view address, std::string_view hostName) {
+    const std::size_t hash = TState::HashOf(address);
     std::unique_lock lock(State_->Lock);
-    if (State_->ByAddress.find(address) != State_->ByAddress.end())
+    if (State_->FindLocked(address, hash))
         return nullptr;
+    if ((State_->Items.size() + 1) * 2 > State_->Table.size())
+        State_->GrowLocked();
     auto& item = State_->Items.emplace_back(
         std::make_unique<TRevisitor>(TRevisitor{std::string(address), std::string(hostName)}));
-    State_->ByAddress.emplace(item->Address, item.get());
+    State_->InsertLocked(item.get(), hash);
     return item.get();
 }
 
 void TRevisitorList::Clear() {
     std::unique_lock lock(State_->Lock);
-    State_->ByAddress.clear();
+    State_->Table.assign(16, {});
     State_->Items.clear();
 }
 
@@ -88,25 +127,34 @@ const TRevisitor* AddRevisitor(std::string_view address, std::string_view hostNa
     return Revisitors().Add(address, hostName);
 }
 
-void ApplyRevisitRule(TFilter& record, const TQueue& entry, const TEntryQueue& queue,
-                      TRevisitorList& revisitors, std::int32_t thresholdMinutes) {
+namespace {
+
+// The rule with the threshold asked for only when a queued access has to be measured.
+template <class Threshold>
+void RevisitRule(TFilter& record, const TQueue& entry, const TEntryQueue& queue, TRevisitorList& revisitors,
+                 Threshold threshold) {
     if (revisitors.Contains(record.Address())) {
         record.VisitorState = 2;
         return;
     }
+    // The walk back through the host's earlier accesses ends at the first one that makes the
+    // visitor a revisitor, so the outcome depends only on whether such an access exists:
+    // one of a revisitor, or one whose distance exceeds the threshold, and the distance is
+    // largest at the earliest or the latest of them.
     bool revisit = false;
     {
-        // Held for the whole walk so that the main thread cannot free an entry under it.
+        // Held while the summary is read so that the main thread cannot change the chain.
         const auto lock = queue.ReadLock();
-        queue.WalkHostBackward(record.HostName(), [&](const TQueue& earlier) {
+        if (const std::optional<TEntryQueue::THostSummary> summary = queue.HostSummary(record.HostName())) {
             record.VisitorState = 1;
-            if (earlier.Access->VisitorState == 2 ||
-                WholeMinutesBetween(earlier.Time, entry.Time) > thresholdMinutes) {
+            if (summary->AnyRevisitor) {
                 revisit = true;
-                return false;
+            } else {
+                const std::int64_t t = threshold();
+                revisit = WholeMinutesBetween(summary->Earliest, entry.Time) > t ||
+                          WholeMinutesBetween(summary->Latest, entry.Time) > t;
             }
-            return true;
-        });
+        }
     }
     if (!revisit)
         return;
@@ -115,8 +163,15 @@ void ApplyRevisitRule(TFilter& record, const TQueue& entry, const TEntryQueue& q
         revisitors.Add(record.Address(), record.HostName());
 }
 
+} // namespace
+
+void ApplyRevisitRule(TFilter& record, const TQueue& entry, const TEntryQueue& queue,
+                      TRevisitorList& revisitors, std::int32_t thresholdMinutes) {
+    RevisitRule(record, entry, queue, revisitors, [thresholdMinutes] { return thresholdMinutes; });
+}
+
 void ApplyRevisitRule(TFilter& record, const TQueue& entry) {
-    ApplyRevisitRule(record, entry, EntryQueue(), Revisitors(), OptionTimeRevisitorAfterMinutes());
+    RevisitRule(record, entry, EntryQueue(), Revisitors(), [] { return OptionTimeRevisitorAfterMinutes(); });
 }
 
 TRevisitorLoad RevisitorsFromLines(const std::vector<std::string>& lines, TRevisitorList& list) {

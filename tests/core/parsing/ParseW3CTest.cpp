@@ -140,6 +140,35 @@ TEST_F(ParseW3CTest, MidnightShowsTheDateOnly) {
     EXPECT_EQ(r->DateText(), platform::FormatDateTime(*EncodeDateTime(2010, 3, 4, 0, 0, 1)));
 }
 
+TEST_F(ParseW3CTest, DateTextFollowsTheInstalledFormat) {
+    struct TDottedFormat final : platform::LocaleFormat {
+        std::string ShortDate(TDateTime time) const override {
+            const TDateParts p = DecodeDateTime(time);
+            return std::to_string(p.Day) + "." + std::to_string(p.Month) + "." + std::to_string(p.Year);
+        }
+        std::string LongTime(TDateTime time) const override {
+            const TDateParts p = DecodeDateTime(time);
+            return std::to_string(p.Hour) + "h" + std::to_string(p.Minute) + "m" + std::to_string(p.Second);
+        }
+        std::string Thousands(std::int64_t value) const override { return std::to_string(value); }
+    };
+    Server_.SetW3CFields(Mask({0, 1}));
+    ASSERT_NE(Parse("2010-03-04 05:06:07"), nullptr);
+    const std::string fixed(Entry_->Access->DateText());
+    TDottedFormat dotted;
+    platform::SetCurrentLocaleFormat(&dotted);
+    const TFilterW3C* r = Parse("2010-03-04 05:06:07");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->DateText(), "4.3.2010 5h6m7");
+    r = Parse("2010-03-05 00:00:00");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->DateText(), "5.3.2010");
+    platform::SetCurrentLocaleFormat(nullptr);
+    r = Parse("2010-03-04 05:06:07");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->DateText(), fixed);
+}
+
 TEST_F(ParseW3CTest, OnlyOneOfDateAndTimeSkipsItsToken) {
     for (const int field : {0, 1}) {
         Server_.SetW3CFields(Mask({field, 2}));
