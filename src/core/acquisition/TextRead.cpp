@@ -91,14 +91,19 @@ std::string SharedLogReader::ReadLine() {
             if (BufferEnd_ == 0) {
                 // End of the data for now: what was read is the line. A dropped line keeps
                 // being skipped when the rest of it arrives.
-                Discarding_ = overlong || Discarding_;
-                if (Discarding_) {
+                if (overlong || Discarding_) {
+                    Discarding_ = true;
                     return std::string();
                 }
-                if (!line.empty() && line.back() == '\r') {
+                const bool cr = !line.empty() && line.back() == '\r';
+                if (cr) {
                     line.pop_back();
-                    PendingCr_ = true;
                 }
+                if (line.size() > MaxLineLength_) {
+                    Discarding_ = true;
+                    return std::string();
+                }
+                PendingCr_ = cr;
                 return line;
             }
         }
