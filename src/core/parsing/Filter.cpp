@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 namespace kavel {
 
@@ -51,7 +52,15 @@ struct TFilter::TTextStore {
     std::uint8_t Slots = 0;
     bool Wide = false;
 
-    static void operator delete(void* p) { ::operator delete(p); }
+    // Set when the block lives in the record's own allocation.
+    bool Inline = false;
+
+    static void operator delete(TTextStore* p, std::destroying_delete_t) {
+        const bool inlined = p->Inline;
+        p->~TTextStore();
+        if (!inlined)
+            ::operator delete(p);
+    }
 
     std::size_t OffsetsSize() const { return (Slots + 1u) * (Wide ? 4u : 2u); }
     const unsigned char* Offsets() const { return reinterpret_cast<const unsigned char*>(this + 1); }
@@ -86,43 +95,111 @@ struct TFilter::TTextStore {
         return {Data() + begin, Offset(slot + 1u) - begin};
     }
 
-    static std::unique_ptr<TTextStore> Build(std::uint8_t slots, const std::string_view* texts) {
-        std::uint16_t defaults = 0;
-        std::uint16_t aliases = 0;
-        std::size_t total = 0;
+    struct TPlan {
+        std::uint8_t Slots = 0;
+        std::uint16_t Defaults = 0;
+        std::uint16_t Aliases = 0;
+        std::size_t Total = 0;
+        bool Wide = false;
+        // Bytes of the block; 0 when every text is its default.
+        std::size_t Size = 0;
+    };
+
+    static TPlan Plan(std::uint8_t slots, const std::string_view* texts) {
+        TPlan plan;
+        plan.Slots = slots;
         for (std::uint8_t i = 0; i < slots; ++i) {
             if (texts[i] == Defaults[i]) {
-                defaults = static_cast<std::uint16_t>(defaults | (1u << i));
+                plan.Defaults = static_cast<std::uint16_t>(plan.Defaults | (1u << i));
             } else if ((i == SlotHostName || i == SlotServerHostName) && texts[i] == texts[i - 1]) {
-                aliases = static_cast<std::uint16_t>(aliases | (1u << i));
+                plan.Aliases = static_cast<std::uint16_t>(plan.Aliases | (1u << i));
             } else {
-                total += texts[i].size();
+                plan.Total += texts[i].size();
             }
         }
-        if (total == 0 && aliases == 0 && defaults == (1u << slots) - 1u)
-            return nullptr;
-        const bool wide = total > 0xFFFF;
-        const std::size_t offsetsSize = (slots + 1u) * (wide ? 4u : 2u);
-        void* memory = ::operator new(sizeof(TTextStore) + offsetsSize + total);
-        std::unique_ptr<TTextStore> store(new (memory) TTextStore);
-        store->DefaultMask = defaults;
-        store->AliasMask = aliases;
-        store->Slots = slots;
-        store->Wide = wide;
-        char* data = reinterpret_cast<char*>(store->Offsets() + offsetsSize);
+        if (plan.Total == 0 && plan.Aliases == 0 && plan.Defaults == (1u << slots) - 1u)
+            return plan;
+        plan.Wide = plan.Total > 0xFFFF;
+        plan.Size = sizeof(TTextStore) + (slots + 1u) * (plan.Wide ? 4u : 2u) + plan.Total;
+        return plan;
+    }
+
+    static TTextStore* Write(void* memory, const TPlan& plan, const std::string_view* texts) {
+        TTextStore* store = new (memory) TTextStore;
+        store->DefaultMask = plan.Defaults;
+        store->AliasMask = plan.Aliases;
+        store->Slots = plan.Slots;
+        store->Wide = plan.Wide;
+        char* data = reinterpret_cast<char*>(store->Offsets() + store->OffsetsSize());
         std::uint32_t offset = 0;
-        for (std::uint8_t i = 0; i < slots; ++i) {
+        for (std::uint8_t i = 0; i < plan.Slots; ++i) {
             store->SetOffset(i, offset);
             const std::uint16_t bit = static_cast<std::uint16_t>(1u << i);
-            if (((defaults | aliases) & bit) != 0 || texts[i].empty())
+            if (((plan.Defaults | plan.Aliases) & bit) != 0 || texts[i].empty())
                 continue;
             std::memcpy(data + offset, texts[i].data(), texts[i].size());
             offset += static_cast<std::uint32_t>(texts[i].size());
         }
-        store->SetOffset(slots, offset);
+        store->SetOffset(plan.Slots, offset);
         return store;
     }
+
+    static std::unique_ptr<TTextStore> Build(std::uint8_t slots, const std::string_view* texts) {
+        const TPlan plan = Plan(slots, texts);
+        if (plan.Size == 0)
+            return nullptr;
+        return std::unique_ptr<TTextStore>(Write(::operator new(plan.Size), plan, texts));
+    }
 };
+
+namespace {
+
+std::array<std::string_view, SlotCountW3C> TextArray(const TFilterTexts& t) {
+    return {t.DateText,
+            t.Address,
+            t.HostName.value_or(t.Address),
+            t.User,
+            t.UserAgent,
+            t.Method,
+            t.Page,
+            t.Protocol,
+            t.Referer,
+            t.ServerAddress,
+            t.ServerHostName.value_or(t.ServerAddress),
+            t.SiteName,
+            t.ComputerName,
+            t.Cookie};
+}
+
+} // namespace
+
+// The record and its text block in one allocation: the block follows the object, and the
+// record's operator delete frees both.
+template <class T>
+std::unique_ptr<T> TFilter::MakeWithTexts(const TFilterTexts& t) {
+    const std::array<std::string_view, SlotCountW3C> texts = TextArray(t);
+    constexpr TFilterKind kind = std::is_same_v<T, TFilterW3C> ? TFilterKind::W3C : TFilterKind::NCSA;
+    const TTextStore::TPlan plan = TTextStore::Plan(SlotCount(kind), texts.data());
+    constexpr std::size_t objectSize =
+        (sizeof(T) + alignof(TTextStore) - 1) / alignof(TTextStore) * alignof(TTextStore);
+    void* memory = ::operator new(objectSize + plan.Size);
+    std::unique_ptr<T> record(new (memory) T);
+    if (plan.Size != 0) {
+        TTextStore* store = TTextStore::Write(static_cast<char*>(memory) + objectSize, plan, texts.data());
+        store->Inline = true;
+        record->Texts_.reset(store);
+    }
+    record->Resolved_ = !EqualsAsciiIgnoreCase(texts[SlotAddress], texts[SlotHostName]);
+    return record;
+}
+
+std::unique_ptr<TFilterNCSA> TFilter::MakeNCSA(const TFilterTexts& texts) {
+    return MakeWithTexts<TFilterNCSA>(texts);
+}
+
+std::unique_ptr<TFilterW3C> TFilter::MakeW3C(const TFilterTexts& texts) {
+    return MakeWithTexts<TFilterW3C>(texts);
+}
 
 TFilter::TFilter(TFilterKind kind)
     : Kind_(kind) {}
@@ -145,20 +222,7 @@ void TFilter::AssignSlot(std::uint8_t slot, std::string_view text) {
 }
 
 void TFilter::AssignTexts(const TFilterTexts& t) {
-    std::array<std::string_view, SlotCountW3C> texts = {t.DateText,
-                                                        t.Address,
-                                                        t.HostName.value_or(t.Address),
-                                                        t.User,
-                                                        t.UserAgent,
-                                                        t.Method,
-                                                        t.Page,
-                                                        t.Protocol,
-                                                        t.Referer,
-                                                        t.ServerAddress,
-                                                        t.ServerHostName.value_or(t.ServerAddress),
-                                                        t.SiteName,
-                                                        t.ComputerName,
-                                                        t.Cookie};
+    const std::array<std::string_view, SlotCountW3C> texts = TextArray(t);
     std::unique_ptr<TTextStore> store = TTextStore::Build(SlotCount(Kind_), texts.data());
     Texts_ = std::move(store);
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));

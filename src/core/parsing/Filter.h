@@ -9,6 +9,8 @@
 namespace kavel {
 
 class TQueue;
+class TFilterNCSA;
+class TFilterW3C;
 
 // Image indices of the small image list shared by the tree, the lists, the popup and the
 // access record's derived images.
@@ -65,6 +67,12 @@ public:
 
     TFilterKind Kind() const { return Kind_; }
 
+    // A record with its texts, made in one allocation: the parsers' way of creating one.
+    static std::unique_ptr<TFilterNCSA> MakeNCSA(const TFilterTexts& texts);
+    static std::unique_ptr<TFilterW3C> MakeW3C(const TFilterTexts& texts);
+    // Frees what MakeNCSA or MakeW3C allocated as well as a plainly made record.
+    static void operator delete(void* p) { ::operator delete(p); }
+
     // Replaces every text field at once (W3C fields are ignored for NCSA records).
     void AssignTexts(const TFilterTexts& texts);
     // Address and HostName in one step.
@@ -107,6 +115,9 @@ public:
 protected:
     std::string_view TextAt(std::uint8_t slot) const;
     void AssignSlot(std::uint8_t slot, std::string_view text);
+
+    template <class T>
+    static std::unique_ptr<T> MakeWithTexts(const TFilterTexts& texts);
 
     // Implementation detail owned by the parsing unit: compact storage of the texts.
     struct TTextStore;

@@ -197,10 +197,9 @@ void ParseNCSA(TQueue& entry) {
         texts.UserAgent = DequoteView(tokens[9], s.UserAgent);
 
     // Nothing below fails: the classification lists change only for accepted lines.
-    auto record = std::make_unique<TFilterNCSA>();
+    auto record = TFilter::MakeNCSA(texts);
     record->Status = *status;
     record->Bytes = bytes;
-    record->AssignTexts(texts);
     ClassifyDocument(*record, entry);
     ClassifySpider(*record);
     ClassifyBuddy(*record);

@@ -289,7 +289,7 @@ void ParseW3C(TQueue& entry) {
     }
 
     // Nothing below fails: the classification lists change only for accepted lines.
-    auto record = std::make_unique<TFilterW3C>();
+    auto record = TFilter::MakeW3C(texts);
     record->Status = status;
     record->Bytes = bytes;
     record->ServerPort = serverPort;
@@ -297,7 +297,6 @@ void ParseW3C(TQueue& entry) {
     record->Win32Status = win32Status;
     record->BytesReceived = bytesReceived;
     record->TimeTaken = timeTaken;
-    record->AssignTexts(texts);
     if (Has(fields, FieldClientIp)) {
         ClassifySpider(*record);
         if (Has(fields, FieldUriStem)) {

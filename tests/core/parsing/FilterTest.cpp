@@ -159,6 +159,35 @@ TEST(FilterTest, AssignTextsFillsEveryField) {
     EXPECT_EQ(ncsa.Page(), "p");
 }
 
+// The parsers make a record and its texts in one allocation; changing a text afterwards must
+// leave that block alone and keep every other text.
+TEST(FilterTest, RecordsMadeWithTheirTexts) {
+    TFilterTexts texts;
+    texts.DateText = "10/Oct/2000:13:55:36-0700";
+    texts.Address = "192.0.2.1";
+    texts.HostName = "host.example";
+    texts.Page = "/a.html";
+    texts.Cookie = "c=1";
+    const std::unique_ptr<TFilter> ncsa = TFilter::MakeNCSA(texts);
+    EXPECT_EQ(ncsa->Kind(), TFilterKind::NCSA);
+    EXPECT_TRUE(ncsa->Resolved());
+    EXPECT_EQ(ncsa->HostName(), "host.example");
+    EXPECT_EQ(ncsa->User(), "-");
+    ncsa->SetUser("frank");
+    EXPECT_EQ(ncsa->Page(), "/a.html");
+    EXPECT_EQ(ncsa->User(), "frank");
+
+    std::unique_ptr<TFilterW3C> w3c = TFilter::MakeW3C(texts);
+    EXPECT_EQ(w3c->Cookie(), "c=1");
+    EXPECT_EQ(w3c->ServerHostName(), "");
+    w3c->SetServerAddress("198.51.100.1");
+    EXPECT_EQ(w3c->DateText(), "10/Oct/2000:13:55:36-0700");
+
+    const std::unique_ptr<TFilter> plain = TFilter::MakeNCSA(TFilterTexts{});
+    EXPECT_EQ(plain->DateText(), "??.??.?? ??:??:??");
+    EXPECT_FALSE(plain->Resolved());
+}
+
 TEST(FilterTest, PageWithoutQuery) {
     const struct {
         const char* Page;
