@@ -495,6 +495,33 @@ TEST_F(LogThreadTest, AFileThatCannotBeOpenedEndsTheReader) {
     EXPECT_EQ(Taken(), 0u);
 }
 
+// Without a main window nobody takes entries over: the reader queues them and goes on.
+TEST(LogThreadWithoutHandshakeTest, TheReaderDoesNotSleepAfterItsNotifications) {
+    test::ScopedNoNameLookups noLookups;
+    platform::ManualClock clock{TestNow};
+    platform::ScopedClock clockInstalled{clock};
+    platform::LoopDispatcher loop;
+    platform::ScopedDispatcher loopInstalled{loop};
+    EntryQueue().Clear();
+    LogFolder folder;
+    std::string lines;
+    for (int i = 0; i < 25; ++i) {
+        lines += NcsaLine(i, i, "/p.html");
+    }
+    WriteLog(folder / "access.log", lines);
+    TServer server;
+    server.SetLogFileName((folder / "access.log").string());
+    server.SetTimeLogPollCycleInMs(60000);
+    server.SetActive(true);
+    TLogThread& reader = StartReader(server);
+    EXPECT_TRUE(test::RunLoopUntil(loop, [&] { return reader.PassCount() >= 1; }));
+    EXPECT_EQ(EntryQueue().GetCount(), 25);
+    EXPECT_FALSE(reader.Suspended());
+    StopServerReaders(server);
+    ReaderTable().Clear();
+    EntryQueue().Clear();
+}
+
 // Probes that are expired send the search up, kept ones down, and the result is where the kept
 // part begins, whatever the block size.
 TEST(FindStartTest, FindsTheFirstKeptLine) {
