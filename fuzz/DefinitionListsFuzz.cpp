@@ -17,8 +17,13 @@
 namespace {
 
 std::filesystem::path FuzzFile() {
-    static const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("kavel-fuzz-lists-" + std::to_string(::getpid()));
+    static const std::filesystem::path file = [] {
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove(FuzzFile(), ignored);
+        });
+        return std::filesystem::temp_directory_path() / ("kavel-fuzz-lists-" + std::to_string(::getpid()));
+    }();
     return file;
 }
 
