@@ -17,13 +17,8 @@
 namespace {
 
 std::filesystem::path FuzzFile() {
-    static const std::filesystem::path file = [] {
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove(FuzzFile(), ignored);
-        });
-        return std::filesystem::temp_directory_path() / ("kavel-fuzz-lists-" + std::to_string(::getpid()));
-    }();
+    static const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("kavel-fuzz-lists-" + std::to_string(::getpid()));
     return file;
 }
 
@@ -60,5 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kavel::TRevisitorList again;
     if (kavel::LoadRevisitors(file, again).StoppedAtLine)
         std::abort();
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
     return 0;
 }
