@@ -276,10 +276,10 @@ int Run(const TParseOptions& options) {
     LoadBuddies();
     LoadSpiders();
     const TRevisitorLoad revisitors = LoadRevisitors();
-    if (revisitors.StoppedAtLine) {
-        std::fprintf(stderr, "kavel-cli: %s: reading stopped at malformed line %zu\n",
-                     platform::Paths::DefinitionFile(".revisitors").string().c_str(),
-                     *revisitors.StoppedAtLine);
+    if (revisitors.FirstMalformedLine) {
+        std::fprintf(stderr, "kavel-cli: %s: %zu malformed line(s) skipped, the first is line %zu\n",
+                     platform::Paths::DefinitionFile(".revisitors").string().c_str(), revisitors.Malformed,
+                     *revisitors.FirstMalformedLine);
     }
 
     std::unique_ptr<TServer> server;

@@ -1,7 +1,12 @@
 #include "platform/DateTime.h"
 
+#include "platform/Clock.h"
+
+#include <cstdlib>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <random>
+#include <thread>
 
 namespace kavel {
 namespace {
@@ -105,6 +110,31 @@ TEST(DateTime, Midnight) {
     EXPECT_FALSE(IsMidnight(*EncodeDateTime(2005, 3, 5, 12, 0, 0)));
     EXPECT_TRUE(IsMidnight(*EncodeDateTime(1969, 12, 31, 0, 0, 0)));
     EXPECT_FALSE(IsMidnight(*EncodeDateTime(1969, 12, 31, 23, 0, 0)));
+}
+
+} // namespace
+} // namespace kavel
+
+namespace kavel {
+namespace {
+
+TEST(SystemClock, AgreesWithTheLocalTimeOfTheCLibrary) {
+    for (const char* zone : {"UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", "<+0545>-5:45"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        const std::time_t before = std::time(nullptr);
+        // A thread of its own, so the per-thread offset cache starts empty for this zone.
+        TDateTime now;
+        std::thread([&now] { now = platform::SystemClock().Now(); }).join();
+        std::tm local{};
+        localtime_r(&before, &local);
+        const TDateTime expected = *EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                                   local.tm_hour, local.tm_min, local.tm_sec);
+        EXPECT_GE(now.Ms, expected.Ms) << zone;
+        EXPECT_LT(now.Ms, expected.Ms + 2000) << zone;
+    }
+    unsetenv("TZ");
+    tzset();
 }
 
 } // namespace

@@ -50,9 +50,10 @@ void TProgramLifecycle::LoadDefinitions(const std::function<void(TServer&)>& onS
     try {
         const TRevisitorLoad load = LoadRevisitors();
         RevisitorsLoaded_ = Revisitors().Loaded();
-        if (load.StoppedAtLine && ReportError_)
-            ReportError_("kavel.revisitors: reading stopped at the malformed line " +
-                         std::to_string(*load.StoppedAtLine));
+        if (load.FirstMalformedLine && ReportError_)
+            ReportError_("kavel.revisitors: " + std::to_string(load.Malformed) +
+                         " malformed line(s) skipped, the first is line " +
+                         std::to_string(*load.FirstMalformedLine));
     } catch (const std::exception& error) {
         // The servers are loaded all the same: their file is rewritten from memory at the end.
         Report("kavel.revisitors", error);

@@ -182,9 +182,13 @@ TRevisitorLoad RevisitorsFromLines(const std::vector<std::string>& lines, TRevis
         if (!line.empty() && line[0] == '#')
             continue;
         ExtractStrings(';', line, tokens);
+        // A malformed line is skipped rather than ending the reading: the file is rewritten
+        // from the list at the end, and the entries after the line would be lost.
         if (tokens.size() < 2) {
-            result.StoppedAtLine = i + 1;
-            break;
+            if (!result.FirstMalformedLine)
+                result.FirstMalformedLine = i + 1;
+            ++result.Malformed;
+            continue;
         }
         if (list.Add(tokens[0], tokens[1]))
             ++result.Added;

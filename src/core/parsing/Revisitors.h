@@ -70,12 +70,13 @@ void ApplyRevisitRule(TFilter& record, const TQueue& entry, const TEntryQueue& q
 struct TRevisitorLoad {
     bool FileFound = false;
     std::size_t Added = 0;
-    // 1-based number of the malformed line that ended the reading, if one did.
-    std::optional<std::size_t> StoppedAtLine;
+    // Lines without two ";"-separated tokens, skipped, and the 1-based number of the first.
+    std::size_t Malformed = 0;
+    std::optional<std::size_t> FirstMalformedLine;
 };
 
-// Appends the entries of the file's lines to list: "#" lines are skipped, the first line
-// without two ";"-separated tokens ends the reading.
+// Appends the entries of the file's lines to list: "#" lines are skipped, lines without two
+// ";"-separated tokens are skipped.
 TRevisitorLoad RevisitorsFromLines(const std::vector<std::string>& lines, TRevisitorList& list);
 // The whole file: the three header lines and "Address;HostName" per entry, CR LF ended. An
 // entry that would not read back (";", quotes or line ends in it) is left out.

@@ -133,7 +133,7 @@ TEST_F(StartupTest, AMalformedRevisitorsFileDoesNotKeepTheServersFromLoading) {
     Lifecycle_.CreateObjects();
     Lifecycle_.LoadDefinitions();
 
-    EXPECT_EQ(Revisitors().Count(), 1u);
+    EXPECT_EQ(Revisitors().Count(), 2u);
     EXPECT_EQ(ServerList().Count(), 1u);
     EXPECT_TRUE(Lifecycle_.ServersLoaded());
     EXPECT_EQ(Errors_.size(), 1u);

@@ -204,14 +204,18 @@ TEST_F(RevisitorsTest, FileLines) {
     TRevisitorList list;
     const TRevisitorLoad load = RevisitorsFromLines(
         {"# Revisitors Definition File", "a;x", "a;y", "b;z;extra", "c;w", "", "d;v"}, list);
-    EXPECT_EQ(list.Items(), (std::vector<TRevisitor>{{"a", "x"}, {"b", "z"}, {"c", "w"}}));
-    EXPECT_EQ(load.Added, 3u);
-    EXPECT_EQ(load.StoppedAtLine, std::optional<std::size_t>(6));
+    // A malformed line is skipped; the entries after it are kept, so the rewrite at the end
+    // loses nothing.
+    EXPECT_EQ(list.Items(), (std::vector<TRevisitor>{{"a", "x"}, {"b", "z"}, {"c", "w"}, {"d", "v"}}));
+    EXPECT_EQ(load.Added, 4u);
+    EXPECT_EQ(load.Malformed, 1u);
+    EXPECT_EQ(load.FirstMalformedLine, std::optional<std::size_t>(6));
 
     TRevisitorList other;
-    EXPECT_EQ(RevisitorsFromLines({"x;y", "no separator", "z;w"}, other).StoppedAtLine, 2u);
-    EXPECT_EQ(other.Count(), 1u);
-    EXPECT_FALSE(RevisitorsFromLines({"x;y", ";", "z;w"}, other).StoppedAtLine == std::nullopt);
+    const TRevisitorLoad twice = RevisitorsFromLines({"x;y", "no separator", "z;w", ";"}, other);
+    EXPECT_EQ(twice.FirstMalformedLine, 2u);
+    EXPECT_EQ(twice.Malformed, 2u);
+    EXPECT_EQ(other.Count(), 2u);
 }
 
 TEST_F(RevisitorsTest, SaveAndLoad) {
@@ -281,7 +285,7 @@ TEST_F(RevisitorsTest, LoaderTakesAnyBytes) {
         const std::vector<TRevisitor> written = list.Items();
         for (const TRevisitor& item : again.Items())
             EXPECT_NE(std::find(written.begin(), written.end(), item), written.end());
-        EXPECT_FALSE(LoadRevisitors(file, again).StoppedAtLine.has_value())
+        EXPECT_FALSE(LoadRevisitors(file, again).FirstMalformedLine.has_value())
             << "what was written reads back whole";
     }
 }
