@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,6 +42,36 @@ std::string Cp1252UpperCase(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
 // Whether needle occurs in haystack, both upper-cased by the code page's rules.
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) noexcept;
+
+// Hash and equality of texts under a case folding (AsciiLower, Cp1252Upper), usable with
+// string views in the standard containers so that a look-up never copies the text.
+template <char (*Fold)(char) noexcept>
+struct TFoldedHash {
+    using is_transparent = void;
+    // Not noexcept: the standard containers then keep each node's hash, so a look-up
+    // compares texts only on equal hashes and never hashes other nodes again.
+    std::size_t operator()(std::string_view text) const {
+        std::uint64_t hash = 14695981039346656037ull;
+        for (const char c : text) {
+            hash ^= static_cast<unsigned char>(Fold(c));
+            hash *= 1099511628211ull;
+        }
+        return static_cast<std::size_t>(hash);
+    }
+};
+
+template <char (*Fold)(char) noexcept>
+struct TFoldedEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (Fold(a[i]) != Fold(b[i]))
+                return false;
+        return true;
+    }
+};
 
 // Decimal 32-bit signed integer as the system reads numbers: optional sign, digits only,
 // nothing else, in range. Nothing for any other text.

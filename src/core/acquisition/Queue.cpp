@@ -15,26 +15,8 @@ namespace kavel {
 
 namespace {
 
-struct TAsciiIgnoreCaseHash {
-    using is_transparent = void;
-    // Not noexcept: the standard containers then keep each node's hash, so a look-up
-    // compares texts only on equal hashes and never hashes other nodes again.
-    std::size_t operator()(std::string_view text) const {
-        std::uint64_t hash = 14695981039346656037ull;
-        for (const char c : text) {
-            hash ^= static_cast<unsigned char>(AsciiLower(c));
-            hash *= 1099511628211ull;
-        }
-        return static_cast<std::size_t>(hash);
-    }
-};
-
-struct TAsciiIgnoreCaseEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept {
-        return EqualsAsciiIgnoreCase(a, b);
-    }
-};
+using TAsciiIgnoreCaseHash = TFoldedHash<AsciiLower>;
+using TAsciiIgnoreCaseEqual = TFoldedEqual<AsciiLower>;
 
 // The shared locks the calling thread holds, with their depth, so that a holder may take a
 // queue's shared lock again without asking the lock (a second shared acquisition by the same

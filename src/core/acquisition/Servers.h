@@ -154,7 +154,7 @@ void LoadServers(const std::function<void(TServer&)>& onLoaded = {});
 // Throws std::system_error when it cannot be written; the previous file then stays intact.
 void SaveServers();
 
-// Part 1.2: the log file name of the template for the current moment.
+// The log file name of the template for the current moment.
 std::string ExpandLogFileName(std::string_view logFileName);
 inline std::string ExpandLogFileName(const TServer& server) {
     return ExpandLogFileName(server.LogFileName());

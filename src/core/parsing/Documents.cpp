@@ -13,26 +13,8 @@ namespace kavel {
 
 namespace {
 
-// Hash and equality of texts compared ignoring case by the code page's rules, usable with
-// string views so that a look-up never copies the text.
-struct TIgnoreCaseHash {
-    using is_transparent = void;
-    // Not noexcept: the standard containers then keep each node's hash, so a look-up
-    // compares texts only on equal hashes and never hashes other nodes again.
-    std::size_t operator()(std::string_view text) const {
-        std::uint64_t hash = 14695981039346656037ull;
-        for (const char c : text) {
-            hash ^= static_cast<unsigned char>(Cp1252Upper(c));
-            hash *= 1099511628211ull;
-        }
-        return static_cast<std::size_t>(hash);
-    }
-};
-
-struct TIgnoreCaseEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept { return EqualsIgnoreCase(a, b); }
-};
+using TIgnoreCaseHash = TFoldedHash<Cp1252Upper>;
+using TIgnoreCaseEqual = TFoldedEqual<Cp1252Upper>;
 
 } // namespace
 
