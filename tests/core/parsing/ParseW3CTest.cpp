@@ -307,6 +307,7 @@ TEST_F(ParseW3CTest, CorpusFiles) {
     Server_.SetW3CFields(Mask({0, 1, 2, 3, 6, 7, 8, 9, 10, 11, 19}));
     const std::vector<std::string> lines =
         test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/logfile_w3c.0");
+    ASSERT_FALSE(lines.empty());
     const TFilterW3C* r = Parse(lines.back());
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->UserAgent(), "Mozilla/4.0 (compatible;MSIE 5.5; Windows 2000 Server)");
