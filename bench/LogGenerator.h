@@ -3,10 +3,10 @@
 // Generated access logs for the parse and memory benchmarks: a busy site with thousands of
 // clients, a few crawlers, pages and their images, several lines per second.
 
-#include "config/MainConfig.h"
-#include "config/PoolConfig.h"
-#include "parsing/Documents.h"
-#include "parsing/Spiders.h"
+#include "config/AppSettings.h"
+#include "config/SettingsStore.h"
+#include "parsing/NameList.h"
+#include "parsing/SpiderList.h"
 
 #include <cstdio>
 #include <random>
@@ -37,7 +37,7 @@ inline const char* const Extensions[] = {".html", ".htm", ".php", ".asp",   ".as
 // The lists of a typical installation: a few hundred spider entries, ten document
 // extensions, a handful of buddies.
 inline void FillLists() {
-    std::vector<TSpider> spiders;
+    std::vector<Spider> spiders;
     for (int i = 0; i < 300; ++i) {
         char name[64];
         std::snprintf(name, sizeof name, i % 3 == 0 ? "crawl-%d.search%d.example" : "bot%d.engine%d.example",
@@ -55,15 +55,15 @@ inline void FillLists() {
 class BenchOptions {
 public:
     BenchOptions() {
-        Config_.SetPersistenceMode(2);
-        Config_.AddItem("Options", "MiscDnsResolve", TConfKind::Boolean, false);
-        Config_.AddItem("Options", "TimeRevisitorAfterMinutes", TConfKind::Integer, std::int32_t{10});
+        Config_.SetPersistenceMode(Persistence::None);
+        Config_.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, false);
+        Config_.AddItem("Options", "TimeRevisitorAfterMinutes", SettingKind::Integer, std::int32_t{10});
         SetOptions(&Config_);
     }
     ~BenchOptions() { SetOptions(nullptr); }
 
 private:
-    TConfig Config_;
+    SettingsStore Config_;
 };
 
 inline std::string Host(std::mt19937& random, int hosts) {

@@ -1,10 +1,11 @@
 // Lines per second of the two parsers with every classification step on, one core.
 
 #include "LogGenerator.h"
-#include "acquisition/PoolSystem.h"
-#include "acquisition/Queue.h"
-#include "acquisition/Servers.h"
-#include "parsing/Revisitors.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/RevisitRule.h"
+#include "acquisition/Server.h"
+#include "base/Text.h"
+#include "parsing/RevisitorList.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
@@ -17,37 +18,30 @@ namespace {
 
 constexpr std::size_t QueueWindow = 100000;
 
-void Parse(TQueue& entry, const TServer& server) {
-    if (server.LogType() == 0)
-        ParseNCSA(entry);
-    else
-        ParseW3C(entry);
-}
-
 // The parser's work for one line: entry, parse, every classification step. The first
 // QueueWindow lines are queued beforehand, so the revisit rule looks back through a queue
 // of a busy server's hours and the revisitor list holds the clients that came back.
-void RunLines(benchmark::State& state, const std::vector<std::string>& lines, TServer& server) {
-    TEntryQueue& queue = EntryQueue();
+void RunLines(benchmark::State& state, const std::vector<std::string>& lines, Server& server) {
+    EntryQueue& queue = Entries();
     const std::size_t prefill = std::min(QueueWindow, lines.size() / 2);
     for (std::size_t i = 0; i < prefill; ++i) {
-        auto entry = std::make_unique<TQueue>(lines[i], &server);
-        Parse(*entry, server);
+        auto entry = std::make_unique<LogEntry>(lines[i], &server);
+        ParseEntryLine(*entry);
         if (entry->Access)
             queue.Append(std::move(entry));
     }
     std::size_t index = prefill;
     std::int64_t accepted = 0;
     for (auto _ : state) {
-        TQueue entry(lines[index], &server);
-        Parse(entry, server);
+        LogEntry entry(lines[index], &server);
+        ParseEntryLine(entry);
         accepted += entry.Access ? 1 : 0;
         if (++index == lines.size())
             index = prefill;
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
     state.counters["accepted"] = static_cast<double>(accepted) / static_cast<double>(state.iterations());
-    state.counters["queued"] = static_cast<double>(queue.GetCount());
+    state.counters["queued"] = static_cast<double>(queue.Count());
     state.counters["revisitors"] = static_cast<double>(Revisitors().Count());
     queue.Clear();
     Revisitors().Clear();
@@ -57,8 +51,8 @@ void BM_ParseNCSA(benchmark::State& state) {
     BenchOptions options;
     FillLists();
     static const std::vector<std::string> lines = CombinedLines(300000);
-    TServer server;
-    server.SetLogType(0);
+    Server server;
+    server.SetLogType(LogFormat::Ncsa);
     RunLines(state, lines, server);
 }
 BENCHMARK(BM_ParseNCSA)->MinTime(2.0);
@@ -67,8 +61,8 @@ void BM_ParseW3CAllFields(benchmark::State& state) {
     BenchOptions options;
     FillLists();
     static const std::vector<std::string> lines = W3CLines(300000);
-    TServer server;
-    server.SetLogType(1);
+    Server server;
+    server.SetLogType(LogFormat::W3c);
     server.SetW3CFields(W3CAllFields);
     RunLines(state, lines, server);
 }
@@ -88,8 +82,8 @@ void BM_ParseShopCorpus(benchmark::State& state) {
     }
     const std::vector<std::string> once = lines;
     lines.insert(lines.end(), once.begin(), once.end());
-    TServer server;
-    server.SetLogType(0);
+    Server server;
+    server.SetLogType(LogFormat::Ncsa);
     RunLines(state, lines, server);
 }
 BENCHMARK(BM_ParseShopCorpus)->MinTime(2.0);
@@ -100,16 +94,16 @@ void BM_ReaderPathNCSA(benchmark::State& state) {
     BenchOptions options;
     FillLists();
     static const std::vector<std::string> lines = CombinedLines(300000);
-    TServer server;
-    TEntryQueue& queue = EntryQueue();
+    Server server;
+    EntryQueue& queue = Entries();
     std::size_t index = 0;
     for (auto _ : state) {
-        auto entry = std::make_unique<TQueue>(lines[index], &server);
-        ParseNCSA(*entry);
+        auto entry = std::make_unique<LogEntry>(lines[index], &server);
+        ParseEntryLine(*entry);
         if (entry->Access) {
             queue.Append(std::move(entry));
-            if (static_cast<std::size_t>(queue.GetCount()) > QueueWindow)
-                queue.Remove(queue.GetFirst());
+            if (static_cast<std::size_t>(queue.Count()) > QueueWindow)
+                queue.Remove(queue.First());
         }
         if (++index == lines.size())
             index = 0;
@@ -125,11 +119,11 @@ void BM_ParseNCSAWithoutQueue(benchmark::State& state) {
     BenchOptions options;
     FillLists();
     static const std::vector<std::string> lines = CombinedLines(200000);
-    TServer server;
+    Server server;
     std::size_t index = 0;
     for (auto _ : state) {
-        TQueue entry(lines[index], &server);
-        ParseNCSA(entry);
+        LogEntry entry(lines[index], &server);
+        ParseEntryLine(entry);
         benchmark::DoNotOptimize(entry.Access.get());
         if (++index == lines.size())
             index = 0;
@@ -145,8 +139,8 @@ BENCHMARK(BM_ParseNCSAWithoutQueue)->MinTime(2.0);
 void RevisitRule(benchmark::State& state, bool indexed) {
     const std::size_t queued = static_cast<std::size_t>(state.range(0));
     const int hostCount = static_cast<int>(state.range(1));
-    TEntryQueue queue;
-    TServer server;
+    EntryQueue queue;
+    Server server;
     const std::vector<std::string> hosts = [hostCount] {
         std::vector<std::string> result;
         for (int i = 0; i < hostCount; ++i)
@@ -155,30 +149,31 @@ void RevisitRule(benchmark::State& state, bool indexed) {
     }();
     std::mt19937 random(8);
     for (std::size_t i = 0; i < queued; ++i) {
-        auto entry = std::make_unique<TQueue>("", &server);
-        entry->Access = std::make_unique<TFilterNCSA>();
+        auto entry = std::make_unique<LogEntry>("", &server);
+        entry->Access = std::make_unique<NcsaRecord>();
         const std::string& host = hosts[random() % hosts.size()];
         entry->Access->AssignAddressPair(host, host);
-        entry->Time = TDateTime{static_cast<std::int64_t>(i) * MsPerSecond};
+        entry->Time = DateTime{static_cast<std::int64_t>(i) * MsPerSecond};
         queue.Append(std::move(entry));
     }
-    TRevisitorList revisitors;
-    TQueue probe("", &server);
-    probe.Time = TDateTime{static_cast<std::int64_t>(queued) * MsPerSecond};
+    RevisitorList revisitors;
+    LogEntry probe("", &server);
+    probe.Time = DateTime{static_cast<std::int64_t>(queued) * MsPerSecond};
     std::size_t index = 0;
     for (auto _ : state) {
-        TFilterNCSA record;
+        NcsaRecord record;
         const std::string& host = hosts[index++ % hosts.size()];
         record.AssignAddressPair("", host);
         if (indexed) {
             ApplyRevisitRule(record, probe, queue, revisitors, 1000000);
         } else {
             const auto lock = queue.ReadLock();
-            queue.WalkAllBackward([&](const TQueue& e) {
+            queue.WalkAllBackward([&](const LogEntry& e) {
                 if (!EqualsAsciiIgnoreCase(e.Access->HostName(), host))
                     return true;
-                record.VisitorState = 1;
-                return e.Access->VisitorState != 2 && WholeMinutesBetween(e.Time, probe.Time) <= 1000000;
+                record.VisitorState = VisitorKind::Known;
+                return e.Access->VisitorState != VisitorKind::Revisitor &&
+                       WholeMinutesBetween(e.Time, probe.Time) <= 1000000;
             });
         }
         benchmark::DoNotOptimize(record.VisitorState);

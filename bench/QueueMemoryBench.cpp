@@ -3,9 +3,9 @@
 // operator new; the C library's own view (mallinfo2) is reported beside it.
 
 #include "LogGenerator.h"
-#include "acquisition/Queue.h"
-#include "acquisition/Servers.h"
-#include "parsing/Revisitors.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "parsing/RevisitorList.h"
 
 #include <atomic>
 #include <benchmark/benchmark.h>
@@ -60,28 +60,28 @@ void BM_QueuedEntryBytes(benchmark::State& state) {
     const std::size_t count = static_cast<std::size_t>(state.range(0));
     BenchOptions options;
     FillLists();
-    TServer server;
-    server.SetLogType(0);
+    Server server;
+    server.SetLogType(LogFormat::Ncsa);
     for (auto _ : state) {
         state.PauseTiming();
         std::vector<std::string> lines = CombinedLines(count);
         double lineBytes = 0;
         for (const std::string& line : lines)
             lineBytes += static_cast<double>(line.size());
-        TEntryQueue queue;
+        EntryQueue queue;
         const std::int64_t before = LiveBytes.load();
         const std::size_t mallocBefore = mallinfo2().uordblks;
         state.ResumeTiming();
 
         for (const std::string& line : lines) {
-            auto entry = std::make_unique<TQueue>(line, &server);
-            ParseNCSA(*entry);
+            auto entry = std::make_unique<LogEntry>(line, &server);
+            ParseEntryLine(*entry);
             if (entry->Access)
                 queue.Append(std::move(entry));
         }
 
         state.PauseTiming();
-        const double queued = static_cast<double>(queue.GetCount());
+        const double queued = static_cast<double>(queue.Count());
         const double bytes = static_cast<double>(LiveBytes.load() - before);
         const double mallocBytes = static_cast<double>(mallinfo2().uordblks - mallocBefore);
         const double averageLine = lineBytes / static_cast<double>(lines.size());

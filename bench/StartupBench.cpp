@@ -2,11 +2,11 @@
 // that ten busy servers cost. Every figure comes from a real reader thread on a real file, with
 // a plain main loop taking the entries over as the window would.
 
-#include "acquisition/LogBase.h"
-#include "acquisition/LogThread.h"
-#include "acquisition/Queue.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/LogReader.h"
 #include "acquisition/ReaderHandshake.h"
-#include "net/PoolNetwork.h"
+#include "acquisition/ReaderRegistry.h"
+#include "net/ReverseLookup.h"
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
 
@@ -27,15 +27,15 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr TDateTime BenchNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
+constexpr DateTime BenchNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
 constexpr std::int64_t OneGibibyte = std::int64_t{1} << 30;
 constexpr int RecentLines = 100000;
 
 const char* const MonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-std::string NcsaLine(TDateTime time, int client, int page) {
-    const TDateParts p = DecodeDateTime(time);
+std::string NcsaLine(DateTime time, int client, int page) {
+    const DateParts p = DecodeDateTime(time);
     char line[256];
     const int n =
         std::snprintf(line, sizeof line,
@@ -55,8 +55,8 @@ std::filesystem::path BenchFolder() {
     return folder;
 }
 
-struct TFolderRemover {
-    ~TFolderRemover() {
+struct FolderRemover {
+    ~FolderRemover() {
         std::error_code error;
         std::filesystem::remove_all(
             std::filesystem::temp_directory_path() / ("kavel-bench-" + std::to_string(::getpid())), error);
@@ -70,13 +70,13 @@ std::filesystem::path LargeLog() {
         std::string recent;
         const std::int64_t span = 3 * MsPerDay - MsPerMinute;
         for (int i = 0; i < RecentLines; ++i) {
-            const TDateTime time{BenchNow.Ms - span + span * i / RecentLines};
+            const DateTime time{BenchNow.Ms - span + span * i / RecentLines};
             recent += NcsaLine(time, i % 5000, i % 700);
         }
         std::string chunk;
-        const TDateTime old{BenchNow.Ms - 30 * MsPerDay};
+        const DateTime old{BenchNow.Ms - 30 * MsPerDay};
         for (int i = 0; chunk.size() < (std::size_t{4} << 20); ++i) {
-            chunk += NcsaLine(TDateTime{old.Ms + i}, i % 9000, i % 900);
+            chunk += NcsaLine(DateTime{old.Ms + i}, i % 9000, i % 900);
         }
         std::FILE* out = std::fopen(path.c_str(), "wb");
         std::int64_t written = 0;
@@ -92,26 +92,26 @@ std::filesystem::path LargeLog() {
 }
 
 // The main thread of the headless watcher: dispatcher, handshake, take-over counting.
-class TMainThread {
+class MainThread {
 public:
-    TMainThread() {
+    MainThread() {
         // Name look-ups stay on, answered at once without the network.
         SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
         ClearResolveCache();
-        EntryQueue().Clear();
+        Entries().Clear();
         Loop.SetIdleHandler([this] { return Handshake.ResumePendingReader(); });
     }
-    ~TMainThread() {
+    ~MainThread() {
         Handshake.SetClosing(true);
         Loop.SetIdleHandler({});
         StopAllReaders();
-        ReaderTable().Clear();
-        EntryQueue().Clear();
+        Readers().Clear();
+        Entries().Clear();
         SetHostNameResolver({});
         ClearResolveCache();
     }
-    TMainThread(const TMainThread&) = delete;
-    TMainThread& operator=(const TMainThread&) = delete;
+    MainThread(const MainThread&) = delete;
+    MainThread& operator=(const MainThread&) = delete;
 
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
         const auto end = SteadyClock::now() + deadline;
@@ -123,12 +123,12 @@ public:
         return done();
     }
 
-    TServer& AddServer(const std::filesystem::path& log, std::int32_t pollMs) {
-        auto server = std::make_unique<TServer>();
+    Server& AddServer(const std::filesystem::path& log, std::int32_t pollMs) {
+        auto server = std::make_unique<Server>();
         server->SetName(log.filename().string());
         server->SetLogFileName(log.string());
         server->SetTimeDeleteAfter(3);
-        server->SetTimeDeleteAfterUnit(0);
+        server->SetTimeDeleteAfterUnit(KeepUnit::Days);
         server->SetTimeLogPollCycleInMs(pollMs);
         server->SetSoundOnAccess(false);
         server->SetPopupOnDocument(false);
@@ -143,14 +143,14 @@ public:
     platform::ScopedDispatcher LoopInstalled{Loop};
     std::int64_t Taken = 0;
     SteadyClock::time_point FirstTakeOver{};
-    ReaderHandshake Handshake{[this](TQueue& first) {
+    ReaderHandshake Handshake{[this](LogEntry& first) {
         if (Taken == 0) {
             FirstTakeOver = SteadyClock::now();
         }
-        TakeOverNewEntries(first, [this](TQueue&) { ++Taken; });
+        TakeOverNewEntries(first, [this](LogEntry&) { ++Taken; });
     }};
     ScopedReaderMainThread HandshakeInstalled{Handshake};
-    std::vector<std::unique_ptr<TServer>> Servers;
+    std::vector<std::unique_ptr<Server>> Servers;
 };
 
 double Ms(SteadyClock::duration d) {
@@ -173,10 +173,10 @@ void BM_StartupOnOneGibibyteLog(benchmark::State& state) {
     double allMs = 0;
     std::int64_t taken = 0;
     for (auto _ : state) {
-        TMainThread main;
-        TServer& server = main.AddServer(log, 5000);
+        MainThread main;
+        Server& server = main.AddServer(log, 5000);
         const auto start = SteadyClock::now();
-        TLogThread& reader = StartReader(server);
+        LogReader& reader = StartReader(server);
         if (!main.RunUntil([&] { return reader.PassCount() >= 1; }, 300s)) {
             state.SkipWithError(("the first pass did not end: " + reader.State()).c_str());
             return;
@@ -205,9 +205,9 @@ void BM_AppendedLineToTakeOver(benchmark::State& state) {
         std::fwrite(line.data(), 1, line.size(), out);
         std::fclose(out);
     }
-    TMainThread main;
-    TServer& server = main.AddServer(log, pollMs);
-    TLogThread& reader = StartReader(server);
+    MainThread main;
+    Server& server = main.AddServer(log, pollMs);
+    LogReader& reader = StartReader(server);
     main.RunUntil([&] { return main.Taken == 1 && reader.PassCount() >= 1; }, 30s);
     double worstMs = 0;
     double sumMs = 0;
@@ -249,7 +249,7 @@ void BM_TenBusyServers(benchmark::State& state) {
     double lagMs = 0;
     std::int64_t taken = 0;
     for (auto _ : state) {
-        TMainThread main;
+        MainThread main;
         std::vector<std::filesystem::path> logs;
         for (int s = 0; s < Servers; ++s) {
             logs.push_back(BenchFolder() / ("busy" + std::to_string(s) + ".log"));

@@ -1,10 +1,10 @@
 // Any bytes as a spiders, documents, buddies or revisitors file: the loaders read what they
 // can, and what they write reads back.
 
-#include "acquisition/DefinitionFile.h"
-#include "parsing/Documents.h"
-#include "parsing/Revisitors.h"
-#include "parsing/Spiders.h"
+#include "base/DefinitionFile.h"
+#include "parsing/NameList.h"
+#include "parsing/RevisitorList.h"
+#include "parsing/SpiderList.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     kavel::LoadSpiders(file);
-    const std::vector<kavel::TSpider> spiders = kavel::Spiders().Items();
+    const std::vector<kavel::Spider> spiders = kavel::Spiders().Items();
     (void)kavel::FindSpider("crawl.bot.example");
     kavel::SaveSpiders(file);
     kavel::LoadSpiders(file);
@@ -49,10 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    kavel::TRevisitorList revisitors;
+    kavel::RevisitorList revisitors;
     kavel::LoadRevisitors(file, revisitors);
     kavel::SaveRevisitors(file, revisitors);
-    kavel::TRevisitorList again;
+    kavel::RevisitorList again;
     if (kavel::LoadRevisitors(file, again).StoppedAtLine)
         std::abort();
     std::error_code ignored;

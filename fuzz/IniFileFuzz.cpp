@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view value =
         split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
 
-    kavel::TIniFile ini = kavel::TIniFile::FromText(std::string(text));
+    kavel::IniFile ini = kavel::IniFile::FromText(std::string(text));
     std::optional<std::string> before[std::size(Probes)];
     for (std::size_t i = 0; i < std::size(Probes); ++i) {
         before[i] = ini.ReadString(Probes[i].Section, Probes[i].Key);

@@ -1,7 +1,7 @@
 // Servers-file lines from anywhere: reading never crashes, and a definition written back reads
 // as the same line again. The input is also taken as a name and a template to check that the
 // writer only ever produces lines that read back field for field.
-#include "acquisition/Servers.h"
+#include "acquisition/Server.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,7 +14,7 @@ void Check(bool condition) {
         std::abort();
 }
 
-void CheckRoundTrip(const kavel::TServer& server) {
+void CheckRoundTrip(const kavel::Server& server) {
     const std::string line = kavel::ServerToLine(server);
     Check(!line.empty() && line.front() != '#');
     const auto read = kavel::LineToServer(line);
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const auto server = kavel::LineToServer(input))
         CheckRoundTrip(*server);
 
-    kavel::TServer made;
+    kavel::Server made;
     const std::size_t half = size / 2;
     made.SetName(std::string(input.substr(0, half)));
     made.SetLogFileName(std::string(input.substr(half)));

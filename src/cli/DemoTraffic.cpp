@@ -1,7 +1,7 @@
 #include "DemoTraffic.h"
 
-#include "acquisition/DefinitionFile.h"
-#include "acquisition/Servers.h"
+#include "acquisition/Server.h"
+#include "base/DefinitionFile.h"
 #include "platform/Clock.h"
 
 #include <array>
@@ -18,13 +18,13 @@ namespace {
 constexpr std::array<const char*, 12> MonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-struct TVisitor {
+struct Visitor {
     const char* Address;
     const char* Agent;
 };
 
 // Documentation address ranges only, so the demo never names a real host.
-constexpr std::array<TVisitor, 10> Visitors = {{
+constexpr std::array<Visitor, 10> Visitors = {{
     {"192.0.2.10", "Mozilla/5.0 (X11; Linux x86_64; rv:128.0) Gecko/20100101 Firefox/128.0"},
     {"192.0.2.23", "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
                    "Chrome/131.0 Safari/537.36"},
@@ -41,7 +41,7 @@ constexpr std::array<TVisitor, 10> Visitors = {{
     {"203.0.113.200", "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:127.0) Gecko/20100101 Firefox/127.0"},
 }};
 
-constexpr std::array<TVisitor, 3> Spiders = {{
+constexpr std::array<Visitor, 3> Spiders = {{
     {"198.51.100.200", "Mozilla/5.0 (compatible; ExampleBot/2.1; +http://search.example/bot.html)"},
     {"198.51.100.201", "Mozilla/5.0 (compatible; ExampleBot/2.1; +http://search.example/bot.html)"},
     {"203.0.113.250", "NewCrawler/0.3 (+http://crawler.example/)"},
@@ -70,15 +70,15 @@ std::string TwoDigit(int v) {
     return buffer;
 }
 
-std::string NcsaTime(TDateTime t) {
-    const TDateParts p = DecodeDateTime(t);
+std::string NcsaTime(DateTime t) {
+    const DateParts p = DecodeDateTime(t);
     return TwoDigit(p.Day) + "/" + MonthNames[static_cast<std::size_t>(p.Month - 1)] + "/" +
            std::to_string(p.Year) + ":" + TwoDigit(p.Hour) + ":" + TwoDigit(p.Minute) + ":" +
            TwoDigit(p.Second) + " +0000";
 }
 
-struct TRequest {
-    TDateTime Time;
+struct DemoRequest {
+    DateTime Time;
     std::string Address;
     std::string Agent;
     std::string Method = "GET";
@@ -88,15 +88,15 @@ struct TRequest {
     std::string Referer = "-";
 };
 
-TRequest Request(TDateTime time, std::string address, std::string agent) {
-    TRequest request;
+DemoRequest MakeRequest(DateTime time, std::string address, std::string agent) {
+    DemoRequest request;
     request.Time = time;
     request.Address = std::move(address);
     request.Agent = std::move(agent);
     return request;
 }
 
-std::string NcsaLine(const TRequest& r) {
+std::string NcsaLine(const DemoRequest& r) {
     return r.Address + " - - [" + NcsaTime(r.Time) + "] \"" + r.Method + " " + r.Page + " HTTP/1.1\" " +
            std::to_string(r.Status) + " " + (r.Bytes > 0 ? std::to_string(r.Bytes) : std::string("-")) +
            " \"" + r.Referer + "\" \"" + r.Agent + "\"";
@@ -108,8 +108,8 @@ constexpr std::uint32_t DemoW3CFields = (1u << 0) | (1u << 1) | (1u << 2) | (1u 
                                         (1u << 7) | (1u << 8) | (1u << 9) | (1u << 10) | (1u << 11) |
                                         (1u << 14) | (1u << 16) | (1u << 19) | (1u << 21);
 
-std::string W3CLine(const TRequest& r, int timeTaken) {
-    const TDateParts p = DecodeDateTime(r.Time);
+std::string W3CLine(const DemoRequest& r, int timeTaken) {
+    const DateParts p = DecodeDateTime(r.Time);
     std::string stem = r.Page;
     std::string query = "-";
     if (const auto q = stem.find('?'); q != std::string::npos) {
@@ -139,27 +139,27 @@ void AppendLines(const std::filesystem::path& file, const std::string& lines) {
     out.flush();
 }
 
-class TGenerator {
+class Generator {
 public:
-    explicit TGenerator(std::mt19937& random)
+    explicit Generator(std::mt19937& random)
         : Random_(random) {}
 
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(Random_); }
 
     // A few requests of one kind at time t.
-    std::vector<TRequest> Burst(TDateTime t) {
-        std::vector<TRequest> burst;
+    std::vector<DemoRequest> Burst(DateTime t) {
+        std::vector<DemoRequest> burst;
         const int kind = Pick(100);
         if (kind < 60) {
-            const TVisitor& v = Visitors[static_cast<std::size_t>(Pick(static_cast<int>(Visitors.size())))];
-            TRequest page = Request(t, v.Address, v.Agent);
+            const Visitor& v = Visitors[static_cast<std::size_t>(Pick(static_cast<int>(Visitors.size())))];
+            DemoRequest page = MakeRequest(t, v.Address, v.Agent);
             page.Page = Pages[static_cast<std::size_t>(Pick(static_cast<int>(Pages.size())))];
             page.Bytes = 2000 + Pick(30000);
             page.Referer = Referers[static_cast<std::size_t>(Pick(static_cast<int>(Referers.size())))];
             burst.push_back(page);
             const int elements = Pick(4);
             for (int i = 0; i < elements; ++i) {
-                TRequest element = Request(t, v.Address, v.Agent);
+                DemoRequest element = MakeRequest(t, v.Address, v.Agent);
                 element.Page = Elements[static_cast<std::size_t>(Pick(static_cast<int>(Elements.size())))];
                 element.Bytes = 300 + Pick(90000);
                 element.Referer = "http://www.demo.example" + page.Page;
@@ -170,35 +170,35 @@ public:
                 burst.push_back(element);
             }
         } else if (kind < 75) {
-            const TVisitor& s = Spiders[static_cast<std::size_t>(Pick(static_cast<int>(Spiders.size())))];
-            TRequest robots = Request(t, s.Address, s.Agent);
+            const Visitor& s = Spiders[static_cast<std::size_t>(Pick(static_cast<int>(Spiders.size())))];
+            DemoRequest robots = MakeRequest(t, s.Address, s.Agent);
             robots.Page = Pick(2) == 0
                               ? "/robots.txt"
                               : Pages[static_cast<std::size_t>(Pick(static_cast<int>(Pages.size())))];
             robots.Bytes = 120 + Pick(20000);
             burst.push_back(robots);
         } else if (kind < 88) {
-            const TVisitor& v = Visitors[static_cast<std::size_t>(Pick(static_cast<int>(Visitors.size())))];
-            TRequest missing = Request(t, v.Address, v.Agent);
+            const Visitor& v = Visitors[static_cast<std::size_t>(Pick(static_cast<int>(Visitors.size())))];
+            DemoRequest missing = MakeRequest(t, v.Address, v.Agent);
             missing.Page = Pick(2) == 0 ? "/old/page.html" : "/img/missing.gif";
             missing.Status = 404;
             missing.Bytes = 512;
             burst.push_back(missing);
         } else if (kind < 93) {
-            TRequest probe = Request(t, "203.0.113.66", "curl/8.5.0");
+            DemoRequest probe = MakeRequest(t, "203.0.113.66", "curl/8.5.0");
             probe.Page = Pick(2) == 0 ? "/cgi-bin/../../etc/passwd" : "/setup.exe";
             probe.Status = Pick(2) == 0 ? 400 : 200;
             probe.Bytes = 300;
             burst.push_back(probe);
         } else if (kind < 96) {
-            TRequest put = Request(t, "203.0.113.66", "curl/8.5.0");
+            DemoRequest put = MakeRequest(t, "203.0.113.66", "curl/8.5.0");
             put.Method = Pick(2) == 0 ? "PUT" : "DELETE";
             put.Page = "/upload/notes.txt";
             put.Status = Pick(2) == 0 ? 201 : 405;
             put.Bytes = 0;
             burst.push_back(put);
         } else {
-            TRequest login = Request(t, "198.51.100.61", Visitors[4].Agent);
+            DemoRequest login = MakeRequest(t, "198.51.100.61", Visitors[4].Agent);
             login.Page = "/admin/";
             login.Status = 401;
             login.Bytes = 401;
@@ -211,9 +211,9 @@ private:
     std::mt19937& Random_;
 };
 
-std::string Lines(const std::vector<TRequest>& burst, bool w3c, TGenerator& generator) {
+std::string Lines(const std::vector<DemoRequest>& burst, bool w3c, Generator& generator) {
     std::string text;
-    for (const TRequest& r : burst) {
+    for (const DemoRequest& r : burst) {
         text += w3c ? W3CLine(r, 10 + generator.Pick(400)) : NcsaLine(r);
         text += w3c ? "\r\n" : "\n";
     }
@@ -222,9 +222,9 @@ std::string Lines(const std::vector<TRequest>& burst, bool w3c, TGenerator& gene
 
 } // namespace
 
-TDemoHome CreateDemoHome(const std::filesystem::path& home) {
+DemoHome CreateDemoHome(const std::filesystem::path& home) {
     std::filesystem::create_directories(home);
-    TDemoHome demo;
+    DemoHome demo;
     demo.Home = home;
     demo.NcsaLog = home / "www-access.log";
     const std::string w3cTemplate = (home / "ex%YY%MM%DD.log").string();
@@ -251,53 +251,53 @@ TDemoHome CreateDemoHome(const std::filesystem::path& home) {
     }
 
     std::mt19937 random(12345);
-    TGenerator generator(random);
+    Generator generator(random);
     if (!std::filesystem::exists(demo.NcsaLog)) {
         std::string history;
-        const TDateTime now = platform::Now();
+        const DateTime now = platform::Now();
         for (int i = 60; i > 0; --i)
-            history += Lines(generator.Burst(TDateTime{now.Ms - i * MsPerMinute}), false, generator);
+            history += Lines(generator.Burst(DateTime{now.Ms - i * MsPerMinute}), false, generator);
         AppendLines(demo.NcsaLog, history);
     }
     if (!std::filesystem::exists(demo.W3CLog)) {
         std::string history = "#Software: Demo Web Server 1.0\r\n#Version: 1.0\r\n"
                               "#Fields: date time c-ip cs-username s-ip s-port cs-method cs-uri-stem "
                               "cs-uri-query sc-status sc-bytes time-taken cs(User-Agent) cs(Referer)\r\n";
-        const TDateTime now = platform::Now();
+        const DateTime now = platform::Now();
         for (int i = 60; i > 0; --i)
-            history += Lines(generator.Burst(TDateTime{now.Ms - i * MsPerMinute}), true, generator);
+            history += Lines(generator.Burst(DateTime{now.Ms - i * MsPerMinute}), true, generator);
         AppendLines(demo.W3CLog, history);
     }
     return demo;
 }
 
-TDemoTraffic::TDemoTraffic(TDemoHome home, unsigned seed)
+DemoTraffic::DemoTraffic(DemoHome home, unsigned seed)
     : Home_(std::move(home))
     , Random_(seed) {}
 
-TDemoTraffic::~TDemoTraffic() {
+DemoTraffic::~DemoTraffic() {
     Stop();
 }
 
-void TDemoTraffic::Start() {
+void DemoTraffic::Start() {
     Stop_.store(false);
     Thread_ = std::thread([this] { Run(); });
 }
 
-void TDemoTraffic::Stop() {
+void DemoTraffic::Stop() {
     Stop_.store(true);
     if (Thread_.joinable())
         Thread_.join();
 }
 
-void TDemoTraffic::WriteBurst() {
-    TGenerator generator(Random_);
-    const TDateTime now = platform::Now();
+void DemoTraffic::WriteBurst() {
+    Generator generator(Random_);
+    const DateTime now = platform::Now();
     const bool w3c = generator.Pick(3) == 0;
     AppendLines(w3c ? Home_.W3CLog : Home_.NcsaLog, Lines(generator.Burst(now), w3c, generator));
 }
 
-void TDemoTraffic::Run() {
+void DemoTraffic::Run() {
     while (!Stop_.load()) {
         WriteBurst();
         const int pauseMs = std::uniform_int_distribution<int>(200, 700)(Random_);

@@ -10,7 +10,7 @@ namespace kavel::cli {
 
 // A self-contained workspace for trying Kavel out: two servers (NCSA Combined and W3C
 // Extended), their definition lists and logs with an hour of history.
-struct TDemoHome {
+struct DemoHome {
     std::filesystem::path Home;
     std::filesystem::path NcsaLog;
     std::filesystem::path W3CLog;
@@ -18,17 +18,17 @@ struct TDemoHome {
 
 // Writes the definition files and the two logs into home (created when missing). Existing
 // logs are kept and appended to.
-TDemoHome CreateDemoHome(const std::filesystem::path& home);
+DemoHome CreateDemoHome(const std::filesystem::path& home);
 
 // Appends realistic traffic to the demo logs every few hundred milliseconds on a thread of
 // its own: visitors browsing pages with their images, returning visitors, spiders fetching
 // /robots.txt, broken links, now and then a PUT or a "../" probe.
-class TDemoTraffic {
+class DemoTraffic {
 public:
-    explicit TDemoTraffic(TDemoHome home, unsigned seed = std::random_device{}());
-    ~TDemoTraffic();
-    TDemoTraffic(const TDemoTraffic&) = delete;
-    TDemoTraffic& operator=(const TDemoTraffic&) = delete;
+    explicit DemoTraffic(DemoHome home, unsigned seed = std::random_device{}());
+    ~DemoTraffic();
+    DemoTraffic(const DemoTraffic&) = delete;
+    DemoTraffic& operator=(const DemoTraffic&) = delete;
 
     void Start();
     void Stop();
@@ -38,7 +38,7 @@ public:
 private:
     void Run();
 
-    TDemoHome Home_;
+    DemoHome Home_;
     std::mt19937 Random_;
     std::atomic<bool> Stop_{false};
     std::thread Thread_;

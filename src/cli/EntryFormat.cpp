@@ -1,7 +1,7 @@
 #include "EntryFormat.h"
 
-#include "acquisition/Queue.h"
-#include "parsing/Filter.h"
+#include "acquisition/EntryQueue.h"
+#include "parsing/AccessRecord.h"
 #include "platform/DateTime.h"
 
 #include <cstdio>
@@ -38,8 +38,8 @@ std::string EscapeField(std::string_view bytes) {
     return out;
 }
 
-std::string FormatEntryTime(TDateTime time) {
-    const TDateParts parts = DecodeDateTime(time);
+std::string FormatEntryTime(DateTime time) {
+    const DateParts parts = DecodeDateTime(time);
     char text[48];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", parts.Year, parts.Month, parts.Day,
                   parts.Hour, parts.Minute, parts.Second);
@@ -50,7 +50,7 @@ std::string FormatEntryTime(TDateTime time) {
 
 namespace {
 
-class TLineBuilder {
+class LineBuilder {
 public:
     void Text(std::string_view bytes) {
         Separate();
@@ -79,12 +79,12 @@ private:
 
 } // namespace
 
-std::string FormatEntryLine(const TQueue& entry, const TExceptionCheck& check) {
-    const TFilter* access = entry.Access.get();
+std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check) {
+    const AccessRecord* access = entry.Access.get();
     if (access == nullptr) {
         return std::string(cli::DroppedLine);
     }
-    TLineBuilder line;
+    LineBuilder line;
     line.Text(cli::FormatEntryTime(entry.Time));
     line.Text(access->DateText());
     line.Text(access->Address());
@@ -99,17 +99,17 @@ std::string FormatEntryLine(const TQueue& entry, const TExceptionCheck& check) {
     line.Text(access->Referer());
     line.Text(access->UserAgent());
     line.Flag(access->IsDocument);
-    line.Number(access->VisitorState);
+    line.Number(static_cast<int>(access->VisitorState));
     line.Flag(access->IsSpider);
     line.Flag(access->IsBuddy);
-    line.Number(access->VisitorImage());
-    line.Number(access->StatusImage());
-    line.Number(access->BrowserImage());
+    line.Number(IconIndex(access->VisitorImage()));
+    line.Number(IconIndex(access->StatusImage()));
+    line.Number(IconIndex(access->BrowserImage()));
     line.Number(check.Code);
-    line.Number(check.Image);
+    line.Number(IconIndex(check.Image));
     line.Text(check.Message);
-    if (access->Kind() == TFilterKind::W3C) {
-        const auto& w3c = static_cast<const TFilterW3C&>(*access);
+    if (access->Kind() == LogFormat::W3c) {
+        const auto& w3c = static_cast<const W3cRecord&>(*access);
         line.Text(w3c.ServerAddress());
         line.Text(w3c.ServerHostName());
         line.Text(w3c.SiteName());

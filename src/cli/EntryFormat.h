@@ -1,6 +1,6 @@
 #pragma once
 
-#include "parsing/MainViewsExceptions.h"
+#include "parsing/SuspiciousRequests.h"
 #include "platform/DateTime.h"
 
 #include <string>
@@ -8,7 +8,7 @@
 
 namespace kavel {
 
-class TQueue;
+class LogEntry;
 
 namespace cli {
 
@@ -22,7 +22,7 @@ std::string EscapeField(std::string_view bytes);
 void AppendEscaped(std::string& out, std::string_view bytes);
 
 // "YYYY-MM-DD HH:MM:SS" (milliseconds dropped).
-std::string FormatEntryTime(TDateTime time);
+std::string FormatEntryTime(DateTime time);
 
 } // namespace cli
 
@@ -33,6 +33,6 @@ std::string FormatEntryTime(TDateTime time);
 // ServerAddress, ServerHostName, SiteName, ComputerName, ServerPort, SubStatus, Win32Status,
 // BytesReceived, TimeTaken and Cookie. Booleans are 0 or 1. An entry without an access gives
 // DroppedLine.
-std::string FormatEntryLine(const TQueue& entry, const TExceptionCheck& check);
+std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check);
 
 } // namespace kavel

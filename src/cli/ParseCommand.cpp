@@ -1,17 +1,17 @@
 #include "ParseCommand.h"
 
 #include "EntryFormat.h"
-#include "acquisition/DefinitionFile.h"
-#include "acquisition/PoolSystem.h"
-#include "acquisition/Queue.h"
-#include "acquisition/Servers.h"
-#include "config/MainConfig.h"
-#include "net/PoolNetwork.h"
-#include "parsing/Documents.h"
-#include "parsing/Filter.h"
-#include "parsing/MainViewsExceptions.h"
-#include "parsing/Revisitors.h"
-#include "parsing/Spiders.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "base/DefinitionFile.h"
+#include "base/Text.h"
+#include "config/AppSettings.h"
+#include "net/ReverseLookup.h"
+#include "parsing/AccessRecord.h"
+#include "parsing/NameList.h"
+#include "parsing/RevisitorList.h"
+#include "parsing/SpiderList.h"
+#include "parsing/SuspiciousRequests.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 
@@ -77,7 +77,7 @@ Exit status: 0 on success, 1 when a file could not be read or a list could not b
 written, 2 for a usage error.
 )";
 
-struct TParseOptions {
+struct ParseOptions {
     std::optional<std::string> ServerLine;
     std::optional<std::string> Now;
     std::optional<std::string> HostsFile;
@@ -87,7 +87,7 @@ struct TParseOptions {
     std::vector<std::string> Files;
 };
 
-struct TCounts {
+struct Counts {
     std::int64_t LinesRead = 0;
     std::int64_t Accepted = 0;
     std::int64_t Documents = 0;
@@ -96,7 +96,7 @@ struct TCounts {
     std::int64_t Exceptions = 0;
 };
 
-class TUsageError : public std::runtime_error {
+class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -116,21 +116,21 @@ bool TakeValue(int argc, char** argv, int& i, std::string_view name, std::option
         return false;
     }
     if (i + 1 >= argc) {
-        throw TUsageError(std::string(name) + " needs a value");
+        throw UsageError(std::string(name) + " needs a value");
     }
     value = std::string(argv[i + 1]);
     i += 2;
     return true;
 }
 
-TParseOptions ReadOptions(int argc, char** argv) {
-    TParseOptions options;
+ParseOptions ReadOptions(int argc, char** argv) {
+    ParseOptions options;
     bool onlyFiles = false;
     for (int i = 1; i < argc;) {
         const std::string_view arg = argv[i];
         if (onlyFiles || arg == "-" || arg.substr(0, 2) != "--") {
             if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
-                throw TUsageError("unknown option " + std::string(arg));
+                throw UsageError("unknown option " + std::string(arg));
             }
             options.Files.emplace_back(arg);
             ++i;
@@ -149,14 +149,14 @@ TParseOptions ReadOptions(int argc, char** argv) {
         } else if (!TakeValue(argc, argv, i, "--server", options.ServerLine) &&
                    !TakeValue(argc, argv, i, "--now", options.Now) &&
                    !TakeValue(argc, argv, i, "--hosts", options.HostsFile)) {
-            throw TUsageError("unknown option " + std::string(arg));
+            throw UsageError("unknown option " + std::string(arg));
         }
     }
     return options;
 }
 
 // Exactly "YYYY-MM-DD HH:MM:SS" with a valid date and time.
-std::optional<TDateTime> ParseNow(std::string_view text) {
+std::optional<DateTime> ParseNow(std::string_view text) {
     if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
         text[16] != ':') {
         return std::nullopt;
@@ -184,7 +184,7 @@ std::optional<TDateTime> ParseNow(std::string_view text) {
 }
 
 // The --hosts table: addresses folded to lower case, as the look-up cache compares them.
-THostNameResolver HostsResolver(const std::string& file) {
+HostNameResolver HostsResolver(const std::string& file) {
     const auto lines = ReadDefinitionLines(file);
     if (!lines) {
         throw std::runtime_error("cannot open " + file);
@@ -208,9 +208,9 @@ THostNameResolver HostsResolver(const std::string& file) {
     };
 }
 
-class TOutput {
+class Output {
 public:
-    ~TOutput() { Flush(); }
+    ~Output() { Flush(); }
     void Line(std::string_view text) {
         Buffer_ += text;
         Buffer_ += '\n';
@@ -240,9 +240,9 @@ void SaveLists() {
 
 // Removes the process-wide state that a run installed, also when it fails part-way; it goes
 // before the clock and the store it refers to.
-class TRunScope {
+class RunScope {
 public:
-    ~TRunScope() {
+    ~RunScope() {
         SetHostNameResolver(nullptr);
         SetOptions(nullptr);
         if (ClockInstalled) {
@@ -252,14 +252,14 @@ public:
     bool ClockInstalled = false;
 };
 
-int Run(const TParseOptions& options) {
+int Run(const ParseOptions& options) {
     std::optional<platform::ManualClock> clock;
-    std::unique_ptr<TConfig> optionsStore;
-    TRunScope scope;
+    std::unique_ptr<SettingsStore> optionsStore;
+    RunScope scope;
     if (options.Now) {
         const auto now = ParseNow(*options.Now);
         if (!now) {
-            throw TUsageError("--now wants 'YYYY-MM-DD HH:MM:SS', not '" + *options.Now + "'");
+            throw UsageError("--now wants 'YYYY-MM-DD HH:MM:SS', not '" + *options.Now + "'");
         }
         clock.emplace(*now);
         platform::SetCurrentClock(&*clock);
@@ -275,46 +275,46 @@ int Run(const TParseOptions& options) {
     LoadDocuments();
     LoadBuddies();
     LoadSpiders();
-    const TRevisitorLoad revisitors = LoadRevisitors();
+    const RevisitorLoad revisitors = LoadRevisitors();
     if (revisitors.FirstMalformedLine) {
         std::fprintf(stderr, "kavel-cli: %s: %zu malformed line(s) skipped, the first is line %zu\n",
                      platform::Paths::DefinitionFile(".revisitors").string().c_str(), revisitors.Malformed,
                      *revisitors.FirstMalformedLine);
     }
 
-    std::unique_ptr<TServer> server;
+    std::unique_ptr<Server> server;
     if (options.ServerLine) {
         server = LineToServer(*options.ServerLine);
         if (!server) {
-            throw TUsageError("--server: not a servers-file line: " + *options.ServerLine);
+            throw UsageError("--server: not a servers-file line: " + *options.ServerLine);
         }
     } else {
-        server = std::make_unique<TServer>();
+        server = std::make_unique<Server>();
     }
     // The queue refers to the server: it is emptied before the server goes.
-    struct TQueueGuard {
-        ~TQueueGuard() { EntryQueue().Clear(); }
+    struct QueueGuard {
+        ~QueueGuard() { Entries().Clear(); }
     } queueGuard;
 
-    TCounts counts;
-    TOutput output;
+    Counts counts;
+    Output output;
     const auto onLine = [&](std::string_view line) {
         ++counts.LinesRead;
-        auto entry = std::make_unique<TQueue>(std::string(line), server.get());
+        auto entry = std::make_unique<LogEntry>(std::string(line), server.get());
         if (!ParseEntry(*entry)) {
             if (!options.Summary) {
                 output.Line(DroppedLine);
             }
             return;
         }
-        const TQueue* queued = EntryQueue().Append(std::move(entry));
-        const TExceptionCheck check = CheckExceptions(*queued);
-        const TFilter& access = *queued->Access;
+        const LogEntry* queued = Entries().Append(std::move(entry));
+        const SuspicionCheck check = CheckSuspicious(queued->Access.get());
+        const AccessRecord& access = *queued->Access;
         ++counts.Accepted;
         counts.Documents += access.IsDocument ? 1 : 0;
         counts.Spiders += access.IsSpider ? 1 : 0;
-        counts.Revisitors += access.IsDocument && access.VisitorState == 2 ? 1 : 0;
-        counts.Exceptions += check.Code != exception_code::None ? 1 : 0;
+        counts.Revisitors += access.IsDocument && access.VisitorState == VisitorKind::Revisitor ? 1 : 0;
+        counts.Exceptions += check.Code != suspicion_code::None ? 1 : 0;
         if (!options.Summary) {
             output.Line(FormatEntryLine(*queued, check));
         }
@@ -369,7 +369,7 @@ int Run(const TParseOptions& options) {
 
 } // namespace
 
-void TLineSplitter::Feed(std::string_view block, const TOnLine& onLine) {
+void LineSplitter::Feed(std::string_view block, const OnLine& onLine) {
     while (!block.empty()) {
         const std::size_t end = block.find('\n');
         if (end == std::string_view::npos) {
@@ -390,7 +390,7 @@ void TLineSplitter::Feed(std::string_view block, const TOnLine& onLine) {
     }
 }
 
-void TLineSplitter::Finish(const TOnLine& onLine) {
+void LineSplitter::Finish(const OnLine& onLine) {
     if (!Pending_.empty()) {
         const std::string line = std::move(Pending_);
         Pending_.clear();
@@ -398,8 +398,8 @@ void TLineSplitter::Finish(const TOnLine& onLine) {
     }
 }
 
-bool ReadLines(std::FILE* stream, const TLineSplitter::TOnLine& onLine) {
-    TLineSplitter splitter;
+bool ReadLines(std::FILE* stream, const LineSplitter::OnLine& onLine) {
+    LineSplitter splitter;
     std::vector<char> block(1u << 20);
     while (true) {
         const std::size_t read = std::fread(block.data(), 1, block.size(), stream);
@@ -414,13 +414,13 @@ bool ReadLines(std::FILE* stream, const TLineSplitter::TOnLine& onLine) {
 
 int RunParse(int argc, char** argv) {
     try {
-        const TParseOptions options = ReadOptions(argc, argv);
+        const ParseOptions options = ReadOptions(argc, argv);
         if (options.Help) {
             std::fputs(ParseHelp, stdout);
             return 0;
         }
         return Run(options);
-    } catch (const TUsageError& error) {
+    } catch (const UsageError& error) {
         std::fprintf(stderr, "kavel-cli parse: %s\nTry 'kavel-cli parse --help'.\n", error.what());
         return 2;
     } catch (const std::exception& error) {

@@ -10,13 +10,13 @@ namespace kavel::cli {
 // Splits a byte stream into log lines as a reader does: LF or CR LF end a line (a lone CR is
 // part of the line), a final line without end counts. Lines may be of any length and hold
 // any bytes, NUL included.
-class TLineSplitter {
+class LineSplitter {
 public:
-    using TOnLine = std::function<void(std::string_view line)>;
+    using OnLine = std::function<void(std::string_view line)>;
 
-    void Feed(std::string_view block, const TOnLine& onLine);
+    void Feed(std::string_view block, const OnLine& onLine);
     // Hands over the unterminated last line, if any.
-    void Finish(const TOnLine& onLine);
+    void Finish(const OnLine& onLine);
 
 private:
     std::string Pending_;
@@ -24,7 +24,7 @@ private:
 
 // Reads the whole stream in large blocks; false when reading failed (the lines read before
 // were handed over).
-bool ReadLines(std::FILE* stream, const TLineSplitter::TOnLine& onLine);
+bool ReadLines(std::FILE* stream, const LineSplitter::OnLine& onLine);
 
 // "kavel-cli parse": argv[0] is "parse", the home options were already taken by
 // platform::Paths::Init. Returns the exit status.

@@ -2,14 +2,14 @@
 
 #include "DemoTraffic.h"
 #include "EntryFormat.h"
-#include "acquisition/LogBase.h"
-#include "acquisition/LogThread.h"
-#include "acquisition/Queue.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/LogReader.h"
+#include "acquisition/ProgramLifecycle.h"
 #include "acquisition/ReaderHandshake.h"
-#include "acquisition/Servers.h"
-#include "acquisition/Startup.h"
-#include "config/MainConfig.h"
-#include "parsing/MainViewsExceptions.h"
+#include "acquisition/ReaderRegistry.h"
+#include "acquisition/Server.h"
+#include "config/AppSettings.h"
+#include "parsing/SuspiciousRequests.h"
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
 #include "platform/LocaleFormat.h"
@@ -60,18 +60,18 @@ Options:
 )";
 
 // Shows on standard error what the window would show in the tree and the popup.
-class TConsoleReaderView final : public TReaderView {
+class ConsoleReaderView final : public ReaderView {
 public:
-    explicit TConsoleReaderView(bool popups)
+    explicit ConsoleReaderView(bool popups)
         : Popups_(popups) {}
 
-    void SetServerNodeImages(TServer& server, int image, int) override {
-        if (image == 4)
+    void SetServerNodeImages(Server& server, Icon image, Icon) override {
+        if (image == Icon::ServerMissing)
             std::fprintf(stderr, "%s: Protokolldatei fehlt: %s\n", server.Name().c_str(),
                          ExpandLogFileName(server).c_str());
     }
 
-    void ShowPopup(const std::string& text, const std::string& caption, int) override {
+    void ShowPopup(const std::string& text, const std::string& caption, Icon) override {
         if (!Popups_)
             return;
         std::string oneLine;
@@ -85,8 +85,8 @@ private:
     bool Popups_;
 };
 
-void PrintEntry(TQueue& entry) {
-    const TExceptionCheck check = CheckExceptions(entry);
+void PrintEntry(LogEntry& entry) {
+    const SuspicionCheck check = CheckSuspicious(entry.Access.get());
     const std::string serverName = entry.Server ? entry.Server->Name() : std::string();
     std::string out = EscapeField(serverName);
     out += '\t';
@@ -102,9 +102,9 @@ void PrintEntry(TQueue& entry) {
 
 // Only the main thread removes entries; the readers never keep an expired one long.
 void RemoveExpiredEntries() {
-    TEntryQueue& queue = EntryQueue();
-    for (TQueue* entry = queue.GetFirst(); entry != nullptr;) {
-        TQueue* next = queue.GetNext(entry);
+    EntryQueue& queue = Entries();
+    for (LogEntry* entry = queue.First(); entry != nullptr;) {
+        LogEntry* next = queue.Next(entry);
         if (!entry->IsNew.load() && IsExpired(*entry))
             queue.Remove(entry);
         entry = next;
@@ -160,7 +160,7 @@ int RunWatch(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    std::optional<TDemoHome> demoHome;
+    std::optional<DemoHome> demoHome;
     try {
         if (demo) {
             std::filesystem::path home = platform::Paths::HomeDir();
@@ -179,20 +179,20 @@ int RunWatch(int argc, char** argv) {
     const auto reportError = [](const std::string& message) {
         std::fprintf(stderr, "Fehler: %s\n", message.c_str());
     };
-    TProgramLifecycle lifecycle(reportError);
+    ProgramLifecycle lifecycle(reportError);
     lifecycle.CreateObjects();
-    std::unique_ptr<TConfig> options = CreateOptionsStore();
+    std::unique_ptr<SettingsStore> options = CreateOptionsStore();
     SetOptions(options.get());
 
     platform::LoopDispatcher loop;
     platform::ScopedDispatcher dispatcher(loop);
     platform::TerminalBellTone bell;
     platform::ScopedTone tone(bell);
-    TConsoleReaderView view(popups);
+    ConsoleReaderView view(popups);
     SetReaderView(&view);
 
-    ReaderHandshake handshake([](TQueue& first) {
-        TakeOverNewEntries(first, [](TQueue& entry) { PrintEntry(entry); });
+    ReaderHandshake handshake([](LogEntry& first) {
+        TakeOverNewEntries(first, [](LogEntry& entry) { PrintEntry(entry); });
         std::fflush(stdout);
     });
     ScopedReaderMainThread installed(handshake);
@@ -206,13 +206,13 @@ int RunWatch(int argc, char** argv) {
         loop.Post([] {});
     });
 
-    std::unique_ptr<TDemoTraffic> traffic;
+    std::unique_ptr<DemoTraffic> traffic;
     lifecycle.LoadDefinitions();
-    if (ServerList().Count() == 0)
+    if (Servers().Count() == 0)
         std::fprintf(stderr, "Keine Webserver definiert (%s).\n",
                      platform::Paths::DefinitionFile(".servers").string().c_str());
     if (demoHome) {
-        traffic = std::make_unique<TDemoTraffic>(*demoHome);
+        traffic = std::make_unique<DemoTraffic>(*demoHome);
         traffic->Start();
     }
 

@@ -1,6 +1,6 @@
 #include "ParseCommand.h"
 #include "WatchCommand.h"
-#include "acquisition/PoolSystem.h"
+#include "base/VersionInfo.h"
 #include "platform/Paths.h"
 
 #include <cstdio>
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
         return kavel::cli::RunWatch(argc - 1, argv + 1);
     }
     if (command == "--version") {
-        std::printf("kavel-cli %s\n", kavel::GetVersionInfoValue("", "FileVersion").c_str());
+        std::printf("kavel-cli %s\n", kavel::VersionInfoValue("", "FileVersion").c_str());
         return 0;
     }
     if (command == "--help" || command == "-h") {

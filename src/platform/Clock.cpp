@@ -6,7 +6,7 @@
 
 namespace kavel::platform {
 
-TDateTime SystemClock::Now() const {
+DateTime SystemClock::Now() const {
     const auto now = std::chrono::system_clock::now();
     const std::int64_t ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
@@ -25,11 +25,11 @@ TDateTime SystemClock::Now() const {
             EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                            local.tm_sec > 59 ? 59 : local.tm_sec);
         if (!encoded)
-            return TDateTime{};
+            return DateTime{};
         cachedOffset = encoded->Ms - static_cast<std::int64_t>(seconds) * 1000;
         cachedSlot = slot;
     }
-    return TDateTime{ms + cachedOffset};
+    return DateTime{ms + cachedOffset};
 }
 
 namespace {

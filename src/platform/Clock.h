@@ -11,22 +11,22 @@ namespace kavel::platform {
 class Clock {
 public:
     virtual ~Clock() = default;
-    virtual TDateTime Now() const = 0;
+    virtual DateTime Now() const = 0;
 };
 
 // The computer's local time (localtime_r), with milliseconds.
 class SystemClock final : public Clock {
 public:
-    TDateTime Now() const override;
+    DateTime Now() const override;
 };
 
 // A clock that only moves when told; safe to read from any thread.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(TDateTime start = {})
+    explicit ManualClock(DateTime start = {})
         : Now_(start.Ms) {}
-    TDateTime Now() const override { return TDateTime{Now_.load(std::memory_order_relaxed)}; }
-    void Set(TDateTime time) { Now_.store(time.Ms, std::memory_order_relaxed); }
+    DateTime Now() const override { return DateTime{Now_.load(std::memory_order_relaxed)}; }
+    void Set(DateTime time) { Now_.store(time.Ms, std::memory_order_relaxed); }
     void Advance(std::int64_t ms) { Now_.fetch_add(ms, std::memory_order_relaxed); }
 
 private:
@@ -39,7 +39,7 @@ Clock& CurrentClock();
 void SetCurrentClock(Clock* clock);
 
 // Shorthand for CurrentClock().Now().
-inline TDateTime Now() {
+inline DateTime Now() {
     return CurrentClock().Now();
 }
 

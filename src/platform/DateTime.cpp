@@ -15,18 +15,18 @@ int DaysInMonth(int year, int month) noexcept {
     return month == 2 && IsLeapYear(year) ? 29 : Days[month - 1];
 }
 
-std::optional<TDateTime> EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                                        int millisecond) noexcept {
+std::optional<DateTime> EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
+                                       int millisecond) noexcept {
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
         hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || millisecond < 0 ||
         millisecond > 999)
         return std::nullopt;
     const std::int64_t days = DaysFromCivil(year, month, day);
-    return TDateTime{days * MsPerDay + hour * MsPerHour + minute * MsPerMinute + second * MsPerSecond +
-                     millisecond};
+    return DateTime{days * MsPerDay + hour * MsPerHour + minute * MsPerMinute + second * MsPerSecond +
+                    millisecond};
 }
 
-TDateParts DecodeDateTime(TDateTime time) noexcept {
+DateParts DecodeDateTime(DateTime time) noexcept {
     std::int64_t days = time.Ms / MsPerDay;
     std::int64_t rest = time.Ms % MsPerDay;
     if (rest < 0) {
@@ -44,7 +44,7 @@ TDateParts DecodeDateTime(TDateTime time) noexcept {
     const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
     const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
 
-    TDateParts parts;
+    DateParts parts;
     parts.Year = static_cast<int>(y);
     parts.Month = static_cast<int>(m);
     parts.Day = static_cast<int>(d);
@@ -56,18 +56,18 @@ TDateParts DecodeDateTime(TDateTime time) noexcept {
 }
 
 namespace {
-std::int64_t AbsDiff(TDateTime a, TDateTime b) noexcept {
+std::int64_t AbsDiff(DateTime a, DateTime b) noexcept {
     return a.Ms > b.Ms ? a.Ms - b.Ms : b.Ms - a.Ms;
 }
 } // namespace
 
-std::int64_t WholeMinutesBetween(TDateTime a, TDateTime b) noexcept {
+std::int64_t WholeMinutesBetween(DateTime a, DateTime b) noexcept {
     return AbsDiff(a, b) / MsPerMinute;
 }
-std::int64_t WholeHoursBetween(TDateTime a, TDateTime b) noexcept {
+std::int64_t WholeHoursBetween(DateTime a, DateTime b) noexcept {
     return AbsDiff(a, b) / MsPerHour;
 }
-std::int64_t WholeDaysBetween(TDateTime a, TDateTime b) noexcept {
+std::int64_t WholeDaysBetween(DateTime a, DateTime b) noexcept {
     return AbsDiff(a, b) / MsPerDay;
 }
 

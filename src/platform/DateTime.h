@@ -9,12 +9,12 @@ namespace kavel {
 // A local wall-clock time: milliseconds since 1970-01-01 00:00 of the local calendar. Every time
 // in Kavel is local (log time stamps, the clock, keep periods), so no zone is carried and
 // differences are plain subtraction.
-struct TDateTime {
+struct DateTime {
     std::int64_t Ms = 0;
-    auto operator<=>(const TDateTime&) const = default;
+    auto operator<=>(const DateTime&) const = default;
 };
 
-struct TDateParts {
+struct DateParts {
     int Year = 1970;
     int Month = 1;
     int Day = 1;
@@ -45,16 +45,16 @@ int DaysInMonth(int year, int month) noexcept;
 
 // The time of a valid date and time (year 1-9999, day within the month, hour 0-23,
 // minute and second 0-59, millisecond 0-999); nothing for any other combination.
-std::optional<TDateTime> EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                                        int millisecond = 0) noexcept;
-TDateParts DecodeDateTime(TDateTime time) noexcept;
+std::optional<DateTime> EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
+                                       int millisecond = 0) noexcept;
+DateParts DecodeDateTime(DateTime time) noexcept;
 
 // Whole units between two times: the absolute difference, truncated towards zero.
-std::int64_t WholeMinutesBetween(TDateTime a, TDateTime b) noexcept;
-std::int64_t WholeHoursBetween(TDateTime a, TDateTime b) noexcept;
-std::int64_t WholeDaysBetween(TDateTime a, TDateTime b) noexcept;
+std::int64_t WholeMinutesBetween(DateTime a, DateTime b) noexcept;
+std::int64_t WholeHoursBetween(DateTime a, DateTime b) noexcept;
+std::int64_t WholeDaysBetween(DateTime a, DateTime b) noexcept;
 
-inline bool IsMidnight(TDateTime time) noexcept {
+inline bool IsMidnight(DateTime time) noexcept {
     const std::int64_t r = time.Ms % MsPerDay;
     return r == 0;
 }

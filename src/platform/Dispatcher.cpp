@@ -30,7 +30,7 @@ SynchronizedCallQueue::SynchronizedCallQueue(std::function<void()> onArrival)
     : OnArrival_(std::move(onArrival)) {}
 
 void SynchronizedCallQueue::CallAndWait(std::function<void()> fn) {
-    TCall call;
+    Call call;
     call.Fn = std::move(fn);
     {
         std::lock_guard lock(Lock_);
@@ -48,12 +48,12 @@ void SynchronizedCallQueue::CallAndWait(std::function<void()> fn) {
 }
 
 std::size_t SynchronizedCallQueue::RunPending() {
-    std::deque<TCall*> calls;
+    std::deque<Call*> calls;
     {
         std::lock_guard lock(Lock_);
         calls.swap(Pending_);
     }
-    for (TCall* call : calls) {
+    for (Call* call : calls) {
         std::exception_ptr error;
         try {
             call->Fn();

@@ -77,7 +77,7 @@ public:
     void Wake();
 
 private:
-    struct TCall {
+    struct Call {
         std::function<void()> Fn;
         std::exception_ptr Error;
         bool Done = false;
@@ -86,7 +86,7 @@ private:
     mutable std::mutex Lock_;
     std::condition_variable MainCv_;
     std::condition_variable CallerCv_;
-    std::deque<TCall*> Pending_;
+    std::deque<Call*> Pending_;
     std::uint64_t WakeGeneration_ = 0;
 };
 

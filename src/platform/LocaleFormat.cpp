@@ -33,8 +33,8 @@ std::string Grouped(std::int64_t value, const std::string& separator) {
     return negative ? "-" + result : result;
 }
 
-std::tm ToTm(TDateTime time) {
-    const TDateParts p = DecodeDateTime(time);
+std::tm ToTm(DateTime time) {
+    const DateParts p = DecodeDateTime(time);
     std::tm tm{};
     tm.tm_year = p.Year - 1900;
     tm.tm_mon = p.Month - 1;
@@ -47,7 +47,7 @@ std::tm ToTm(TDateTime time) {
     return tm;
 }
 
-std::string Strftime(const char* format, TDateTime time) {
+std::string Strftime(const char* format, DateTime time) {
     const std::tm tm = ToTm(time);
     char buffer[128];
     const std::size_t n = std::strftime(buffer, sizeof buffer, format, &tm);
@@ -64,15 +64,15 @@ std::atomic<const LocaleFormat*> Installed{nullptr};
 
 } // namespace
 
-std::string FixedLocaleFormat::ShortDate(TDateTime time) const {
-    const TDateParts p = DecodeDateTime(time);
+std::string FixedLocaleFormat::ShortDate(DateTime time) const {
+    const DateParts p = DecodeDateTime(time);
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", p.Year, p.Month, p.Day);
     return buffer;
 }
 
-std::string FixedLocaleFormat::LongTime(TDateTime time) const {
-    const TDateParts p = DecodeDateTime(time);
+std::string FixedLocaleFormat::LongTime(DateTime time) const {
+    const DateParts p = DecodeDateTime(time);
     return TwoDigits(p.Hour) + ":" + TwoDigits(p.Minute) + ":" + TwoDigits(p.Second);
 }
 
@@ -92,11 +92,11 @@ SystemLocaleFormat::SystemLocaleFormat() {
         ThousandsSeparator_ = " ";
 }
 
-std::string SystemLocaleFormat::ShortDate(TDateTime time) const {
+std::string SystemLocaleFormat::ShortDate(DateTime time) const {
     return UseFixed_ ? TheFixedFormat.ShortDate(time) : Strftime("%x", time);
 }
 
-std::string SystemLocaleFormat::LongTime(TDateTime time) const {
+std::string SystemLocaleFormat::LongTime(DateTime time) const {
     return UseFixed_ ? TheFixedFormat.LongTime(time) : Strftime("%X", time);
 }
 
@@ -113,12 +113,12 @@ void SetCurrentLocaleFormat(const LocaleFormat* format) {
     Installed.store(format, std::memory_order_release);
 }
 
-std::string FormatDateTime(TDateTime time) {
+std::string FormatDateTime(DateTime time) {
     const LocaleFormat& format = CurrentLocaleFormat();
     return format.ShortDate(time) + " " + format.LongTime(time);
 }
 
-std::string FormatDateTimeOmitMidnight(TDateTime time) {
+std::string FormatDateTimeOmitMidnight(DateTime time) {
     const LocaleFormat& format = CurrentLocaleFormat();
     if (IsMidnight(time))
         return format.ShortDate(time);

@@ -12,8 +12,8 @@ namespace kavel::platform {
 class LocaleFormat {
 public:
     virtual ~LocaleFormat() = default;
-    virtual std::string ShortDate(TDateTime time) const = 0;
-    virtual std::string LongTime(TDateTime time) const = 0;
+    virtual std::string ShortDate(DateTime time) const = 0;
+    virtual std::string LongTime(DateTime time) const = 0;
     // A count with thousands separators and no decimals.
     virtual std::string Thousands(std::int64_t value) const = 0;
 };
@@ -22,8 +22,8 @@ public:
 // would be ambiguous, so thousands are grouped with a blank: "1 234 567".
 class FixedLocaleFormat final : public LocaleFormat {
 public:
-    std::string ShortDate(TDateTime time) const override;
-    std::string LongTime(TDateTime time) const override;
+    std::string ShortDate(DateTime time) const override;
+    std::string LongTime(DateTime time) const override;
     std::string Thousands(std::int64_t value) const override;
 };
 
@@ -32,8 +32,8 @@ public:
 class SystemLocaleFormat final : public LocaleFormat {
 public:
     SystemLocaleFormat();
-    std::string ShortDate(TDateTime time) const override;
-    std::string LongTime(TDateTime time) const override;
+    std::string ShortDate(DateTime time) const override;
+    std::string LongTime(DateTime time) const override;
     std::string Thousands(std::int64_t value) const override;
 
 private:
@@ -47,8 +47,8 @@ const LocaleFormat& CurrentLocaleFormat();
 void SetCurrentLocaleFormat(const LocaleFormat* format);
 
 // Short date, a blank and long time.
-std::string FormatDateTime(TDateTime time);
+std::string FormatDateTime(DateTime time);
 // As FormatDateTime, but only the short date when the time is exactly midnight.
-std::string FormatDateTimeOmitMidnight(TDateTime time);
+std::string FormatDateTimeOmitMidnight(DateTime time);
 
 } // namespace kavel::platform

@@ -18,10 +18,10 @@ void TerminalBellTone::Beep(int, int) {
 
 void RecordingTone::Beep(int frequencyHz, int durationMs) {
     std::lock_guard lock(Lock_);
-    Beeps_.push_back(TBeep{frequencyHz, durationMs});
+    Beeps_.push_back(Sound{frequencyHz, durationMs});
 }
 
-std::vector<RecordingTone::TBeep> RecordingTone::Beeps() const {
+std::vector<RecordingTone::Sound> RecordingTone::Beeps() const {
     std::lock_guard lock(Lock_);
     return Beeps_;
 }

@@ -29,18 +29,18 @@ public:
 // Remembers every tone in order; for tests.
 class RecordingTone final : public Tone {
 public:
-    struct TBeep {
+    struct Sound {
         int FrequencyHz = 0;
         int DurationMs = 0;
-        bool operator==(const TBeep&) const = default;
+        bool operator==(const Sound&) const = default;
     };
     void Beep(int frequencyHz, int durationMs) override;
-    std::vector<TBeep> Beeps() const;
+    std::vector<Sound> Beeps() const;
     void Clear();
 
 private:
     mutable std::mutex Lock_;
-    std::vector<TBeep> Beeps_;
+    std::vector<Sound> Beeps_;
 };
 
 // The process-wide tone service; a SilentTone unless one was installed. Install before any

@@ -41,16 +41,16 @@ std::string ShellQuote(const std::string& text) {
 }
 
 // A fresh folder per test, removed at its end.
-class TTempDir {
+class TempDir {
 public:
-    TTempDir() {
+    TempDir() {
         static std::atomic<int> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         Path_ = fs::temp_directory_path() /
                 ("kavel-cli-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
         fs::create_directories(Path_);
     }
-    ~TTempDir() {
+    ~TempDir() {
         std::error_code ec;
         fs::remove_all(Path_, ec);
     }
@@ -60,7 +60,7 @@ private:
     fs::path Path_;
 };
 
-struct TCliRun {
+struct CliRun {
     int Status = -1;
     std::string Out;
     std::string Err;
@@ -68,8 +68,8 @@ struct TCliRun {
 
 // Runs the built kavel-cli with the arguments; stdinFile, when given, becomes its standard
 // input.
-TCliRun RunCli(const std::vector<std::string>& args, const fs::path& stdinFile = {}) {
-    static TTempDir errDir;
+CliRun RunCli(const std::vector<std::string>& args, const fs::path& stdinFile = {}) {
+    static TempDir errDir;
     static std::atomic<int> runs{0};
     const fs::path errFile = errDir.Path() / ("stderr-" + std::to_string(runs++));
     std::string command = ShellQuote(KAVEL_CLI_PATH);
@@ -80,7 +80,7 @@ TCliRun RunCli(const std::vector<std::string>& args, const fs::path& stdinFile =
     if (!stdinFile.empty()) {
         command += " <" + ShellQuote(stdinFile.string());
     }
-    TCliRun run;
+    CliRun run;
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return run;
@@ -124,11 +124,11 @@ protected:
         return args;
     }
 
-    TTempDir Home_;
+    TempDir Home_;
 };
 
 TEST_F(ParseCommand, NcsaLinesGiveTheDocumentedFields) {
-    const TCliRun run = RunCli(Args({"--now", "2023-10-10 15:00:00", (DataDir / "ncsa_small.log").string()}));
+    const CliRun run = RunCli(Args({"--now", "2023-10-10 15:00:00", (DataDir / "ncsa_small.log").string()}));
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, ReadFile(DataDir / "ncsa_small.expected"));
     EXPECT_EQ(run.Err, "");
@@ -139,7 +139,7 @@ TEST_F(ParseCommand, StandardInputReadsLikeAFile) {
          {std::vector<std::string>{}, std::vector<std::string>{"-"}}) {
         std::vector<std::string> extra = {"--now=2023-10-10 15:00:00"};
         extra.insert(extra.end(), files.begin(), files.end());
-        const TCliRun run = RunCli(Args(extra), DataDir / "ncsa_small.log");
+        const CliRun run = RunCli(Args(extra), DataDir / "ncsa_small.log");
         EXPECT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out, ReadFile(DataDir / "ncsa_small.expected"));
     }
@@ -147,7 +147,7 @@ TEST_F(ParseCommand, StandardInputReadsLikeAFile) {
 
 // Tab, backslash, a CR inside quotes, a NUL byte, CR LF endings and a last line without end.
 TEST_F(ParseCommand, FieldBytesAreEscapedOnlyWhereNeeded) {
-    const TCliRun run = RunCli(Args({"--now", "2023-10-10 15:00:00", (DataDir / "escapes.log").string()}));
+    const CliRun run = RunCli(Args({"--now", "2023-10-10 15:00:00", (DataDir / "escapes.log").string()}));
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, ReadFile(DataDir / "escapes.expected"));
 }
@@ -155,8 +155,8 @@ TEST_F(ParseCommand, FieldBytesAreEscapedOnlyWhereNeeded) {
 TEST_F(ParseCommand, W3CServerLineAddsTheServerFields) {
     // date time c-ip cs-username s-ip s-port cs-method cs-uri-stem cs-uri-query sc-status
     // sc-bytes time-taken cs(User-Agent) cs(Cookie) cs(Referer), time zone -1.
-    const TCliRun run = RunCli(Args({"--server", "iis;C:\\logs\\ex%y%m%d.log;3;5000;1;3755983;-1;0;10;0;0;-1",
-                                     "--now", "2004-01-01 12:00:00", (DataDir / "w3c_small.log").string()}));
+    const CliRun run = RunCli(Args({"--server", "iis;C:\\logs\\ex%y%m%d.log;3;5000;1;3755983;-1;0;10;0;0;-1",
+                                    "--now", "2004-01-01 12:00:00", (DataDir / "w3c_small.log").string()}));
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, ReadFile(DataDir / "w3c_small.expected"));
 }
@@ -171,10 +171,10 @@ TEST_F(ParseCommand, LinesOfAnyLength) {
     ASSERT_EQ(first.size(), Block + 1);
     const std::string second = head + std::string(3 * Block, 'b') + "\"\n";
     const std::string third = head + "c\"";
-    TTempDir dir;
+    TempDir dir;
     WriteFile(dir.Path() / "long.log", first + second + third);
 
-    const TCliRun run = RunCli(Args({"--now", "2023-10-10 15:00:00", (dir.Path() / "long.log").string()}));
+    const CliRun run = RunCli(Args({"--now", "2023-10-10 15:00:00", (dir.Path() / "long.log").string()}));
     EXPECT_EQ(run.Status, 0) << run.Err;
     std::istringstream lines(run.Out);
     std::vector<std::string> agents;
@@ -193,7 +193,7 @@ TEST_F(ParseCommand, LinesOfAnyLength) {
 }
 
 TEST_F(ParseCommand, SummaryCountsOnly) {
-    const TCliRun run =
+    const CliRun run =
         RunCli(Args({"--summary", "--now", "2023-10-10 15:00:00", (DataDir / "ncsa_small.log").string()}));
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out,
@@ -202,19 +202,19 @@ TEST_F(ParseCommand, SummaryCountsOnly) {
 
 // Without --now the real clock judges the keep period: the 2023 lines are long expired.
 TEST_F(ParseCommand, RealClockByDefault) {
-    const TCliRun run = RunCli(Args({"--summary", (DataDir / "ncsa_small.log").string()}));
+    const CliRun run = RunCli(Args({"--summary", (DataDir / "ncsa_small.log").string()}));
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_NE(run.Out.find("lines read\t17\naccepted\t0\n"), std::string::npos) << run.Out;
 }
 
 TEST_F(ParseCommand, SaveWritesTheListsBack) {
     const std::string spidersBefore = ReadFile(Home_.Path() / "kavel.spiders");
-    const TCliRun plain =
+    const CliRun plain =
         RunCli(Args({"--now", "2023-10-10 15:00:00", (DataDir / "ncsa_small.log").string()}));
     EXPECT_EQ(plain.Status, 0) << plain.Err;
     EXPECT_FALSE(fs::exists(Home_.Path() / "kavel.revisitors"));
 
-    const TCliRun saved = RunCli(
+    const CliRun saved = RunCli(
         Args({"--save", "--summary", "--now", "2023-10-10 15:00:00", (DataDir / "ncsa_small.log").string()}));
     EXPECT_EQ(saved.Status, 0) << saved.Err;
     EXPECT_EQ(ReadFile(Home_.Path() / "kavel.revisitors"),
@@ -228,7 +228,7 @@ TEST_F(ParseCommand, SaveWritesTheListsBack) {
 
     // The saved revisitor is known at once in the next run: its first document access is a
     // revisit.
-    const TCliRun again =
+    const CliRun again =
         RunCli(Args({"--now", "2023-10-10 15:00:00", (DataDir / "ncsa_small.log").string()}));
     std::istringstream lines(again.Out);
     std::string first;
@@ -239,12 +239,12 @@ TEST_F(ParseCommand, SaveWritesTheListsBack) {
 }
 
 TEST_F(ParseCommand, UsageErrors) {
-    struct TCase {
+    struct Case {
         std::vector<std::string> Args;
         int Status;
         const char* ErrorPart;
     };
-    const TCase cases[] = {
+    const Case cases[] = {
         {{"parse", "--now", "2023-10-10"}, 2, "--now"},
         {{"parse", "--now", "2023-02-30 10:00:00"}, 2, "--now"},
         {{"parse", "--now"}, 2, "needs a value"},
@@ -258,8 +258,8 @@ TEST_F(ParseCommand, UsageErrors) {
          1,
          "/nonexistent-kavel-file.log"},
     };
-    for (const TCase& c : cases) {
-        const TCliRun run = RunCli(c.Args);
+    for (const Case& c : cases) {
+        const CliRun run = RunCli(c.Args);
         SCOPED_TRACE(c.ErrorPart);
         EXPECT_EQ(run.Status, c.Status);
         EXPECT_NE(run.Err.find(c.ErrorPart), std::string::npos) << run.Err;
@@ -267,13 +267,13 @@ TEST_F(ParseCommand, UsageErrors) {
 }
 
 TEST(ParseCommandHelp, DocumentsEveryOption) {
-    const TCliRun run = RunCli({"parse", "--help"});
+    const CliRun run = RunCli({"parse", "--help"});
     EXPECT_EQ(run.Status, 0);
     for (const char* part : {"--server", "--home", "--now", "--summary", "--save", "--hosts", "Booleans",
                              "VisitorState", "ServerAddress", "Cookie", "\\\\", "lines read"}) {
         EXPECT_NE(run.Out.find(part), std::string::npos) << part;
     }
-    const TCliRun version = RunCli({"--version"});
+    const CliRun version = RunCli({"--version"});
     EXPECT_EQ(version.Status, 0);
     EXPECT_EQ(version.Out.rfind("kavel-cli ", 0), 0u) << version.Out;
     EXPECT_EQ(RunCli({"--help"}).Status, 0);
@@ -281,7 +281,7 @@ TEST(ParseCommandHelp, DocumentsEveryOption) {
 
 // The real-world logs: no crash, and the number of accepted lines counted by hand against the
 // parsing rules. Name look-ups are off in this home so that nothing reaches the network.
-struct TCorpusCase {
+struct CorpusCase {
     const char* File;
     const char* Server;
     int Lines;
@@ -291,11 +291,11 @@ struct TCorpusCase {
     const char* Golden;
 };
 
-class CorpusRun : public testing::TestWithParam<TCorpusCase> {};
+class CorpusRun : public testing::TestWithParam<CorpusCase> {};
 
 TEST_P(CorpusRun, AcceptedLines) {
-    const TCorpusCase& c = GetParam();
-    TTempDir home;
+    const CorpusCase& c = GetParam();
+    TempDir home;
     WriteFile(home.Path() / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
     const std::string file = (CorpusDir / c.File).string();
     const std::vector<std::string> common = {"parse",  "--home", home.Path().string(), "--server",
@@ -303,7 +303,7 @@ TEST_P(CorpusRun, AcceptedLines) {
 
     std::vector<std::string> summaryArgs = common;
     summaryArgs.insert(summaryArgs.end(), {"--summary", file});
-    const TCliRun summary = RunCli(summaryArgs);
+    const CliRun summary = RunCli(summaryArgs);
     ASSERT_EQ(summary.Status, 0) << summary.Err;
     const std::string expected =
         "lines read\t" + std::to_string(c.Lines) + "\naccepted\t" + std::to_string(c.Accepted) + "\n";
@@ -311,7 +311,7 @@ TEST_P(CorpusRun, AcceptedLines) {
 
     std::vector<std::string> fullArgs = common;
     fullArgs.push_back(file);
-    const TCliRun full = RunCli(fullArgs);
+    const CliRun full = RunCli(fullArgs);
     ASSERT_EQ(full.Status, 0) << full.Err;
     EXPECT_EQ(CountLines(full.Out), static_cast<std::size_t>(c.Lines));
     std::size_t dropped = 0;
@@ -322,13 +322,14 @@ TEST_P(CorpusRun, AcceptedLines) {
         }
     }
     EXPECT_EQ(dropped, static_cast<std::size_t>(c.Lines - c.Accepted));
-    EXPECT_EQ(full.Out, ReadFile(CorpusDir / "golden" / (std::string(c.File) + "." + c.Golden + ".expected")));
+    EXPECT_EQ(full.Out,
+              ReadFile(CorpusDir / "golden" / (std::string(c.File) + "." + c.Golden + ".expected")));
 }
 
 // Keep period 100000 days, so old lines stay; W3C masks: 528335 is the field line of
 // logfile_w3c.0, 2822 that of logfile_w3c.2, 7 date, time and c-ip, 4 c-ip alone, 3 date
 // and time, 2752463 the usual IIS set (whose order differs from Kavel's, so its lines fail).
-const TCorpusCase CorpusCases[] = {
+const CorpusCase CorpusCases[] = {
     {"logfile_access_log.0", "n;-;100000;5000;0;0;0;0;10;0;0;-1", 3, 3, "ncsa"},
     {"logfile_access_log.1", "n;-;100000;5000;0;0;0;0;10;0;0;-1", 1, 0, "ncsa"},
     {"logfile_bad_access_log.0", "n;-;100000;5000;0;0;0;0;10;0;0;-1", 3, 2, "ncsa"},
@@ -348,7 +349,7 @@ const TCorpusCase CorpusCases[] = {
 };
 
 // Readable names in the test list: file and server mask instead of the parameter's bytes.
-std::string CorpusCaseName(const testing::TestParamInfo<TCorpusCase>& info) {
+std::string CorpusCaseName(const testing::TestParamInfo<CorpusCase>& info) {
     std::string name = std::string(info.param.File) + "_" + info.param.Golden;
     for (char& c : name) {
         if (!std::isalnum(static_cast<unsigned char>(c)))

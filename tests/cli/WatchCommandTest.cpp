@@ -13,7 +13,7 @@ using kavel::test::ReadBytes;
 using kavel::test::TempFolder;
 using kavel::test::WriteBytes;
 
-struct TWatchRun {
+struct WatchRun {
     int Status = -1;
     std::vector<std::string> Lines;
     std::string Err;
@@ -28,12 +28,12 @@ std::string Quote(const std::string& text) {
 
 // Runs "kavel-cli watch" with the arguments; with stopAfter, SIGTERM ends it after that many
 // seconds (the exit status is then the program's own).
-TWatchRun RunWatch(const TempFolder& scratch, const std::string& args, int stopAfter = 0) {
+WatchRun RunWatch(const TempFolder& scratch, const std::string& args, int stopAfter = 0) {
     std::string command;
     if (stopAfter > 0)
         command = "timeout --preserve-status -s TERM " + std::to_string(stopAfter) + " ";
     command += Quote(KAVEL_CLI_PATH) + " watch " + args + " 2>" + Quote((scratch / "stderr").string());
-    TWatchRun run;
+    WatchRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         return run;
@@ -80,7 +80,7 @@ TEST(WatchCommand, PrintsTheAccessesOfEveryServerAndWritesTheFilesBack) {
     WriteBytes(home / "kavel.documents", ".html\r\n");
     WriteBytes(home / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
 
-    const TWatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --for 2");
+    const WatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --for 2");
     ASSERT_EQ(run.Status, 0) << run.Err;
 
     ASSERT_EQ(run.Lines.size(), 3u) << run.Err;
@@ -111,7 +111,7 @@ TEST(WatchCommand, SigtermStopsTheReadersAndEndsCleanly) {
     TempFolder scratch;
     WriteBytes(home / "kavel.servers", "gone;" + (home / "missing.log").string() + "\r\n");
 
-    const TWatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()), 1);
+    const WatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()), 1);
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_TRUE(run.Lines.empty());
     EXPECT_NE(run.Err.find("gone: Protokolldatei fehlt"), std::string::npos) << run.Err;
@@ -121,7 +121,7 @@ TEST(WatchCommand, SigtermStopsTheReadersAndEndsCleanly) {
 TEST(WatchCommand, DemoShowsLiveTrafficOfBothServers) {
     TempFolder home;
     TempFolder scratch;
-    const TWatchRun run =
+    const WatchRun run =
         RunWatch(scratch, "--demo --quiet-popups --home " + Quote(home.Path().string()) + " --for 3");
     ASSERT_EQ(run.Status, 0) << run.Err;
 
@@ -187,7 +187,7 @@ TEST(WatchCommand, DemoShowsLiveTrafficOfBothServers) {
 
 TEST(WatchCommand, RejectsUnknownArguments) {
     TempFolder scratch;
-    const TWatchRun run = RunWatch(scratch, "--bogus");
+    const WatchRun run = RunWatch(scratch, "--bogus");
     EXPECT_EQ(run.Status, 2);
     EXPECT_NE(run.Err.find("Usage: kavel-cli watch"), std::string::npos);
 }

@@ -60,18 +60,18 @@ TEST(DateTime, EncodeDecodeRoundTrip) {
         const int ms = static_cast<int>(random() % 1000);
         const auto time = EncodeDateTime(year, month, day, hour, minute, second, ms);
         ASSERT_TRUE(time);
-        const TDateParts p = DecodeDateTime(*time);
+        const DateParts p = DecodeDateTime(*time);
         ASSERT_EQ(std::tie(p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second, p.Millisecond),
                   std::tie(year, month, day, hour, minute, second, ms));
     }
 }
 
 TEST(DateTime, MonthsAreAsLongAsTheirDaysAndInOrder) {
-    TDateTime previous{EncodeDateTime(1, 1, 1, 0, 0, 0)->Ms - 1};
+    DateTime previous{EncodeDateTime(1, 1, 1, 0, 0, 0)->Ms - 1};
     for (int year = 1; year <= 2400; year += 7)
         for (int month = 1; month <= 12; ++month) {
-            const TDateTime first = *EncodeDateTime(year, month, 1, 0, 0, 0);
-            const TDateTime last = *EncodeDateTime(year, month, DaysInMonth(year, month), 0, 0, 0);
+            const DateTime first = *EncodeDateTime(year, month, 1, 0, 0, 0);
+            const DateTime last = *EncodeDateTime(year, month, DaysInMonth(year, month), 0, 0, 0);
             EXPECT_EQ(last.Ms - first.Ms, (DaysInMonth(year, month) - 1) * MsPerDay);
             EXPECT_GT(first, previous);
             previous = first;
@@ -87,8 +87,8 @@ class WholeUnitsTest : public testing::TestWithParam<WholeUnitsCase> {};
 
 TEST_P(WholeUnitsTest, TruncatedAndSymmetric) {
     const WholeUnitsCase& c = GetParam();
-    const TDateTime a = *EncodeDateTime(2005, 3, 5, 9, 7, 0);
-    const TDateTime b{a.Ms + c.DifferenceMs};
+    const DateTime a = *EncodeDateTime(2005, 3, 5, 9, 7, 0);
+    const DateTime b{a.Ms + c.DifferenceMs};
     for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
         EXPECT_EQ(WholeMinutesBetween(x, y), c.Minutes);
         EXPECT_EQ(WholeHoursBetween(x, y), c.Hours);
@@ -124,12 +124,12 @@ TEST(SystemClock, AgreesWithTheLocalTimeOfTheCLibrary) {
         tzset();
         const std::time_t before = std::time(nullptr);
         // A thread of its own, so the per-thread offset cache starts empty for this zone.
-        TDateTime now;
+        DateTime now;
         std::thread([&now] { now = platform::SystemClock().Now(); }).join();
         std::tm local{};
         localtime_r(&before, &local);
-        const TDateTime expected = *EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                                   local.tm_hour, local.tm_min, local.tm_sec);
+        const DateTime expected = *EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                                  local.tm_hour, local.tm_min, local.tm_sec);
         EXPECT_GE(now.Ms, expected.Ms) << zone;
         EXPECT_LT(now.Ms, expected.Ms + 2000) << zone;
     }

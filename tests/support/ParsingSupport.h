@@ -1,12 +1,12 @@
 #pragma once
 
-#include "acquisition/Queue.h"
-#include "acquisition/Servers.h"
-#include "config/MainConfig.h"
-#include "config/PoolConfig.h"
-#include "parsing/Documents.h"
-#include "parsing/Revisitors.h"
-#include "parsing/Spiders.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "config/AppSettings.h"
+#include "config/SettingsStore.h"
+#include "parsing/NameList.h"
+#include "parsing/RevisitorList.h"
+#include "parsing/SpiderList.h"
 
 #include <fstream>
 #include <iterator>
@@ -21,9 +21,9 @@ namespace kavel::test {
 class ScopedOptions {
 public:
     explicit ScopedOptions(bool dnsResolve = false, std::int32_t revisitorMinutes = 10) {
-        Config_.SetPersistenceMode(2);
-        Config_.AddItem("Options", "MiscDnsResolve", TConfKind::Boolean, dnsResolve);
-        Config_.AddItem("Options", "TimeRevisitorAfterMinutes", TConfKind::Integer, revisitorMinutes);
+        Config_.SetPersistenceMode(Persistence::None);
+        Config_.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, dnsResolve);
+        Config_.AddItem("Options", "TimeRevisitorAfterMinutes", SettingKind::Integer, revisitorMinutes);
         SetOptions(&Config_);
     }
     ~ScopedOptions() { SetOptions(nullptr); }
@@ -34,7 +34,7 @@ public:
     void SetRevisitorMinutes(std::int32_t value) { Config_.SetValue("TimeRevisitorAfterMinutes", value); }
 
 private:
-    TConfig Config_;
+    SettingsStore Config_;
 };
 
 // Empties the process-wide classification lists and the entry queue before and after a test.
@@ -46,7 +46,7 @@ public:
     ScopedClassificationLists& operator=(const ScopedClassificationLists&) = delete;
 
     static void Reset() {
-        EntryQueue().Clear();
+        Entries().Clear();
         Spiders().Clear();
         Documents().Clear();
         Buddies().Clear();
@@ -74,9 +74,14 @@ inline std::vector<std::string> ReadLogLines(const std::string& path) {
     return lines;
 }
 
+// The parse step of the reader without the keep period.
+inline void ParseInto(LogEntry& entry) {
+    ParseEntryLine(entry);
+}
+
 // Parses one line for server as the reader does; the entry, or none when it is not kept.
-inline std::unique_ptr<TQueue> ParseLine(const std::string& line, TServer& server) {
-    auto entry = std::make_unique<TQueue>(line, &server);
+inline std::unique_ptr<LogEntry> ParseLine(const std::string& line, Server& server) {
+    auto entry = std::make_unique<LogEntry>(line, &server);
     if (!ParseEntry(*entry))
         return nullptr;
     return entry;

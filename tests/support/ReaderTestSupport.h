@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/PoolNetwork.h"
+#include "net/ReverseLookup.h"
 #include "platform/Dispatcher.h"
 
 #include <atomic>

@@ -1,17 +1,17 @@
 #include "acquisition/ReaderHandshake.h"
 
-#include "acquisition/Queue.h"
+#include "acquisition/EntryQueue.h"
 
 namespace kavel {
 
-ReaderHandshake::ReaderHandshake(TTakeOver takeOver)
+ReaderHandshake::ReaderHandshake(TakeOver takeOver)
     : TakeOver_(std::move(takeOver)) {}
 
-void ReaderHandshake::OnReaderNotify(TLogThread& reader) {
+void ReaderHandshake::OnReaderNotify(LogReader& reader) {
     if (Closing_) {
         return;
     }
-    if (TQueue* first = EntryQueue().FirstNew(); first != nullptr && TakeOver_) {
+    if (LogEntry* first = Entries().FirstNew(); first != nullptr && TakeOver_) {
         TakeOver_(*first);
     }
     if (reader.Suspended()) {
@@ -20,21 +20,21 @@ void ReaderHandshake::OnReaderNotify(TLogThread& reader) {
     }
     // The notification came before the reader's suspension: it is resumed at an idle moment
     // after it went to sleep.
-    for (const TPending& pending : PendingResume_) {
+    for (const Pending& pending : PendingResume_) {
         if (pending.Serial == reader.Serial()) {
             return;
         }
     }
-    PendingResume_.push_back(TPending{&reader, reader.Serial()});
+    PendingResume_.push_back(Pending{&reader, reader.Serial()});
 }
 
-void ReaderHandshake::SuspendReader(TLogThread& reader) {
+void ReaderHandshake::SuspendReader(LogReader& reader) {
     reader.Suspend();
 }
 
 platform::IdleResult ReaderHandshake::ResumePendingReader() {
     for (auto it = PendingResume_.begin(); it != PendingResume_.end();) {
-        TLogThread* reader = TLogThread::FindLive(it->Serial);
+        LogReader* reader = LogReader::FindLive(it->Serial);
         if (reader == nullptr) {
             it = PendingResume_.erase(it);
             continue;
@@ -49,9 +49,9 @@ platform::IdleResult ReaderHandshake::ResumePendingReader() {
     return platform::IdleResult::Done;
 }
 
-void TakeOverNewEntries(TQueue& first, const std::function<void(TQueue&)>& each) {
-    TEntryQueue& queue = EntryQueue();
-    for (TQueue* entry = &first; entry != nullptr; entry = queue.GetNext(entry)) {
+void TakeOverNewEntries(LogEntry& first, const std::function<void(LogEntry&)>& each) {
+    EntryQueue& queue = Entries();
+    for (LogEntry* entry = &first; entry != nullptr; entry = queue.Next(entry)) {
         if (each) {
             each(*entry);
         }

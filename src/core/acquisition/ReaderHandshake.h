@@ -5,12 +5,12 @@
 //
 //     platform::LoopDispatcher loop;                    // this thread is the main thread
 //     platform::ScopedDispatcher dispatcher(loop);
-//     ReaderHandshake handshake([&](TQueue& first) {
-//         TakeOverNewEntries(first, [&](TQueue& entry) { Print(entry); });
+//     ReaderHandshake handshake([&](LogEntry& first) {
+//         TakeOverNewEntries(first, [&](LogEntry& entry) { Print(entry); });
 //     });
 //     ScopedReaderMainThread installed(handshake);
 //     loop.SetIdleHandler([&] { return handshake.ResumePendingReader(); });
-//     for (TServer& server : servers) StartReader(server);
+//     for (Server& server : servers) StartReader(server);
 //     loop.Run();                                       // until loop.Quit(), e.g. from SIGINT
 //     handshake.SetClosing(true);                       // notifications are ignored from now
 //     loop.SetIdleHandler({});
@@ -18,7 +18,7 @@
 //
 // The readers must be stopped before the handshake, the dispatcher and the servers go away.
 
-#include "acquisition/LogThread.h"
+#include "acquisition/LogReader.h"
 #include "platform/Dispatcher.h"
 
 #include <cstdint>
@@ -27,20 +27,20 @@
 
 namespace kavel {
 
-class TQueue;
+class LogEntry;
 
 // After a notification the handshake hands the first new entry of the queue to the take-over
 // callback and resumes the reader: at once when it is already suspended, else at a later idle
 // moment (PendingResume), whichever of the notification and the suspension comes first. The
-// callback takes the entries from the given one on (following GetNext) and clears IsNew of each
+// callback takes the entries from the given one on (following Next) and clears IsNew of each
 // entry it takes; TakeOverNewEntries does both for simple consumers. Main thread only.
-class ReaderHandshake final : public TReaderMainThread {
+class ReaderHandshake final : public ReaderMainThread {
 public:
-    using TTakeOver = std::function<void(TQueue& first)>;
-    explicit ReaderHandshake(TTakeOver takeOver);
+    using TakeOver = std::function<void(LogEntry& first)>;
+    explicit ReaderHandshake(TakeOver takeOver);
 
-    void OnReaderNotify(TLogThread& reader) override;
-    void SuspendReader(TLogThread& reader) override;
+    void OnReaderNotify(LogReader& reader) override;
+    void SuspendReader(LogReader& reader) override;
     // The idle handler: resumes the first reader of PendingResume that is suspended and takes
     // it out of the list (at most one per call); readers that ended meanwhile are dropped.
     platform::IdleResult ResumePendingReader();
@@ -51,21 +51,21 @@ public:
     std::size_t PendingCount() const { return PendingResume_.size(); }
 
 private:
-    struct TPending {
-        TLogThread* Reader;
+    struct Pending {
+        LogReader* Reader;
         std::uint64_t Serial;
     };
-    TTakeOver TakeOver_;
-    std::vector<TPending> PendingResume_;
+    TakeOver TakeOver_;
+    std::vector<Pending> PendingResume_;
     bool Closing_ = false;
 };
 
-// Calls each for every entry from first on (following GetNext) and clears its IsNew.
-void TakeOverNewEntries(TQueue& first, const std::function<void(TQueue&)>& each);
+// Calls each for every entry from first on (following Next) and clears its IsNew.
+void TakeOverNewEntries(LogEntry& first, const std::function<void(LogEntry&)>& each);
 
 class ScopedReaderMainThread {
 public:
-    explicit ScopedReaderMainThread(TReaderMainThread& handshake) { SetReaderMainThread(&handshake); }
+    explicit ScopedReaderMainThread(ReaderMainThread& handshake) { SetReaderMainThread(&handshake); }
     ~ScopedReaderMainThread() { SetReaderMainThread(nullptr); }
     ScopedReaderMainThread(const ScopedReaderMainThread&) = delete;
     ScopedReaderMainThread& operator=(const ScopedReaderMainThread&) = delete;

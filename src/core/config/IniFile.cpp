@@ -1,7 +1,7 @@
 #include "config/IniFile.h"
 
-#include "acquisition/DefinitionFile.h"
-#include "acquisition/PoolSystem.h"
+#include "base/DefinitionFile.h"
+#include "base/Text.h"
 
 namespace kavel {
 
@@ -182,52 +182,52 @@ std::string OneLine(std::string_view text) {
 
 } // namespace
 
-TIniFile::TIniFile(std::filesystem::path file)
+IniFile::IniFile(std::filesystem::path file)
     : File_(std::move(file)) {
     if (auto content = ReadFileContent(File_))
         Text_ = std::move(*content);
 }
 
-TIniFile TIniFile::FromText(std::string text) {
-    TIniFile ini;
+IniFile IniFile::FromText(std::string text) {
+    IniFile ini;
     ini.Text_ = std::move(text);
     return ini;
 }
 
-bool TIniFile::SectionExists(std::string_view section) const {
+bool IniFile::SectionExists(std::string_view section) const {
     return Locate(Text_, section, {}).SectionFound;
 }
 
-bool TIniFile::ValueExists(std::string_view section, std::string_view key) const {
+bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
     return Locate(Text_, section, key).KeyFound;
 }
 
-std::optional<std::string> TIniFile::ReadString(std::string_view section, std::string_view key) const {
+std::optional<std::string> IniFile::ReadString(std::string_view section, std::string_view key) const {
     const Location where = Locate(Text_, section, key);
     if (!where.KeyFound)
         return std::nullopt;
     return std::string(where.Value);
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view defaultValue) const {
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view defaultValue) const {
     auto value = ReadString(section, key);
     return value ? std::move(*value) : std::string(defaultValue);
 }
 
-std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
-                                   std::int32_t defaultValue) const {
+std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
+                                  std::int32_t defaultValue) const {
     const Location where = Locate(Text_, section, key);
     if (!where.KeyFound)
         return defaultValue;
     return ParseProfileInteger(where.Value).value_or(defaultValue);
 }
 
-bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
+bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
 }
 
-void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     const std::string cleanSection = OneLine(section);
     const std::string cleanKey = OneLine(key);
     const std::string entry = cleanKey + "=" + OneLine(value);
@@ -260,15 +260,15 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     Text_ += "[" + cleanSection + "]" + lineEnd + entry + lineEnd;
 }
 
-void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
+void IniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
     WriteString(section, key, std::to_string(value));
 }
 
-void TIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+void IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
     WriteString(section, key, value ? "1" : "0");
 }
 
-void TIniFile::UpdateFile() const {
+void IniFile::UpdateFile() const {
     WriteFileAtomically(File_, Text_);
 }
 

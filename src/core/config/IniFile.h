@@ -19,13 +19,13 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text) noexcept;
 // starting with ";" or "#" and lines without "=" never matching. Writing a key changes only
 // that key's line (or adds one), so comments, other sections and unknown keys stay byte for
 // byte. Any bytes are accepted; the text is never rejected.
-class TIniFile {
+class IniFile {
 public:
-    TIniFile() = default;
+    IniFile() = default;
     // Reads the file; a missing file is an empty profile. Throws std::system_error when the
     // file exists but cannot be read.
-    explicit TIniFile(std::filesystem::path file);
-    static TIniFile FromText(std::string text);
+    explicit IniFile(std::filesystem::path file);
+    static IniFile FromText(std::string text);
 
     const std::filesystem::path& FileName() const { return File_; }
     const std::string& Text() const { return Text_; }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/PoolConfig.h"
+#include "config/SettingsStore.h"
 
 #include <filesystem>
 #include <mutex>
@@ -13,9 +13,9 @@ namespace kavel {
 // of the path only says whose settings they are, and the file itself already lies in the
 // company's and product's folder, so it is not repeated inside. Integers are written in
 // decimal; a stored text that is not a number reads as a missing integer.
-class TIniRegistry final : public TRegistryBackend {
+class IniRegistry final : public RegistryBackend {
 public:
-    explicit TIniRegistry(std::filesystem::path file);
+    explicit IniRegistry(std::filesystem::path file);
 
     // The section of a key path: its last non-empty element, separated by "\" or "/".
     static std::string SectionOf(std::string_view keyPath);

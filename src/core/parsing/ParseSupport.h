@@ -12,8 +12,8 @@ namespace kavel {
 // Dequote without allocating in the common case: the result is part of token, or of scratch
 // when doubled quotes had to be reduced.
 std::string_view DequoteView(std::string_view token, std::string& scratch);
-// The reverse look-up of an address when the option MiscDnsResolve is on; true with the name.
-bool ResolveIfWanted(std::string_view address, std::string& hostName);
+// The reverse look-up of an address when resolve is set; true with the name.
+bool ResolveIfWanted(bool resolve, std::string_view address, std::string& hostName);
 
 // ExtractStrings(' ', text, tokens) with the same tokens, quotes and line ends included,
 // for whole log lines: runs of plain bytes are skipped several at a time. Returns the count.

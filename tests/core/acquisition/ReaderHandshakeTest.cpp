@@ -1,7 +1,7 @@
 #include "acquisition/ReaderHandshake.h"
 
-#include "acquisition/LogThread.h"
-#include "acquisition/Queue.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/LogReader.h"
 #include "platform/Clock.h"
 #include "support/ReaderTestSupport.h"
 
@@ -11,14 +11,14 @@
 namespace kavel {
 namespace {
 
-constexpr TDateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
+constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
 
 // The readers here are never started: the main thread's half of the handshake is driven by hand,
 // in both orders of notification and suspension.
 class ReaderHandshakeTest : public ::testing::Test {
 protected:
-    void SetUp() override { EntryQueue().Clear(); }
-    void TearDown() override { EntryQueue().Clear(); }
+    void SetUp() override { Entries().Clear(); }
+    void TearDown() override { Entries().Clear(); }
 
     void Queue(int count) {
         for (int i = 0; i < count; ++i) {
@@ -28,21 +28,21 @@ protected:
                 "10.0.0.%d - - [10/Mar/2024:11:%02d:00 +0000] \"GET /p.html HTTP/1.1\" 200 1 \"-\" \"-\"",
                 Next_, Next_ % 60);
             ++Next_;
-            std::unique_ptr<TQueue> entry = MakeEntry(line, Server);
+            std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
             ASSERT_NE(entry, nullptr);
-            EntryQueue().Append(std::move(entry));
+            Entries().Append(std::move(entry));
         }
     }
 
     test::ScopedNoNameLookups NoLookups;
     platform::ManualClock Clock{TestNow};
     platform::ScopedClock ClockInstalled{Clock};
-    TServer Server;
+    Server Server_;
     std::vector<std::string> Taken;
     int TakeOvers = 0;
-    ReaderHandshake Handshake{[this](TQueue& first) {
+    ReaderHandshake Handshake{[this](LogEntry& first) {
         ++TakeOvers;
-        TakeOverNewEntries(first, [this](TQueue& entry) { Taken.push_back(entry.Line); });
+        TakeOverNewEntries(first, [this](LogEntry& entry) { Taken.push_back(entry.Line); });
     }};
 
 private:
@@ -50,7 +50,7 @@ private:
 };
 
 TEST_F(ReaderHandshakeTest, AReaderSuspendedBeforeTheNotificationIsResumedAtOnce) {
-    TLogThread reader;
+    LogReader reader;
     Queue(3);
     Handshake.SuspendReader(reader);
     EXPECT_TRUE(reader.Suspended());
@@ -61,7 +61,7 @@ TEST_F(ReaderHandshakeTest, AReaderSuspendedBeforeTheNotificationIsResumedAtOnce
 }
 
 TEST_F(ReaderHandshakeTest, AReaderNotifyingBeforeItsSuspensionIsResumedAtTheNextIdleMoment) {
-    TLogThread reader;
+    LogReader reader;
     Queue(2);
     Handshake.OnReaderNotify(reader);
     EXPECT_EQ(Taken.size(), 2u);
@@ -78,8 +78,8 @@ TEST_F(ReaderHandshakeTest, AReaderNotifyingBeforeItsSuspensionIsResumedAtTheNex
 }
 
 TEST_F(ReaderHandshakeTest, EachIdleMomentResumesAtMostOneReader) {
-    TLogThread first;
-    TLogThread second;
+    LogReader first;
+    LogReader second;
     Handshake.OnReaderNotify(first);
     Handshake.OnReaderNotify(second);
     Handshake.SuspendReader(second);
@@ -94,7 +94,7 @@ TEST_F(ReaderHandshakeTest, EachIdleMomentResumesAtMostOneReader) {
 }
 
 TEST_F(ReaderHandshakeTest, WhileClosingNotificationsAreIgnored) {
-    TLogThread reader;
+    LogReader reader;
     Queue(4);
     Handshake.SetClosing(true);
     Handshake.SuspendReader(reader);
@@ -102,11 +102,11 @@ TEST_F(ReaderHandshakeTest, WhileClosingNotificationsAreIgnored) {
     EXPECT_EQ(TakeOvers, 0);
     EXPECT_TRUE(reader.Suspended());
     EXPECT_EQ(Handshake.PendingCount(), 0u);
-    EXPECT_TRUE(EntryQueue().GetLast()->IsNew);
+    EXPECT_TRUE(Entries().Last()->IsNew);
 }
 
 TEST_F(ReaderHandshakeTest, OnlyTheNewEntriesAreTakenOverAndThenAreNoLongerNew) {
-    TLogThread reader;
+    LogReader reader;
     Handshake.OnReaderNotify(reader);
     EXPECT_EQ(TakeOvers, 0);
 
@@ -118,15 +118,15 @@ TEST_F(ReaderHandshakeTest, OnlyTheNewEntriesAreTakenOverAndThenAreNoLongerNew) 
     Handshake.OnReaderNotify(reader);
     EXPECT_EQ(TakeOvers, 2);
     ASSERT_EQ(Taken.size(), 5u);
-    EXPECT_EQ(EntryQueue().FirstNew(), nullptr);
-    for (TQueue* entry = EntryQueue().GetFirst(); entry != nullptr; entry = EntryQueue().GetNext(entry)) {
+    EXPECT_EQ(Entries().FirstNew(), nullptr);
+    for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry)) {
         EXPECT_FALSE(entry->IsNew);
     }
 }
 
 TEST_F(ReaderHandshakeTest, AReaderFreedWhileItWaitsForItsResumptionIsForgotten) {
-    auto gone = std::make_unique<TLogThread>();
-    TLogThread stays;
+    auto gone = std::make_unique<LogReader>();
+    LogReader stays;
     Handshake.OnReaderNotify(*gone);
     Handshake.OnReaderNotify(stays);
     Handshake.SuspendReader(stays);
@@ -137,7 +137,7 @@ TEST_F(ReaderHandshakeTest, AReaderFreedWhileItWaitsForItsResumptionIsForgotten)
 }
 
 TEST_F(ReaderHandshakeTest, AStoppedReaderIsNotSuspendedAgain) {
-    TLogThread reader;
+    LogReader reader;
     reader.Terminate();
     Handshake.SuspendReader(reader);
     EXPECT_FALSE(reader.Suspended());

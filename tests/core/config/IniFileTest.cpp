@@ -42,8 +42,8 @@ const char* const Sample = "; Kavel options\r\n"
                            "[Other]\r\n"
                            "TimeDeleteAfter=99\r\n";
 
-TEST(TIniFile, ReadsIgnoringCaseAndBlanks) {
-    const TIniFile ini = TIniFile::FromText(Sample);
+TEST(IniFile, ReadsIgnoringCaseAndBlanks) {
+    const IniFile ini = IniFile::FromText(Sample);
     EXPECT_EQ(ini.ReadInteger("options", "TIMEDELETEAFTER", -1), 3);
     EXPECT_EQ(ini.ReadInteger("Options", "TimeLogPollCycleInMs", -1), 16);
     EXPECT_EQ(ini.ReadString("Options", "Words"), "Hier Wörter eintragen");
@@ -56,21 +56,21 @@ TEST(TIniFile, ReadsIgnoringCaseAndBlanks) {
     EXPECT_FALSE(ini.SectionExists("Nowhere"));
 }
 
-TEST(TIniFile, FirstSectionAndKeyWin) {
-    const TIniFile ini = TIniFile::FromText("[A]\nk=1\nk=2\n[a]\nk=3\nj=4\n");
+TEST(IniFile, FirstSectionAndKeyWin) {
+    const IniFile ini = IniFile::FromText("[A]\nk=1\nk=2\n[a]\nk=3\nj=4\n");
     EXPECT_EQ(ini.ReadString("A", "k"), "1");
     EXPECT_FALSE(ini.ValueExists("A", "j"));
 }
 
-TEST(TIniFile, CommentsAndKeysOutsideSectionsNeverMatch) {
-    const TIniFile ini = TIniFile::FromText("k=0\n[S]\n;k=1\n#k=2\n[T]\nk=3");
+TEST(IniFile, CommentsAndKeysOutsideSectionsNeverMatch) {
+    const IniFile ini = IniFile::FromText("k=0\n[S]\n;k=1\n#k=2\n[T]\nk=3");
     EXPECT_FALSE(ini.ValueExists("S", "k"));
     EXPECT_FALSE(ini.ValueExists("S", ";k"));
     EXPECT_EQ(ini.ReadString("T", "k"), "3");
 }
 
-TEST(TIniFile, BooleansAreIntegers) {
-    const TIniFile ini = TIniFile::FromText("[O]\na=0\nb=7\nc=yes\nd=-1\n");
+TEST(IniFile, BooleansAreIntegers) {
+    const IniFile ini = IniFile::FromText("[O]\na=0\nb=7\nc=yes\nd=-1\n");
     EXPECT_FALSE(ini.ReadBool("O", "a", true));
     EXPECT_TRUE(ini.ReadBool("O", "b", false));
     EXPECT_TRUE(ini.ReadBool("O", "c", true));
@@ -90,7 +90,7 @@ struct WriteCase {
 class IniWriteTest : public testing::TestWithParam<WriteCase> {};
 
 TEST_P(IniWriteTest, ChangesOnlyTheKeysLine) {
-    TIniFile ini = TIniFile::FromText(GetParam().Before);
+    IniFile ini = IniFile::FromText(GetParam().Before);
     ini.WriteString(GetParam().Section, GetParam().Key, GetParam().Value);
     EXPECT_EQ(ini.Text(), GetParam().After);
 }
@@ -114,42 +114,42 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"CommentLookAlikeIsNotTheKey", "[S]\n;k=1\n", "S", "k", "2", "[S]\n;k=1\nk=2\n"}),
     [](const testing::TestParamInfo<WriteCase>& param) { return std::string(param.param.Name); });
 
-TEST(TIniFile, FileRoundTripKeepsOtherBytes) {
+TEST(IniFile, FileRoundTripKeepsOtherBytes) {
     using namespace std::string_literals;
     test::TempFolder folder;
     const auto file = folder / "kavel.config";
     test::WriteBytes(file, "\xEF\xBB\xBF; comment\r\n[Options]\r\nUnknown=\xFF\x01\r\n\0\r\n[Other]\r\nx=1"s);
-    TIniFile ini(file);
+    IniFile ini(file);
     ini.WriteInteger("Options", "TimeDeleteAfter", 7);
     ini.WriteBool("Options", "MiscDnsResolve", false);
     ini.UpdateFile();
     EXPECT_EQ(test::ReadBytes(file), "\xEF\xBB\xBF; comment\r\n[Options]\r\nUnknown=\xFF\x01\r\n\0\r\n"
                                      "TimeDeleteAfter=7\r\nMiscDnsResolve=0\r\n[Other]\r\nx=1"s);
-    const TIniFile reread(file);
+    const IniFile reread(file);
     EXPECT_EQ(reread.ReadInteger("Options", "TimeDeleteAfter", 0), 7);
     EXPECT_FALSE(reread.ReadBool("Options", "MiscDnsResolve", true));
 }
 
-TEST(TIniFile, ByteOrderMarkBeforeTheFirstSection) {
-    TIniFile ini = TIniFile::FromText("\xEF\xBB\xBF[Options]\r\nA=1\r\n");
+TEST(IniFile, ByteOrderMarkBeforeTheFirstSection) {
+    IniFile ini = IniFile::FromText("\xEF\xBB\xBF[Options]\r\nA=1\r\n");
     EXPECT_EQ(ini.ReadString("Options", "A"), "1");
     ini.WriteString("Options", "A", "2");
     EXPECT_EQ(ini.Text(), "\xEF\xBB\xBF[Options]\r\nA=2\r\n");
 }
 
-TEST(TIniFile, MissingFileIsEmptyUnreadableThrows) {
+TEST(IniFile, MissingFileIsEmptyUnreadableThrows) {
     test::TempFolder folder;
-    EXPECT_EQ(TIniFile(folder / "none.ini").Text(), "");
+    EXPECT_EQ(IniFile(folder / "none.ini").Text(), "");
     std::filesystem::create_directory(folder / "dir.ini");
-    EXPECT_THROW(TIniFile(folder / "dir.ini"), std::system_error);
+    EXPECT_THROW(IniFile(folder / "dir.ini"), std::system_error);
 }
 
-TEST(TIniFile, HugeLinesAndBinaryContent) {
+TEST(IniFile, HugeLinesAndBinaryContent) {
     std::string text = "[S]\n" + std::string(1 << 22, 'x') + "\n";
     for (int i = 0; i < 256; ++i)
         text += static_cast<char>(i);
     text += "\nk=v";
-    TIniFile ini = TIniFile::FromText(text);
+    IniFile ini = IniFile::FromText(text);
     EXPECT_EQ(ini.ReadString("S", "k"), "v");
     ini.WriteString("S", "k", "w");
     EXPECT_EQ(ini.ReadString("S", "k"), "w");

@@ -7,18 +7,18 @@
 namespace kavel {
 namespace {
 
-TEST(TIniRegistry, SectionIsTheLastElementOfTheKeyPath) {
-    EXPECT_EQ(TIniRegistry::SectionOf("Software\\Quarnet\\Kavel\\Styles"), "Styles");
-    EXPECT_EQ(TIniRegistry::SectionOf("Software\\Quarnet\\Kavel\\Styles\\"), "Styles");
-    EXPECT_EQ(TIniRegistry::SectionOf("Software/Quarnet/Kavel/Styles"), "Styles");
-    EXPECT_EQ(TIniRegistry::SectionOf("Styles"), "Styles");
-    EXPECT_EQ(TIniRegistry::SectionOf(""), "");
+TEST(IniRegistry, SectionIsTheLastElementOfTheKeyPath) {
+    EXPECT_EQ(IniRegistry::SectionOf("Software\\Quarnet\\Kavel\\Styles"), "Styles");
+    EXPECT_EQ(IniRegistry::SectionOf("Software\\Quarnet\\Kavel\\Styles\\"), "Styles");
+    EXPECT_EQ(IniRegistry::SectionOf("Software/Quarnet/Kavel/Styles"), "Styles");
+    EXPECT_EQ(IniRegistry::SectionOf("Styles"), "Styles");
+    EXPECT_EQ(IniRegistry::SectionOf(""), "");
 }
 
-TEST(TIniRegistry, WritesCreateFolderAndFileAndReadBack) {
+TEST(IniRegistry, WritesCreateFolderAndFileAndReadBack) {
     test::TempFolder folder;
     const auto file = folder / "config" / "Quarnet" / "Kavel.ini";
-    TIniRegistry registry(file);
+    IniRegistry registry(file);
     const std::string key = "Software\\Quarnet\\Kavel\\Styles";
     EXPECT_FALSE(registry.ReadString(key, "MainWidth"));
     registry.WriteInteger(key, "MainWidth", 1200);
@@ -35,10 +35,10 @@ TEST(TIniRegistry, WritesCreateFolderAndFileAndReadBack) {
     EXPECT_FALSE(registry.ReadString("Software\\Quarnet\\Kavel\\Other", "MainWidth"));
 }
 
-TEST(TIniRegistry, UnreadableFileReadsAsMissingAndRefusesWrites) {
+TEST(IniRegistry, UnreadableFileReadsAsMissingAndRefusesWrites) {
     test::TempFolder folder;
     std::filesystem::create_directory(folder / "Kavel.ini");
-    TIniRegistry registry(folder / "Kavel.ini");
+    IniRegistry registry(folder / "Kavel.ini");
     EXPECT_FALSE(registry.ReadString("Styles", "MainWidth"));
     EXPECT_THROW(registry.WriteInteger("Styles", "MainWidth", 1), std::system_error);
 }

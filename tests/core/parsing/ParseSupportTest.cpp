@@ -1,6 +1,6 @@
 #include "parsing/ParseSupport.h"
 
-#include "acquisition/PoolSystem.h"
+#include "base/Text.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -1,0 +1,58 @@
+// Any bytes as one NCSA log line: the parser must drop or accept it, never crash.
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "config/AppSettings.h"
+#include "config/SettingsStore.h"
+#include "parsing/NameList.h"
+#include "parsing/RevisitorList.h"
+#include "parsing/SpiderList.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+struct Setup {
+    kavel::SettingsStore Options;
+    kavel::Server Server;
+
+    Setup() {
+        Options.SetPersistenceMode(kavel::Persistence::None);
+        Options.AddItem("Options", "MiscDnsResolve", kavel::SettingKind::Boolean, false);
+        Options.AddItem("Options", "TimeRevisitorAfterMinutes", kavel::SettingKind::Integer, std::int32_t{1});
+        kavel::SetOptions(&Options);
+        kavel::Spiders().Assign({{"bot.example", false}, {"", true}, {"1", false}});
+        kavel::Documents().Assign({".html", "", ".php"});
+        kavel::Buddies().Assign({"a", "\xE4"});
+        Server.SetLogType(LogFormat::Ncsa);
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Setup setup;
+    auto entry = std::make_unique<kavel::LogEntry>(std::string(reinterpret_cast<const char*>(data), size),
+                                                   &setup.Server);
+    kavel::ParseEntry(*entry);
+    if (!entry->Access) {
+        entry->Access.reset();
+        setup.Server.SetTimeDeleteAfter(1000000);
+        kavel::ParseEntryLine(*entry);
+    }
+    if (const kavel::AccessRecord* record = entry->Access.get()) {
+        (void)record->BrowserImage();
+        (void)record->VisitorImage();
+        (void)record->PageWithoutQuery();
+        (void)kavel::DocumentExtension(record->Page());
+        (void)kavel::Dequote(record->Referer());
+        kavel::Entries().Append(std::move(entry));
+    }
+    if (kavel::Entries().Count() > 1000) {
+        kavel::Entries().Clear();
+        kavel::Revisitors().Clear();
+    }
+    return 0;
+}

@@ -1,0 +1,61 @@
+// Any bytes as one W3C log line; the first four bytes choose the field set and the zone.
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "config/AppSettings.h"
+#include "config/SettingsStore.h"
+#include "parsing/NameList.h"
+#include "parsing/RevisitorList.h"
+#include "parsing/SpiderList.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Setup {
+    kavel::SettingsStore Options;
+    kavel::Server Server;
+
+    Setup() {
+        Options.SetPersistenceMode(kavel::Persistence::None);
+        Options.AddItem("Options", "MiscDnsResolve", kavel::SettingKind::Boolean, false);
+        Options.AddItem("Options", "TimeRevisitorAfterMinutes", kavel::SettingKind::Integer, std::int32_t{1});
+        kavel::SetOptions(&Options);
+        kavel::Spiders().Assign({{"bot.example", false}, {"10.", true}});
+        kavel::Documents().Assign({".asp", ".htm"});
+        kavel::Buddies().Assign({"friend"});
+        Server.SetLogType(LogFormat::W3c);
+        Server.SetTimeDeleteAfter(1000000);
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Setup setup;
+    if (size < 4)
+        return 0;
+    std::uint32_t choice;
+    std::memcpy(&choice, data, 4);
+    setup.Server.SetW3CFields(choice);
+    setup.Server.SetTimeZone(static_cast<std::int32_t>(choice >> 24) - 128);
+    auto entry = std::make_unique<kavel::LogEntry>(
+        std::string(reinterpret_cast<const char*>(data) + 4, size - 4), &setup.Server);
+    kavel::ParseEntryLine(*entry);
+    if (entry->Access) {
+        const auto& record = static_cast<const kavel::W3cRecord&>(*entry->Access);
+        (void)record.BrowserImage();
+        (void)record.VisitorImage();
+        (void)record.ServerHostName();
+        (void)record.DateText();
+        kavel::Entries().Append(std::move(entry));
+    }
+    if (kavel::Entries().Count() > 1000) {
+        kavel::Entries().Clear();
+        kavel::Revisitors().Clear();
+    }
+    return 0;
+}

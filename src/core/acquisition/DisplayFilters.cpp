@@ -1,0 +1,136 @@
+#include "acquisition/DisplayFilters.h"
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "base/Text.h"
+#include "config/AppSettings.h"
+#include "parsing/AccessRecord.h"
+#include "parsing/SuspiciousRequests.h"
+
+#include <optional>
+#include <utility>
+
+namespace kavel {
+
+namespace {
+
+constexpr const char* DefaultHiddenWords = "Hier W\xC3\xB6rter eintragen";
+
+// Module state of the user-interface thread. The words cache remembers which store it was
+// filled from as well, so that a store replaced in a test is never mistaken for the old one;
+// no time at all means "never filled".
+struct FilterState {
+    std::string ShownAddress;
+    std::vector<std::string> HiddenWords;
+    std::optional<DateTime> HiddenWordsTime;
+    const SettingsStore* HiddenWordsStore = nullptr;
+};
+
+FilterState& State() {
+    static FilterState state;
+    return state;
+}
+
+void SplitHiddenWords(std::string_view text, std::vector<std::string>& words) {
+    words.clear();
+    ExtractStrings(",", "", text, words);
+}
+
+void RefreshHiddenWords() {
+    FilterState& state = State();
+    const SettingsStore* styles = Styles();
+    if (styles == nullptr) {
+        if (state.HiddenWordsStore != nullptr || !state.HiddenWordsTime) {
+            SplitHiddenWords(DefaultHiddenWords, state.HiddenWords);
+            state.HiddenWordsStore = nullptr;
+            state.HiddenWordsTime = DateTime{};
+        }
+        return;
+    }
+    const DateTime changeTime = styles->ChangeTime("ListViewHideWordsWords");
+    if (state.HiddenWordsStore == styles && state.HiddenWordsTime == changeTime) {
+        return;
+    }
+    SplitHiddenWords(styles->Text("ListViewHideWordsWords"), state.HiddenWords);
+    state.HiddenWordsStore = styles;
+    state.HiddenWordsTime = styles->ChangeTime("ListViewHideWordsWords");
+}
+
+bool StyleSwitch(const SettingsStore* styles, std::string_view key) {
+    return styles != nullptr && styles->Bool(key);
+}
+
+} // namespace
+
+bool MatchesHiddenWords(const LogEntry& entry) {
+    RefreshHiddenWords();
+    const std::vector<std::string>& words = State().HiddenWords;
+    if (words.empty()) {
+        return false;
+    }
+    // Rebuilding the lists tests every entry; the buffer keeps its capacity between calls.
+    thread_local std::string searched;
+    searched.assign(entry.Line);
+    if (const AccessRecord* access = entry.Access.get()) {
+        searched += access->DateText();
+        searched += access->HostName();
+        searched += ' ';
+        searched += StatusText(access->Status);
+    }
+    for (const std::string& word : words) {
+        if (searched.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HasLocalReferer(const LogEntry& entry) {
+    const std::string referer = entry.Access ? AsciiLowerCase(entry.Access->Referer()) : std::string("-");
+    if (referer.size() < 5) {
+        return true;
+    }
+    const std::string name = entry.Server != nullptr ? AsciiLowerCase(entry.Server->Name()) : std::string();
+    return !name.empty() && referer.find(name) != std::string::npos;
+}
+
+bool IsHiddenByFilters(const LogEntry& entry) {
+    const AccessRecord* access = entry.Access.get();
+    if (access == nullptr) {
+        return false;
+    }
+    const SettingsStore* styles = Styles();
+    const bool hideNonDocuments = StyleSwitch(styles, "ListViewHideNonDocuments");
+    const bool hideSpiders = StyleSwitch(styles, "ListViewHideSpiders");
+    const bool hideWords = StyleSwitch(styles, "ListViewHideWords");
+    const bool hideLocalReferers = StyleSwitch(styles, "ListViewHideLocalReferers");
+
+    if (hideNonDocuments && !access->IsDocument) {
+        return true;
+    }
+    if (hideSpiders && access->IsSpider) {
+        return true;
+    }
+    if (hideWords && MatchesHiddenWords(entry)) {
+        return true;
+    }
+    if (hideLocalReferers && HasLocalReferer(entry)) {
+        return true;
+    }
+    const std::string& shown = State().ShownAddress;
+    return !shown.empty() && access->HostName() != shown;
+}
+
+void SetShownAddress(std::string address) {
+    State().ShownAddress = std::move(address);
+}
+
+std::string ShownAddress() {
+    return State().ShownAddress;
+}
+
+const std::vector<std::string>& HiddenWords() {
+    return State().HiddenWords;
+}
+
+} // namespace kavel

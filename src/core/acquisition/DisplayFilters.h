@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kavel {
+
+class LogEntry;
+
+// The display filters of the accesses list. All of this belongs to the user-interface
+// thread; the switches and the hidden words are read from the Styles store (no store
+// installed: every switch off, the default words).
+
+// Whether the entry's access is kept out of the accesses list: hide page elements, hide
+// search engines, hide words and hide local referring pages, in this order, then the
+// singled-out address (compared with case).
+bool IsHiddenByFilters(const LogEntry& entry);
+
+// Whether one of the hidden words occurs, with case, in the raw line, the date text, the
+// host name, a blank and the status text, joined without separators. The words are split
+// again only when the words key's change time differs from the one last split.
+bool MatchesHiddenWords(const LogEntry& entry);
+
+// Whether the referring page counts as local: shorter than five characters, or containing
+// the server's name (both folded to lower case A-Z only).
+bool HasLocalReferer(const LogEntry& entry);
+
+// The one host name to show; empty shows all. Not persisted.
+void SetShownAddress(std::string address);
+std::string ShownAddress();
+
+// The hidden words as last split (filled by MatchesHiddenWords).
+const std::vector<std::string>& HiddenWords();
+
+} // namespace kavel

@@ -1,0 +1,353 @@
+#include "acquisition/EntryQueue.h"
+
+#include "acquisition/RevisitRule.h"
+#include "acquisition/Server.h"
+#include "base/Text.h"
+#include "config/AppSettings.h"
+#include "parsing/Parsers.h"
+#include "platform/Clock.h"
+
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace kavel {
+
+namespace {
+
+using AsciiIgnoreCaseHash = FoldedHash<AsciiLower>;
+using AsciiIgnoreCaseEqual = FoldedEqual<AsciiLower>;
+
+// The shared locks the calling thread holds, with their depth, so that a holder may take a
+// queue's shared lock again without asking the lock (a second shared acquisition by the same
+// thread may wait behind a queued writer and deadlock).
+struct HeldLock {
+    const EntryQueue* Queue;
+    int Depth;
+};
+thread_local std::vector<HeldLock> HeldLocks;
+
+HeldLock* FindHeld(const EntryQueue* queue) {
+    for (HeldLock& held : HeldLocks)
+        if (held.Queue == queue)
+            return &held;
+    return nullptr;
+}
+
+} // namespace
+
+// The chain of every host name in the queue: its newest entry (each entry links to the older
+// and newer entries of its host) and a summary for the revisit rule. Removing an entry that
+// held the earliest or latest time leaves the bounds stale; the next reader walks the chain
+// once and stores them again. Readers share the queue's lock, so the bounds are atomics that
+// any of them may refresh (all compute the same values).
+struct HostChain {
+    LogEntry* Newest = nullptr;
+    std::int32_t Revisitors = 0;
+    mutable std::atomic<std::int64_t> Earliest{0};
+    mutable std::atomic<std::int64_t> Latest{0};
+    mutable std::atomic<bool> Stale{false};
+};
+
+struct EntryQueue::HostIndex {
+    std::unordered_map<std::string, HostChain, AsciiIgnoreCaseHash, AsciiIgnoreCaseEqual> Chains;
+};
+
+namespace {
+
+std::uint64_t NextEntrySerial() {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+} // namespace
+
+LogEntry::LogEntry(std::string line, kavel::Server* server)
+    : Line(std::move(line))
+    , Server(server)
+    , Time(platform::Now())
+    , Serial(NextEntrySerial()) {}
+
+LogEntry::~LogEntry() = default;
+
+EntryQueue::EntryQueue()
+    : Hosts_(std::make_unique<HostIndex>()) {}
+
+EntryQueue::~EntryQueue() {
+    Clear();
+}
+
+EntryQueue::ReadGuard::ReadGuard(const EntryQueue& queue)
+    : Queue_(&queue) {
+    queue.LockShared();
+}
+
+EntryQueue::ReadGuard::~ReadGuard() {
+    if (Queue_)
+        Queue_->UnlockShared();
+}
+
+EntryQueue::ReadGuard::ReadGuard(ReadGuard&& other) noexcept
+    : Queue_(std::exchange(other.Queue_, nullptr)) {}
+
+EntryQueue::ReadGuard EntryQueue::ReadLock() const {
+    return ReadGuard(*this);
+}
+
+bool EntryQueue::ReadLockHeld() const {
+    return FindHeld(this) != nullptr;
+}
+
+void EntryQueue::LockShared() const {
+    if (HeldLock* held = FindHeld(this)) {
+        ++held->Depth;
+        return;
+    }
+    Lock_.lock_shared();
+    HeldLocks.push_back({this, 1});
+}
+
+void EntryQueue::UnlockShared() const {
+    HeldLock* held = FindHeld(this);
+    if (!held)
+        return;
+    if (--held->Depth > 0)
+        return;
+    *held = HeldLocks.back();
+    HeldLocks.pop_back();
+    Lock_.unlock_shared();
+}
+
+LogEntry* EntryQueue::Append(std::unique_ptr<LogEntry> entry) {
+    if (!entry)
+        return nullptr;
+    if (ReadLockHeld())
+        throw std::logic_error("EntryQueue::Append under the shared lock");
+    LogEntry* e = entry.release();
+    std::unique_lock lock(Lock_);
+    if (!First_)
+        First_ = e;
+    if (Last_) {
+        Last_->Next_ = e;
+        e->Prev_ = Last_;
+    }
+    Last_ = e;
+    if (e->Access) {
+        HostChain& chain = Hosts_->Chains.try_emplace(std::string(e->Access->HostName())).first->second;
+        const std::int64_t time = e->Time.Ms;
+        if (chain.Newest) {
+            chain.Newest->HostNext_ = e;
+            e->HostPrev_ = chain.Newest;
+            if (time < chain.Earliest.load(std::memory_order_relaxed))
+                chain.Earliest.store(time, std::memory_order_relaxed);
+            if (time > chain.Latest.load(std::memory_order_relaxed))
+                chain.Latest.store(time, std::memory_order_relaxed);
+        } else {
+            chain.Earliest.store(time, std::memory_order_relaxed);
+            chain.Latest.store(time, std::memory_order_relaxed);
+            chain.Stale.store(false, std::memory_order_relaxed);
+        }
+        chain.Newest = e;
+        if (e->Access->VisitorState == VisitorKind::Revisitor)
+            ++chain.Revisitors;
+        e->Indexed_ = true;
+    }
+    if (e->Server)
+        e->Server->AddQueueCount(1);
+    Count_.fetch_add(1, std::memory_order_relaxed);
+    return e;
+}
+
+void EntryQueue::Remove(LogEntry* entry) {
+    if (!entry)
+        return;
+    if (ReadLockHeld())
+        throw std::logic_error("EntryQueue::Remove under the shared lock");
+    std::unique_ptr<LogEntry> owned(entry);
+    std::unique_lock lock(Lock_);
+    if (entry == First_)
+        First_ = entry->Next_;
+    else
+        entry->Prev_->Next_ = entry->Next_;
+    if (entry == Last_)
+        Last_ = entry->Prev_;
+    else
+        entry->Next_->Prev_ = entry->Prev_;
+    if (entry->Indexed_) {
+        const auto found = Hosts_->Chains.find(entry->Access->HostName());
+        if (entry->HostPrev_)
+            entry->HostPrev_->HostNext_ = entry->HostNext_;
+        if (entry->HostNext_)
+            entry->HostNext_->HostPrev_ = entry->HostPrev_;
+        if (found != Hosts_->Chains.end()) {
+            HostChain& chain = found->second;
+            if (chain.Newest == entry)
+                chain.Newest = entry->HostPrev_;
+            if (!chain.Newest) {
+                Hosts_->Chains.erase(found);
+            } else {
+                if (entry->Access->VisitorState == VisitorKind::Revisitor)
+                    --chain.Revisitors;
+                const std::int64_t time = entry->Time.Ms;
+                if (time == chain.Earliest.load(std::memory_order_relaxed) ||
+                    time == chain.Latest.load(std::memory_order_relaxed))
+                    chain.Stale.store(true, std::memory_order_relaxed);
+            }
+        }
+    }
+    if (entry->Server)
+        entry->Server->AddQueueCount(-1);
+    Count_.fetch_sub(1, std::memory_order_relaxed);
+    lock.unlock();
+    // The entry and its access are freed outside the lock.
+}
+
+void EntryQueue::Clear() {
+    if (ReadLockHeld())
+        throw std::logic_error("EntryQueue::Clear under the shared lock");
+    LogEntry* chain = nullptr;
+    {
+        std::unique_lock lock(Lock_);
+        chain = First_;
+        First_ = nullptr;
+        Last_ = nullptr;
+        Hosts_->Chains.clear();
+        Count_.store(0, std::memory_order_relaxed);
+    }
+    while (chain) {
+        LogEntry* next = chain->Next_;
+        delete chain;
+        chain = next;
+    }
+}
+
+LogEntry* EntryQueue::First() const {
+    const ReadGuard lock(*this);
+    return First_;
+}
+
+LogEntry* EntryQueue::Last() const {
+    const ReadGuard lock(*this);
+    return Last_;
+}
+
+LogEntry* EntryQueue::Prev(const LogEntry* entry) const {
+    const ReadGuard lock(*this);
+    return entry ? entry->Prev_ : nullptr;
+}
+
+LogEntry* EntryQueue::Next(const LogEntry* entry) const {
+    const ReadGuard lock(*this);
+    return entry ? entry->Next_ : nullptr;
+}
+
+LogEntry* EntryQueue::FirstNew() const {
+    const ReadGuard lock(*this);
+    LogEntry* e = Last_;
+    if (!e)
+        return nullptr;
+    while (e->Prev_ && e->Prev_->IsNew.load(std::memory_order_acquire))
+        e = e->Prev_;
+    return e->IsNew.load(std::memory_order_acquire) ? e : nullptr;
+}
+
+void EntryQueue::WalkHostBackward(std::string_view hostName,
+                                  const std::function<bool(const LogEntry&)>& visit) const {
+    const auto found = Hosts_->Chains.find(hostName);
+    if (found == Hosts_->Chains.end())
+        return;
+    for (const LogEntry* e = found->second.Newest; e; e = e->HostPrev_)
+        if (!visit(*e))
+            return;
+}
+
+std::optional<EntryQueue::HostSummary> EntryQueue::SummaryOf(std::string_view hostName) const {
+    const auto found = Hosts_->Chains.find(hostName);
+    if (found == Hosts_->Chains.end())
+        return std::nullopt;
+    const HostChain& chain = found->second;
+    if (chain.Stale.load(std::memory_order_acquire)) {
+        std::int64_t earliest = chain.Newest->Time.Ms;
+        std::int64_t latest = earliest;
+        for (const LogEntry* e = chain.Newest; e; e = e->HostPrev_) {
+            earliest = std::min(earliest, e->Time.Ms);
+            latest = std::max(latest, e->Time.Ms);
+        }
+        chain.Earliest.store(earliest, std::memory_order_relaxed);
+        chain.Latest.store(latest, std::memory_order_relaxed);
+        chain.Stale.store(false, std::memory_order_release);
+    }
+    HostSummary summary;
+    summary.AnyRevisitor = chain.Revisitors > 0;
+    summary.Earliest = DateTime{chain.Earliest.load(std::memory_order_relaxed)};
+    summary.Latest = DateTime{chain.Latest.load(std::memory_order_relaxed)};
+    return summary;
+}
+
+void EntryQueue::WalkAllBackward(const std::function<bool(const LogEntry&)>& visit) const {
+    for (const LogEntry* e = Last_; e; e = e->Prev_)
+        if (!visit(*e))
+            return;
+}
+
+EntryQueue& Entries() {
+    static EntryQueue queue;
+    return queue;
+}
+
+bool ParseEntryLine(LogEntry& entry) {
+    if (!entry.Line.empty() && (entry.Line[0] == '#' || entry.Line[0] == ' '))
+        return false;
+    if (!entry.Server)
+        return false;
+    ParseOptions options;
+    options.W3cFields = entry.Server->W3CFields();
+    options.TimeZone = entry.Server->TimeZone();
+    options.ResolveNames = OptionMiscDnsResolve();
+    ParsedLine parsed;
+    switch (entry.Server->LogType()) {
+    case LogFormat::Ncsa:
+        parsed = ParseNcsa(entry.Line, options);
+        break;
+    case LogFormat::W3c:
+        parsed = ParseW3c(entry.Line, options);
+        break;
+    default:
+        return false;
+    }
+    if (!parsed.Record)
+        return false;
+    if (parsed.Time)
+        entry.Time = *parsed.Time;
+    // The rule runs before the keep period is applied: an old access still tells that its
+    // visitor came back.
+    if (parsed.Record->IsDocument)
+        ApplyRevisitRule(*parsed.Record, entry);
+    entry.Access = std::move(parsed.Record);
+    return true;
+}
+
+bool ParseEntry(LogEntry& entry) {
+    if (!ParseEntryLine(entry))
+        return false;
+    if (IsExpired(entry)) {
+        entry.Access.reset();
+        return false;
+    }
+    return true;
+}
+
+bool IsExpired(const LogEntry& entry) {
+    if (!entry.Server)
+        return false;
+    const std::int64_t limit = entry.Server->TimeDeleteAfter();
+    const DateTime now = platform::Now();
+    if (entry.Server->TimeDeleteAfterUnit() == KeepUnit::Hours)
+        return WholeHoursBetween(entry.Time, now) >= limit;
+    return WholeDaysBetween(entry.Time, now) >= limit;
+}
+
+} // namespace kavel

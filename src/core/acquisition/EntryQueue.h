@@ -1,0 +1,149 @@
+#pragma once
+
+#include "parsing/AccessRecord.h"
+#include "platform/DateTime.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+
+namespace kavel {
+
+class Server;
+class EntryQueue;
+
+// Whether the main window has shown an entry; kept per entry for the redraws of the lists and
+// the use meter.
+enum class DisplayState : std::uint8_t { NotShown = 0, Hidden = 1, Shown = 2 };
+
+// One accepted log line with its parsed access. Created by a reader, appended to the entry
+// queue, taken over and finally removed by the main thread.
+class LogEntry {
+public:
+    // Time starts as the current local time.
+    LogEntry(std::string line, kavel::Server* server);
+    ~LogEntry();
+    LogEntry(const LogEntry&) = delete;
+    LogEntry& operator=(const LogEntry&) = delete;
+
+    std::string Line;
+    std::unique_ptr<AccessRecord> Access;
+    kavel::Server* Server = nullptr;
+    DateTime Time;
+    // Unique over the process' life, so that something that remembers an entry (the popup)
+    // can tell it from a later entry at the same address.
+    const std::uint64_t Serial;
+    // Main thread only: the row that shows the entry.
+    void* ListItem = nullptr;
+    // Cleared by the main thread when it takes the entry over; readers look at it while
+    // they search for the popup's entry.
+    std::atomic<bool> IsNew{true};
+    // Main thread only.
+    kavel::DisplayState DisplayState = kavel::DisplayState::NotShown;
+
+private:
+    friend class EntryQueue;
+    // Whether the entry is in its host's chain (entries without an access are not).
+    bool Indexed_ = false;
+    LogEntry* Prev_ = nullptr;
+    LogEntry* Next_ = nullptr;
+    // Chain of the entries of the same host name (compared ignoring ASCII case), kept by the
+    // queue so that the revisit rule need not walk other hosts' entries.
+    LogEntry* HostPrev_ = nullptr;
+    LogEntry* HostNext_ = nullptr;
+};
+
+// The process-wide queue of accepted accesses, oldest first. Readers append; only the main
+// thread removes. One reader/writer lock guards the links; a holder of the shared lock may
+// take it again.
+class EntryQueue {
+public:
+    EntryQueue();
+    ~EntryQueue();
+    EntryQueue(const EntryQueue&) = delete;
+    EntryQueue& operator=(const EntryQueue&) = delete;
+
+    // Appends an entry with an access; the queue owns it from now on. Must not be called
+    // while the calling thread holds the shared lock.
+    LogEntry* Append(std::unique_ptr<LogEntry> entry);
+    // Unlinks and frees the entry (main thread only).
+    void Remove(LogEntry* entry);
+    // Frees every entry; the servers' QueueCount is not touched (end of the program).
+    void Clear();
+
+    LogEntry* First() const;
+    LogEntry* Last() const;
+    LogEntry* Prev(const LogEntry* entry) const;
+    LogEntry* Next(const LogEntry* entry) const;
+    // Read without the lock: an indication only.
+    std::int32_t Count() const { return Count_.load(std::memory_order_relaxed); }
+    // The oldest entry of the run of new entries at the newest end, or none.
+    LogEntry* FirstNew() const;
+
+    // The shared lock for walks of several links; a thread that holds it may take it again
+    // (the nested guard then leaves the lock alone). Never append or remove while holding it.
+    class ReadGuard {
+    public:
+        explicit ReadGuard(const EntryQueue& queue);
+        ~ReadGuard();
+        ReadGuard(ReadGuard&& other) noexcept;
+        ReadGuard(const ReadGuard&) = delete;
+        ReadGuard& operator=(const ReadGuard&) = delete;
+        ReadGuard& operator=(ReadGuard&&) = delete;
+
+    private:
+        const EntryQueue* Queue_;
+    };
+    ReadGuard ReadLock() const;
+    // Whether the calling thread holds the shared lock of this queue.
+    bool ReadLockHeld() const;
+
+    // Under a held ReadLock: visits the entries whose access' HostName equals hostName
+    // ignoring ASCII case, newest first, until visit returns false. The index behind it
+    // takes the host name, time and VisitorState an access had when it was appended; queued
+    // entries keep them.
+    void WalkHostBackward(std::string_view hostName, const std::function<bool(const LogEntry&)>& visit) const;
+    // What the revisit rule needs to know of a host's queued accesses: whether there are any,
+    // whether one of them is a revisitor's, and the earliest and latest of their times.
+    struct HostSummary {
+        bool AnyRevisitor = false;
+        DateTime Earliest;
+        DateTime Latest;
+    };
+    // Under a held ReadLock: the summary of the entries whose access' HostName equals
+    // hostName ignoring ASCII case; none when there are none. Costs a hash look-up, whatever
+    // the number of entries (a removal of an earliest or latest entry is paid by one walk of
+    // that host's entries on the next call).
+    std::optional<HostSummary> SummaryOf(std::string_view hostName) const;
+    // Under a held ReadLock: the same walk over the whole queue, for comparison in tests.
+    void WalkAllBackward(const std::function<bool(const LogEntry&)>& visit) const;
+
+private:
+    void LockShared() const;
+    void UnlockShared() const;
+
+    struct HostIndex;
+    mutable std::shared_mutex Lock_;
+    LogEntry* First_ = nullptr;
+    LogEntry* Last_ = nullptr;
+    std::atomic<std::int32_t> Count_{0};
+    std::unique_ptr<HostIndex> Hosts_;
+};
+
+EntryQueue& Entries();
+
+// Parses the entry's line by its server's log type, gives a document access its visitor state
+// by the revisit rule and applies the keep period; true when the entry is to stay (it then has
+// an access).
+bool ParseEntry(LogEntry& entry);
+// The same without the keep period: the access and its time, whatever its age.
+bool ParseEntryLine(LogEntry& entry);
+// Keep-period test against the current local time.
+bool IsExpired(const LogEntry& entry);
+
+} // namespace kavel

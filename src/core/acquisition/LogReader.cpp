@@ -1,0 +1,582 @@
+#include "acquisition/LogReader.h"
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/LogFileReader.h"
+#include "platform/Clock.h"
+#include "platform/Dispatcher.h"
+#include "platform/Tone.h"
+
+#include <filesystem>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace kavel {
+
+namespace reader_state {
+std::string SleepingFor(int ms) {
+    return "Schlafend für " + std::to_string(ms) + " Millisekunden";
+}
+} // namespace reader_state
+
+namespace {
+
+constexpr std::chrono::milliseconds PollSlice{500};
+constexpr std::chrono::milliseconds MinimumShortPause{100};
+// Readers yield to the main thread and the web server they watch.
+constexpr int ReaderNiceness = 10;
+
+std::atomic<ReaderView*> InstalledView{nullptr};
+std::atomic<ReaderMainThread*> InstalledMainThread{nullptr};
+
+// Without a handshake nobody takes entries over: a reader does not sleep after its
+// notifications, but still waits for activation and, with its log missing, for its stop.
+class NoHandshake final : public ReaderMainThread {
+public:
+    void OnReaderNotify(LogReader&) override {}
+    void SuspendReader(LogReader& reader) override {
+        if (reader.HoldCause() != HoldReason::Notification) {
+            reader.Suspend();
+        }
+    }
+};
+NoHandshake NoHandshake;
+
+// Shared by all readers. A lost update only repeats or skips one beep or popup.
+std::atomic<std::int64_t> LastBeepSecond{-1};
+// The serial of the entry shown last, not its address: a freed entry's memory may hold a
+// newer entry.
+std::atomic<std::uint64_t> LastPopupSerial{0};
+
+std::atomic<std::uint64_t> NextSerial{1};
+
+struct LiveReaderTable {
+    std::mutex Lock;
+    std::unordered_map<std::uint64_t, LogReader*> BySerial;
+};
+LiveReaderTable& LiveReaders() {
+    static LiveReaderTable live;
+    return live;
+}
+
+std::int64_t WholeSecond(DateTime time) {
+    const std::int64_t q = time.Ms / MsPerSecond;
+    return time.Ms % MsPerSecond < 0 ? q - 1 : q;
+}
+
+std::string FormatPopupText(std::string_view page, std::string_view host, std::string_view server) {
+    const std::string_view values[] = {page, host, server};
+    const std::string_view format = PopupFormat;
+    std::string text;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's' && next < 3) {
+            text.append(values[next++]);
+            ++i;
+        } else {
+            text.push_back(format[i]);
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+void SetReaderView(ReaderView* view) {
+    InstalledView.store(view, std::memory_order_release);
+}
+
+ReaderView* InstalledReaderView() {
+    return InstalledView.load(std::memory_order_acquire);
+}
+
+void SetReaderMainThread(ReaderMainThread* handshake) {
+    InstalledMainThread.store(handshake, std::memory_order_release);
+}
+
+ReaderMainThread& InstalledReaderMainThread() {
+    ReaderMainThread* handshake = InstalledMainThread.load(std::memory_order_acquire);
+    return handshake != nullptr ? *handshake : NoHandshake;
+}
+
+void ResetReaderNotificationMemory() {
+    LastBeepSecond.store(-1);
+    LastPopupSerial.store(0);
+}
+
+int PollPauseSlices(std::int32_t pollCycleMs) {
+    return pollCycleMs > 0 ? static_cast<int>(pollCycleMs / PollSlice.count()) : 0;
+}
+
+std::chrono::milliseconds ShortPollPause(std::int32_t pollCycleMs) {
+    if (PollPauseSlices(pollCycleMs) > 0) {
+        return std::chrono::milliseconds{0};
+    }
+    return std::max(std::chrono::milliseconds{pollCycleMs}, MinimumShortPause);
+}
+
+std::int64_t FindStart(LogFileReader& reader, std::int64_t low, std::int64_t high,
+                       const std::function<bool(std::string)>& isWithinKeep, int* probes) {
+    for (;;) {
+        const std::int64_t middle = low + (high - low) / 2;
+        reader.Seek(middle);
+        reader.ReadLine();
+        std::string probe = reader.ReadLine();
+        const std::int64_t position = reader.Position();
+        // Nothing consumed means the data ended (the file shrank meanwhile): no probe left.
+        if (position >= high || position <= middle) {
+            return low;
+        }
+        if (probes != nullptr) {
+            ++*probes;
+        }
+        if (isWithinKeep(std::move(probe))) {
+            high = middle;
+        } else {
+            low = middle;
+        }
+    }
+}
+
+std::unique_ptr<LogEntry> MakeEntry(std::string line, Server& server) {
+    auto entry = std::make_unique<LogEntry>(std::move(line), &server);
+    if (!ParseEntry(*entry)) {
+        return nullptr;
+    }
+    return entry;
+}
+
+LogReader::LogReader()
+    : Serial_(NextSerial.fetch_add(1))
+    , State_(reader_state::Created) {
+    LiveReaderTable& live = LiveReaders();
+    std::lock_guard lock(live.Lock);
+    live.BySerial.emplace(Serial_, this);
+}
+
+LogReader::~LogReader() {
+    if (Thread_.joinable()) {
+        Terminate();
+        WaitFor();
+    }
+    LiveReaderTable& live = LiveReaders();
+    std::lock_guard lock(live.Lock);
+    live.BySerial.erase(Serial_);
+}
+
+LogReader* LogReader::FindLive(std::uint64_t serial) {
+    LiveReaderTable& live = LiveReaders();
+    std::lock_guard lock(live.Lock);
+    const auto found = live.BySerial.find(serial);
+    return found != live.BySerial.end() ? found->second : nullptr;
+}
+
+void LogReader::Start() {
+    if (Thread_.joinable() || Server_ == nullptr) {
+        return;
+    }
+    Thread_ = std::thread([this] { Execute(); });
+}
+
+void LogReader::Terminate() {
+    {
+        std::lock_guard lock(HoldLock_);
+        Terminated_ = true;
+    }
+    HoldCv_.notify_all();
+}
+
+bool LogReader::Terminated() const {
+    std::lock_guard lock(HoldLock_);
+    return Terminated_;
+}
+
+void LogReader::WaitFor() {
+    if (!Thread_.joinable()) {
+        return;
+    }
+    if (platform::HasMainDispatcher() && platform::MainDispatcher().IsMainThread()) {
+        platform::MainDispatcher().WaitProcessingSynchronized([this] { return Finished(); });
+    }
+    Thread_.join();
+}
+
+std::string LogReader::State() const {
+    std::shared_lock lock(StateLock_);
+    return State_;
+}
+
+void LogReader::SetState(std::string_view state) {
+    std::unique_lock lock(StateLock_);
+    State_.assign(state);
+}
+
+void LogReader::Suspend() {
+    std::lock_guard lock(HoldLock_);
+    if (Terminated_) {
+        return;
+    }
+    // SetActive(true) may have come between the reader's look at Active and this call.
+    if (HoldCause() == HoldReason::Activation && Server_ != nullptr && Server_->Active()) {
+        return;
+    }
+    Suspended_ = true;
+}
+
+bool LogReader::Suspended() const {
+    std::lock_guard lock(HoldLock_);
+    return Suspended_;
+}
+
+void LogReader::ResumeSuspended() {
+    {
+        std::lock_guard lock(HoldLock_);
+        Suspended_ = false;
+    }
+    HoldCv_.notify_all();
+}
+
+void LogReader::Pause() {
+    std::lock_guard lock(HoldLock_);
+    Paused_ = true;
+}
+
+void LogReader::Resume() {
+    {
+        std::lock_guard lock(HoldLock_);
+        Paused_ = false;
+        if (Suspended_ && HoldCause() == HoldReason::Activation) {
+            Suspended_ = false;
+        }
+    }
+    HoldCv_.notify_all();
+}
+
+bool LogReader::Paused() const {
+    std::lock_guard lock(HoldLock_);
+    return Paused_;
+}
+
+void LogReader::PollNow() {
+    {
+        std::lock_guard lock(HoldLock_);
+        PollNow_ = true;
+    }
+    HoldCv_.notify_all();
+}
+
+bool LogReader::SafePoint() {
+    std::unique_lock lock(HoldLock_);
+    Holding_ = true;
+    HoldCv_.wait(lock, [this] { return Terminated_ || (!Suspended_ && !Paused_); });
+    Holding_ = false;
+    return !Terminated_;
+}
+
+bool LogReader::Holding() const {
+    std::lock_guard lock(HoldLock_);
+    return Holding_ && !Terminated_ && (Suspended_ || Paused_);
+}
+
+void LogReader::Execute() {
+    // Failure to lower the priority leaves the reader at normal priority; nothing else changes.
+    [[maybe_unused]] const int niced =
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), ReaderNiceness);
+    try {
+        Body();
+    } catch (const std::exception& error) {
+        SetState(error.what());
+    } catch (...) {
+    }
+    Finished_.store(true, std::memory_order_release);
+    if (platform::HasMainDispatcher()) {
+        platform::MainDispatcher().Wake();
+    }
+}
+
+void LogReader::Body() {
+    kavel::Server& server = *Server_;
+    const std::string fileName = ExpandLogFileName(server);
+    std::error_code error;
+    if (fileName.empty() || !std::filesystem::exists(fileName, error)) {
+        MissingFileStep();
+        return;
+    }
+    LogFileReader reader;
+    SetState(reader_state::Assigning);
+    try {
+        reader.Open(fileName);
+    } catch (const std::exception& e) {
+        SetState(e.what());
+        return;
+    }
+    SetState(reader_state::AskingSize);
+    std::int64_t size = -1;
+    try {
+        size = reader.Size();
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    if (size < 0) {
+        reader.Close();
+        MissingFileStep();
+        return;
+    }
+    std::int64_t start = 0;
+    int probes = 0;
+    try {
+        start = FindStart(
+            reader, 0, size,
+            [&server](std::string line) { return MakeEntry(std::move(line), server) != nullptr; }, &probes);
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    ProbeCount_.store(probes, std::memory_order_release);
+    SetState(reader_state::Positioning);
+    try {
+        reader.Seek(start);
+        // Inside the log the found position falls into a line, whose rest is skipped; at the
+        // very start the first line is whole and is read.
+        if (start > 0) {
+            reader.ReadLine();
+        }
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    bool lost = false;
+    ReadingLoop(reader, lost);
+    reader.Close();
+    if (lost) {
+        MissingFileStep();
+    }
+}
+
+void LogReader::ReadingLoop(LogFileReader& reader, bool& lost) {
+    kavel::Server& server = *Server_;
+    const bool w3c = server.LogType() == LogFormat::W3c;
+    bool pendingInform = false;
+    bool firstPassDone = false;
+    if (!Terminated() && !server.Active()) {
+        SleepUntilResumed(HoldReason::Activation);
+    }
+    // Where a W3C pass starts again: after the last line that gave an entry, or where reading
+    // began, so that the lines before the keep period are not read again on every poll.
+    std::int64_t lastQueuedPos = reader.Position();
+    while (SafePoint()) {
+        SetState(reader_state::AskingSize);
+        std::int64_t size = -1;
+        try {
+            size = reader.Size();
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
+        if (size < 0) {
+            lost = true;
+            return;
+        }
+        // A log cut back under the read position (copytruncate rotation, truncation in place)
+        // or written anew from its start is read again from the beginning.
+        bool rewritten = false;
+        try {
+            rewritten = size < reader.Position() || !reader.HeadUnchanged();
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
+        if (rewritten) {
+            SetState(reader_state::Refilling);
+            try {
+                reader.Refill(0);
+                reader.CaptureHead();
+            } catch (const std::exception& e) {
+                SetState(e.what());
+            }
+            lastQueuedPos = 0;
+        }
+        SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+        int count = 0;
+        while (SafePoint()) {
+            SetState(reader_state::CheckingEnd);
+            bool atEnd = true;
+            try {
+                atEnd = reader.AtEnd();
+            } catch (const std::exception& e) {
+                SetState(e.what());
+            }
+            if (atEnd) {
+                break;
+            }
+            SetState(reader_state::ReadingLine);
+            std::string line;
+            try {
+                line = reader.ReadLine();
+            } catch (const std::exception& e) {
+                // A read that fails would fail again at once; the next poll tries again.
+                SetState(e.what());
+                break;
+            }
+            SetState(reader_state::MakingEntry);
+            std::unique_ptr<LogEntry> entry;
+            try {
+                entry = MakeEntry(std::move(line), server);
+            } catch (const std::exception& e) {
+                SetState(e.what());
+            }
+            if (!entry) {
+                continue;
+            }
+            Entries().Append(std::move(entry));
+            if (w3c) {
+                lastQueuedPos = reader.Position();
+            }
+            pendingInform = true;
+            ++count;
+            if (count % 10 == 0) {
+                pendingInform = false;
+                InformMain(firstPassDone);
+            }
+        }
+        if (pendingInform) {
+            pendingInform = false;
+            InformMain(firstPassDone);
+        }
+        firstPassDone = true;
+        SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+        PassCount_.fetch_add(1, std::memory_order_acq_rel);
+        PollPause();
+        if (w3c && !Terminated()) {
+            // Reading again from after the last queued line takes a line that was only half
+            // written at the last poll once, complete.
+            SetState(reader_state::Refilling);
+            try {
+                reader.Refill(lastQueuedPos);
+            } catch (const std::exception& e) {
+                SetState(e.what());
+            }
+        }
+    }
+}
+
+void LogReader::MissingFileStep() {
+    SetTreeStatus(Icon::ServerMissing, Icon::ServerMissing);
+    Server_->SetLogFileMissing(true);
+    if (!Terminated()) {
+        SleepUntilResumed(HoldReason::FileMissing);
+    }
+}
+
+void LogReader::InformMain(bool firstPassDone) {
+    kavel::Server& server = *Server_;
+    SetState(reader_state::Informing);
+    if (server.SoundOnAccess() && firstPassDone) {
+        const std::int64_t second = WholeSecond(platform::Now());
+        if (LastBeepSecond.exchange(second) != second) {
+            platform::Tone& tone = platform::CurrentTone();
+            tone.Beep(PopupBeepHighHz, PopupBeepMs);
+            tone.Beep(PopupBeepLowHz, PopupBeepMs);
+        }
+    }
+    if (firstPassDone && server.PopupOnDocument()) {
+        std::string text;
+        Icon image = Icon::None;
+        bool found = false;
+        {
+            // The walk holds the shared lock so that the main thread cannot free an entry under
+            // it, and lets go before the synchronized call (the main thread may be waiting for
+            // the exclusive lock).
+            EntryQueue& queue = Entries();
+            auto lock = queue.ReadLock();
+            const std::uint64_t lastPopup = LastPopupSerial.load();
+            for (const LogEntry* entry = queue.Last(); entry != nullptr; entry = queue.Prev(entry)) {
+                if (!entry->IsNew.load() || entry->Serial == lastPopup) {
+                    break;
+                }
+                if (entry->Server == &server && entry->Access && entry->Access->IsDocument) {
+                    text = FormatPopupText(entry->Access->PageWithoutQuery(), entry->Access->HostName(),
+                                           server.Name());
+                    image = entry->Access->VisitorImage();
+                    LastPopupSerial.store(entry->Serial);
+                    found = true;
+                    break;
+                }
+            }
+        }
+        if (found) {
+            RunOnMainThread([&] {
+                if (ReaderView* view = InstalledReaderView()) {
+                    view->ShowPopup(text, PopupCaption, image);
+                }
+            });
+        }
+    }
+    if (platform::HasMainDispatcher()) {
+        platform::MainDispatcher().Post([serial = Serial_] {
+            if (LogReader* reader = LogReader::FindLive(serial)) {
+                InstalledReaderMainThread().OnReaderNotify(*reader);
+            }
+        });
+    }
+    if (!Terminated()) {
+        SleepUntilResumed(HoldReason::Notification);
+    }
+}
+
+void LogReader::SleepUntilResumed(HoldReason reason) {
+    SetState(reader_state::Sleeping);
+    SleepReason_.store(reason, std::memory_order_release);
+    RunOnMainThread([this] { InstalledReaderMainThread().SuspendReader(*this); });
+    SafePoint();
+    SleepReason_.store(HoldReason::None, std::memory_order_release);
+    SetState(reader_state::Waking);
+}
+
+void LogReader::SetTreeStatus(Icon image, Icon selectedImage) {
+    if (Terminated()) {
+        return;
+    }
+    RunOnMainThread([&] {
+        if (ReaderView* view = InstalledReaderView()) {
+            view->SetServerNodeImages(*Server_, image, selectedImage);
+        }
+    });
+}
+
+void LogReader::RunOnMainThread(const std::function<void()>& call) {
+    // A failure on the main thread ends that call only; the reader goes on and shows why.
+    try {
+        platform::MainDispatcher().Synchronize(call);
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+}
+
+void LogReader::PollPause() {
+    const std::int32_t cycle = Server_->TimeLogPollCycleInMs();
+    const auto sleepSlice = [this](std::chrono::milliseconds slice) {
+        SetState(reader_state::SleepingFor(static_cast<int>(slice.count())));
+        std::unique_lock lock(HoldLock_);
+        HoldCv_.wait_for(lock, slice, [this] { return Terminated_ || PollNow_; });
+        if (PollNow_) {
+            PollNow_ = false;
+            return false;
+        }
+        return !Terminated_;
+    };
+    int slices = PollPauseSlices(cycle);
+    if (slices == 0) {
+        if (!Terminated()) {
+            sleepSlice(ShortPollPause(cycle));
+        }
+        return;
+    }
+    while (slices > 0 && !Terminated()) {
+        if (!sleepSlice(PollSlice)) {
+            return;
+        }
+        --slices;
+        if (!SafePoint()) {
+            return;
+        }
+    }
+}
+
+} // namespace kavel

@@ -1,0 +1,190 @@
+#pragma once
+
+#include "acquisition/Server.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace kavel {
+
+class LogFileReader;
+class LogReader;
+class LogEntry;
+
+// The state texts of a reader, shown in the main window's tips.
+namespace reader_state {
+inline constexpr std::string_view Created = "Thread wurde kreiert";
+inline constexpr std::string_view Assigning = "Protokolldatei zuordnend";
+inline constexpr std::string_view Positioning = "Protokolldatei positionierend";
+inline constexpr std::string_view Refilling = "Protokolldateipuffer aktualisierend";
+inline constexpr std::string_view AskingPosition = "Protokolldateiposition ermittelnd";
+inline constexpr std::string_view AskingSize = "Protokolldateigröße ermittelnd";
+inline constexpr std::string_view CheckingEnd = "Protokolldateiende prüfend";
+inline constexpr std::string_view ReadingLine = "Protokolldateizeile lesend";
+inline constexpr std::string_view MakingEntry = "Warteschlangeneintrag eintragend";
+inline constexpr std::string_view Informing = "Hauptprogramm informierend";
+inline constexpr std::string_view Sleeping = "Schlafend";
+inline constexpr std::string_view Waking = "Aufwachend";
+// "Schlafend für %d Millisekunden" for one slice of the poll pause.
+std::string SleepingFor(int ms);
+} // namespace reader_state
+
+inline constexpr int PopupBeepHighHz = 1000;
+inline constexpr int PopupBeepLowHz = 500;
+inline constexpr int PopupBeepMs = 100;
+inline constexpr const char* PopupCaption = "Dokumentzugriff";
+// Filled with the page without its query, the client's host name and the server's name.
+inline constexpr const char* PopupFormat = "Zugriff auf \r\n%s von %s für %s";
+
+// What the readers show through the main thread: the tree node images and the new-document
+// popup. Both are called on the main thread, inside the reader's synchronized call. Installed
+// process-wide by the main window; when none is installed nobody shows them.
+class ReaderView {
+public:
+    virtual ~ReaderView() = default;
+    virtual void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) = 0;
+    virtual void ShowPopup(const std::string& text, const std::string& caption, Icon image) = 0;
+};
+void SetReaderView(ReaderView* view);
+ReaderView* InstalledReaderView();
+
+// Why a reader goes to sleep until it is resumed.
+enum class HoldReason : std::uint8_t { None, Activation, Notification, FileMissing };
+
+// The main thread's half of the reader handshake (ReaderHandshake implements it). Both run on
+// the main thread: OnReaderNotify from a posted call after the reader queued entries,
+// SuspendReader inside the reader's synchronized call right after. When none is installed, a
+// reader does not sleep after its notifications, and still waits for activation.
+class ReaderMainThread {
+public:
+    virtual ~ReaderMainThread() = default;
+    virtual void OnReaderNotify(LogReader& reader) = 0;
+    virtual void SuspendReader(LogReader& reader) = 0;
+};
+void SetReaderMainThread(ReaderMainThread* handshake);
+ReaderMainThread& InstalledReaderMainThread();
+
+// The reader of one server's log. It runs on its own thread and reaches the main thread only
+// through the dispatcher. Suspension is cooperative: the main thread marks the reader
+// suspended or paused, and the reader stops at its next safe point (after a synchronized call,
+// between lines, between the slices of its poll pause), never while it holds the entry queue's
+// lock or waits inside a synchronized call. A stop request wins over every kind of sleep.
+class LogReader final : public ServerReader {
+public:
+    // Created, not running; state "Thread wurde kreiert".
+    LogReader();
+    // Stops and waits for the body as StopReader does, when it still runs.
+    ~LogReader() override;
+    LogReader(const LogReader&) = delete;
+    LogReader& operator=(const LogReader&) = delete;
+
+    // Before Start.
+    void SetServer(kavel::Server& server) { Server_ = &server; }
+    kavel::Server* Server() const { return Server_; }
+    // Unique over the process' life; a posted notification names its reader by it, so that
+    // one arriving after the reader was freed finds nothing.
+    std::uint64_t Serial() const { return Serial_; }
+    // Main thread: the live reader of that serial, or none.
+    static LogReader* FindLive(std::uint64_t serial);
+
+    // Starts the thread body (the reader was created suspended).
+    void Start();
+    // Any thread: requests the stop and wakes the reader from any sleep.
+    void Terminate();
+    bool Terminated() const;
+    // Main thread: blocks until the body has ended, running synchronized calls meanwhile (the
+    // reader may be waiting in one). Another thread just joins.
+    void WaitFor();
+    bool Finished() const { return Finished_.load(std::memory_order_acquire); }
+
+    std::string State() const;
+
+    // The handshake, main thread: the reader stops at its next safe point until resumed.
+    // Not marked when a stop was requested, nor for an activation wait of a server that is
+    // already active again.
+    void Suspend();
+    bool Suspended() const;
+    void ResumeSuspended();
+    HoldReason HoldCause() const { return SleepReason_.load(std::memory_order_acquire); }
+
+    // SetActive, main thread. Pause holds the reader at its next safe point until Resume;
+    // Resume also ends the wait for activation. A paused reader is not Suspended() for the
+    // handshake; the tips show it as suspended through Paused().
+    void Pause() override;
+    void Resume() override;
+    bool Paused() const;
+
+    // Whether the reader stands still at a safe point now, held by a suspension or a pause.
+    bool Holding() const;
+    // Ends the current poll pause at once (or skips the next one).
+    void PollNow();
+    // Passes over the file completed so far.
+    std::uint64_t PassCount() const { return PassCount_.load(std::memory_order_acquire); }
+    // Probe lines parsed by the start search.
+    int ProbeCount() const { return ProbeCount_.load(std::memory_order_acquire); }
+
+private:
+    void Execute();
+    void Body();
+    void ReadingLoop(LogFileReader& reader, bool& lost);
+    void MissingFileStep();
+    void InformMain(bool firstPassDone);
+    void SleepUntilResumed(HoldReason reason);
+    void SetTreeStatus(Icon image, Icon selectedImage);
+    // Runs call on the main thread and waits; a failure there becomes the state text.
+    void RunOnMainThread(const std::function<void()>& call);
+    void PollPause();
+    // Waits while suspended or paused; false when a stop was requested.
+    bool SafePoint();
+    void SetState(std::string_view state);
+
+    kavel::Server* Server_ = nullptr;
+    const std::uint64_t Serial_;
+    std::thread Thread_;
+    std::atomic<bool> Finished_{false};
+    std::atomic<std::uint64_t> PassCount_{0};
+    std::atomic<int> ProbeCount_{0};
+    std::atomic<HoldReason> SleepReason_{HoldReason::None};
+
+    // Guards the state text.
+    mutable std::shared_mutex StateLock_;
+    std::string State_;
+
+    // Guards the run flags below; the reader sleeps on HoldCv_.
+    mutable std::mutex HoldLock_;
+    std::condition_variable HoldCv_;
+    bool Terminated_ = false;
+    bool Suspended_ = false;
+    bool Paused_ = false;
+    bool PollNow_ = false;
+    bool Holding_ = false;
+};
+
+// The start search: a bisection over byte offsets between low and high for where the lines
+// within the keep period begin (the log is in time order). isWithinKeep(line) tells whether a
+// probe line yields an entry; probes counts the probe lines parsed.
+std::int64_t FindStart(LogFileReader& reader, std::int64_t low, std::int64_t high,
+                       const std::function<bool(std::string)>& isWithinKeep, int* probes = nullptr);
+
+// A queue entry for the line of the server, parsed and within its keep period; else nothing.
+std::unique_ptr<LogEntry> MakeEntry(std::string line, Server& server);
+
+// Slices of 500 ms of a poll pause (the remainder is not slept), and the one short pause used
+// when the interval is below one slice so that a reader never spins.
+int PollPauseSlices(std::int32_t pollCycleMs);
+std::chrono::milliseconds ShortPollPause(std::int32_t pollCycleMs);
+
+// Forgets the second of the last beep and the entry of the last popup, which all readers
+// share; for tests that start from a quiet state.
+void ResetReaderNotificationMemory();
+
+} // namespace kavel

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace kavel {
+
+class SettingsStore;
+class Server;
+
+// The life of the process-wide objects in the program's order, shared by the desktop program
+// and the headless watcher: lists before windows, revisitors and servers at the first idle
+// moment, readers stopped before anything they use is finished, and the files written back in
+// the reverse order of creation.
+//
+// A definition file that could not be read is never written back, so a passing read error
+// cannot turn into lost definitions; every error is handed to the error report and the start
+// or the end goes on.
+class ProgramLifecycle {
+public:
+    using ReportError = std::function<void(const std::string& message)>;
+    explicit ProgramLifecycle(ReportError reportError = {});
+
+    // Before any window: an empty revisitor list, the documents, buddies and spiders lists read
+    // from their files, an empty queue, reader table and server list.
+    void CreateObjects();
+    // The first idle moment: the revisitors, then the servers; onServerLoaded runs for each
+    // definition (the tree node), then its reader is started.
+    void LoadDefinitions(const std::function<void(Server&)>& onServerLoaded = {});
+    // Closing: every reader is stopped and waited for; showStatus gets "Die Verbindung zu der
+    // Protokolldatei "%s" wird gelöst..." for each server.
+    void StopReaders(const std::function<void(const std::string&)>& showStatus = {});
+    // After the message loop, in the reverse order of creation: the servers file (only when
+    // it was loaded in this run), the reader table, the queue, the documents, buddies and
+    // spiders files, the revisitors file (only when loaded), then the configuration stores
+    // options and styles (either may be null).
+    void Finish(SettingsStore* options, SettingsStore* styles);
+
+    bool ServersLoaded() const { return ServersLoaded_; }
+    bool RevisitorsLoaded() const { return RevisitorsLoaded_; }
+
+private:
+    void Report(const std::string& what, const std::exception& error) const;
+
+    ReportError ReportError_;
+    bool DocumentsRead_ = false;
+    bool BuddiesRead_ = false;
+    bool SpidersRead_ = false;
+    bool RevisitorsLoaded_ = false;
+    bool ServersLoaded_ = false;
+    bool Finished_ = false;
+};
+
+} // namespace kavel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "acquisition/LogReader.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kavel {
+
+// One slot of the reader table; a slot whose Used is false is free for reuse.
+struct ReaderSlot {
+    kavel::Server* Server = nullptr;
+    std::unique_ptr<LogReader> Thread;
+    bool Used = false;
+};
+
+// The readers of all servers. Main thread only.
+class ReaderRegistry {
+public:
+    std::vector<ReaderSlot>& Slots() { return Slots_; }
+    const std::vector<ReaderSlot>& Slots() const { return Slots_; }
+    // The running reader of the server, or none.
+    LogReader* ReaderOf(const Server& server) const;
+    std::size_t UsedCount() const;
+    // Stops every reader still running and empties the table (end of the program).
+    void Clear();
+
+private:
+    std::vector<ReaderSlot> Slots_;
+};
+
+ReaderRegistry& Readers();
+
+// Creates the server's reader, sets the server's Thread and starts it, in the first free slot.
+LogReader& StartReader(Server& server);
+// Requests the stop, ends any sleep, waits for the body (running synchronized calls meanwhile)
+// and frees the reader.
+void StopReader(std::unique_ptr<LogReader> thread);
+// Stops the readers of the server and frees their slots; before a definition is deleted.
+void StopServerReaders(Server& server);
+// "Die Verbindung zu der Protokolldatei "%s" wird gelöst..." with the server's name.
+std::string StoppingReaderStatusText(const Server& server);
+// Stops every reader in table order; showStatus gets the text above for each server first.
+void StopAllReaders(const std::function<void(const std::string&)>& showStatus = {});
+std::string ReaderStateText(const LogReader& thread);
+
+} // namespace kavel

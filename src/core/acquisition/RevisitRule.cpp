@@ -1,0 +1,58 @@
+#include "acquisition/RevisitRule.h"
+
+#include "acquisition/EntryQueue.h"
+#include "config/AppSettings.h"
+#include "parsing/RevisitorList.h"
+
+#include <optional>
+
+namespace kavel {
+
+namespace {
+
+// The rule with the threshold asked for only when a queued access has to be measured.
+template <class Threshold>
+void RevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& queue,
+                 RevisitorList& revisitors, Threshold threshold) {
+    if (revisitors.Contains(record.Address())) {
+        record.VisitorState = VisitorKind::Revisitor;
+        return;
+    }
+    // The walk back through the host's earlier accesses ends at the first one that makes the
+    // visitor a revisitor, so the outcome depends only on whether such an access exists:
+    // one of a revisitor, or one whose distance exceeds the threshold, and the distance is
+    // largest at the earliest or the latest of them.
+    bool revisit = false;
+    {
+        // Held while the summary is read so that the main thread cannot change the chain.
+        const auto lock = queue.ReadLock();
+        if (const std::optional<EntryQueue::HostSummary> summary = queue.SummaryOf(record.HostName())) {
+            record.VisitorState = VisitorKind::Known;
+            if (summary->AnyRevisitor) {
+                revisit = true;
+            } else {
+                const std::int64_t t = threshold();
+                revisit = WholeMinutesBetween(summary->Earliest, entry.Time) > t ||
+                          WholeMinutesBetween(summary->Latest, entry.Time) > t;
+            }
+        }
+    }
+    if (!revisit)
+        return;
+    record.VisitorState = VisitorKind::Revisitor;
+    if (!record.Address().empty() && !record.HostName().empty())
+        revisitors.Add(record.Address(), record.HostName());
+}
+
+} // namespace
+
+void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& queue,
+                      RevisitorList& revisitors, std::int32_t thresholdMinutes) {
+    RevisitRule(record, entry, queue, revisitors, [thresholdMinutes] { return thresholdMinutes; });
+}
+
+void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry) {
+    RevisitRule(record, entry, Entries(), Revisitors(), [] { return OptionTimeRevisitorAfterMinutes(); });
+}
+
+} // namespace kavel

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "parsing/AccessRecord.h"
+
+#include <cstdint>
+
+namespace kavel {
+
+class EntryQueue;
+class LogEntry;
+class RevisitorList;
+
+// The revisit rule: sets VisitorState of a document record and may list its address as a
+// revisitor. Reads the process-wide entry queue under its shared lock; the threshold is the
+// option TimeRevisitorAfterMinutes. entry is the record's entry, not yet in the queue.
+void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry);
+// The same rule against a given queue, list and threshold (tests, benchmarks).
+void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& queue,
+                      RevisitorList& revisitors, std::int32_t thresholdMinutes);
+
+} // namespace kavel

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kavel {
+
+// Roles of the small 16 x 16 images that the tree, the lists, the popup and the access records
+// share. The values are the images' positions in the image list: they are printed by
+// kavel-cli and must not change.
+enum class Icon : std::int8_t {
+    None = -1,
+    AllServers = 0,
+    ServerIdle = 1,
+    PageAccesses = 2,
+    ServerIdleSelected = 3,
+    ServerMissing = 4,
+    NewVisitor = 5,
+    Spider = 6,
+    KnownVisitor = 7,
+    Revisitor = 8,
+    ServerReading = 10,
+    ServerReadingSelected = 11,
+    OpenReferer = 12,
+    OpenObject = 13,
+    StatusOk = 14,
+    StatusError = 15,
+    BrowserMsie = 16,
+    BrowserFirefox = 17,
+    BrowserOpera = 18,
+    BrowserOther = 19,
+    BrowserSafari = 20,
+    BrowserNeon = 21,
+    SuspiciousUnauthorized = 22,
+    PageExceptions = 23,
+    SuspiciousRequest = 24,
+    SuspiciousStatus = 25,
+    SuspiciousSeveral = 26,
+    Quit = 28,
+    ServerPaused = 29,
+    NoSpider = 31,
+    TrayQuit = 32,
+    TrayRestore = 33,
+    Buddy = 34,
+    FindPreviousVisit = 35,
+    Help = 36,
+};
+
+// The image's position in the image list, as stored and printed.
+constexpr int IconIndex(Icon icon) noexcept {
+    return static_cast<int>(icon);
+}
+
+} // namespace kavel

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "base/Icon.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kavel {
+
+class NcsaRecord;
+class W3cRecord;
+
+// The log formats a server may write; the values are those of the servers file.
+enum class LogFormat : std::int32_t { Ncsa = 0, W3c = 1 };
+
+// What the revisit rule found out about a document access' visitor; the values are printed.
+enum class VisitorKind : std::uint8_t { New = 0, Known = 1, Revisitor = 2 };
+
+// The text fields of a record in one assignment: the parsers collect views into the line and
+// store them at once. Fields left alone keep the record's defaults.
+struct AccessTexts {
+    std::string_view DateText = "??.??.?? ??:??:??";
+    std::string_view Address;
+    // Equal to Address unless set.
+    std::optional<std::string_view> HostName;
+    std::string_view User = "-";
+    std::string_view UserAgent = "-";
+    std::string_view Method;
+    std::string_view Page;
+    std::string_view Protocol = "?";
+    std::string_view Referer = "-";
+    // W3C records only.
+    std::string_view ServerAddress;
+    std::optional<std::string_view> ServerHostName;
+    std::string_view SiteName = "?";
+    std::string_view ComputerName = "?";
+    std::string_view Cookie = "-";
+};
+
+// One parsed access. Text fields are bytes of the log line (Windows-1252 or whatever the
+// server wrote), kept together in one compact block; they are read as views that stay valid
+// until a text of the record is assigned again or the record is freed. A queued record is
+// no longer changed, so views of queued records stay valid while the entry lives.
+class AccessRecord {
+public:
+    explicit AccessRecord(LogFormat kind = LogFormat::Ncsa);
+    virtual ~AccessRecord();
+    AccessRecord(const AccessRecord&) = delete;
+    AccessRecord& operator=(const AccessRecord&) = delete;
+
+    LogFormat Kind() const { return Kind_; }
+
+    // A record with its texts, made in one allocation: the parsers' way of creating one.
+    static std::unique_ptr<NcsaRecord> MakeNcsa(const AccessTexts& texts);
+    static std::unique_ptr<W3cRecord> MakeW3c(const AccessTexts& texts);
+    // Frees what MakeNcsa or MakeW3c allocated as well as a plainly made record.
+    static void operator delete(void* p) { ::operator delete(p); }
+
+    // Replaces every text field at once (W3C fields are ignored for NCSA records).
+    void AssignTexts(const AccessTexts& texts);
+    // Address and HostName in one step.
+    void AssignAddressPair(std::string_view address, std::string_view hostName);
+
+    std::string_view DateText() const;
+    void SetDateText(std::string_view text);
+    std::string_view Address() const;
+    void SetAddress(std::string_view text);
+    std::string_view HostName() const;
+    void SetHostName(std::string_view text);
+    // HostName and Address differ, compared ignoring ASCII case.
+    bool Resolved() const { return Resolved_; }
+    std::string_view User() const;
+    void SetUser(std::string_view text);
+    std::string_view UserAgent() const;
+    void SetUserAgent(std::string_view text);
+    std::string_view Method() const;
+    void SetMethod(std::string_view text);
+    std::string_view Page() const;
+    void SetPage(std::string_view text);
+    std::string_view Protocol() const;
+    void SetProtocol(std::string_view text);
+    std::string_view Referer() const;
+    void SetReferer(std::string_view text);
+
+    std::int32_t Status = 0;
+    std::int32_t Bytes = 0;
+    bool IsDocument = false;
+    VisitorKind VisitorState = VisitorKind::New;
+    bool IsSpider = false;
+    bool IsBuddy = false;
+
+    std::string_view PageWithoutQuery() const;
+    Icon StatusImage() const;
+    Icon BrowserImage() const;
+    Icon VisitorImage() const;
+
+protected:
+    std::string_view TextAt(std::uint8_t slot) const;
+    void AssignSlot(std::uint8_t slot, std::string_view text);
+
+    template <class T>
+    static std::unique_ptr<T> MakeWithTexts(const AccessTexts& texts);
+
+    // Implementation detail owned by the parsing unit: compact storage of the texts.
+    struct TextStore;
+    std::unique_ptr<TextStore> Texts_;
+    LogFormat Kind_;
+    bool Resolved_ = false;
+};
+
+class NcsaRecord final : public AccessRecord {
+public:
+    NcsaRecord()
+        : AccessRecord(LogFormat::Ncsa) {}
+};
+
+class W3cRecord final : public AccessRecord {
+public:
+    W3cRecord()
+        : AccessRecord(LogFormat::W3c) {}
+
+    std::string_view ServerAddress() const;
+    void SetServerAddress(std::string_view text);
+    std::string_view ServerHostName() const;
+    void SetServerHostName(std::string_view text);
+    std::string_view SiteName() const;
+    void SetSiteName(std::string_view text);
+    std::string_view ComputerName() const;
+    void SetComputerName(std::string_view text);
+    std::string_view Cookie() const;
+    void SetCookie(std::string_view text);
+
+    std::int32_t ServerPort = 80;
+    std::int32_t SubStatus = 0;
+    std::int32_t Win32Status = 0;
+    std::int32_t BytesReceived = 0;
+    std::int32_t TimeTaken = 0;
+};
+
+// The token without its surrounding double quotes, pairs of quotes reduced to one.
+std::string Dequote(std::string_view token);
+// Client-address step of both parsers: Address and HostName := token, then the cached
+// reverse look-up when resolve is set.
+void SetAddress(AccessRecord& record, std::string_view token, bool resolve);
+// Bytes := token as a 32-bit integer unless it is "-"; false when it is no such integer.
+bool SetBytes(AccessRecord& record, std::string_view token);
+
+} // namespace kavel

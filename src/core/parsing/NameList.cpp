@@ -1,0 +1,185 @@
+#include "parsing/NameList.h"
+
+#include "base/DefinitionFile.h"
+#include "base/SnapshotHolder.h"
+#include "base/Text.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace kavel {
+
+namespace {
+
+using IgnoreCaseHash = FoldedHash<Cp1252Upper>;
+using IgnoreCaseEqual = FoldedEqual<Cp1252Upper>;
+
+} // namespace
+
+struct NameList::Snapshot {
+    std::vector<std::string> Items;
+    std::unordered_set<std::string, IgnoreCaseHash, IgnoreCaseEqual> Folded;
+    // The distinct non-empty entries, for the substring test.
+    std::vector<std::string> Needles;
+
+    Snapshot() = default;
+    explicit Snapshot(std::vector<std::string> items)
+        : Items(std::move(items)) {
+        for (const std::string& item : Items)
+            Index(item);
+    }
+
+    void Index(const std::string& item) {
+        Folded.insert(item);
+        if (!item.empty() && std::find(Needles.begin(), Needles.end(), item) == Needles.end())
+            Needles.push_back(item);
+    }
+};
+
+struct NameList::State {
+    SnapshotHolder<Snapshot> Holder{std::make_shared<const Snapshot>()};
+};
+
+NameList::NameList(bool lowerCase)
+    : State_(std::make_unique<State>())
+    , LowerCase_(lowerCase) {}
+
+NameList::~NameList() = default;
+
+void NameList::Add(std::string_view text) {
+    std::string item = LowerCase_ ? AsciiLowerCase(text) : std::string(text);
+    State_->Holder.Update([&](Snapshot& snapshot) {
+        snapshot.Items.push_back(item);
+        snapshot.Index(item);
+    });
+}
+
+void NameList::Assign(std::vector<std::string> items) {
+    if (LowerCase_)
+        for (std::string& item : items)
+            item = AsciiLowerCase(item);
+    State_->Holder.Replace(std::make_shared<const Snapshot>(std::move(items)));
+}
+
+void NameList::Clear() {
+    Assign({});
+}
+
+std::vector<std::string> NameList::Items() const {
+    return State_->Holder.Share()->Items;
+}
+
+std::size_t NameList::Count() const {
+    return State_->Holder.Current().Items.size();
+}
+
+bool NameList::Contains(std::string_view text) const {
+    const Snapshot& snapshot = State_->Holder.Current();
+    return snapshot.Folded.find(text) != snapshot.Folded.end();
+}
+
+bool NameList::AnyOccursIn(std::string_view text) const {
+    const Snapshot& snapshot = State_->Holder.Current();
+    for (const std::string& needle : snapshot.Needles)
+        if (text.find(needle) != std::string_view::npos)
+            return true;
+    return false;
+}
+
+bool NameList::IsDocumentExtension(std::string_view extension) const {
+    const Snapshot& snapshot = State_->Holder.Current();
+    if (snapshot.Items.empty())
+        return false;
+    if (extension.empty())
+        return true;
+    for (const std::string& needle : snapshot.Needles)
+        if (extension.find(needle) != std::string_view::npos)
+            return true;
+    return false;
+}
+
+DocumentList& Documents() {
+    static DocumentList list;
+    return list;
+}
+
+BuddyList& Buddies() {
+    static BuddyList list;
+    return list;
+}
+
+std::string_view DocumentExtension(std::string_view page) {
+    const std::size_t delimiter = page.find_last_of("\\:");
+    const std::string_view name = delimiter == std::string_view::npos ? page : page.substr(delimiter + 1);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+void ClassifyDocument(AccessRecord& record) {
+    const std::string_view extension = DocumentExtension(record.Page());
+    thread_local std::string lowered;
+    lowered.assign(extension);
+    for (char& c : lowered)
+        c = AsciiLower(c);
+    if (!Documents().IsDocumentExtension(lowered))
+        return;
+    record.IsDocument = true;
+}
+
+void ClassifyBuddy(AccessRecord& record) {
+    record.IsBuddy = Buddies().Contains(record.HostName());
+}
+
+void AddDocumentExtension(std::string_view extension) {
+    Documents().Add(extension);
+}
+
+void AddBuddy(std::string_view hostName) {
+    Buddies().Add(hostName);
+}
+
+std::vector<std::string> LoadNameListFile(const std::filesystem::path& file) {
+    std::optional<std::vector<std::string>> lines = ReadDefinitionLines(file);
+    if (!lines)
+        return {};
+    for (std::string& line : *lines)
+        for (char& c : line)
+            c = AsciiLower(c);
+    return std::move(*lines);
+}
+
+void SaveNameListFile(const std::filesystem::path& file, const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) {
+        text += item;
+        text += "\r\n";
+    }
+    WriteFileAtomically(file, text);
+}
+
+std::vector<std::string> LoadNameList(std::string_view extension) {
+    return LoadNameListFile(platform::Paths::DefinitionFile(extension));
+}
+
+void SaveNameList(const NameList& list, std::string_view extension) {
+    SaveNameListFile(platform::Paths::DefinitionFile(extension), list.Items());
+}
+
+void LoadDocuments() {
+    Documents().Assign(LoadNameList(".documents"));
+}
+
+void LoadBuddies() {
+    Buddies().Assign(LoadNameList(".buddies"));
+}
+
+void SaveDocuments() {
+    SaveNameList(Documents(), ".documents");
+}
+
+void SaveBuddies() {
+    SaveNameList(Buddies(), ".buddies");
+}
+
+} // namespace kavel

@@ -1,0 +1,213 @@
+#include "base/Text.h"
+#include "parsing/AccessRecord.h"
+#include "parsing/NameList.h"
+#include "parsing/ParseSupport.h"
+#include "parsing/Parsers.h"
+#include "parsing/SpiderList.h"
+
+#include <array>
+#include <vector>
+
+namespace kavel {
+
+namespace {
+
+constexpr std::array<std::string_view, 12> MonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+int MonthIndex(std::string_view name) {
+    for (std::size_t i = 0; i < MonthNames.size(); ++i)
+        if (EqualsAsciiIgnoreCase(name, MonthNames[i]))
+            return static_cast<int>(i) + 1;
+    return 0;
+}
+
+enum class DateOutcome { Abandon, KeepTime, SetTime };
+
+// Scratch space of one reader thread, reused from line to line.
+struct Scratch {
+    std::vector<std::string_view> Tokens;
+    std::vector<std::string_view> Parts;
+    std::vector<std::string_view> DateParts;
+    std::vector<std::string_view> Words;
+    std::string HostName;
+    std::string DateText;
+    std::string Request;
+    std::string Referer;
+    std::string UserAgent;
+};
+
+Scratch& ThreadScratch() {
+    thread_local Scratch scratch;
+    return scratch;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+int Digits(std::string_view text, std::size_t pos, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = pos; i < pos + count; ++i)
+        value = value * 10 + (text[i] - '0');
+    return value;
+}
+
+// The usual "dd/Mon/yyyy:hh:mm:ss": read in place. The result equals that of the general
+// way below for every text of this shape.
+bool IsCanonicalDate(std::string_view body) {
+    if (body.size() != 20)
+        return false;
+    static constexpr std::string_view Shape = "99/AAA/9999:99:99:99";
+    for (std::size_t i = 0; i < Shape.size(); ++i) {
+        const char expected = Shape[i];
+        const char c = body[i];
+        if (expected == '9' ? !IsDigit(c) : expected == 'A' ? !IsAsciiLetter(c) : c != expected)
+            return false;
+    }
+    return true;
+}
+
+DateOutcome ReadDate(std::string_view body, DateTime& time, Scratch& s) {
+    if (IsCanonicalDate(body)) {
+        const int month = MonthIndex(body.substr(3, 3));
+        if (month == 0)
+            return DateOutcome::KeepTime;
+        const std::optional<DateTime> encoded =
+            EncodeDateTime(Digits(body, 7, 4), month, Digits(body, 0, 2), Digits(body, 12, 2),
+                           Digits(body, 15, 2), Digits(body, 18, 2));
+        if (!encoded)
+            return DateOutcome::Abandon;
+        time = *encoded;
+        return DateOutcome::SetTime;
+    }
+    ExtractStrings(':', body, s.Parts);
+    if (s.Parts.empty())
+        return DateOutcome::Abandon;
+    ExtractStrings('/', s.Parts[0], s.DateParts);
+    if (s.DateParts.size() < 2)
+        return DateOutcome::Abandon;
+    const int month = MonthIndex(s.DateParts[1]);
+    if (month == 0)
+        return DateOutcome::KeepTime;
+    if (s.Parts.size() < 4 || s.DateParts.size() < 3)
+        return DateOutcome::Abandon;
+    const auto hour = ParseInt32(s.Parts[1]);
+    const auto minute = ParseInt32(s.Parts[2]);
+    const auto second = ParseInt32(s.Parts[3]);
+    const auto day = ParseInt32(s.DateParts[0]);
+    const auto year = ParseInt32(s.DateParts[2]);
+    if (!hour || !minute || !second || !day || !year)
+        return DateOutcome::Abandon;
+    const std::optional<DateTime> encoded = EncodeDateTime(*year, month, *day, *hour, *minute, *second);
+    if (!encoded)
+        return DateOutcome::Abandon;
+    time = *encoded;
+    return DateOutcome::SetTime;
+}
+
+// Tokens 3 and 4: DateText into s.DateText and the time stamp into the entry.
+bool ApplyDate(std::string_view token3, std::string_view token4, std::optional<DateTime>& result,
+               Scratch& s) {
+    const std::string_view body = token3.substr(1);
+    s.DateText.assign(body);
+    s.DateText.append(token4.substr(0, token4.size() - 1));
+    DateTime time;
+    switch (ReadDate(body, time, s)) {
+    case DateOutcome::Abandon:
+        return false;
+    case DateOutcome::SetTime:
+        result = time;
+        break;
+    case DateOutcome::KeepTime:
+        break;
+    }
+    return true;
+}
+
+bool SplitRequest(std::string_view token5, AccessTexts& texts, Scratch& s) {
+    const std::string_view text = DequoteView(token5, s.Request);
+    SplitLogLine(text, s.Words);
+    if (s.Words.size() < 2)
+        return false;
+    texts.Method = s.Words[0];
+    texts.Page = s.Words[1];
+    if (s.Words.size() >= 3)
+        texts.Protocol = s.Words[2];
+    return true;
+}
+
+} // namespace
+
+bool ParseNcsaDate(AccessRecord& record, std::string_view token3, std::string_view token4,
+                   std::optional<DateTime>& time) {
+    Scratch& s = ThreadScratch();
+    if (token3.empty() || token4.empty() || !ApplyDate(token3, token4, time, s))
+        return false;
+    record.SetDateText(s.DateText);
+    return true;
+}
+
+bool ParseRequest(AccessRecord& record, std::string_view token5) {
+    Scratch& s = ThreadScratch();
+    AccessTexts texts;
+    texts.Protocol = record.Protocol();
+    if (!SplitRequest(token5, texts, s))
+        return false;
+    const std::string protocol(texts.Protocol);
+    record.SetMethod(texts.Method);
+    record.SetPage(texts.Page);
+    record.SetProtocol(protocol);
+    return true;
+}
+
+ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options) {
+    Scratch& s = ThreadScratch();
+    std::vector<std::string_view>& tokens = s.Tokens;
+    const std::size_t n = SplitLogLine(line, tokens);
+    AccessTexts texts;
+    ParsedLine parsed;
+    if (n < 1)
+        return {};
+    texts.Address = tokens[0];
+    if (ResolveIfWanted(options.ResolveNames, tokens[0], s.HostName))
+        texts.HostName = s.HostName;
+    if (n < 5 || !ApplyDate(tokens[3], tokens[4], parsed.Time, s))
+        return {};
+    texts.DateText = s.DateText;
+    if (n < 6 || !SplitRequest(tokens[5], texts, s))
+        return {};
+    texts.User = tokens[2];
+    if (n < 7)
+        return {};
+    const std::optional<std::int32_t> status = ParseInt32(tokens[6]);
+    if (!status || n < 8)
+        return {};
+    std::int32_t bytes = 0;
+    if (tokens[7] != "-") {
+        const std::optional<std::int32_t> sent = ParseInt32(tokens[7]);
+        if (!sent)
+            return {};
+        bytes = *sent;
+    }
+    if (n > 8)
+        texts.Referer = DequoteView(tokens[8], s.Referer);
+    if (n > 9)
+        texts.UserAgent = DequoteView(tokens[9], s.UserAgent);
+
+    // Nothing below fails: the classification lists change only for accepted lines.
+    auto record = AccessRecord::MakeNcsa(texts);
+    record->Status = *status;
+    record->Bytes = bytes;
+    ClassifyDocument(*record);
+    ClassifySpider(*record);
+    ClassifyBuddy(*record);
+    parsed.Record = std::move(record);
+    return parsed;
+}
+
+} // namespace kavel

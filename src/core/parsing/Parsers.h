@@ -1,0 +1,44 @@
+#pragma once
+
+#include "parsing/AccessRecord.h"
+#include "platform/DateTime.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace kavel {
+
+// What a parser needs to know of the server whose line it reads.
+struct ParseOptions {
+    // W3C only: bit i set means field i of the W3C field list is present.
+    std::uint32_t W3cFields = 0;
+    // W3C only: hours added to the logged (UTC) time.
+    std::int32_t TimeZone = 0;
+    // Whether client (and W3C server) addresses are looked up by name.
+    bool ResolveNames = false;
+};
+
+// A parsed line: the record, or none when the line does not parse, and the time stamp the
+// line carried (none when it named no time the parser could read, so the caller keeps its own).
+struct ParsedLine {
+    std::unique_ptr<AccessRecord> Record;
+    std::optional<DateTime> Time;
+};
+
+// The two log parsers. They classify the access by the document, spider and buddy lists
+// (IsDocument, IsSpider, IsBuddy); the visitor state needs the queue and is left to the caller.
+ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options);
+ParsedLine ParseW3c(std::string_view line, const ParseOptions& options);
+
+// ParseNcsa's steps: the time stamp from tokens 3 and 4 (false: abandon the line) and the
+// request from token 5 (false: fewer than two words).
+bool ParseNcsaDate(AccessRecord& record, std::string_view token3, std::string_view token4,
+                   std::optional<DateTime>& time);
+bool ParseRequest(AccessRecord& record, std::string_view token5);
+// ParseW3c's date and time step, time-zone correction included; false abandons the line.
+bool ParseW3cDateTime(AccessRecord& record, std::string_view date, std::string_view time,
+                      std::int32_t timeZone, std::optional<DateTime>& result);
+
+} // namespace kavel

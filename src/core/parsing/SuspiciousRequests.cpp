@@ -1,0 +1,163 @@
+#include "parsing/SuspiciousRequests.h"
+
+#include "base/Text.h"
+#include "parsing/AccessRecord.h"
+#include "parsing/SpiderList.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <utility>
+
+namespace kavel {
+
+namespace {
+
+struct StatusEntry {
+    std::int32_t Code;
+    std::string_view Text;
+};
+
+// Sorted by code for the binary search.
+constexpr StatusEntry StatusTexts[] = {
+    {100, "Continue"},
+    {101, "Switching Protocols"},
+    {102, "Processing"},
+    {200, "Ok"},
+    {201, "Created"},
+    {202, "Accepted"},
+    {203, "Non-Authoritative Information"},
+    {204, "No Content"},
+    {205, "Reset Content"},
+    {206, "Partial Content"},
+    {207, "Multi-Status"},
+    {210, "Content Different"},
+    {300, "Multiple Choices"},
+    {301, "Moved Permanently"},
+    {302, "Moved Temporarily"},
+    {303, "See Other"},
+    {304, "Not Modified"},
+    {305, "Use Proxy"},
+    {306, "(Unused)"},
+    {307, "Temporary Redirect"},
+    {400, "Bad Request"},
+    {401, "Unauthorized"},
+    {402, "Payment Required"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {406, "Not Acceptable"},
+    {407, "Proxy Authentication Required"},
+    {408, "Request Timeout"},
+    {409, "Conflict"},
+    {410, "Gone"},
+    {411, "Length Required"},
+    {412, "Precondition Failed"},
+    {413, "Request Entity Too Large"},
+    {414, "Request URI Too Long"},
+    {415, "Unsupported Media Type"},
+    {416, "Request Range Not Satisfiable"},
+    {417, "Expectation Failed"},
+    {422, "Unprocessable Entity"},
+    {423, "Locked"},
+    {424, "Method Failure"},
+    {425, "Insufficient Space On Resource"},
+    {475, "Invalid Collblob"},
+    {500, "Internal Server Error"},
+    {501, "Not Implemented"},
+    {502, "Bad Gateway"},
+    {503, "Service Unavailable"},
+    {504, "Gateway Timeout"},
+    {505, "HTTP Version Not Supported"},
+    {507, "Insufficient Storage"},
+};
+
+constexpr std::array<std::string_view, 6> ExecutableKinds = {"EXE", "COM", "DLL", "BAT", "VBS", "CMD"};
+
+} // namespace
+
+std::string_view StatusText(std::int32_t code) {
+    const auto* const end = std::end(StatusTexts);
+    const auto* const found =
+        std::lower_bound(std::begin(StatusTexts), end, code,
+                         [](const StatusEntry& item, std::int32_t c) { return item.Code < c; });
+    if (found != end && found->Code == code) {
+        return found->Text;
+    }
+    return "Unknown Status Code";
+}
+
+SuspicionCheck CheckSuspicious(const AccessRecord* access) {
+    SuspicionCheck check;
+    if (access == nullptr) {
+        return check;
+    }
+    const std::string_view page = access->Page();
+
+    constexpr std::pair<std::string_view, std::int32_t> WritingMethods[] = {
+        {"PUT", suspicion_code::MethodPut}, {"DELETE", suspicion_code::MethodDelete}};
+    for (const auto& [method, code] : WritingMethods) {
+        if (EqualsAsciiIgnoreCase(access->Method(), method)) {
+            check.Code = code;
+            check.Message = "Benutzer ";
+            check.Message += access->User();
+            check.Message += " nutzte die ";
+            check.Message += method;
+            check.Message += " Methode auf Seite ";
+            check.Message += page;
+        }
+    }
+
+    if (page.find("../") != std::string_view::npos) {
+        check.Code = suspicion_code::ParentPath;
+        check.Image = Icon::SuspiciousSeveral;
+        check.Message = "Der aufgerufene Pfad ";
+        check.Message += page;
+        check.Message += " beinhaltet ../";
+    }
+
+    if (access->Status >= 400) {
+        if (check.Code != suspicion_code::None) {
+            check.Image = Icon::SuspiciousSeveral;
+        } else if (access->Status == 401) {
+            check.Image = Icon::SuspiciousUnauthorized;
+        } else {
+            check.Image = Icon::SuspiciousStatus;
+        }
+        check.Code = access->Status;
+        check.Message = StatusText(access->Status);
+        check.Message += ' ';
+        check.Message += std::to_string(access->Status);
+        check.Message += " Fehler auf Seite ";
+        check.Message += page;
+    }
+
+    const std::string upperPage = AsciiUpperCase(page);
+    for (std::size_t i = 0; i < ExecutableKinds.size(); ++i) {
+        std::string needle = ".";
+        needle += ExecutableKinds[i];
+        if (upperPage.find(needle) == std::string::npos) {
+            continue;
+        }
+        if (check.Code != suspicion_code::None) {
+            check.Image = Icon::SuspiciousSeveral;
+        }
+        check.Code = suspicion_code::Executable + static_cast<std::int32_t>(i);
+        check.Message = "Die ausf\xC3\xBChrbare ";
+        check.Message += ExecutableKinds[i];
+        check.Message += " Datei ";
+        check.Message += page;
+        check.Message += " wurde angefordert";
+    }
+
+    if (access->Resolved() && EqualsAsciiIgnoreCase(page, "/robots.txt") && !FindSpider(access->HostName())) {
+        check.Code = suspicion_code::NewSpider;
+        check.Image = Icon::Spider;
+        check.Message = "Neue unbekannte Suchmaschine ";
+        check.Message += access->HostName();
+        check.Message += " erkannt";
+    }
+    return check;
+}
+
+} // namespace kavel

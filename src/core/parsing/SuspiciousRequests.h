@@ -1,0 +1,40 @@
+#pragma once
+
+#include "base/Icon.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kavel {
+
+class AccessRecord;
+
+// Codes of the rules that are not a status code themselves.
+namespace suspicion_code {
+inline constexpr std::int32_t None = -1;
+inline constexpr std::int32_t Executable = 150; // + position in the executable kinds
+inline constexpr std::int32_t ParentPath = 160;
+inline constexpr std::int32_t MethodPut = 162;
+inline constexpr std::int32_t MethodDelete = 163;
+inline constexpr std::int32_t NewSpider = 902;
+} // namespace suspicion_code
+
+// Final state of the exception rules for one access: Code stays -1 when no rule fired, and
+// then nothing is to be listed.
+struct SuspicionCheck {
+    std::int32_t Code = -1;
+    Icon Image = Icon::SuspiciousRequest;
+    std::string Message;
+};
+
+// Runs the exception rules over the access in their fixed order; each rule that
+// fires overwrites code and message. No access fires nothing. Reads the
+// spider list for the search-engine rule.
+SuspicionCheck CheckSuspicious(const AccessRecord* access);
+
+// The English reason text of an HTTP status code; "Unknown Status Code" for any code not
+// in the table.
+std::string_view StatusText(std::int32_t code);
+
+} // namespace kavel

@@ -1,0 +1,292 @@
+#include "acquisition/DisplayFilters.h"
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "config/AppSettings.h"
+#include "config/SettingsStore.h"
+#include "parsing/AccessRecord.h"
+#include "platform/Clock.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+namespace kavel {
+namespace {
+
+constexpr const char* DefaultWords = "Hier W\xC3\xB6rter eintragen";
+
+// A Styles store that keeps nothing on disk, installed for the test's scope, on a clock that
+// moves only when told so that change times are under the test's control. Every test starts
+// a day after the previous one: a store of a new test may sit at the address of the last
+// one, and the words cache must not take it for the same store at the same change time.
+class DisplayFiltersTest : public testing::Test {
+protected:
+    static DateTime StartTime() {
+        static std::int64_t tests = 0;
+        return DateTime{EncodeDateTime(2024, 5, 1, 12, 0, 0)->Ms + ++tests * MsPerDay};
+    }
+
+    DisplayFiltersTest()
+        : Clock_(StartTime())
+        , ScopedClock_(Clock_) {
+        Store_.SetPersistenceMode(Persistence::None);
+        for (const char* key : {"ListViewHideNonDocuments", "ListViewHideSpiders", "ListViewHideWords",
+                                "ListViewHideLocalReferers"}) {
+            Store_.AddItem("Styles", key, SettingKind::Boolean, false);
+        }
+        Store_.AddItem("Styles", "ListViewHideWordsWords", SettingKind::Text, std::string(DefaultWords));
+        SetStyles(&Store_);
+        SetShownAddress("");
+        Server_.SetName("www.Example.org");
+    }
+    ~DisplayFiltersTest() override {
+        SetStyles(nullptr);
+        SetShownAddress("");
+    }
+
+    std::unique_ptr<LogEntry> Entry(std::string line, const char* hostName = "192.0.2.1") {
+        auto entry = std::make_unique<LogEntry>(std::move(line), &Server_);
+        auto record = std::make_unique<NcsaRecord>();
+        record->SetAddress("192.0.2.1");
+        record->SetHostName(hostName);
+        record->SetDateText("01/May/2024:12:00:00");
+        record->Status = 200;
+        entry->Access = std::move(record);
+        return entry;
+    }
+    void SetWords(const std::string& words) {
+        Clock_.Advance(1000);
+        Store_.SetValue("ListViewHideWordsWords", words);
+    }
+
+    platform::ManualClock Clock_;
+    platform::ScopedClock ScopedClock_;
+    SettingsStore Store_;
+    Server Server_;
+};
+
+TEST_F(DisplayFiltersTest, DefaultWordsMatchOnlyThemselves) {
+    EXPECT_TRUE(MatchesHiddenWords(*Entry(std::string("GET /?q=") + DefaultWords + " HTTP/1.1")));
+    EXPECT_FALSE(MatchesHiddenWords(*Entry("GET /?q=hier W\xC3\xB6rter eintragen HTTP/1.1")));
+    EXPECT_FALSE(MatchesHiddenWords(*Entry("GET / HTTP/1.1")));
+}
+
+TEST_F(DisplayFiltersTest, WordTestIsCaseSensitive) {
+    SetWords("bot");
+    EXPECT_TRUE(MatchesHiddenWords(*Entry("\"GET / HTTP/1.1\" 200 5 \"-\" \"Examplebot\"")));
+    EXPECT_FALSE(MatchesHiddenWords(*Entry("\"GET / HTTP/1.1\" 200 5 \"-\" \"EXAMPLEBOT\"")));
+    SetWords("\xC3\xBC"); // u umlaut, lower case
+    EXPECT_FALSE(MatchesHiddenWords(*Entry("\xC3\x9C")));
+}
+
+// Blanks after a comma belong to the next word; quotes keep commas inside a word and stay
+// part of it.
+TEST_F(DisplayFiltersTest, WordSplitting) {
+    struct Split {
+        const char* Text;
+        std::vector<std::string> Words;
+    };
+    const Split splits[] = {
+        {"alpha, beta", {"alpha", " beta"}}, {",,", {}},           {"", {}}, {"a\r\nb", {"a", "b"}},
+        {"\"x,y\",z", {"\"x,y\"", "z"}},     {"'p,q'", {"'p,q'"}},
+    };
+    for (const Split& s : splits) {
+        SetWords(s.Text);
+        MatchesHiddenWords(*Entry(""));
+        EXPECT_EQ(HiddenWords(), s.Words) << s.Text;
+    }
+}
+
+TEST_F(DisplayFiltersTest, WordAfterBlankNeverMatchesAtLineStart) {
+    SetWords("alpha, beta");
+    EXPECT_FALSE(MatchesHiddenWords(*Entry("beta.example.com - - [x]")));
+    EXPECT_TRUE(MatchesHiddenWords(*Entry("host - - [x] \"GET /?q=x beta\"")));
+    EXPECT_TRUE(MatchesHiddenWords(*Entry("alpha")));
+}
+
+TEST_F(DisplayFiltersTest, OnlyCommasHideNothing) {
+    SetWords(",,");
+    Store_.SetValue("ListViewHideWords", true);
+    EXPECT_FALSE(MatchesHiddenWords(*Entry(",,")));
+    EXPECT_FALSE(IsHiddenByFilters(*Entry(",,")));
+}
+
+// The searched text is the line, the date text, the host name, a blank and the status text.
+TEST_F(DisplayFiltersTest, SearchedTextAddsDerivedFields) {
+    auto notFound = Entry("GET /missing 404");
+    notFound->Access->Status = 404;
+    auto found = Entry("GET /present 200");
+    auto resolved = Entry("GET /", "crawler.search.example");
+    auto plain = Entry("x");
+    struct Word {
+        const char* Word;
+        const LogEntry& Entry;
+        bool Matches;
+    };
+    const Word words[] = {
+        {"Not Found", *notFound, true},
+        {"Not Found", *found, false},
+        {" Ok", *found, true},
+        {"crawler.search", *resolved, true},
+        {"12:00:00192.0.2.1 Ok", *found, true},
+        {"200"
+         "01/May",
+         *found, true},
+        {"Unknown Status Code", *plain, false},
+    };
+    for (const Word& w : words) {
+        SetWords(w.Word);
+        EXPECT_EQ(MatchesHiddenWords(w.Entry), w.Matches) << w.Word;
+    }
+}
+
+TEST_F(DisplayFiltersTest, UnknownStatusTextIsSearched) {
+    auto entry = Entry("x");
+    entry->Access->Status = 299;
+    SetWords("Unknown Status Code");
+    EXPECT_TRUE(MatchesHiddenWords(*entry));
+}
+
+// The words are split again only when their change time moves: a new text stored at the same
+// moment is not seen, the same text stored again later changes nothing.
+TEST_F(DisplayFiltersTest, WordsSplitOnlyWhenChangeTimeMoves) {
+    SetWords("first");
+    const auto entry = Entry("first second");
+    EXPECT_TRUE(MatchesHiddenWords(*entry));
+    EXPECT_EQ(HiddenWords(), std::vector<std::string>{"first"});
+
+    Store_.SetValue("ListViewHideWordsWords", std::string("none"));
+    EXPECT_TRUE(MatchesHiddenWords(*entry));
+    EXPECT_EQ(HiddenWords(), std::vector<std::string>{"first"});
+
+    Clock_.Advance(1000);
+    Store_.SetValue("ListViewHideWordsWords", std::string("none"));
+    EXPECT_TRUE(MatchesHiddenWords(*entry));
+
+    SetWords("second");
+    EXPECT_TRUE(MatchesHiddenWords(*entry));
+    EXPECT_EQ(HiddenWords(), std::vector<std::string>{"second"});
+}
+
+TEST_F(DisplayFiltersTest, TogglingHideWordsKeepsTheSplit) {
+    SetWords("first");
+    Store_.SetValue("ListViewHideWords", true);
+    const auto entry = Entry("first");
+    EXPECT_TRUE(IsHiddenByFilters(*entry));
+    // Changing the text without moving the clock shows whether a split happened.
+    Store_.SetValue("ListViewHideWordsWords", std::string("other"));
+    Clock_.Advance(1000);
+    Store_.SetValue("ListViewHideWords", false);
+    EXPECT_FALSE(IsHiddenByFilters(*entry));
+    Store_.SetValue("ListViewHideWords", true);
+    EXPECT_TRUE(IsHiddenByFilters(*entry));
+}
+
+// Server name "www.Example.org" is lowered to "www.example.org" for the test.
+TEST_F(DisplayFiltersTest, LocalReferer) {
+    struct Referer {
+        const char* Referer;
+        bool Local;
+    };
+    const Referer referers[] = {
+        {"-", true},
+        {"", true},
+        {"abcd", true},
+        {"abcde", false},
+        {"http://WWW.EXAMPLE.ORG/start.html", true},
+        {"http://www.example.org.evil.example/", true},
+        {"http://search.example/?q=www.example.org", true},
+        {"http://www.example.com/", false},
+        {"https://www.ex\xC4mple.org/", false},
+    };
+    for (const Referer& r : referers) {
+        auto entry = Entry("x");
+        entry->Access->SetReferer(r.Referer);
+        EXPECT_EQ(HasLocalReferer(*entry), r.Local) << r.Referer;
+    }
+    EXPECT_EQ(Server_.Name(), "www.Example.org");
+}
+
+TEST_F(DisplayFiltersTest, LocalRefererWithShortOrEmptyServerName) {
+    auto entry = Entry("x");
+    entry->Access->SetReferer("xxabx");
+    Server_.SetName("AB");
+    EXPECT_TRUE(HasLocalReferer(*entry));
+    entry->Access->SetReferer("xxxxx");
+    EXPECT_FALSE(HasLocalReferer(*entry));
+    Server_.SetName("");
+    entry->Access->SetReferer("http://anything/");
+    EXPECT_FALSE(HasLocalReferer(*entry));
+    entry->Access->SetReferer("-");
+    EXPECT_TRUE(HasLocalReferer(*entry));
+}
+
+TEST_F(DisplayFiltersTest, ShownAddressComparesWithCase) {
+    EXPECT_FALSE(IsHiddenByFilters(*Entry("x", "Host.example")));
+    SetShownAddress("host.example");
+    EXPECT_EQ(ShownAddress(), "host.example");
+    EXPECT_TRUE(IsHiddenByFilters(*Entry("x", "Host.example")));
+    EXPECT_FALSE(IsHiddenByFilters(*Entry("x", "host.example")));
+    SetShownAddress("");
+    EXPECT_FALSE(IsHiddenByFilters(*Entry("x", "Host.example")));
+}
+
+// Each switch hides only what it names, and only when it is on.
+TEST_F(DisplayFiltersTest, SwitchCombinations) {
+    struct Combination {
+        const char* Switch;
+        bool IsDocument;
+        bool IsSpider;
+        const char* Line;
+        const char* Referer;
+        bool Hidden;
+    };
+    SetWords("secret");
+    const Combination combinations[] = {
+        {"", false, true, "secret", "-", false},
+        {"ListViewHideNonDocuments", false, false, "x", "http://elsewhere/", true},
+        {"ListViewHideNonDocuments", true, false, "x", "http://elsewhere/", false},
+        {"ListViewHideSpiders", true, true, "x", "http://elsewhere/", true},
+        {"ListViewHideSpiders", true, false, "x", "http://elsewhere/", false},
+        {"ListViewHideWords", true, false, "a secret line", "http://elsewhere/", true},
+        {"ListViewHideWords", true, false, "a Secret line", "http://elsewhere/", false},
+        {"ListViewHideLocalReferers", true, false, "x", "-", true},
+        {"ListViewHideLocalReferers", true, false, "x", "http://elsewhere/", false},
+    };
+    for (const Combination& c : combinations) {
+        SCOPED_TRACE(c.Switch);
+        if (*c.Switch != '\0') {
+            Store_.SetValue(c.Switch, true);
+        }
+        auto entry = Entry(c.Line);
+        entry->Access->IsDocument = c.IsDocument;
+        entry->Access->IsSpider = c.IsSpider;
+        entry->Access->SetReferer(c.Referer);
+        EXPECT_EQ(IsHiddenByFilters(*entry), c.Hidden);
+        if (*c.Switch != '\0') {
+            Store_.SetValue(c.Switch, false);
+        }
+    }
+}
+
+TEST_F(DisplayFiltersTest, ShownAddressAppliesAfterTheSwitches) {
+    SetShownAddress("wanted.example");
+    Store_.SetValue("ListViewHideSpiders", true);
+    auto spider = Entry("x", "wanted.example");
+    spider->Access->IsSpider = true;
+    EXPECT_TRUE(IsHiddenByFilters(*spider));
+    spider->Access->IsSpider = false;
+    EXPECT_FALSE(IsHiddenByFilters(*spider));
+}
+
+TEST(DisplayFiltersWithoutStore, OnlyTheDefaultWordsAndNoSwitches) {
+    SetStyles(nullptr);
+    LogEntry entry(std::string("x ") + DefaultWords, nullptr);
+    entry.Access = std::make_unique<NcsaRecord>();
+    EXPECT_TRUE(MatchesHiddenWords(entry));
+    EXPECT_FALSE(IsHiddenByFilters(entry));
+}
+
+} // namespace
+} // namespace kavel

@@ -1,0 +1,333 @@
+#include "acquisition/EntryQueue.h"
+
+#include "base/Text.h"
+#include "platform/Clock.h"
+#include "support/ParsingSupport.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+namespace kavel {
+namespace {
+
+const DateTime Now = *EncodeDateTime(2022, 3, 27, 12, 0, 0);
+
+std::unique_ptr<LogEntry> MakeEntry(Server& server, std::string_view host = "10.0.0.1") {
+    auto entry = std::make_unique<LogEntry>("line", &server);
+    entry->Access = std::make_unique<NcsaRecord>();
+    entry->Access->AssignAddressPair(host, host);
+    return entry;
+}
+
+std::vector<const LogEntry*> Chain(const EntryQueue& queue) {
+    std::vector<const LogEntry*> entries;
+    for (const LogEntry* e = queue.First(); e; e = queue.Next(e))
+        entries.push_back(e);
+    std::vector<const LogEntry*> backwards;
+    for (const LogEntry* e = queue.Last(); e; e = queue.Prev(e))
+        backwards.insert(backwards.begin(), e);
+    EXPECT_EQ(entries, backwards);
+    EXPECT_EQ(static_cast<std::size_t>(queue.Count()), entries.size());
+    return entries;
+}
+
+class QueueTest : public testing::Test {
+protected:
+    QueueTest()
+        : Clock_(Now)
+        , ScopedClock_(Clock_) {}
+
+    platform::ManualClock Clock_;
+    platform::ScopedClock ScopedClock_;
+    Server Server_;
+};
+
+TEST_F(QueueTest, NewEntry) {
+    const LogEntry entry("raw", &Server_);
+    EXPECT_EQ(entry.Line, "raw");
+    EXPECT_EQ(entry.Server, &Server_);
+    EXPECT_EQ(entry.Time, Now);
+    EXPECT_TRUE(entry.IsNew);
+    EXPECT_EQ(entry.DisplayState, DisplayState::NotShown);
+    EXPECT_EQ(entry.ListItem, nullptr);
+    EXPECT_EQ(entry.Access, nullptr);
+}
+
+TEST_F(QueueTest, EmptyQueue) {
+    EntryQueue queue;
+    EXPECT_EQ(queue.First(), nullptr);
+    EXPECT_EQ(queue.Last(), nullptr);
+    EXPECT_EQ(queue.FirstNew(), nullptr);
+    EXPECT_EQ(queue.Count(), 0);
+    queue.Clear();
+    EXPECT_EQ(queue.Count(), 0);
+}
+
+TEST_F(QueueTest, AppendAndRemoveKeepTheChain) {
+    EntryQueue queue;
+    Server other;
+    LogEntry* a = queue.Append(MakeEntry(Server_));
+    EXPECT_EQ(queue.First(), a);
+    EXPECT_EQ(queue.Last(), a);
+    EXPECT_EQ(Server_.QueueCount(), 1);
+    queue.Remove(a);
+    EXPECT_EQ(Chain(queue).size(), 0u);
+    EXPECT_EQ(Server_.QueueCount(), 0);
+
+    a = queue.Append(MakeEntry(Server_));
+    LogEntry* b = queue.Append(MakeEntry(other));
+    LogEntry* c = queue.Append(MakeEntry(Server_));
+    EXPECT_EQ(Chain(queue), (std::vector<const LogEntry*>{a, b, c}));
+    EXPECT_EQ(Server_.QueueCount(), 2);
+    EXPECT_EQ(other.QueueCount(), 1);
+    queue.Remove(b);
+    EXPECT_EQ(Chain(queue), (std::vector<const LogEntry*>{a, c}));
+    EXPECT_EQ(queue.Next(a), c);
+    EXPECT_EQ(queue.Prev(c), a);
+    EXPECT_EQ(other.QueueCount(), 0);
+    queue.Remove(a);
+    EXPECT_EQ(Chain(queue), (std::vector<const LogEntry*>{c}));
+    LogEntry* d = queue.Append(MakeEntry(Server_));
+    queue.Remove(d);
+    EXPECT_EQ(Chain(queue), (std::vector<const LogEntry*>{c}));
+
+    queue.Append(MakeEntry(Server_));
+    queue.Clear();
+    EXPECT_EQ(Chain(queue).size(), 0u);
+    EXPECT_EQ(Server_.QueueCount(), 2) << "clearing at the end leaves the definitions alone";
+}
+
+TEST_F(QueueTest, FirstNew) {
+    EntryQueue queue;
+    LogEntry* a = queue.Append(MakeEntry(Server_));
+    LogEntry* b = queue.Append(MakeEntry(Server_));
+    LogEntry* c = queue.Append(MakeEntry(Server_));
+    EXPECT_EQ(queue.FirstNew(), a);
+    a->IsNew = false;
+    EXPECT_EQ(queue.FirstNew(), b);
+    b->IsNew = false;
+    c->IsNew = false;
+    EXPECT_EQ(queue.FirstNew(), nullptr);
+    LogEntry* d = queue.Append(MakeEntry(Server_));
+    EXPECT_EQ(queue.FirstNew(), d);
+    a->IsNew = true;
+    d->IsNew = false;
+    EXPECT_EQ(queue.FirstNew(), nullptr) << "only the run at the newest end counts";
+}
+
+TEST_F(QueueTest, IsExpired) {
+    const struct {
+        std::int32_t Limit;
+        std::int32_t Unit;
+        std::int64_t AgeMinutes;
+        bool Expired;
+    } cases[] = {
+        {3, 0, 71 * 60, false}, {3, 0, 73 * 60, true}, {3, 0, 72 * 60, true}, {3, 0, -71 * 60, false},
+        {3, 0, -73 * 60, true}, {1, 1, 59, false},     {1, 1, 61, true},      {1, 1, 60, true},
+        {0, 0, 0, true},        {0, 1, 0, true},       {2, 1, 119, false},    {5, 7, 4 * 1440, false},
+    };
+    for (const auto& c : cases) {
+        Server_.SetTimeDeleteAfter(c.Limit);
+        Server_.SetTimeDeleteAfterUnit(static_cast<KeepUnit>(c.Unit));
+        LogEntry entry("", &Server_);
+        entry.Time = DateTime{Now.Ms - c.AgeMinutes * MsPerMinute};
+        EXPECT_EQ(IsExpired(entry), c.Expired) << c.Limit << " " << c.Unit << " " << c.AgeMinutes;
+    }
+    // Whole days are counted from the difference, not from calendar dates.
+    Server_.SetTimeDeleteAfter(1);
+    Server_.SetTimeDeleteAfterUnit(KeepUnit::Days);
+    Clock_.Set(*EncodeDateTime(2022, 3, 28, 0, 30, 0));
+    LogEntry entry("", &Server_);
+    entry.Time = *EncodeDateTime(2022, 3, 27, 23, 30, 0);
+    EXPECT_FALSE(IsExpired(entry));
+}
+
+TEST_F(QueueTest, ParseEntry) {
+    test::ScopedOptions options;
+    test::ScopedClassificationLists lists;
+    Server_.SetTimeDeleteAfter(3);
+    const std::string good = "10.0.0.1 - - [27/Mar/2022:11:00:00 +0000] \"GET / HTTP/1.1\" 200 1";
+    const std::string old = "10.0.0.1 - - [20/Mar/2022:11:00:00 +0000] \"GET / HTTP/1.1\" 200 1";
+    const struct {
+        std::int32_t LogType;
+        std::string Line;
+        bool Kept;
+    } cases[] = {
+        {0, good, true}, {0, old, false},  {0, "#" + good, false}, {0, " " + good, false},
+        {0, "", false},  {2, good, false}, {-1, good, false},
+    };
+    for (const auto& c : cases) {
+        Server_.SetLogType(static_cast<LogFormat>(c.LogType));
+        LogEntry entry(c.Line, &Server_);
+        EXPECT_EQ(ParseEntry(entry), c.Kept) << c.LogType << " " << c.Line;
+        EXPECT_EQ(entry.Access != nullptr, c.Kept) << c.Line;
+    }
+
+    Server_.SetLogType(LogFormat::Ncsa);
+    Server_.SetTimeDeleteAfter(0);
+    LogEntry entry(good, &Server_);
+    EXPECT_FALSE(ParseEntry(entry)) << "a keep period of 0 keeps nothing";
+
+    Server_.SetLogType(LogFormat::W3c);
+    Server_.SetW3CFields(W3CAllFields);
+    Server_.SetTimeDeleteAfter(3);
+    LogEntry empty("", &Server_);
+    EXPECT_FALSE(ParseEntry(empty));
+}
+
+TEST_F(QueueTest, ReadLockMayBeTakenAgain) {
+    EntryQueue queue;
+    queue.Append(MakeEntry(Server_));
+    EXPECT_FALSE(queue.ReadLockHeld());
+    std::atomic<bool> appended{false};
+    std::thread writer;
+    {
+        const auto outer = queue.ReadLock();
+        EXPECT_TRUE(queue.ReadLockHeld());
+        {
+            const auto inner = queue.ReadLock();
+            EXPECT_NE(queue.First(), nullptr);
+            EXPECT_NE(queue.FirstNew(), nullptr);
+        }
+        EXPECT_TRUE(queue.ReadLockHeld());
+        EXPECT_THROW(queue.Append(MakeEntry(Server_)), std::logic_error);
+
+        // A writer that queues up meanwhile must not block this thread's further reads.
+        writer = std::thread([&] {
+            queue.Append(MakeEntry(Server_));
+            appended = true;
+        });
+        for (int i = 0; i < 1000; ++i) {
+            const auto again = queue.ReadLock();
+            queue.Last();
+        }
+        EXPECT_FALSE(appended);
+        {
+            auto moved = queue.ReadLock();
+            auto target = std::move(moved);
+        }
+        EXPECT_TRUE(queue.ReadLockHeld());
+    }
+    // Leaving the scope released the lock; the writer gets through.
+    writer.join();
+    EXPECT_TRUE(appended);
+    EXPECT_FALSE(queue.ReadLockHeld());
+    EXPECT_EQ(queue.Count(), 2);
+}
+
+TEST_F(QueueTest, HostIndexAgreesWithTheWholeQueue) {
+    std::mt19937 random(3);
+    const std::vector<std::string> hosts = {"a.example", "A.Example",    "b.example",   "",
+                                            "10.0.0.1",  "\xC4.example", "\xE4.example"};
+    EntryQueue queue;
+    std::vector<LogEntry*> queued;
+    for (int step = 0; step < 3000; ++step) {
+        queued.push_back(queue.Append(MakeEntry(Server_, hosts[random() % hosts.size()])));
+        if (random() % 3 == 0) {
+            const std::size_t victim = random() % queued.size();
+            queue.Remove(queued[victim]);
+            queued.erase(queued.begin() + static_cast<std::ptrdiff_t>(victim));
+        }
+        if (step % 50 != 0)
+            continue;
+        const auto lock = queue.ReadLock();
+        for (const std::string& host : hosts) {
+            std::vector<const LogEntry*> indexed;
+            queue.WalkHostBackward(host, [&](const LogEntry& e) {
+                indexed.push_back(&e);
+                return true;
+            });
+            std::vector<const LogEntry*> all;
+            queue.WalkAllBackward([&](const LogEntry& e) {
+                if (EqualsAsciiIgnoreCase(e.Access->HostName(), host))
+                    all.push_back(&e);
+                return true;
+            });
+            ASSERT_EQ(indexed, all) << host;
+        }
+    }
+    // An entry without an access is chained but never indexed.
+    auto bare = std::make_unique<LogEntry>("x", &Server_);
+    LogEntry* b = queue.Append(std::move(bare));
+    EXPECT_EQ(queue.Last(), b);
+    queue.Remove(b);
+}
+
+// Reader threads parse, classify (walking the queue under its shared lock) and append while
+// the main thread extends the lists, takes entries over and removes the oldest ones.
+TEST_F(QueueTest, ReadersAppendWhileTheMainThreadRemoves) {
+    test::ScopedOptions options(false, 1);
+    test::ScopedClassificationLists lists;
+    Documents().Add(".html");
+    Server_.SetTimeDeleteAfter(1000000);
+    constexpr int Readers = 3;
+    constexpr int LinesPerReader = 1500;
+    std::vector<std::unique_ptr<Server>> servers;
+    for (int i = 0; i < Readers; ++i) {
+        servers.push_back(std::make_unique<Server>());
+        servers.back()->SetTimeDeleteAfter(1000000);
+    }
+    std::atomic<int> running{Readers};
+    std::vector<std::thread> threads;
+    for (int r = 0; r < Readers; ++r)
+        threads.emplace_back([&, r] {
+            std::mt19937 random(static_cast<unsigned>(r));
+            for (int i = 0; i < LinesPerReader; ++i) {
+                const int host = static_cast<int>(random() % 50);
+                const int minute = static_cast<int>(random() % 60);
+                const std::string line =
+                    "10.0.0." + std::to_string(host) + " - - [27/Mar/2022:10:" + (minute < 10 ? "0" : "") +
+                    std::to_string(minute) + ":00 +0000] \"GET /p" + std::to_string(i % 7) +
+                    (i % 2 ? ".html" : ".gif") + " HTTP/1.1\" 200 1";
+                auto entry = std::make_unique<LogEntry>(line, servers[static_cast<std::size_t>(r)].get());
+                if (ParseEntry(*entry))
+                    Entries().Append(std::move(entry));
+                if (i % 100 == 0) {
+                    // The popup's search: a walk of several links under the shared lock.
+                    const auto lock = Entries().ReadLock();
+                    for (const LogEntry* e = Entries().Last(); e; e = Entries().Prev(e))
+                        if (e->IsNew && e->Access->IsDocument)
+                            break;
+                }
+            }
+            running.fetch_sub(1);
+        });
+
+    int round = 0;
+    while (running.load() > 0) {
+        ++round;
+        AddSpider("spider" + std::to_string(round) + ".example", round % 2 == 0);
+        if (round % 5 == 0)
+            AddDocumentExtension(".x" + std::to_string(round));
+        if (round % 7 == 0)
+            AddBuddy("10.0.0." + std::to_string(round % 50));
+        for (LogEntry* e = Entries().FirstNew(); e; e = Entries().Next(e)) {
+            e->IsNew = false;
+            e->DisplayState = DisplayState::Shown;
+        }
+        if (Entries().Count() > 200)
+            for (int i = 0; i < 20; ++i)
+                if (LogEntry* oldest = Entries().First())
+                    Entries().Remove(oldest);
+        std::this_thread::yield();
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+
+    const std::vector<const LogEntry*> chain = Chain(Entries());
+    int counted = 0;
+    for (const auto& server : servers)
+        counted += server->QueueCount();
+    EXPECT_EQ(static_cast<std::size_t>(counted), chain.size());
+    Entries().Clear();
+    std::set<std::string> addresses;
+    for (const Revisitor& item : Revisitors().Items())
+        EXPECT_TRUE(addresses.insert(item.Address).second);
+}
+
+} // namespace
+} // namespace kavel

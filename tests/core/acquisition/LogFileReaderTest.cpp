@@ -1,0 +1,242 @@
+#include "acquisition/LogFileReader.h"
+
+#include "support/ReaderTestSupport.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace kavel {
+namespace {
+
+using test::AppendLog;
+using test::LogFolder;
+using test::WriteLog;
+
+struct Line {
+    std::string Text;
+    std::int64_t EndPosition;
+    bool operator==(const Line&) const = default;
+};
+
+std::vector<Line> ReadAll(LogFileReader& reader) {
+    std::vector<Line> lines;
+    while (!reader.AtEnd()) {
+        std::string text = reader.ReadLine();
+        lines.push_back(Line{std::move(text), reader.Position()});
+    }
+    return lines;
+}
+
+// Every block size gives the same lines at the same positions: lines end exactly at, just before
+// and just after the block ends.
+class TextReadBlockTest : public ::testing::TestWithParam<std::int64_t> {};
+
+TEST_P(TextReadBlockTest, LinesAndPositionsDoNotDependOnTheBlockSize) {
+    LogFolder folder;
+    const std::string content = "a\r\nbb\n\nccc\r\n\r\n1234567\n12345678\r\nlast without end";
+    WriteLog(folder / "log", content);
+    LogFileReader reader(GetParam());
+    reader.Open(folder / "log");
+    const std::vector<Line> expected = {
+        {"a", 3},         {"bb", 6},
+        {"", 7},          {"ccc", 12},
+        {"", 14},         {"1234567", 22},
+        {"12345678", 32}, {"last without end", static_cast<std::int64_t>(content.size())},
+    };
+    EXPECT_EQ(ReadAll(reader), expected);
+    EXPECT_TRUE(reader.AtEnd());
+    EXPECT_EQ(reader.Size(), static_cast<std::int64_t>(content.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockSizes, TextReadBlockTest, ::testing::Values(1, 2, 3, 7, 8, 128, 64 * 1024));
+
+TEST(TextReadTest, ALoneCarriageReturnBelongsToTheLine) {
+    LogFolder folder;
+    WriteLog(folder / "log", "a\rb\nc\n");
+    LogFileReader reader(4);
+    reader.Open(folder / "log");
+    EXPECT_EQ(reader.ReadLine(), "a\rb");
+    EXPECT_EQ(reader.ReadLine(), "c");
+}
+
+TEST(TextReadTest, APartialLastLineIsReturnedAndTheRestFollowsAsTheNextLine) {
+    LogFolder folder;
+    WriteLog(folder / "log", "first\nsec");
+    LogFileReader reader(4);
+    reader.Open(folder / "log");
+    EXPECT_EQ(reader.ReadLine(), "first");
+    EXPECT_EQ(reader.ReadLine(), "sec");
+    EXPECT_TRUE(reader.AtEnd());
+    EXPECT_EQ(reader.Position(), 9);
+    AppendLog(folder / "log", "ond\nthird\n");
+    EXPECT_FALSE(reader.AtEnd());
+    EXPECT_EQ(reader.ReadLine(), "ond");
+    EXPECT_EQ(reader.ReadLine(), "third");
+    EXPECT_TRUE(reader.AtEnd());
+}
+
+TEST(TextReadTest, ALineEndSplitBetweenCrAndLfGivesNoEmptyLine) {
+    LogFolder folder;
+    WriteLog(folder / "log", "one\r");
+    LogFileReader reader;
+    reader.Open(folder / "log");
+    EXPECT_EQ(reader.ReadLine(), "one");
+    AppendLog(folder / "log", "\ntwo\r\n");
+    EXPECT_EQ(reader.ReadLine(), "two");
+    EXPECT_TRUE(reader.AtEnd());
+}
+
+TEST(TextReadTest, RereadingFromAPositionGivesTheCompletedLine) {
+    LogFolder folder;
+    WriteLog(folder / "log", "#Fields: x\nhalf");
+    LogFileReader reader(8);
+    reader.Open(folder / "log");
+    reader.ReadLine();
+    const std::int64_t lastQueued = reader.Position();
+    EXPECT_EQ(reader.ReadLine(), "half");
+    AppendLog(folder / "log", " and whole\n");
+    reader.Refill(lastQueued);
+    EXPECT_EQ(reader.Position(), lastQueued);
+    EXPECT_EQ(reader.ReadLine(), "half and whole");
+}
+
+TEST(TextReadTest, SeekInsideAndOutsideTheBufferLandsOnThePosition) {
+    LogFolder folder;
+    std::string content;
+    for (int i = 0; i < 100; ++i) {
+        content += "line" + std::to_string(i) + "\n";
+    }
+    WriteLog(folder / "log", content);
+    LogFileReader reader(16);
+    reader.Open(folder / "log");
+    struct Case {
+        std::int64_t Target;
+        std::string Rest;
+    };
+    const Case cases[] = {{2, "ne0"}, {6, "line1"}, {300, content.substr(300, content.find('\n', 300) - 300)},
+                          {10, "1"},  {0, "line0"}, {static_cast<std::int64_t>(content.size()), ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Target);
+        reader.Seek(c.Target);
+        EXPECT_EQ(reader.Position(), c.Target);
+        EXPECT_EQ(reader.ReadLine(), c.Rest);
+    }
+}
+
+TEST(TextReadTest, RefillBeyondTheDataReadsOnFromThatPositionWhenTheDataArrives) {
+    LogFolder folder;
+    WriteLog(folder / "log", "abc\n");
+    LogFileReader reader(4);
+    reader.Open(folder / "log");
+    reader.Refill(10);
+    EXPECT_EQ(reader.Position(), 10);
+    AppendLog(folder / "log", "0123456789xyz\n");
+    EXPECT_EQ(reader.ReadLine(), "6789xyz");
+}
+
+TEST(TextReadTest, ALogOfMoreThanTwoGibibytesIsRead) {
+    LogFolder folder;
+    const std::filesystem::path file = folder / "big";
+    const std::int64_t far = (std::int64_t{1} << 32) + 12345;
+    {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(far)), 0);
+        const std::string tail = "x\nafter four gibibytes\nlast\n";
+        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(far)),
+                  static_cast<ssize_t>(tail.size()));
+        ::close(fd);
+    }
+    LogFileReader reader;
+    reader.Open(file);
+    EXPECT_EQ(reader.Size(), far + 28);
+    reader.Seek(far + 1);
+    EXPECT_EQ(reader.ReadLine(), "");
+    EXPECT_EQ(reader.Position(), far + 2);
+    EXPECT_EQ(reader.ReadLine(), "after four gibibytes");
+    EXPECT_FALSE(reader.AtEnd());
+    EXPECT_EQ(reader.ReadLine(), "last");
+    EXPECT_TRUE(reader.AtEnd());
+    EXPECT_EQ(reader.Position(), far + 28);
+}
+
+TEST(TextReadTest, AnOverlongLineIsDroppedAndTheNextLineIsRead) {
+    LogFolder folder;
+    const std::string longLine(100, 'x');
+    WriteLog(folder / "log", "short\n" + longLine + "\r\n" + std::string(16, 'y') + "\nafter\n");
+    LogFileReader reader(8, 16);
+    reader.Open(folder / "log");
+    EXPECT_EQ(reader.ReadLine(), "short");
+    EXPECT_EQ(reader.ReadLine(), "");
+    EXPECT_EQ(reader.Position(), 6 + 102);
+    EXPECT_EQ(reader.ReadLine(), std::string(16, 'y'));
+    EXPECT_EQ(reader.ReadLine(), "after");
+}
+
+TEST(TextReadTest, AnOverlongLineStillBeingWrittenIsSkippedUpToItsEnd) {
+    LogFolder folder;
+    WriteLog(folder / "log", std::string(40, 'x'));
+    LogFileReader reader(8, 16);
+    reader.Open(folder / "log");
+    EXPECT_EQ(reader.ReadLine(), "");
+    AppendLog(folder / "log", std::string(30, 'x') + "\nnext\n");
+    EXPECT_EQ(reader.ReadLine(), "");
+    EXPECT_EQ(reader.ReadLine(), "next");
+}
+
+TEST(TextReadTest, ATruncatedOrRewrittenFileIsNoticed) {
+    LogFolder folder;
+    const std::filesystem::path file = folder / "log";
+    WriteLog(file, "2024-01-01 first line\n2024-01-01 second line\n");
+    LogFileReader reader;
+    reader.Open(file);
+    ReadAll(reader);
+    EXPECT_TRUE(reader.HeadUnchanged());
+    AppendLog(file, "2024-01-01 third line\n");
+    EXPECT_TRUE(reader.HeadUnchanged());
+
+    // copytruncate: the file is cut to nothing while the reader holds it open.
+    ASSERT_EQ(::truncate(file.c_str(), 0), 0);
+    EXPECT_LT(reader.Size(), reader.Position());
+    EXPECT_FALSE(reader.HeadUnchanged());
+
+    // Cut and written anew past the old position before the reader looked.
+    WriteLog(file, "2024-01-02 new first line, longer than everything read before it was\n");
+    EXPECT_GE(reader.Size(), reader.Position());
+    EXPECT_FALSE(reader.HeadUnchanged());
+    reader.Refill(0);
+    reader.CaptureHead();
+    EXPECT_TRUE(reader.HeadUnchanged());
+    EXPECT_EQ(reader.ReadLine(), "2024-01-02 new first line, longer than everything read before it was");
+}
+
+TEST(TextReadTest, AGrowingShortFileIsNotTakenForARewrittenOne) {
+    LogFolder folder;
+    WriteLog(folder / "log", "");
+    LogFileReader reader;
+    reader.Open(folder / "log");
+    for (int i = 0; i < 10; ++i) {
+        AppendLog(folder / "log", "line " + std::to_string(i) + "\n");
+        EXPECT_TRUE(reader.HeadUnchanged()) << i;
+    }
+}
+
+TEST(TextReadTest, WhatIsNoLogFileIsRefusedAtOpen) {
+    LogFolder folder;
+    const std::filesystem::path fifo = folder / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::filesystem::path paths[] = {folder / "missing", folder.Path(), fifo};
+    for (const std::filesystem::path& path : paths) {
+        SCOPED_TRACE(path.string());
+        LogFileReader reader;
+        EXPECT_THROW(reader.Open(path), std::system_error);
+        EXPECT_FALSE(reader.IsOpen());
+    }
+}
+
+} // namespace
+} // namespace kavel

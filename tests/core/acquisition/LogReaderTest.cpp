@@ -1,0 +1,563 @@
+#include "acquisition/LogReader.h"
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/LogFileReader.h"
+#include "acquisition/ReaderHandshake.h"
+#include "acquisition/ReaderRegistry.h"
+#include "parsing/NameList.h"
+#include "platform/Clock.h"
+#include "platform/Dispatcher.h"
+#include "platform/Tone.h"
+#include "support/ReaderTestSupport.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace kavel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::AppendLog;
+using test::LogFolder;
+using test::WriteLog;
+
+// Everything the readers showed on the main thread.
+class RecordingView final : public ReaderView {
+public:
+    struct NodeImages {
+        kavel::Server* Server;
+        Icon Image;
+        Icon Selected;
+    };
+    struct Popup {
+        std::string Text;
+        std::string Caption;
+        Icon Image;
+    };
+    void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) override {
+        Images.push_back({&server, image, selectedImage});
+    }
+    void ShowPopup(const std::string& text, const std::string& caption, Icon image) override {
+        Popups.push_back({text, caption, image});
+    }
+    bool Showed(const Server& server, Icon image, Icon selected) const {
+        for (const NodeImages& i : Images) {
+            if (i.Server == &server && i.Image == image && i.Selected == selected) {
+                return true;
+            }
+        }
+        return false;
+    }
+    std::vector<NodeImages> Images;
+    std::vector<Popup> Popups;
+};
+
+// 10 March 2024, 12:00 local time: "now" for every test here.
+constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
+
+std::string NcsaLine(int client, int minute, const std::string& page, int day = 10) {
+    char line[256];
+    std::snprintf(
+        line, sizeof line,
+        "10.0.0.%d - - [%02d/Mar/2024:11:%02d:00 +0000] \"GET %s HTTP/1.1\" 200 512 \"-\" \"Mozilla/5.0\"\n",
+        client, day, minute, page.c_str());
+    return line;
+}
+
+// date time c-ip cs-method cs-uri-stem cs-status
+constexpr std::uint32_t W3CTestFields =
+    (1u << 0) | (1u << 1) | (1u << 2) | (1u << 8) | (1u << 9) | (1u << 11);
+constexpr const char* W3CHeader =
+    "#Software: Test\r\n#Fields: date time c-ip cs-method cs-uri-stem sc-status\r\n";
+
+std::string W3CLine(int client, int minute, const std::string& page) {
+    char line[256];
+    std::snprintf(line, sizeof line, "2024-03-10 11:%02d:00 10.0.0.%d GET %s 200\r\n", minute, client,
+                  page.c_str());
+    return line;
+}
+
+class LogThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Entries().Clear();
+        Documents().Clear();
+        ResetReaderNotificationMemory();
+        SetReaderView(&View);
+        Loop.SetIdleHandler([this] { return Handshake.ResumePendingReader(); });
+    }
+
+    void TearDown() override {
+        Handshake.SetClosing(true);
+        Loop.SetIdleHandler({});
+        StopAllReaders();
+        Readers().Clear();
+        SetReaderView(nullptr);
+        Entries().Clear();
+        Documents().Clear();
+    }
+
+    Server& AddServer(const std::filesystem::path& log, LogFormat logType = LogFormat::Ncsa,
+                      const std::string& name = "srv") {
+        auto server = std::make_unique<Server>();
+        server->SetName(name);
+        server->SetLogFileName(log.string());
+        server->SetLogType(static_cast<LogFormat>(logType));
+        server->SetW3CFields(W3CTestFields);
+        server->SetTimeDeleteAfter(3);
+        server->SetTimeDeleteAfterUnit(KeepUnit::Days);
+        server->SetTimeLogPollCycleInMs(60000);
+        server->SetSoundOnAccess(false);
+        server->SetPopupOnDocument(false);
+        server->SetActive(true);
+        Servers.push_back(std::move(server));
+        return *Servers.back();
+    }
+
+    bool RunUntil(const std::function<bool()>& done) { return test::RunLoopUntil(Loop, done); }
+
+    // Waits until the reader pauses between two polls, appends to the log and runs the main
+    // loop until the next pass, which sees the appended bytes, has ended.
+    void AppendAndPoll(LogReader& reader, const std::filesystem::path& log, const std::string& bytes) {
+        ASSERT_TRUE(RunUntil([&] { return reader.State() == reader_state::SleepingFor(500); }));
+        const std::uint64_t passes = reader.PassCount();
+        AppendLog(log, bytes);
+        reader.PollNow();
+        ASSERT_TRUE(RunUntil([&] { return reader.PassCount() > passes; }));
+    }
+
+    std::size_t Taken() const { return TakenLines.size(); }
+
+    test::ScopedNoNameLookups NoLookups;
+    platform::ManualClock Clock{TestNow};
+    platform::ScopedClock ClockInstalled{Clock};
+    platform::LoopDispatcher Loop;
+    platform::ScopedDispatcher LoopInstalled{Loop};
+    platform::RecordingTone Tone;
+    platform::ScopedTone ToneInstalled{Tone};
+    RecordingView View;
+    std::vector<std::string> TakenLines;
+    std::vector<std::size_t> TakeOverSizes;
+    ReaderHandshake Handshake{[this](LogEntry& first) {
+        std::size_t count = 0;
+        TakeOverNewEntries(first, [&](LogEntry& entry) {
+            TakenLines.push_back(entry.Line);
+            ++count;
+        });
+        TakeOverSizes.push_back(count);
+    }};
+    ScopedReaderMainThread HandshakeInstalled{Handshake};
+    LogFolder Folder;
+    std::vector<std::unique_ptr<Server>> Servers;
+};
+
+TEST_F(LogThreadTest, LinesAppendedWhileTheReaderRunsAreTakenOver) {
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html") + NcsaLine(3, 2, "/c.html"));
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 3 && reader.PassCount() >= 1; }));
+    // The whole log lies in the keep period: reading starts with its first line.
+    EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 0, "/a.html"));
+    EXPECT_TRUE(View.Showed(server, Icon::ServerReading, Icon::ServerReadingSelected));
+    EXPECT_TRUE(View.Showed(server, Icon::ServerIdle, Icon::ServerIdleSelected));
+
+    AppendLog(log, NcsaLine(4, 3, "/d.html") + NcsaLine(5, 4, "/e.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 5; }));
+    EXPECT_EQ(TakenLines[4] + "\n", NcsaLine(5, 4, "/e.html"));
+}
+
+// An NCSA line read while half written is two lines: the part there now, and the rest at the
+// next poll. Cut inside the time stamp, neither part gives an entry.
+TEST_F(LogThreadTest, AHalfWrittenNcsaLineIsReadAsTwoLines) {
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
+
+    const std::string line = NcsaLine(2, 5, "/half.html");
+    AppendAndPoll(reader, log, line.substr(0, 20));
+    AppendAndPoll(reader, log, line.substr(20));
+    EXPECT_EQ(Taken(), 1u);
+    EXPECT_EQ(Entries().Count(), 1);
+
+    AppendLog(log, NcsaLine(3, 6, "/whole.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
+}
+
+TEST_F(LogThreadTest, AHalfWrittenW3CLineCompletedBeforeTheNextPollIsQueuedOnceComplete) {
+    const auto log = Folder / "u_ex.log";
+    const std::string late = W3CLine(3, 30, "/late.html");
+    WriteLog(log, W3CHeader + W3CLine(1, 10, "/a.html") + W3CLine(2, 20, "/b.html") + late.substr(0, 8));
+    Server& server = AddServer(log, LogFormat::W3c);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
+
+    AppendAndPoll(reader, log, late.substr(8));
+    ASSERT_EQ(Taken(), 3u);
+    EXPECT_EQ(TakenLines[2] + "\r\n", late);
+    AppendAndPoll(reader, log, "");
+    EXPECT_EQ(Taken(), 3u);
+    EXPECT_EQ(Entries().Count(), 3);
+}
+
+TEST_F(LogThreadTest, ALogOlderThanTheKeepPeriodGivesNothingUntilNewLinesArrive) {
+    const auto log = Folder / "old.log";
+    std::string old;
+    for (int i = 0; i < 2000; ++i) {
+        old += NcsaLine(i % 200, i % 60, "/old" + std::to_string(i) + ".html", 1);
+    }
+    WriteLog(log, old);
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
+    EXPECT_EQ(Taken(), 0u);
+    EXPECT_EQ(Entries().Count(), 0);
+    // A bisection: about log2 of the file size in probes.
+    EXPECT_GT(reader.ProbeCount(), 0);
+    EXPECT_LE(reader.ProbeCount(), 24);
+
+    AppendLog(log, NcsaLine(7, 59, "/new.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
+}
+
+TEST_F(LogThreadTest, TheStartSearchSkipsTheOldPartOfALog) {
+    const auto log = Folder / "mixed.log";
+    std::string content;
+    for (int i = 0; i < 3000; ++i) {
+        content += NcsaLine(i % 200, i % 60, "/old.html", 1);
+    }
+    for (int i = 0; i < 40; ++i) {
+        content += NcsaLine(i, i, "/new" + std::to_string(i) + ".html");
+    }
+    WriteLog(log, content);
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
+    ASSERT_EQ(Taken(), 40u);
+    EXPECT_EQ(TakenLines.front() + "\n", NcsaLine(0, 0, "/new0.html"));
+    EXPECT_LE(reader.ProbeCount(), 24);
+}
+
+TEST_F(LogThreadTest, AMissingLogShowsImageFourAndActivationDoesNotStartReading) {
+    const auto log = Folder / "missing.log";
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return server.LogFileMissing() && reader.Holding(); }));
+    EXPECT_TRUE(View.Showed(server, Icon::ServerMissing, Icon::ServerMissing));
+    EXPECT_EQ(reader.State(), reader_state::Sleeping);
+
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    server.SetActive(false);
+    server.SetActive(true);
+    reader.PollNow();
+    EXPECT_TRUE(reader.Holding());
+    EXPECT_TRUE(reader.Suspended());
+    EXPECT_EQ(Taken(), 0u);
+
+    const auto begin = std::chrono::steady_clock::now();
+    StopServerReaders(server);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
+    EXPECT_EQ(Readers().UsedCount(), 0u);
+    EXPECT_EQ(Entries().Count(), 0);
+}
+
+// Notifications after the 10th and the 20th entry and one at the end; each time the reader
+// waits until the main thread has taken its entries over.
+TEST_F(LogThreadTest, TwentyFiveLinesAreHandedOverInStepsOfTen) {
+    const auto log = Folder / "access.log";
+    WriteLog(log, "");
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
+    for (const bool initial : {false, true}) {
+        SCOPED_TRACE(initial ? "initial load" : "appended");
+        std::string lines;
+        for (int i = 0; i < 25; ++i) {
+            lines += NcsaLine(i, i, "/p" + std::to_string(i) + ".html");
+        }
+        TakeOverSizes.clear();
+        TakenLines.clear();
+        if (initial) {
+            StopServerReaders(server);
+            WriteLog(log, lines);
+            LogReader& again = StartReader(server);
+            ASSERT_TRUE(RunUntil([&] { return Taken() == 25 && again.PassCount() >= 1; }));
+        } else {
+            AppendLog(log, lines);
+            reader.PollNow();
+            ASSERT_TRUE(RunUntil([&] { return Taken() == 25; }));
+        }
+        EXPECT_EQ(TakeOverSizes, (std::vector<std::size_t>{10, 10, 5}));
+    }
+}
+
+TEST_F(LogThreadTest, StoppingAReaderInItsPollPauseEndsItSoon) {
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    Server& server = AddServer(log);
+    server.SetTimeLogPollCycleInMs(3600000);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.State() == reader_state::SleepingFor(500); }));
+    const auto begin = std::chrono::steady_clock::now();
+    StopServerReaders(server);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 600ms);
+    EXPECT_EQ(Readers().UsedCount(), 0u);
+}
+
+TEST_F(LogThreadTest, StoppingAReaderThatWaitsForActivationEndsIt) {
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    Server& server = AddServer(log);
+    server.SetActive(false);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.Holding() && reader.Suspended(); }));
+    EXPECT_EQ(reader.HoldCause(), HoldReason::Activation);
+    EXPECT_EQ(Taken(), 0u);
+    const auto begin = std::chrono::steady_clock::now();
+    StopServerReaders(server);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 600ms);
+    EXPECT_EQ(Taken(), 0u);
+}
+
+TEST_F(LogThreadTest, ActivationStartsAReaderThatWaited) {
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    Server& server = AddServer(log);
+    server.SetActive(false);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.Holding(); }));
+    server.SetActive(true);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
+}
+
+TEST_F(LogThreadTest, APausedReaderReadsNothingUntilItIsResumed) {
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
+
+    server.SetActive(false);
+    EXPECT_TRUE(reader.Paused());
+    EXPECT_FALSE(reader.Suspended());
+    AppendLog(log, NcsaLine(2, 1, "/b.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return reader.Holding(); }));
+    Loop.ProcessPendingEvents();
+    EXPECT_EQ(Taken(), 1u);
+    EXPECT_EQ(Entries().Count(), 1);
+
+    server.SetActive(true);
+    EXPECT_FALSE(reader.Paused());
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
+}
+
+// The main thread closes while the readers wait in synchronized calls that it has not run: the
+// readers are stopped anyway.
+TEST_F(LogThreadTest, ClosingWhileAReaderWaitsInASynchronizedCallDoesNotHang) {
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    Server& server = AddServer(log);
+    StartReader(server);
+    const auto otherLog = Folder / "other.log";
+    WriteLog(otherLog, NcsaLine(2, 0, "/b.html"));
+    StartReader(AddServer(otherLog, LogFormat::Ncsa, "other"));
+    ASSERT_TRUE(test::WaitUntil([&] { return Loop.HasPendingSynchronizedCalls(); }));
+
+    Handshake.SetClosing(true);
+    Loop.SetIdleHandler({});
+    std::vector<std::string> status;
+    StopAllReaders([&](const std::string& text) { status.push_back(text); });
+    EXPECT_EQ(Readers().UsedCount(), 0u);
+    EXPECT_EQ(status,
+              (std::vector<std::string>{"Die Verbindung zu der Protokolldatei \"srv\" wird gelöst...",
+                                        "Die Verbindung zu der Protokolldatei \"other\" wird gelöst..."}));
+    // Notifications that are still queued find no reader and are ignored.
+    Loop.ProcessPendingEvents();
+    EXPECT_EQ(Taken(), 0u);
+}
+
+TEST_F(LogThreadTest, ARotatedLogIsReadAgainFromItsStart) {
+    struct Case {
+        const char* Name;
+        int NewLines;
+    };
+    // Fewer bytes than read before, and more than read before by the next poll.
+    for (const Case& c : {Case{"shorter", 1}, Case{"longer", 6}}) {
+        SCOPED_TRACE(c.Name);
+        TakenLines.clear();
+        const auto log = Folder / (std::string(c.Name) + ".log");
+        WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html") + NcsaLine(3, 2, "/c.html"));
+        Server& server = AddServer(log);
+        LogReader& reader = StartReader(server);
+        ASSERT_TRUE(RunUntil([&] { return Taken() == 3 && reader.PassCount() >= 1; }));
+
+        // copytruncate: the log is copied away and cut to nothing under the open reader.
+        ASSERT_EQ(::truncate(log.c_str(), 0), 0);
+        std::string fresh;
+        for (int i = 0; i < c.NewLines; ++i) {
+            fresh += NcsaLine(50 + i, 30 + i, "/after" + std::to_string(i) + ".html");
+        }
+        AppendLog(log, fresh);
+        reader.PollNow();
+        ASSERT_TRUE(RunUntil([&] { return Taken() == 3 + static_cast<std::size_t>(c.NewLines); }));
+        EXPECT_EQ(TakenLines[3] + "\n", NcsaLine(50, 30, "/after0.html"));
+        StopServerReaders(server);
+    }
+}
+
+TEST_F(LogThreadTest, TheBeepSoundsAtMostOncePerSecondAndNotForTheFirstPass) {
+    const auto log = Folder / "access.log";
+    const auto otherLog = Folder / "other.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html"));
+    WriteLog(otherLog, "");
+    Server& server = AddServer(log);
+    Server& other = AddServer(otherLog, LogFormat::Ncsa, "other");
+    server.SetSoundOnAccess(true);
+    other.SetSoundOnAccess(true);
+    LogReader& reader = StartReader(server);
+    LogReader& otherReader = StartReader(other);
+    ASSERT_TRUE(
+        RunUntil([&] { return Taken() == 2 && reader.PassCount() >= 1 && otherReader.PassCount() >= 1; }));
+    EXPECT_TRUE(Tone.Beeps().empty());
+
+    const std::vector<platform::RecordingTone::Sound> doubleTone = {{1000, 100}, {500, 100}};
+    AppendLog(log, NcsaLine(3, 2, "/c.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 3; }));
+    EXPECT_EQ(Tone.Beeps(), doubleTone);
+
+    // Same second, another reader: no second beep.
+    AppendLog(otherLog, NcsaLine(4, 3, "/d.html"));
+    otherReader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 4; }));
+    EXPECT_EQ(Tone.Beeps().size(), 2u);
+
+    Clock.Advance(1000);
+    AppendLog(log, NcsaLine(5, 4, "/e.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 5; }));
+    EXPECT_EQ(Tone.Beeps().size(), 4u);
+}
+
+TEST_F(LogThreadTest, OnePopupForTheNewestOfSeveralNewDocuments) {
+    Documents().Add(".html");
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/first.html"));
+    Server& server = AddServer(log);
+    server.SetPopupOnDocument(true);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
+    EXPECT_TRUE(View.Popups.empty());
+
+    AppendLog(log, NcsaLine(2, 1, "/a.html") + NcsaLine(3, 2, "/b.html") + NcsaLine(4, 3, "/c.html?page=2") +
+                       NcsaLine(5, 4, "/style.css"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 5; }));
+    ASSERT_EQ(View.Popups.size(), 1u);
+    EXPECT_EQ(View.Popups[0].Text, "Zugriff auf \r\n/c.html von 10.0.0.4 für srv");
+    EXPECT_EQ(View.Popups[0].Caption, "Dokumentzugriff");
+    EXPECT_EQ(View.Popups[0].Image, Icon::NewVisitor);
+
+    // Nothing new that is a document: no popup.
+    AppendLog(log, NcsaLine(6, 5, "/logo.png"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 6; }));
+    EXPECT_EQ(View.Popups.size(), 1u);
+}
+
+TEST_F(LogThreadTest, PollPausesComeInSlicesOfHalfASecond) {
+    struct Case {
+        std::int32_t Cycle;
+        int Slices;
+        std::chrono::milliseconds Short;
+    };
+    const Case cases[] = {{1200, 2, 0ms},  {1000, 2, 0ms}, {999, 1, 0ms},  {500, 1, 0ms},
+                          {400, 0, 400ms}, {0, 0, 100ms},  {-5, 0, 100ms}, {5000, 10, 0ms}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Cycle);
+        EXPECT_EQ(PollPauseSlices(c.Cycle), c.Slices);
+        EXPECT_EQ(ShortPollPause(c.Cycle), c.Short);
+    }
+}
+
+TEST_F(LogThreadTest, AFileThatCannotBeOpenedEndsTheReader) {
+    Server& server = AddServer(Folder.Path());
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.Finished(); }));
+    EXPECT_FALSE(server.LogFileMissing());
+    EXPECT_EQ(Taken(), 0u);
+}
+
+// Without a main window nobody takes entries over: the reader queues them and goes on.
+TEST(LogThreadWithoutHandshakeTest, TheReaderDoesNotSleepAfterItsNotifications) {
+    test::ScopedNoNameLookups noLookups;
+    platform::ManualClock clock{TestNow};
+    platform::ScopedClock clockInstalled{clock};
+    platform::LoopDispatcher loop;
+    platform::ScopedDispatcher loopInstalled{loop};
+    Entries().Clear();
+    LogFolder folder;
+    std::string lines;
+    for (int i = 0; i < 25; ++i) {
+        lines += NcsaLine(i, i, "/p.html");
+    }
+    WriteLog(folder / "access.log", lines);
+    Server server;
+    server.SetLogFileName((folder / "access.log").string());
+    server.SetTimeLogPollCycleInMs(60000);
+    server.SetActive(true);
+    LogReader& reader = StartReader(server);
+    EXPECT_TRUE(test::RunLoopUntil(loop, [&] { return reader.PassCount() >= 1; }));
+    EXPECT_EQ(Entries().Count(), 25);
+    EXPECT_FALSE(reader.Suspended());
+    StopServerReaders(server);
+    Readers().Clear();
+    Entries().Clear();
+}
+
+// Probes that are expired send the search up, kept ones down, and the result is where the kept
+// part begins, whatever the block size.
+TEST(FindStartTest, FindsTheFirstKeptLine) {
+    LogFolder folder;
+    std::string content;
+    std::vector<std::int64_t> starts;
+    for (int i = 0; i < 500; ++i) {
+        starts.push_back(static_cast<std::int64_t>(content.size()));
+        content += (i < 321 ? "old " : "new ") + std::to_string(i) + "\n";
+    }
+    WriteLog(folder / "log", content);
+    for (const std::int64_t block : {std::int64_t{16}, std::int64_t{4096}}) {
+        LogFileReader reader(block);
+        reader.Open(folder / "log");
+        int probes = 0;
+        const std::int64_t start = FindStart(
+            reader, 0, reader.Size(), [](std::string line) { return line.rfind("new", 0) == 0; }, &probes);
+        // Reading starts after the line that holds the result: no kept line is lost, and few old
+        // lines are read again.
+        reader.Seek(start);
+        reader.ReadLine();
+        EXPECT_LE(reader.Position(), starts[321]);
+        EXPECT_GE(reader.Position(), starts[319]);
+        EXPECT_LE(probes, 16);
+    }
+}
+
+TEST(FindStartTest, AnEmptyOrTinyLogStartsAtItsBeginning) {
+    LogFolder folder;
+    for (const std::string& content : {std::string(), std::string("x"), std::string("only line\n")}) {
+        WriteLog(folder / "log", content);
+        LogFileReader reader;
+        reader.Open(folder / "log");
+        EXPECT_EQ(FindStart(reader, 0, reader.Size(), [](std::string) { return false; }), 0);
+    }
+}
+
+} // namespace
+} // namespace kavel

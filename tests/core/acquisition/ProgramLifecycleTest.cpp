@@ -1,0 +1,144 @@
+#include "acquisition/ProgramLifecycle.h"
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/ReaderHandshake.h"
+#include "acquisition/ReaderRegistry.h"
+#include "acquisition/Server.h"
+#include "parsing/NameList.h"
+#include "parsing/RevisitorList.h"
+#include "parsing/SpiderList.h"
+#include "platform/Clock.h"
+#include "platform/Dispatcher.h"
+#include "support/ReaderTestSupport.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace kavel {
+namespace {
+
+using test::ReadBytes;
+using test::WriteBytes;
+
+std::size_t CountLines(const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t pos = text.find("\r\n"); pos != std::string::npos; pos = text.find("\r\n", pos + 2))
+        ++n;
+    return n;
+}
+
+// The main thread as the program has it: a loop dispatcher and the reader handshake.
+class StartupTest : public testing::Test {
+protected:
+    StartupTest()
+        : Clock_(*EncodeDateTime(2026, 12, 9, 12, 0, 0))
+        , UseClock_(Clock_)
+        , UseLoop_(Loop_)
+        , Handshake_([](LogEntry& first) { TakeOverNewEntries(first, [](LogEntry&) {}); })
+        , UseHandshake_(Handshake_) {
+        Loop_.SetIdleHandler([this] { return Handshake_.ResumePendingReader(); });
+    }
+    ~StartupTest() override {
+        Loop_.SetIdleHandler({});
+        StopAllReaders();
+        Servers().Clear();
+        Entries().Clear();
+        Revisitors().Clear();
+    }
+
+    test::ScopedHome Home_;
+    platform::ManualClock Clock_;
+    platform::ScopedClock UseClock_;
+    platform::LoopDispatcher Loop_;
+    platform::ScopedDispatcher UseLoop_;
+    ReaderHandshake Handshake_;
+    ScopedReaderMainThread UseHandshake_;
+    std::vector<std::string> Errors_;
+    ProgramLifecycle Lifecycle_{[this](const std::string& message) { Errors_.push_back(message); }};
+};
+
+TEST_F(StartupTest, EmptyHomeGetsAServersFileWithOnlyTheHeader) {
+    Lifecycle_.CreateObjects();
+    Lifecycle_.LoadDefinitions();
+    Lifecycle_.StopReaders();
+    Lifecycle_.Finish(nullptr, nullptr);
+
+    const std::string servers = ReadBytes(Home_ / "kavel.servers");
+    EXPECT_EQ(CountLines(servers), 3u);
+    EXPECT_EQ(servers.rfind("# Servers Definition File\r\n", 0), 0u);
+    EXPECT_TRUE(std::filesystem::exists(Home_ / "kavel.revisitors"));
+    EXPECT_EQ(ReadBytes(Home_ / "kavel.documents"), "");
+    EXPECT_TRUE(Errors_.empty());
+}
+
+TEST_F(StartupTest, ARunThatNeverLoadedLeavesServersAndRevisitorsAlone) {
+    WriteBytes(Home_ / "kavel.servers", "keep me;/nowhere.log\r\n");
+    WriteBytes(Home_ / "kavel.revisitors", "10.0.0.1;host\r\n");
+    WriteBytes(Home_ / "kavel.documents", ".HTML\r\n.php");
+
+    // The user declined a second instance: no first idle moment.
+    Lifecycle_.CreateObjects();
+    Lifecycle_.Finish(nullptr, nullptr);
+
+    EXPECT_EQ(ReadBytes(Home_ / "kavel.servers"), "keep me;/nowhere.log\r\n");
+    EXPECT_EQ(ReadBytes(Home_ / "kavel.revisitors"), "10.0.0.1;host\r\n");
+    // The lists read before any window are written back as they were read (in lower case).
+    EXPECT_EQ(ReadBytes(Home_ / "kavel.documents"), ".html\r\n.php\r\n");
+}
+
+TEST_F(StartupTest, LoadedServersGetReadersAndAreWrittenBack) {
+    const auto log = Home_ / "access.log";
+    WriteBytes(log, "10.0.0.9 - - [09/Dec/2026:11:59:00 +0000] \"GET / HTTP/1.1\" 200 10 \"-\" \"x\"\n");
+    WriteBytes(Home_ / "kavel.servers", "# header\r\nweb;" + log.string() + ";3;500;0;0;0;-1;10;0;0;0\r\n");
+    WriteBytes(Home_ / "kavel.documents", ".html\r\n");
+
+    std::vector<std::string> loaded;
+    Lifecycle_.CreateObjects();
+    Lifecycle_.LoadDefinitions([&loaded](Server& server) { loaded.push_back(server.Name()); });
+    EXPECT_EQ(loaded, std::vector<std::string>{"web"});
+    ASSERT_EQ(Readers().UsedCount(), 1u);
+    EXPECT_TRUE(test::RunLoopUntil(Loop_, [] { return Entries().Count() == 1; }));
+
+    std::vector<std::string> status;
+    Lifecycle_.StopReaders([&status](const std::string& text) { status.push_back(text); });
+    EXPECT_EQ(status,
+              std::vector<std::string>{"Die Verbindung zu der Protokolldatei \"web\" wird gelöst..."});
+    Lifecycle_.Finish(nullptr, nullptr);
+
+    const std::string servers = ReadBytes(Home_ / "kavel.servers");
+    EXPECT_NE(servers.find("\r\nweb;" + log.string() + ";3;500;0;0;0;-1;10;0;0;0\r\n"), std::string::npos);
+    EXPECT_EQ(Entries().Count(), 0);
+    EXPECT_EQ(Servers().Count(), 0u);
+}
+
+TEST_F(StartupTest, AListThatCouldNotBeReadIsNotOverwritten) {
+    // A folder where the file should be: reading fails, so writing back must not happen.
+    std::filesystem::create_directory(Home_ / "kavel.documents");
+    WriteBytes(Home_ / "kavel.spiders", "bot.example;0\r\n");
+
+    Lifecycle_.CreateObjects();
+    Lifecycle_.LoadDefinitions();
+    Lifecycle_.Finish(nullptr, nullptr);
+
+    ASSERT_EQ(Errors_.size(), 1u);
+    EXPECT_EQ(Errors_[0].rfind("kavel.documents", 0), 0u);
+    EXPECT_TRUE(std::filesystem::is_directory(Home_ / "kavel.documents"));
+    EXPECT_NE(ReadBytes(Home_ / "kavel.spiders").find("bot.example;0\r\n"), std::string::npos);
+}
+
+TEST_F(StartupTest, AMalformedRevisitorsFileDoesNotKeepTheServersFromLoading) {
+    WriteBytes(Home_ / "kavel.revisitors", "10.0.0.1;a\r\nbroken\r\n10.0.0.2;b\r\n");
+    WriteBytes(Home_ / "kavel.servers", "web;" + (Home_ / "missing.log").string() + "\r\n");
+
+    Lifecycle_.CreateObjects();
+    Lifecycle_.LoadDefinitions();
+
+    EXPECT_EQ(Revisitors().Count(), 2u);
+    EXPECT_EQ(Servers().Count(), 1u);
+    EXPECT_TRUE(Lifecycle_.ServersLoaded());
+    EXPECT_EQ(Errors_.size(), 1u);
+    Lifecycle_.Finish(nullptr, nullptr);
+}
+
+} // namespace
+} // namespace kavel

@@ -1,0 +1,94 @@
+#include "acquisition/ReaderRegistry.h"
+
+#include "platform/Dispatcher.h"
+#include "support/ReaderTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace kavel {
+namespace {
+
+// The readers here watch logs that do not exist: each sleeps at once until it is stopped.
+class LogBaseTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        StopAllReaders();
+        Readers().Clear();
+    }
+
+    Server& AddServer(const std::string& name) {
+        auto server = std::make_unique<Server>();
+        server->SetName(name);
+        server->SetLogFileName((Folder / (name + ".log")).string());
+        server->SetActive(true);
+        Servers.push_back(std::move(server));
+        return *Servers.back();
+    }
+
+    void WaitAsleep(LogReader& reader) {
+        ASSERT_TRUE(test::RunLoopUntil(Loop, [&] { return reader.Holding(); }));
+    }
+
+    platform::LoopDispatcher Loop;
+    platform::ScopedDispatcher LoopInstalled{Loop};
+    test::LogFolder Folder;
+    std::vector<std::unique_ptr<Server>> Servers;
+};
+
+TEST_F(LogBaseTest, StartReaderFillsTheFirstFreeSlotAndLinksTheServer) {
+    Server& a = AddServer("a");
+    Server& b = AddServer("b");
+    Server& c = AddServer("c");
+    LogReader& readerA = StartReader(a);
+    LogReader& readerB = StartReader(b);
+    EXPECT_EQ(a.Thread(), &readerA);
+    EXPECT_EQ(Readers().ReaderOf(b), &readerB);
+    ASSERT_EQ(Readers().Slots().size(), 2u);
+
+    StopServerReaders(a);
+    EXPECT_EQ(a.Thread(), nullptr);
+    EXPECT_EQ(Readers().ReaderOf(a), nullptr);
+    EXPECT_FALSE(Readers().Slots()[0].Used);
+
+    StartReader(c);
+    ASSERT_EQ(Readers().Slots().size(), 2u);
+    EXPECT_EQ(Readers().Slots()[0].Server, &c);
+    EXPECT_EQ(Readers().UsedCount(), 2u);
+}
+
+TEST_F(LogBaseTest, StopAllReadersShowsEachServerInTableOrder) {
+    const std::vector<std::string> names = {"Alpha", "Beta \"Zwei\"", "Gamma"};
+    for (const std::string& name : names) {
+        WaitAsleep(StartReader(AddServer(name)));
+    }
+    std::vector<std::string> shown;
+    StopAllReaders([&](const std::string& text) { shown.push_back(text); });
+    EXPECT_EQ(shown, (std::vector<std::string>{
+                         "Die Verbindung zu der Protokolldatei \"Alpha\" wird gelöst...",
+                         "Die Verbindung zu der Protokolldatei \"Beta \"Zwei\"\" wird gelöst...",
+                         "Die Verbindung zu der Protokolldatei \"Gamma\" wird gelöst...",
+                     }));
+    EXPECT_EQ(Readers().UsedCount(), 0u);
+    for (const auto& server : Servers) {
+        EXPECT_EQ(server->Thread(), nullptr);
+    }
+}
+
+TEST_F(LogBaseTest, GetStateGivesTheReadersStateText) {
+    LogReader& reader = StartReader(AddServer("a"));
+    WaitAsleep(reader);
+    EXPECT_EQ(ReaderStateText(reader), "Schlafend");
+    LogReader created;
+    EXPECT_EQ(ReaderStateText(created), "Thread wurde kreiert");
+}
+
+TEST_F(LogBaseTest, ClearingTheTableStopsWhatStillRuns) {
+    WaitAsleep(StartReader(AddServer("a")));
+    WaitAsleep(StartReader(AddServer("b")));
+    Readers().Clear();
+    EXPECT_TRUE(Readers().Slots().empty());
+    EXPECT_EQ(Servers[0]->Thread(), nullptr);
+}
+
+} // namespace
+} // namespace kavel

@@ -1,0 +1,257 @@
+#include "net/ReverseLookup.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kavel {
+namespace {
+
+using Names = std::map<std::string, std::string>;
+
+// A resolver that answers from a table and counts the queries per address.
+class TableResolver {
+public:
+    explicit TableResolver(Names names)
+        : Names_(std::move(names)) {
+        SetHostNameResolver([this](std::string_view address) { return Answer(address); });
+        ClearResolveCache();
+    }
+    ~TableResolver() {
+        SetHostNameResolver(nullptr);
+        ClearResolveCache();
+    }
+
+    int Queries(const std::string& address) const {
+        std::lock_guard lock(Lock_);
+        const auto found = Counts_.find(address);
+        return found == Counts_.end() ? 0 : found->second;
+    }
+    int TotalQueries() const {
+        std::lock_guard lock(Lock_);
+        int total = 0;
+        for (const auto& [address, count] : Counts_) {
+            total += count;
+        }
+        return total;
+    }
+
+private:
+    std::optional<std::string> Answer(std::string_view address) {
+        std::lock_guard lock(Lock_);
+        ++Counts_[std::string(address)];
+        const auto found = Names_.find(std::string(address));
+        if (found == Names_.end()) {
+            return std::nullopt;
+        }
+        return found->second;
+    }
+
+    mutable std::mutex Lock_;
+    std::map<std::string, std::string> Names_;
+    std::map<std::string, int> Counts_;
+};
+
+TEST(PoolNetwork, SameAddressTwiceMakesOneQuery) {
+    TableResolver resolver(Names{{"192.0.2.7", "crawler.example.net"}});
+    for (int round = 0; round < 2; ++round) {
+        std::string host = "unchanged";
+        EXPECT_TRUE(ResolveAddress("192.0.2.7", host));
+        EXPECT_EQ(host, "crawler.example.net");
+    }
+    EXPECT_EQ(resolver.Queries("192.0.2.7"), 1);
+}
+
+TEST(PoolNetwork, FailureIsCachedAndEmptiesTheName) {
+    TableResolver resolver(Names{});
+    for (int round = 0; round < 2; ++round) {
+        std::string host = "previous";
+        EXPECT_FALSE(ResolveAddress("198.51.100.1", host));
+        EXPECT_EQ(host, "");
+    }
+    EXPECT_EQ(resolver.Queries("198.51.100.1"), 1);
+}
+
+TEST(PoolNetwork, AddressesCompareIgnoringCase) {
+    TableResolver resolver(Names{{"2001:db8::AB", "six.example.org"}});
+    std::string host;
+    EXPECT_TRUE(ResolveAddress("2001:db8::AB", host));
+    EXPECT_TRUE(ResolveAddress("2001:DB8::ab", host));
+    EXPECT_EQ(host, "six.example.org");
+    EXPECT_EQ(resolver.TotalQueries(), 1);
+}
+
+TEST(PoolNetwork, Ipv6AddressesAreAskedFor) {
+    TableResolver resolver(
+        Names{{"2001:db8::1", "v6.example.org"}, {"::ffff:192.0.2.1", "mapped.example.org"}});
+    std::string host;
+    EXPECT_TRUE(ResolveAddress("2001:db8::1", host));
+    EXPECT_EQ(host, "v6.example.org");
+    EXPECT_TRUE(ResolveAddress("::ffff:192.0.2.1", host));
+    EXPECT_EQ(host, "mapped.example.org");
+}
+
+// Texts that are no numeric address never reach the resolver; the failure is cached under
+// the text all the same.
+TEST(PoolNetwork, NonAddressTextsAreNotQueried) {
+    TableResolver resolver(Names{});
+    const std::vector<std::string> texts = {"www.example.com",
+                                            "",
+                                            "-",
+                                            "1.2.3",
+                                            "256.1.1.1",
+                                            "1.2.3.4 ",
+                                            " 1.2.3.4",
+                                            "fe80::1%eth0",
+                                            std::string("1.2.3.4\0x", 9),
+                                            std::string(300, '1'),
+                                            "::g"};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        for (int round = 0; round < 2; ++round) {
+            std::string host = "x";
+            EXPECT_FALSE(ResolveAddress(text, host));
+            EXPECT_EQ(host, "");
+        }
+    }
+    EXPECT_EQ(resolver.TotalQueries(), 0);
+}
+
+TEST(PoolNetwork, HostileNamesAreRefused) {
+    const std::vector<std::string> hostile = {
+        "",           "a;b.example",        "evil\r\n#x",  "tab\there",
+        "with blank", "quote\"d",           "apo'strophe", std::string("nul\0byte", 8),
+        "del\x7F",    std::string(256, 'a')};
+    Names names;
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        names["192.0.2." + std::to_string(i + 1)] = hostile[i];
+    }
+    TableResolver resolver(names);
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string address = "192.0.2." + std::to_string(i + 1);
+        std::string host = "kept";
+        EXPECT_FALSE(LookupHostName(address, host));
+        EXPECT_EQ(host, "kept");
+        EXPECT_FALSE(ResolveAddress(address, host));
+        EXPECT_EQ(host, "");
+    }
+}
+
+TEST(PoolNetwork, AcceptableNamesPass) {
+    for (const std::string& name :
+         std::vector<std::string>{"a", "host-1.example.com", "M\xFCller.example", std::string(255, 'a')}) {
+        EXPECT_TRUE(IsAcceptableHostName(name)) << name;
+    }
+}
+
+// Many readers asking for the same address at the same moment share one query; the resolver
+// holds the first query open while the other threads ask.
+TEST(PoolNetwork, ConcurrentCallersShareOneQuery) {
+    constexpr int Threads = 8;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool release = false;
+    bool releasedInTime = false;
+    std::atomic<int> queries{0};
+    std::atomic<int> slowQueries{0};
+    std::atomic<int> started{0};
+    SetHostNameResolver([&](std::string_view address) -> std::optional<std::string> {
+        queries.fetch_add(1);
+        if (address == "203.0.113.5") {
+            slowQueries.fetch_add(1);
+            std::unique_lock guard(lock);
+            releasedInTime = changed.wait_for(guard, std::chrono::seconds(20), [&] { return release; });
+            return "slow.example.net";
+        }
+        return "fast.example.net";
+    });
+    ClearResolveCache();
+
+    std::vector<std::string> results(Threads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < Threads; ++i) {
+        threads.emplace_back([&, i] {
+            started.fetch_add(1);
+            std::string host;
+            ResolveAddress("203.0.113.5", host);
+            results[static_cast<std::size_t>(i)] = host;
+        });
+    }
+    // Another address does not wait behind the slow one: had it waited, the slow query would
+    // have run into its time-out before the release below.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((started.load() < Threads || slowQueries.load() == 0) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    std::string other;
+    EXPECT_TRUE(ResolveAddress("203.0.113.6", other));
+    EXPECT_EQ(other, "fast.example.net");
+    {
+        std::lock_guard guard(lock);
+        release = true;
+    }
+    changed.notify_all();
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const std::string& host : results) {
+        EXPECT_EQ(host, "slow.example.net");
+    }
+    EXPECT_EQ(queries.load(), 2);
+    EXPECT_EQ(slowQueries.load(), 1);
+    EXPECT_TRUE(releasedInTime);
+    SetHostNameResolver(nullptr);
+    ClearResolveCache();
+}
+
+TEST(PoolNetwork, ThrowingResolverCountsAsFailure) {
+    int calls = 0;
+    SetHostNameResolver([&](std::string_view) -> std::optional<std::string> {
+        ++calls;
+        throw std::runtime_error("resolver down");
+    });
+    ClearResolveCache();
+    std::string host = "x";
+    EXPECT_FALSE(ResolveAddress("192.0.2.99", host));
+    EXPECT_FALSE(ResolveAddress("192.0.2.99", host));
+    EXPECT_EQ(host, "");
+    EXPECT_EQ(calls, 1);
+    SetHostNameResolver(nullptr);
+    ClearResolveCache();
+}
+
+TEST(PoolNetwork, SocketLayerNeedsNoStart) {
+    EXPECT_TRUE(StartSockets());
+    StopSockets();
+    EXPECT_TRUE(StartSockets());
+}
+
+TEST(PoolNetwork, UrlForOpen) {
+    struct Case {
+        const char* Text;
+        const char* Url;
+    };
+    const Case cases[] = {
+        {"http://www.example.com/", "http://www.example.com/"},
+        {"HTTP://www.example.com/", "http://HTTP://www.example.com/"},
+        {"https://secure.example.com/", "http://https://secure.example.com/"},
+        {"www.example.com/page.html", "http://www.example.com/page.html"},
+        {"http:/", "http://http:/"},
+        {"", "http://"},
+        {"http://", "http://"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(UrlForOpen(c.Text), c.Url) << c.Text;
+    }
+}
+
+} // namespace
+} // namespace kavel

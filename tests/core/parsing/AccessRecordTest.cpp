@@ -1,0 +1,316 @@
+#include "parsing/AccessRecord.h"
+
+#include "net/ReverseLookup.h"
+#include "support/ParsingSupport.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <random>
+
+namespace kavel {
+namespace {
+
+TEST(FilterTest, NewRecordHasDefaults) {
+    const NcsaRecord record;
+    EXPECT_EQ(record.DateText(), "??.??.?? ??:??:??");
+    EXPECT_EQ(record.Address(), "");
+    EXPECT_EQ(record.HostName(), "");
+    EXPECT_FALSE(record.Resolved());
+    EXPECT_EQ(record.User(), "-");
+    EXPECT_EQ(record.UserAgent(), "-");
+    EXPECT_EQ(record.Referer(), "-");
+    EXPECT_EQ(record.Protocol(), "?");
+    EXPECT_EQ(record.Method(), "");
+    EXPECT_EQ(record.Page(), "");
+    EXPECT_EQ(record.Status, 0);
+    EXPECT_EQ(record.Bytes, 0);
+    EXPECT_EQ(record.StatusImage(), Icon::StatusOk);
+    EXPECT_EQ(record.BrowserImage(), Icon::BrowserOther);
+    EXPECT_EQ(record.VisitorImage(), Icon::None);
+
+    const W3cRecord w3c;
+    EXPECT_EQ(w3c.Kind(), LogFormat::W3c);
+    EXPECT_EQ(w3c.SiteName(), "?");
+    EXPECT_EQ(w3c.ComputerName(), "?");
+    EXPECT_EQ(w3c.Cookie(), "-");
+    EXPECT_EQ(w3c.ServerAddress(), "");
+    EXPECT_EQ(w3c.ServerHostName(), "");
+    EXPECT_EQ(w3c.ServerPort, 80);
+}
+
+TEST(FilterTest, ResolvedFollowsAddressAndHostName) {
+    NcsaRecord record;
+    record.SetAddress("10.0.0.1");
+    record.SetHostName("10.0.0.1");
+    EXPECT_FALSE(record.Resolved());
+    record.SetHostName("host.example");
+    EXPECT_TRUE(record.Resolved());
+    record.SetAddress("HOST.example");
+    EXPECT_FALSE(record.Resolved()) << "a difference in ASCII case only does not count";
+    EXPECT_EQ(record.HostName(), "host.example");
+    record.SetAddress("other");
+    EXPECT_TRUE(record.Resolved());
+    EXPECT_EQ(record.HostName(), "host.example") << "a host name set apart does not follow the address";
+
+    record.AssignAddressPair("1.2.3.4", "1.2.3.4");
+    EXPECT_FALSE(record.Resolved());
+    record.SetAddress("5.6.7.8");
+    EXPECT_EQ(record.HostName(), "1.2.3.4") << "an equal host name is still its own field";
+    EXPECT_TRUE(record.Resolved());
+}
+
+TEST(FilterTest, EveryTextFieldKeepsItsValueWhenOthersChange) {
+    std::mt19937 random(7);
+    const auto text = [&random](std::size_t length) {
+        std::string s(length, ' ');
+        for (char& c : s)
+            c = static_cast<char>(random() % 256);
+        return s;
+    };
+    W3cRecord record;
+    std::map<int, std::string> expected;
+    const auto check = [&] {
+        const std::string_view values[] = {record.DateText(),      record.Address(),        record.HostName(),
+                                           record.User(),          record.UserAgent(),      record.Method(),
+                                           record.Page(),          record.Protocol(),       record.Referer(),
+                                           record.ServerAddress(), record.ServerHostName(), record.SiteName(),
+                                           record.ComputerName(),  record.Cookie()};
+        for (const auto& [slot, value] : expected)
+            ASSERT_EQ(values[slot], value) << "field " << slot;
+    };
+    for (int round = 0; round < 300; ++round) {
+        const int slot = static_cast<int>(random() % 14);
+        // Now and then a text beyond 64 KiB, which changes the width of the block's offsets.
+        const std::string value = text(round % 50 == 49 ? 70000 : random() % 40);
+        switch (slot) {
+        case 0:
+            record.SetDateText(value);
+            break;
+        case 1:
+            record.SetAddress(value);
+            break;
+        case 2:
+            record.SetHostName(value);
+            break;
+        case 3:
+            record.SetUser(value);
+            break;
+        case 4:
+            record.SetUserAgent(value);
+            break;
+        case 5:
+            record.SetMethod(value);
+            break;
+        case 6:
+            record.SetPage(value);
+            break;
+        case 7:
+            record.SetProtocol(value);
+            break;
+        case 8:
+            record.SetReferer(value);
+            break;
+        case 9:
+            record.SetServerAddress(value);
+            break;
+        case 10:
+            record.SetServerHostName(value);
+            break;
+        case 11:
+            record.SetSiteName(value);
+            break;
+        case 12:
+            record.SetComputerName(value);
+            break;
+        default:
+            record.SetCookie(value);
+            break;
+        }
+        expected[slot] = value;
+        check();
+    }
+}
+
+TEST(FilterTest, AssignTextsFillsEveryField) {
+    W3cRecord record;
+    AccessTexts texts;
+    texts.DateText = "d";
+    texts.Address = "a";
+    texts.User = "u";
+    texts.UserAgent = "ua";
+    texts.Method = "m";
+    texts.Page = "p";
+    texts.Protocol = "pr";
+    texts.Referer = "r";
+    texts.ServerAddress = "sa";
+    texts.ServerHostName = "sh";
+    texts.SiteName = "sn";
+    texts.ComputerName = "cn";
+    texts.Cookie = "c";
+    record.AssignTexts(texts);
+    EXPECT_EQ(record.HostName(), "a");
+    EXPECT_FALSE(record.Resolved());
+    EXPECT_EQ(record.ServerHostName(), "sh");
+    EXPECT_EQ(record.Cookie(), "c");
+    EXPECT_EQ(record.Referer(), "r");
+
+    NcsaRecord ncsa;
+    ncsa.AssignTexts(texts);
+    EXPECT_EQ(ncsa.Page(), "p");
+}
+
+// The parsers make a record and its texts in one allocation; changing a text afterwards must
+// leave that block alone and keep every other text.
+TEST(FilterTest, RecordsMadeWithTheirTexts) {
+    AccessTexts texts;
+    texts.DateText = "10/Oct/2000:13:55:36-0700";
+    texts.Address = "192.0.2.1";
+    texts.HostName = "host.example";
+    texts.Page = "/a.html";
+    texts.Cookie = "c=1";
+    const std::unique_ptr<AccessRecord> ncsa = AccessRecord::MakeNcsa(texts);
+    EXPECT_EQ(ncsa->Kind(), LogFormat::Ncsa);
+    EXPECT_TRUE(ncsa->Resolved());
+    EXPECT_EQ(ncsa->HostName(), "host.example");
+    EXPECT_EQ(ncsa->User(), "-");
+    ncsa->SetUser("frank");
+    EXPECT_EQ(ncsa->Page(), "/a.html");
+    EXPECT_EQ(ncsa->User(), "frank");
+
+    std::unique_ptr<W3cRecord> w3c = AccessRecord::MakeW3c(texts);
+    EXPECT_EQ(w3c->Cookie(), "c=1");
+    EXPECT_EQ(w3c->ServerHostName(), "");
+    w3c->SetServerAddress("198.51.100.1");
+    EXPECT_EQ(w3c->DateText(), "10/Oct/2000:13:55:36-0700");
+
+    const std::unique_ptr<AccessRecord> plain = AccessRecord::MakeNcsa(AccessTexts{});
+    EXPECT_EQ(plain->DateText(), "??.??.?? ??:??:??");
+    EXPECT_FALSE(plain->Resolved());
+}
+
+TEST(FilterTest, PageWithoutQuery) {
+    const struct {
+        const char* Page;
+        const char* Expected;
+    } cases[] = {{"/a.php?x=1?y=2", "/a.php"}, {"/index.html", "/index.html"}, {"?q", ""}, {"", ""}};
+    for (const auto& c : cases) {
+        NcsaRecord record;
+        record.SetPage(c.Page);
+        EXPECT_EQ(record.PageWithoutQuery(), c.Expected) << c.Page;
+    }
+}
+
+TEST(FilterTest, StatusImage) {
+    const std::pair<std::int32_t, int> cases[] = {{0, 14},   {200, 14}, {399, 14}, {400, 15},
+                                                  {404, 15}, {500, 15}, {-1, 14}};
+    for (const auto& [status, expected] : cases) {
+        NcsaRecord record;
+        record.Status = status;
+        EXPECT_EQ(IconIndex(record.StatusImage()), expected) << status;
+    }
+}
+
+TEST(FilterTest, BrowserImage) {
+    const std::pair<const char*, Icon> cases[] = {
+        {"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1) Opera 7.54", Icon::BrowserOpera},
+        {"Mozilla/5.0 AppleWebKit/537.36 (KHTML, like Gecko) Chrome/66.0 Safari/537.36", Icon::BrowserSafari},
+        {"-", Icon::BrowserOther},
+        {"mozilla/5.0 firefox/3.0", Icon::BrowserFirefox},
+        {"Mozilla/5.0 Firefox/3.0 Opera", Icon::BrowserFirefox},
+        {"Mozilla/4.0 (compatible; msie 5.5)", Icon::BrowserMsie},
+        {"NEON/0.26", Icon::BrowserNeon},
+        {"", Icon::BrowserOther},
+    };
+    for (const auto& [agent, expected] : cases) {
+        NcsaRecord record;
+        record.SetUserAgent(agent);
+        EXPECT_EQ(record.BrowserImage(), expected) << agent;
+    }
+}
+
+TEST(FilterTest, VisitorImage) {
+    const struct {
+        bool IsDocument;
+        bool IsSpider;
+        bool IsBuddy;
+        VisitorKind State;
+        Icon Expected;
+    } cases[] = {
+        {false, true, true, VisitorKind::Revisitor, Icon::None},
+        {true, true, true, VisitorKind::Revisitor, Icon::Spider},
+        {true, false, true, VisitorKind::Revisitor, Icon::Buddy},
+        {true, false, false, VisitorKind::Revisitor, Icon::Revisitor},
+        {true, false, false, VisitorKind::Known, Icon::KnownVisitor},
+        {true, false, false, VisitorKind::New, Icon::NewVisitor},
+    };
+    for (const auto& c : cases) {
+        NcsaRecord record;
+        record.IsDocument = c.IsDocument;
+        record.IsSpider = c.IsSpider;
+        record.IsBuddy = c.IsBuddy;
+        record.VisitorState = c.State;
+        EXPECT_EQ(record.VisitorImage(), c.Expected);
+    }
+}
+
+TEST(FilterTest, Dequote) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\"abc\"", "abc"}, {"\"a\"\"b\"", "a\"b"}, {"\"\"", ""},
+        {"abc", "abc"},     {"\"abc", "ab"},        {"\"a", "\"a"},
+        {"\"", "\""},       {"\"\"abc", "\"\"abc"}, {"\"abc\"def", "abc"},
+        {"\"ab\"\"", "ab"}, {"\"\"\"\"\"\"", ""},   {"\"-\"", "-"},
+        {"", ""},           {"a\"b\"", "a\"b\""},
+    };
+    for (const auto& [token, expected] : cases)
+        EXPECT_EQ(Dequote(token), expected) << token;
+}
+
+TEST(FilterTest, SetBytes) {
+    const struct {
+        const char* Token;
+        bool Ok;
+        std::int32_t Bytes;
+    } cases[] = {
+        {"-", true, 77},           {"0", true, 0},     {"2326", true, 2326}, {"2147483647", true, 2147483647},
+        {"2147483648", false, 77}, {"12a", false, 77}, {"", false, 77},      {"--", false, 77},
+        {"-5", true, -5}};
+    for (const auto& c : cases) {
+        NcsaRecord record;
+        record.Bytes = 77;
+        EXPECT_EQ(SetBytes(record, c.Token), c.Ok) << c.Token;
+        EXPECT_EQ(record.Bytes, c.Bytes) << c.Token;
+    }
+}
+
+TEST(FilterTest, SetAddressResolvesOnlyWhenTheOptionIsOn) {
+    test::ScopedOptions options(false);
+    ClearResolveCache();
+    int queries = 0;
+    SetHostNameResolver([&queries](std::string_view address) -> std::optional<std::string> {
+        ++queries;
+        if (address == "192.0.2.7")
+            return std::string("crawl.bot.example");
+        return std::nullopt;
+    });
+    NcsaRecord record;
+    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve());
+    EXPECT_EQ(record.HostName(), "192.0.2.7");
+    EXPECT_FALSE(record.Resolved());
+    EXPECT_EQ(queries, 0);
+
+    options.SetDnsResolve(true);
+    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve());
+    EXPECT_EQ(record.Address(), "192.0.2.7");
+    EXPECT_EQ(record.HostName(), "crawl.bot.example");
+    EXPECT_TRUE(record.Resolved());
+
+    SetAddress(record, "192.0.2.8", OptionMiscDnsResolve());
+    EXPECT_EQ(record.HostName(), "192.0.2.8");
+    EXPECT_FALSE(record.Resolved());
+
+    SetHostNameResolver({});
+    ClearResolveCache();
+}
+
+} // namespace
+} // namespace kavel

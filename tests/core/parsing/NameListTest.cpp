@@ -1,0 +1,155 @@
+#include "parsing/NameList.h"
+
+#include "platform/Paths.h"
+#include "support/ParsingSupport.h"
+#include "support/TempFolder.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace kavel {
+namespace {
+
+class DocumentsTest : public testing::Test {
+protected:
+    // Whether page is a document access under the current list.
+    bool IsDocument(std::string_view page) {
+        NcsaRecord record;
+        record.SetPage(page);
+        record.AssignAddressPair("192.0.2.1", "192.0.2.1");
+        ClassifyDocument(record);
+        return record.IsDocument;
+    }
+
+    test::ScopedOptions Options_;
+    test::ScopedClassificationLists Lists_;
+    Server Server_;
+};
+
+TEST_F(DocumentsTest, ExtensionRule) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/index.html", ".html"},
+        {"/a.php?id=5", ".php?id=5"},
+        {"/a.php?v=1.2", ".2"},
+        {"/dir.old/file", ".old/file"},
+        {"/", ""},
+        {"/news/", ""},
+        {"/a.php?u=http://x/b", ""},
+        {"C:\\web\\default.ASP", ".ASP"},
+        {"\\a.b\\c", ""},
+        {"", ""},
+        {"file.", "."},
+    };
+    for (const auto& [page, extension] : cases)
+        EXPECT_EQ(DocumentExtension(page), extension) << page;
+}
+
+TEST_F(DocumentsTest, ClassifyDocument) {
+    EXPECT_FALSE(IsDocument("/")) << "an empty list makes nothing a document";
+    Documents().Add(".htm");
+    const std::pair<const char*, bool> cases[] = {
+        {"/index.htm", true},  {"/INDEX.HTM", true}, {"/a.html", true},        {"/logo.gif", false},
+        {"/", true},           {"/news/", true},     {"/dir.old/file", false}, {"/q.php?u=http://x", true},
+        {"/a.shtml?x", false}, {"/a.htmlx?y", true},
+    };
+    for (const auto& [page, expected] : cases)
+        EXPECT_EQ(IsDocument(page), expected) << page;
+
+    Documents().Assign({"asp", ""});
+    EXPECT_TRUE(IsDocument("/x.aspx"));
+    EXPECT_FALSE(IsDocument("/x.gif")) << "an empty entry never occurs";
+    Documents().Assign({".old/f"});
+    EXPECT_TRUE(IsDocument("/dir.old/file"));
+}
+
+TEST_F(DocumentsTest, DocumentsAreHeldInLowerCase) {
+    AddDocumentExtension(".HTM");
+    EXPECT_EQ(Documents().Items(), std::vector<std::string>{".htm"});
+    EXPECT_TRUE(IsDocument("/X.HTM"));
+    Documents().Assign({".PHP"});
+    EXPECT_EQ(Documents().Items(), std::vector<std::string>{".php"});
+}
+
+TEST_F(DocumentsTest, BuddiesMatchWholeNamesIgnoringCase) {
+    AddBuddy("proxy.net.example");
+    AddBuddy("M\xFC"
+             "ller.example");
+    const std::pair<const char*, bool> cases[] = {
+        {"PROXY.NET.EXAMPLE", true},
+        {"a.proxy.net.example", false},
+        {"proxy.net", false},
+        {"m\xDC"
+         "LLER.example",
+         true},
+        {"", false},
+    };
+    for (const auto& [host, expected] : cases) {
+        NcsaRecord record;
+        record.AssignAddressPair("192.0.2.1", host);
+        ClassifyBuddy(record);
+        EXPECT_EQ(record.IsBuddy, expected) << host;
+    }
+    EXPECT_EQ(Buddies().Items()[1], "M\xFC"
+                                    "ller.example")
+        << "buddies are stored unchanged";
+    EXPECT_TRUE(Buddies().Contains("m\xFCller.EXAMPLE"));
+    Documents().Add(".html");
+    EXPECT_TRUE(Documents().Contains(".HTML"));
+    EXPECT_FALSE(Documents().Contains(".htm"));
+}
+
+TEST_F(DocumentsTest, FileRoundTrip) {
+    test::TempFolder folder;
+    const auto file = folder.Path() / "kavel.documents";
+    std::ofstream(file, std::ios::binary) << ".HTML\r\n#comment\r\n\r\n.Php\n.asp\r.x";
+    const std::vector<std::string> loaded = LoadNameListFile(file);
+    EXPECT_EQ(loaded, (std::vector<std::string>{".html", "#comment", "", ".php", ".asp", ".x"}));
+
+    SaveNameListFile(file, loaded);
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, ".html\r\n#comment\r\n\r\n.php\r\n.asp\r\n.x\r\n");
+    EXPECT_EQ(LoadNameListFile(file), loaded);
+    EXPECT_TRUE(LoadNameListFile(folder.Path() / "missing").empty());
+}
+
+TEST_F(DocumentsTest, ProcessWideFilesLiveInTheHomeFolder) {
+    test::TempFolder folder;
+    const auto previous = platform::Paths::HomeDir();
+    platform::Paths::SetHomeDir(folder.Path());
+    AddDocumentExtension(".HTM");
+    AddBuddy("Friend.example");
+    SaveDocuments();
+    SaveBuddies();
+    Documents().Clear();
+    Buddies().Clear();
+    LoadDocuments();
+    LoadBuddies();
+    EXPECT_EQ(Documents().Items(), std::vector<std::string>{".htm"});
+    EXPECT_EQ(Buddies().Items(), std::vector<std::string>{"friend.example"})
+        << "loading lowers ASCII letters";
+    EXPECT_TRUE(std::filesystem::exists(folder.Path() / "kavel.buddies"));
+    platform::Paths::SetHomeDir(previous);
+}
+
+TEST_F(DocumentsTest, LoaderTakesAnyBytes) {
+    test::TempFolder folder;
+    const auto file = folder.Path() / "kavel.buddies";
+    std::mt19937 random(9);
+    for (int round = 0; round < 20; ++round) {
+        std::string bytes(static_cast<std::size_t>(random() % 5000), '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(random() % 256);
+        std::ofstream(file, std::ios::binary) << bytes;
+        Buddies().Assign(LoadNameListFile(file));
+        NcsaRecord record;
+        record.AssignAddressPair("a", "a");
+        ClassifyBuddy(record);
+    }
+    std::ofstream(file, std::ios::binary) << std::string(1 << 20, 'y');
+    EXPECT_EQ(LoadNameListFile(file).size(), 1u);
+}
+
+} // namespace
+} // namespace kavel
