@@ -1,0 +1,106 @@
+#include "ui/MessageBox.h"
+
+#include <QMessageBox>
+#include <deque>
+
+namespace kavel::ui {
+namespace {
+
+struct InjectedAnswers {
+    std::deque<MessageBox::Answer> pending;
+    std::vector<MessageBox::Shown> recorded;
+};
+
+InjectedAnswers& Injected() {
+    static InjectedAnswers answers;
+    return answers;
+}
+
+} // namespace
+
+QString MessageBox::Title(Kind kind) {
+    switch (kind) {
+    case Kind::Error:
+        return QStringLiteral("Fehler");
+    case Kind::Warning:
+        return QStringLiteral("Warnung");
+    case Kind::Confirm:
+        return QStringLiteral("Bestätigen");
+    case Kind::Information:
+        return QStringLiteral("Informationen");
+    }
+    return {};
+}
+
+void MessageBox::Error(QWidget* parent, const QString& text) {
+    Show(Kind::Error, parent, Title(Kind::Error), text);
+}
+
+void MessageBox::Warning(QWidget* parent, const QString& text) {
+    Show(Kind::Warning, parent, Title(Kind::Warning), text);
+}
+
+bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& title) {
+    return Show(Kind::Confirm, parent, title.isEmpty() ? Title(Kind::Confirm) : title, text) == Answer::Yes;
+}
+
+void MessageBox::Information(QWidget* parent, const QString& text) {
+    Show(Kind::Information, parent, Title(Kind::Information), text);
+}
+
+void MessageBox::SetNextAnswer(Answer answer) {
+    Injected().pending.push_back(answer);
+}
+
+bool MessageBox::HasPendingAnswers() {
+    return !Injected().pending.empty();
+}
+
+const std::vector<MessageBox::Shown>& MessageBox::Recorded() {
+    return Injected().recorded;
+}
+
+void MessageBox::Reset() {
+    Injected().pending.clear();
+    Injected().recorded.clear();
+}
+
+MessageBox::Answer MessageBox::Show(Kind kind, QWidget* parent, const QString& title, const QString& text) {
+    InjectedAnswers& injected = Injected();
+    if (!injected.pending.empty()) {
+        const Answer answer = injected.pending.front();
+        injected.pending.pop_front();
+        injected.recorded.push_back(Shown{kind, title, text});
+        return answer;
+    }
+
+    QMessageBox::Icon icon = QMessageBox::Information;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    switch (kind) {
+    case Kind::Error:
+        icon = QMessageBox::Critical;
+        break;
+    case Kind::Warning:
+        icon = QMessageBox::Warning;
+        break;
+    case Kind::Confirm:
+        icon = QMessageBox::Question;
+        buttons = QMessageBox::Yes | QMessageBox::No;
+        break;
+    case Kind::Information:
+        break;
+    }
+    QMessageBox box(icon, title, text, buttons, parent);
+    // Messages often quote log text or file names; none of it may be taken for markup.
+    box.setTextFormat(Qt::PlainText);
+    if (kind == Kind::Confirm) {
+        box.setDefaultButton(QMessageBox::Yes);
+    }
+    const int result = box.exec();
+    if (kind != Kind::Confirm) {
+        return Answer::Ok;
+    }
+    return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
+} // namespace kavel::ui

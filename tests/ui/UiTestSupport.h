@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ui/DesktopOpener.h"
+
+#include <QApplication>
+#include <QUrl>
+#include <vector>
+
+namespace kavel::ui::test {
+
+// The one QApplication of a UI test executable, created on first use.
+inline QApplication& App() {
+    static int argc = 1;
+    static char name[] = "kavel-ui-test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// Records what would have been handed to the desktop while it lives.
+class RecordingOpener {
+public:
+    RecordingOpener() {
+        DesktopOpener::SetHandler([this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        });
+    }
+    ~RecordingOpener() { DesktopOpener::SetHandler({}); }
+    RecordingOpener(const RecordingOpener&) = delete;
+    RecordingOpener& operator=(const RecordingOpener&) = delete;
+
+    std::vector<QUrl> opened;
+};
+
+} // namespace kavel::ui::test
