@@ -15,13 +15,13 @@ const char* FileStem(Icon icon) {
     switch (icon) {
     case Icon::AllServers:
         return "all-servers";
-    case Icon::ServerActive:
+    case Icon::ServerIdle:
         return "server-active";
-    case Icon::AccessesPage:
+    case Icon::PageAccesses:
         return "accesses-page";
-    case Icon::ServerActiveSelected:
+    case Icon::ServerIdleSelected:
         return "server-active-selected";
-    case Icon::ServerLogMissing:
+    case Icon::ServerMissing:
         return "server-missing";
     case Icon::NewVisitor:
         return "new-visitor";
@@ -55,21 +55,21 @@ const char* FileStem(Icon icon) {
         return "browser-safari";
     case Icon::BrowserNeon:
         return "browser-neon";
-    case Icon::ExceptionUnauthorized:
+    case Icon::SuspiciousUnauthorized:
         return "exception-unauthorized";
-    case Icon::ExceptionsPage:
+    case Icon::PageExceptions:
         return "exceptions-page";
-    case Icon::ExceptionRequest:
+    case Icon::SuspiciousRequest:
         return "exception-request";
-    case Icon::ExceptionStatus:
+    case Icon::SuspiciousStatus:
         return "exception-status";
-    case Icon::ExceptionSeveral:
+    case Icon::SuspiciousSeveral:
         return "exception-several";
     case Icon::Quit:
         return "quit";
-    case Icon::ServerSuspended:
+    case Icon::ServerPaused:
         return "server-suspended";
-    case Icon::NotSpider:
+    case Icon::NoSpider:
         return "not-spider";
     case Icon::TrayQuit:
         return "tray-quit";
@@ -81,6 +81,8 @@ const char* FileStem(Icon icon) {
         return "find-previous-visit";
     case Icon::Help:
         return "help";
+    case Icon::None:
+        break;
     }
     return "";
 }

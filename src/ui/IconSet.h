@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/IconRole.h"
+#include "base/Icon.h"
 
 #include <QIcon>
 #include <QString>

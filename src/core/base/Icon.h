@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace kavel {
@@ -48,6 +49,56 @@ enum class Icon : std::int8_t {
 // The image's position in the image list, as stored and printed.
 constexpr int IconIndex(Icon icon) noexcept {
     return static_cast<int>(icon);
+}
+
+// Every role, in ascending order; the gaps in the numbering have no image.
+inline constexpr std::array AllIcons = {
+    Icon::AllServers,
+    Icon::ServerIdle,
+    Icon::PageAccesses,
+    Icon::ServerIdleSelected,
+    Icon::ServerMissing,
+    Icon::NewVisitor,
+    Icon::Spider,
+    Icon::KnownVisitor,
+    Icon::Revisitor,
+    Icon::ServerReading,
+    Icon::ServerReadingSelected,
+    Icon::OpenReferer,
+    Icon::OpenObject,
+    Icon::StatusOk,
+    Icon::StatusError,
+    Icon::BrowserMsie,
+    Icon::BrowserFirefox,
+    Icon::BrowserOpera,
+    Icon::BrowserOther,
+    Icon::BrowserSafari,
+    Icon::BrowserNeon,
+    Icon::SuspiciousUnauthorized,
+    Icon::PageExceptions,
+    Icon::SuspiciousRequest,
+    Icon::SuspiciousStatus,
+    Icon::SuspiciousSeveral,
+    Icon::Quit,
+    Icon::ServerPaused,
+    Icon::NoSpider,
+    Icon::TrayQuit,
+    Icon::TrayRestore,
+    Icon::Buddy,
+    Icon::FindPreviousVisit,
+    Icon::Help,
+};
+
+// The role behind a stored image number, or false when the number has no image (-1 means
+// "no image" in the lists).
+constexpr bool IconFromIndex(int index, Icon& icon) {
+    for (Icon candidate : AllIcons) {
+        if (static_cast<int>(candidate) == index) {
+            icon = candidate;
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace kavel
