@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 #include "platform/Tone.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <clocale>
@@ -29,13 +30,14 @@
 #include <string_view>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace kavel::cli {
 
 namespace {
 
 constexpr const char* WatchUsage =
-    R"(Usage: kavel-cli watch [--home DIR] [--demo] [--for SECONDS] [--quiet-popups]
+    R"(Usage: kavel-cli watch [--home DIR] [--demo] [--for SECONDS] [--count N] [--quiet-popups]
 
 Runs Kavel without a window: loads the definition files of the home folder (kavel.servers,
 kavel.documents, kavel.buddies, kavel.spiders, kavel.revisitors, kavel.config), starts one
@@ -55,6 +57,7 @@ Options:
                    already holds kavel.servers) with two servers, and write live traffic
                    into their logs
   --for SECONDS    stop by itself after this many seconds
+  --count N        stop by itself once every server has printed N accesses
   --quiet-popups   do not print the new-document popups
   --help           this text
 )";
@@ -124,6 +127,7 @@ int RunWatch(int argc, char** argv) {
     bool demo = false;
     bool popups = true;
     std::optional<double> seconds;
+    std::optional<long> count;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--demo") {
@@ -138,6 +142,14 @@ int RunWatch(int argc, char** argv) {
                 return 2;
             }
             seconds = value;
+        } else if (arg == "--count" && i + 1 < argc) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || value < 1) {
+                std::fprintf(stderr, "kavel-cli watch: --count needs a number of accesses\n");
+                return 2;
+            }
+            count = value;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(WatchUsage, stdout);
             return 0;
@@ -191,9 +203,19 @@ int RunWatch(int argc, char** argv) {
     ConsoleReaderView view(popups);
     SetReaderView(&view);
 
-    ReaderHandshake handshake([](LogEntry& first) {
-        TakeOverNewEntries(first, [](LogEntry& entry) { PrintEntry(entry); });
+    // Accesses printed per server, for --count: a caller that waits for output ends the run
+    // by what it saw, not by the clock.
+    std::unordered_map<const Server*, long> printed;
+    bool enough = false;
+    ReaderHandshake handshake([&](LogEntry& first) {
+        TakeOverNewEntries(first, [&](LogEntry& entry) {
+            PrintEntry(entry);
+            ++printed[entry.Server];
+        });
         std::fflush(stdout);
+        if (count && printed.size() == Servers().Count() &&
+            std::all_of(printed.begin(), printed.end(), [&](const auto& p) { return p.second >= *count; }))
+            enough = true;
     });
     ScopedReaderMainThread installed(handshake);
     loop.SetIdleHandler([&handshake] { return handshake.ResumePendingReader(); });
@@ -219,8 +241,8 @@ int RunWatch(int argc, char** argv) {
     using SteadyClock = std::chrono::steady_clock;
     const auto started = SteadyClock::now();
     auto nextSweep = started + std::chrono::seconds(10);
-    while (!stop.load()) {
-        loop.RunUntil([&stop] { return stop.load(); }, std::chrono::milliseconds(500));
+    while (!stop.load() && !enough) {
+        loop.RunUntil([&] { return stop.load() || enough; }, std::chrono::milliseconds(500));
         const auto now = SteadyClock::now();
         if (seconds && now - started >= std::chrono::duration<double>(*seconds))
             break;

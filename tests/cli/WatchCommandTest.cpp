@@ -1,10 +1,14 @@
 #include "support/TempFolder.h"
 
+#include <chrono>
+#include <csignal>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -26,13 +30,10 @@ std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
-// Runs "kavel-cli watch" with the arguments; with stopAfter, SIGTERM ends it after that many
-// seconds (the exit status is then the program's own).
-WatchRun RunWatch(const TempFolder& scratch, const std::string& args, int stopAfter = 0) {
-    std::string command;
-    if (stopAfter > 0)
-        command = "timeout --preserve-status -s TERM " + std::to_string(stopAfter) + " ";
-    command += Quote(KAVEL_CLI_PATH) + " watch " + args + " 2>" + Quote((scratch / "stderr").string());
+// Runs "kavel-cli watch" with the arguments until it ends by itself.
+WatchRun RunWatch(const TempFolder& scratch, const std::string& args) {
+    std::string command =
+        Quote(KAVEL_CLI_PATH) + " watch " + args + " 2>" + Quote((scratch / "stderr").string());
     WatchRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -47,6 +48,44 @@ WatchRun RunWatch(const TempFolder& scratch, const std::string& args, int stopAf
     for (std::string line; std::getline(lines, line);)
         run.Lines.push_back(line);
     run.Err = ReadBytes(scratch / "stderr");
+    return run;
+}
+
+// Runs "kavel-cli watch" and sends SIGTERM once its standard error holds text, so the signal
+// arrives while the readers run, whatever the machine's speed.
+WatchRun RunWatchUntilStderr(const TempFolder& scratch, const std::string& args, const std::string& text) {
+    const std::filesystem::path errFile = scratch / "stderr";
+    const std::string command =
+        "exec " + Quote(KAVEL_CLI_PATH) + " watch " + args + " 2>" + Quote(errFile.string());
+    WatchRun run;
+    int out[2];
+    if (pipe(out) != 0)
+        return run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadBytes(errFile).find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, SIGTERM);
+    std::string output;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+        run.Lines.push_back(line);
+    run.Err = ReadBytes(errFile);
     return run;
 }
 
@@ -80,7 +119,8 @@ TEST(WatchCommand, PrintsTheAccessesOfEveryServerAndWritesTheFilesBack) {
     WriteBytes(home / "kavel.documents", ".html\r\n");
     WriteBytes(home / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
 
-    const WatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --for 2");
+    // Ends once both accesses are printed; --for only keeps a broken run from hanging.
+    const WatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --count 2 --for 120");
     ASSERT_EQ(run.Status, 0) << run.Err;
 
     ASSERT_EQ(run.Lines.size(), 3u) << run.Err;
@@ -111,7 +151,8 @@ TEST(WatchCommand, SigtermStopsTheReadersAndEndsCleanly) {
     TempFolder scratch;
     WriteBytes(home / "kavel.servers", "gone;" + (home / "missing.log").string() + "\r\n");
 
-    const WatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()), 1);
+    const WatchRun run =
+        RunWatchUntilStderr(scratch, "--home " + Quote(home.Path().string()), "Protokolldatei fehlt");
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_TRUE(run.Lines.empty());
     EXPECT_NE(run.Err.find("gone: Protokolldatei fehlt"), std::string::npos) << run.Err;
@@ -121,8 +162,8 @@ TEST(WatchCommand, SigtermStopsTheReadersAndEndsCleanly) {
 TEST(WatchCommand, DemoShowsLiveTrafficOfBothServers) {
     TempFolder home;
     TempFolder scratch;
-    const WatchRun run =
-        RunWatch(scratch, "--demo --quiet-popups --home " + Quote(home.Path().string()) + " --for 3");
+    const WatchRun run = RunWatch(scratch, "--demo --quiet-popups --home " + Quote(home.Path().string()) +
+                                               " --count 60 --for 120");
     ASSERT_EQ(run.Status, 0) << run.Err;
 
     std::size_t ncsa = 0;

@@ -35,9 +35,9 @@ std::vector<const LogEntry*> Chain(const EntryQueue& queue) {
     return entries;
 }
 
-class QueueTest : public testing::Test {
+class EntryQueueTest : public testing::Test {
 protected:
-    QueueTest()
+    EntryQueueTest()
         : Clock_(Now)
         , ScopedClock_(Clock_) {}
 
@@ -46,7 +46,7 @@ protected:
     Server Server_;
 };
 
-TEST_F(QueueTest, NewEntry) {
+TEST_F(EntryQueueTest, NewEntry) {
     const LogEntry entry("raw", &Server_);
     EXPECT_EQ(entry.Line, "raw");
     EXPECT_EQ(entry.Server, &Server_);
@@ -57,7 +57,7 @@ TEST_F(QueueTest, NewEntry) {
     EXPECT_EQ(entry.Access, nullptr);
 }
 
-TEST_F(QueueTest, EmptyQueue) {
+TEST_F(EntryQueueTest, EmptyQueue) {
     EntryQueue queue;
     EXPECT_EQ(queue.First(), nullptr);
     EXPECT_EQ(queue.Last(), nullptr);
@@ -67,7 +67,7 @@ TEST_F(QueueTest, EmptyQueue) {
     EXPECT_EQ(queue.Count(), 0);
 }
 
-TEST_F(QueueTest, AppendAndRemoveKeepTheChain) {
+TEST_F(EntryQueueTest, AppendAndRemoveKeepTheChain) {
     EntryQueue queue;
     Server other;
     LogEntry* a = queue.Append(MakeEntry(Server_));
@@ -101,7 +101,7 @@ TEST_F(QueueTest, AppendAndRemoveKeepTheChain) {
     EXPECT_EQ(Server_.QueueCount(), 2) << "clearing at the end leaves the definitions alone";
 }
 
-TEST_F(QueueTest, FirstNew) {
+TEST_F(EntryQueueTest, FirstNew) {
     EntryQueue queue;
     LogEntry* a = queue.Append(MakeEntry(Server_));
     LogEntry* b = queue.Append(MakeEntry(Server_));
@@ -119,7 +119,7 @@ TEST_F(QueueTest, FirstNew) {
     EXPECT_EQ(queue.FirstNew(), nullptr) << "only the run at the newest end counts";
 }
 
-TEST_F(QueueTest, IsExpired) {
+TEST_F(EntryQueueTest, IsExpired) {
     const struct {
         std::int32_t Limit;
         std::int32_t Unit;
@@ -146,7 +146,7 @@ TEST_F(QueueTest, IsExpired) {
     EXPECT_FALSE(IsExpired(entry));
 }
 
-TEST_F(QueueTest, ParseEntry) {
+TEST_F(EntryQueueTest, ParseEntry) {
     test::ScopedOptions options;
     test::ScopedClassificationLists lists;
     Server_.SetTimeDeleteAfter(3);
@@ -179,7 +179,7 @@ TEST_F(QueueTest, ParseEntry) {
     EXPECT_FALSE(ParseEntry(empty));
 }
 
-TEST_F(QueueTest, ReadLockMayBeTakenAgain) {
+TEST_F(EntryQueueTest, ReadLockMayBeTakenAgain) {
     EntryQueue queue;
     queue.Append(MakeEntry(Server_));
     EXPECT_FALSE(queue.ReadLockHeld());
@@ -219,7 +219,7 @@ TEST_F(QueueTest, ReadLockMayBeTakenAgain) {
     EXPECT_EQ(queue.Count(), 2);
 }
 
-TEST_F(QueueTest, HostIndexAgreesWithTheWholeQueue) {
+TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
     std::mt19937 random(3);
     const std::vector<std::string> hosts = {"a.example", "A.Example",    "b.example",   "",
                                             "10.0.0.1",  "\xC4.example", "\xE4.example"};
@@ -259,7 +259,7 @@ TEST_F(QueueTest, HostIndexAgreesWithTheWholeQueue) {
 
 // Reader threads parse, classify (walking the queue under its shared lock) and append while
 // the main thread extends the lists, takes entries over and removes the oldest ones.
-TEST_F(QueueTest, ReadersAppendWhileTheMainThreadRemoves) {
+TEST_F(EntryQueueTest, ReadersAppendWhileTheMainThreadRemoves) {
     test::ScopedOptions options(false, 1);
     test::ScopedClassificationLists lists;
     Documents().Add(".html");

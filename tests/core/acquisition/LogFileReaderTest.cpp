@@ -33,9 +33,9 @@ std::vector<Line> ReadAll(LogFileReader& reader) {
 
 // Every block size gives the same lines at the same positions: lines end exactly at, just before
 // and just after the block ends.
-class TextReadBlockTest : public ::testing::TestWithParam<std::int64_t> {};
+class LogFileReaderBlockTest : public ::testing::TestWithParam<std::int64_t> {};
 
-TEST_P(TextReadBlockTest, LinesAndPositionsDoNotDependOnTheBlockSize) {
+TEST_P(LogFileReaderBlockTest, LinesAndPositionsDoNotDependOnTheBlockSize) {
     LogFolder folder;
     const std::string content = "a\r\nbb\n\nccc\r\n\r\n1234567\n12345678\r\nlast without end";
     WriteLog(folder / "log", content);
@@ -52,9 +52,9 @@ TEST_P(TextReadBlockTest, LinesAndPositionsDoNotDependOnTheBlockSize) {
     EXPECT_EQ(reader.Size(), static_cast<std::int64_t>(content.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(BlockSizes, TextReadBlockTest, ::testing::Values(1, 2, 3, 7, 8, 128, 64 * 1024));
+INSTANTIATE_TEST_SUITE_P(BlockSizes, LogFileReaderBlockTest, ::testing::Values(1, 2, 3, 7, 8, 128, 64 * 1024));
 
-TEST(TextReadTest, ALoneCarriageReturnBelongsToTheLine) {
+TEST(LogFileReaderTest, ALoneCarriageReturnBelongsToTheLine) {
     LogFolder folder;
     WriteLog(folder / "log", "a\rb\nc\n");
     LogFileReader reader(4);
@@ -63,7 +63,7 @@ TEST(TextReadTest, ALoneCarriageReturnBelongsToTheLine) {
     EXPECT_EQ(reader.ReadLine(), "c");
 }
 
-TEST(TextReadTest, APartialLastLineIsReturnedAndTheRestFollowsAsTheNextLine) {
+TEST(LogFileReaderTest, APartialLastLineIsReturnedAndTheRestFollowsAsTheNextLine) {
     LogFolder folder;
     WriteLog(folder / "log", "first\nsec");
     LogFileReader reader(4);
@@ -79,7 +79,7 @@ TEST(TextReadTest, APartialLastLineIsReturnedAndTheRestFollowsAsTheNextLine) {
     EXPECT_TRUE(reader.AtEnd());
 }
 
-TEST(TextReadTest, ALineEndSplitBetweenCrAndLfGivesNoEmptyLine) {
+TEST(LogFileReaderTest, ALineEndSplitBetweenCrAndLfGivesNoEmptyLine) {
     LogFolder folder;
     WriteLog(folder / "log", "one\r");
     LogFileReader reader;
@@ -90,7 +90,7 @@ TEST(TextReadTest, ALineEndSplitBetweenCrAndLfGivesNoEmptyLine) {
     EXPECT_TRUE(reader.AtEnd());
 }
 
-TEST(TextReadTest, RereadingFromAPositionGivesTheCompletedLine) {
+TEST(LogFileReaderTest, RereadingFromAPositionGivesTheCompletedLine) {
     LogFolder folder;
     WriteLog(folder / "log", "#Fields: x\nhalf");
     LogFileReader reader(8);
@@ -104,7 +104,7 @@ TEST(TextReadTest, RereadingFromAPositionGivesTheCompletedLine) {
     EXPECT_EQ(reader.ReadLine(), "half and whole");
 }
 
-TEST(TextReadTest, SeekInsideAndOutsideTheBufferLandsOnThePosition) {
+TEST(LogFileReaderTest, SeekInsideAndOutsideTheBufferLandsOnThePosition) {
     LogFolder folder;
     std::string content;
     for (int i = 0; i < 100; ++i) {
@@ -127,7 +127,7 @@ TEST(TextReadTest, SeekInsideAndOutsideTheBufferLandsOnThePosition) {
     }
 }
 
-TEST(TextReadTest, RefillBeyondTheDataReadsOnFromThatPositionWhenTheDataArrives) {
+TEST(LogFileReaderTest, RefillBeyondTheDataReadsOnFromThatPositionWhenTheDataArrives) {
     LogFolder folder;
     WriteLog(folder / "log", "abc\n");
     LogFileReader reader(4);
@@ -138,7 +138,7 @@ TEST(TextReadTest, RefillBeyondTheDataReadsOnFromThatPositionWhenTheDataArrives)
     EXPECT_EQ(reader.ReadLine(), "6789xyz");
 }
 
-TEST(TextReadTest, ALogOfMoreThanTwoGibibytesIsRead) {
+TEST(LogFileReaderTest, ALogOfMoreThanTwoGibibytesIsRead) {
     LogFolder folder;
     const std::filesystem::path file = folder / "big";
     const std::int64_t far = (std::int64_t{1} << 32) + 12345;
@@ -164,7 +164,7 @@ TEST(TextReadTest, ALogOfMoreThanTwoGibibytesIsRead) {
     EXPECT_EQ(reader.Position(), far + 28);
 }
 
-TEST(TextReadTest, AnOverlongLineIsDroppedAndTheNextLineIsRead) {
+TEST(LogFileReaderTest, AnOverlongLineIsDroppedAndTheNextLineIsRead) {
     LogFolder folder;
     const std::string longLine(100, 'x');
     WriteLog(folder / "log", "short\n" + longLine + "\r\n" + std::string(16, 'y') + "\nafter\n");
@@ -177,7 +177,7 @@ TEST(TextReadTest, AnOverlongLineIsDroppedAndTheNextLineIsRead) {
     EXPECT_EQ(reader.ReadLine(), "after");
 }
 
-TEST(TextReadTest, AnOverlongLineStillBeingWrittenIsSkippedUpToItsEnd) {
+TEST(LogFileReaderTest, AnOverlongLineStillBeingWrittenIsSkippedUpToItsEnd) {
     LogFolder folder;
     WriteLog(folder / "log", std::string(40, 'x'));
     LogFileReader reader(8, 16);
@@ -188,7 +188,7 @@ TEST(TextReadTest, AnOverlongLineStillBeingWrittenIsSkippedUpToItsEnd) {
     EXPECT_EQ(reader.ReadLine(), "next");
 }
 
-TEST(TextReadTest, ATruncatedOrRewrittenFileIsNoticed) {
+TEST(LogFileReaderTest, ATruncatedOrRewrittenFileIsNoticed) {
     LogFolder folder;
     const std::filesystem::path file = folder / "log";
     WriteLog(file, "2024-01-01 first line\n2024-01-01 second line\n");
@@ -214,7 +214,7 @@ TEST(TextReadTest, ATruncatedOrRewrittenFileIsNoticed) {
     EXPECT_EQ(reader.ReadLine(), "2024-01-02 new first line, longer than everything read before it was");
 }
 
-TEST(TextReadTest, AGrowingShortFileIsNotTakenForARewrittenOne) {
+TEST(LogFileReaderTest, AGrowingShortFileIsNotTakenForARewrittenOne) {
     LogFolder folder;
     WriteLog(folder / "log", "");
     LogFileReader reader;
@@ -225,7 +225,7 @@ TEST(TextReadTest, AGrowingShortFileIsNotTakenForARewrittenOne) {
     }
 }
 
-TEST(TextReadTest, WhatIsNoLogFileIsRefusedAtOpen) {
+TEST(LogFileReaderTest, WhatIsNoLogFileIsRefusedAtOpen) {
     LogFolder folder;
     const std::filesystem::path fifo = folder / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

@@ -78,7 +78,7 @@ std::string W3CLine(int client, int minute, const std::string& page) {
     return line;
 }
 
-class LogThreadTest : public ::testing::Test {
+class LogReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Entries().Clear();
@@ -152,7 +152,7 @@ protected:
     std::vector<std::unique_ptr<Server>> Servers;
 };
 
-TEST_F(LogThreadTest, LinesAppendedWhileTheReaderRunsAreTakenOver) {
+TEST_F(LogReaderTest, LinesAppendedWhileTheReaderRunsAreTakenOver) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html") + NcsaLine(3, 2, "/c.html"));
     Server& server = AddServer(log);
@@ -171,7 +171,7 @@ TEST_F(LogThreadTest, LinesAppendedWhileTheReaderRunsAreTakenOver) {
 
 // An NCSA line read while half written is two lines: the part there now, and the rest at the
 // next poll. Cut inside the time stamp, neither part gives an entry.
-TEST_F(LogThreadTest, AHalfWrittenNcsaLineIsReadAsTwoLines) {
+TEST_F(LogReaderTest, AHalfWrittenNcsaLineIsReadAsTwoLines) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
@@ -189,7 +189,7 @@ TEST_F(LogThreadTest, AHalfWrittenNcsaLineIsReadAsTwoLines) {
     ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
 }
 
-TEST_F(LogThreadTest, AHalfWrittenW3CLineCompletedBeforeTheNextPollIsQueuedOnceComplete) {
+TEST_F(LogReaderTest, AHalfWrittenW3CLineCompletedBeforeTheNextPollIsQueuedOnceComplete) {
     const auto log = Folder / "u_ex.log";
     const std::string late = W3CLine(3, 30, "/late.html");
     WriteLog(log, W3CHeader + W3CLine(1, 10, "/a.html") + W3CLine(2, 20, "/b.html") + late.substr(0, 8));
@@ -205,7 +205,7 @@ TEST_F(LogThreadTest, AHalfWrittenW3CLineCompletedBeforeTheNextPollIsQueuedOnceC
     EXPECT_EQ(Entries().Count(), 3);
 }
 
-TEST_F(LogThreadTest, ALogOlderThanTheKeepPeriodGivesNothingUntilNewLinesArrive) {
+TEST_F(LogReaderTest, ALogOlderThanTheKeepPeriodGivesNothingUntilNewLinesArrive) {
     const auto log = Folder / "old.log";
     std::string old;
     for (int i = 0; i < 2000; ++i) {
@@ -226,7 +226,7 @@ TEST_F(LogThreadTest, ALogOlderThanTheKeepPeriodGivesNothingUntilNewLinesArrive)
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
 }
 
-TEST_F(LogThreadTest, TheStartSearchSkipsTheOldPartOfALog) {
+TEST_F(LogReaderTest, TheStartSearchSkipsTheOldPartOfALog) {
     const auto log = Folder / "mixed.log";
     std::string content;
     for (int i = 0; i < 3000; ++i) {
@@ -244,7 +244,7 @@ TEST_F(LogThreadTest, TheStartSearchSkipsTheOldPartOfALog) {
     EXPECT_LE(reader.ProbeCount(), 24);
 }
 
-TEST_F(LogThreadTest, AMissingLogShowsImageFourAndActivationDoesNotStartReading) {
+TEST_F(LogReaderTest, AMissingLogShowsImageFourAndActivationDoesNotStartReading) {
     const auto log = Folder / "missing.log";
     Server& server = AddServer(log);
     LogReader& reader = StartReader(server);
@@ -269,7 +269,7 @@ TEST_F(LogThreadTest, AMissingLogShowsImageFourAndActivationDoesNotStartReading)
 
 // Notifications after the 10th and the 20th entry and one at the end; each time the reader
 // waits until the main thread has taken its entries over.
-TEST_F(LogThreadTest, TwentyFiveLinesAreHandedOverInStepsOfTen) {
+TEST_F(LogReaderTest, TwentyFiveLinesAreHandedOverInStepsOfTen) {
     const auto log = Folder / "access.log";
     WriteLog(log, "");
     Server& server = AddServer(log);
@@ -297,7 +297,7 @@ TEST_F(LogThreadTest, TwentyFiveLinesAreHandedOverInStepsOfTen) {
     }
 }
 
-TEST_F(LogThreadTest, StoppingAReaderInItsPollPauseEndsItSoon) {
+TEST_F(LogReaderTest, StoppingAReaderInItsPollPauseEndsItSoon) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
@@ -310,7 +310,7 @@ TEST_F(LogThreadTest, StoppingAReaderInItsPollPauseEndsItSoon) {
     EXPECT_EQ(Readers().UsedCount(), 0u);
 }
 
-TEST_F(LogThreadTest, StoppingAReaderThatWaitsForActivationEndsIt) {
+TEST_F(LogReaderTest, StoppingAReaderThatWaitsForActivationEndsIt) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
@@ -325,7 +325,7 @@ TEST_F(LogThreadTest, StoppingAReaderThatWaitsForActivationEndsIt) {
     EXPECT_EQ(Taken(), 0u);
 }
 
-TEST_F(LogThreadTest, ActivationStartsAReaderThatWaited) {
+TEST_F(LogReaderTest, ActivationStartsAReaderThatWaited) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
@@ -336,7 +336,7 @@ TEST_F(LogThreadTest, ActivationStartsAReaderThatWaited) {
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
 }
 
-TEST_F(LogThreadTest, APausedReaderReadsNothingUntilItIsResumed) {
+TEST_F(LogReaderTest, APausedReaderReadsNothingUntilItIsResumed) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
@@ -360,7 +360,7 @@ TEST_F(LogThreadTest, APausedReaderReadsNothingUntilItIsResumed) {
 
 // The main thread closes while the readers wait in synchronized calls that it has not run: the
 // readers are stopped anyway.
-TEST_F(LogThreadTest, ClosingWhileAReaderWaitsInASynchronizedCallDoesNotHang) {
+TEST_F(LogReaderTest, ClosingWhileAReaderWaitsInASynchronizedCallDoesNotHang) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
@@ -383,7 +383,7 @@ TEST_F(LogThreadTest, ClosingWhileAReaderWaitsInASynchronizedCallDoesNotHang) {
     EXPECT_EQ(Taken(), 0u);
 }
 
-TEST_F(LogThreadTest, ARotatedLogIsReadAgainFromItsStart) {
+TEST_F(LogReaderTest, ARotatedLogIsReadAgainFromItsStart) {
     struct Case {
         const char* Name;
         int NewLines;
@@ -412,7 +412,7 @@ TEST_F(LogThreadTest, ARotatedLogIsReadAgainFromItsStart) {
     }
 }
 
-TEST_F(LogThreadTest, TheBeepSoundsAtMostOncePerSecondAndNotForTheFirstPass) {
+TEST_F(LogReaderTest, TheBeepSoundsAtMostOncePerSecondAndNotForTheFirstPass) {
     const auto log = Folder / "access.log";
     const auto otherLog = Folder / "other.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html"));
@@ -446,7 +446,7 @@ TEST_F(LogThreadTest, TheBeepSoundsAtMostOncePerSecondAndNotForTheFirstPass) {
     EXPECT_EQ(Tone.Beeps().size(), 4u);
 }
 
-TEST_F(LogThreadTest, OnePopupForTheNewestOfSeveralNewDocuments) {
+TEST_F(LogReaderTest, OnePopupForTheNewestOfSeveralNewDocuments) {
     Documents().Add(".html");
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/first.html"));
@@ -472,7 +472,7 @@ TEST_F(LogThreadTest, OnePopupForTheNewestOfSeveralNewDocuments) {
     EXPECT_EQ(View.Popups.size(), 1u);
 }
 
-TEST_F(LogThreadTest, PollPausesComeInSlicesOfHalfASecond) {
+TEST_F(LogReaderTest, PollPausesComeInSlicesOfHalfASecond) {
     struct Case {
         std::int32_t Cycle;
         int Slices;
@@ -487,7 +487,7 @@ TEST_F(LogThreadTest, PollPausesComeInSlicesOfHalfASecond) {
     }
 }
 
-TEST_F(LogThreadTest, AFileThatCannotBeOpenedEndsTheReader) {
+TEST_F(LogReaderTest, AFileThatCannotBeOpenedEndsTheReader) {
     Server& server = AddServer(Folder.Path());
     LogReader& reader = StartReader(server);
     ASSERT_TRUE(RunUntil([&] { return reader.Finished(); }));
@@ -496,7 +496,7 @@ TEST_F(LogThreadTest, AFileThatCannotBeOpenedEndsTheReader) {
 }
 
 // Without a main window nobody takes entries over: the reader queues them and goes on.
-TEST(LogThreadWithoutHandshakeTest, TheReaderDoesNotSleepAfterItsNotifications) {
+TEST(LogReaderWithoutHandshakeTest, TheReaderDoesNotSleepAfterItsNotifications) {
     test::ScopedNoNameLookups noLookups;
     platform::ManualClock clock{TestNow};
     platform::ScopedClock clockInstalled{clock};
@@ -557,6 +557,42 @@ TEST(FindStartTest, AnEmptyOrTinyLogStartsAtItsBeginning) {
         reader.Open(folder / "log");
         EXPECT_EQ(FindStart(reader, 0, reader.Size(), [](std::string) { return false; }), 0);
     }
+}
+
+} // namespace
+} // namespace kavel
+
+namespace kavel {
+namespace {
+
+// A view whose tree update fails on the main thread. It holds the reader at its next safe
+// point first, so the test can read the state text before the reader writes another one.
+class FailingView final : public ReaderView {
+public:
+    void SetServerNodeImages(Server& server, Icon image, Icon) override {
+        if (image != Icon::ServerReading || Failed)
+            return;
+        Failed = true;
+        if (LogReader* reader = Readers().ReaderOf(server))
+            reader->Suspend();
+        throw std::runtime_error("Baumknoten nicht erreichbar");
+    }
+    void ShowPopup(const std::string&, const std::string&, Icon) override {}
+    bool Failed = false;
+};
+
+TEST_F(LogReaderTest, AFailureInsideASynchronizedCallBecomesTheStateTextAndTheReaderGoesOn) {
+    FailingView failing;
+    SetReaderView(&failing);
+    const auto log = Folder / "access.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html"));
+    LogReader& reader = StartReader(AddServer(log));
+
+    ASSERT_TRUE(RunUntil([&] { return failing.Failed && reader.Holding(); }));
+    EXPECT_EQ(reader.State(), "Baumknoten nicht erreichbar");
+    reader.ResumeSuspended();
+    EXPECT_TRUE(RunUntil([&] { return Taken() == 2; }));
+    SetReaderView(&View);
 }
 
 } // namespace

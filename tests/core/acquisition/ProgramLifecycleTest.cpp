@@ -28,9 +28,9 @@ std::size_t CountLines(const std::string& text) {
 }
 
 // The main thread as the program has it: a loop dispatcher and the reader handshake.
-class StartupTest : public testing::Test {
+class ProgramLifecycleTest : public testing::Test {
 protected:
-    StartupTest()
+    ProgramLifecycleTest()
         : Clock_(*EncodeDateTime(2026, 12, 9, 12, 0, 0))
         , UseClock_(Clock_)
         , UseLoop_(Loop_)
@@ -38,7 +38,7 @@ protected:
         , UseHandshake_(Handshake_) {
         Loop_.SetIdleHandler([this] { return Handshake_.ResumePendingReader(); });
     }
-    ~StartupTest() override {
+    ~ProgramLifecycleTest() override {
         Loop_.SetIdleHandler({});
         StopAllReaders();
         Servers().Clear();
@@ -57,7 +57,7 @@ protected:
     ProgramLifecycle Lifecycle_{[this](const std::string& message) { Errors_.push_back(message); }};
 };
 
-TEST_F(StartupTest, EmptyHomeGetsAServersFileWithOnlyTheHeader) {
+TEST_F(ProgramLifecycleTest, EmptyHomeGetsAServersFileWithOnlyTheHeader) {
     Lifecycle_.CreateObjects();
     Lifecycle_.LoadDefinitions();
     Lifecycle_.StopReaders();
@@ -71,7 +71,7 @@ TEST_F(StartupTest, EmptyHomeGetsAServersFileWithOnlyTheHeader) {
     EXPECT_TRUE(Errors_.empty());
 }
 
-TEST_F(StartupTest, ARunThatNeverLoadedLeavesServersAndRevisitorsAlone) {
+TEST_F(ProgramLifecycleTest, ARunThatNeverLoadedLeavesServersAndRevisitorsAlone) {
     WriteBytes(Home_ / "kavel.servers", "keep me;/nowhere.log\r\n");
     WriteBytes(Home_ / "kavel.revisitors", "10.0.0.1;host\r\n");
     WriteBytes(Home_ / "kavel.documents", ".HTML\r\n.php");
@@ -86,7 +86,7 @@ TEST_F(StartupTest, ARunThatNeverLoadedLeavesServersAndRevisitorsAlone) {
     EXPECT_EQ(ReadBytes(Home_ / "kavel.documents"), ".html\r\n.php\r\n");
 }
 
-TEST_F(StartupTest, LoadedServersGetReadersAndAreWrittenBack) {
+TEST_F(ProgramLifecycleTest, LoadedServersGetReadersAndAreWrittenBack) {
     const auto log = Home_ / "access.log";
     WriteBytes(log, "10.0.0.9 - - [09/Dec/2026:11:59:00 +0000] \"GET / HTTP/1.1\" 200 10 \"-\" \"x\"\n");
     WriteBytes(Home_ / "kavel.servers", "# header\r\nweb;" + log.string() + ";3;500;0;0;0;-1;10;0;0;0\r\n");
@@ -111,7 +111,7 @@ TEST_F(StartupTest, LoadedServersGetReadersAndAreWrittenBack) {
     EXPECT_EQ(Servers().Count(), 0u);
 }
 
-TEST_F(StartupTest, AListThatCouldNotBeReadIsNotOverwritten) {
+TEST_F(ProgramLifecycleTest, AListThatCouldNotBeReadIsNotOverwritten) {
     // A folder where the file should be: reading fails, so writing back must not happen.
     std::filesystem::create_directory(Home_ / "kavel.documents");
     WriteBytes(Home_ / "kavel.spiders", "bot.example;0\r\n");
@@ -126,7 +126,7 @@ TEST_F(StartupTest, AListThatCouldNotBeReadIsNotOverwritten) {
     EXPECT_NE(ReadBytes(Home_ / "kavel.spiders").find("bot.example;0\r\n"), std::string::npos);
 }
 
-TEST_F(StartupTest, AMalformedRevisitorsFileDoesNotKeepTheServersFromLoading) {
+TEST_F(ProgramLifecycleTest, AMalformedRevisitorsFileDoesNotKeepTheServersFromLoading) {
     WriteBytes(Home_ / "kavel.revisitors", "10.0.0.1;a\r\nbroken\r\n10.0.0.2;b\r\n");
     WriteBytes(Home_ / "kavel.servers", "web;" + (Home_ / "missing.log").string() + "\r\n");
 

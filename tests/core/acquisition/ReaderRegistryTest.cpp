@@ -9,7 +9,7 @@ namespace kavel {
 namespace {
 
 // The readers here watch logs that do not exist: each sleeps at once until it is stopped.
-class LogBaseTest : public ::testing::Test {
+class ReaderRegistryTest : public ::testing::Test {
 protected:
     void TearDown() override {
         StopAllReaders();
@@ -35,7 +35,7 @@ protected:
     std::vector<std::unique_ptr<Server>> Servers;
 };
 
-TEST_F(LogBaseTest, StartReaderFillsTheFirstFreeSlotAndLinksTheServer) {
+TEST_F(ReaderRegistryTest, StartReaderFillsTheFirstFreeSlotAndLinksTheServer) {
     Server& a = AddServer("a");
     Server& b = AddServer("b");
     Server& c = AddServer("c");
@@ -56,7 +56,7 @@ TEST_F(LogBaseTest, StartReaderFillsTheFirstFreeSlotAndLinksTheServer) {
     EXPECT_EQ(Readers().UsedCount(), 2u);
 }
 
-TEST_F(LogBaseTest, StopAllReadersShowsEachServerInTableOrder) {
+TEST_F(ReaderRegistryTest, StopAllReadersShowsEachServerInTableOrder) {
     const std::vector<std::string> names = {"Alpha", "Beta \"Zwei\"", "Gamma"};
     for (const std::string& name : names) {
         WaitAsleep(StartReader(AddServer(name)));
@@ -74,7 +74,7 @@ TEST_F(LogBaseTest, StopAllReadersShowsEachServerInTableOrder) {
     }
 }
 
-TEST_F(LogBaseTest, GetStateGivesTheReadersStateText) {
+TEST_F(ReaderRegistryTest, GetStateGivesTheReadersStateText) {
     LogReader& reader = StartReader(AddServer("a"));
     WaitAsleep(reader);
     EXPECT_EQ(ReaderStateText(reader), "Schlafend");
@@ -82,7 +82,7 @@ TEST_F(LogBaseTest, GetStateGivesTheReadersStateText) {
     EXPECT_EQ(ReaderStateText(created), "Thread wurde kreiert");
 }
 
-TEST_F(LogBaseTest, ClearingTheTableStopsWhatStillRuns) {
+TEST_F(ReaderRegistryTest, ClearingTheTableStopsWhatStillRuns) {
     WaitAsleep(StartReader(AddServer("a")));
     WaitAsleep(StartReader(AddServer("b")));
     Readers().Clear();

@@ -42,7 +42,7 @@ std::vector<std::string> Keys(const SettingsStore& store) {
     return keys;
 }
 
-TEST(MainConfig, OptionsStoreDefaultsInTableOrder) {
+TEST(AppSettings, OptionsStoreDefaultsInTableOrder) {
     ScopedHome home;
     const auto options = CreateOptionsStore();
     EXPECT_EQ(options->PersistenceMode(), Persistence::IniFile);
@@ -59,7 +59,7 @@ TEST(MainConfig, OptionsStoreDefaultsInTableOrder) {
     EXPECT_FALSE(std::filesystem::exists(home / "kavel.config"));
 }
 
-TEST(MainConfig, OptionsFromTheConfigFile) {
+TEST(AppSettings, OptionsFromTheConfigFile) {
     ScopedHome home;
     WriteBytes(home / "kavel.config", "[Options]\r\nTimeLogPollCycleInMs=abc\r\nMiscDnsResolve=yes\r\n"
                                       "TimeDeleteAfter=$10\r\nTimeRevisitorAfterMinutes=7\r\n");
@@ -78,7 +78,7 @@ TEST(MainConfig, OptionsFromTheConfigFile) {
     SetOptions(nullptr);
 }
 
-TEST(MainConfig, OptionReadersWithoutStoreOrKeyUseTheBuiltInDefaults) {
+TEST(AppSettings, OptionReadersWithoutStoreOrKeyUseTheBuiltInDefaults) {
     EXPECT_EQ(Options(), nullptr);
     EXPECT_TRUE(OptionMiscDnsResolve());
     EXPECT_EQ(OptionTimeDeleteAfter(), 3);
@@ -93,7 +93,7 @@ TEST(MainConfig, OptionReadersWithoutStoreOrKeyUseTheBuiltInDefaults) {
     SetOptions(nullptr);
 }
 
-TEST(MainConfig, StylesStoreDefaultsInTableOrder) {
+TEST(AppSettings, StylesStoreDefaultsInTableOrder) {
     ScopedHome home;
     const auto styles = CreateStylesStore({946, 638, 1280, 1025});
     EXPECT_EQ(styles->PersistenceMode(), Persistence::Registry);
@@ -112,14 +112,14 @@ TEST(MainConfig, StylesStoreDefaultsInTableOrder) {
     EXPECT_FALSE(std::filesystem::exists(home / "styles" / "Kavel.ini"));
 }
 
-TEST(MainConfig, CentringRoundsTowardZero) {
+TEST(AppSettings, CentringRoundsTowardZero) {
     ScopedHome home;
     const auto styles = CreateStylesStore({1001, 701, 800, 601});
     EXPECT_EQ(styles->Int("MainLeft"), 400 - 500);
     EXPECT_EQ(styles->Int("MainTop"), 300 - 350);
 }
 
-TEST(MainConfig, StylesSurviveARestart) {
+TEST(AppSettings, StylesSurviveARestart) {
     ScopedHome home;
     {
         const auto styles = CreateStylesStore();
@@ -137,7 +137,7 @@ TEST(MainConfig, StylesSurviveARestart) {
     EXPECT_TRUE(styles->Bool("ShowInfoTips"));
 }
 
-TEST(MainConfig, GlobalStores) {
+TEST(AppSettings, GlobalStores) {
     SettingsStore options, styles;
     SetOptions(&options);
     SetStyles(&styles);

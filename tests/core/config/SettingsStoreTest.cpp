@@ -3,9 +3,11 @@
 #include "platform/Clock.h"
 #include "support/TempFolder.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <map>
 #include <thread>
+#include <vector>
 
 namespace kavel {
 namespace {
@@ -289,6 +291,39 @@ TEST(SettingsStore, ConcurrentReadsAndChanges) {
     }
     for (auto& reader : readers)
         reader.join();
+}
+
+} // namespace
+} // namespace kavel
+
+namespace kavel {
+namespace {
+
+// Readers look options up on every parsed line while the main thread changes them: every
+// look-up, by key or by position, holds the store's lock.
+TEST(SettingsStore, LookUpsFromReaderThreadsWhileTheMainThreadWrites) {
+    SettingsStore store;
+    store.SetPersistenceMode(Persistence::None);
+    store.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, true);
+    store.AddItem("Options", "TimeRevisitorAfterMinutes", SettingKind::Integer, 10);
+    std::atomic<bool> done{false};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i) {
+        readers.emplace_back([&] {
+            while (!done.load()) {
+                const std::int32_t minutes = store.Int("timerevisitorafterminutes");
+                EXPECT_TRUE(minutes >= 10 && minutes < 1010);
+                (void)store.Bool("MiscDnsResolve");
+            }
+        });
+    }
+    for (std::int32_t i = 0; i < 1000; ++i)
+        store.SetValue("TimeRevisitorAfterMinutes", 10 + i);
+    done = true;
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(store.Int("TimeRevisitorAfterMinutes"), 1009);
+    EXPECT_THROW((void)store.Int("NoSuchKey"), SettingNotFoundError);
 }
 
 } // namespace

@@ -58,7 +58,7 @@ private:
     std::map<std::string, int> Counts_;
 };
 
-TEST(PoolNetwork, SameAddressTwiceMakesOneQuery) {
+TEST(ReverseLookup, SameAddressTwiceMakesOneQuery) {
     TableResolver resolver(Names{{"192.0.2.7", "crawler.example.net"}});
     for (int round = 0; round < 2; ++round) {
         std::string host = "unchanged";
@@ -68,7 +68,7 @@ TEST(PoolNetwork, SameAddressTwiceMakesOneQuery) {
     EXPECT_EQ(resolver.Queries("192.0.2.7"), 1);
 }
 
-TEST(PoolNetwork, FailureIsCachedAndEmptiesTheName) {
+TEST(ReverseLookup, FailureIsCachedAndEmptiesTheName) {
     TableResolver resolver(Names{});
     for (int round = 0; round < 2; ++round) {
         std::string host = "previous";
@@ -78,7 +78,7 @@ TEST(PoolNetwork, FailureIsCachedAndEmptiesTheName) {
     EXPECT_EQ(resolver.Queries("198.51.100.1"), 1);
 }
 
-TEST(PoolNetwork, AddressesCompareIgnoringCase) {
+TEST(ReverseLookup, AddressesCompareIgnoringCase) {
     TableResolver resolver(Names{{"2001:db8::AB", "six.example.org"}});
     std::string host;
     EXPECT_TRUE(ResolveAddress("2001:db8::AB", host));
@@ -87,7 +87,7 @@ TEST(PoolNetwork, AddressesCompareIgnoringCase) {
     EXPECT_EQ(resolver.TotalQueries(), 1);
 }
 
-TEST(PoolNetwork, Ipv6AddressesAreAskedFor) {
+TEST(ReverseLookup, Ipv6AddressesAreAskedFor) {
     TableResolver resolver(
         Names{{"2001:db8::1", "v6.example.org"}, {"::ffff:192.0.2.1", "mapped.example.org"}});
     std::string host;
@@ -99,7 +99,7 @@ TEST(PoolNetwork, Ipv6AddressesAreAskedFor) {
 
 // Texts that are no numeric address never reach the resolver; the failure is cached under
 // the text all the same.
-TEST(PoolNetwork, NonAddressTextsAreNotQueried) {
+TEST(ReverseLookup, NonAddressTextsAreNotQueried) {
     TableResolver resolver(Names{});
     const std::vector<std::string> texts = {"www.example.com",
                                             "",
@@ -123,7 +123,7 @@ TEST(PoolNetwork, NonAddressTextsAreNotQueried) {
     EXPECT_EQ(resolver.TotalQueries(), 0);
 }
 
-TEST(PoolNetwork, HostileNamesAreRefused) {
+TEST(ReverseLookup, HostileNamesAreRefused) {
     const std::vector<std::string> hostile = {
         "",           "a;b.example",        "evil\r\n#x",  "tab\there",
         "with blank", "quote\"d",           "apo'strophe", std::string("nul\0byte", 8),
@@ -144,7 +144,7 @@ TEST(PoolNetwork, HostileNamesAreRefused) {
     }
 }
 
-TEST(PoolNetwork, AcceptableNamesPass) {
+TEST(ReverseLookup, AcceptableNamesPass) {
     for (const std::string& name :
          std::vector<std::string>{"a", "host-1.example.com", "M\xFCller.example", std::string(255, 'a')}) {
         EXPECT_TRUE(IsAcceptableHostName(name)) << name;
@@ -153,7 +153,7 @@ TEST(PoolNetwork, AcceptableNamesPass) {
 
 // Many readers asking for the same address at the same moment share one query; the resolver
 // holds the first query open while the other threads ask.
-TEST(PoolNetwork, ConcurrentCallersShareOneQuery) {
+TEST(ReverseLookup, ConcurrentCallersShareOneQuery) {
     constexpr int Threads = 8;
     std::mutex lock;
     std::condition_variable changed;
@@ -212,7 +212,7 @@ TEST(PoolNetwork, ConcurrentCallersShareOneQuery) {
     ClearResolveCache();
 }
 
-TEST(PoolNetwork, ThrowingResolverCountsAsFailure) {
+TEST(ReverseLookup, ThrowingResolverCountsAsFailure) {
     int calls = 0;
     SetHostNameResolver([&](std::string_view) -> std::optional<std::string> {
         ++calls;
@@ -228,13 +228,13 @@ TEST(PoolNetwork, ThrowingResolverCountsAsFailure) {
     ClearResolveCache();
 }
 
-TEST(PoolNetwork, SocketLayerNeedsNoStart) {
+TEST(ReverseLookup, SocketLayerNeedsNoStart) {
     EXPECT_TRUE(StartSockets());
     StopSockets();
     EXPECT_TRUE(StartSockets());
 }
 
-TEST(PoolNetwork, UrlForOpen) {
+TEST(ReverseLookup, UrlForOpen) {
     struct Case {
         const char* Text;
         const char* Url;

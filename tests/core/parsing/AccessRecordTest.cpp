@@ -10,7 +10,7 @@
 namespace kavel {
 namespace {
 
-TEST(FilterTest, NewRecordHasDefaults) {
+TEST(AccessRecordTest, NewRecordHasDefaults) {
     const NcsaRecord record;
     EXPECT_EQ(record.DateText(), "??.??.?? ??:??:??");
     EXPECT_EQ(record.Address(), "");
@@ -38,7 +38,7 @@ TEST(FilterTest, NewRecordHasDefaults) {
     EXPECT_EQ(w3c.ServerPort, 80);
 }
 
-TEST(FilterTest, ResolvedFollowsAddressAndHostName) {
+TEST(AccessRecordTest, ResolvedFollowsAddressAndHostName) {
     NcsaRecord record;
     record.SetAddress("10.0.0.1");
     record.SetHostName("10.0.0.1");
@@ -59,7 +59,7 @@ TEST(FilterTest, ResolvedFollowsAddressAndHostName) {
     EXPECT_TRUE(record.Resolved());
 }
 
-TEST(FilterTest, EveryTextFieldKeepsItsValueWhenOthersChange) {
+TEST(AccessRecordTest, EveryTextFieldKeepsItsValueWhenOthersChange) {
     std::mt19937 random(7);
     const auto text = [&random](std::size_t length) {
         std::string s(length, ' ');
@@ -131,7 +131,7 @@ TEST(FilterTest, EveryTextFieldKeepsItsValueWhenOthersChange) {
     }
 }
 
-TEST(FilterTest, AssignTextsFillsEveryField) {
+TEST(AccessRecordTest, AssignTextsFillsEveryField) {
     W3cRecord record;
     AccessTexts texts;
     texts.DateText = "d";
@@ -161,7 +161,7 @@ TEST(FilterTest, AssignTextsFillsEveryField) {
 
 // The parsers make a record and its texts in one allocation; changing a text afterwards must
 // leave that block alone and keep every other text.
-TEST(FilterTest, RecordsMadeWithTheirTexts) {
+TEST(AccessRecordTest, RecordsMadeWithTheirTexts) {
     AccessTexts texts;
     texts.DateText = "10/Oct/2000:13:55:36-0700";
     texts.Address = "192.0.2.1";
@@ -188,7 +188,7 @@ TEST(FilterTest, RecordsMadeWithTheirTexts) {
     EXPECT_FALSE(plain->Resolved());
 }
 
-TEST(FilterTest, PageWithoutQuery) {
+TEST(AccessRecordTest, PageWithoutQuery) {
     const struct {
         const char* Page;
         const char* Expected;
@@ -200,7 +200,7 @@ TEST(FilterTest, PageWithoutQuery) {
     }
 }
 
-TEST(FilterTest, StatusImage) {
+TEST(AccessRecordTest, StatusImage) {
     const std::pair<std::int32_t, int> cases[] = {{0, 14},   {200, 14}, {399, 14}, {400, 15},
                                                   {404, 15}, {500, 15}, {-1, 14}};
     for (const auto& [status, expected] : cases) {
@@ -210,7 +210,7 @@ TEST(FilterTest, StatusImage) {
     }
 }
 
-TEST(FilterTest, BrowserImage) {
+TEST(AccessRecordTest, BrowserImage) {
     const std::pair<const char*, Icon> cases[] = {
         {"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1) Opera 7.54", Icon::BrowserOpera},
         {"Mozilla/5.0 AppleWebKit/537.36 (KHTML, like Gecko) Chrome/66.0 Safari/537.36", Icon::BrowserSafari},
@@ -228,7 +228,7 @@ TEST(FilterTest, BrowserImage) {
     }
 }
 
-TEST(FilterTest, VisitorImage) {
+TEST(AccessRecordTest, VisitorImage) {
     const struct {
         bool IsDocument;
         bool IsSpider;
@@ -253,7 +253,7 @@ TEST(FilterTest, VisitorImage) {
     }
 }
 
-TEST(FilterTest, Dequote) {
+TEST(AccessRecordTest, Dequote) {
     const std::pair<std::string, std::string> cases[] = {
         {"\"abc\"", "abc"}, {"\"a\"\"b\"", "a\"b"}, {"\"\"", ""},
         {"abc", "abc"},     {"\"abc", "ab"},        {"\"a", "\"a"},
@@ -265,7 +265,7 @@ TEST(FilterTest, Dequote) {
         EXPECT_EQ(Dequote(token), expected) << token;
 }
 
-TEST(FilterTest, SetBytes) {
+TEST(AccessRecordTest, SetBytes) {
     const struct {
         const char* Token;
         bool Ok;
@@ -282,7 +282,7 @@ TEST(FilterTest, SetBytes) {
     }
 }
 
-TEST(FilterTest, SetAddressResolvesOnlyWhenTheOptionIsOn) {
+TEST(AccessRecordTest, SetAddressResolvesOnlyWhenTheOptionIsOn) {
     test::ScopedOptions options(false);
     ClearResolveCache();
     int queries = 0;

@@ -11,7 +11,7 @@
 namespace kavel {
 namespace {
 
-class DocumentsTest : public testing::Test {
+class NameListTest : public testing::Test {
 protected:
     // Whether page is a document access under the current list.
     bool IsDocument(std::string_view page) {
@@ -27,7 +27,7 @@ protected:
     Server Server_;
 };
 
-TEST_F(DocumentsTest, ExtensionRule) {
+TEST_F(NameListTest, ExtensionRule) {
     const std::pair<const char*, const char*> cases[] = {
         {"/index.html", ".html"},
         {"/a.php?id=5", ".php?id=5"},
@@ -45,7 +45,7 @@ TEST_F(DocumentsTest, ExtensionRule) {
         EXPECT_EQ(DocumentExtension(page), extension) << page;
 }
 
-TEST_F(DocumentsTest, ClassifyDocument) {
+TEST_F(NameListTest, ClassifyDocument) {
     EXPECT_FALSE(IsDocument("/")) << "an empty list makes nothing a document";
     Documents().Add(".htm");
     const std::pair<const char*, bool> cases[] = {
@@ -63,7 +63,7 @@ TEST_F(DocumentsTest, ClassifyDocument) {
     EXPECT_TRUE(IsDocument("/dir.old/file"));
 }
 
-TEST_F(DocumentsTest, DocumentsAreHeldInLowerCase) {
+TEST_F(NameListTest, DocumentsAreHeldInLowerCase) {
     AddDocumentExtension(".HTM");
     EXPECT_EQ(Documents().Items(), std::vector<std::string>{".htm"});
     EXPECT_TRUE(IsDocument("/X.HTM"));
@@ -71,7 +71,7 @@ TEST_F(DocumentsTest, DocumentsAreHeldInLowerCase) {
     EXPECT_EQ(Documents().Items(), std::vector<std::string>{".php"});
 }
 
-TEST_F(DocumentsTest, BuddiesMatchWholeNamesIgnoringCase) {
+TEST_F(NameListTest, BuddiesMatchWholeNamesIgnoringCase) {
     AddBuddy("proxy.net.example");
     AddBuddy("M\xFC"
              "ller.example");
@@ -99,7 +99,7 @@ TEST_F(DocumentsTest, BuddiesMatchWholeNamesIgnoringCase) {
     EXPECT_FALSE(Documents().Contains(".htm"));
 }
 
-TEST_F(DocumentsTest, FileRoundTrip) {
+TEST_F(NameListTest, FileRoundTrip) {
     test::TempFolder folder;
     const auto file = folder.Path() / "kavel.documents";
     std::ofstream(file, std::ios::binary) << ".HTML\r\n#comment\r\n\r\n.Php\n.asp\r.x";
@@ -114,7 +114,7 @@ TEST_F(DocumentsTest, FileRoundTrip) {
     EXPECT_TRUE(LoadNameListFile(folder.Path() / "missing").empty());
 }
 
-TEST_F(DocumentsTest, ProcessWideFilesLiveInTheHomeFolder) {
+TEST_F(NameListTest, ProcessWideFilesLiveInTheHomeFolder) {
     test::TempFolder folder;
     const auto previous = platform::Paths::HomeDir();
     platform::Paths::SetHomeDir(folder.Path());
@@ -133,7 +133,7 @@ TEST_F(DocumentsTest, ProcessWideFilesLiveInTheHomeFolder) {
     platform::Paths::SetHomeDir(previous);
 }
 
-TEST_F(DocumentsTest, LoaderTakesAnyBytes) {
+TEST_F(NameListTest, LoaderTakesAnyBytes) {
     test::TempFolder folder;
     const auto file = folder.Path() / "kavel.buddies";
     std::mt19937 random(9);

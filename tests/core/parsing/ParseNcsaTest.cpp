@@ -12,9 +12,9 @@ namespace {
 
 const DateTime CreationTime = *EncodeDateTime(2024, 5, 6, 7, 8, 9);
 
-class ParseNCSATest : public testing::Test {
+class ParseNcsaTest : public testing::Test {
 protected:
-    ParseNCSATest()
+    ParseNcsaTest()
         : Clock_(CreationTime)
         , ScopedClock_(Clock_) {}
 
@@ -34,7 +34,7 @@ protected:
     std::unique_ptr<LogEntry> Entry_;
 };
 
-TEST_F(ParseNCSATest, CombinedLineFillsTheRecord) {
+TEST_F(ParseNcsaTest, CombinedLineFillsTheRecord) {
     const AccessRecord* r =
         Parse("127.0.0.1 ident frank [10/Oct/2000:13:55:36 -0700] \"GET /apache_pb.gif HTTP/1.0\" "
               "200 2326 \"http://www.example.com/start.html\" \"Mozilla/4.08 [en] (Win98; I ;Nav)\"");
@@ -58,7 +58,7 @@ TEST_F(ParseNCSATest, CombinedLineFillsTheRecord) {
     EXPECT_FALSE(r->IsBuddy);
 }
 
-TEST_F(ParseNCSATest, CommonFormatIsAccepted) {
+TEST_F(ParseNcsaTest, CommonFormatIsAccepted) {
     const AccessRecord* r = Parse("10.0.0.1 - - [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.1\" 304 -");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->Referer(), "-");
@@ -68,7 +68,7 @@ TEST_F(ParseNCSATest, CommonFormatIsAccepted) {
     EXPECT_EQ(r->User(), "-");
 }
 
-TEST_F(ParseNCSATest, LinesThatAreAbandoned) {
+TEST_F(ParseNcsaTest, LinesThatAreAbandoned) {
     const struct {
         const char* Why;
         const char* Line;
@@ -97,7 +97,7 @@ TEST_F(ParseNCSATest, LinesThatAreAbandoned) {
         EXPECT_EQ(Parse(c.Line), nullptr) << c.Why;
 }
 
-TEST_F(ParseNCSATest, RequestWords) {
+TEST_F(ParseNcsaTest, RequestWords) {
     const struct {
         const char* Request;
         const char* Method;
@@ -120,7 +120,7 @@ TEST_F(ParseNCSATest, RequestWords) {
     }
 }
 
-TEST_F(ParseNCSATest, MonthNames) {
+TEST_F(ParseNcsaTest, MonthNames) {
     const AccessRecord* r = Parse("1.1.1.1 - - [10/oct/2000:13:55:36 +0200] \"GET / HTTP/1.1\" 200 1");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(Time(), *EncodeDateTime(2000, 10, 10, 13, 55, 36));
@@ -135,7 +135,7 @@ TEST_F(ParseNCSATest, MonthNames) {
     EXPECT_EQ(Time(), CreationTime);
 }
 
-TEST_F(ParseNCSATest, ZoneOffsetDoesNotChangeTheTime) {
+TEST_F(ParseNcsaTest, ZoneOffsetDoesNotChangeTheTime) {
     ASSERT_NE(Parse("1.1.1.1 - - [01/Jan/2001:00:00:00 +0000] \"GET / HTTP/1.1\" 200 1"), nullptr);
     const DateTime first = Time();
     ASSERT_NE(Parse("1.1.1.1 - - [01/Jan/2001:00:00:00 -1100] \"GET / HTTP/1.1\" 200 1"), nullptr);
@@ -147,7 +147,7 @@ TEST_F(ParseNCSATest, ZoneOffsetDoesNotChangeTheTime) {
 
 // The usual date shape is read by a shortcut; every other spelling of the same moment must
 // come out the same through the general way.
-TEST_F(ParseNCSATest, DateSpellingsAgree) {
+TEST_F(ParseNcsaTest, DateSpellingsAgree) {
     static constexpr const char* Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::mt19937 random(11);
@@ -176,7 +176,7 @@ TEST_F(ParseNCSATest, DateSpellingsAgree) {
     }
 }
 
-TEST_F(ParseNCSATest, QuotedPartsKeepApostrophes) {
+TEST_F(ParseNcsaTest, QuotedPartsKeepApostrophes) {
     const AccessRecord* r = Parse("1.1.1.1 anyone's - [10/Oct/2000:13:55:36 -0700] \"GET /x HTTP/1.1\" 200 1 "
                                   "\"http://ref.example/it's\" \"Agent 'quoted\"");
     EXPECT_EQ(r, nullptr) << "an apostrophe in the identity token opens a quoted stretch";
@@ -191,7 +191,7 @@ TEST_F(ParseNCSATest, QuotedPartsKeepApostrophes) {
     EXPECT_NE(r, nullptr) << "the identity token is never read";
 }
 
-TEST_F(ParseNCSATest, ClassifiesAcceptedLines) {
+TEST_F(ParseNcsaTest, ClassifiesAcceptedLines) {
     Spiders().Add("bot.example", false);
     Documents().Add(".html");
     Buddies().Add("friend.example");
@@ -211,7 +211,7 @@ TEST_F(ParseNCSATest, ClassifiesAcceptedLines) {
 }
 
 // Only the look-up survives a failed line; the classification lists never change for it.
-TEST_F(ParseNCSATest, FailedLineLeavesTheListsAlone) {
+TEST_F(ParseNcsaTest, FailedLineLeavesTheListsAlone) {
     Options_.SetDnsResolve(true);
     Options_.SetRevisitorMinutes(0);
     ClearResolveCache();
@@ -245,7 +245,7 @@ TEST_F(ParseNCSATest, FailedLineLeavesTheListsAlone) {
     ClearResolveCache();
 }
 
-TEST_F(ParseNCSATest, StepFunctions) {
+TEST_F(ParseNcsaTest, StepFunctions) {
     NcsaRecord record;
     std::optional<DateTime> time;
     EXPECT_TRUE(ParseNcsaDate(record, "[01/Feb/2003:04:05:06", "+0100]", time));
@@ -263,7 +263,7 @@ TEST_F(ParseNCSATest, StepFunctions) {
     EXPECT_EQ(record.DateText(), "01/Feb/2003:04:05:06+0100");
 }
 
-TEST_F(ParseNCSATest, CorpusFiles) {
+TEST_F(ParseNcsaTest, CorpusFiles) {
     const struct {
         const char* File;
         std::size_t Lines;

@@ -26,9 +26,9 @@ const char* const FullLine =
     "id=7 404 2 64 1234 321 15 HTTP/1.1 www.example Mozilla/5.0+(X11;+Linux) "
     "a=b+c http://ref.example/?q=a+b";
 
-class ParseW3CTest : public testing::Test {
+class ParseW3cTest : public testing::Test {
 protected:
-    ParseW3CTest()
+    ParseW3cTest()
         : Clock_(CreationTime)
         , ScopedClock_(Clock_) {
         Server_.SetLogType(LogFormat::W3c);
@@ -50,7 +50,7 @@ protected:
     std::unique_ptr<LogEntry> Entry_;
 };
 
-TEST_F(ParseW3CTest, AllFieldsFillTheRecord) {
+TEST_F(ParseW3cTest, AllFieldsFillTheRecord) {
     const W3cRecord* r = Parse(FullLine);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->Kind(), LogFormat::W3c);
@@ -83,7 +83,7 @@ TEST_F(ParseW3CTest, AllFieldsFillTheRecord) {
     EXPECT_EQ(Parse(""), nullptr);
 }
 
-TEST_F(ParseW3CTest, IntegerFieldsRejectTheDash) {
+TEST_F(ParseW3cTest, IntegerFieldsRejectTheDash) {
     const struct {
         int Field;
         bool Accepted;
@@ -102,7 +102,7 @@ TEST_F(ParseW3CTest, IntegerFieldsRejectTheDash) {
     EXPECT_EQ(Entry_->Access->Status, 200);
 }
 
-TEST_F(ParseW3CTest, DateAndTime) {
+TEST_F(ParseW3cTest, DateAndTime) {
     Server_.SetW3CFields(Mask({0, 1}));
     const struct {
         const char* Line;
@@ -131,7 +131,7 @@ TEST_F(ParseW3CTest, DateAndTime) {
     }
 }
 
-TEST_F(ParseW3CTest, MidnightShowsTheDateOnly) {
+TEST_F(ParseW3cTest, MidnightShowsTheDateOnly) {
     Server_.SetW3CFields(Mask({0, 1}));
     const W3cRecord* r = Parse("2010-03-04 00:00:00");
     ASSERT_NE(r, nullptr);
@@ -141,7 +141,7 @@ TEST_F(ParseW3CTest, MidnightShowsTheDateOnly) {
     EXPECT_EQ(r->DateText(), platform::FormatDateTime(*EncodeDateTime(2010, 3, 4, 0, 0, 1)));
 }
 
-TEST_F(ParseW3CTest, DateTextFollowsTheInstalledFormat) {
+TEST_F(ParseW3cTest, DateTextFollowsTheInstalledFormat) {
     struct DottedFormat final : platform::LocaleFormat {
         std::string ShortDate(DateTime time) const override {
             const DateParts p = DecodeDateTime(time);
@@ -170,7 +170,7 @@ TEST_F(ParseW3CTest, DateTextFollowsTheInstalledFormat) {
     EXPECT_EQ(r->DateText(), fixed);
 }
 
-TEST_F(ParseW3CTest, OnlyOneOfDateAndTimeSkipsItsToken) {
+TEST_F(ParseW3cTest, OnlyOneOfDateAndTimeSkipsItsToken) {
     for (const int field : {0, 1}) {
         Server_.SetW3CFields(Mask({field, 2}));
         const W3cRecord* r = Parse("2003-12-31 10.1.1.1");
@@ -183,7 +183,7 @@ TEST_F(ParseW3CTest, OnlyOneOfDateAndTimeSkipsItsToken) {
     EXPECT_NE(Parse("anything"), nullptr);
 }
 
-TEST_F(ParseW3CTest, QueryAndUserAgent) {
+TEST_F(ParseW3cTest, QueryAndUserAgent) {
     Server_.SetW3CFields(Mask({9, 10, 19}));
     const W3cRecord* r = Parse("/a.asp - A+B++C");
     ASSERT_NE(r, nullptr);
@@ -197,7 +197,7 @@ TEST_F(ParseW3CTest, QueryAndUserAgent) {
     EXPECT_EQ(Parse("/a.asp q='1 200 x'"), nullptr) << "the apostrophes join the status into the query";
 }
 
-TEST_F(ParseW3CTest, ClassificationNeedsClientAndStem) {
+TEST_F(ParseW3cTest, ClassificationNeedsClientAndStem) {
     Documents().Add(".asp");
     Spiders().Add("192.0.2.9", false);
     Buddies().Add("192.0.2.9");
@@ -223,7 +223,7 @@ TEST_F(ParseW3CTest, ClassificationNeedsClientAndStem) {
     EXPECT_FALSE(r->IsDocument);
 }
 
-TEST_F(ParseW3CTest, ServerAddressIsResolvedLikeTheClient) {
+TEST_F(ParseW3cTest, ServerAddressIsResolvedLikeTheClient) {
     Options_.SetDnsResolve(true);
     ClearResolveCache();
     SetHostNameResolver([](std::string_view address) -> std::optional<std::string> {
@@ -244,7 +244,7 @@ TEST_F(ParseW3CTest, ServerAddressIsResolvedLikeTheClient) {
     ClearResolveCache();
 }
 
-TEST_F(ParseW3CTest, FailedLineLeavesTheListsAlone) {
+TEST_F(ParseW3cTest, FailedLineLeavesTheListsAlone) {
     Options_.SetRevisitorMinutes(0);
     Documents().Add(".asp");
     auto earlier = std::make_unique<LogEntry>("", &Server_);
@@ -262,7 +262,7 @@ TEST_F(ParseW3CTest, FailedLineLeavesTheListsAlone) {
     EXPECT_EQ(Revisitors().Count(), 1u);
 }
 
-TEST_F(ParseW3CTest, StepFunction) {
+TEST_F(ParseW3cTest, StepFunction) {
     W3cRecord record;
     std::optional<DateTime> time;
     EXPECT_TRUE(ParseW3cDateTime(record, "2001-01-01", "00:30:00", 1, time));
@@ -272,7 +272,7 @@ TEST_F(ParseW3CTest, StepFunction) {
     EXPECT_FALSE(ParseW3cDateTime(record, "x", "00:30:00", 1, time));
 }
 
-TEST_F(ParseW3CTest, CorpusFiles) {
+TEST_F(ParseW3cTest, CorpusFiles) {
     const struct {
         const char* File;
         std::uint32_t Fields;

@@ -22,9 +22,9 @@ namespace {
 
 const DateTime Start = *EncodeDateTime(2020, 6, 1, 12, 0, 0);
 
-class RevisitorsTest : public testing::Test {
+class RevisitorListTest : public testing::Test {
 protected:
-    RevisitorsTest()
+    RevisitorListTest()
         : Options_(false, 30) {
         Documents().Add(".html");
     }
@@ -56,7 +56,7 @@ protected:
     Server Server_;
 };
 
-TEST_F(RevisitorsTest, NewKnownRevisitor) {
+TEST_F(RevisitorListTest, NewKnownRevisitor) {
     EXPECT_EQ(Visit("10.0.0.1", 0), Icon::NewVisitor);
     EXPECT_EQ(Visit("10.0.0.1", 5), Icon::KnownVisitor);
     EXPECT_FALSE(IsRevisitor("10.0.0.1"));
@@ -66,21 +66,21 @@ TEST_F(RevisitorsTest, NewKnownRevisitor) {
     EXPECT_EQ(Visit("10.0.0.1", 46), Icon::Revisitor) << "listed addresses stay revisitors";
 }
 
-TEST_F(RevisitorsTest, DistanceMustExceedTheThreshold) {
+TEST_F(RevisitorListTest, DistanceMustExceedTheThreshold) {
     EXPECT_EQ(Visit("10.0.0.2", 0), Icon::NewVisitor);
     EXPECT_EQ(Visit("10.0.0.2", 30), Icon::KnownVisitor) << "exactly 30 minutes";
     EXPECT_EQ(Visit("10.0.0.3", 0), Icon::NewVisitor);
     EXPECT_EQ(Visit("10.0.0.3", -31), Icon::Revisitor) << "the distance counts either way";
 }
 
-TEST_F(RevisitorsTest, ARecentRevisitorEntryDecides) {
+TEST_F(RevisitorListTest, ARecentRevisitorEntryDecides) {
     EXPECT_EQ(Visit("10.0.0.4", 0), Icon::NewVisitor);
     EXPECT_EQ(Visit("10.0.0.4", 40), Icon::Revisitor);
     Revisitors().Clear();
     EXPECT_EQ(Visit("10.0.0.4", 41), Icon::Revisitor) << "the newest match is a revisitor one minute old";
 }
 
-TEST_F(RevisitorsTest, EveryQueuedAccessCounts) {
+TEST_F(RevisitorListTest, EveryQueuedAccessCounts) {
     Server other;
     EXPECT_EQ(Visit("10.0.0.5", 0, "/logo.gif", &other), Icon::None);
     EXPECT_EQ(Revisitors().Count(), 0u);
@@ -91,14 +91,14 @@ TEST_F(RevisitorsTest, EveryQueuedAccessCounts) {
         << "a near match does not end the walk; the visit at minute 10 is 91 minutes back";
 }
 
-TEST_F(RevisitorsTest, HostNamesCompareIgnoringAsciiCase) {
+TEST_F(RevisitorListTest, HostNamesCompareIgnoringAsciiCase) {
     EXPECT_EQ(Visit("Host.Example", 0), Icon::NewVisitor);
     EXPECT_EQ(Visit("host.EXAMPLE", 50), Icon::Revisitor);
     EXPECT_TRUE(IsRevisitor("host.EXAMPLE"));
     EXPECT_FALSE(IsRevisitor("Host.Example")) << "the list compares addresses exactly";
 }
 
-TEST_F(RevisitorsTest, ListedAddressWinsWhateverTheHostName) {
+TEST_F(RevisitorListTest, ListedAddressWinsWhateverTheHostName) {
     Options_.SetDnsResolve(true);
     ClearResolveCache();
     SetHostNameResolver(
@@ -110,7 +110,7 @@ TEST_F(RevisitorsTest, ListedAddressWinsWhateverTheHostName) {
     ClearResolveCache();
 }
 
-TEST_F(RevisitorsTest, AddIsUniqueAndNeedsBothTexts) {
+TEST_F(RevisitorListTest, AddIsUniqueAndNeedsBothTexts) {
     EXPECT_NE(AddRevisitor("a", "x"), nullptr);
     EXPECT_EQ(AddRevisitor("a", "y"), nullptr);
     EXPECT_EQ(FindRevisitor("a")->HostName, "x");
@@ -128,7 +128,7 @@ TEST_F(RevisitorsTest, AddIsUniqueAndNeedsBothTexts) {
     EXPECT_EQ(Revisitors().Count(), 1u) << "an empty address is never listed";
 }
 
-TEST_F(RevisitorsTest, ConcurrentAddsListEachAddressOnce) {
+TEST_F(RevisitorListTest, ConcurrentAddsListEachAddressOnce) {
     RevisitorList list;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
@@ -148,7 +148,7 @@ TEST_F(RevisitorsTest, ConcurrentAddsListEachAddressOnce) {
 }
 
 // The host index must decide exactly as a walk over the whole queue does.
-TEST_F(RevisitorsTest, IndexedRuleAgreesWithThePlainWalk) {
+TEST_F(RevisitorListTest, IndexedRuleAgreesWithThePlainWalk) {
     std::mt19937 random(17);
     const std::vector<std::string> hosts = {"a.example", "A.EXAMPLE", "b.example", "10.0.0.1",
                                             "10.0.0.2",  "",          "c.Example"};
@@ -202,7 +202,7 @@ TEST_F(RevisitorsTest, IndexedRuleAgreesWithThePlainWalk) {
     EXPECT_EQ(indexed.Count(), reference.size());
 }
 
-TEST_F(RevisitorsTest, FileLines) {
+TEST_F(RevisitorListTest, FileLines) {
     RevisitorList list;
     const RevisitorLoad load = RevisitorsFromLines(
         {"# Revisitors Definition File", "a;x", "a;y", "b;z;extra", "c;w", "", "d;v"}, list);
@@ -220,7 +220,7 @@ TEST_F(RevisitorsTest, FileLines) {
     EXPECT_EQ(other.Count(), 2u);
 }
 
-TEST_F(RevisitorsTest, SaveAndLoad) {
+TEST_F(RevisitorListTest, SaveAndLoad) {
     platform::ManualClock clock(*EncodeDateTime(2021, 2, 3, 4, 5, 6));
     platform::ScopedClock scoped(clock);
     test::TempFolder folder;
@@ -254,7 +254,7 @@ TEST_F(RevisitorsTest, SaveAndLoad) {
     EXPECT_EQ(untouched.Count(), 1u);
 }
 
-TEST_F(RevisitorsTest, ProcessWideSaveNeedsALoad) {
+TEST_F(RevisitorListTest, ProcessWideSaveNeedsALoad) {
     test::TempFolder folder;
     const auto previous = platform::Paths::HomeDir();
     platform::Paths::SetHomeDir(folder.Path());
@@ -270,7 +270,7 @@ TEST_F(RevisitorsTest, ProcessWideSaveNeedsALoad) {
     platform::Paths::SetHomeDir(previous);
 }
 
-TEST_F(RevisitorsTest, LoaderTakesAnyBytes) {
+TEST_F(RevisitorListTest, LoaderTakesAnyBytes) {
     test::TempFolder folder;
     const auto file = folder.Path() / "kavel.revisitors";
     std::mt19937 random(21);

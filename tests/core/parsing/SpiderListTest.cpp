@@ -24,12 +24,12 @@ std::optional<bool> Classify(std::string_view host) {
     return found ? std::optional<bool>(!found->NoSpider) : std::nullopt;
 }
 
-class SpidersTest : public testing::Test {
+class SpiderListTest : public testing::Test {
 protected:
     test::ScopedClassificationLists Lists_;
 };
 
-TEST_F(SpidersTest, SuffixMatchFirstEntryWins) {
+TEST_F(SpiderListTest, SuffixMatchFirstEntryWins) {
     const struct {
         std::vector<Spider> List;
         const char* Host;
@@ -60,7 +60,7 @@ TEST_F(SpidersTest, SuffixMatchFirstEntryWins) {
 }
 
 // The index must give the answer of the plain walk over the list, in list order.
-TEST_F(SpidersTest, IndexAgreesWithTheListWalk) {
+TEST_F(SpiderListTest, IndexAgreesWithTheListWalk) {
     std::mt19937 random(5);
     const std::string alphabet = "abAB.-1";
     const auto text = [&](std::size_t maxLength) {
@@ -92,7 +92,7 @@ TEST_F(SpidersTest, IndexAgreesWithTheListWalk) {
     }
 }
 
-TEST_F(SpidersTest, AddAppendsWithoutDuplicateTest) {
+TEST_F(SpiderListTest, AddAppendsWithoutDuplicateTest) {
     AddSpider("bot.example", true);
     AddSpider("bot.example", false);
     EXPECT_EQ(Spiders().Count(), 2u);
@@ -100,7 +100,7 @@ TEST_F(SpidersTest, AddAppendsWithoutDuplicateTest) {
     EXPECT_EQ(Spiders().Items()[1], (Spider{"bot.example", false}));
 }
 
-TEST_F(SpidersTest, FileLines) {
+TEST_F(SpiderListTest, FileLines) {
     const std::vector<std::string> lines = {
         "# Spiders Definition File",
         "a.example;-1",
@@ -124,7 +124,7 @@ TEST_F(SpidersTest, FileLines) {
     EXPECT_EQ(SpidersFromLines(lines), expected);
 }
 
-TEST_F(SpidersTest, SaveAndLoadRoundTrip) {
+TEST_F(SpiderListTest, SaveAndLoadRoundTrip) {
     test::TempFolder folder;
     const auto file = folder.Path() / "kavel.spiders";
     Spiders().Assign({{"a.example", true}, {"b.example", false}});
@@ -147,7 +147,7 @@ TEST_F(SpidersTest, SaveAndLoadRoundTrip) {
     EXPECT_EQ(ReadDefinitionLines(file)->size(), 2u) << "an empty list still writes the header";
 }
 
-TEST_F(SpidersTest, ProcessWideFileLivesInTheHomeFolder) {
+TEST_F(SpiderListTest, ProcessWideFileLivesInTheHomeFolder) {
     test::TempFolder folder;
     const auto previous = platform::Paths::HomeDir();
     platform::Paths::SetHomeDir(folder.Path());
@@ -160,7 +160,7 @@ TEST_F(SpidersTest, ProcessWideFileLivesInTheHomeFolder) {
     platform::Paths::SetHomeDir(previous);
 }
 
-TEST_F(SpidersTest, LoaderTakesAnyBytes) {
+TEST_F(SpiderListTest, LoaderTakesAnyBytes) {
     test::TempFolder folder;
     const auto file = folder.Path() / "kavel.spiders";
     std::mt19937 random(3);

@@ -42,7 +42,7 @@ struct Case {
     const char* Message;
 };
 
-class CheckExceptionsTest : public testing::TestWithParam<Case> {
+class CheckSuspiciousTest : public testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
         Spiders().Clear();
@@ -51,7 +51,7 @@ protected:
     void TearDown() override { Spiders().Clear(); }
 };
 
-TEST_P(CheckExceptionsTest, FinalState) {
+TEST_P(CheckSuspiciousTest, FinalState) {
     const Case& c = GetParam();
     const auto entry = MakeEntry(c.Access);
     const SuspicionCheck check = CheckSuspicious(entry->Access.get());
@@ -135,7 +135,7 @@ const Case Cases[] = {
     {"HostDiffersOnlyInCase", {"GET", "/robots.txt", 200, "-", "host.example", "HOST.example"}, -1, 24, ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rules, CheckExceptionsTest, testing::ValuesIn(Cases),
+INSTANTIATE_TEST_SUITE_P(Rules, CheckSuspiciousTest, testing::ValuesIn(Cases),
                          [](const testing::TestParamInfo<Case>& param) { return param.param.Name; });
 
 // Marking a host as a search engine or as no search engine silences the rule alike.
