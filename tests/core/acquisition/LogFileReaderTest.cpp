@@ -52,7 +52,8 @@ TEST_P(LogFileReaderBlockTest, LinesAndPositionsDoNotDependOnTheBlockSize) {
     EXPECT_EQ(reader.Size(), static_cast<std::int64_t>(content.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(BlockSizes, LogFileReaderBlockTest, ::testing::Values(1, 2, 3, 7, 8, 128, 64 * 1024));
+INSTANTIATE_TEST_SUITE_P(BlockSizes, LogFileReaderBlockTest,
+                         ::testing::Values(1, 2, 3, 7, 8, 128, 64 * 1024));
 
 TEST(LogFileReaderTest, ALoneCarriageReturnBelongsToTheLine) {
     LogFolder folder;
