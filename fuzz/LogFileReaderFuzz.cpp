@@ -14,24 +14,25 @@
 
 namespace {
 
-// LF ends a line, a CR before it is not part of it, an unterminated last line counts (a CR at
-// its end is dropped as well), a line longer than the bound becomes empty.
+// LF, CR LF and a lone CR end a line, an unterminated last line counts, a line longer than the
+// bound becomes empty.
 std::vector<std::string> Split(std::string_view data, std::size_t maxLine) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < data.size()) {
-        std::size_t end = data.find('\n', start);
-        const bool terminated = end != std::string_view::npos;
-        if (!terminated) {
+        std::size_t end = data.find_first_of("\r\n", start);
+        std::size_t next = end;
+        if (end == std::string_view::npos) {
             end = data.size();
+            next = end;
+        } else if (data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n') {
+            next = end + 2;
+        } else {
+            next = end + 1;
         }
-        std::string line(data.substr(start, end - start));
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line.size() > maxLine || (!terminated && end - start > maxLine + 1) ? std::string()
-                                                                                            : line);
-        start = terminated ? end + 1 : end;
+        const std::string line(data.substr(start, end - start));
+        lines.push_back(line.size() > maxLine ? std::string() : line);
+        start = next;
     }
     return lines;
 }
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         std::int64_t last = 0;
         while (!reader.AtEnd()) {
             std::string line = reader.ReadLine();
-            Check(line.find('\n') == std::string::npos && line.size() <= maxLine);
+            Check(line.find_first_of("\r\n") == std::string::npos && line.size() <= maxLine);
             Check(reader.Position() > last);
             last = reader.Position();
             lines.push_back(std::move(line));

@@ -69,9 +69,14 @@ public:
         : Popups_(popups) {}
 
     void SetServerNodeImages(Server& server, Icon image, Icon) override {
-        if (image == Icon::ServerMissing)
-            std::fprintf(stderr, "%s: Protokolldatei fehlt: %s\n", server.Name().c_str(),
-                         ExpandLogFileName(server).c_str());
+        if (image != Icon::ServerMissing)
+            return;
+        // The reader set its state text to what is wrong before it changed the image.
+        std::string why = "Protokolldatei fehlt";
+        if (const auto* reader = dynamic_cast<const LogReader*>(server.Thread()))
+            why = reader->State();
+        std::fprintf(stderr, "%s: %s: %s\n", server.Name().c_str(), why.c_str(),
+                     ExpandLogFileName(server).c_str());
     }
 
     void ShowPopup(const std::string& text, const std::string& caption, Icon) override {

@@ -101,3 +101,45 @@ inline void AppendLog(const std::filesystem::path& file, std::string_view bytes)
 }
 
 } // namespace kavel::test
+
+namespace kavel::test {
+
+// Writes a log as a web server and logrotate do, one step at a time: the reader test decides
+// when the reader may look between two steps.
+class LogWriter {
+public:
+    // header is written at the start of every new file (a W3C log's directives).
+    LogWriter(std::filesystem::path file, std::string header = {})
+        : File_(std::move(file))
+        , Header_(std::move(header)) {}
+
+    const std::filesystem::path& File() const { return File_; }
+
+    // A new file under the log's name: at the start, after deletion, or late.
+    void Create() { WriteLog(File_, Header_); }
+    void Append(std::string_view bytes) const { AppendLog(File_, bytes); }
+    // logrotate's default: the log is renamed away and a new one is created under its name.
+    void MoveAndCreate() {
+        std::filesystem::path rotated = File_;
+        rotated += "." + std::to_string(++Rotations_);
+        std::filesystem::rename(File_, rotated);
+        Create();
+    }
+    void Delete() const { std::filesystem::remove(File_); }
+    // logrotate's copytruncate: the log is copied away and cut to nothing in place, and the web
+    // server writes its header anew into the same file.
+    void CopyTruncate() {
+        std::filesystem::path copy = File_;
+        copy += ".copy" + std::to_string(++Rotations_);
+        std::filesystem::copy_file(File_, copy);
+        std::filesystem::resize_file(File_, 0);
+        Append(Header_);
+    }
+
+private:
+    std::filesystem::path File_;
+    std::string Header_;
+    int Rotations_ = 0;
+};
+
+} // namespace kavel::test

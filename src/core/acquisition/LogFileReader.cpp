@@ -14,7 +14,25 @@ namespace {
 [[noreturn]] void ThrowErrno(int error, const char* what) {
     throw std::system_error(error, std::generic_category(), what);
 }
+
+// FNV-1a, 64 bits: only tells equal bytes from changed ones.
+std::uint64_t Fnv1a(const char* data, std::size_t length) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (std::size_t i = 0; i < length; ++i) {
+        hash ^= static_cast<unsigned char>(data[i]);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
 } // namespace
+
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
 
 LogFileReader::LogFileReader(std::int64_t blockSize, std::size_t maxLineLength)
     : BlockSize_(std::max<std::int64_t>(blockSize, 1))
@@ -40,7 +58,7 @@ void LogFileReader::Open(const std::filesystem::path& file) {
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        ThrowErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, "open");
+        throw NotRegularFileError();
     }
     Fd_ = fd;
     BufferStart_ = 0;
@@ -49,7 +67,7 @@ void LogFileReader::Open(const std::filesystem::path& file) {
     Discarding_ = false;
     PendingCr_ = false;
     Fill();
-    CaptureHead();
+    CaptureTail(0);
 }
 
 void LogFileReader::Close() {
@@ -83,6 +101,27 @@ void LogFileReader::Fill() {
 }
 
 std::string LogFileReader::ReadLine() {
+    bool complete = false;
+    return ReadLineUpTo(complete);
+}
+
+bool LogFileReader::ReadCompleteLine(std::string& line) {
+    const std::int64_t start = Position();
+    const bool pendingCr = PendingCr_;
+    const bool discarding = Discarding_;
+    bool complete = false;
+    line = ReadLineUpTo(complete);
+    if (!complete) {
+        Seek(start);
+        PendingCr_ = pendingCr;
+        Discarding_ = discarding;
+        line.clear();
+    }
+    return complete;
+}
+
+std::string LogFileReader::ReadLineUpTo(bool& complete) {
+    complete = false;
     std::string line;
     bool overlong = false;
     for (;;) {
@@ -95,15 +134,6 @@ std::string LogFileReader::ReadLine() {
                     Discarding_ = true;
                     return std::string();
                 }
-                const bool cr = !line.empty() && line.back() == '\r';
-                if (cr) {
-                    line.pop_back();
-                }
-                if (line.size() > MaxLineLength_) {
-                    Discarding_ = true;
-                    return std::string();
-                }
-                PendingCr_ = cr;
                 return line;
             }
         }
@@ -116,12 +146,10 @@ std::string LogFileReader::ReadLine() {
         }
         const char* begin = Buffer_.data() + BufferPos_;
         const char* end = Buffer_.data() + BufferEnd_;
-        const char* lf =
-            static_cast<const char*>(std::memchr(begin, '\n', static_cast<std::size_t>(end - begin)));
-        const char* stop = lf != nullptr ? lf : end;
+        const char* stop = std::find_if(begin, end, [](char c) { return c == '\n' || c == '\r'; });
         if (!Discarding_ && !overlong) {
             const std::size_t take = static_cast<std::size_t>(stop - begin);
-            if (line.size() + take > MaxLineLength_ + 1) {
+            if (line.size() + take > MaxLineLength_) {
                 overlong = true;
                 line.clear();
                 line.shrink_to_fit();
@@ -130,19 +158,28 @@ std::string LogFileReader::ReadLine() {
             }
         }
         BufferPos_ = static_cast<std::size_t>(stop - Buffer_.data());
-        if (lf == nullptr) {
+        if (stop == end) {
             continue;
         }
         ++BufferPos_;
+        if (*stop == '\r') {
+            // CR LF is one line end, also across a block border; when the LF may still be
+            // written, the next read skips it.
+            if (BufferPos_ >= BufferEnd_) {
+                Fill();
+            }
+            if (BufferPos_ < BufferEnd_) {
+                if (Buffer_[BufferPos_] == '\n') {
+                    ++BufferPos_;
+                }
+            } else {
+                PendingCr_ = true;
+            }
+        }
+        complete = true;
         const bool dropped = overlong || Discarding_;
         Discarding_ = false;
         if (dropped) {
-            return std::string();
-        }
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.size() > MaxLineLength_) {
             return std::string();
         }
         return line;
@@ -197,21 +234,40 @@ void LogFileReader::Refill(std::int64_t p) {
     PendingCr_ = false;
 }
 
-bool LogFileReader::HeadUnchanged() {
-    std::string now(HeadLength, '\0');
-    now.resize(ReadAt(0, now.data(), now.size()));
-    if (now.size() < Head_.size() || now.compare(0, Head_.size(), Head_) != 0) {
-        return false;
+FileIdentity LogFileReader::Identity() const {
+    if (Fd_ < 0) {
+        ThrowErrno(EBADF, "fstat");
     }
-    // A file that was shorter than the compared head has grown: compare more next time.
-    Head_ = std::move(now);
-    return true;
+    struct stat info {};
+    if (::fstat(Fd_, &info) != 0) {
+        ThrowErrno(errno, "fstat");
+    }
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-void LogFileReader::CaptureHead() {
-    std::string head(HeadLength, '\0');
-    head.resize(ReadAt(0, head.data(), head.size()));
-    Head_ = std::move(head);
+std::uint64_t LogFileReader::TailHash(std::int64_t anchor) const {
+    const std::int64_t from = std::max<std::int64_t>(0, anchor - static_cast<std::int64_t>(TailLength));
+    std::string tail(static_cast<std::size_t>(anchor - from), '\0');
+    std::size_t got = 0;
+    while (got < tail.size()) {
+        const std::size_t n =
+            ReadAt(from + static_cast<std::int64_t>(got), tail.data() + got, tail.size() - got);
+        if (n == 0) {
+            break;
+        }
+        got += n;
+    }
+    tail.resize(got);
+    return Fnv1a(tail.data(), tail.size()) ^ got;
+}
+
+void LogFileReader::CaptureTail(std::int64_t anchor) {
+    TailAnchor_ = std::max<std::int64_t>(anchor, 0);
+    TailHash_ = TailHash(TailAnchor_);
+}
+
+bool LogFileReader::TailUnchanged() const {
+    return Size() >= TailAnchor_ && TailHash(TailAnchor_) == TailHash_;
 }
 
 } // namespace kavel

@@ -3,10 +3,29 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace kavel {
+
+// Which file a path or an open handle names: a log rotated away keeps its identity under its new
+// name, while the path then names another file.
+struct FileIdentity {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the file the path names now; nothing when it names none.
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file);
+
+// Something other than a regular file stands under the log's name (a folder, a FIFO, a device).
+class NotRegularFileError : public std::runtime_error {
+public:
+    NotRegularFileError()
+        : std::runtime_error("not a regular file") {}
+};
 
 // A line reader over one log file that a web server keeps writing. The file is opened for
 // reading only and without any lock, so the writer is never hindered; it is read with pread in
@@ -17,8 +36,8 @@ public:
     static constexpr std::int64_t DefaultBlockSize = 64 * 1024;
     // A line longer than this is dropped: ReadLine returns it empty and skips to its end.
     static constexpr std::size_t DefaultMaxLineLength = 1024 * 1024;
-    // Bytes at the start of the file compared to tell a rewritten file from a grown one.
-    static constexpr std::size_t HeadLength = 64;
+    // Bytes before the read position whose hash tells a rewritten file from a grown one.
+    static constexpr std::size_t TailLength = 4096;
 
     explicit LogFileReader(std::int64_t blockSize = DefaultBlockSize,
                            std::size_t maxLineLength = DefaultMaxLineLength);
@@ -26,16 +45,20 @@ public:
     LogFileReader(const LogFileReader&) = delete;
     LogFileReader& operator=(const LogFileReader&) = delete;
 
-    // Opens an existing regular file and fills the buffer once from offset 0.
+    // Opens an existing regular file and fills the buffer once from offset 0; throws
+    // NotRegularFileError for anything else, without blocking on a FIFO.
     void Open(const std::filesystem::path& file);
     void Close();
     bool IsOpen() const { return Fd_ >= 0; }
 
-    // The bytes up to the next line end; LF or CR LF end a line and are consumed. At the end of
-    // the data read so far the text up to there is the line (a CR just before the end of data is
-    // taken as the first half of a line end). The rest of a line that was dropped for its length
-    // is skipped by the next call, even across the end of data.
+    // The bytes up to the next line end; LF, CR LF and a lone CR end a line and are consumed (an
+    // LF right after a CR that ended the data read so far is skipped by the next call). At the
+    // end of the data the text up to there is the line. The rest of a line that was dropped for
+    // its length is skipped by the next call, even across the end of data.
     std::string ReadLine();
+    // The next line only once its line end has arrived: false, with nothing consumed, while the
+    // last line of the file is still unterminated. A dropped overlong line gives an empty line.
+    bool ReadCompleteLine(std::string& line);
     std::int64_t Position() const { return BufferStart_ + static_cast<std::int64_t>(BufferPos_); }
     // The size of the open file as the system reports it now.
     std::int64_t Size() const;
@@ -46,14 +69,19 @@ public:
     // Reads the block that holds p and moves to p.
     void Refill(std::int64_t p);
 
-    // Whether the first bytes of the file still are the ones seen before: false after the file
-    // was truncated and written anew, even when it has since grown past the read position.
-    bool HeadUnchanged();
-    // Remembers the first bytes of the file as they are now.
-    void CaptureHead();
+    // The identity of the open file.
+    FileIdentity Identity() const;
+
+    // Remembers the last TailLength bytes before anchor, the part read last.
+    void CaptureTail(std::int64_t anchor);
+    // Whether the file still holds those bytes before the anchor: false after it was truncated,
+    // or truncated and written anew past the anchor (a copytruncate rotation refilled quickly).
+    bool TailUnchanged() const;
 
 private:
     void Fill();
+    std::string ReadLineUpTo(bool& complete);
+    std::uint64_t TailHash(std::int64_t anchor) const;
     std::size_t ReadAt(std::int64_t offset, char* data, std::size_t length) const;
 
     int Fd_ = -1;
@@ -65,7 +93,8 @@ private:
     std::size_t BufferEnd_ = 0;
     bool Discarding_ = false;
     bool PendingCr_ = false;
-    std::string Head_;
+    std::int64_t TailAnchor_ = 0;
+    std::uint64_t TailHash_ = 0;
 };
 
 } // namespace kavel

@@ -2,6 +2,7 @@
 
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogFileReader.h"
+#include "config/AppSettings.h"
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
 #include "platform/Tone.h"
@@ -16,6 +17,10 @@ namespace kavel {
 namespace reader_state {
 std::string SleepingFor(int ms) {
     return "Schlafend für " + std::to_string(ms) + " Millisekunden";
+}
+
+std::string Unreadable(std::string_view reason) {
+    return "Protokolldatei nicht lesbar: " + std::string(reason);
 }
 } // namespace reader_state
 
@@ -202,8 +207,15 @@ void LogReader::WaitFor() {
 }
 
 std::string LogReader::State() const {
-    std::shared_lock lock(StateLock_);
-    return State_;
+    std::string state;
+    {
+        std::shared_lock lock(StateLock_);
+        state = State_;
+    }
+    if (const std::uint64_t dropped = DroppedPartialLines(); dropped > 0) {
+        state += " (unvollständige Zeilen verworfen: " + std::to_string(dropped) + ")";
+    }
+    return state;
 }
 
 void LogReader::SetState(std::string_view state) {
@@ -296,31 +308,86 @@ void LogReader::Execute() {
 
 void LogReader::Body() {
     kavel::Server& server = *Server_;
-    const std::string fileName = ExpandLogFileName(server);
-    std::error_code error;
-    if (fileName.empty() || !std::filesystem::exists(fileName, error)) {
-        MissingFileStep();
-        return;
+    // Read once: a reader follows its log, or keeps its first file, for its whole life.
+    const bool follow = OptionLogFollowNewFiles();
+    ReadProgress progress;
+    bool firstFile = true;
+    std::string shownProblem;
+    while (!Terminated()) {
+        const std::string fileName = ExpandLogFileName(server);
+        LogFileReader reader;
+        SetState(reader_state::Assigning);
+        const std::string problem = OpenLog(reader, fileName);
+        if (!problem.empty()) {
+            if (!follow) {
+                SetState(problem);
+                MissingFileStep();
+                return;
+            }
+            // Shown once per problem: the node and the console need no repetition per poll.
+            if (problem != shownProblem) {
+                ShowProblem(problem);
+                shownProblem = problem;
+            }
+            SetState(problem);
+            // A log that appears later is new: it is read from its start, not searched.
+            firstFile = false;
+            PassCount_.fetch_add(1, std::memory_order_acq_rel);
+            PollPause(false);
+            SafePoint();
+            continue;
+        }
+        shownProblem.clear();
+        server.SetLogFileMissing(false);
+        if (firstFile) {
+            PositionAtStart(reader);
+            firstFile = false;
+        }
+        const ReadEnd end = ReadingLoop(reader, fileName, follow, progress);
+        reader.Close();
+        if (end == ReadEnd::Stopped) {
+            return;
+        }
+        if (!follow) {
+            MissingFileStep();
+            return;
+        }
     }
-    LogFileReader reader;
-    SetState(reader_state::Assigning);
+}
+
+std::string LogReader::OpenLog(LogFileReader& reader, const std::string& fileName) {
+    if (fileName.empty()) {
+        return std::string(reader_state::FileMissing);
+    }
     try {
         reader.Open(fileName);
+    } catch (const NotRegularFileError&) {
+        return std::string(reader_state::NotRegularFile);
+    } catch (const std::system_error& e) {
+        if (e.code() == std::errc::no_such_file_or_directory) {
+            return std::string(reader_state::FileMissing);
+        }
+        return reader_state::Unreadable(e.code().message());
     } catch (const std::exception& e) {
-        SetState(e.what());
-        return;
+        return reader_state::Unreadable(e.what());
     }
+    return std::string();
+}
+
+void LogReader::ShowProblem(const std::string& problem) {
+    SetState(problem);
+    Server_->SetLogFileMissing(true);
+    SetTreeStatus(Icon::ServerMissing, Icon::ServerMissing);
+}
+
+void LogReader::PositionAtStart(LogFileReader& reader) {
+    kavel::Server& server = *Server_;
     SetState(reader_state::AskingSize);
-    std::int64_t size = -1;
+    std::int64_t size = 0;
     try {
         size = reader.Size();
     } catch (const std::exception& e) {
         SetState(e.what());
-    }
-    if (size < 0) {
-        reader.Close();
-        MissingFileStep();
-        return;
     }
     std::int64_t start = 0;
     int probes = 0;
@@ -338,30 +405,44 @@ void LogReader::Body() {
         // Inside the log the found position falls into a line, whose rest is skipped; at the
         // very start the first line is whole and is read.
         if (start > 0) {
-            reader.ReadLine();
+            std::string skipped;
+            reader.ReadCompleteLine(skipped);
         }
     } catch (const std::exception& e) {
         SetState(e.what());
     }
-    bool lost = false;
-    ReadingLoop(reader, lost);
-    reader.Close();
-    if (lost) {
-        MissingFileStep();
-    }
 }
 
-void LogReader::ReadingLoop(LogFileReader& reader, bool& lost) {
+bool LogReader::LogReplaced(const LogFileReader& reader, const std::string& fileName) const {
+    const std::string current = ExpandLogFileName(*Server_);
+    if (current != fileName) {
+        // A new daily file that is not there yet: the old one may still get lines meanwhile.
+        return IdentityOf(current).has_value();
+    }
+    const std::optional<FileIdentity> now = IdentityOf(fileName);
+    return !now.has_value() || *now != reader.Identity();
+}
+
+void LogReader::DropPartialLine() {
+    DroppedPartialLines_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::string& fileName, bool follow,
+                                          ReadProgress& progress) {
     kavel::Server& server = *Server_;
     const bool w3c = server.LogType() == LogFormat::W3c;
-    bool pendingInform = false;
-    bool firstPassDone = false;
     if (!Terminated() && !server.Active()) {
         SleepUntilResumed(HoldReason::Activation);
     }
     // Where a W3C pass starts again: after the last line that gave an entry, or where reading
     // began, so that the lines before the keep period are not read again on every poll.
     std::int64_t lastQueuedPos = reader.Position();
+    try {
+        reader.CaptureTail(reader.Position());
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    bool holding = false;
     while (SafePoint()) {
         SetState(reader_state::AskingSize);
         std::int64_t size = -1;
@@ -371,22 +452,33 @@ void LogReader::ReadingLoop(LogFileReader& reader, bool& lost) {
             SetState(e.what());
         }
         if (size < 0) {
-            lost = true;
-            return;
+            return ReadEnd::Lost;
         }
-        // A log cut back under the read position (copytruncate rotation, truncation in place)
-        // or written anew from its start is read again from the beginning.
+        // Looked at before this pass, so that the pass reads the old file to its end first.
+        bool replaced = false;
+        if (follow) {
+            try {
+                replaced = LogReplaced(reader, fileName);
+            } catch (const std::exception& e) {
+                SetState(e.what());
+            }
+        }
+        // A log cut back under what was read (copytruncate rotation, truncation in place), even
+        // when it has been written past that point again since, is read again from its start.
         bool rewritten = false;
         try {
-            rewritten = size < reader.Position() || !reader.HeadUnchanged();
+            rewritten = !reader.TailUnchanged();
         } catch (const std::exception& e) {
             SetState(e.what());
         }
         if (rewritten) {
+            if (holding) {
+                DropPartialLine();
+                holding = false;
+            }
             SetState(reader_state::Refilling);
             try {
                 reader.Refill(0);
-                reader.CaptureHead();
             } catch (const std::exception& e) {
                 SetState(e.what());
             }
@@ -394,21 +486,17 @@ void LogReader::ReadingLoop(LogFileReader& reader, bool& lost) {
         }
         SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
         int count = 0;
+        holding = false;
         while (SafePoint()) {
-            SetState(reader_state::CheckingEnd);
-            bool atEnd = true;
-            try {
-                atEnd = reader.AtEnd();
-            } catch (const std::exception& e) {
-                SetState(e.what());
-            }
-            if (atEnd) {
-                break;
-            }
             SetState(reader_state::ReadingLine);
             std::string line;
             try {
-                line = reader.ReadLine();
+                // An unterminated last line waits for its line end in a later pass.
+                if (!reader.ReadCompleteLine(line)) {
+                    SetState(reader_state::CheckingEnd);
+                    holding = !reader.AtEnd();
+                    break;
+                }
             } catch (const std::exception& e) {
                 // A read that fails would fail again at once; the next poll tries again.
                 SetState(e.what());
@@ -428,24 +516,36 @@ void LogReader::ReadingLoop(LogFileReader& reader, bool& lost) {
             if (w3c) {
                 lastQueuedPos = reader.Position();
             }
-            pendingInform = true;
+            progress.PendingInform = true;
             ++count;
             if (count % 10 == 0) {
-                pendingInform = false;
-                InformMain(firstPassDone);
+                progress.PendingInform = false;
+                InformMain(progress.FirstPassDone);
             }
         }
-        if (pendingInform) {
-            pendingInform = false;
-            InformMain(firstPassDone);
+        if (progress.PendingInform) {
+            progress.PendingInform = false;
+            InformMain(progress.FirstPassDone);
         }
-        firstPassDone = true;
+        progress.FirstPassDone = true;
+        try {
+            reader.CaptureTail(reader.Position());
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
         SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+        if (replaced && !Terminated()) {
+            if (holding) {
+                DropPartialLine();
+            }
+            PassCount_.fetch_add(1, std::memory_order_acq_rel);
+            return ReadEnd::Replaced;
+        }
         PassCount_.fetch_add(1, std::memory_order_acq_rel);
         PollPause();
         if (w3c && !Terminated()) {
-            // Reading again from after the last queued line takes a line that was only half
-            // written at the last poll once, complete.
+            // Reading again from after the last queued line takes a line that was not accepted
+            // at the last poll once more.
             SetState(reader_state::Refilling);
             try {
                 reader.Refill(lastQueuedPos);
@@ -454,6 +554,7 @@ void LogReader::ReadingLoop(LogFileReader& reader, bool& lost) {
             }
         }
     }
+    return ReadEnd::Stopped;
 }
 
 void LogReader::MissingFileStep() {
@@ -549,10 +650,12 @@ void LogReader::RunOnMainThread(const std::function<void()>& call) {
     }
 }
 
-void LogReader::PollPause() {
+void LogReader::PollPause(bool showSleeping) {
     const std::int32_t cycle = Server_->TimeLogPollCycleInMs();
-    const auto sleepSlice = [this](std::chrono::milliseconds slice) {
-        SetState(reader_state::SleepingFor(static_cast<int>(slice.count())));
+    const auto sleepSlice = [this, showSleeping](std::chrono::milliseconds slice) {
+        if (showSleeping) {
+            SetState(reader_state::SleepingFor(static_cast<int>(slice.count())));
+        }
         std::unique_lock lock(HoldLock_);
         HoldCv_.wait_for(lock, slice, [this] { return Terminated_ || PollNow_; });
         if (PollNow_) {

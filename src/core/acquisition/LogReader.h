@@ -34,6 +34,10 @@ inline constexpr std::string_view MakingEntry = "Warteschlangeneintrag eintragen
 inline constexpr std::string_view Informing = "Hauptprogramm informierend";
 inline constexpr std::string_view Sleeping = "Schlafend";
 inline constexpr std::string_view Waking = "Aufwachend";
+inline constexpr std::string_view FileMissing = "Protokolldatei fehlt";
+inline constexpr std::string_view NotRegularFile = "Protokolldatei ist keine reguläre Datei";
+// "Protokolldatei nicht lesbar: <reason>".
+std::string Unreadable(std::string_view reason);
 // "Schlafend für %d Millisekunden" for one slice of the poll pause.
 std::string SleepingFor(int ms);
 } // namespace reader_state
@@ -129,20 +133,38 @@ public:
     void PollNow();
     // Passes over the file completed so far.
     std::uint64_t PassCount() const { return PassCount_.load(std::memory_order_acquire); }
+    // Unterminated last lines given up because their file was rotated or truncated first.
+    std::uint64_t DroppedPartialLines() const { return DroppedPartialLines_.load(std::memory_order_acquire); }
     // Probe lines parsed by the start search.
     int ProbeCount() const { return ProbeCount_.load(std::memory_order_acquire); }
 
 private:
+    // Why the reading of one file ended.
+    enum class ReadEnd : std::uint8_t { Stopped, Lost, Replaced };
+    // What carries over from one file to the next.
+    struct ReadProgress {
+        bool PendingInform = false;
+        bool FirstPassDone = false;
+    };
+
     void Execute();
     void Body();
-    void ReadingLoop(LogFileReader& reader, bool& lost);
+    // Opens the log; the German text of what is wrong, or nothing.
+    std::string OpenLog(LogFileReader& reader, const std::string& fileName);
+    void ShowProblem(const std::string& problem);
+    void PositionAtStart(LogFileReader& reader);
+    ReadEnd ReadingLoop(LogFileReader& reader, const std::string& fileName, bool follow,
+                        ReadProgress& progress);
+    bool LogReplaced(const LogFileReader& reader, const std::string& fileName) const;
+    void DropPartialLine();
     void MissingFileStep();
     void InformMain(bool firstPassDone);
     void SleepUntilResumed(HoldReason reason);
     void SetTreeStatus(Icon image, Icon selectedImage);
     // Runs call on the main thread and waits; a failure there becomes the state text.
     void RunOnMainThread(const std::function<void()>& call);
-    void PollPause();
+    // showSleeping false keeps the state text (a missing log says why it is waited for).
+    void PollPause(bool showSleeping = true);
     // Waits while suspended or paused; false when a stop was requested.
     bool SafePoint();
     void SetState(std::string_view state);
@@ -153,6 +175,7 @@ private:
     std::atomic<bool> Finished_{false};
     std::atomic<std::uint64_t> PassCount_{0};
     std::atomic<int> ProbeCount_{0};
+    std::atomic<std::uint64_t> DroppedPartialLines_{0};
     std::atomic<HoldReason> SleepReason_{HoldReason::None};
 
     // Guards the state text.

@@ -20,6 +20,7 @@ constexpr std::int32_t DefaultTimeDeleteAfterUnit = 0;
 constexpr std::int32_t DefaultTimeRevisitorAfterMinutes = 10;
 constexpr std::int32_t DefaultTimeLogPollCycleInMs = 5000;
 constexpr bool DefaultMiscDnsResolve = true;
+constexpr bool DefaultLogFollowNewFiles = true;
 
 // A store installed without the key (a test's own store) reads like no store at all.
 template <class Read, class T>
@@ -69,6 +70,7 @@ std::unique_ptr<SettingsStore> CreateOptionsStore() {
     options->AddItem(OptionsSection, "TimeLogPollCycleInMs", SettingKind::Integer,
                      DefaultTimeLogPollCycleInMs);
     options->AddItem(OptionsSection, "MiscDnsResolve", SettingKind::Boolean, DefaultMiscDnsResolve);
+    options->AddItem(OptionsSection, "LogFollowNewFiles", SettingKind::Boolean, DefaultLogFollowNewFiles);
     return options;
 }
 
@@ -100,6 +102,11 @@ std::unique_ptr<SettingsStore> CreateStylesStore(const LayoutDefaults& defaults)
 
 bool OptionMiscDnsResolve() {
     return OptionOr("MiscDnsResolve", DefaultMiscDnsResolve,
+                    [](const SettingsStore& options, const char* key) { return options.Bool(key); });
+}
+
+bool OptionLogFollowNewFiles() {
+    return OptionOr("LogFollowNewFiles", DefaultLogFollowNewFiles,
                     [](const SettingsStore& options, const char* key) { return options.Bool(key); });
 }
 

@@ -30,5 +30,8 @@ std::int32_t OptionTimeDeleteAfter();
 std::int32_t OptionTimeDeleteAfterUnit();
 std::int32_t OptionTimeRevisitorAfterMinutes();
 std::int32_t OptionTimeLogPollCycleInMs();
+// Whether readers follow their log to a new file (rotation, deletion and re-creation, a late
+// log, a template that expands to a new name); off, a reader keeps the file it opened first.
+bool OptionLogFollowNewFiles();
 
 } // namespace kavel

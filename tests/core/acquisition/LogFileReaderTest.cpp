@@ -55,13 +55,42 @@ TEST_P(LogFileReaderBlockTest, LinesAndPositionsDoNotDependOnTheBlockSize) {
 INSTANTIATE_TEST_SUITE_P(BlockSizes, LogFileReaderBlockTest,
                          ::testing::Values(1, 2, 3, 7, 8, 128, 64 * 1024));
 
-TEST(LogFileReaderTest, ALoneCarriageReturnBelongsToTheLine) {
+// A lone CR ends a line as LF does; CR LF stays one line end, also across block borders.
+TEST(LogFileReaderTest, ALoneCarriageReturnEndsALine) {
     LogFolder folder;
-    WriteLog(folder / "log", "a\rb\nc\n");
-    LogFileReader reader(4);
-    reader.Open(folder / "log");
-    EXPECT_EQ(reader.ReadLine(), "a\rb");
-    EXPECT_EQ(reader.ReadLine(), "c");
+    WriteLog(folder / "log", "a\rb\r\nc\n\rd\r");
+    for (const std::int64_t block : {1, 2, 3, 4, 64}) {
+        SCOPED_TRACE(block);
+        LogFileReader reader(block);
+        reader.Open(folder / "log");
+        std::vector<std::string> lines;
+        std::string line;
+        while (reader.ReadCompleteLine(line)) {
+            lines.push_back(line);
+        }
+        EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c", "", "d"}));
+    }
+}
+
+// An unterminated last line is not handed out until its line end arrives.
+TEST(LogFileReaderTest, AnUnterminatedLastLineWaitsForItsLineEnd) {
+    LogFolder folder;
+    const std::filesystem::path file = folder / "log";
+    WriteLog(file, "one\ntw");
+    LogFileReader reader(2);
+    reader.Open(file);
+    std::string line;
+    ASSERT_TRUE(reader.ReadCompleteLine(line));
+    EXPECT_EQ(line, "one");
+    EXPECT_FALSE(reader.ReadCompleteLine(line));
+    EXPECT_EQ(reader.Position(), 4);
+    AppendLog(file, "o\r");
+    ASSERT_TRUE(reader.ReadCompleteLine(line));
+    EXPECT_EQ(line, "two");
+    AppendLog(file, "\nthree\n");
+    ASSERT_TRUE(reader.ReadCompleteLine(line));
+    EXPECT_EQ(line, "three");
+    EXPECT_FALSE(reader.ReadCompleteLine(line));
 }
 
 TEST(LogFileReaderTest, APartialLastLineIsReturnedAndTheRestFollowsAsTheNextLine) {
@@ -189,30 +218,39 @@ TEST(LogFileReaderTest, AnOverlongLineStillBeingWrittenIsSkippedUpToItsEnd) {
     EXPECT_EQ(reader.ReadLine(), "next");
 }
 
+// What was read is recognised by the bytes before the read position: a file cut back, or cut and
+// written anew past that point with the same first bytes (a W3C header), is not the one read.
 TEST(LogFileReaderTest, ATruncatedOrRewrittenFileIsNoticed) {
-    LogFolder folder;
-    const std::filesystem::path file = folder / "log";
-    WriteLog(file, "2024-01-01 first line\n2024-01-01 second line\n");
-    LogFileReader reader;
-    reader.Open(file);
-    ReadAll(reader);
-    EXPECT_TRUE(reader.HeadUnchanged());
-    AppendLog(file, "2024-01-01 third line\n");
-    EXPECT_TRUE(reader.HeadUnchanged());
-
-    // copytruncate: the file is cut to nothing while the reader holds it open.
-    ASSERT_EQ(::truncate(file.c_str(), 0), 0);
-    EXPECT_LT(reader.Size(), reader.Position());
-    EXPECT_FALSE(reader.HeadUnchanged());
-
-    // Cut and written anew past the old position before the reader looked.
-    WriteLog(file, "2024-01-02 new first line, longer than everything read before it was\n");
-    EXPECT_GE(reader.Size(), reader.Position());
-    EXPECT_FALSE(reader.HeadUnchanged());
-    reader.Refill(0);
-    reader.CaptureHead();
-    EXPECT_TRUE(reader.HeadUnchanged());
-    EXPECT_EQ(reader.ReadLine(), "2024-01-02 new first line, longer than everything read before it was");
+    const std::string header = "#Software: Test\r\n#Fields: date time c-ip\r\n";
+    struct Case {
+        const char* Name;
+        std::string Rewrite;
+        bool Unchanged;
+    };
+    const Case cases[] = {
+        {"appended", "", true},
+        {"cut to nothing", header.substr(0, 0), false},
+        {"same header, shorter", header + "2024-01-02 x\r\n", false},
+        {"same header, longer", header + "2024-01-02 a line longer than everything read before\r\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        LogFolder folder;
+        const std::filesystem::path file = folder / "log";
+        WriteLog(file, header + "2024-01-01 first line\r\n");
+        LogFileReader reader;
+        reader.Open(file);
+        ReadAll(reader);
+        reader.CaptureTail(reader.Position());
+        if (c.Unchanged) {
+            AppendLog(file, "2024-01-01 more\r\n");
+        } else {
+            // copytruncate: cut in place under the open reader, then written anew.
+            ASSERT_EQ(::truncate(file.c_str(), 0), 0);
+            AppendLog(file, c.Rewrite);
+        }
+        EXPECT_EQ(reader.TailUnchanged(), c.Unchanged);
+    }
 }
 
 TEST(LogFileReaderTest, AGrowingShortFileIsNotTakenForARewrittenOne) {
@@ -222,7 +260,9 @@ TEST(LogFileReaderTest, AGrowingShortFileIsNotTakenForARewrittenOne) {
     reader.Open(folder / "log");
     for (int i = 0; i < 10; ++i) {
         AppendLog(folder / "log", "line " + std::to_string(i) + "\n");
-        EXPECT_TRUE(reader.HeadUnchanged()) << i;
+        EXPECT_TRUE(reader.TailUnchanged()) << i;
+        ReadAll(reader);
+        reader.CaptureTail(reader.Position());
     }
 }
 
@@ -230,11 +270,13 @@ TEST(LogFileReaderTest, WhatIsNoLogFileIsRefusedAtOpen) {
     LogFolder folder;
     const std::filesystem::path fifo = folder / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::filesystem::path paths[] = {folder / "missing", folder.Path(), fifo};
-    for (const std::filesystem::path& path : paths) {
+    LogFileReader reader;
+    EXPECT_THROW(reader.Open(folder / "missing"), std::system_error);
+    // Opening a FIFO must not block waiting for a writer.
+    const std::filesystem::path odd[] = {folder.Path(), fifo, "/dev/null"};
+    for (const std::filesystem::path& path : odd) {
         SCOPED_TRACE(path.string());
-        LogFileReader reader;
-        EXPECT_THROW(reader.Open(path), std::system_error);
+        EXPECT_THROW(reader.Open(path), NotRegularFileError);
         EXPECT_FALSE(reader.IsOpen());
     }
 }

@@ -4,6 +4,7 @@
 #include "acquisition/LogFileReader.h"
 #include "acquisition/ReaderHandshake.h"
 #include "acquisition/ReaderRegistry.h"
+#include "config/AppSettings.h"
 #include "parsing/NameList.h"
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
@@ -11,7 +12,10 @@
 #include "support/ReaderTestSupport.h"
 
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kavel {
@@ -120,11 +124,24 @@ protected:
     // Waits until the reader pauses between two polls, appends to the log and runs the main
     // loop until the next pass, which sees the appended bytes, has ended.
     void AppendAndPoll(LogReader& reader, const std::filesystem::path& log, const std::string& bytes) {
-        ASSERT_TRUE(RunUntil([&] { return reader.State() == reader_state::SleepingFor(500); }));
+        WriteAndPoll(reader, [&] { AppendLog(log, bytes); });
+    }
+
+    // Waits until the reader rests between two polls (or waits for its missing log), writes, and
+    // runs the main loop until a pass that began after the write has ended and done() holds.
+    void WriteAndPoll(
+        LogReader& reader, const std::function<void()>& write,
+        const std::function<bool()>& done = [] { return true; }) {
+        const auto resting = [&] {
+            const std::string state = reader.State();
+            return state.starts_with(reader_state::SleepingFor(500)) ||
+                   state.starts_with(reader_state::FileMissing);
+        };
+        ASSERT_TRUE(RunUntil(resting));
         const std::uint64_t passes = reader.PassCount();
-        AppendLog(log, bytes);
+        write();
         reader.PollNow();
-        ASSERT_TRUE(RunUntil([&] { return reader.PassCount() > passes; }));
+        ASSERT_TRUE(RunUntil([&] { return reader.PassCount() > passes && resting() && done(); }));
     }
 
     std::size_t Taken() const { return TakenLines.size(); }
@@ -169,9 +186,9 @@ TEST_F(LogReaderTest, LinesAppendedWhileTheReaderRunsAreTakenOver) {
     EXPECT_EQ(TakenLines[4] + "\n", NcsaLine(5, 4, "/e.html"));
 }
 
-// An NCSA line read while half written is two lines: the part there now, and the rest at the
-// next poll. Cut inside the time stamp, neither part gives an entry.
-TEST_F(LogReaderTest, AHalfWrittenNcsaLineIsReadAsTwoLines) {
+// A line written in two parts is held back until its line end arrives, and a lone CR ends a
+// line as LF does.
+TEST_F(LogReaderTest, AHalfWrittenNcsaLineIsTakenOnceComplete) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
@@ -179,14 +196,17 @@ TEST_F(LogReaderTest, AHalfWrittenNcsaLineIsReadAsTwoLines) {
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
 
     const std::string line = NcsaLine(2, 5, "/half.html");
-    AppendAndPoll(reader, log, line.substr(0, 20));
-    AppendAndPoll(reader, log, line.substr(20));
+    AppendAndPoll(reader, log, line.substr(0, 40));
     EXPECT_EQ(Taken(), 1u);
-    EXPECT_EQ(Entries().Count(), 1);
+    AppendAndPoll(reader, log, line.substr(40));
+    ASSERT_EQ(Taken(), 2u);
+    EXPECT_EQ(TakenLines[1] + "\n", line);
 
-    AppendLog(log, NcsaLine(3, 6, "/whole.html"));
-    reader.PollNow();
-    ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
+    std::string crLine = NcsaLine(3, 6, "/cr.html");
+    crLine.back() = '\r';
+    AppendAndPoll(reader, log, crLine);
+    ASSERT_EQ(Taken(), 3u);
+    EXPECT_EQ(TakenLines[2] + "\r", crLine);
 }
 
 TEST_F(LogReaderTest, AHalfWrittenW3CLineCompletedBeforeTheNextPollIsQueuedOnceComplete) {
@@ -244,7 +264,14 @@ TEST_F(LogReaderTest, TheStartSearchSkipsTheOldPartOfALog) {
     EXPECT_LE(reader.ProbeCount(), 24);
 }
 
-TEST_F(LogReaderTest, AMissingLogShowsImageFourAndActivationDoesNotStartReading) {
+// With LogFollowNewFiles 0 a reader keeps to the file it found at its start.
+TEST_F(LogReaderTest, WithoutFollowingAMissingLogShowsImageFourAndActivationDoesNotStartReading) {
+    SettingsStore options;
+    options.AddItem("Options", "LogFollowNewFiles", SettingKind::Boolean, false);
+    SetOptions(&options);
+    struct RestoreOptions {
+        ~RestoreOptions() { SetOptions(nullptr); }
+    } restore;
     const auto log = Folder / "missing.log";
     Server& server = AddServer(log);
     LogReader& reader = StartReader(server);
@@ -412,6 +439,213 @@ TEST_F(LogReaderTest, ARotatedLogIsReadAgainFromItsStart) {
     }
 }
 
+// A line of the given format carrying its sequence number in the page.
+std::string SequenceLine(LogFormat format, int seq) {
+    const std::string page = "/p" + std::to_string(seq) + ".html";
+    return format == LogFormat::W3c ? W3CLine(seq % 250, seq % 60, page)
+                                    : NcsaLine(seq % 250, seq % 60, page);
+}
+
+std::string WithoutLineEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+// The log's life under a web server and logrotate: every complete line is taken over once, in
+// order, whatever happens to the file between two polls.
+TEST_F(LogReaderTest, TheReaderFollowsItsLogThroughRotationDeletionAndTruncation) {
+    for (const LogFormat format : {LogFormat::Ncsa, LogFormat::W3c}) {
+        SCOPED_TRACE(format == LogFormat::W3c ? "W3C" : "NCSA");
+        TakenLines.clear();
+        const auto log = Folder / (format == LogFormat::W3c ? "u_ex.log" : "access.log");
+        test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
+        std::vector<std::string> expected;
+        int seq = 0;
+        const auto next = [&] {
+            const std::string line = SequenceLine(format, ++seq);
+            expected.push_back(WithoutLineEnd(line));
+            return line;
+        };
+        const auto takenAll = [&] { return Taken() == expected.size(); };
+        writer.Create();
+        writer.Append(next());
+        writer.Append(next());
+        Server& server = AddServer(log, format);
+        LogReader& reader = StartReader(server);
+        ASSERT_TRUE(RunUntil(takenAll));
+
+        // Half a line, then its rest after the reader looked.
+        const std::string half = next();
+        WriteAndPoll(reader, [&] { writer.Append(half.substr(0, 30)); });
+        EXPECT_EQ(Taken(), expected.size() - 1);
+        WriteAndPoll(
+            reader, [&] { writer.Append(half.substr(30)); }, takenAll);
+
+        // Renamed away and created anew; the old file's last line comes first.
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.Append(next());
+                writer.MoveAndCreate();
+                writer.Append(next());
+            },
+            takenAll);
+
+        // Deleted: the node shows the log missing until it is there again.
+        WriteAndPoll(
+            reader, [&] { writer.Delete(); }, [&] { return server.LogFileMissing(); });
+        EXPECT_EQ(reader.State(), reader_state::FileMissing);
+        EXPECT_TRUE(View.Showed(server, Icon::ServerMissing, Icon::ServerMissing));
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.Create();
+                writer.Append(next());
+            },
+            [&] { return takenAll() && !server.LogFileMissing(); });
+
+        // Copied and truncated, refilled shorter and then longer than what was read.
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.CopyTruncate();
+                writer.Append(next());
+            },
+            takenAll);
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.CopyTruncate();
+                for (int i = 0; i < 5; ++i) {
+                    writer.Append(next());
+                }
+            },
+            takenAll);
+
+        EXPECT_EQ(TakenLines, expected);
+        EXPECT_EQ(reader.DroppedPartialLines(), 0u);
+        StopServerReaders(server);
+    }
+}
+
+TEST_F(LogReaderTest, ALogCreatedLateIsReadFromItsStart) {
+    const auto log = Folder / "late.log";
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return server.LogFileMissing() && reader.PassCount() >= 1; }));
+    EXPECT_EQ(reader.State(), reader_state::FileMissing);
+    WriteAndPoll(
+        reader, [&] { WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html")); },
+        [&] { return Taken() == 2; });
+    EXPECT_FALSE(server.LogFileMissing());
+    EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 0, "/a.html"));
+}
+
+// A daily file: when the template names a new file and that file is there, the old one is read
+// to its end and the new one from its start.
+TEST_F(LogReaderTest, ATemplateThatNamesANewFileIsFollowed) {
+    const std::string pattern = (Folder / "ex%HH%NN.log").string();
+    const std::filesystem::path first = ExpandLogFileName(pattern);
+    WriteLog(first, NcsaLine(1, 0, "/a.html"));
+    Server& server = AddServer(pattern);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
+
+    Clock.Advance(MsPerMinute);
+    const std::filesystem::path second = ExpandLogFileName(pattern);
+    ASSERT_NE(first, second);
+    // Not there yet: the old file is still the log.
+    AppendAndPoll(reader, first, NcsaLine(2, 1, "/b.html"));
+    EXPECT_EQ(Taken(), 2u);
+    WriteAndPoll(
+        reader,
+        [&] {
+            AppendLog(first, NcsaLine(3, 2, "/c.html"));
+            WriteLog(second, NcsaLine(4, 3, "/d.html"));
+        },
+        [&] { return Taken() == 4; });
+    EXPECT_EQ(TakenLines[2] + "\n", NcsaLine(3, 2, "/c.html"));
+    EXPECT_EQ(TakenLines[3] + "\n", NcsaLine(4, 3, "/d.html"));
+}
+
+// For random writers: appends, half lines, renaming rotations and copytruncate, each step
+// looked at by the reader before the next. Every complete line is taken over once, in order;
+// a half line cut off by a rotation is counted as dropped.
+TEST_F(LogReaderTest, EveryCompleteLineIsTakenOverOnceInOrder) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        for (const LogFormat format : {LogFormat::Ncsa, LogFormat::W3c}) {
+            SCOPED_TRACE(testing::Message()
+                         << "seed " << seed << (format == LogFormat::W3c ? " W3C" : " NCSA"));
+            TakenLines.clear();
+            Entries().Clear();
+            std::mt19937 random(seed);
+            const auto log =
+                Folder / ("random" + std::to_string(seed) + (format == LogFormat::W3c ? ".w3c" : ".ncsa"));
+            test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
+            writer.Create();
+            Server& server = AddServer(log, format);
+            LogReader& reader = StartReader(server);
+            std::vector<std::string> expected;
+            std::uint64_t dropped = 0;
+            int seq = 0;
+            std::string pendingRest;
+            for (int step = 0; step < 20 && !HasFatalFailure(); ++step) {
+                const auto op = random() % 6;
+                WriteAndPoll(
+                    reader,
+                    [&] {
+                        if (op <= 2) {
+                            // Append: the rest of a half line first, then whole lines.
+                            if (!pendingRest.empty()) {
+                                writer.Append(pendingRest);
+                                pendingRest.clear();
+                            }
+                            for (auto n = random() % 4; n > 0; --n) {
+                                const std::string line = SequenceLine(format, ++seq);
+                                expected.push_back(WithoutLineEnd(line));
+                                writer.Append(line);
+                            }
+                            return;
+                        }
+                        if (op == 3) {
+                            if (pendingRest.empty()) {
+                                const std::string line = SequenceLine(format, ++seq);
+                                const std::size_t cut = 1 + random() % (line.size() - 2);
+                                expected.push_back(WithoutLineEnd(line));
+                                writer.Append(line.substr(0, cut));
+                                pendingRest = line.substr(cut);
+                            }
+                            return;
+                        }
+                        if (!pendingRest.empty()) {
+                            expected.pop_back();
+                            pendingRest.clear();
+                            ++dropped;
+                        }
+                        if (op == 4) {
+                            writer.MoveAndCreate();
+                        } else {
+                            writer.CopyTruncate();
+                        }
+                        const std::string line = SequenceLine(format, ++seq);
+                        expected.push_back(WithoutLineEnd(line));
+                        writer.Append(line);
+                    },
+                    [&] { return Taken() == expected.size() - (pendingRest.empty() ? 0 : 1); });
+            }
+            ASSERT_TRUE(RunUntil([&] { return Taken() >= expected.size() - (pendingRest.empty() ? 0 : 1); }));
+            if (!pendingRest.empty()) {
+                expected.pop_back();
+            }
+            EXPECT_EQ(TakenLines, expected);
+            EXPECT_EQ(reader.DroppedPartialLines(), dropped);
+            StopServerReaders(server);
+        }
+    }
+}
+
 TEST_F(LogReaderTest, TheBeepSoundsAtMostOncePerSecondAndNotForTheFirstPass) {
     const auto log = Folder / "access.log";
     const auto otherLog = Folder / "other.log";
@@ -487,11 +721,36 @@ TEST_F(LogReaderTest, PollPausesComeInSlicesOfHalfASecond) {
     }
 }
 
-TEST_F(LogReaderTest, AFileThatCannotBeOpenedEndsTheReader) {
-    Server& server = AddServer(Folder.Path());
-    LogReader& reader = StartReader(server);
-    ASSERT_TRUE(RunUntil([&] { return reader.Finished(); }));
-    EXPECT_FALSE(server.LogFileMissing());
+// What stands under the log's name but cannot be read is said, and the node shows it missing.
+TEST_F(LogReaderTest, AnUnreadableOrOddLogIsReported) {
+    const auto fifo = Folder / "fifo.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto locked = Folder / "locked.log";
+    WriteLog(locked, NcsaLine(1, 0, "/a.html"));
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        std::filesystem::path Log;
+        std::string State;
+    };
+    std::vector<Case> cases = {{Folder.Path(), std::string(reader_state::NotRegularFile)},
+                               {fifo, std::string(reader_state::NotRegularFile)},
+                               {"/dev/null", std::string(reader_state::NotRegularFile)},
+                               {Folder / "none.log", std::string(reader_state::FileMissing)}};
+    // Permissions do not keep root out.
+    if (!root) {
+        cases.push_back({locked, reader_state::Unreadable(std::strerror(EACCES))});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Log.string());
+        Server& server = AddServer(c.Log);
+        LogReader& reader = StartReader(server);
+        ASSERT_TRUE(RunUntil([&] { return server.LogFileMissing() && reader.PassCount() >= 1; }));
+        EXPECT_EQ(reader.State(), c.State);
+        EXPECT_TRUE(View.Showed(server, Icon::ServerMissing, Icon::ServerMissing));
+        EXPECT_FALSE(reader.Finished());
+        StopServerReaders(server);
+    }
     EXPECT_EQ(Taken(), 0u);
 }
 

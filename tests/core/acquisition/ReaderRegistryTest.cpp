@@ -1,5 +1,7 @@
 #include "acquisition/ReaderRegistry.h"
 
+#include "config/AppSettings.h"
+#include "config/SettingsStore.h"
 #include "platform/Dispatcher.h"
 #include "support/ReaderTestSupport.h"
 
@@ -8,12 +10,18 @@
 namespace kavel {
 namespace {
 
-// The readers here watch logs that do not exist: each sleeps at once until it is stopped.
+// The readers here watch logs that do not exist and do not look for them again: each sleeps at
+// once until it is stopped.
 class ReaderRegistryTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        KeepFirstFile.AddItem("Options", "LogFollowNewFiles", SettingKind::Boolean, false);
+        SetOptions(&KeepFirstFile);
+    }
     void TearDown() override {
         StopAllReaders();
         Readers().Clear();
+        SetOptions(nullptr);
     }
 
     Server& AddServer(const std::string& name) {
@@ -29,6 +37,7 @@ protected:
         ASSERT_TRUE(test::RunLoopUntil(Loop, [&] { return reader.Holding(); }));
     }
 
+    SettingsStore KeepFirstFile;
     platform::LoopDispatcher Loop;
     platform::ScopedDispatcher LoopInstalled{Loop};
     test::LogFolder Folder;

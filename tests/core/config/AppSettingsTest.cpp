@@ -18,6 +18,7 @@ std::vector<std::string> Keys(const SettingsStore& store) {
                                         "TimeRevisitorAfterMinutes",
                                         "TimeLogPollCycleInMs",
                                         "MiscDnsResolve",
+                                        "LogFollowNewFiles",
                                         "ListViewRealtimeMode",
                                         "ListViewHideNonDocuments",
                                         "ListViewHideSpiders",
@@ -49,12 +50,13 @@ TEST(AppSettings, OptionsStoreDefaultsInTableOrder) {
     EXPECT_EQ(options->IniFileName(), (home / "kavel.config").string());
     EXPECT_EQ(Keys(*options),
               (std::vector<std::string>{"TimeDeleteAfter", "TimeDeleteAfterUnit", "TimeRevisitorAfterMinutes",
-                                        "TimeLogPollCycleInMs", "MiscDnsResolve"}));
+                                        "TimeLogPollCycleInMs", "MiscDnsResolve", "LogFollowNewFiles"}));
     EXPECT_EQ(options->Value("TimeDeleteAfter"), SettingValue(3));
     EXPECT_EQ(options->Value("TimeDeleteAfterUnit"), SettingValue(0));
     EXPECT_EQ(options->Value("TimeRevisitorAfterMinutes"), SettingValue(10));
     EXPECT_EQ(options->Value("TimeLogPollCycleInMs"), SettingValue(5000));
     EXPECT_EQ(options->Value("MiscDnsResolve"), SettingValue(true));
+    EXPECT_EQ(options->Value("LogFollowNewFiles"), SettingValue(true));
     options->Save();
     EXPECT_FALSE(std::filesystem::exists(home / "kavel.config"));
 }
