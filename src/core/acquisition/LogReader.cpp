@@ -376,8 +376,9 @@ std::string LogReader::OpenLog(LogFileReader& reader, const std::string& fileNam
 
 void LogReader::ShowProblem(const std::string& problem) {
     SetState(problem);
-    Server_->SetLogFileMissing(true);
+    // The node first: whoever sees the flag finds the node already showing it.
     SetTreeStatus(Icon::ServerMissing, Icon::ServerMissing);
+    Server_->SetLogFileMissing(true);
 }
 
 void LogReader::PositionAtStart(LogFileReader& reader) {
