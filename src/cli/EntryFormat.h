@@ -17,7 +17,8 @@ namespace cli {
 inline constexpr std::string_view DroppedLine = "-";
 
 // The bytes unchanged except backslash, tab, CR and LF, written as \\, \t, \r and \n, so that
-// a field never holds a separator or a line end.
+// a field never holds a separator or a line end, and control bytes a terminal would act on
+// (C0, DEL, C1 as a lone byte or UTF-8 encoded), written as \xhh: log lines are hostile.
 std::string EscapeField(std::string_view bytes);
 void AppendEscaped(std::string& out, std::string_view bytes);
 

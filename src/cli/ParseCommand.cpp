@@ -66,8 +66,9 @@ Output, one line per input line:
     for W3C Extended servers followed by ServerAddress, ServerHostName, SiteName,
     ComputerName, ServerPort, SubStatus, Win32Status, BytesReceived, TimeTaken, Cookie.
   Booleans are 0 or 1. Field bytes are written unchanged except backslash, tab, CR and LF,
-  written as \\, \t, \r and \n. Input lines end at LF or CR LF; a last line without an end
-  counts.
+  written as \\, \t, \r and \n, and other control bytes (0x00-0x1f, 0x7f, 0x80-0x9f
+  alone or UTF-8 encoded) written as \x and two lower-case hexadecimal digits. Input lines
+  end at LF or CR LF; a last line without an end counts.
 
 --summary prints six lines, each a name, a tab and a number:
   lines read, accepted, documents, spiders, revisitors (accepted revisitor accesses),

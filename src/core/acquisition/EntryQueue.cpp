@@ -299,12 +299,20 @@ EntryQueue& Entries() {
 }
 
 bool ParseEntryLine(LogEntry& entry) {
-    if (!entry.Line.empty() && (entry.Line[0] == '#' || entry.Line[0] == ' '))
+    if (!entry.Line.empty() && entry.Line[0] == '#') {
+        // A W3C log declares its field order in a directive; the lines after it follow it.
+        if (entry.Server && entry.Server->LogType() == LogFormat::W3c)
+            if (std::optional<W3cFieldLayout> layout = ParseW3cDirective(entry.Line))
+                entry.Server->SetW3cLayout(std::make_shared<const W3cFieldLayout>(std::move(*layout)));
+        return false;
+    }
+    if (!entry.Line.empty() && entry.Line[0] == ' ')
         return false;
     if (!entry.Server)
         return false;
     ParseOptions options;
     options.W3cFields = entry.Server->W3CFields();
+    options.W3cLayout = entry.Server->W3cLayout();
     options.TimeZone = entry.Server->TimeZone();
     options.ResolveNames = OptionMiscDnsResolve();
     ParsedLine parsed;

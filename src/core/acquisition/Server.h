@@ -2,6 +2,7 @@
 
 #include "base/Icon.h"
 #include "parsing/AccessRecord.h"
+#include "parsing/Parsers.h"
 
 #include <atomic>
 #include <cstdint>
@@ -80,6 +81,16 @@ public:
     void SetW3CField(int index, bool present);
     std::int32_t TimeZone() const { return TimeZone_.load(std::memory_order_relaxed); }
     void SetTimeZone(std::int32_t v) { TimeZone_.store(v, std::memory_order_relaxed); }
+    // The field order of the last "#Fields:" directive its W3C log carried: it governs the
+    // lines after it in place of W3CFields. Set by the reader thread, read by the parser.
+    std::shared_ptr<const W3cFieldLayout> W3cLayout() const {
+        const std::lock_guard<std::mutex> lock(TextLock_);
+        return W3cLayout_;
+    }
+    void SetW3cLayout(std::shared_ptr<const W3cFieldLayout> layout) {
+        const std::lock_guard<std::mutex> lock(TextLock_);
+        W3cLayout_ = std::move(layout);
+    }
     bool SoundOnAccess() const { return SoundOnAccess_.load(std::memory_order_relaxed); }
     void SetSoundOnAccess(bool v) { SoundOnAccess_.store(v, std::memory_order_relaxed); }
     bool PopupOnDocument() const { return PopupOnDocument_.load(std::memory_order_relaxed); }
@@ -105,6 +116,7 @@ private:
     mutable std::mutex TextLock_;
     std::string Name_;
     std::string LogFileName_;
+    std::shared_ptr<const W3cFieldLayout> W3cLayout_;
     ServerNode* TreeNode_ = nullptr;
     std::atomic<std::int32_t> QueueCount_{0};
     std::atomic<bool> LogFileMissing_{false};

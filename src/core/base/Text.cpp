@@ -208,7 +208,10 @@ bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) noex
     return false;
 }
 
-std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept {
+namespace {
+
+template <class Integer>
+std::optional<Integer> ParseDecimal(std::string_view text) noexcept {
     if (text.empty())
         return std::nullopt;
     std::size_t start = 0;
@@ -216,7 +219,7 @@ std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept {
         start = 1;
     if (start == text.size())
         return std::nullopt;
-    std::int32_t value = 0;
+    Integer value = 0;
     const char* begin = text.data() + start;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(begin, end, value);
@@ -225,6 +228,16 @@ std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept {
     if (start == 1 && text.size() > 1 && text[1] == '-')
         return std::nullopt;
     return value;
+}
+
+} // namespace
+
+std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept {
+    return ParseDecimal<std::int32_t>(text);
+}
+
+std::optional<std::int64_t> ParseInt64(std::string_view text) noexcept {
+    return ParseDecimal<std::int64_t>(text);
 }
 
 std::optional<bool> ParseBoolean(std::string_view text) noexcept {

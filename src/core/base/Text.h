@@ -75,6 +75,8 @@ struct FoldedEqual {
 // Decimal 32-bit signed integer as the system reads numbers: optional sign, digits only,
 // nothing else, in range. Nothing for any other text.
 std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept;
+// The same for 64-bit integers: byte counts and durations of large transfers.
+std::optional<std::int64_t> ParseInt64(std::string_view text) noexcept;
 // A definition-file Boolean: an integer (0 false, any other true) or True/False in any case.
 std::optional<bool> ParseBoolean(std::string_view text) noexcept;
 

@@ -359,8 +359,9 @@ std::string_view DequoteView(std::string_view token, std::string& scratch) {
     if (token.empty() || token[0] != '"')
         return token;
     std::string_view extracted;
+    // A backslash-escaped quote is part of the text, kept as logged.
     std::size_t pos = 1;
-    std::size_t close = token.find('"', pos);
+    std::size_t close = ClosingQuote(token, 0);
     if (close != std::string_view::npos && (close + 1 >= token.size() || token[close + 1] != '"')) {
         // The common case: no doubled quotes, so the result is part of the token.
         extracted = token.substr(1, close - 1);
@@ -372,7 +373,7 @@ std::string_view DequoteView(std::string_view token, std::string& scratch) {
             if (close + 1 < token.size() && token[close + 1] == '"') {
                 scratch.push_back('"');
                 pos = close + 2;
-                close = token.find('"', pos);
+                close = ClosingQuote(token, close + 1);
                 continue;
             }
             closed = true;
@@ -423,7 +424,7 @@ void AccessRecord::AssignAddressPair(std::string_view address, std::string_view 
 bool SetBytes(AccessRecord& record, std::string_view token) {
     if (token == "-")
         return true;
-    const std::optional<std::int32_t> bytes = ParseInt32(token);
+    const std::optional<std::int64_t> bytes = ParseInt64(token);
     if (!bytes)
         return false;
     record.Bytes = *bytes;

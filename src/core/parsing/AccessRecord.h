@@ -86,7 +86,8 @@ public:
     void SetReferer(std::string_view text);
 
     std::int32_t Status = 0;
-    std::int32_t Bytes = 0;
+    // 64 bits: downloads of several GiB are ordinary.
+    std::int64_t Bytes = 0;
     bool IsDocument = false;
     VisitorKind VisitorState = VisitorKind::New;
     bool IsSpider = false;
@@ -136,8 +137,9 @@ public:
     std::int32_t ServerPort = 80;
     std::int32_t SubStatus = 0;
     std::int32_t Win32Status = 0;
-    std::int32_t BytesReceived = 0;
-    std::int32_t TimeTaken = 0;
+    std::int64_t BytesReceived = 0;
+    // Milliseconds.
+    std::int64_t TimeTaken = 0;
 };
 
 // The token without its surrounding double quotes, pairs of quotes reduced to one.
@@ -145,7 +147,7 @@ std::string Dequote(std::string_view token);
 // Client-address step of both parsers: Address and HostName := token, then the cached
 // reverse look-up when resolve is set.
 void SetAddress(AccessRecord& record, std::string_view token, bool resolve);
-// Bytes := token as a 32-bit integer unless it is "-"; false when it is no such integer.
+// Bytes := token as a 64-bit integer unless it is "-"; false when it is no such integer.
 bool SetBytes(AccessRecord& record, std::string_view token);
 
 } // namespace kavel

@@ -131,7 +131,7 @@ bool ApplyDate(std::string_view token3, std::string_view token4, std::optional<D
 
 bool SplitRequest(std::string_view token5, AccessTexts& texts, Scratch& s) {
     const std::string_view text = DequoteView(token5, s.Request);
-    SplitLogLine(text, s.Words);
+    SplitAtBlanks(text, s.Words);
     if (s.Words.size() < 2)
         return false;
     texts.Method = s.Words[0];
@@ -187,9 +187,9 @@ ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options) {
     const std::optional<std::int32_t> status = ParseInt32(tokens[6]);
     if (!status || n < 8)
         return {};
-    std::int32_t bytes = 0;
+    std::int64_t bytes = 0;
     if (tokens[7] != "-") {
-        const std::optional<std::int32_t> sent = ParseInt32(tokens[7]);
+        const std::optional<std::int64_t> sent = ParseInt64(tokens[7]);
         if (!sent)
             return {};
         bytes = *sent;

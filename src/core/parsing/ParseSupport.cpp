@@ -1,5 +1,6 @@
 #include "parsing/ParseSupport.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -11,23 +12,21 @@ namespace kavel {
 namespace {
 
 bool IsSpecial(char c) {
-    return c == ' ' || c == '"' || c == '\'' || c == '\r' || c == '\n';
+    return c == ' ' || c == '"' || c == '\r' || c == '\n';
 }
 
-// The position of the next blank, quote, apostrophe, CR or LF at or after i, or n.
+// The position of the next blank, double quote, CR or LF at or after i, or n.
 std::size_t NextSpecial(const char* text, std::size_t i, std::size_t n) {
 #if defined(__SSE2__)
     const __m128i blank = _mm_set1_epi8(' ');
     const __m128i quote = _mm_set1_epi8('"');
-    const __m128i apostrophe = _mm_set1_epi8('\'');
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
     while (i + 16 <= n) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
         const __m128i hits =
             _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, blank), _mm_cmpeq_epi8(chunk, quote)),
-                         _mm_or_si128(_mm_cmpeq_epi8(chunk, apostrophe),
-                                      _mm_or_si128(_mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, lf))));
+                         _mm_or_si128(_mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, lf)));
         const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
         if (mask != 0)
             return i + static_cast<std::size_t>(__builtin_ctz(mask));
@@ -40,6 +39,22 @@ std::size_t NextSpecial(const char* text, std::size_t i, std::size_t n) {
 }
 
 } // namespace
+
+std::size_t ClosingQuote(std::string_view text, std::size_t open) {
+    std::size_t pos = open + 1;
+    while (pos < text.size()) {
+        const std::size_t quote = text.find('"', pos);
+        if (quote == std::string_view::npos)
+            return std::string_view::npos;
+        std::size_t backslashes = 0;
+        while (quote - backslashes > open + 1 && text[quote - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            return quote;
+        pos = quote + 1;
+    }
+    return std::string_view::npos;
+}
 
 std::size_t SplitLogLine(std::string_view text, std::vector<std::string_view>& tokens) {
     tokens.clear();
@@ -54,10 +69,9 @@ std::size_t SplitLogLine(std::string_view text, std::vector<std::string_view>& t
             tail = NextSpecial(data, tail, n);
             if (tail >= n)
                 break;
-            const char c = data[tail];
-            if (c == '"' || c == '\'') {
-                const void* close = std::memchr(data + tail + 1, c, n - tail - 1);
-                tail = close ? static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1 : n;
+            if (data[tail] == '"') {
+                const std::size_t close = ClosingQuote(text, tail);
+                tail = close == std::string_view::npos ? n : close + 1;
                 continue;
             }
             break;
@@ -67,6 +81,18 @@ std::size_t SplitLogLine(std::string_view text, std::vector<std::string_view>& t
         ++tail;
     }
     return tokens.size();
+}
+
+std::size_t SplitAtBlanks(std::string_view text, std::vector<std::string_view>& words) {
+    words.clear();
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = std::min(text.find(' ', pos), text.size());
+        if (end > pos)
+            words.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return words.size();
 }
 
 } // namespace kavel

@@ -15,8 +15,16 @@ std::string_view DequoteView(std::string_view token, std::string& scratch);
 // The reverse look-up of an address when resolve is set; true with the name.
 bool ResolveIfWanted(bool resolve, std::string_view address, std::string& hostName);
 
-// ExtractStrings(' ', text, tokens) with the same tokens, quotes and line ends included,
-// for whole log lines: runs of plain bytes are skipped several at a time. Returns the count.
+// Splits a log line at blanks, CR and LF. Only the double quote groups: a quoted stretch
+// runs to the next double quote that no backslash escapes (the way servers log a quote inside
+// a request), so a logged request cannot end its field early. Apostrophes are ordinary bytes:
+// they occur in names, queries and injection attempts. Tokens keep their quotes and escapes.
+// Returns the count.
 std::size_t SplitLogLine(std::string_view text, std::vector<std::string_view>& tokens);
+// The position of the double quote that closes the one at open, skipping backslash-escaped
+// quotes; npos when none does.
+std::size_t ClosingQuote(std::string_view text, std::size_t open);
+// The words of a request line: split at blanks only, quotes and apostrophes kept as bytes.
+std::size_t SplitAtBlanks(std::string_view text, std::vector<std::string_view>& words);
 
 } // namespace kavel

@@ -7,6 +7,7 @@
 #include "parsing/SpiderList.h"
 #include "platform/LocaleFormat.h"
 
+#include <array>
 #include <vector>
 
 namespace kavel {
@@ -38,6 +39,46 @@ enum W3CField : int {
     FieldCookie,
     FieldReferer
 };
+
+// The names a "#Fields:" directive gives the fields, by field index. The status fields are
+// also known by the names older logs used.
+struct FieldName {
+    std::string_view Name;
+    int Index;
+};
+constexpr FieldName FieldNames[] = {
+    {"date", FieldDate},
+    {"time", FieldTime},
+    {"c-ip", FieldClientIp},
+    {"cs-username", FieldUserName},
+    {"s-sitename", FieldSiteName},
+    {"s-computername", FieldComputerName},
+    {"s-ip", FieldServerIp},
+    {"s-port", FieldServerPort},
+    {"cs-method", FieldMethod},
+    {"cs-uri-stem", FieldUriStem},
+    {"cs-uri-query", FieldUriQuery},
+    {"sc-status", FieldStatus},
+    {"cs-status", FieldStatus},
+    {"sc-substatus", FieldSubStatus},
+    {"cs-substatus", FieldSubStatus},
+    {"sc-win32-status", FieldWin32Status},
+    {"sc-bytes", FieldBytesSent},
+    {"cs-bytes", FieldBytesReceived},
+    {"time-taken", FieldTimeTaken},
+    {"cs-version", FieldVersion},
+    {"cs-host", FieldHost},
+    {"cs(User-Agent)", FieldUserAgent},
+    {"cs(Cookie)", FieldCookie},
+    {"cs(Referer)", FieldReferer},
+};
+
+std::int8_t FieldIndex(std::string_view name) {
+    for (const FieldName& field : FieldNames)
+        if (EqualsAsciiIgnoreCase(name, field.Name))
+            return static_cast<std::int8_t>(field.Index);
+    return W3cFieldLayout::Unknown;
+}
 
 bool Has(std::uint32_t fields, int index) {
     return (fields & (1u << index)) != 0;
@@ -78,6 +119,18 @@ Scratch& ThreadScratch() {
     return scratch;
 }
 
+// IIS may log "hh:mm:ss.fff"; the fraction is dropped. Anything but digits after the point
+// leaves the text as it is, so it fails as a number.
+std::string_view WholeSeconds(std::string_view seconds) {
+    const std::size_t point = seconds.find('.');
+    if (point == std::string_view::npos || point + 1 == seconds.size())
+        return seconds;
+    for (std::size_t i = point + 1; i < seconds.size(); ++i)
+        if (seconds[i] < '0' || seconds[i] > '9')
+            return seconds;
+    return seconds.substr(0, point);
+}
+
 std::optional<DateTime> Convert(std::string_view date, std::string_view time, std::int32_t timeZone,
                                 Scratch& s) {
     ExtractStrings('-', date, s.DateParts);
@@ -89,13 +142,19 @@ std::optional<DateTime> Convert(std::string_view date, std::string_view time, st
     const auto day = ParseInt32(s.DateParts[2]);
     const auto hour = ParseInt32(s.TimeParts[0]);
     const auto minute = ParseInt32(s.TimeParts[1]);
-    const auto second = ParseInt32(s.TimeParts[2]);
+    const auto second = ParseInt32(WholeSeconds(s.TimeParts[2]));
     if (!year || !month || !day || !hour || !minute || !second)
         return std::nullopt;
     const std::optional<DateTime> t = EncodeDateTime(*year, *month, *day, *hour, *minute, *second);
     if (!t)
         return std::nullopt;
-    return DateTime{t->Ms - static_cast<std::int64_t>(timeZone) * MsPerHour};
+    // The shift may leave the calendar the rest of the program can show: such a line is dropped.
+    const DateTime shifted{t->Ms - static_cast<std::int64_t>(timeZone) * MsPerHour};
+    constexpr std::int64_t First = DaysFromCivil(1, 1, 1) * MsPerDay;
+    constexpr std::int64_t Last = DaysFromCivil(10000, 1, 1) * MsPerDay - 1;
+    if (shifted.Ms < First || shifted.Ms > Last)
+        return std::nullopt;
+    return shifted;
 }
 
 // The time stamp of the date and time tokens with its DateText (a view into the cache).
@@ -149,52 +208,93 @@ bool ParseW3cDateTime(AccessRecord& record, std::string_view date, std::string_v
     return true;
 }
 
+std::optional<W3cFieldLayout> ParseW3cDirective(std::string_view line) {
+    constexpr std::string_view Directive = "#Fields:";
+    if (line.size() < Directive.size() || !EqualsAsciiIgnoreCase(line.substr(0, Directive.size()), Directive))
+        return std::nullopt;
+    W3cFieldLayout layout;
+    std::size_t pos = Directive.size();
+    while (pos < line.size()) {
+        while (pos < line.size() &&
+               (line[pos] == ' ' || line[pos] == '\t' || line[pos] == '\r' || line[pos] == '\n'))
+            ++pos;
+        std::size_t end = pos;
+        while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '\r' &&
+               line[end] != '\n')
+            ++end;
+        if (end > pos)
+            layout.Fields.push_back(FieldIndex(line.substr(pos, end - pos)));
+        pos = end;
+    }
+    return layout;
+}
+
 ParsedLine ParseW3c(std::string_view line, const ParseOptions& options) {
     Scratch& s = ThreadScratch();
     std::vector<std::string_view>& tokens = s.Tokens;
     const std::size_t n = SplitLogLine(line, tokens);
     if (n == 0)
         return {};
-    const std::uint32_t fields = options.W3cFields;
-    ParsedLine parsed;
-    std::size_t i = 0;
-    AccessTexts texts;
 
-    const bool hasDate = Has(fields, FieldDate);
-    const bool hasTime = Has(fields, FieldTime);
-    if (hasDate && hasTime) {
-        if (i + 1 >= n)
-            return {};
-        std::string_view dateText;
-        const std::optional<DateTime> t =
-            ReadDateTime(tokens[i], tokens[i + 1], options.TimeZone, dateText, s);
-        if (!t)
-            return {};
-        parsed.Time = *t;
-        texts.DateText = dateText;
-        i += 2;
-    } else if (hasDate || hasTime) {
-        ++i;
+    // The field of each token: from the log's own directive when it has one, else from the
+    // server's mask in the fixed order.
+    std::array<std::int8_t, FieldReferer + 1> maskOrder{};
+    const std::int8_t* order = maskOrder.data();
+    std::size_t orderSize = 0;
+    std::uint32_t present = 0;
+    if (options.W3cLayout) {
+        order = options.W3cLayout->Fields.data();
+        orderSize = options.W3cLayout->Fields.size();
+        for (std::size_t k = 0; k < orderSize; ++k)
+            if (order[k] >= 0)
+                present |= 1u << order[k];
+    } else {
+        present = options.W3cFields & ((1u << (FieldReferer + 1)) - 1);
+        for (int index = FieldDate; index <= FieldReferer; ++index)
+            if (Has(present, index))
+                maskOrder[orderSize++] = static_cast<std::int8_t>(index);
     }
+    if (n < orderSize)
+        return {};
 
+    ParsedLine parsed;
+    AccessTexts texts;
+    std::optional<std::string_view> date;
+    std::optional<std::string_view> time;
+    std::optional<std::string_view> stem;
+    std::optional<std::string_view> query;
     std::int32_t status = 0;
-    std::int32_t bytes = 0;
+    std::int64_t bytes = 0;
     std::int32_t serverPort = 80;
     std::int32_t subStatus = 0;
     std::int32_t win32Status = 0;
-    std::int32_t bytesReceived = 0;
-    std::int32_t timeTaken = 0;
+    std::int64_t bytesReceived = 0;
+    std::int64_t timeTaken = 0;
     const auto resolveAddress = [&options](std::string_view address, std::string& name) {
         return ResolveIfWanted(options.ResolveNames, address, name);
     };
-    for (int index = FieldClientIp; index <= FieldReferer; ++index) {
-        if (!Has(fields, index))
-            continue;
-        if (i >= n)
-            return {};
-        const std::string_view token = tokens[i++];
-        std::int32_t* integer = nullptr;
-        switch (index) {
+    const auto readInt32 = [](std::string_view token, std::int32_t& target) {
+        const std::optional<std::int32_t> value = ParseInt32(token);
+        if (value)
+            target = *value;
+        return value.has_value();
+    };
+    const auto readInt64 = [](std::string_view token, std::int64_t& target) {
+        const std::optional<std::int64_t> value = ParseInt64(token);
+        if (value)
+            target = *value;
+        return value.has_value();
+    };
+    for (std::size_t k = 0; k < orderSize; ++k) {
+        const std::string_view token = tokens[k];
+        bool ok = true;
+        switch (order[k]) {
+        case FieldDate:
+            date = token;
+            break;
+        case FieldTime:
+            time = token;
+            break;
         case FieldClientIp:
             texts.Address = token;
             if (resolveAddress(token, s.HostName))
@@ -215,45 +315,37 @@ ParsedLine ParseW3c(std::string_view line, const ParseOptions& options) {
                 texts.ServerHostName = s.ServerHostName;
             break;
         case FieldServerPort:
-            integer = &serverPort;
+            ok = readInt32(token, serverPort);
             break;
         case FieldMethod:
             texts.Method = token;
             break;
         case FieldUriStem:
-            texts.Page = token;
+            stem = token;
             break;
         case FieldUriQuery:
-            if (token != "-") {
-                s.Page.assign(texts.Page);
-                s.Page.push_back('?');
-                s.Page.append(token);
-                texts.Page = s.Page;
-            }
+            query = token;
             break;
         case FieldStatus:
-            integer = &status;
+            ok = readInt32(token, status);
             break;
         case FieldSubStatus:
-            integer = &subStatus;
+            ok = readInt32(token, subStatus);
             break;
         case FieldWin32Status:
-            integer = &win32Status;
+            ok = readInt32(token, win32Status);
             break;
         case FieldBytesSent:
-            if (token != "-")
-                integer = &bytes;
+            ok = token == "-" || readInt64(token, bytes);
             break;
         case FieldBytesReceived:
-            integer = &bytesReceived;
+            ok = readInt64(token, bytesReceived);
             break;
         case FieldTimeTaken:
-            integer = &timeTaken;
+            ok = readInt64(token, timeTaken);
             break;
         case FieldVersion:
             texts.Protocol = token;
-            break;
-        case FieldHost:
             break;
         case FieldUserAgent:
             if (token.find('+') == std::string_view::npos) {
@@ -273,14 +365,27 @@ ParsedLine ParseW3c(std::string_view line, const ParseOptions& options) {
             texts.Referer = token;
             break;
         default:
+            // cs-host and fields this parser does not know: the token is consumed unread.
             break;
         }
-        if (integer) {
-            const std::optional<std::int32_t> value = ParseInt32(token);
-            if (!value)
-                return {};
-            *integer = *value;
-        }
+        if (!ok)
+            return {};
+    }
+    if (date && time) {
+        std::string_view dateText;
+        const std::optional<DateTime> t = ReadDateTime(*date, *time, options.TimeZone, dateText, s);
+        if (!t)
+            return {};
+        parsed.Time = *t;
+        texts.DateText = dateText;
+    }
+    if (stem)
+        texts.Page = *stem;
+    if (query && *query != "-") {
+        s.Page.assign(stem.value_or(std::string_view()));
+        s.Page.push_back('?');
+        s.Page.append(*query);
+        texts.Page = s.Page;
     }
 
     // Nothing below fails: the classification lists change only for accepted lines.
@@ -292,9 +397,9 @@ ParsedLine ParseW3c(std::string_view line, const ParseOptions& options) {
     record->Win32Status = win32Status;
     record->BytesReceived = bytesReceived;
     record->TimeTaken = timeTaken;
-    if (Has(fields, FieldClientIp)) {
+    if (Has(present, FieldClientIp)) {
         ClassifySpider(*record);
-        if (Has(fields, FieldUriStem)) {
+        if (Has(present, FieldUriStem)) {
             ClassifyDocument(*record);
             ClassifyBuddy(*record);
         }

@@ -7,13 +7,27 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace kavel {
+
+// The order of the fields of W3C lines, as the log's "#Fields:" directive declares it: one
+// field index (of the fixed field list) per token, Unknown for a field the parser skips.
+struct W3cFieldLayout {
+    static constexpr std::int8_t Unknown = -1;
+    std::vector<std::int8_t> Fields;
+};
+
+// The layout a "#Fields:" directive line declares; nothing for any other line.
+std::optional<W3cFieldLayout> ParseW3cDirective(std::string_view line);
 
 // What a parser needs to know of the server whose line it reads.
 struct ParseOptions {
     // W3C only: bit i set means field i of the W3C field list is present.
     std::uint32_t W3cFields = 0;
+    // W3C only: the layout of the log's last "#Fields:" directive. When set it governs the
+    // lines instead of W3cFields; the caller keeps it per log.
+    std::shared_ptr<const W3cFieldLayout> W3cLayout;
     // W3C only: hours added to the logged (UTC) time.
     std::int32_t TimeZone = 0;
     // Whether client (and W3C server) addresses are looked up by name.

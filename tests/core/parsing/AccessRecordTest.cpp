@@ -269,11 +269,17 @@ TEST(AccessRecordTest, SetBytes) {
     const struct {
         const char* Token;
         bool Ok;
-        std::int32_t Bytes;
-    } cases[] = {
-        {"-", true, 77},           {"0", true, 0},     {"2326", true, 2326}, {"2147483647", true, 2147483647},
-        {"2147483648", false, 77}, {"12a", false, 77}, {"", false, 77},      {"--", false, 77},
-        {"-5", true, -5}};
+        std::int64_t Bytes;
+    } cases[] = {{"-", true, 77},
+                 {"0", true, 0},
+                 {"2326", true, 2326},
+                 {"2147483648", true, 2147483648},
+                 {"9223372036854775807", true, 9223372036854775807},
+                 {"9223372036854775808", false, 77},
+                 {"12a", false, 77},
+                 {"", false, 77},
+                 {"--", false, 77},
+                 {"-5", true, -5}};
     for (const auto& c : cases) {
         NcsaRecord record;
         record.Bytes = 77;

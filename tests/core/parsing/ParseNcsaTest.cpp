@@ -76,8 +76,8 @@ TEST_F(ParseNcsaTest, LinesThatAreAbandoned) {
         {"empty", ""},
         {"seven tokens", "10.0.0.1 - - [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.1\" 200"},
         {"status dash", "10.0.0.1 - - [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.1\" - 5"},
-        {"bytes beyond 32 bits",
-         "10.0.0.1 - - [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.1\" 200 2147483648"},
+        {"bytes beyond 64 bits",
+         "10.0.0.1 - - [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.1\" 200 9223372036854775808"},
         {"bytes not a number", "10.0.0.1 - - [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.1\" 200 12k"},
         {"request of one word", "10.0.0.1 - - [10/Oct/2000:13:55:36 -0700] \"-\" 400 0 \"-\" \"-\""},
         {"31 February", "10.0.0.1 - - [31/Feb/2000:13:55:36 -0700] \"GET / HTTP/1.1\" 200 5"},
@@ -90,8 +90,6 @@ TEST_F(ParseNcsaTest, LinesThatAreAbandoned) {
         {"no slash in the date", "10.0.0.1 - - [10Oct2000:13:55:36 -0700] \"GET / HTTP/1.1\" 200 5"},
         {"bracket only", "10.0.0.1 - - [ -0700] \"GET / HTTP/1.1\" 200 5"},
         {"four tokens", "10.0.0.1 - - [10/Oct/2000:13:55:36"},
-        {"apostrophe in the user name",
-         "1.2.3.4 - o'brien [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.0\" 200 5 \"-\" \"it's\""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Parse(c.Line), nullptr) << c.Why;
@@ -176,18 +174,57 @@ TEST_F(ParseNcsaTest, DateSpellingsAgree) {
     }
 }
 
-TEST_F(ParseNcsaTest, QuotedPartsKeepApostrophes) {
-    const AccessRecord* r = Parse("1.1.1.1 anyone's - [10/Oct/2000:13:55:36 -0700] \"GET /x HTTP/1.1\" 200 1 "
-                                  "\"http://ref.example/it's\" \"Agent 'quoted\"");
-    EXPECT_EQ(r, nullptr) << "an apostrophe in the identity token opens a quoted stretch";
-
-    r = Parse("1.1.1.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /x HTTP/1.1\" 200 1 "
-              "\"http://ref.example/it's\" \"Agent 'quoted\"");
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->Referer(), "http://ref.example/it's");
-    EXPECT_EQ(r->UserAgent(), "Agent 'quoted");
-
-    r = Parse("1.1.1.1 ;;!!odd\x01 - [10/Oct/2000:13:55:36 -0700] \"GET /x HTTP/1.1\" 200 1");
+// Log lines are hostile: quotes escaped inside a request and apostrophes anywhere must
+// neither hide the request nor let it forge the fields after it.
+TEST_F(ParseNcsaTest, EscapedQuotesAndApostrophes) {
+    const struct {
+        const char* Why;
+        const char* Line;
+        std::string_view User;
+        std::string_view Page;
+        std::string_view Protocol;
+        std::int32_t Status;
+        std::int64_t Bytes;
+        std::string_view Referer;
+        std::string_view UserAgent;
+    } cases[] = {
+        {"escaped quote in the request",
+         R"(1.2.3.4 - - [10/Oct/2000:13:55:36 -0700] "GET /../../etc/passwd\" HTTP/1.1" 200 5)", "-",
+         R"(/../../etc/passwd\")", "HTTP/1.1", 200, 5, "-", "-"},
+        {"request forging status, bytes and agent",
+         R"(1.2.3.4 - - [10/Oct/2000:13:55:36 -0700] "GET /x\" 999 1 \"-\" \"spoof HTTP/1.1" 200 5 "-" "real")",
+         "-", R"(/x\")", "999", 200, 5, "-", "real"},
+        {"escaped backslash before the closing quote",
+         R"(1.2.3.4 - - [10/Oct/2000:13:55:36 -0700] "GET /a\\ HTTP/1.1" 404 7 "r\"ef" "agent \"x\"")", "-",
+         R"(/a\\)", "HTTP/1.1", 404, 7, R"(r\"ef)", R"(agent \"x\")"},
+        {"apostrophe in the user name",
+         "1.2.3.4 - o'brien [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.0\" 200 5 "
+         "\"-\" \"it's\"",
+         "o'brien", "/", "HTTP/1.0", 200, 5, "-", "it's"},
+        {"apostrophe in the identity",
+         "1.2.3.4 anyone's - [10/Oct/2000:13:55:36 -0700] \"GET /x HTTP/1.1\" 200 1 "
+         "\"http://ref.example/it's\" \"Agent 'quoted\"",
+         "-", "/x", "HTTP/1.1", 200, 1, "http://ref.example/it's", "Agent 'quoted"},
+        {"apostrophe in the query",
+         "1.2.3.4 - - [10/Oct/2000:13:55:36 -0700] \"GET /search?q=don't HTTP/1.1\" 200 9", "-",
+         "/search?q=don't", "HTTP/1.1", 200, 9, "-", "-"},
+        {"bytes beyond 2 GiB",
+         "1.2.3.4 - - [10/Oct/2000:13:55:36 -0700] \"GET /big.iso HTTP/1.1\" 200 6442450944", "-", "/big.iso",
+         "HTTP/1.1", 200, 6442450944, "-", "-"},
+    };
+    for (const auto& c : cases) {
+        const AccessRecord* r = Parse(c.Line);
+        ASSERT_NE(r, nullptr) << c.Why;
+        EXPECT_EQ(r->User(), c.User) << c.Why;
+        EXPECT_EQ(r->Page(), c.Page) << c.Why;
+        EXPECT_EQ(r->Protocol(), c.Protocol) << c.Why;
+        EXPECT_EQ(r->Status, c.Status) << c.Why;
+        EXPECT_EQ(r->Bytes, c.Bytes) << c.Why;
+        EXPECT_EQ(r->Referer(), c.Referer) << c.Why;
+        EXPECT_EQ(r->UserAgent(), c.UserAgent) << c.Why;
+    }
+    const AccessRecord* r =
+        Parse("1.1.1.1 ;;!!odd\x01 - [10/Oct/2000:13:55:36 -0700] \"GET /x HTTP/1.1\" 200 1");
     EXPECT_NE(r, nullptr) << "the identity token is never read";
 }
 
