@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Takes docs/screenshot.png: builds kavel, starts its demo in a virtual X server (xvfb-run),
 # waits until the lists have filled and the live traffic has added rows, and grabs the screen.
-# Usage: scripts/screenshot.sh [OUTPUT.png] [SECONDS]
+# Usage: scripts/screenshot.sh [OUTPUT.png] [SECONDS]; KAVEL_PRESET=dev uses the dev build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 output="${1:-docs/screenshot.png}"
 wait_seconds="${2:-8}"
 scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target kavel
-exe="$PWD/build/release/src/app/kavel"
+preset="${KAVEL_PRESET:-release}"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$(nproc)" --target kavel
+exe="$PWD/build/$preset/src/app/kavel"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
