@@ -452,13 +452,20 @@ TEST_F(MainWindowTest, ClosingWhileAReaderWaitsForItsTakeOverEndsTheReader) {
     std::string lines;
     for (int minute = 0; minute < 30; ++minute)
         lines += NcsaLine("10.0.0.1", minute, "/p.html");
-    WriteBytes(Home_ / "intranet.log", lines);
+    WriteBytes(Home_ / "intranet.log", "");
     Start();
+    // Appended while the main thread does not run its loop: the reader's notification stays
+    // unanswered.
+    AppendLog(Home_ / "intranet.log", lines);
     LogReader* reader = Readers().ReaderOf(ServerNamed("intranet"));
     ASSERT_NE(reader, nullptr);
     // The reader notified and sleeps until the window takes its entries over; the window
     // closes before it gets there.
-    ASSERT_TRUE(kavel::test::WaitUntil([&] { return reader->HoldCause() == HoldReason::Notification; }));
+    // Only the synchronized calls run (the reader's node images), never the posted notification.
+    ASSERT_TRUE(kavel::test::WaitUntil([&] {
+        Dispatcher_.ProcessSynchronizedCalls();
+        return reader->HoldCause() == HoldReason::Notification;
+    }));
     const int rows = Window_->Lists().Log().rowCount();
     Window_->close();
     EXPECT_TRUE(Window_->Closed());
