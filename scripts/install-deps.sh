@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-          clang-format)
+          clang-format xvfb xauth imagemagick)
 if [[ "${KAVEL_WITH_CLANG:-0}" == 1 ]]; then
     packages+=(clang libclang-rt-14-dev)
 fi

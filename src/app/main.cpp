@@ -1,0 +1,212 @@
+// kavel: the desktop program. Starts and ends in a fixed order: the
+// process-wide objects before any window, the main window (single-instance question, the two
+// configuration stores), the definitions at the window's first idle moment, the readers
+// stopped and the layout stored when the window closes, and the files written back after the
+// message loop in the reverse order of creation.
+
+#include "acquisition/ProgramLifecycle.h"
+#include "base/SingleInstance.h"
+#include "base/VersionInfo.h"
+#include "cli/DemoTraffic.h"
+#include "platform/Dispatcher.h"
+#include "platform/LocaleFormat.h"
+#include "platform/Paths.h"
+#include "platform/Tone.h"
+#include "platform/qt/QtDispatcher.h"
+#include "ui/AccessListModels.h"
+#include "ui/DisplayText.h"
+#include "ui/IconSet.h"
+#include "ui/MainWindow.h"
+#include "ui/MessageBox.h"
+
+#include <QApplication>
+#include <QMetaObject>
+#include <atomic>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr const char* Usage = R"(Usage: kavel [--home DIR] [--styles FILE] [--demo] [--version]
+
+Watches the access logs of the web servers defined in the home folder (kavel.servers) live.
+
+Options:
+  --home DIR      the workspace: kavel.servers, kavel.config and the definition lists
+                  (also KAVEL_HOME; default: the program's folder)
+  --styles FILE   the per-user view settings and window layout (also KAVEL_STYLES_FILE)
+  --demo          create a demo workspace (a temporary folder unless --home is given) with
+                  two servers, and write live traffic into their logs
+  --version       print the version and exit
+  --help          this text
+
+Test hook: KAVEL_EXIT_AFTER_ROWS=N closes the window by itself once the accesses list holds
+N rows.
+)";
+
+// The reader's double beep on the desktop: a beep of the desktop per tone, from the main thread.
+class DesktopTone final : public kavel::platform::Tone {
+public:
+    void Beep(int, int) override {
+        if (kavel::platform::HasMainDispatcher())
+            kavel::platform::MainDispatcher().Post([] { QApplication::beep(); });
+    }
+};
+
+std::filesystem::path MakeTemporaryHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kavel-demo-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder for the demo");
+    return pattern;
+}
+
+std::optional<int> ExitAfterRows() {
+    const char* value = std::getenv("KAVEL_EXIT_AFTER_ROWS");
+    if (value == nullptr || *value == '\0')
+        return std::nullopt;
+    char* end = nullptr;
+    const long rows = std::strtol(value, &end, 10);
+    if (end == value || *end != '\0' || rows < 1 || rows > 1000000)
+        return std::nullopt;
+    return static_cast<int>(rows);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace kavel;
+    platform::Paths::Init(argc, argv);
+
+    bool demo = false;
+    std::vector<char*> qtArguments{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--demo") {
+            demo = true;
+        } else if (arg == "--version") {
+            std::printf("kavel %s\n", VersionInfoValue("", "FileVersion").c_str());
+            return 0;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else {
+            // Qt's own options (-platform, -style, ...) go on to the application object.
+            qtArguments.push_back(argv[i]);
+        }
+    }
+    int qtArgc = static_cast<int>(qtArguments.size());
+    qtArguments.push_back(nullptr);
+
+    // Ctrl+C and SIGTERM close the window as the user would, so the files are written back.
+    // Blocked before any thread starts; one thread takes them with sigwait.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QApplication app(qtArgc, qtArguments.data());
+    QApplication::setApplicationName(QStringLiteral("Kavel"));
+    QApplication::setOrganizationName(QStringLiteral("Quarnet"));
+    QApplication::setWindowIcon(ui::ApplicationIcon());
+    // Qt took the user's locale for everything; numbers in files stay in the C form.
+    std::setlocale(LC_NUMERIC, "C");
+    platform::SystemLocaleFormat localeFormat;
+    platform::SetCurrentLocaleFormat(&localeFormat);
+
+    std::optional<cli::DemoHome> demoHome;
+    if (demo) {
+        try {
+            std::filesystem::path home = platform::Paths::HomeDir();
+            if (!std::filesystem::exists(home / "kavel.servers") && !std::getenv("KAVEL_HOME") &&
+                home == platform::Paths::ExecutableDir())
+                home = MakeTemporaryHome();
+            platform::Paths::SetHomeDir(home);
+            demoHome = cli::CreateDemoHome(home);
+            std::fprintf(stderr, "Demo-Arbeitsbereich: %s\n", home.string().c_str());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "kavel: %s\n", error.what());
+            return 1;
+        }
+    }
+
+    ui::MainWindow* shownWindow = nullptr;
+    const auto reportError = [&shownWindow](const std::string& message) {
+        std::fprintf(stderr, "Fehler: %s\n", message.c_str());
+        if (shownWindow != nullptr && !shownWindow->Closed() && shownWindow->isVisible())
+            ui::MessageBox::Error(shownWindow, ui::DisplayText(message));
+    };
+    ProgramLifecycle lifecycle(reportError);
+    lifecycle.CreateObjects();
+
+    platform::QtDispatcher dispatcher;
+    platform::ScopedDispatcher installedDispatcher(dispatcher);
+    DesktopTone tone;
+    platform::ScopedTone installedTone(tone);
+
+    int result = 0;
+    {
+        ui::MainWindow window(ui::MainWindow::Setup{&lifecycle, {}, std::nullopt});
+        if (window.MayContinue()) {
+            std::atomic<bool> signalled{false};
+            std::thread signalWaiter([&signalled, &window, stopSignals] {
+                int signal = 0;
+                sigwait(&stopSignals, &signal);
+                if (signal == SIGTERM && signalled.load())
+                    return; // the program's own wake-up at its end
+                signalled.store(true);
+                QMetaObject::invokeMethod(
+                    &window, [&window] { window.close(); }, Qt::QueuedConnection);
+            });
+
+            if (const std::optional<int> rows = ExitAfterRows()) {
+                const auto check = [&window, limit = *rows] {
+                    static bool done = false;
+                    if (done || window.Lists().Log().rowCount() < limit)
+                        return;
+                    done = true;
+                    std::printf("kavel: %d Zugriffe angezeigt\n", window.Lists().Log().rowCount());
+                    std::fflush(stdout);
+                    QMetaObject::invokeMethod(
+                        &window, [&window] { window.close(); }, Qt::QueuedConnection);
+                };
+                QObject::connect(&window.Lists().Log(), &QAbstractItemModel::rowsInserted, &window, check);
+                QObject::connect(&window.Lists().Log(), &QAbstractItemModel::modelReset, &window, check);
+            }
+
+            shownWindow = &window;
+            window.show();
+            std::unique_ptr<cli::DemoTraffic> traffic;
+            if (demoHome) {
+                traffic = std::make_unique<cli::DemoTraffic>(*demoHome);
+                traffic->Start();
+            }
+            result = QApplication::exec();
+            if (traffic)
+                traffic->Stop();
+            // The loop may also end without the window's closing (the session ends).
+            if (!window.Closed())
+                window.close();
+            shownWindow = nullptr;
+            window.ReleaseListsAndTree();
+            lifecycle.Finish(window.OptionsStore(), window.StylesStore());
+
+            if (!signalled.exchange(true))
+                pthread_kill(signalWaiter.native_handle(), SIGTERM);
+            signalWaiter.join();
+        }
+        // A declined second instance ends here: nothing was loaded and no file is written.
+    }
+    ReleaseSingleInstance();
+    return result;
+}

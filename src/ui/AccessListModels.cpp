@@ -1,0 +1,524 @@
+#include "ui/AccessListModels.h"
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/LogReader.h"
+#include "acquisition/ReaderRegistry.h"
+#include "acquisition/Server.h"
+#include "config/AppSettings.h"
+#include "parsing/SuspiciousRequests.h"
+#include "platform/LocaleFormat.h"
+#include "ui/DisplayText.h"
+#include "ui/IconSet.h"
+
+#include <algorithm>
+
+namespace kavel::ui {
+namespace {
+
+// More rows out of time order than this in one batch are merged in one reset of the model
+// instead of one insertion each (a rebuild after a second reader delivered its history).
+constexpr std::size_t MaxSingleInsertions = 64;
+
+template <class Row>
+bool EarlierRow(const Row& a, const Row& b) {
+    return a.Entry->Time < b.Entry->Time;
+}
+
+// Moves the pending rows into rows (oldest first, shown reversed), telling the model's views
+// in as few notifications as possible. begin(first)/end() bracket one insertion of display
+// rows first..first+count-1; resetBegin/resetEnd bracket a reset.
+template <class Row, class Insert, class Reset>
+void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const Insert& insert,
+                        const Reset& reset) {
+    if (pending.empty())
+        return;
+    if (!std::is_sorted(pending.begin(), pending.end(), EarlierRow<Row>))
+        std::stable_sort(pending.begin(), pending.end(), EarlierRow<Row>);
+    // Pending rows older than the newest published row go into the middle.
+    std::size_t outOfOrder = 0;
+    if (!rows.empty()) {
+        const DateTime newest = rows.back().Entry->Time;
+        while (outOfOrder < pending.size() && pending[outOfOrder].Entry->Time < newest)
+            ++outOfOrder;
+    }
+    if (outOfOrder > MaxSingleInsertions) {
+        reset([&] {
+            std::vector<Row> merged;
+            merged.reserve(rows.size() + pending.size());
+            // Stable: of equal times the published rows stay below the new ones.
+            std::merge(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()),
+                       std::make_move_iterator(pending.begin()), std::make_move_iterator(pending.end()),
+                       std::back_inserter(merged), EarlierRow<Row>);
+            rows.swap(merged);
+        });
+        pending.clear();
+        return;
+    }
+    for (std::size_t i = 0; i < outOfOrder; ++i) {
+        const auto at = std::upper_bound(rows.begin(), rows.end(), pending[i], EarlierRow<Row>);
+        const std::size_t position = static_cast<std::size_t>(at - rows.begin());
+        const int display = static_cast<int>(rows.size() - position);
+        insert(display, 1, [&] {
+            rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(position), std::move(pending[i]));
+        });
+    }
+    const std::size_t tail = pending.size() - outOfOrder;
+    if (tail > 0) {
+        insert(0, static_cast<int>(tail), [&] {
+            rows.insert(rows.end(),
+                        std::make_move_iterator(pending.begin() + static_cast<std::ptrdiff_t>(outOfOrder)),
+                        std::make_move_iterator(pending.end()));
+        });
+    }
+    pending.clear();
+}
+
+QString Text(std::string_view bytes) {
+    return DisplayText(bytes);
+}
+
+QVariant IconCell(Icon icon, int role) {
+    if (icon == Icon::None)
+        return {};
+    if (role == IconRole)
+        return IconIndex(icon);
+    return IconFor(icon);
+}
+
+QVariant HeaderText(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+std::string Thousands(std::int64_t value) {
+    return platform::CurrentLocaleFormat().Thousands(value);
+}
+
+} // namespace
+
+QString EntryTimeText(DateTime time) {
+    return QString::fromStdString(platform::FormatDateTime(time));
+}
+
+// ---------------------------------------------------------------------------------------------
+// RawLinesModel
+
+RawLinesModel::RawLinesModel(QObject* parent)
+    : QAbstractTableModel(parent) {}
+
+int RawLinesModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(Lines_.size());
+}
+
+int RawLinesModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 1;
+}
+
+const LogEntry* RawLinesModel::EntryAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= Lines_.size())
+        return nullptr;
+    return Lines_[Lines_.size() - 1 - static_cast<std::size_t>(row)];
+}
+
+QVariant RawLinesModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid())
+        return {};
+    const LogEntry* entry = EntryAt(index.row());
+    return entry ? Text(entry->Line) : QVariant();
+}
+
+QVariant RawLinesModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && section == 0 && role == Qt::DisplayRole)
+        return HeaderText("Protokollzeile");
+    return {};
+}
+
+void RawLinesModel::Add(const LogEntry& entry) {
+    Pending_.push_back(&entry);
+}
+
+void RawLinesModel::Publish() {
+    if (Pending_.empty())
+        return;
+    beginInsertRows({}, 0, static_cast<int>(Pending_.size()) - 1);
+    Lines_.insert(Lines_.end(), Pending_.begin(), Pending_.end());
+    Pending_.clear();
+    endInsertRows();
+}
+
+void RawLinesModel::Clear() {
+    beginResetModel();
+    Lines_.clear();
+    Lines_.shrink_to_fit();
+    Pending_.clear();
+    endResetModel();
+}
+
+// ---------------------------------------------------------------------------------------------
+// AccessListModel
+
+const std::vector<int>& AccessListModel::DefaultWidths() {
+    static const std::vector<int> widths = {20, 30, 120, 130, 60, 60, 200, 50, 200, 200};
+    return widths;
+}
+
+AccessListModel::AccessListModel(QObject* parent)
+    : QAbstractTableModel(parent) {}
+
+AccessListModel::~AccessListModel() {
+    // The entries outlive the lists only at the end of the program; none may point here.
+    for (const Row& row : Rows_.Storage())
+        if (row.Entry->ListItem == this)
+            row.Entry->ListItem = nullptr;
+    for (const Row& row : Pending_)
+        if (row.Entry->ListItem == this)
+            row.Entry->ListItem = nullptr;
+}
+
+int AccessListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(Rows_.Size());
+}
+
+int AccessListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+bool AccessListModel::HasRow(const LogEntry& entry) const {
+    return entry.ListItem == this;
+}
+
+LogEntry* AccessListModel::EntryAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
+        return nullptr;
+    return Rows_.At(row).Entry;
+}
+
+std::int32_t AccessListModel::NumberAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
+        return 0;
+    return Rows_.At(row).Number;
+}
+
+int AccessListModel::RowOf(const LogEntry* entry) const {
+    if (entry == nullptr || entry->ListItem != this)
+        return -1;
+    const std::vector<Row>& rows = Rows_.Storage();
+    const Row probe{const_cast<LogEntry*>(entry), 0};
+    auto [from, to] = std::equal_range(rows.begin(), rows.end(), probe, EarlierRow<Row>);
+    for (auto it = from; it != to; ++it)
+        if (it->Entry == entry)
+            return static_cast<int>(rows.size() - 1 - static_cast<std::size_t>(it - rows.begin()));
+    return -1;
+}
+
+QVariant AccessListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return {};
+    const Row& row = Rows_.At(index.row());
+    const LogEntry& entry = *row.Entry;
+    const AccessRecord* access = entry.Access.get();
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (column) {
+        case ColumnNumber:
+            return row.Number > 0 ? QString::number(row.Number) : QString();
+        case ColumnTime:
+            return EntryTimeText(entry.Time);
+        default:
+            break;
+        }
+        if (access == nullptr)
+            return {};
+        switch (column) {
+        case ColumnHost:
+            return Text(access->HostName());
+        case ColumnUser:
+            return Text(access->User());
+        case ColumnMethod:
+            return Text(access->Method());
+        case ColumnPage:
+            return Text(access->Page());
+        case ColumnStatus:
+            return QString::number(access->Status) + QLatin1Char(' ') + Text(StatusText(access->Status));
+        case ColumnReferer:
+            return Text(access->Referer());
+        case ColumnUserAgent:
+            return Text(access->UserAgent());
+        default:
+            return {};
+        }
+    case Qt::DecorationRole:
+    case IconRole:
+        if (access == nullptr)
+            return {};
+        switch (column) {
+        case ColumnVisitor:
+            return IconCell(access->VisitorImage(), role);
+        case ColumnStatus:
+            return IconCell(access->StatusImage(), role);
+        case ColumnUserAgent:
+            return IconCell(access->BrowserImage(), role);
+        default:
+            return {};
+        }
+    case Qt::TextAlignmentRole:
+        if (column == ColumnNumber)
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+        return {};
+    case Qt::ToolTipRole: {
+        const SettingsStore* styles = Styles();
+        if (styles == nullptr || !styles->Bool("ShowInfoTips"))
+            return {};
+        const std::string tip = InfoTipText(entry);
+        if (tip.empty())
+            return {};
+        return ToolTipText(DisplayText(tip));
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant AccessListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::TextAlignmentRole && section == ColumnNumber)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case ColumnVisitor:
+        return QString();
+    case ColumnNumber:
+        return HeaderText("Nr.");
+    case ColumnTime:
+        return HeaderText("Angefordert am");
+    case ColumnHost:
+        return HeaderText("Absenderadresse");
+    case ColumnUser:
+        return HeaderText("Benutzer");
+    case ColumnMethod:
+        return HeaderText("Methode");
+    case ColumnPage:
+        return HeaderText("Seite");
+    case ColumnStatus:
+        return HeaderText("Code");
+    case ColumnReferer:
+        return HeaderText("Referenzseite");
+    case ColumnUserAgent:
+        return HeaderText("User Agent");
+    default:
+        return {};
+    }
+}
+
+void AccessListModel::Add(LogEntry& entry, std::int32_t number) {
+    Pending_.push_back(Row{&entry, number});
+    entry.ListItem = this;
+}
+
+void AccessListModel::Publish() {
+    PublishInTimeOrder(
+        Rows_.Storage(), Pending_,
+        [this](int first, int count, const auto& change) {
+            beginInsertRows({}, first, first + count - 1);
+            change();
+            endInsertRows();
+        },
+        [this](const auto& change) {
+            beginResetModel();
+            change();
+            endResetModel();
+        });
+}
+
+void AccessListModel::Clear() {
+    beginResetModel();
+    for (const Row& row : Rows_.Storage())
+        if (row.Entry->ListItem == this)
+            row.Entry->ListItem = nullptr;
+    for (const Row& row : Pending_)
+        if (row.Entry->ListItem == this)
+            row.Entry->ListItem = nullptr;
+    Rows_.Storage().clear();
+    Rows_.Storage().shrink_to_fit();
+    Pending_.clear();
+    endResetModel();
+}
+
+void AccessListModel::RemoveRow(int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
+        return;
+    std::vector<Row>& rows = Rows_.Storage();
+    const std::size_t position = rows.size() - 1 - static_cast<std::size_t>(row);
+    beginRemoveRows({}, row, row);
+    if (rows[position].Entry->ListItem == this)
+        rows[position].Entry->ListItem = nullptr;
+    rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(position));
+    endRemoveRows();
+}
+
+// ---------------------------------------------------------------------------------------------
+// ExceptionListModel
+
+const std::vector<int>& ExceptionListModel::DefaultWidths() {
+    static const std::vector<int> widths = {20, 40, 120, 120, 300};
+    return widths;
+}
+
+ExceptionListModel::ExceptionListModel(QObject* parent)
+    : QAbstractTableModel(parent) {}
+
+int ExceptionListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(Rows_.Size());
+}
+
+int ExceptionListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+LogEntry* ExceptionListModel::EntryAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
+        return nullptr;
+    return Rows_.At(row).Entry;
+}
+
+std::int32_t ExceptionListModel::CodeAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
+        return suspicion_code::None;
+    return Rows_.At(row).Code;
+}
+
+QVariant ExceptionListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return {};
+    const Row& row = Rows_.At(index.row());
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (column) {
+        case ColumnCode:
+            return QString::number(row.Code);
+        case ColumnServer:
+            return row.Entry->Server ? Text(row.Entry->Server->Name()) : QString();
+        case ColumnTime:
+            return EntryTimeText(row.Entry->Time);
+        case ColumnDescription:
+            return Text(row.Description);
+        default:
+            return QString();
+        }
+    case Qt::DecorationRole:
+    case IconRole:
+        return column == ColumnImage ? IconCell(row.Image, role) : QVariant();
+    case Qt::TextAlignmentRole:
+        if (column == ColumnCode)
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant ExceptionListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::TextAlignmentRole && section == ColumnCode)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case ColumnImage:
+        return HeaderText(" ");
+    case ColumnCode:
+        return HeaderText("Code");
+    case ColumnServer:
+        return HeaderText("Servername");
+    case ColumnTime:
+        return HeaderText("Angefordert am");
+    case ColumnDescription:
+        return HeaderText("Beschreibung");
+    default:
+        return {};
+    }
+}
+
+void ExceptionListModel::Add(LogEntry& entry, std::int32_t code, Icon image, std::string description) {
+    Pending_.push_back(Row{&entry, code, image, std::move(description)});
+}
+
+void ExceptionListModel::Publish() {
+    PublishInTimeOrder(
+        Rows_.Storage(), Pending_,
+        [this](int first, int count, const auto& change) {
+            beginInsertRows({}, first, first + count - 1);
+            change();
+            endInsertRows();
+        },
+        [this](const auto& change) {
+            beginResetModel();
+            change();
+            endResetModel();
+        });
+}
+
+void ExceptionListModel::Clear() {
+    beginResetModel();
+    Rows_.Storage().clear();
+    Rows_.Storage().shrink_to_fit();
+    Pending_.clear();
+    endResetModel();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hover text
+
+std::string InfoTipText(const LogEntry& entry) {
+    const AccessRecord* access = entry.Access.get();
+    const Server* server = entry.Server;
+    if (access == nullptr || server == nullptr)
+        return {};
+    std::string text;
+    const auto line = [&text](std::string_view label, std::string_view value) {
+        text.append(label);
+        text.append(value);
+        text.append("\r\n");
+    };
+    text += "Aufruf: ";
+    text.append(access->Method());
+    text += ' ';
+    text.append(access->Page());
+    text += " (" + std::to_string(access->Status) + ")\r\n";
+    line("Referenzseite: ", access->Referer());
+    text += "Von Adresse: ";
+    text.append(access->HostName());
+    text += " (";
+    text.append(access->Address());
+    text += ")\r\n";
+    line("F\xC3\xBCr Server: ", server->Name());
+    line("Angefordert am: ", platform::FormatDateTime(entry.Time));
+    line("Von Benutzer: ", access->User());
+    line("\xC3\x9C"
+         "bertragen: ",
+         Thousands(access->Bytes) + " Bytes");
+    line("User Agent: ", access->UserAgent());
+    if (server->LogType() == LogFormat::W3c && access->Kind() == LogFormat::W3c) {
+        const auto& w3c = static_cast<const W3cRecord&>(*access);
+        text += "___\r\n";
+        line("Dienstname: ", w3c.SiteName());
+        line("Protokoll-Unterstatus: ", std::to_string(w3c.SubStatus));
+        line("Win32-Status: ", std::to_string(w3c.Win32Status));
+        line("Empfangen: ", Thousands(w3c.BytesReceived) + " Bytes");
+        line("Aufnahmezeit: ", Thousands(w3c.TimeTaken) + " Millisekunden");
+        line("Cookies: ", w3c.Cookie());
+    }
+    if (const LogReader* reader = Readers().ReaderOf(*server)) {
+        text += "___\r\nDie zust\xC3\xA4ndige \xC3\x9C"
+                "berwachung ist ";
+        text += reader->Suspended() || reader->Paused() ? "suspendiert." : "aktiv.";
+        text += " Status \"" + reader->State() + "\".";
+    }
+    return text;
+}
+
+} // namespace kavel::ui

@@ -1,0 +1,176 @@
+#pragma once
+
+#include "base/Icon.h"
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kavel {
+class LogEntry;
+// platform/DateTime.h pulls in <compare>, which moc cannot parse.
+struct DateTime;
+} // namespace kavel
+
+namespace kavel::ui {
+
+// The three lists of the main window as table models over queue entries: a row is a few
+// bytes that refer to its LogEntry, and the cells are made when a view asks for them, so a
+// list of a hundred thousand accesses costs no widget item per row.
+//
+// Rows are added in batches: Add* puts a row into a pending buffer and Publish hands the
+// buffer to the views in as few notifications as possible (one insertion at the top for rows
+// that arrive in time order). A list with pending rows shows only its published rows.
+
+// Cell image of a row, as an Icon role; Qt::DecorationRole gives the image itself.
+inline constexpr int IconRole = Qt::UserRole + 1;
+
+// The raw log lines, the last added on top ("Rohformat"). A row shows the line of its entry;
+// it is no reference for the actions (the entry's row in the accesses list is).
+class RawLinesModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    explicit RawLinesModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void Add(const LogEntry& entry);
+    void Publish();
+    void Clear();
+    // Published and pending rows.
+    std::size_t Size() const { return Lines_.size() + Pending_.size(); }
+    const LogEntry* EntryAt(int row) const;
+
+private:
+    // In insertion order; display row r is Lines_[size - 1 - r].
+    std::vector<const LogEntry*> Lines_;
+    std::vector<const LogEntry*> Pending_;
+};
+
+// Rows kept oldest first by their entries' Time, shown newest first. Rows of equal time keep
+// the order in which they came, the later one shown above. Adding in time order costs
+// nothing but the append; an older row is put in place by binary search.
+template <class Row>
+class TimeOrderedRows {
+public:
+    std::size_t Size() const { return Rows_.size(); }
+    bool Empty() const { return Rows_.empty(); }
+    // Display row r (0 = newest).
+    const Row& At(int row) const { return Rows_[Rows_.size() - 1 - static_cast<std::size_t>(row)]; }
+    Row& At(int row) { return Rows_[Rows_.size() - 1 - static_cast<std::size_t>(row)]; }
+    std::vector<Row>& Storage() { return Rows_; }
+    const std::vector<Row>& Storage() const { return Rows_; }
+
+private:
+    std::vector<Row> Rows_;
+};
+
+// The accesses ("Zugriffe", ListViewLog). While a row exists its entry's ListItem is this
+// model (RowOf finds the row); ListItem is cleared when the row goes.
+class AccessListModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column {
+        ColumnVisitor,
+        ColumnNumber,
+        ColumnTime,
+        ColumnHost,
+        ColumnUser,
+        ColumnMethod,
+        ColumnPage,
+        ColumnStatus,
+        ColumnReferer,
+        ColumnUserAgent,
+        ColumnCount
+    };
+    static const std::vector<int>& DefaultWidths();
+
+    explicit AccessListModel(QObject* parent = nullptr);
+    ~AccessListModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // A row for the entry with the "Nr." number (0: empty, the realtime view); the entry's
+    // ListItem becomes this model. Shown after Publish.
+    void Add(LogEntry& entry, std::int32_t number);
+    void Publish();
+    // Removes every row and clears the ListItem of their entries.
+    void Clear();
+    // Removes one published row and clears its entry's ListItem.
+    void RemoveRow(int row);
+
+    // Published rows plus pending ones (the "Nr." of the next row is Size() + 1).
+    std::size_t Size() const { return Rows_.Size() + Pending_.size(); }
+    LogEntry* EntryAt(int row) const;
+    std::int32_t NumberAt(int row) const;
+    // The published row of the entry, or -1.
+    int RowOf(const LogEntry* entry) const;
+    // Whether the entry's ListItem says that it has a row here.
+    bool HasRow(const LogEntry& entry) const;
+
+    struct Row {
+        LogEntry* Entry;
+        std::int32_t Number;
+    };
+
+private:
+    TimeOrderedRows<Row> Rows_;
+    std::vector<Row> Pending_;
+};
+
+// The exceptions ("Ausnahmen", ListViewLogExceptions): suspicious requests with the code,
+// image and description of the detection. Rows refer to their entries; entries do not refer
+// back.
+class ExceptionListModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column { ColumnImage, ColumnCode, ColumnServer, ColumnTime, ColumnDescription, ColumnCount };
+    static const std::vector<int>& DefaultWidths();
+
+    explicit ExceptionListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void Add(LogEntry& entry, std::int32_t code, Icon image, std::string description);
+    void Publish();
+    void Clear();
+
+    std::size_t Size() const { return Rows_.Size() + Pending_.size(); }
+    LogEntry* EntryAt(int row) const;
+    std::int32_t CodeAt(int row) const;
+
+    struct Row {
+        LogEntry* Entry;
+        std::int32_t Code;
+        Icon Image;
+        std::string Description;
+    };
+
+private:
+    TimeOrderedRows<Row> Rows_;
+    std::vector<Row> Pending_;
+};
+
+// The hover text of an accesses row: the access, the W3C block for W3C servers and the
+// monitoring sentence when the server has a reader; lines end in CR LF. Empty when the entry
+// has no access or no server.
+std::string InfoTipText(const LogEntry& entry);
+
+// "Angefordert am": the locale's short date, a blank and its long time.
+QString EntryTimeText(DateTime time);
+
+} // namespace kavel::ui

@@ -1,0 +1,137 @@
+#include "ui/AccessLists.h"
+
+#include "acquisition/DisplayFilters.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "parsing/SuspiciousRequests.h"
+
+namespace kavel::ui {
+
+AccessLists::AccessLists() = default;
+
+void AccessLists::ClearLists() {
+    NewUpdate();
+    if (Hooks_.ResetTransferTotals)
+        Hooks_.ResetTransferTotals();
+    // The rows and their references go before any entry is freed.
+    Raw_.Clear();
+    Log_.Clear();
+    Exceptions_.Clear();
+    EntryQueue& queue = Entries();
+    for (LogEntry* entry = queue.First(); entry != nullptr;) {
+        LogEntry* next = queue.Next(entry);
+        if (IsExpired(*entry))
+            queue.Remove(entry);
+        entry = next;
+    }
+    if (Hooks_.ClearUseMeter)
+        Hooks_.ClearUseMeter();
+}
+
+bool AccessLists::CheckExceptions(LogEntry& entry) {
+    SuspicionCheck check = CheckSuspicious(entry.Access.get());
+    if (check.Code == suspicion_code::None)
+        return false;
+    Exceptions_.Add(entry, check.Code, check.Image, std::move(check.Message));
+    return true;
+}
+
+void AccessLists::AddEntryToLists(LogEntry& entry, RowPlacement placement) {
+    if (IsHiddenByFilters(entry)) {
+        entry.ListItem = nullptr;
+        if (Hooks_.MarkUseMeter)
+            Hooks_.MarkUseMeter(entry.Time, true);
+        entry.DisplayState = DisplayState::Hidden;
+    } else {
+        if (Hooks_.MarkUseMeter)
+            Hooks_.MarkUseMeter(entry.Time, false);
+        entry.DisplayState = DisplayState::Shown;
+        const std::int32_t number =
+            placement == RowPlacement::Top ? static_cast<std::int32_t>(Log_.Size() + 1) : 0;
+        Log_.Add(entry, number);
+    }
+    Raw_.Add(entry);
+}
+
+void AccessLists::Publish() {
+    Raw_.Publish();
+    Log_.Publish();
+    Exceptions_.Publish();
+}
+
+void AccessLists::AppendEntries(LogEntry* first) {
+    EntryQueue& queue = Entries();
+    if (Hooks_.ProgressStart)
+        Hooks_.ProgressStart(queue.Count());
+    const std::uint64_t stamp = NewUpdate();
+    int position = 0;
+    auto lastEvents = std::chrono::steady_clock::now();
+    for (LogEntry* entry = first; entry != nullptr;) {
+        ++position;
+        if (UpdateStamp_ != stamp)
+            break;
+        if (CurrentServer_ != nullptr && entry->Server != CurrentServer_) {
+            entry->DisplayState = DisplayState::NotShown;
+        } else {
+            CheckExceptions(*entry);
+            AddEntryToLists(*entry, RowPlacement::Top);
+            if (Hooks_.AddToTransferTotals)
+                Hooks_.AddToTransferTotals(*entry);
+        }
+        if (entry->IsNew.load()) {
+            if (entry->Server != nullptr && Hooks_.MarkServerNew)
+                Hooks_.MarkServerNew(*entry->Server);
+            entry->IsNew.store(false);
+        }
+        if (position % 10 == 0 && Hooks_.ProcessEvents) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastEvents >= EventInterval_) {
+                if (Hooks_.Progress)
+                    Hooks_.Progress(position);
+                Publish();
+                Hooks_.ProcessEvents();
+                lastEvents = std::chrono::steady_clock::now();
+                // A newer update may have freed entries: this one must not be touched again.
+                if (UpdateStamp_ != stamp)
+                    break;
+            }
+        }
+        entry = queue.Next(entry);
+    }
+    if (Hooks_.Progress)
+        Hooks_.Progress(position);
+    Publish();
+}
+
+void AccessLists::TakeOverEntries(LogEntry& first) {
+    if (Hooks_.RealtimeMode && Hooks_.RealtimeMode() && Hooks_.BuildRealtimeView) {
+        Hooks_.BuildRealtimeView();
+        return;
+    }
+    AppendEntries(&first);
+}
+
+void AccessLists::Rebuild() {
+    ClearLists();
+    if (Hooks_.RealtimeMode && Hooks_.RealtimeMode() && Hooks_.BuildRealtimeView) {
+        Hooks_.BuildRealtimeView();
+    } else {
+        AppendEntries(Entries().First());
+    }
+    Publish();
+}
+
+void AccessLists::ForgetServer(Server& server) {
+    ClearLists();
+    EntryQueue& queue = Entries();
+    for (LogEntry* entry = queue.First(); entry != nullptr;) {
+        LogEntry* next = queue.Next(entry);
+        if (entry->Server == &server)
+            queue.Remove(entry);
+        entry = next;
+    }
+    if (CurrentServer_ == &server)
+        CurrentServer_ = nullptr;
+}
+
+} // namespace kavel::ui

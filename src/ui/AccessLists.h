@@ -1,0 +1,103 @@
+#pragma once
+
+#include "platform/DateTime.h"
+#include "ui/AccessListModels.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace kavel {
+class LogEntry;
+class Server;
+} // namespace kavel
+
+namespace kavel::ui {
+
+// Where AddEntryToLists puts an access row: the normal view adds on top with a "Nr.", the
+// realtime view at the end without one. Both lists keep their time order either way.
+enum class RowPlacement { Top, End };
+
+// How the queue entries become rows of the three lists, without the widgets: the
+// main window shows the models and supplies the hooks (event processing, progress bar, tree
+// nodes, use meter and totals). Main thread only.
+//
+// Every operation that may free entries (ClearLists, ForgetServer) starts a new update first,
+// so that a loop that processed window messages meanwhile ends before it touches an entry again.
+class AccessLists {
+public:
+    struct Hooks {
+        // Pending window messages, between batches of a long loop.
+        std::function<void()> ProcessEvents;
+        // The progress bar of the lists: its maximum, then the position.
+        std::function<void(int maximum)> ProgressStart;
+        std::function<void(int position)> Progress;
+        // MarkServerNodeNew for an entry taken over while it was still new.
+        std::function<void(Server& server)> MarkServerNew;
+        // A stroke of the use meter (weak for an access hidden by a filter), the
+        // transfer totals, and their reset.
+        std::function<void(DateTime time, bool weak)> MarkUseMeter;
+        std::function<void(const LogEntry& entry)> AddToTransferTotals;
+        std::function<void()> ResetTransferTotals;
+        std::function<void()> ClearUseMeter;
+        // Builds the realtime view; none falls back to the normal view.
+        std::function<void()> BuildRealtimeView;
+        // Whether realtime mode is on.
+        std::function<bool()> RealtimeMode;
+    };
+
+    AccessLists();
+    AccessLists(const AccessLists&) = delete;
+    AccessLists& operator=(const AccessLists&) = delete;
+
+    void SetHooks(Hooks hooks) { Hooks_ = std::move(hooks); }
+    Hooks& GetHooks() { return Hooks_; }
+
+    RawLinesModel& Raw() { return Raw_; }
+    AccessListModel& Log() { return Log_; }
+    ExceptionListModel& Exceptions() { return Exceptions_; }
+    const RawLinesModel& Raw() const { return Raw_; }
+    const AccessListModel& Log() const { return Log_; }
+    const ExceptionListModel& Exceptions() const { return Exceptions_; }
+
+    // The server whose entries the lists show; none shows all.
+    Server* CurrentServer() const { return CurrentServer_; }
+    void SetCurrentServer(Server* server) { CurrentServer_ = server; }
+
+    // UpdateStamp: a newer update ends an older loop at its next entry.
+    std::uint64_t UpdateStamp() const { return UpdateStamp_; }
+    std::uint64_t NewUpdate() { return ++UpdateStamp_; }
+
+    // Totals reset, the rows of all three lists removed (their entries' ListItem cleared),
+    // then the expired entries removed from the queue, the use meter cleared.
+    void ClearLists();
+    // The normal view's take-over of the entries from first on (following Next).
+    void AppendEntries(LogEntry* first);
+    // TakeOverEntries: the realtime view in realtime mode, else AppendEntries.
+    void TakeOverEntries(LogEntry& first);
+    // One entry into the raw list and, unless a display filter hides it, the accesses list.
+    void AddEntryToLists(LogEntry& entry, RowPlacement placement);
+    // An exception row for the entry when the detection reports one; true when it did.
+    bool CheckExceptions(LogEntry& entry);
+    // ClearLists, then the realtime view or AppendEntries from the oldest entry.
+    void Rebuild();
+    // Hands the rows added since the last call to the views.
+    void Publish();
+    // Before a server is destroyed (its readers stopped): the rows go, then its entries leave
+    // the queue; the server stops being the current one.
+    void ForgetServer(Server& server);
+
+    // How often a long loop lets the window process its messages (checked every 10 entries).
+    void SetEventInterval(std::chrono::milliseconds interval) { EventInterval_ = interval; }
+
+private:
+    Hooks Hooks_;
+    RawLinesModel Raw_;
+    AccessListModel Log_;
+    ExceptionListModel Exceptions_;
+    Server* CurrentServer_ = nullptr;
+    std::uint64_t UpdateStamp_ = 0;
+    std::chrono::milliseconds EventInterval_{50};
+};
+
+} // namespace kavel::ui

@@ -1,0 +1,1199 @@
+#include "ui/MainWindow.h"
+
+#include "acquisition/DisplayFilters.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/ProgramLifecycle.h"
+#include "acquisition/ReaderRegistry.h"
+#include "acquisition/Server.h"
+#include "base/SingleInstance.h"
+#include "base/Text.h"
+#include "base/VersionInfo.h"
+#include "base/WindowLayout.h"
+#include "parsing/NameList.h"
+#include "parsing/SpiderList.h"
+#include "platform/Clock.h"
+#include "platform/LocaleFormat.h"
+#include "ui/AccessTableView.h"
+#include "ui/DisplayText.h"
+#include "ui/HelpViewer.h"
+#include "ui/IconSet.h"
+#include "ui/MessageBox.h"
+#include "ui/OpenUrl.h"
+#include "ui/ServerTree.h"
+#include "ui/TextInputDialog.h"
+#include "ui/ToolGlyphs.h"
+#include "ui/UseMeter.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <stdexcept>
+
+namespace kavel::ui {
+namespace {
+
+MainWindow::ServerEditorHook& EditorHook() {
+    static MainWindow::ServerEditorHook hook;
+    return hook;
+}
+
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+QString Thousands(std::int64_t value) {
+    return QString::fromStdString(platform::CurrentLocaleFormat().Thousands(value));
+}
+
+std::int32_t StoredInt(const SettingsStore* store, const char* key, std::int32_t fallback) {
+    if (store == nullptr)
+        return fallback;
+    try {
+        return store->Int(key);
+    } catch (const std::exception&) {
+        return fallback;
+    }
+}
+
+bool StoredBool(const SettingsStore* store, const char* key) {
+    if (store == nullptr)
+        return false;
+    try {
+        return store->Bool(key);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The designed widths are pixels of an 8-point font; text columns grow with the desktop's font
+// so that a date and time still fits. The image column (the first) keeps its width.
+void SetDefaultColumnWidths(QTableView* view, const std::vector<int>& widths) {
+    constexpr double DesignedCharWidth = 5.0;
+    const double scale = std::clamp(view->fontMetrics().averageCharWidth() / DesignedCharWidth, 1.0, 2.0);
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        const int width = i == 0 ? widths[i] : static_cast<int>(widths[i] * scale + 0.5);
+        view->setColumnWidth(static_cast<int>(i), width);
+    }
+}
+
+// The strip above the accesses list: the current selection's name on an inactive-caption
+// gradient, with a small picture at its right end.
+class ServerNameStrip final : public QWidget {
+public:
+    explicit ServerNameStrip(QWidget* parent)
+        : QWidget(parent) {
+        setObjectName(QStringLiteral("PanelServerName"));
+        setFixedHeight(20);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QPalette& p = palette();
+        QLinearGradient gradient(0, 0, width(), 0);
+        gradient.setColorAt(0, p.color(QPalette::Inactive, QPalette::Window));
+        gradient.setColorAt(1, p.color(QPalette::Inactive, QPalette::Mid));
+        painter.fillRect(rect(), gradient);
+    }
+};
+
+// A placeholder of the about box until it gets its own window: product, description, version
+// and rights.
+class AboutDialog final : public QDialog {
+public:
+    explicit AboutDialog(QWidget* parent)
+        : QDialog(parent) {
+        setObjectName(QStringLiteral("FormAbout"));
+        setWindowTitle(QStringLiteral("Über ") + QString::fromStdString(ProductName()));
+        auto* layout = new QVBoxLayout(this);
+        auto* headline = new QLabel(QStringLiteral("Informationen über dieses Programm"), this);
+        headline->setObjectName(QStringLiteral("PanelInfoHeadline"));
+        headline->setAutoFillBackground(true);
+        QPalette palette = headline->palette();
+        palette.setColor(QPalette::Window, palette.color(QPalette::Dark));
+        palette.setColor(QPalette::WindowText, palette.color(QPalette::Base));
+        headline->setPalette(palette);
+        headline->setContentsMargins(6, 4, 6, 4);
+        layout->addWidget(headline);
+        auto* row = new QHBoxLayout;
+        auto* logo = new QLabel(this);
+        logo->setObjectName(QStringLiteral("Logo"));
+        logo->setPixmap(ApplicationIcon().pixmap(48, 48));
+        row->addWidget(logo, 0, Qt::AlignTop);
+        auto* texts = new QVBoxLayout;
+        auto* product = new QLabel(QString::fromStdString(VersionInfoValue("", "ProductName")), this);
+        product->setObjectName(QStringLiteral("EditProductName"));
+        QFont bold = product->font();
+        bold.setBold(true);
+        product->setFont(bold);
+        texts->addWidget(product);
+        auto* description = new QLabel(QString::fromStdString(VersionInfoValue("", "FileDescription")), this);
+        description->setObjectName(QStringLiteral("EditFileDescription"));
+        texts->addWidget(description);
+        std::string version = VersionInfoValue("", "FileVersion");
+        if (const auto dot = version.rfind('.'); dot != std::string::npos)
+            version = version.substr(0, dot) + " (Build No. " + version.substr(dot + 1) + ")";
+        auto* versionLabel = new QLabel(QStringLiteral("Version ") + QString::fromStdString(version), this);
+        versionLabel->setObjectName(QStringLiteral("EditFileVersion"));
+        texts->addWidget(versionLabel);
+        auto* rights = new QLabel(QString::fromStdString(VersionInfoValue("", "LegalCopyright")), this);
+        rights->setObjectName(QStringLiteral("EditLegalCopyright"));
+        rights->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        texts->addWidget(rights);
+        row->addLayout(texts, 1);
+        layout->addLayout(row);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+        buttons->setCenterButtons(true);
+        buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ButtonOk"));
+        buttons->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Maske schließen"));
+        connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+        layout->addWidget(buttons);
+        setFixedSize(401, 220);
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Creation (FormCreate)
+
+MainWindow::MainWindow(Setup setup, QWidget* parent)
+    : QMainWindow(parent)
+    , Lifecycle_(setup.Lifecycle)
+    , Handshake_([this](LogEntry& first) { TakeOverEntries(first); }) {
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("Kavel"));
+    setWindowIcon(ApplicationIcon());
+    resize(946, 638);
+
+    // 1. No current server; the minute of the use meter's last shift.
+    Lists_.SetCurrentServer(nullptr);
+    LastMinute_ = DecodeDateTime(platform::Now()).Minute;
+
+    // 2. The single-instance check; a declined second instance still creates the window, but
+    // the program ends without running it.
+    const auto ask = [this](const std::string& question, const std::string& caption) {
+        return MessageBox::Confirm(this, DisplayText(question), DisplayText(caption));
+    };
+    MayContinue_ = setup.InstanceLockName.empty() ? CheckSingleInstance(ask)
+                                                  : CheckSingleInstance(ask, setup.InstanceLockName);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBars();
+    CreateCentralArea();
+    // 3. The progress bar, hidden, inside the status bar.
+    CreateStatusBar();
+
+    // 5. Both configuration stores, created and loaded.
+    LayoutDefaults layout;
+    if (setup.Layout) {
+        layout = *setup.Layout;
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        layout.ScreenWidth = screen->geometry().width();
+        layout.ScreenHeight = screen->geometry().height();
+    }
+    Options_ = CreateOptionsStore();
+    SetOptions(Options_.get());
+    Styles_ = CreateStylesStore(layout);
+    SetStyles(Styles_.get());
+
+    // 6. The view toggles' checked states from their stored values.
+    UpdateActionStates();
+    // 7. Column widths.
+    ApplyStoredColumnWidths();
+
+    InstallListHooks();
+    SetReaderView(this);
+    SetReaderMainThread(&Handshake_);
+    // 8. The first idle moment loads the definitions.
+    if (platform::HasMainDispatcher())
+        platform::MainDispatcher().SetIdleHandler([this] { return FirstIdle(); });
+}
+
+MainWindow::~MainWindow() {
+    // A window that was never closed (a test) still stops what it started.
+    if (!Closed_) {
+        Closed_ = true;
+        Handshake_.SetClosing(true);
+        if (platform::HasMainDispatcher())
+            platform::MainDispatcher().SetIdleHandler({});
+        StopAllReaders();
+    }
+    ReleaseListsAndTree();
+    if (InstalledReaderView() == this)
+        SetReaderView(nullptr);
+    if (&InstalledReaderMainThread() == &Handshake_)
+        SetReaderMainThread(nullptr);
+    if (Styles() == Styles_.get())
+        SetStyles(nullptr);
+    if (Options() == Options_.get())
+        SetOptions(nullptr);
+}
+
+QAction* MainWindow::Action(const char* name) const {
+    return findChild<QAction*>(QString::fromLatin1(name));
+}
+
+void MainWindow::CreateActions() {
+    const auto make = [this](const char* name, const char* caption, const char* hint, QKeySequence shortcut,
+                             QIcon icon, bool toggle) {
+        auto* action = new QAction(this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setText(Utf8(caption));
+        if (hint != nullptr) {
+            action->setToolTip(Utf8(hint));
+            action->setStatusTip(Utf8(hint));
+        }
+        if (!shortcut.isEmpty()) {
+            action->setShortcut(shortcut);
+            action->setShortcutContext(Qt::WindowShortcut);
+        }
+        if (!icon.isNull())
+            action->setIcon(icon);
+        action->setCheckable(toggle);
+        action->setIconVisibleInMenu(true);
+        return action;
+    };
+    const QKeySequence none;
+    RunServer_ = make("ActionMenuFileRunServer", "&Webserver starten", "Webserver starten", none,
+                      ToolGlyph(Glyph::RunServer), true);
+    OpenObject_ = make("ActionMenuFileOpenObject", "&Objekt öffnen", "Objekt öffnen", none,
+                       IconFor(Icon::OpenObject), false);
+    OpenReferer_ = make("ActionMenuFileOpenReferer", "&Referenzseite öffnen", "Referenzseite öffnen", none,
+                        IconFor(Icon::OpenReferer), false);
+    Quit_ = make("ActionMenuFileQuit", "&Beenden", nullptr, none, IconFor(Icon::Quit), false);
+    NewServer_ = make("ActionMenuEditNewServer", "W&ebserver hinzufügen", "Webserver hinzufügen",
+                      QKeySequence(Qt::Key_Insert), IconFor(Icon::ServerIdleSelected), false);
+    EditServer_ = make("ActionMenuEditEditServer", "We&bserver bearbeiten", "Webserver bearbeiten", none,
+                       IconFor(Icon::ServerReading), false);
+    DeleteServer_ = make("ActionMenuEditDeleteServer", "&Webserver löschen", "Webserver löschen",
+                         QKeySequence(Qt::Key_Delete), IconFor(Icon::ServerMissing), false);
+    FindPreviousVisit_ = make("ActionMenuEditFindPreviousVisit", "&Vorhergehenden Besuch finden", nullptr,
+                              QKeySequence(Qt::Key_F3), IconFor(Icon::FindPreviousVisit), false);
+    RealtimeMode_ = make("ActionMenuViewRealtimeMode", "&Echtzeitmodus", "Echtzeitmodus", none,
+                         ToolGlyph(Glyph::RealtimeMode), true);
+    ShowOneAddress_ = make("ActionMenuViewShowOneAddress", "A&usgewählte Adresse betrachten",
+                           "Ausgewählte Adresse betrachten", none, ToolGlyph(Glyph::ShowOneAddress), true);
+    HideNonDocuments_ = make("ActionMenuViewHideNonDocuments", "&Zusatzelemente ausblenden",
+                             "Zusatzelemente ausblenden", none, ToolGlyph(Glyph::HideNonDocuments), true);
+    HideSpiders_ = make("ActionMenuViewHideSpiders", "&Suchmaschinen ausblenden", "Suchmaschinen ausblenden",
+                        none, ToolGlyph(Glyph::HideSpiders), true);
+    HideWords_ = make("ActionMenuViewHideWords", "&Bestimmte Wörter ausblenden",
+                      "Bestimmte Wörter ausblenden", none, ToolGlyph(Glyph::HideWords), true);
+    HideLocalReferers_ =
+        make("ActionMenuViewHideLocalReferers", "&Lokale Referenzseiten ausblenden",
+             "Lokale Referenzseiten ausblenden", none, ToolGlyph(Glyph::HideLocalReferers), true);
+    ResolveDomains_ = make("ActionMenuViewResolveDomains", "&Adressen auflösen", "Adressen auflösen", none,
+                           ToolGlyph(Glyph::ResolveDomains), true);
+    ResolveDomains_->setChecked(true);
+    ShowInfoTips_ = make("ActionMenuViewShowInfoTips", "InfoTips anzeigen", "Große InfoTips anzeigen", none,
+                         ToolGlyph(Glyph::ShowInfoTips), true);
+    AddSpider_ = make("ActionMenuExtrasAddSpider", "Als Suchmaschine kennzeichnen",
+                      "Als Suchmaschine kennzeichnen", none, IconFor(Icon::Spider), false);
+    AddNoSpider_ = make("ActionMenuExtrasAddNoSpider", "Als Nicht-Suchmaschine kennzeichnen",
+                        "Als keine Suchmaschine kennzeichnen", none, IconFor(Icon::NoSpider), false);
+    AddDocument_ = make("ActionMenuExtrasAddDocument", "&Als Dokument kennzeichnen", nullptr, none,
+                        IconFor(Icon::NewVisitor), false);
+    AddBuddy_ = make("ActionMenuExtrasAddBuddy", "A&ls Freund kennzeichnen", nullptr, none,
+                     IconFor(Icon::Buddy), false);
+    HelpHelp_ =
+        make("ActionMenuHelpHelp", "Hilfe...", nullptr, QKeySequence(Qt::Key_F1), IconFor(Icon::Help), false);
+    HelpInfo_ = make("ActionMenuHelpInfo", "&Info...", nullptr, none, QIcon(), false);
+
+    connect(RunServer_, &QAction::triggered, this, [this] { RunServerExecute(); });
+    connect(OpenObject_, &QAction::triggered, this, [this] { OpenObjectExecute(); });
+    connect(OpenReferer_, &QAction::triggered, this, [this] { OpenRefererExecute(); });
+    connect(Quit_, &QAction::triggered, this, [this] { close(); });
+    connect(NewServer_, &QAction::triggered, this, [this] { NewServerExecute(); });
+    connect(EditServer_, &QAction::triggered, this, [this] { EditServerExecute(); });
+    connect(DeleteServer_, &QAction::triggered, this, [this] { DeleteServerExecute(); });
+    connect(FindPreviousVisit_, &QAction::triggered, this, [this] { FindPreviousVisitExecute(); });
+    connect(RealtimeMode_, &QAction::triggered, this, [this] { ToggleStyleExecute("ListViewRealtimeMode"); });
+    connect(ShowOneAddress_, &QAction::triggered, this, [this] { ShowOneAddressExecute(); });
+    connect(HideNonDocuments_, &QAction::triggered, this,
+            [this] { ToggleStyleExecute("ListViewHideNonDocuments"); });
+    connect(HideSpiders_, &QAction::triggered, this, [this] { ToggleStyleExecute("ListViewHideSpiders"); });
+    connect(HideWords_, &QAction::triggered, this, [this] { HideWordsExecute(); });
+    connect(HideLocalReferers_, &QAction::triggered, this,
+            [this] { ToggleStyleExecute("ListViewHideLocalReferers"); });
+    connect(ResolveDomains_, &QAction::triggered, this,
+            [this] { ToggleStyleExecute("ListViewResolveDomains"); });
+    connect(ShowInfoTips_, &QAction::triggered, this, [this] { ShowInfoTipsExecute(); });
+    connect(AddSpider_, &QAction::triggered, this, [this] { AddSpiderExecute(AddSpider_); });
+    connect(AddNoSpider_, &QAction::triggered, this, [this] { AddSpiderExecute(AddNoSpider_); });
+    connect(AddDocument_, &QAction::triggered, this, [this] { AddDocumentExecute(); });
+    connect(AddBuddy_, &QAction::triggered, this, [this] { AddBuddyExecute(); });
+    connect(HelpHelp_, &QAction::triggered, this, [this] { HelpExecute(false); });
+    connect(HelpInfo_, &QAction::triggered, this, [this] { InfoExecute(); });
+}
+
+void MainWindow::CreateMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("ActionMainMenuBar"));
+    bar->setWindowTitle(QStringLiteral("Hauptmenü"));
+    const auto menu = [bar](const char* name, const char* caption) {
+        QMenu* m = bar->addMenu(Utf8(caption));
+        m->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    QMenu* file = menu("MenuFile", "&Datei");
+    file->addAction(RunServer_);
+    file->addSeparator();
+    file->addAction(OpenObject_);
+    file->addAction(OpenReferer_);
+    file->addSeparator();
+    file->addAction(Quit_);
+    QMenu* edit = menu("MenuEdit", "&Bearbeiten");
+    edit->addAction(NewServer_);
+    edit->addAction(EditServer_);
+    edit->addAction(DeleteServer_);
+    edit->addSeparator();
+    edit->addAction(FindPreviousVisit_);
+    QMenu* view = menu("MenuView", "&Ansicht");
+    view->addAction(RealtimeMode_);
+    view->addSeparator();
+    view->addAction(ShowOneAddress_);
+    view->addSeparator();
+    view->addAction(HideNonDocuments_);
+    view->addAction(HideSpiders_);
+    view->addAction(HideWords_);
+    view->addAction(HideLocalReferers_);
+    view->addSeparator();
+    view->addAction(ResolveDomains_);
+    QMenu* extras = menu("MenuExtras", "&Extras");
+    extras->addAction(AddDocument_);
+    extras->addAction(AddBuddy_);
+    QMenu* help = menu("MenuHelp", "&Hilfe");
+    help->addAction(HelpHelp_);
+    help->addSeparator();
+    help->addAction(HelpInfo_);
+
+    // Context menus; the realtime mode is the default entry of both list menus (bold).
+    PopupListLog_ = new QMenu(this);
+    PopupListLog_->setObjectName(QStringLiteral("PopupMenuListLog"));
+    PopupListLog_->addAction(RealtimeMode_);
+    PopupListLog_->setDefaultAction(RealtimeMode_);
+    PopupListLog_->addSeparator();
+    PopupListLog_->addAction(OpenObject_);
+    PopupListLog_->addAction(OpenReferer_);
+    PopupListLog_->addAction(FindPreviousVisit_);
+    PopupListLog_->addSeparator();
+    PopupListLog_->addAction(ShowOneAddress_);
+    PopupListLog_->addSeparator();
+    PopupListLog_->addAction(HideNonDocuments_);
+    PopupListLog_->addAction(HideSpiders_);
+    PopupListLog_->addAction(HideWords_);
+    PopupListLog_->addAction(HideLocalReferers_);
+    PopupListLog_->addSeparator();
+    PopupListLog_->addAction(ResolveDomains_);
+
+    PopupListExceptions_ = new QMenu(this);
+    PopupListExceptions_->setObjectName(QStringLiteral("PopupMenuListExceptions"));
+    PopupListExceptions_->addAction(RealtimeMode_);
+    PopupListExceptions_->setDefaultAction(RealtimeMode_);
+    PopupListExceptions_->addSeparator();
+    PopupListExceptions_->addAction(AddSpider_);
+    PopupListExceptions_->addAction(AddNoSpider_);
+
+    PopupTree_ = new QMenu(this);
+    PopupTree_->setObjectName(QStringLiteral("PopupMenuTree"));
+    PopupTree_->addAction(RunServer_);
+    PopupTree_->addSeparator();
+    PopupTree_->addAction(NewServer_);
+    PopupTree_->addAction(EditServer_);
+    PopupTree_->addAction(DeleteServer_);
+}
+
+void MainWindow::CreateToolBars() {
+    QToolBar* standard = addToolBar(QStringLiteral("Standard"));
+    standard->setObjectName(QStringLiteral("PanelMainMenuStandard"));
+    standard->setIconSize(QSize(16, 16));
+    standard->setMovable(true);
+    standard->addAction(NewServer_);
+    standard->addAction(EditServer_);
+    standard->addAction(DeleteServer_);
+    standard->addAction(RunServer_);
+    standard->addSeparator();
+    standard->addAction(OpenObject_);
+    standard->addAction(OpenReferer_);
+    standard->addAction(ShowInfoTips_);
+    HelpButton_ = new QToolButton(standard);
+    HelpButton_->setObjectName(QStringLiteral("SpeedButtonHelp"));
+    HelpButton_->setIcon(IconFor(Icon::Help));
+    HelpButton_->setToolTip(QStringLiteral("Kontextsensitive Online-Hilfe"));
+    HelpButton_->setStatusTip(QStringLiteral("Kontextsensitive Online-Hilfe"));
+    HelpButton_->setAutoRaise(true);
+    connect(HelpButton_, &QToolButton::clicked, this, [this] { HelpButtonClicked(); });
+    standard->addWidget(HelpButton_);
+
+    QToolBar* views = addToolBar(QStringLiteral("Ansicht"));
+    views->setObjectName(QStringLiteral("PanelMainMenuViews"));
+    views->setIconSize(QSize(16, 16));
+    views->setMovable(true);
+    views->addAction(RealtimeMode_);
+    views->addAction(HideNonDocuments_);
+    views->addAction(HideSpiders_);
+    views->addAction(HideWords_);
+    views->addAction(HideLocalReferers_);
+    views->addAction(ResolveDomains_);
+    views->addAction(ShowOneAddress_);
+    for (QToolBar* bar : {standard, views})
+        for (QToolButton* button : bar->findChildren<QToolButton*>())
+            button->setAutoRaise(true);
+}
+
+void MainWindow::SetUpListView(AccessTableView* view, bool showHeader) {
+    view->setShowGrid(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSortingEnabled(false);
+    view->setWordWrap(false);
+    view->setTextElideMode(Qt::ElideRight);
+    view->setIconSize(QSize(16, 16));
+    view->setTabKeyNavigation(false);
+    view->verticalHeader()->hide();
+    // One height for every row: the view never measures rows.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(std::max(view->fontMetrics().height() + 4, 20));
+    view->verticalHeader()->setMinimumSectionSize(1);
+    view->horizontalHeader()->setMinimumSectionSize(16);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setSectionsClickable(false);
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    view->horizontalHeader()->setVisible(showHeader);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+void MainWindow::CreateCentralArea() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("ControlBarMainClient"));
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    UseMeter_ = new UseMeter(central);
+    layout->addWidget(UseMeter_);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, central);
+    splitter->setObjectName(QStringLiteral("SplitterMainV"));
+    splitter->setChildrenCollapsible(false);
+    Tree_ = new ServerTreeView(splitter);
+    Tree_->setMinimumWidth(80);
+    connect(Tree_, &ServerTreeView::NodePressed, this,
+            [this](Qt::MouseButton button, QPoint global) { OnTreePressed(button, global); });
+    connect(Tree_, &ServerTreeView::NodeEdited, this,
+            [this](QTreeWidgetItem* node, const QString& text) { OnNodeEdited(node, text); });
+
+    Pages_ = new QTabWidget(splitter);
+    Pages_->setObjectName(QStringLiteral("PageControlLogFormats"));
+    Pages_->setIconSize(QSize(16, 16));
+    Pages_->setDocumentMode(false);
+
+    TabRaw_ = new QWidget(Pages_);
+    TabRaw_->setObjectName(QStringLiteral("TabSheetRaw"));
+    auto* rawLayout = new QVBoxLayout(TabRaw_);
+    rawLayout->setContentsMargins(0, 0, 0, 0);
+    RawView_ = new AccessTableView(TabRaw_);
+    RawView_->setObjectName(QStringLiteral("ListViewLogRaw"));
+    SetUpListView(RawView_, false);
+    RawView_->setModel(&Lists_.Raw());
+    RawView_->horizontalHeader()->setStretchLastSection(true);
+    rawLayout->addWidget(RawView_);
+
+    TabLog_ = new QWidget(Pages_);
+    TabLog_->setObjectName(QStringLiteral("TabSheetLog"));
+    auto* logLayout = new QVBoxLayout(TabLog_);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    logLayout->setSpacing(0);
+    auto* strip = new ServerNameStrip(TabLog_);
+    auto* stripLayout = new QHBoxLayout(strip);
+    stripLayout->setContentsMargins(4, 0, 2, 0);
+    stripLayout->setSpacing(4);
+    ServerLabel_ = new QLabel(strip);
+    ServerLabel_->setObjectName(QStringLiteral("LabelServerName"));
+    ServerLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont stripFont = ServerLabel_->font();
+    stripFont.setBold(true);
+    stripFont.setPointSize(10);
+    ServerLabel_->setFont(stripFont);
+    ServerImage_ = new QLabel(strip);
+    ServerImage_->setObjectName(QStringLiteral("ImageServerName"));
+    ServerImage_->setFixedSize(16, 16);
+    ServerImage_->setPixmap(IconFor(Icon::AllServers).pixmap(16, 16));
+    stripLayout->addWidget(ServerLabel_, 1);
+    stripLayout->addWidget(ServerImage_);
+    logLayout->addWidget(strip);
+    LogView_ = new AccessTableView(TabLog_);
+    LogView_->setObjectName(QStringLiteral("ListViewLog"));
+    SetUpListView(LogView_, true);
+    LogView_->setModel(&Lists_.Log());
+    SetDefaultColumnWidths(LogView_, AccessListModel::DefaultWidths());
+    LogView_->horizontalHeader()->setSectionResizeMode(AccessListModel::ColumnVisitor, QHeaderView::Fixed);
+    logLayout->addWidget(LogView_);
+
+    TabExceptions_ = new QWidget(Pages_);
+    TabExceptions_->setObjectName(QStringLiteral("TabSheetLogExceptions"));
+    auto* exceptionsLayout = new QVBoxLayout(TabExceptions_);
+    exceptionsLayout->setContentsMargins(0, 0, 0, 0);
+    ExceptionsView_ = new AccessTableView(TabExceptions_);
+    ExceptionsView_->setObjectName(QStringLiteral("ListViewLogExceptions"));
+    SetUpListView(ExceptionsView_, true);
+    ExceptionsView_->setModel(&Lists_.Exceptions());
+    SetDefaultColumnWidths(ExceptionsView_, ExceptionListModel::DefaultWidths());
+    ExceptionsView_->horizontalHeader()->setStretchLastSection(true);
+    exceptionsLayout->addWidget(ExceptionsView_);
+
+    Pages_->addTab(TabRaw_, IconFor(Icon::ServerIdle), QStringLiteral("Rohformat"));
+    Pages_->addTab(TabLog_, IconFor(Icon::PageAccesses), QStringLiteral("Zugriffe"));
+    Pages_->addTab(TabExceptions_, IconFor(Icon::PageExceptions), QStringLiteral("Ausnahmen"));
+    Pages_->setCurrentWidget(TabLog_);
+    connect(Pages_, &QTabWidget::currentChanged, this, [this] { UpdateActionStates(); });
+
+    connect(LogView_, &AccessTableView::Pressed, this,
+            [this](Qt::MouseButton button, QPoint global) { OnListPressed(LogView_, button, global); });
+    connect(ExceptionsView_, &AccessTableView::Pressed, this, [this](Qt::MouseButton button, QPoint global) {
+        OnListPressed(ExceptionsView_, button, global);
+    });
+    // Keyboard selection changes the states too, so that F3 and the menu follow the selection.
+    connect(LogView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { UpdateActionStates(); });
+    connect(ExceptionsView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { UpdateActionStates(); });
+
+    splitter->addWidget(Tree_);
+    splitter->addWidget(Pages_);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({241, 946 - 241});
+    layout->addWidget(splitter, 1);
+    setCentralWidget(central);
+}
+
+void MainWindow::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBarMain"));
+    bar->setSizeGripEnabled(true);
+    StatusPanels_[0] = new QLabel(bar);
+    StatusPanels_[0]->setObjectName(QStringLiteral("StatusBarMainPanel0"));
+    StatusPanels_[0]->setFixedWidth(300);
+    StatusPanels_[0]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    StatusPanels_[1] = new QLabel(bar);
+    StatusPanels_[1]->setObjectName(QStringLiteral("StatusBarMainPanel1"));
+    StatusPanels_[1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bar->addWidget(StatusPanels_[0]);
+    bar->addWidget(StatusPanels_[1], 1);
+    Progress_ = new QProgressBar(StatusPanels_[0]);
+    Progress_->setObjectName(QStringLiteral("ProgressBarUpdateLists"));
+    Progress_->setTextVisible(false);
+    Progress_->setGeometry(0, 2, 237, 13);
+    Progress_->hide();
+}
+
+void MainWindow::InstallListHooks() {
+    AccessLists::Hooks hooks;
+    hooks.ProcessEvents = [this] { ProcessPendingEvents(); };
+    hooks.ProgressStart = [this](int maximum) {
+        Progress_->setMaximum(std::max(maximum, 1));
+        Progress_->setValue(0);
+    };
+    hooks.Progress = [this](int position) { Progress_->setValue(std::min(position, Progress_->maximum())); };
+    hooks.MarkServerNew = [this](Server& server) { Tree_->MarkServerNodeNew(server); };
+    hooks.MarkUseMeter = [this](DateTime time, bool weak) { UseMeter_->Mark(time, weak); };
+    hooks.ClearUseMeter = [this] { UseMeter_->Clear(); };
+    // The transfer totals and the realtime view plug in here.
+    Lists_.SetHooks(std::move(hooks));
+}
+
+void MainWindow::ProcessPendingEvents() {
+    // While a reader's entries are taken over, user input waits: a command handled here could
+    // stop the reader whose notification is being handled.
+    QCoreApplication::processEvents(TakeOverDepth_ > 0 ? QEventLoop::ExcludeUserInputEvents
+                                                       : QEventLoop::AllEvents);
+}
+
+void MainWindow::ApplyStoredColumnWidths() {
+    const auto apply = [](QTableView* view, const std::string& text) {
+        const int count = view->model()->columnCount();
+        std::vector<int> widths;
+        for (int i = 0; i < count; ++i)
+            widths.push_back(view->columnWidth(i));
+        widths = ApplyColumnWidths(std::move(widths), text);
+        for (int i = 0; i < count; ++i)
+            view->setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
+    };
+    apply(LogView_, Styles_->Text("ListViewLogWidthes"));
+    apply(ExceptionsView_, Styles_->Text("ListViewExceptionsWidthes"));
+}
+
+void MainWindow::StoreLayout() {
+    const auto widths = [](const QTableView* view) {
+        std::vector<int> result;
+        for (int i = 0; i < view->model()->columnCount(); ++i)
+            result.push_back(view->columnWidth(i));
+        return ColumnWidthsText(result);
+    };
+    Styles_->SetValue("ListViewLogWidthes", widths(LogView_));
+    Styles_->SetValue("ListViewExceptionsWidthes", widths(ExceptionsView_));
+    // The size without the frame and the position of the frame: what resize and move take
+    // back at the next start.
+    const bool normal = !(isMaximized() || isMinimized() || isFullScreen());
+    const QRect inner = normal ? geometry() : normalGeometry();
+    const QPoint corner = normal ? pos() : normalGeometry().topLeft();
+    Styles_->SetValue("MainWidth", std::int32_t{inner.width()});
+    Styles_->SetValue("MainHeight", std::int32_t{inner.height()});
+    Styles_->SetValue("MainLeft", std::int32_t{corner.x()});
+    Styles_->SetValue("MainTop", std::int32_t{corner.y()});
+}
+
+void MainWindow::ApplyStoredGeometry() {
+    const int width = StoredInt(Styles_.get(), "MainWidth", 946);
+    const int height = StoredInt(Styles_.get(), "MainHeight", 638);
+    int left = StoredInt(Styles_.get(), "MainLeft", x());
+    int top = StoredInt(Styles_.get(), "MainTop", y());
+    if (width > 0 && height > 0)
+        resize(width, height);
+    // A position on no screen any more (a monitor went away) is moved onto the primary one.
+    bool visible = QGuiApplication::screens().isEmpty();
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->availableVirtualGeometry().intersects(
+                QRect(left, top, std::max(width, 1), std::max(height, 1))))
+            visible = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        if (!visible) {
+            left = area.x() + std::max(0, (area.width() - width) / 2);
+            top = area.y() + std::max(0, (area.height() - height) / 2);
+        }
+        // The title bar stays reachable even when the window is larger than the screen.
+        if (top < area.y())
+            top = area.y();
+        if (left < area.x())
+            left = area.x();
+    }
+    move(left, top);
+}
+
+// ---------------------------------------------------------------------------------------------
+// First idle moment, take-over, closing
+
+platform::IdleResult MainWindow::FirstIdle() {
+    if (Closed_ || FirstIdleDone_)
+        return platform::IdleResult::Done;
+    // 1. From now on the idle moments resume the readers that notified.
+    platform::MainDispatcher().SetIdleHandler([this] { return Handshake_.ResumePendingReader(); });
+    FirstIdleDone_ = true;
+    // 2. The stored geometry.
+    ApplyStoredGeometry();
+    // 3. The transfer totals.
+    if (Lists_.GetHooks().ResetTransferTotals)
+        Lists_.GetHooks().ResetTransferTotals();
+    // 4, 5. The revisitors, then the servers: each gets its node, then its reader.
+    Tree_->Rebuild();
+    if (Lifecycle_ != nullptr)
+        Lifecycle_->LoadDefinitions([this](Server& server) { Tree_->AddServerNode(server); });
+    Tree_->SortNodes();
+    // 6.
+    UpdateServerCaption();
+    UpdateActionStates();
+    UseMeter_->DrawScale();
+    return platform::IdleResult::Done;
+}
+
+void MainWindow::TakeOverEntries(LogEntry& first) {
+    ++TakeOverDepth_;
+    try {
+        Lists_.TakeOverEntries(first);
+    } catch (...) {
+        --TakeOverDepth_;
+        throw;
+    }
+    --TakeOverDepth_;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (TakeOverDepth_ > 0) {
+        // Inside a take-over the reader being served must outlive it: close right after.
+        event->ignore();
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (!Closed_) {
+        Closed_ = true;
+        // 1. Notifications are ignored from now on; loops still running end.
+        Handshake_.SetClosing(true);
+        Lists_.NewUpdate();
+        if (platform::HasMainDispatcher())
+            platform::MainDispatcher().SetIdleHandler({});
+        // 2.-3. Every reader stopped and waited for, each announced in the status bar.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto show = [this](const std::string& text) {
+            SetStatusText(0, DisplayText(text));
+            StatusPanels_[0]->repaint();
+        };
+        if (Lifecycle_ != nullptr)
+            Lifecycle_->StopReaders(show);
+        else
+            StopAllReaders(show);
+        // 4. The layout, when it was restored at the first idle moment (a window closed
+        // before that never showed the user's layout and must not replace it).
+        if (FirstIdleDone_)
+            StoreLayout();
+        // 5.
+        QApplication::restoreOverrideCursor();
+    }
+    event->accept();
+}
+
+void MainWindow::ReleaseListsAndTree() {
+    Lists_.NewUpdate();
+    Lists_.Raw().Clear();
+    Lists_.Log().Clear();
+    Lists_.Exceptions().Clear();
+    Lists_.SetCurrentServer(nullptr);
+    if (Tree_ != nullptr)
+        Tree_->ClearNodes();
+}
+
+// ---------------------------------------------------------------------------------------------
+// ReaderView
+
+void MainWindow::SetServerNodeImages(Server& server, Icon image, Icon selectedImage) {
+    if (ServerTreeItem* node = Tree_->NodeOf(server))
+        node->SetImages(image, selectedImage);
+}
+
+void MainWindow::ShowPopup(const std::string&, const std::string&, Icon) {
+    // The new-access popup plugs in here.
+}
+
+// ---------------------------------------------------------------------------------------------
+// Action states
+
+void MainWindow::UpdateActionStates() {
+    // 1. Server actions from the selected node.
+    if (Server* server = Tree_->SelectedServer()) {
+        RunServer_->setEnabled(!server->LogFileMissing());
+        RunServer_->setChecked(server->Active());
+        EditServer_->setEnabled(true);
+        DeleteServer_->setEnabled(true);
+    } else {
+        RunServer_->setEnabled(false);
+        RunServer_->setChecked(false);
+        EditServer_->setEnabled(false);
+        DeleteServer_->setEnabled(false);
+    }
+    // 2.
+    ShowOneAddress_->setChecked(!ShownAddress().empty());
+    // 3. The view toggles from the Styles store.
+    const SettingsStore* styles = Styles_.get();
+    HideNonDocuments_->setChecked(StoredBool(styles, "ListViewHideNonDocuments"));
+    HideWords_->setChecked(StoredBool(styles, "ListViewHideWords"));
+    HideSpiders_->setChecked(StoredBool(styles, "ListViewHideSpiders"));
+    HideLocalReferers_->setChecked(StoredBool(styles, "ListViewHideLocalReferers"));
+    ResolveDomains_->setChecked(StoredBool(styles, "ListViewResolveDomains"));
+    RealtimeMode_->setChecked(StoredBool(styles, "ListViewRealtimeMode"));
+    ShowInfoTips_->setChecked(StoredBool(styles, "ShowInfoTips"));
+    // 4. From the selected row of the accesses list.
+    LogEntry* entry = SelectedLogEntry();
+    if (entry == nullptr || entry->Access == nullptr) {
+        OpenObject_->setEnabled(false);
+        OpenReferer_->setEnabled(false);
+        AddDocument_->setEnabled(false);
+        AddBuddy_->setEnabled(false);
+        FindPreviousVisit_->setEnabled(false);
+        ShowOneAddress_->setEnabled(ShowOneAddress_->isChecked());
+    } else {
+        OpenObject_->setEnabled(true);
+        OpenReferer_->setEnabled(true);
+        ShowOneAddress_->setEnabled(true);
+        FindPreviousVisit_->setEnabled(true);
+        const bool single = SelectedRowCount(LogView_) == 1;
+        const AccessRecord& access = *entry->Access;
+        const std::string_view extension = DocumentExtension(access.PageWithoutQuery());
+        AddDocument_->setEnabled(single && !Documents().Contains(extension) && !access.IsDocument);
+        AddBuddy_->setEnabled(single && !Buddies().Contains(access.HostName()));
+    }
+    // 5. From the selected row of the exceptions list.
+    const bool exceptionSelected = SelectedExceptionEntry() != nullptr;
+    AddSpider_->setEnabled(exceptionSelected);
+    AddNoSpider_->setEnabled(exceptionSelected);
+}
+
+int MainWindow::FirstSelectedRow(const QTableView* view) {
+    const QItemSelectionModel* selection = view->selectionModel();
+    if (selection == nullptr)
+        return -1;
+    int first = -1;
+    for (const QItemSelectionRange& range : selection->selection())
+        if (range.isValid() && (first < 0 || range.top() < first))
+            first = range.top();
+    return first;
+}
+
+int MainWindow::SelectedRowCount(const QTableView* view) {
+    const QItemSelectionModel* selection = view->selectionModel();
+    if (selection == nullptr)
+        return 0;
+    return static_cast<int>(selection->selectedRows().size());
+}
+
+LogEntry* MainWindow::SelectedLogEntry() const {
+    return Lists_.Log().EntryAt(FirstSelectedRow(LogView_));
+}
+
+LogEntry* MainWindow::SelectedExceptionEntry() const {
+    return Lists_.Exceptions().EntryAt(FirstSelectedRow(ExceptionsView_));
+}
+
+void MainWindow::SelectLogRow(int row) {
+    LogView_->setFocus();
+    LogView_->clearSelection();
+    const QModelIndex index = Lists_.Log().index(row, AccessListModel::ColumnTime);
+    LogView_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                           QItemSelectionModel::Rows);
+    LogView_->scrollTo(index, QAbstractItemView::EnsureVisible);
+}
+
+QString MainWindow::StatusText(int panel) const {
+    return panel == 0 || panel == 1 ? StatusPanels_[panel]->text() : QString();
+}
+
+void MainWindow::SetStatusText(int panel, const QString& text) {
+    if (panel == 0 || panel == 1)
+        StatusPanels_[panel]->setText(text);
+}
+
+QString MainWindow::ServerLabelText() const {
+    return ServerLabel_->text();
+}
+
+QString MainWindow::ActionCaption(const QAction* action) const {
+    QString caption = action->text();
+    caption.remove(QLatin1Char('&'));
+    return caption;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Server tree
+
+void MainWindow::UpdateServerCaption() {
+    QString name;
+    QString suffix;
+    Icon image = Icon::AllServers;
+    if (const Server* server = Tree_->SelectedServer()) {
+        name = DisplayText(server->Name());
+        suffix =
+            QStringLiteral(" (%1%2@%3s)")
+                .arg(server->TimeDeleteAfter())
+                .arg(server->TimeDeleteAfterUnit() == KeepUnit::Hours ? QLatin1Char('h') : QLatin1Char('d'))
+                .arg(server->TimeLogPollCycleInMs() / 1000);
+        image = Icon::ServerIdle;
+    } else {
+        name = Tree_->topLevelItemCount() > 0 ? Tree_->topLevelItem(0)->text(0)
+                                              : QStringLiteral("Alle Webserver");
+    }
+    setWindowTitle(
+        QString::fromStdString(CaptionWithPrefix(windowTitle().toStdString(), name.toStdString())));
+    ServerLabel_->setText(name + suffix + QLatin1Char(' '));
+    ServerImage_->setPixmap(IconFor(image).pixmap(16, 16));
+}
+
+void MainWindow::TreePressed(Qt::MouseButton button) {
+    OnTreePressed(button, QPoint());
+}
+
+void MainWindow::OnTreePressed(Qt::MouseButton button, QPoint globalPosition) {
+    UpdateActionStates();
+    if (button == Qt::LeftButton) {
+        UpdateServerCaption();
+        ServerTreeItem* node = Tree_->SelectedNode();
+        if (node != nullptr && node->ServerRef() != nullptr) {
+            Server* server = node->ServerRef();
+            ServerTreeView::SetNodeBold(node, false);
+            if (server != Lists_.CurrentServer()) {
+                Lists_.SetCurrentServer(server);
+                RefreshLists();
+            }
+        } else if (Lists_.CurrentServer() != nullptr) {
+            Lists_.SetCurrentServer(nullptr);
+            RefreshLists();
+        }
+    } else if (button == Qt::RightButton && !globalPosition.isNull()) {
+        PopupTree_->popup(globalPosition);
+    }
+}
+
+void MainWindow::OnNodeEdited(QTreeWidgetItem* node, const QString& text) {
+    auto* serverNode = dynamic_cast<ServerTreeItem*>(node);
+    if (serverNode != nullptr && serverNode->ServerRef() != nullptr)
+        serverNode->ServerRef()->SetName(text.toStdString());
+}
+
+Server& MainWindow::AddServer(std::unique_ptr<Server> server) {
+    Server& added = Servers().Add(std::move(server));
+    if (Tree_->Root() == nullptr)
+        Tree_->Rebuild();
+    Tree_->AddServerNode(added);
+    StartReader(added);
+    return added;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lists
+
+void MainWindow::RefreshLists() {
+    SetStatusText(0, {});
+    Progress_->show();
+    Progress_->raise();
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    Lists_.Rebuild();
+    QApplication::restoreOverrideCursor();
+    Progress_->hide();
+}
+
+void MainWindow::ListPressed(QTableView* view, Qt::MouseButton button) {
+    OnListPressed(view, button, QPoint());
+}
+
+void MainWindow::OnListPressed(QTableView* view, Qt::MouseButton button, QPoint globalPosition) {
+    UpdateActionStates();
+    if (button == Qt::LeftButton) {
+        ShowSelectionStatistics(view);
+    } else if (button == Qt::RightButton && !globalPosition.isNull()) {
+        QMenu* menu = view == LogView_          ? PopupListLog_
+                      : view == ExceptionsView_ ? PopupListExceptions_
+                                                : nullptr;
+        if (menu != nullptr)
+            menu->popup(globalPosition);
+    }
+}
+
+void MainWindow::ShowSelectionStatistics(QTableView* view) {
+    std::int64_t rows = 0;
+    std::int64_t bytes = 0;
+    for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
+        const LogEntry* entry =
+            view == LogView_ ? Lists_.Log().EntryAt(index.row()) : Lists_.Exceptions().EntryAt(index.row());
+        ++rows;
+        if (entry != nullptr && entry->Access != nullptr)
+            bytes += entry->Access->Bytes;
+    }
+    SetStatusText(0, QStringLiteral("%1 Objekt(e) ausgewählt, %2 Bytes übertragen")
+                         .arg(Thousands(rows), Thousands(bytes)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Action handlers
+
+void MainWindow::RunServerExecute() {
+    if (Server* server = Tree_->SelectedServer())
+        server->SetActive(!server->Active());
+    UpdateActionStates();
+}
+
+void MainWindow::OpenObjectExecute() {
+    const LogEntry* entry = SelectedLogEntry();
+    if (entry == nullptr || entry->Access == nullptr || entry->Server == nullptr)
+        return;
+    OpenUrl(this, DisplayText(entry->Server->Name()) + DisplayText(entry->Access->Page()));
+}
+
+void MainWindow::OpenRefererExecute() {
+    const LogEntry* entry = SelectedLogEntry();
+    if (entry == nullptr || entry->Access == nullptr)
+        return;
+    OpenUrl(this, DisplayText(entry->Access->Referer()));
+}
+
+void MainWindow::SetServerEditor(ServerEditorHook hook) {
+    EditorHook() = std::move(hook);
+}
+
+void MainWindow::NewServerExecute() {
+    if (!EditorHook()) {
+        MessageBox::Information(this, QStringLiteral("Der Server-Editor ist in dieser Version noch nicht "
+                                                     "enthalten. Webserver werden in der Datei kavel.servers "
+                                                     "definiert."));
+        return;
+    }
+    if (std::unique_ptr<Server> server = EditorHook()(this, nullptr)) {
+        AddServer(std::move(server));
+        UpdateActionStates();
+    }
+}
+
+void MainWindow::EditServerExecute() {
+    Server* server = Tree_->SelectedServer();
+    if (server == nullptr)
+        return;
+    if (!EditorHook()) {
+        MessageBox::Information(this, QStringLiteral("Der Server-Editor ist in dieser Version noch nicht "
+                                                     "enthalten. Webserver werden in der Datei kavel.servers "
+                                                     "definiert."));
+        return;
+    }
+    EditorHook()(this, server);
+    UpdateServerCaption();
+    UpdateActionStates();
+}
+
+void MainWindow::DeleteServerExecute() {
+    Server* server = Tree_->SelectedServer();
+    if (server == nullptr)
+        return;
+    const QString question =
+        QStringLiteral("Sind Sie sicher, den ausgewählten Server \"%1\" aus der Liste löschen zu wollen?")
+            .arg(DisplayText(server->Name()));
+    if (!MessageBox::Confirm(this, question))
+        return;
+    // The readers end first (a reader waiting in a synchronized call is served meanwhile);
+    // then the rows let go of the entries, the server's entries leave the queue, and only then
+    // the node and the definition go.
+    StopServerReaders(*server);
+    Lists_.ForgetServer(*server);
+    Tree_->RemoveServerNode(*server);
+    std::unique_ptr<Server> owned = Servers().Take(server);
+    owned.reset();
+    Tree_->SelectNode(Tree_->Root());
+    RefreshLists();
+    UpdateServerCaption();
+    UpdateActionStates();
+}
+
+void MainWindow::FindPreviousVisitExecute() {
+    LogEntry* selected = SelectedLogEntry();
+    if (selected == nullptr || selected->Access == nullptr)
+        return;
+    const std::string address(selected->Access->HostName());
+    EntryQueue& queue = Entries();
+    for (LogEntry* entry = queue.Prev(selected); entry != nullptr; entry = queue.Prev(entry)) {
+        if (entry->Access == nullptr || !Lists_.Log().HasRow(*entry))
+            continue;
+        if (!EqualsAsciiIgnoreCase(entry->Access->HostName(), address))
+            continue;
+        const int row = Lists_.Log().RowOf(entry);
+        if (row >= 0) {
+            SelectLogRow(row);
+            return;
+        }
+    }
+    MessageBox::Warning(this,
+                        QStringLiteral("Es konnte kein weiter in der Vergangenheit liegender Besuch der "
+                                       "Absenderadresse \"%1\" gefunden werden.")
+                            .arg(DisplayText(address)));
+}
+
+void MainWindow::ShowOneAddressExecute() {
+    if (ShownAddress().empty()) {
+        const LogEntry* entry = SelectedLogEntry();
+        if (entry != nullptr && entry->Access != nullptr) {
+            SetShownAddress(std::string(entry->Access->HostName()));
+            RefreshLists();
+        }
+    } else {
+        SetShownAddress({});
+        RefreshLists();
+    }
+    UpdateActionStates();
+}
+
+void MainWindow::ToggleStyleExecute(const char* key) {
+    Styles_->SetValue(key, !Styles_->Bool(key));
+    UpdateActionStates();
+    RefreshLists();
+}
+
+void MainWindow::ShowInfoTipsExecute() {
+    Styles_->SetValue("ShowInfoTips", !Styles_->Bool("ShowInfoTips"));
+    UpdateActionStates();
+}
+
+void MainWindow::HideWordsExecute() {
+    if (Styles_->Bool("ListViewHideWords")) {
+        Styles_->SetValue("ListViewHideWords", false);
+        RefreshLists();
+    } else {
+        QString words = QString::fromStdString(Styles_->Text("ListViewHideWordsWords"));
+        if (InputText(this, ActionCaption(HideWords_),
+                      QStringLiteral("Wörter eingeben, die ausgeblendet werden sollen"), words,
+                      QStringLiteral("Einzelne Wörter werden durch Kommata getrennt."))) {
+            Styles_->SetValue("ListViewHideWordsWords", words.toStdString());
+            Styles_->SetValue("ListViewHideWords", true);
+            RefreshLists();
+        }
+    }
+    UpdateActionStates();
+}
+
+void MainWindow::AddSpiderExecute(QAction* sender) {
+    const LogEntry* entry = SelectedExceptionEntry();
+    if (entry == nullptr || entry->Access == nullptr)
+        return;
+    QString domain = DisplayText(entry->Access->HostName());
+    if (InputText(this, ActionCaption(AddSpider_), QStringLiteral("Domäne der (Nicht-)Suchmaschine eingeben"),
+                  domain, QStringLiteral("Nur neue Protokolleinträge werden berücksichtigt"))) {
+        AddSpider(domain.toStdString(), sender == AddNoSpider_);
+        RefreshLists();
+    }
+}
+
+void MainWindow::AddDocumentExecute() {
+    const LogEntry* entry = SelectedLogEntry();
+    if (entry != nullptr && entry->Access != nullptr && SelectedRowCount(LogView_) == 1)
+        AddDocumentExtension(DocumentExtension(entry->Access->PageWithoutQuery()));
+    UpdateActionStates();
+}
+
+void MainWindow::AddBuddyExecute() {
+    const LogEntry* entry = SelectedLogEntry();
+    if (entry != nullptr && entry->Access != nullptr && SelectedRowCount(LogView_) == 1)
+        AddBuddy(entry->Access->HostName());
+    UpdateActionStates();
+}
+
+void MainWindow::HelpButtonClicked() {
+    HelpExecute(true);
+}
+
+void MainWindow::HelpExecute(bool fromToolBar) {
+    HelpTopic topic = HelpTopic::General;
+    if (fromToolBar) {
+        const QWidget* page = Pages_->currentWidget();
+        topic = page == TabRaw_          ? HelpTopic::RawLines
+                : page == TabExceptions_ ? HelpTopic::Exceptions
+                                         : HelpTopic::Accesses;
+    }
+    HelpViewer().ShowTopic(this, topic);
+}
+
+void MainWindow::InfoExecute() {
+    if (AboutBox_ == nullptr)
+        AboutBox_ = new AboutDialog(this);
+    if (AboutBox_->isVisible())
+        return;
+    static_cast<QDialog*>(AboutBox_)->exec();
+}
+
+} // namespace kavel::ui

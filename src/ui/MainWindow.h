@@ -1,0 +1,217 @@
+#pragma once
+
+#include "acquisition/LogReader.h"
+#include "acquisition/ReaderHandshake.h"
+#include "config/AppSettings.h"
+#include "platform/Dispatcher.h"
+#include "ui/AccessLists.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QTableView;
+class QTabWidget;
+class QToolButton;
+class QTreeWidgetItem;
+
+namespace kavel {
+class ProgramLifecycle;
+class SettingsStore;
+} // namespace kavel
+
+namespace kavel::ui {
+
+class AccessTableView;
+class ServerTreeView;
+class UseMeter;
+
+// FormMain, the application's only main window: the server tree on the left, the
+// raw, accesses and exceptions lists on tab pages, the use-meter strip, two tool bars, the
+// menu bar and the status bar. Every command is a QAction with its object name
+// (findChild<QAction*>("ActionMenuViewHideSpiders")); UpdateActionStates recomputes their
+// states in one place.
+//
+// The window is the main thread's side of the readers: it installs the reader handshake
+// (ResumePendingReader as the dispatcher's idle handler from the first idle moment on) and is
+// the ReaderView that shows the readers' node images. Create it after the application object,
+// the main dispatcher and ProgramLifecycle::CreateObjects; close it before the process-wide
+// objects are finished, and call ReleaseListsAndTree before the queue and the servers go.
+//
+// No Q_OBJECT: the window declares no signals or slots, and moc cannot parse the core headers.
+class MainWindow final : public QMainWindow, public ReaderView {
+public:
+    struct Setup {
+        // Loads the revisitors and the servers at the first idle moment and stops the readers
+        // when the window closes.
+        ProgramLifecycle* Lifecycle = nullptr;
+        // The single-instance lock; empty: the product name.
+        std::string InstanceLockName;
+        // Defaults of the stored layout; none: the designed size and the primary screen.
+        std::optional<LayoutDefaults> Layout;
+    };
+
+    explicit MainWindow(Setup setup, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // False when the user declined a second instance: the program ends without loading.
+    bool MayContinue() const { return MayContinue_; }
+    bool FirstIdleDone() const { return FirstIdleDone_; }
+    bool Closed() const { return Closed_; }
+    SettingsStore* OptionsStore() const { return Options_.get(); }
+    SettingsStore* StylesStore() const { return Styles_.get(); }
+
+    // Operations that the tree, the lists and the dialogs use.
+    void UpdateActionStates();
+    void UpdateServerCaption();
+    void RefreshLists();
+    // For the server editor: the definition joins ServerList, gets its
+    // node and its reader.
+    Server& AddServer(std::unique_ptr<Server> server);
+    // Before the queue and the servers are finished: the lists and the tree let go of them.
+    void ReleaseListsAndTree();
+
+    // ReaderView, on the main thread inside a reader's synchronized call.
+    void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) override;
+    void ShowPopup(const std::string& text, const std::string& caption, Icon image) override;
+
+    // The server editor is not part of this window yet: the hook gets the server
+    // to edit (none for a new one) and returns the definition to add for a new server.
+    using ServerEditorHook = std::function<std::unique_ptr<Server>(QWidget* owner, Server* server)>;
+    static void SetServerEditor(ServerEditorHook hook);
+
+    // For tests and the program's hooks.
+    QAction* Action(const char* name) const;
+    AccessLists& Lists() { return Lists_; }
+    ReaderHandshake& Handshake() { return Handshake_; }
+    ServerTreeView* Tree() const { return Tree_; }
+    AccessTableView* RawView() const { return RawView_; }
+    AccessTableView* LogView() const { return LogView_; }
+    AccessTableView* ExceptionsView() const { return ExceptionsView_; }
+    QTabWidget* Pages() const { return Pages_; }
+    QProgressBar* ProgressBar() const { return Progress_; }
+    QString StatusText(int panel) const;
+    QString ServerLabelText() const;
+    QMenu* PopupMenuListLog() const { return PopupListLog_; }
+    QMenu* PopupMenuListExceptions() const { return PopupListExceptions_; }
+    QMenu* PopupMenuTree() const { return PopupTree_; }
+    // TreeViewServersMouseDown and ListViewMouseDown as a press would run them (the node or
+    // rows selected beforehand); the context menus are not opened.
+    void TreePressed(Qt::MouseButton button);
+    void ListPressed(QTableView* view, Qt::MouseButton button);
+    // The tool bar's help button (the topic follows the visible page).
+    void HelpButtonClicked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBars();
+    void CreateCentralArea();
+    void CreateStatusBar();
+    void SetUpListView(AccessTableView* view, bool showHeader);
+    void ApplyStoredColumnWidths();
+    void StoreLayout();
+    void ApplyStoredGeometry();
+    void InstallListHooks();
+
+    platform::IdleResult FirstIdle();
+    void TakeOverEntries(LogEntry& first);
+    void ProcessPendingEvents();
+
+    void OnTreePressed(Qt::MouseButton button, QPoint globalPosition);
+    void OnNodeEdited(QTreeWidgetItem* node, const QString& text);
+    void OnListPressed(QTableView* view, Qt::MouseButton button, QPoint globalPosition);
+    void ShowSelectionStatistics(QTableView* view);
+
+    // The first selected row of a list in list order, or -1; the entry of ListViewLog's.
+    static int FirstSelectedRow(const QTableView* view);
+    static int SelectedRowCount(const QTableView* view);
+    LogEntry* SelectedLogEntry() const;
+    LogEntry* SelectedExceptionEntry() const;
+    void SelectLogRow(int row);
+    void SetStatusText(int panel, const QString& text);
+    QString ActionCaption(const QAction* action) const;
+
+    // Action handlers.
+    void RunServerExecute();
+    void OpenObjectExecute();
+    void OpenRefererExecute();
+    void NewServerExecute();
+    void EditServerExecute();
+    void DeleteServerExecute();
+    void FindPreviousVisitExecute();
+    void ShowOneAddressExecute();
+    void ToggleStyleExecute(const char* key);
+    void ShowInfoTipsExecute();
+    void HideWordsExecute();
+    void AddSpiderExecute(QAction* sender);
+    void AddDocumentExecute();
+    void AddBuddyExecute();
+    void HelpExecute(bool fromToolBar);
+    void InfoExecute();
+
+    ProgramLifecycle* Lifecycle_;
+    std::unique_ptr<SettingsStore> Options_;
+    std::unique_ptr<SettingsStore> Styles_;
+    bool MayContinue_ = true;
+    bool FirstIdleDone_ = false;
+    bool Closed_ = false;
+    int TakeOverDepth_ = 0;
+    int LastMinute_ = 0;
+
+    AccessLists Lists_;
+    ReaderHandshake Handshake_;
+
+    ServerTreeView* Tree_ = nullptr;
+    QTabWidget* Pages_ = nullptr;
+    QWidget* TabRaw_ = nullptr;
+    QWidget* TabLog_ = nullptr;
+    QWidget* TabExceptions_ = nullptr;
+    AccessTableView* RawView_ = nullptr;
+    AccessTableView* LogView_ = nullptr;
+    AccessTableView* ExceptionsView_ = nullptr;
+    QLabel* ServerLabel_ = nullptr;
+    QLabel* ServerImage_ = nullptr;
+    UseMeter* UseMeter_ = nullptr;
+    QLabel* StatusPanels_[2] = {nullptr, nullptr};
+    QProgressBar* Progress_ = nullptr;
+    QToolButton* HelpButton_ = nullptr;
+    QMenu* PopupListLog_ = nullptr;
+    QMenu* PopupListExceptions_ = nullptr;
+    QMenu* PopupTree_ = nullptr;
+    QWidget* AboutBox_ = nullptr;
+
+    QAction* RunServer_ = nullptr;
+    QAction* OpenObject_ = nullptr;
+    QAction* OpenReferer_ = nullptr;
+    QAction* Quit_ = nullptr;
+    QAction* NewServer_ = nullptr;
+    QAction* EditServer_ = nullptr;
+    QAction* DeleteServer_ = nullptr;
+    QAction* FindPreviousVisit_ = nullptr;
+    QAction* RealtimeMode_ = nullptr;
+    QAction* ShowOneAddress_ = nullptr;
+    QAction* HideNonDocuments_ = nullptr;
+    QAction* HideSpiders_ = nullptr;
+    QAction* HideWords_ = nullptr;
+    QAction* HideLocalReferers_ = nullptr;
+    QAction* ResolveDomains_ = nullptr;
+    QAction* ShowInfoTips_ = nullptr;
+    QAction* AddSpider_ = nullptr;
+    QAction* AddNoSpider_ = nullptr;
+    QAction* AddDocument_ = nullptr;
+    QAction* AddBuddy_ = nullptr;
+    QAction* HelpHelp_ = nullptr;
+    QAction* HelpInfo_ = nullptr;
+};
+
+} // namespace kavel::ui

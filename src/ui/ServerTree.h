@@ -1,0 +1,85 @@
+#pragma once
+
+#include "acquisition/Server.h"
+#include "base/Icon.h"
+
+#include <QPoint>
+#include <QString>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+
+namespace kavel::ui {
+
+// Roles of a node's two images (Icon values), for whoever wants to know without looking at
+// the pictures.
+inline constexpr int NodeImageRole = Qt::UserRole + 10;
+inline constexpr int NodeSelectedImageRole = Qt::UserRole + 11;
+
+// One node of the server tree: the root "Alle Webserver" (no server) or a server's node,
+// which the server reaches as its ServerNode. Each node has an image and a separate image
+// shown while it is selected.
+class ServerTreeItem final : public QTreeWidgetItem, public ServerNode {
+public:
+    explicit ServerTreeItem(Server* server);
+
+    Server* ServerRef() const { return Server_; }
+    // The server's SetActive: the image changes, the selected image stays.
+    void SetServerImage(Icon image) override;
+    void SetImages(Icon image, Icon selectedImage);
+    Icon Image() const { return Image_; }
+    Icon SelectedImage() const { return SelectedImage_; }
+    // Forgets the server (the node is about to go, or the server is).
+    void DetachServer() { Server_ = nullptr; }
+
+    // Locale-aware order of the node texts.
+    bool operator<(const QTreeWidgetItem& other) const override;
+
+private:
+    void ApplyIcon();
+
+    Server* Server_;
+    Icon Image_ = Icon::None;
+    Icon SelectedImage_ = Icon::None;
+};
+
+// TreeViewServers. A press selects the node under the mouse (or nothing) before
+// NodePressed tells the window; finishing an in-place edit reports NodeEdited, whether or not
+// the text changed.
+class ServerTreeView final : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    explicit ServerTreeView(QWidget* parent = nullptr);
+    ~ServerTreeView() override;
+
+    // Empties the tree and adds the root node "Alle Webserver".
+    void Rebuild();
+    // Removes every node; the servers forget their nodes.
+    void ClearNodes();
+    ServerTreeItem* Root() const;
+    // A node for the server under the root (image 1/3 when active, 29 when not), the whole
+    // tree sorted and expanded afterwards.
+    ServerTreeItem* AddServerNode(Server& server);
+    void RemoveServerNode(Server& server);
+    ServerTreeItem* NodeOf(const Server& server) const;
+    // Bold, with the text "%s (%d)" of the name and the server's QueueCount.
+    void MarkServerNodeNew(Server& server);
+    static void SetNodeBold(QTreeWidgetItem* node, bool bold);
+    static bool NodeBold(const QTreeWidgetItem* node);
+    // Sorts every level by the locale's comparison of the node texts and expands all.
+    void SortNodes();
+
+    ServerTreeItem* SelectedNode() const;
+    Server* SelectedServer() const;
+    // Makes the node the selected one (none: no selection).
+    void SelectNode(QTreeWidgetItem* node);
+
+Q_SIGNALS:
+    void NodePressed(Qt::MouseButton button, QPoint globalPosition);
+    void NodeEdited(QTreeWidgetItem* node, const QString& text);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+} // namespace kavel::ui
