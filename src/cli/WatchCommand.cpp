@@ -93,17 +93,55 @@ private:
     bool Popups_;
 };
 
-void PrintEntry(LogEntry& entry) {
+enum class OutputFormat { Table, Tsv, Json };
+
+std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
+    if (name == "table")
+        return OutputFormat::Table;
+    if (name == "tsv")
+        return OutputFormat::Tsv;
+    if (name == "json")
+        return OutputFormat::Json;
+    return std::nullopt;
+}
+
+// A person reads a terminal; a pipe or file is read by a program and gets the stable format.
+OutputFormat DefaultOutputFormat() {
+    return ::isatty(STDOUT_FILENO) == 1 ? OutputFormat::Table : OutputFormat::Tsv;
+}
+
+// Colour only for a terminal that can show it, and never against the user's NO_COLOR.
+bool UseColour() {
+    const char* noColour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    return ::isatty(STDOUT_FILENO) == 1 && (noColour == nullptr || noColour[0] == '\0') && term != nullptr &&
+           std::string_view(term) != "dumb";
+}
+
+void PrintEntry(LogEntry& entry, OutputFormat format, bool colour) {
     const SuspicionCheck check = CheckSuspicious(entry.Access.get());
     const std::string serverName = entry.Server ? entry.Server->Name() : std::string();
-    std::string out = EscapeField(serverName);
-    out += '\t';
-    out += FormatEntryLine(entry, check);
-    out += '\n';
-    if (check.Code != -1) {
-        out += "!\t" + std::to_string(check.Code) + '\t' + EscapeField(serverName) + '\t' +
-               EscapeField(platform::FormatDateTimeOmitMidnight(entry.Time)) + '\t' +
-               EscapeField(check.Message) + '\n';
+    std::string out;
+    switch (format) {
+    case OutputFormat::Json:
+        out = FormatEntryJson(serverName, entry, check);
+        out += '\n';
+        break;
+    case OutputFormat::Table:
+        out = FormatEntryColumns(serverName, entry, check, colour);
+        out += '\n';
+        break;
+    case OutputFormat::Tsv:
+        out = EscapeField(serverName);
+        out += '\t';
+        out += FormatEntryLine(entry, check);
+        out += '\n';
+        if (check.Code != -1) {
+            out += "!\t" + std::to_string(check.Code) + '\t' + EscapeField(serverName) + '\t' +
+                   EscapeField(platform::FormatDateTimeOmitMidnight(entry.Time)) + '\t' +
+                   EscapeField(check.Message) + '\n';
+        }
+        break;
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
@@ -133,6 +171,7 @@ int RunWatch(int argc, char** argv) {
     bool popups = true;
     std::optional<double> seconds;
     std::optional<long> count;
+    OutputFormat format = DefaultOutputFormat();
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--demo") {
@@ -155,6 +194,13 @@ int RunWatch(int argc, char** argv) {
                 return 2;
             }
             count = value;
+        } else if (arg == "--format" && i + 1 < argc) {
+            const auto chosen = ParseOutputFormat(argv[++i]);
+            if (!chosen) {
+                std::fprintf(stderr, "kavel-cli watch: --format needs table, tsv or json\n");
+                return 2;
+            }
+            format = *chosen;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(WatchUsage, stdout);
             return 0;
@@ -212,9 +258,10 @@ int RunWatch(int argc, char** argv) {
     // by what it saw, not by the clock.
     std::unordered_map<const Server*, long> printed;
     bool enough = false;
+    const bool colour = format == OutputFormat::Table && UseColour();
     ReaderHandshake handshake([&](LogEntry& first) {
         TakeOverNewEntries(first, [&](LogEntry& entry) {
-            PrintEntry(entry);
+            PrintEntry(entry, format, colour);
             ++printed[entry.Server];
         });
         std::fflush(stdout);
