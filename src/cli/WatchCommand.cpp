@@ -38,27 +38,43 @@ namespace {
 
 constexpr const char* WatchUsage =
     R"(Usage: kavel-cli watch [--home DIR] [--demo] [--for SECONDS] [--count N] [--quiet-popups]
+                       [--format table|tsv|json]
 
 Runs Kavel without a window: loads the definition files of the home folder (kavel.servers,
 kavel.documents, kavel.buddies, kavel.spiders, kavel.revisitors, kavel.config), starts one
 reader per server and prints every access the readers report, until Ctrl+C or SIGTERM; then
 the readers are stopped and the definition files are written back as the program's end does.
 
-Output on standard output, flushed after each take-over:
-  SERVER<TAB>FIELDS      one line per access: the server's name, then the fields of
-                         "kavel-cli parse" (kavel-cli parse --help describes them)
-  !<TAB>CODE<TAB>SERVER<TAB>TIME<TAB>MESSAGE
-                         one line per suspicious request, after its access line
+Output on standard output, flushed after each take-over, in one of three formats:
+  table   (the default when standard output is a terminal) aligned columns for a person:
+          time, server, host, status and page; a suspicious request adds an indented line
+          "! MESSAGE", both in red unless NO_COLOR is set. Control bytes from the logs are
+          shown escaped as in the tsv format, and bytes that are not UTF-8 as \xhh.
+  tsv     (the default otherwise) the stable format for scripts:
+            SERVER<TAB>FIELDS      one line per access: the server's name, then the fields
+                                   of "kavel-cli parse" (kavel-cli parse --help describes
+                                   them)
+            !<TAB>CODE<TAB>SERVER<TAB>TIME<TAB>MESSAGE
+                                   one line per suspicious request, after its access line
+  json    one JSON object per line and access (JSON Lines) with the keys server, time, date,
+          address, host, resolved, user, method, page, status, bytes, protocol, referer,
+          user_agent, document, visitor ("new", "known" or "revisitor"), spider, buddy and
+          suspicion ({"code", "message"} or null); W3C Extended servers add server_address,
+          server_host, site, computer, server_port, sub_status, win32_status,
+          bytes_received, time_taken and cookie. Log bytes that are not UTF-8 are written
+          as \u00XX, one per byte.
 Reader events (log file missing, new-document popups) go to standard error.
 
 Options:
-  --home DIR       the workspace (also KAVEL_HOME; default: the program's folder)
+  --home DIR       the workspace (also KAVEL_HOME; default: the user's data folder
+                   ~/.local/share/kavel for an installed program, else the program's folder)
   --demo           create a demo workspace (a temporary folder unless --home is given and
                    already holds kavel.servers) with two servers, and write live traffic
                    into their logs
   --for SECONDS    stop by itself after this many seconds
   --count N        stop by itself once every server has printed N accesses
   --quiet-popups   do not print the new-document popups
+  --format FORMAT  table, tsv or json (see above)
   --help           this text
 )";
 
