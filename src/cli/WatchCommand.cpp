@@ -243,8 +243,10 @@ int RunWatch(int argc, char** argv) {
     try {
         if (demo) {
             std::filesystem::path home = platform::Paths::HomeDir();
+            // The default home is the user's real workspace once installed: the demo never
+            // writes its servers there.
             if (!std::filesystem::exists(home / "kavel.servers") && !std::getenv("KAVEL_HOME") &&
-                home == platform::Paths::ExecutableDir())
+                (home == platform::Paths::ExecutableDir() || home == platform::Paths::UserDataDir()))
                 home = MakeTemporaryHome();
             platform::Paths::SetHomeDir(home);
             demoHome = CreateDemoHome(home);

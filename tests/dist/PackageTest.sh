@@ -58,6 +58,16 @@ env -u KAVEL_HOME -u XDG_DATA_HOME HOME="$home" "$root/usr/bin/kavel-cli" watch 
 grep -qF "$home/.local/share/kavel/kavel.servers" "$scratch/watch.err" ||
     fail "the installed program did not use the user's data folder: $(cat "$scratch/watch.err")"
 
+# The demo never takes the user's real workspace for its own (a fresh user: the run above wrote
+# an empty servers file, which the demo would rightly use).
+home=$scratch/fresh-home
+mkdir -p "$scratch/tmp" "$home"
+env -u KAVEL_HOME -u XDG_DATA_HOME HOME="$home" TMPDIR="$scratch/tmp" "$root/usr/bin/kavel-cli" watch --demo \
+    --for 0 >/dev/null 2>"$scratch/demo.err" || fail "kavel-cli watch --demo failed: $(cat "$scratch/demo.err")"
+grep -qF "Demo-Arbeitsbereich: $scratch/tmp/" "$scratch/demo.err" ||
+    fail "the demo did not use a temporary workspace: $(cat "$scratch/demo.err")"
+[[ ! -e $home/.local/share/kavel/kavel.servers ]] || fail "the demo wrote into the user's data folder"
+
 if [[ -x $root/usr/bin/kavel ]]; then
     QT_QPA_PLATFORM=offscreen HOME="$home" "$root/usr/bin/kavel" --version || fail "kavel --version failed"
 else
