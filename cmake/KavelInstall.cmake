@@ -69,13 +69,12 @@ set(CPACK_PACKAGE_VENDOR "${KAVEL_COMPANY_NAME}")
 set(CPACK_PACKAGE_VERSION "${KAVEL_VERSION}")
 set(CPACK_PACKAGE_CONTACT "${KAVEL_COMPANY_NAME} <kavel@quarnet.de>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "live monitor for web server access logs")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "live monitor for web server access logs
- Kavel tails the access logs of web servers (Apache and nginx in the NCSA
- Combined format, IIS in the W3C Extended format) as they are written,
- classifies every access and flags suspicious requests as they happen.
- .
- The package holds the desktop program kavel and the command-line
- companion kavel-cli.")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Kavel tails the access logs of web servers (Apache and nginx in the NCSA
+Combined format, IIS in the W3C Extended format) as they are written,
+classifies every access and flags suspicious requests as they happen.
+.
+The package holds the desktop program kavel and the command-line
+companion kavel-cli.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
