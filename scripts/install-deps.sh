@@ -4,7 +4,12 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-          clang-format xvfb xauth imagemagick)
+          clang-format
+          # Screenshots of the window under a virtual X server.
+          xvfb xauth imagemagick
+          # Packaging: icons rendered from the SVG, the Debian package with its library
+          # dependencies, and the checks of the desktop entry, metainfo and manual pages.
+          librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db)
 if [[ "${KAVEL_WITH_CLANG:-0}" == 1 ]]; then
     packages+=(clang libclang-rt-14-dev)
 fi

@@ -103,6 +103,87 @@ std::string EscapeField(std::string_view bytes) {
     return out;
 }
 
+void AppendJsonString(std::string& out, std::string_view bytes) {
+    static constexpr char Digits[] = "0123456789abcdef";
+    const auto appendCode = [&out](unsigned char byte) {
+        out += "\\u00";
+        out += Digits[byte >> 4];
+        out += Digits[byte & 0x0f];
+    };
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            appendCode(byte);
+        } else if (byte < 0x80) {
+            out += c;
+        } else if (const std::size_t length = Utf8SequenceLength(bytes, i); length == 0) {
+            appendCode(byte);
+        } else if (length == 2 && byte == 0xc2 && static_cast<unsigned char>(bytes[i + 1]) <= 0x9f) {
+            // A C1 control encoded as UTF-8: the same code point, escaped.
+            appendCode(static_cast<unsigned char>(bytes[i + 1]));
+            ++i;
+        } else {
+            out.append(bytes.substr(i, length));
+            i += length - 1;
+        }
+    }
+}
+
+std::string TerminalText(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x80)
+            continue;
+        const std::size_t length = Utf8SequenceLength(bytes, i);
+        if (length != 0) {
+            i += length - 1;
+            continue;
+        }
+        AppendEscaped(out, bytes.substr(start, i - start));
+        AppendHex(out, byte);
+        start = i + 1;
+    }
+    AppendEscaped(out, bytes.substr(start));
+    return out;
+}
+
+std::size_t TerminalWidth(std::string_view text) {
+    std::size_t width = 0;
+    for (char c : text)
+        if ((static_cast<unsigned char>(c) & 0xc0) != 0x80)
+            ++width;
+    return width;
+}
+
+std::string TerminalColumn(std::string_view bytes, std::size_t width) {
+    std::string text = TerminalText(bytes);
+    std::size_t columns = TerminalWidth(text);
+    if (columns > width) {
+        // Cut at a code point boundary so the column never ends in half a character.
+        std::size_t seen = 0;
+        std::size_t cut = 0;
+        for (; cut < text.size(); ++cut) {
+            if ((static_cast<unsigned char>(text[cut]) & 0xc0) != 0x80) {
+                if (seen + 1 == width)
+                    break;
+                ++seen;
+            }
+        }
+        text.resize(cut);
+        text += '~';
+        columns = width;
+    }
+    text.append(width - columns, ' ');
+    return text;
+}
+
 std::string FormatEntryTime(DateTime time) {
     const DateParts parts = DecodeDateTime(time);
     char text[48];
@@ -114,6 +195,56 @@ std::string FormatEntryTime(DateTime time) {
 } // namespace cli
 
 namespace {
+
+// Builds one JSON object; keys are fixed ASCII, values escaped.
+class JsonBuilder {
+public:
+    JsonBuilder() { Text_ = "{"; }
+    void Text(std::string_view key, std::string_view value) {
+        Key(key);
+        Text_ += '"';
+        cli::AppendJsonString(Text_, value);
+        Text_ += '"';
+    }
+    void Number(std::string_view key, std::int64_t value) {
+        Key(key);
+        Text_ += std::to_string(value);
+    }
+    void Flag(std::string_view key, bool value) {
+        Key(key);
+        Text_ += value ? "true" : "false";
+    }
+    void Raw(std::string_view key, std::string_view json) {
+        Key(key);
+        Text_ += json;
+    }
+    std::string Take() {
+        Text_ += '}';
+        return std::move(Text_);
+    }
+
+private:
+    void Key(std::string_view key) {
+        if (Text_.size() > 1)
+            Text_ += ',';
+        Text_ += '"';
+        Text_ += key;
+        Text_ += "\":";
+    }
+    std::string Text_;
+};
+
+std::string_view VisitorName(VisitorKind kind) {
+    switch (kind) {
+    case VisitorKind::New:
+        return "new";
+    case VisitorKind::Known:
+        return "known";
+    case VisitorKind::Revisitor:
+        return "revisitor";
+    }
+    return "new";
+}
 
 class LineBuilder {
 public:
@@ -187,6 +318,86 @@ std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check) 
         line.Text(w3c.Cookie());
     }
     return line.Take();
+}
+
+std::string FormatEntryJson(std::string_view server, const LogEntry& entry, const SuspicionCheck& check) {
+    JsonBuilder json;
+    json.Text("server", server);
+    json.Text("time", cli::FormatEntryTime(entry.Time));
+    const AccessRecord* access = entry.Access.get();
+    if (access == nullptr) {
+        json.Flag("dropped", true);
+        return json.Take();
+    }
+    json.Text("date", access->DateText());
+    json.Text("address", access->Address());
+    json.Text("host", access->HostName());
+    json.Flag("resolved", access->Resolved());
+    json.Text("user", access->User());
+    json.Text("method", access->Method());
+    json.Text("page", access->Page());
+    json.Number("status", access->Status);
+    json.Number("bytes", access->Bytes);
+    json.Text("protocol", access->Protocol());
+    json.Text("referer", access->Referer());
+    json.Text("user_agent", access->UserAgent());
+    json.Flag("document", access->IsDocument);
+    json.Text("visitor", VisitorName(access->VisitorState));
+    json.Flag("spider", access->IsSpider);
+    json.Flag("buddy", access->IsBuddy);
+    if (check.Code != -1) {
+        JsonBuilder suspicion;
+        suspicion.Number("code", check.Code);
+        suspicion.Text("message", check.Message);
+        json.Raw("suspicion", suspicion.Take());
+    } else {
+        json.Raw("suspicion", "null");
+    }
+    if (access->Kind() == LogFormat::W3c) {
+        const auto& w3c = static_cast<const W3cRecord&>(*access);
+        json.Text("server_address", w3c.ServerAddress());
+        json.Text("server_host", w3c.ServerHostName());
+        json.Text("site", w3c.SiteName());
+        json.Text("computer", w3c.ComputerName());
+        json.Number("server_port", w3c.ServerPort);
+        json.Number("sub_status", w3c.SubStatus);
+        json.Number("win32_status", w3c.Win32Status);
+        json.Number("bytes_received", w3c.BytesReceived);
+        json.Number("time_taken", w3c.TimeTaken);
+        json.Text("cookie", w3c.Cookie());
+    }
+    return json.Take();
+}
+
+std::string FormatEntryColumns(std::string_view server, const LogEntry& entry, const SuspicionCheck& check,
+                               bool colour) {
+    static constexpr std::string_view Red = "\x1b[31m";
+    static constexpr std::string_view Reset = "\x1b[0m";
+    const AccessRecord* access = entry.Access.get();
+    std::string line = cli::FormatEntryTime(entry.Time);
+    line += "  ";
+    line += cli::TerminalColumn(server, 12);
+    line += "  ";
+    if (access == nullptr) {
+        line += cli::TerminalText(cli::DroppedLine);
+        return line;
+    }
+    line += cli::TerminalColumn(access->HostName().empty() ? access->Address() : access->HostName(), 28);
+    line += "  ";
+    line += cli::TerminalColumn(std::to_string(access->Status), 3);
+    line += "  ";
+    line += cli::TerminalText(access->Page());
+    if (check.Code == -1)
+        return line;
+    std::string out;
+    if (colour)
+        out += Red;
+    out += line;
+    out += "\n    ! ";
+    out += cli::TerminalText(check.Message);
+    if (colour)
+        out += Reset;
+    return out;
 }
 
 } // namespace kavel

@@ -25,6 +25,19 @@ void AppendEscaped(std::string& out, std::string_view bytes);
 // "YYYY-MM-DD HH:MM:SS" (milliseconds dropped).
 std::string FormatEntryTime(DateTime time);
 
+// The bytes as the contents of a JSON string (without quotes). Well-formed UTF-8 passes except
+// controls; every control and every byte of an ill-formed sequence becomes \u00XX (the byte
+// read as Latin-1), so any log line gives valid JSON and no byte is lost.
+void AppendJsonString(std::string& out, std::string_view bytes);
+
+// The bytes for a terminal: like EscapeField, but lone bytes of ill-formed UTF-8 become \xhh
+// as well, so what a terminal shows is exactly what was counted for the column width.
+std::string TerminalText(std::string_view bytes);
+// Display columns of TerminalText's result (one per code point).
+std::size_t TerminalWidth(std::string_view text);
+// TerminalText cut or padded with spaces to exactly width columns; a cut ends in "~".
+std::string TerminalColumn(std::string_view bytes, std::size_t width);
+
 } // namespace cli
 
 // The fields of an accepted entry, tab-separated, without line end: entry time, DateText,
@@ -35,5 +48,13 @@ std::string FormatEntryTime(DateTime time);
 // BytesReceived, TimeTaken and Cookie. Booleans are 0 or 1. An entry without an access gives
 // DroppedLine.
 std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check);
+
+// One access as a JSON object without line end, for "watch --format json" (JSON Lines).
+std::string FormatEntryJson(std::string_view server, const LogEntry& entry, const SuspicionCheck& check);
+
+// One access as aligned columns for a person at a terminal: time, server, host, status, page;
+// a suspicious request adds an indented line with its message, both in red when colour is on.
+std::string FormatEntryColumns(std::string_view server, const LogEntry& entry, const SuspicionCheck& check,
+                               bool colour);
 
 } // namespace kavel

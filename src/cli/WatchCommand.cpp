@@ -38,27 +38,43 @@ namespace {
 
 constexpr const char* WatchUsage =
     R"(Usage: kavel-cli watch [--home DIR] [--demo] [--for SECONDS] [--count N] [--quiet-popups]
+                       [--format table|tsv|json]
 
 Runs Kavel without a window: loads the definition files of the home folder (kavel.servers,
 kavel.documents, kavel.buddies, kavel.spiders, kavel.revisitors, kavel.config), starts one
 reader per server and prints every access the readers report, until Ctrl+C or SIGTERM; then
 the readers are stopped and the definition files are written back as the program's end does.
 
-Output on standard output, flushed after each take-over:
-  SERVER<TAB>FIELDS      one line per access: the server's name, then the fields of
-                         "kavel-cli parse" (kavel-cli parse --help describes them)
-  !<TAB>CODE<TAB>SERVER<TAB>TIME<TAB>MESSAGE
-                         one line per suspicious request, after its access line
+Output on standard output, flushed after each take-over, in one of three formats:
+  table   (the default when standard output is a terminal) aligned columns for a person:
+          time, server, host, status and page; a suspicious request adds an indented line
+          "! MESSAGE", both in red unless NO_COLOR is set. Control bytes from the logs are
+          shown escaped as in the tsv format, and bytes that are not UTF-8 as \xhh.
+  tsv     (the default otherwise) the stable format for scripts:
+            SERVER<TAB>FIELDS      one line per access: the server's name, then the fields
+                                   of "kavel-cli parse" (kavel-cli parse --help describes
+                                   them)
+            !<TAB>CODE<TAB>SERVER<TAB>TIME<TAB>MESSAGE
+                                   one line per suspicious request, after its access line
+  json    one JSON object per line and access (JSON Lines) with the keys server, time, date,
+          address, host, resolved, user, method, page, status, bytes, protocol, referer,
+          user_agent, document, visitor ("new", "known" or "revisitor"), spider, buddy and
+          suspicion ({"code", "message"} or null); W3C Extended servers add server_address,
+          server_host, site, computer, server_port, sub_status, win32_status,
+          bytes_received, time_taken and cookie. Log bytes that are not UTF-8 are written
+          as \u00XX, one per byte.
 Reader events (log file missing, new-document popups) go to standard error.
 
 Options:
-  --home DIR       the workspace (also KAVEL_HOME; default: the program's folder)
+  --home DIR       the workspace (also KAVEL_HOME; default: the user's data folder
+                   ~/.local/share/kavel for an installed program, else the program's folder)
   --demo           create a demo workspace (a temporary folder unless --home is given and
                    already holds kavel.servers) with two servers, and write live traffic
                    into their logs
   --for SECONDS    stop by itself after this many seconds
   --count N        stop by itself once every server has printed N accesses
   --quiet-popups   do not print the new-document popups
+  --format FORMAT  table, tsv or json (see above)
   --help           this text
 )";
 
@@ -93,17 +109,55 @@ private:
     bool Popups_;
 };
 
-void PrintEntry(LogEntry& entry) {
+enum class OutputFormat { Table, Tsv, Json };
+
+std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
+    if (name == "table")
+        return OutputFormat::Table;
+    if (name == "tsv")
+        return OutputFormat::Tsv;
+    if (name == "json")
+        return OutputFormat::Json;
+    return std::nullopt;
+}
+
+// A person reads a terminal; a pipe or file is read by a program and gets the stable format.
+OutputFormat DefaultOutputFormat() {
+    return ::isatty(STDOUT_FILENO) == 1 ? OutputFormat::Table : OutputFormat::Tsv;
+}
+
+// Colour only for a terminal that can show it, and never against the user's NO_COLOR.
+bool UseColour() {
+    const char* noColour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    return ::isatty(STDOUT_FILENO) == 1 && (noColour == nullptr || noColour[0] == '\0') && term != nullptr &&
+           std::string_view(term) != "dumb";
+}
+
+void PrintEntry(LogEntry& entry, OutputFormat format, bool colour) {
     const SuspicionCheck check = CheckSuspicious(entry.Access.get());
     const std::string serverName = entry.Server ? entry.Server->Name() : std::string();
-    std::string out = EscapeField(serverName);
-    out += '\t';
-    out += FormatEntryLine(entry, check);
-    out += '\n';
-    if (check.Code != -1) {
-        out += "!\t" + std::to_string(check.Code) + '\t' + EscapeField(serverName) + '\t' +
-               EscapeField(platform::FormatDateTimeOmitMidnight(entry.Time)) + '\t' +
-               EscapeField(check.Message) + '\n';
+    std::string out;
+    switch (format) {
+    case OutputFormat::Json:
+        out = FormatEntryJson(serverName, entry, check);
+        out += '\n';
+        break;
+    case OutputFormat::Table:
+        out = FormatEntryColumns(serverName, entry, check, colour);
+        out += '\n';
+        break;
+    case OutputFormat::Tsv:
+        out = EscapeField(serverName);
+        out += '\t';
+        out += FormatEntryLine(entry, check);
+        out += '\n';
+        if (check.Code != -1) {
+            out += "!\t" + std::to_string(check.Code) + '\t' + EscapeField(serverName) + '\t' +
+                   EscapeField(platform::FormatDateTimeOmitMidnight(entry.Time)) + '\t' +
+                   EscapeField(check.Message) + '\n';
+        }
+        break;
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
@@ -133,6 +187,7 @@ int RunWatch(int argc, char** argv) {
     bool popups = true;
     std::optional<double> seconds;
     std::optional<long> count;
+    OutputFormat format = DefaultOutputFormat();
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--demo") {
@@ -155,6 +210,13 @@ int RunWatch(int argc, char** argv) {
                 return 2;
             }
             count = value;
+        } else if (arg == "--format" && i + 1 < argc) {
+            const auto chosen = ParseOutputFormat(argv[++i]);
+            if (!chosen) {
+                std::fprintf(stderr, "kavel-cli watch: --format needs table, tsv or json\n");
+                return 2;
+            }
+            format = *chosen;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(WatchUsage, stdout);
             return 0;
@@ -181,8 +243,10 @@ int RunWatch(int argc, char** argv) {
     try {
         if (demo) {
             std::filesystem::path home = platform::Paths::HomeDir();
+            // The default home is the user's real workspace once installed: the demo never
+            // writes its servers there.
             if (!std::filesystem::exists(home / "kavel.servers") && !std::getenv("KAVEL_HOME") &&
-                home == platform::Paths::ExecutableDir())
+                (home == platform::Paths::ExecutableDir() || home == platform::Paths::UserDataDir()))
                 home = MakeTemporaryHome();
             platform::Paths::SetHomeDir(home);
             demoHome = CreateDemoHome(home);
@@ -212,9 +276,10 @@ int RunWatch(int argc, char** argv) {
     // by what it saw, not by the clock.
     std::unordered_map<const Server*, long> printed;
     bool enough = false;
+    const bool colour = format == OutputFormat::Table && UseColour();
     ReaderHandshake handshake([&](LogEntry& first) {
         TakeOverNewEntries(first, [&](LogEntry& entry) {
-            PrintEntry(entry);
+            PrintEntry(entry, format, colour);
             ++printed[entry.Server];
         });
         std::fflush(stdout);

@@ -18,7 +18,8 @@ Commands:
             (kavel-cli watch --help; --demo for a built-in demo workspace)
 
 Options for every command:
-  --home DIR      folder of kavel.config and the definition lists (also KAVEL_HOME)
+  --home DIR      folder of kavel.config and the definition lists (also KAVEL_HOME;
+                  default: ~/.local/share/kavel when installed, else the program's folder)
   --styles FILE   per-user styles file (also KAVEL_STYLES_FILE)
   --version       print the version and exit
   --help          this text

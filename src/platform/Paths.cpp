@@ -72,6 +72,13 @@ std::filesystem::path UserHome() {
     return "/tmp";
 }
 
+bool IsInstalledIn(const std::filesystem::path& exeDir) {
+    if (exeDir.filename() != "bin")
+        return false;
+    std::error_code ec;
+    return std::filesystem::is_directory(exeDir.parent_path() / "share" / DefinitionBaseName, ec);
+}
+
 std::filesystem::path DefaultStylesFile() {
     std::filesystem::path config;
     if (auto xdg = NonEmptyEnvironment("XDG_CONFIG_HOME"); xdg && xdg->is_absolute())
@@ -131,7 +138,15 @@ std::filesystem::path Paths::HomeDir() {
         return *state.HomeOption;
     if (state.HomeEnvironment)
         return *state.HomeEnvironment;
-    return ExecutableDirLocked(state);
+    const std::filesystem::path exeDir = ExecutableDirLocked(state);
+    if (!IsInstalledIn(exeDir))
+        return exeDir;
+    // The definition files are written by renaming a temporary file into this folder, which
+    // fails when the folder is missing; a fresh user has none yet.
+    std::filesystem::path dir = Paths::UserDataDir();
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    return dir;
 }
 
 void Paths::SetHomeDir(const std::filesystem::path& dir) {
@@ -176,6 +191,32 @@ std::filesystem::path Paths::DefinitionFile(std::string_view extension) {
 
 std::filesystem::path Paths::HelpFile() {
     return DefinitionFile(".chm");
+}
+
+void Paths::SetExecutableDir(const std::filesystem::path& dir) {
+    PathState& state = State();
+    std::lock_guard guard(state.Lock);
+    if (dir.empty())
+        state.ExecutableDir.reset();
+    else
+        state.ExecutableDir = dir;
+}
+
+bool Paths::IsInstalled() {
+    return IsInstalledIn(ExecutableDir());
+}
+
+std::filesystem::path Paths::DataDir() {
+    const std::filesystem::path exeDir = ExecutableDir();
+    if (IsInstalledIn(exeDir))
+        return exeDir.parent_path() / "share" / DefinitionBaseName;
+    return exeDir;
+}
+
+std::filesystem::path Paths::UserDataDir() {
+    if (auto xdg = NonEmptyEnvironment("XDG_DATA_HOME"); xdg && xdg->is_absolute())
+        return *xdg / DefinitionBaseName;
+    return UserHome() / ".local" / "share" / DefinitionBaseName;
 }
 
 } // namespace kavel::platform

@@ -26,7 +26,7 @@ QString HelpTopicFileName(HelpTopic topic) {
 }
 
 std::filesystem::path DefaultHelpDir() {
-    return platform::Paths::ExecutableDir() / "help";
+    return platform::Paths::DataDir() / "help";
 }
 
 HelpViewer::HelpViewer(std::filesystem::path helpDir)

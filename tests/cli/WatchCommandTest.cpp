@@ -89,14 +89,15 @@ WatchRun RunWatchUntilStderr(const TempFolder& scratch, const std::string& args,
     return run;
 }
 
-std::string NcsaNow(const std::string& address, const std::string& request, int status) {
+std::string NcsaNow(const std::string& address, const std::string& request, int status,
+                    const std::string& agent = "Mozilla/5.0") {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char stamp[64];
     std::strftime(stamp, sizeof stamp, "%d/%b/%Y:%H:%M:%S +0000", &local);
-    return address + " - - [" + stamp + "] \"" + request + "\" " + std::to_string(status) +
-           " 100 \"-\" \"Mozilla/5.0\"\n";
+    return address + " - - [" + stamp + "] \"" + request + "\" " + std::to_string(status) + " 100 \"-\" \"" +
+           agent + "\"\n";
 }
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -226,11 +227,89 @@ TEST(WatchCommand, DemoShowsLiveTrafficOfBothServers) {
     }
 }
 
+// Whether text is well-formed UTF-8 without any control byte: what a JSON reader and a terminal
+// may safely get.
+bool IsCleanUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7f)
+            return false;
+        std::size_t length = byte < 0x80                    ? 1
+                             : byte >= 0xc2 && byte <= 0xdf ? 2
+                             : byte >= 0xe0 && byte <= 0xef ? 3
+                             : byte >= 0xf0 && byte <= 0xf4 ? 4
+                                                            : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+// A log line with controls, an escape sequence, a backslash, a quote and bytes that are not UTF-8 must come
+// out of every format without reaching the reader raw, and with nothing lost.
+TEST(WatchCommand, EveryFormatKeepsHostileBytesHarmless) {
+    TempFolder home;
+    WriteBytes(home / "access.log", NcsaNow("10.1.1.1",
+                                            "GET /a\x01"
+                                            "b\xff\xc3\xa4\x1b[2J\\q HTTP/1.1",
+                                            404, "Mo\\\"z") +
+                                        NcsaNow("10.1.1.2", "GET /index.html HTTP/1.1", 200));
+    WriteBytes(home / "kavel.servers",
+               "web;" + (home / "access.log").string() + ";1;500;0;0;0;-1;10;0;0;0\r\n");
+    WriteBytes(home / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
+    const std::string args = "--home " + Quote(home.Path().string()) + " --count 2 --for 60 --format ";
+
+    const struct {
+        const char* Format;
+        std::size_t Lines;
+        std::vector<std::string> Expected;
+    } cases[] = {
+        {"json",
+         2,
+         {R"("page":"/a\u0001b\u00ffä\u001b[2J\\q")", R"("status":404)", R"("suspicion":{"code":404,)",
+          R"("suspicion":null)", R"({"server":"web","time":")", R"(\"z","document")"}},
+        {"table",
+         3,
+         {"  web           10.1.1.1 ", "  404  /a\\x01b\\xffä\\x1b[2J\\\\q\n", "    ! Not Found 404"}},
+        {"tsv", 3, {"\t/a\\x01b\xff\xc3\xa4\\x1b[2J\\\\q\t404\t", "!\t404\tweb\t"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Format);
+        TempFolder scratch;
+        const WatchRun run = RunWatch(scratch, args + c.Format);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        ASSERT_EQ(run.Lines.size(), c.Lines) << run.Err;
+        std::string all;
+        for (const auto& line : run.Lines)
+            all += line + "\n";
+        for (const auto& expected : c.Expected)
+            EXPECT_NE(all.find(expected), std::string::npos) << expected << "\n" << all;
+        if (std::string_view(c.Format) != "tsv") {
+            for (const auto& line : run.Lines)
+                EXPECT_TRUE(IsCleanUtf8(line)) << line;
+        }
+    }
+}
+
 TEST(WatchCommand, RejectsUnknownArguments) {
-    TempFolder scratch;
-    const WatchRun run = RunWatch(scratch, "--bogus");
-    EXPECT_EQ(run.Status, 2);
-    EXPECT_NE(run.Err.find("Usage: kavel-cli watch"), std::string::npos);
+    const struct {
+        const char* Args;
+        const char* Message;
+    } cases[] = {
+        {"--bogus", "Usage: kavel-cli watch"},
+        {"--format xml", "--format needs table, tsv or json"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Args);
+        TempFolder scratch;
+        const WatchRun run = RunWatch(scratch, c.Args);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "platform/Paths.h"
 
+#include "support/TempFolder.h"
+
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
@@ -50,6 +52,7 @@ protected:
     ~PathsTest() override {
         Paths::SetHomeDir({});
         Paths::SetStylesFile({});
+        Paths::SetExecutableDir({});
         Init({"kavel"});
     }
     ScopedEnv Home{"KAVEL_HOME", nullptr};
@@ -115,6 +118,62 @@ TEST_F(PathsTest, StylesFileFromOptionEnvironmentOrConfigFolder) {
     EXPECT_EQ(Paths::StylesFile(), "/env/styles.ini");
     Paths::SetStylesFile("/set.ini");
     EXPECT_EQ(Paths::StylesFile(), "/set.ini");
+}
+
+// A prefix laid out as an installation puts; "bin" alone does not make one.
+TEST_F(PathsTest, InstalledLayoutDecidesDataAndHome) {
+    test::TempFolder root;
+    std::filesystem::create_directories(root / "usr" / "bin");
+    std::filesystem::create_directories(root / "usr" / "share" / "kavel");
+    std::filesystem::create_directories(root / "opt" / "bin");
+    std::filesystem::create_directories(root / "build" / "src" / "cli");
+    std::filesystem::create_directories(root / "odd" / "tools");
+    std::filesystem::create_directories(root / "odd" / "share" / "kavel");
+    ScopedEnv xdg("XDG_DATA_HOME", (root / "data").c_str());
+    Init({"kavel"});
+    const struct {
+        std::filesystem::path ExeDir;
+        bool Installed;
+    } cases[] = {
+        {root / "usr" / "bin", true},
+        {root / "opt" / "bin", false},
+        {root / "build" / "src" / "cli", false},
+        {root / "odd" / "tools", false},
+        {root / "missing" / "bin", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ExeDir.string());
+        Paths::SetExecutableDir(c.ExeDir);
+        EXPECT_EQ(Paths::IsInstalled(), c.Installed);
+        if (c.Installed) {
+            EXPECT_EQ(Paths::DataDir(), root / "usr" / "share" / "kavel");
+            EXPECT_EQ(Paths::HomeDir(), root / "data" / "kavel");
+            EXPECT_TRUE(std::filesystem::is_directory(root / "data" / "kavel"));
+        } else {
+            EXPECT_EQ(Paths::DataDir(), c.ExeDir);
+            EXPECT_EQ(Paths::HomeDir(), c.ExeDir);
+        }
+    }
+}
+
+TEST_F(PathsTest, InstalledHomeStillYieldsToOptionAndEnvironment) {
+    test::TempFolder root;
+    std::filesystem::create_directories(root / "bin");
+    std::filesystem::create_directories(root / "share" / "kavel");
+    Paths::SetExecutableDir(root / "bin");
+    {
+        ScopedEnv env("KAVEL_HOME", "/from/env");
+        Init({"kavel"});
+        EXPECT_EQ(Paths::HomeDir(), "/from/env");
+        Init({"kavel", "--home", "/from/option"});
+        EXPECT_EQ(Paths::HomeDir(), "/from/option");
+    }
+    Init({"kavel"});
+    ScopedEnv home("HOME", root.Path().c_str());
+    for (const char* xdg : {static_cast<const char*>(nullptr), "", "relative"}) {
+        ScopedEnv data("XDG_DATA_HOME", xdg);
+        EXPECT_EQ(Paths::UserDataDir(), root / ".local" / "share" / "kavel");
+    }
 }
 
 // The paths are read by reader threads while the main thread may set them.
