@@ -22,8 +22,9 @@ struct NameList::Snapshot {
     std::unordered_set<std::string, IgnoreCaseHash, IgnoreCaseEqual> Folded;
     // The distinct non-empty entries, for the substring test.
     std::vector<std::string> Needles;
-    // Needles as a set: a list of many lines must not be checked for duplicates line by line.
-    std::unordered_set<std::string> NeedleSet;
+    // Needles that differ only in case from the first spelling Folded holds; with Folded it
+    // tells a new needle in constant time, and it stays small for ordinary lists.
+    std::unordered_set<std::string> CaseVariants;
 
     Snapshot() = default;
     explicit Snapshot(std::vector<std::string> items)
@@ -34,8 +35,10 @@ struct NameList::Snapshot {
     }
 
     void Index(const std::string& item) {
-        Folded.insert(item);
-        if (!item.empty() && NeedleSet.insert(item).second)
+        const auto [first, inserted] = Folded.insert(item);
+        if (item.empty())
+            return;
+        if (inserted || (*first != item && CaseVariants.insert(item).second))
             Needles.push_back(item);
     }
 };

@@ -144,6 +144,14 @@ TEST_F(NameListTest, LargeListsKeepDuplicatesAndOrder) {
     EXPECT_FALSE(Documents().Contains(".x20000"));
     EXPECT_TRUE(Documents().IsDocumentExtension(".x123"));
     EXPECT_FALSE(Documents().IsDocumentExtension(".y"));
+
+    // Spellings that differ in case are distinct for the substring test.
+    Buddies().Assign({"Host.example", "host.example", "Host.example", "HOST.example", "host.example"});
+    EXPECT_EQ(Buddies().Count(), 5u);
+    EXPECT_TRUE(Buddies().AnyOccursIn("a.HOST.example"));
+    EXPECT_TRUE(Buddies().AnyOccursIn("a.host.example"));
+    EXPECT_TRUE(Buddies().AnyOccursIn("a.Host.example"));
+    EXPECT_FALSE(Buddies().AnyOccursIn("a.hOST.example"));
 }
 
 TEST_F(NameListTest, AStoppedLoadThrowsAndLeavesTheListAlone) {
