@@ -72,10 +72,7 @@ void ProgramLifecycle::LoadDefinitions(const std::function<void(Server&)>& onSer
     // The servers are loaded even when this fails: their file is rewritten from memory at the end.
     Load("kavel.revisitors", [this, &stop] {
         const RevisitorLoad load = LoadRevisitors(stop);
-        if (load.FirstMalformedLine && ReportError_)
-            ReportError_("kavel.revisitors: " + std::to_string(load.Malformed) +
-                         " malformed line(s) kept unchanged, the first is line " +
-                         std::to_string(*load.FirstMalformedLine));
+        ReportUnread("kavel.revisitors", UnreadLines{load.Malformed, load.FirstMalformedLine});
     });
     RevisitorsLoaded_ = Revisitors().Loaded();
     ServersLoaded_ = Load("kavel.servers", [this, &onServerLoaded] {

@@ -138,8 +138,12 @@ TEST_F(ProgramLifecycleTest, AMalformedRevisitorsFileDoesNotKeepTheServersFromLo
     EXPECT_EQ(Revisitors().Count(), 2u);
     EXPECT_EQ(Servers().Count(), 1u);
     EXPECT_TRUE(Lifecycle_.ServersLoaded());
-    EXPECT_EQ(Errors_.size(), 1u);
+    EXPECT_EQ(Errors_, std::vector<std::string>{
+                           "kavel.revisitors: 1 unreadable line(s) kept unchanged, the first is line 2"});
+    Lifecycle_.StopReaders();
     Lifecycle_.Finish(nullptr, nullptr);
+    EXPECT_NE(ReadBytes(Home_ / "kavel.revisitors").find("\r\n10.0.0.1;a\r\nbroken\r\n10.0.0.2;b\r\n"),
+              std::string::npos);
 }
 
 TEST_F(ProgramLifecycleTest, UnreadableLinesAreReportedOnceAndWrittenBack) {
