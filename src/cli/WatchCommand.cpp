@@ -261,11 +261,22 @@ int RunWatch(int argc, char** argv) {
         std::fprintf(stderr, "Fehler: %s\n", message.c_str());
     };
     ProgramLifecycle lifecycle(reportError);
+    platform::LoopDispatcher loop;
+
+    // Waits from before the lists are read, so that Ctrl+C also ends a long load.
+    std::atomic<bool> stop{false};
+    std::thread signalWaiter([&stop, &loop, &lifecycle, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        stop.store(true);
+        lifecycle.RequestStop();
+        loop.Post([] {});
+    });
+
     lifecycle.CreateObjects();
-    std::unique_ptr<SettingsStore> options = CreateOptionsStore();
+    std::unique_ptr<SettingsStore> options = lifecycle.CreateOptions();
     SetOptions(options.get());
 
-    platform::LoopDispatcher loop;
     platform::ScopedDispatcher dispatcher(loop);
     platform::TerminalBellTone bell;
     platform::ScopedTone tone(bell);
@@ -290,17 +301,9 @@ int RunWatch(int argc, char** argv) {
     ScopedReaderMainThread installed(handshake);
     loop.SetIdleHandler([&handshake] { return handshake.ResumePendingReader(); });
 
-    std::atomic<bool> stop{false};
-    std::thread signalWaiter([&stop, &loop, stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        stop.store(true);
-        loop.Post([] {});
-    });
-
     std::unique_ptr<DemoTraffic> traffic;
     lifecycle.LoadDefinitions();
-    if (Servers().Count() == 0)
+    if (Servers().Count() == 0 && !lifecycle.StopRequested())
         std::fprintf(stderr, "Keine Webserver definiert (%s).\n",
                      platform::Paths::DefinitionFile(".servers").string().c_str());
     if (demoHome) {
@@ -335,7 +338,8 @@ int RunWatch(int argc, char** argv) {
     if (!stop.load())
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
-    return 0;
+    // The run went on with what could be read; the status tells a caller that something is missing.
+    return lifecycle.ReadFailed() ? 1 : 0;
 }
 
 } // namespace kavel::cli

@@ -312,4 +312,36 @@ TEST(WatchCommand, RejectsUnknownArguments) {
     }
 }
 
+TEST(WatchCommand, AFileThatCouldNotBeReadGivesExitStatusOne) {
+    const struct {
+        const char* Unreadable;
+        int Status;
+    } cases[] = {{nullptr, 0}, {"kavel.documents", 1}, {"kavel.servers", 1}, {"kavel.config", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Unreadable ? c.Unreadable : "none");
+        TempFolder scratch;
+        TempFolder home;
+        // A folder in place of the file: it exists but cannot be read, also for root.
+        if (c.Unreadable)
+            std::filesystem::create_directory(home / c.Unreadable);
+        const WatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --for 0");
+        EXPECT_EQ(run.Status, c.Status) << run.Err;
+        if (c.Unreadable) {
+            EXPECT_NE(run.Err.find(std::string("Fehler: ") + c.Unreadable), std::string::npos) << run.Err;
+            EXPECT_TRUE(std::filesystem::is_directory(home / c.Unreadable)) << "never written over";
+        }
+    }
+}
+
+TEST(WatchCommand, UnreadableServerLinesAreReportedButNoFailure) {
+    TempFolder scratch;
+    TempFolder home;
+    WriteBytes(home / "kavel.servers", "Five;e;1;2;0\r\n");
+    const WatchRun run = RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --for 0");
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Err.find("Fehler: kavel.servers: 1 unreadable line(s) kept unchanged"), std::string::npos)
+        << run.Err;
+    EXPECT_NE(ReadBytes(home / "kavel.servers").find("\r\nFive;e;1;2;0\r\n"), std::string::npos);
+}
+
 } // namespace

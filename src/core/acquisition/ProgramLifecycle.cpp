@@ -3,10 +3,12 @@
 #include "acquisition/EntryQueue.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
+#include "config/AppSettings.h"
 #include "config/SettingsStore.h"
 #include "parsing/NameList.h"
 #include "parsing/RevisitorList.h"
 #include "parsing/SpiderList.h"
+#include "platform/Paths.h"
 
 #include <exception>
 
@@ -20,56 +22,69 @@ void ProgramLifecycle::Report(const std::string& what, const std::exception& err
         ReportError_(what + ": " + error.what());
 }
 
+void ProgramLifecycle::ReportUnread(const char* file, const UnreadLines& unread) const {
+    if (unread.Count > 0 && ReportError_)
+        ReportError_(DescribeUnreadLines(file, unread));
+}
+
+bool ProgramLifecycle::Load(const char* file, const std::function<void()>& load) {
+    if (Stop_.stop_requested())
+        return false;
+    try {
+        load();
+        return true;
+    } catch (const LoadStoppedError&) {
+        return false;
+    } catch (const std::exception& error) {
+        ReadFailed_ = true;
+        Report(file, error);
+        return false;
+    }
+}
+
 void ProgramLifecycle::CreateObjects() {
+    RemoveStaleTemporaryFiles(platform::Paths::HomeDir(),
+                              {"kavel.servers", "kavel.spiders", "kavel.documents", "kavel.buddies",
+                               "kavel.revisitors", "kavel.config"});
     Revisitors().Clear();
     Revisitors().SetLoaded(false);
-    try {
-        LoadDocuments();
-        DocumentsRead_ = true;
-    } catch (const std::exception& error) {
-        Report("kavel.documents", error);
-    }
-    try {
-        LoadBuddies();
-        BuddiesRead_ = true;
-    } catch (const std::exception& error) {
-        Report("kavel.buddies", error);
-    }
-    try {
-        LoadSpiders();
-        SpidersRead_ = true;
-    } catch (const std::exception& error) {
-        Report("kavel.spiders", error);
-    }
+    const std::stop_token stop = Stop_.get_token();
+    DocumentsRead_ = Load("kavel.documents", [&stop] { LoadDocuments(stop); });
+    BuddiesRead_ = Load("kavel.buddies", [&stop] { LoadBuddies(stop); });
+    SpidersRead_ = Load("kavel.spiders", [this, &stop] { ReportUnread("kavel.spiders", LoadSpiders(stop)); });
     Entries().Clear();
     Servers().Clear();
     Servers().Loaded = false;
 }
 
-void ProgramLifecycle::LoadDefinitions(const std::function<void(Server&)>& onServerLoaded) {
-    try {
-        const RevisitorLoad load = LoadRevisitors();
-        RevisitorsLoaded_ = Revisitors().Loaded();
-        if (load.FirstMalformedLine && ReportError_)
-            ReportError_("kavel.revisitors: " + std::to_string(load.Malformed) +
-                         " malformed line(s) skipped, the first is line " +
-                         std::to_string(*load.FirstMalformedLine));
-    } catch (const std::exception& error) {
-        // The servers are loaded all the same: their file is rewritten from memory at the end.
-        Report("kavel.revisitors", error);
+std::unique_ptr<SettingsStore> ProgramLifecycle::CreateOptions() {
+    std::unique_ptr<SettingsStore> options = CreateOptionsStore();
+    if (const std::optional<std::string> error = options->ReadError()) {
+        ReadFailed_ = true;
+        if (ReportError_)
+            ReportError_("kavel.config: " + *error);
     }
-    try {
-        LoadServers([&onServerLoaded](Server& server) {
+    return options;
+}
+
+void ProgramLifecycle::LoadDefinitions(const std::function<void(Server&)>& onServerLoaded) {
+    const std::stop_token stop = Stop_.get_token();
+    // The servers are loaded even when this fails: their file is rewritten from memory at the end.
+    Load("kavel.revisitors", [this, &stop] {
+        const RevisitorLoad load = LoadRevisitors(stop);
+        ReportUnread("kavel.revisitors", UnreadLines{load.Malformed, load.FirstMalformedLine});
+    });
+    RevisitorsLoaded_ = Revisitors().Loaded();
+    ServersLoaded_ = Load("kavel.servers", [this, &onServerLoaded] {
+        const UnreadLines unread = LoadServers([&onServerLoaded](Server& server) {
             if (onServerLoaded)
                 onServerLoaded(server);
             StartReader(server);
         });
-        ServersLoaded_ = Servers().Loaded;
-    } catch (const std::exception& error) {
-        ServersLoaded_ = false;
+        ReportUnread("kavel.servers", unread);
+    });
+    if (!ServersLoaded_)
         Servers().Loaded = false;
-        Report("kavel.servers", error);
-    }
 }
 
 void ProgramLifecycle::StopReaders(const std::function<void(const std::string&)>& showStatus) {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "base/DefinitionFile.h"
+
 #include <functional>
+#include <memory>
+#include <stop_token>
 #include <string>
 
 namespace kavel {
@@ -15,18 +19,28 @@ class Server;
 //
 // A definition file that could not be read is never written back, so a passing read error
 // cannot turn into lost definitions; every error is handed to the error report and the start
-// or the end goes on.
+// or the end goes on. Lines of a file that gave no definition are reported once and written
+// back unchanged.
 class ProgramLifecycle {
 public:
     using ReportError = std::function<void(const std::string& message)>;
     explicit ProgramLifecycle(ReportError reportError = {});
 
-    // Before any window: an empty revisitor list, the documents, buddies and spiders lists read
-    // from their files, an empty queue, reader table and server list.
+    // Before any window: temporary files that a killed save left in the home folder removed,
+    // an empty revisitor list, the documents, buddies and spiders lists read from their files,
+    // an empty queue, reader table and server list.
     void CreateObjects();
+    // The Options store on the ".config" file; a file that exists but cannot be read is
+    // reported, the defaults apply and the file is not written at the end.
+    std::unique_ptr<SettingsStore> CreateOptions();
     // The first idle moment: the revisitors, then the servers; onServerLoaded runs for each
-    // definition (the tree node), then its reader is started.
+    // definition (the tree node), then its reader is started. Nothing is loaded once a stop
+    // was requested.
     void LoadDefinitions(const std::function<void(Server&)>& onServerLoaded = {});
+    // Ends a load in progress (from any thread, e.g. on Ctrl+C): the list being read is left
+    // unread and is not written back, the lists after it are not read.
+    void RequestStop() { Stop_.request_stop(); }
+    bool StopRequested() const { return Stop_.stop_requested(); }
     // Closing: every reader is stopped and waited for; showStatus gets "Die Verbindung zu der
     // Protokolldatei "%s" wird gelöst..." for each server.
     void StopReaders(const std::function<void(const std::string&)>& showStatus = {});
@@ -38,9 +52,15 @@ public:
 
     bool ServersLoaded() const { return ServersLoaded_; }
     bool RevisitorsLoaded() const { return RevisitorsLoaded_; }
+    // Whether a definition file or the options file existed but could not be read.
+    bool ReadFailed() const { return ReadFailed_; }
 
 private:
     void Report(const std::string& what, const std::exception& error) const;
+    // Runs load; a read error is reported and marks the run, a stopped load is not an error.
+    // Whether the load completed.
+    bool Load(const char* file, const std::function<void()>& load);
+    void ReportUnread(const char* file, const UnreadLines& unread) const;
 
     ReportError ReportError_;
     bool DocumentsRead_ = false;
@@ -49,6 +69,8 @@ private:
     bool RevisitorsLoaded_ = false;
     bool ServersLoaded_ = false;
     bool Finished_ = false;
+    bool ReadFailed_ = false;
+    std::stop_source Stop_;
 };
 
 } // namespace kavel

@@ -132,13 +132,22 @@ std::unique_ptr<Server> ServerList::Take(Server* server) {
     });
     if (it == Items_.end())
         return nullptr;
+    const auto index = static_cast<std::size_t>(it - Items_.begin());
     std::unique_ptr<Server> taken = std::move(*it);
     Items_.erase(it);
+    for (KeptLine& kept : Kept_)
+        if (kept.EntriesBefore > index)
+            --kept.EntriesBefore;
     return taken;
 }
 
 void ServerList::Clear() {
     Items_.clear();
+    Kept_.clear();
+}
+
+void ServerList::KeepLine(std::size_t lineNumber, std::string line) {
+    Kept_.push_back(KeptLine{Items_.size(), lineNumber, std::move(line)});
 }
 
 ServerList& Servers() {
@@ -206,38 +215,46 @@ std::string ServerToLine(const Server& server) {
     return line;
 }
 
-void LoadServers(const std::function<void(Server&)>& onLoaded) {
+UnreadLines LoadServers(const std::function<void(Server&)>& onLoaded) {
     ServerList& list = Servers();
     list.Clear();
     const auto lines = ReadDefinitionLines(platform::Paths::DefinitionFile(".servers"));
     // Only a file that was read (or is missing) may be replaced at the end: an unreadable
     // one must not be overwritten by an empty list.
     list.Loaded = true;
+    UnreadLines unread;
     if (!lines)
-        return;
-    for (const std::string& line : *lines) {
-        if (!line.empty() && line.front() == '#')
+        return unread;
+    for (std::size_t i = 0; i < lines->size(); ++i) {
+        const std::string& line = (*lines)[i];
+        if (line.empty() || line.front() == '#')
             continue;
         auto server = LineToServer(line);
-        if (!server)
+        if (!server) {
+            list.KeepLine(i + 1, line);
+            unread.Add(i + 1);
             continue;
+        }
         Server& added = list.Add(std::move(server));
         if (onLoaded)
             onLoaded(added);
     }
+    return unread;
+}
+
+std::string ServersFileText(const ServerList& list) {
+    std::vector<std::string> entryLines;
+    entryLines.reserve(list.Count());
+    for (const auto& server : list)
+        entryLines.push_back(ServerToLine(*server));
+    return JoinDefinitionLines(DefinitionFileHeader("Servers", true), entryLines, list.KeptLines());
 }
 
 void SaveServers() {
     const ServerList& list = Servers();
     if (!list.Loaded)
         return;
-    std::string content = DefinitionFileHeader("Servers", true);
-    content += "\r\n";
-    for (const auto& server : list) {
-        content += ServerToLine(*server);
-        content += "\r\n";
-    }
-    WriteFileAtomically(platform::Paths::DefinitionFile(".servers"), content);
+    WriteFileAtomically(platform::Paths::DefinitionFile(".servers"), ServersFileText(list));
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/DefinitionFile.h"
 #include "base/Icon.h"
 #include "parsing/AccessRecord.h"
 #include "parsing/Parsers.h"
@@ -133,13 +134,19 @@ private:
     std::atomic<bool> Active_{false};
 };
 
-// The ordered list of definitions; it owns them. Main thread only.
+// The ordered list of definitions; it owns them. Main thread only. It also holds the lines of
+// the servers file that gave no definition, each after the definitions that preceded it, so
+// that the file written at the end still has them where the user put them.
 class ServerList {
 public:
     Server& Add(std::unique_ptr<Server> server);
-    // Takes the definition out of the list and hands it back (stop its reader first).
+    // Takes the definition out of the list and hands it back (stop its reader first). The kept
+    // lines that followed it follow its predecessor.
     std::unique_ptr<Server> Take(Server* server);
     void Clear();
+    // Keeps a line after the definitions now in the list.
+    void KeepLine(std::size_t lineNumber, std::string line);
+    const std::vector<KeptLine>& KeptLines() const { return Kept_; }
     std::size_t Count() const { return Items_.size(); }
     Server& operator[](std::size_t i) const { return *Items_[i]; }
     auto begin() const { return Items_.begin(); }
@@ -149,6 +156,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<Server>> Items_;
+    std::vector<KeptLine> Kept_;
 };
 
 ServerList& Servers();
@@ -164,9 +172,13 @@ std::unique_ptr<Server> LineToServer(std::string_view text);
 std::string ServerToLine(const Server& server);
 
 // Empties the list and fills it from the servers file; onLoaded runs for each definition
-// appended (tree node, reader). Marks the list as loaded. Throws std::system_error when the
-// file exists but cannot be read; the definitions read before stay.
-void LoadServers(const std::function<void(Server&)>& onLoaded = {});
+// appended (tree node, reader). A line that gives no definition is kept in the list to be
+// written back unchanged; the lines kept are returned for the report. Empty lines and "#"
+// lines are dropped. Marks the list as loaded. Throws std::system_error when the file exists
+// but cannot be read; the definitions read before stay.
+UnreadLines LoadServers(const std::function<void(Server&)>& onLoaded = {});
+// The servers file for the list: header, then the definitions with the kept lines between.
+std::string ServersFileText(const ServerList& list);
 // Writes the servers file (header and one line per definition), only when LoadServers ran
 // in this run, so that a run ending before the load never replaces the stored definitions.
 // Throws std::system_error when it cannot be written; the previous file then stays intact.

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/LocaleFormat.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -104,7 +105,14 @@ std::optional<std::string> ReadFileContent(const std::filesystem::path& file) {
     return content;
 }
 
-std::optional<std::vector<std::string>> ReadDefinitionLines(const std::filesystem::path& file) {
+void ThrowIfStopped(const std::stop_token& stop) {
+    if (stop.stop_requested())
+        throw LoadStoppedError("loading stopped");
+}
+
+std::optional<std::vector<std::string>> ReadDefinitionLines(const std::filesystem::path& file,
+                                                            std::stop_token stop) {
+    ThrowIfStopped(stop);
     const auto read = ReadFileContent(file);
     if (!read)
         return std::nullopt;
@@ -120,12 +128,50 @@ std::optional<std::vector<std::string>> ReadDefinitionLines(const std::filesyste
             continue;
         }
         lines.emplace_back(content, start, i - start);
+        if ((lines.size() & 0xFFFF) == 0)
+            ThrowIfStopped(stop);
         i += c == '\r' && i + 1 < n && content[i + 1] == '\n' ? std::size_t{2} : std::size_t{1};
         start = i;
     }
     if (start < n)
         lines.emplace_back(content, start, n - start);
     return lines;
+}
+
+void UnreadLines::Add(std::size_t lineNumber) {
+    ++Count;
+    if (!FirstLine)
+        FirstLine = lineNumber;
+}
+
+std::string DescribeUnreadLines(std::string_view fileName, const UnreadLines& unread) {
+    if (unread.Count == 0)
+        return {};
+    return std::string(fileName) + ": " + std::to_string(unread.Count) +
+           " unreadable line(s) kept unchanged, the first is line " +
+           std::to_string(unread.FirstLine.value_or(0));
+}
+
+std::string JoinDefinitionLines(std::string_view header, const std::vector<std::string>& entryLines,
+                                const std::vector<KeptLine>& kept) {
+    std::string text(header);
+    if (!header.empty())
+        text += "\r\n";
+    std::size_t next = 0;
+    const auto keptUpTo = [&](std::size_t entries) {
+        for (; next < kept.size() && kept[next].EntriesBefore <= entries; ++next) {
+            text += kept[next].Text;
+            text += "\r\n";
+        }
+    };
+    for (std::size_t i = 0; i < entryLines.size(); ++i) {
+        keptUpTo(i);
+        text += entryLines[i];
+        text += "\r\n";
+    }
+    // Lines that stood after entries since removed stay at the end.
+    keptUpTo(static_cast<std::size_t>(-1));
+    return text;
 }
 
 std::string DefinitionFileHeader(std::string_view kind, bool withTime) {
@@ -190,6 +236,56 @@ void WriteFileAtomically(const std::filesystem::path& file, std::string_view con
         (void)::fsync(dir);
         ::close(dir);
     }
+}
+
+bool IsTemporaryNameOf(std::string_view name, std::string_view fileName) {
+    // "." fileName ".tmp" <pid> "-" <counter> "-" <random>
+    const std::string prefix = "." + std::string(fileName) + ".tmp";
+    if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix)
+        return false;
+    const std::string_view rest = name.substr(prefix.size());
+    int numbers = 0;
+    bool inNumber = false;
+    for (const char c : rest) {
+        if (c >= '0' && c <= '9') {
+            if (!inNumber)
+                ++numbers;
+            inNumber = true;
+        } else if (c == '-' && inNumber) {
+            inNumber = false;
+        } else {
+            return false;
+        }
+    }
+    return inNumber && numbers == 3;
+}
+
+std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& folder,
+                                      const std::vector<std::string>& fileNames,
+                                      std::chrono::seconds minAge) {
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec);
+    if (ec)
+        return 0;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    std::size_t removed = 0;
+    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (ec)
+            break;
+        const std::string name = it->path().filename().string();
+        const bool ours = std::any_of(fileNames.begin(), fileNames.end(), [&name](const std::string& file) {
+            return IsTemporaryNameOf(name, file);
+        });
+        // A link or folder of that name was not made by a save.
+        if (!ours || !it->is_regular_file(ec) || it->is_symlink(ec))
+            continue;
+        const auto written = it->last_write_time(ec);
+        if (ec || now - written < minAge)
+            continue;
+        if (std::filesystem::remove(it->path(), ec))
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace kavel

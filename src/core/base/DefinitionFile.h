@@ -1,17 +1,55 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kavel {
 
+// A load that ended early because the program is asked to end; the list holds only part of
+// its file and must not be written back.
+class LoadStoppedError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The lines of a definition file: CR, LF or CR LF end a line, a final line end adds no empty
 // line; bytes are taken unchanged. Nothing when the file does not exist; throws
-// std::system_error when it exists but cannot be read.
-std::optional<std::vector<std::string>> ReadDefinitionLines(const std::filesystem::path& file);
+// std::system_error when it exists but cannot be read, LoadStoppedError once stop is requested.
+std::optional<std::vector<std::string>> ReadDefinitionLines(const std::filesystem::path& file,
+                                                            std::stop_token stop = {});
+// Throws LoadStoppedError when stop is requested; loaders call it between lines.
+void ThrowIfStopped(const std::stop_token& stop);
+
+// A line of a definition file that gave no entry. It is written back unchanged, after the
+// entries that preceded it in the file, so that a typo never costs the line it is in.
+struct KeptLine {
+    // Entries of the list that stand before the line; a removed entry lowers it.
+    std::size_t EntriesBefore = 0;
+    // 1-based, in the file as read.
+    std::size_t LineNumber = 0;
+    std::string Text;
+};
+
+// The lines that could not be read, for one report per file.
+struct UnreadLines {
+    std::size_t Count = 0;
+    std::optional<std::size_t> FirstLine;
+    void Add(std::size_t lineNumber);
+};
+// "<fileName>: <n> unreadable line(s) kept unchanged, the first is line <k>"; empty when none.
+std::string DescribeUnreadLines(std::string_view fileName, const UnreadLines& unread);
+
+// header, then the entry lines with the kept lines put back between them, each line CR LF
+// ended; an empty header writes no header line.
+std::string JoinDefinitionLines(std::string_view header, const std::vector<std::string>& entryLines,
+                                const std::vector<KeptLine>& kept);
 // The bytes of a file; nothing when it does not exist, std::system_error when it cannot be read.
 std::optional<std::string> ReadFileContent(const std::filesystem::path& file);
 
@@ -24,5 +62,15 @@ std::string DefinitionFileHeader(std::string_view kind, bool withTime);
 // and renamed over the old one, so a crash or a full disk never leaves a half-written file.
 // Throws std::system_error (the old file stays intact) when any step fails.
 void WriteFileAtomically(const std::filesystem::path& file, std::string_view content);
+
+// Whether name is one of the temporary names WriteFileAtomically gives while it replaces the
+// file called fileName.
+bool IsTemporaryNameOf(std::string_view name, std::string_view fileName);
+// Removes the temporary files in folder that a save of one of fileNames left when it was
+// killed. Only files older than minAge go: a younger one may be another instance's save in
+// progress. Returns how many were removed; errors are ignored (the next start tries again).
+std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& folder,
+                                      const std::vector<std::string>& fileNames,
+                                      std::chrono::seconds minAge = std::chrono::minutes(5));
 
 } // namespace kavel

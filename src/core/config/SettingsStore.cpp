@@ -117,11 +117,14 @@ bool SettingsStore::AddItem(const std::string& section, const std::string& key, 
             found = true;
         }
     } else if (PersistenceMode_ == IniMode) {
-        // A file that cannot be read counts as missing: the defaults apply.
+        // A file that cannot be read gives the defaults, and the reason is kept for the caller
+        // to report; Save then leaves the file alone.
         std::optional<IniFile> ini;
         try {
             ini.emplace(IniFileName_);
-        } catch (const std::system_error&) {
+        } catch (const std::system_error& error) {
+            if (!ReadError_)
+                ReadError_ = error.what();
         }
         // A value that is there but does not convert still counts as read: the key exists,
         // the default stands in for its value.
@@ -223,6 +226,8 @@ void SettingsStore::Save() {
     if (!anyModified)
         return;
     if (PersistenceMode_ == IniMode) {
+        if (ReadError_)
+            return;
         // One read and one atomic write for all items: the file never holds half a save.
         IniFile ini(IniFileName_);
         for (const Setting& item : Items_) {
@@ -264,6 +269,11 @@ void SettingsStore::Save() {
         }
         item.Modified = false;
     }
+}
+
+std::optional<std::string> SettingsStore::ReadError() const {
+    std::lock_guard guard(Lock_);
+    return ReadError_;
 }
 
 std::string SettingsStore::RegistryPath() const {

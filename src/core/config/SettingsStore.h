@@ -98,8 +98,12 @@ public:
     std::string Text(std::string_view key) const;
 
     // Writes every modified item. Throws std::runtime_error when the file cannot be written;
-    // the items then stay modified.
+    // the items then stay modified. An INI file that exists but could not be read is never
+    // written: the defaults in use would replace settings the user still has.
     void Save();
+    // Why the INI file could not be read when the items were added; none when it was read or
+    // does not exist.
+    std::optional<std::string> ReadError() const;
 
     std::string RegistryPath() const;
     std::string IniFileName() const;
@@ -112,6 +116,7 @@ private:
     Persistence PersistenceMode_ = Persistence::None;
     std::shared_ptr<RegistryBackend> Registry_;
     std::vector<Setting> Items_;
+    std::optional<std::string> ReadError_;
     // Item positions by key, folded to lower case A-Z; the first item of a key wins.
     std::unordered_map<std::string, std::size_t, FoldedHash<AsciiLower>, FoldedEqual<AsciiLower>> Index_;
 

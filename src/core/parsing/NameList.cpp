@@ -22,17 +22,23 @@ struct NameList::Snapshot {
     std::unordered_set<std::string, IgnoreCaseHash, IgnoreCaseEqual> Folded;
     // The distinct non-empty entries, for the substring test.
     std::vector<std::string> Needles;
+    // Needles that differ only in case from the first spelling Folded holds; with Folded it
+    // tells a new needle in constant time, and it stays small for ordinary lists.
+    std::unordered_set<std::string> CaseVariants;
 
     Snapshot() = default;
     explicit Snapshot(std::vector<std::string> items)
         : Items(std::move(items)) {
+        Folded.reserve(Items.size());
         for (const std::string& item : Items)
             Index(item);
     }
 
     void Index(const std::string& item) {
-        Folded.insert(item);
-        if (!item.empty() && std::find(Needles.begin(), Needles.end(), item) == Needles.end())
+        const auto [first, inserted] = Folded.insert(item);
+        if (item.empty())
+            return;
+        if (inserted || (*first != item && CaseVariants.insert(item).second))
             Needles.push_back(item);
     }
 };
@@ -139,13 +145,17 @@ void AddBuddy(std::string_view hostName) {
     Buddies().Add(hostName);
 }
 
-std::vector<std::string> LoadNameListFile(const std::filesystem::path& file) {
-    std::optional<std::vector<std::string>> lines = ReadDefinitionLines(file);
+std::vector<std::string> LoadNameListFile(const std::filesystem::path& file, std::stop_token stop) {
+    std::optional<std::vector<std::string>> lines = ReadDefinitionLines(file, stop);
     if (!lines)
         return {};
-    for (std::string& line : *lines)
+    std::size_t done = 0;
+    for (std::string& line : *lines) {
         for (char& c : line)
             c = AsciiLower(c);
+        if ((++done & 0xFFFF) == 0)
+            ThrowIfStopped(stop);
+    }
     return std::move(*lines);
 }
 
@@ -158,20 +168,20 @@ void SaveNameListFile(const std::filesystem::path& file, const std::vector<std::
     WriteFileAtomically(file, text);
 }
 
-std::vector<std::string> LoadNameList(std::string_view extension) {
-    return LoadNameListFile(platform::Paths::DefinitionFile(extension));
+std::vector<std::string> LoadNameList(std::string_view extension, std::stop_token stop) {
+    return LoadNameListFile(platform::Paths::DefinitionFile(extension), std::move(stop));
 }
 
 void SaveNameList(const NameList& list, std::string_view extension) {
     SaveNameListFile(platform::Paths::DefinitionFile(extension), list.Items());
 }
 
-void LoadDocuments() {
-    Documents().Assign(LoadNameList(".documents"));
+void LoadDocuments(std::stop_token stop) {
+    Documents().Assign(LoadNameList(".documents", std::move(stop)));
 }
 
-void LoadBuddies() {
-    Buddies().Assign(LoadNameList(".buddies"));
+void LoadBuddies(std::stop_token stop) {
+    Buddies().Assign(LoadNameList(".buddies", std::move(stop)));
 }
 
 void SaveDocuments() {

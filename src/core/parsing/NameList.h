@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,17 +78,19 @@ void AddDocumentExtension(std::string_view extension);
 void AddBuddy(std::string_view hostName);
 
 // Every line of the file is an entry, ASCII letters lowered; empty when the file does not
-// exist. Throws std::system_error when it exists but cannot be read.
-std::vector<std::string> LoadNameListFile(const std::filesystem::path& file);
+// exist. Throws std::system_error when it exists but cannot be read, LoadStoppedError once
+// stop is requested.
+std::vector<std::string> LoadNameListFile(const std::filesystem::path& file, std::stop_token stop = {});
 // Writes each entry followed by CR LF, replacing the file; throws std::system_error.
 void SaveNameListFile(const std::filesystem::path& file, const std::vector<std::string>& items);
 // The home folder's file with the extension (".documents", ".buddies").
-std::vector<std::string> LoadNameList(std::string_view extension);
+std::vector<std::string> LoadNameList(std::string_view extension, std::stop_token stop = {});
 void SaveNameList(const NameList& list, std::string_view extension);
 
 // Start and end of the program: the process-wide lists from and to their files.
-void LoadDocuments();
-void LoadBuddies();
+// A stopped load (LoadStoppedError) leaves the list as it was.
+void LoadDocuments(std::stop_token stop = {});
+void LoadBuddies(std::stop_token stop = {});
 void SaveDocuments();
 void SaveBuddies();
 

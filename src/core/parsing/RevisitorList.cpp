@@ -24,6 +24,9 @@ struct RevisitorList::State {
 
     mutable std::shared_mutex Lock;
     std::vector<std::unique_ptr<Revisitor>> Items;
+    // Per entry, the line it was read from; empty for entries added during the run.
+    std::vector<std::string> SourceLines;
+    std::vector<KeptLine> Kept;
     std::vector<Slot> Table = std::vector<Slot>(16);
     std::atomic<bool> Loaded{false};
 
@@ -69,6 +72,11 @@ const Revisitor* RevisitorList::Find(std::string_view address) const {
 }
 
 const Revisitor* RevisitorList::Add(std::string_view address, std::string_view hostName) {
+    return AddFromFile(address, hostName, {});
+}
+
+const Revisitor* RevisitorList::AddFromFile(std::string_view address, std::string_view hostName,
+                                            std::string_view line) {
     const std::size_t hash = State::HashOf(address);
     std::unique_lock lock(State_->Lock);
     if (State_->FindLocked(address, hash))
@@ -77,14 +85,22 @@ const Revisitor* RevisitorList::Add(std::string_view address, std::string_view h
         State_->GrowLocked();
     auto& item = State_->Items.emplace_back(
         std::make_unique<Revisitor>(Revisitor{std::string(address), std::string(hostName)}));
+    State_->SourceLines.emplace_back(line);
     State_->InsertLocked(item.get(), hash);
     return item.get();
+}
+
+void RevisitorList::KeepLine(std::size_t lineNumber, std::string_view line) {
+    std::unique_lock lock(State_->Lock);
+    State_->Kept.push_back(KeptLine{State_->Items.size(), lineNumber, std::string(line)});
 }
 
 void RevisitorList::Clear() {
     std::unique_lock lock(State_->Lock);
     State_->Table.assign(16, {});
     State_->Items.clear();
+    State_->SourceLines.clear();
+    State_->Kept.clear();
 }
 
 std::vector<Revisitor> RevisitorList::Items() const {
@@ -126,24 +142,30 @@ const Revisitor* AddRevisitor(std::string_view address, std::string_view hostNam
     return Revisitors().Add(address, hostName);
 }
 
-RevisitorLoad RevisitorsFromLines(const std::vector<std::string>& lines, RevisitorList& list) {
+RevisitorLoad RevisitorsFromLines(const std::vector<std::string>& lines, RevisitorList& list,
+                                  const std::stop_token& stop) {
     RevisitorLoad result;
     std::vector<std::string_view> tokens;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
+        if ((i & 0xFFFF) == 0xFFFF)
+            ThrowIfStopped(stop);
         if (!line.empty() && line[0] == '#')
             continue;
         ExtractStrings(';', line, tokens);
-        // A malformed line is skipped rather than ending the reading: the file is rewritten
-        // from the list at the end, and the entries after the line would be lost.
+        // A malformed line does not end the reading, and it stays in the file: the file is
+        // rewritten from the list at the end.
         if (tokens.size() < 2) {
             if (!result.FirstMalformedLine)
                 result.FirstMalformedLine = i + 1;
             ++result.Malformed;
+            list.KeepLine(i + 1, line);
             continue;
         }
-        if (list.Add(tokens[0], tokens[1]))
+        if (list.AddFromFile(tokens[0], tokens[1], line))
             ++result.Added;
+        else
+            list.KeepLine(i + 1, line);
     }
     return result;
 }
@@ -162,6 +184,20 @@ bool ReadsBack(const Revisitor& item) {
 
 } // namespace
 
+std::string RevisitorList::FileLines() const {
+    std::shared_lock lock(State_->Lock);
+    std::vector<std::string> entryLines;
+    entryLines.reserve(State_->Items.size());
+    for (std::size_t i = 0; i < State_->Items.size(); ++i) {
+        const Revisitor& item = *State_->Items[i];
+        if (!State_->SourceLines[i].empty())
+            entryLines.push_back(State_->SourceLines[i]);
+        else if (ReadsBack(item))
+            entryLines.push_back(item.Address + ';' + item.HostName);
+    }
+    return JoinDefinitionLines({}, entryLines, State_->Kept);
+}
+
 std::string RevisitorsFileText(const std::vector<Revisitor>& items) {
     std::string text = DefinitionFileHeader("Revisitors", true);
     text += "\r\n";
@@ -176,23 +212,28 @@ std::string RevisitorsFileText(const std::vector<Revisitor>& items) {
     return text;
 }
 
-RevisitorLoad LoadRevisitors(const std::filesystem::path& file, RevisitorList& list) {
-    std::optional<std::vector<std::string>> lines = ReadDefinitionLines(file);
-    list.SetLoaded(true);
-    if (!lines)
+RevisitorLoad LoadRevisitors(const std::filesystem::path& file, RevisitorList& list, std::stop_token stop) {
+    std::optional<std::vector<std::string>> lines = ReadDefinitionLines(file, stop);
+    if (!lines) {
+        list.SetLoaded(true);
         return {};
+    }
     list.Clear();
-    RevisitorLoad result = RevisitorsFromLines(*lines, list);
+    RevisitorLoad result = RevisitorsFromLines(*lines, list, stop);
+    list.SetLoaded(true);
     result.FileFound = true;
     return result;
 }
 
 void SaveRevisitors(const std::filesystem::path& file, const RevisitorList& list) {
-    WriteFileAtomically(file, RevisitorsFileText(list.Items()));
+    std::string text = DefinitionFileHeader("Revisitors", true);
+    text += "\r\n";
+    text += list.FileLines();
+    WriteFileAtomically(file, text);
 }
 
-RevisitorLoad LoadRevisitors() {
-    return LoadRevisitors(platform::Paths::DefinitionFile(".revisitors"), Revisitors());
+RevisitorLoad LoadRevisitors(std::stop_token stop) {
+    return LoadRevisitors(platform::Paths::DefinitionFile(".revisitors"), Revisitors(), std::move(stop));
 }
 
 bool SaveRevisitors() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <mutex>
 
 namespace kavel {
 
@@ -102,6 +103,8 @@ struct SpiderList::Snapshot {
 
 struct SpiderList::State {
     SnapshotHolder<Snapshot> Holder{std::make_shared<const Snapshot>()};
+    mutable std::mutex KeptLock;
+    std::vector<KeptLine> Kept;
 };
 
 SpiderList::SpiderList()
@@ -127,8 +130,15 @@ void SpiderList::Add(std::string_view name, bool noSpider) {
     });
 }
 
-void SpiderList::Assign(std::vector<Spider> items) {
+void SpiderList::Assign(std::vector<Spider> items, std::vector<KeptLine> kept) {
     State_->Holder.Replace(std::make_shared<const Snapshot>(std::move(items)));
+    const std::lock_guard guard(State_->KeptLock);
+    State_->Kept = std::move(kept);
+}
+
+std::vector<KeptLine> SpiderList::KeptLines() const {
+    const std::lock_guard guard(State_->KeptLock);
+    return State_->Kept;
 }
 
 void SpiderList::Clear() {
@@ -169,46 +179,58 @@ void AddSpider(std::string_view name, bool noSpider) {
     Spiders().Add(name, noSpider);
 }
 
-std::vector<Spider> SpidersFromLines(const std::vector<std::string>& lines) {
-    std::vector<Spider> items;
+SpiderLines ReadSpiderLines(const std::vector<std::string>& lines, const std::stop_token& stop) {
+    SpiderLines result;
     std::vector<std::string_view> tokens;
-    for (const std::string& line : lines) {
-        if (!line.empty() && line[0] == '#')
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if ((i & 0xFFFF) == 0xFFFF)
+            ThrowIfStopped(stop);
+        if (line.empty() || line[0] == '#')
             continue;
         ExtractStrings(';', line, tokens);
-        if (tokens.size() < 2)
+        const std::optional<bool> noSpider = tokens.size() < 2 ? std::nullopt : ParseBoolean(tokens[1]);
+        if (!noSpider) {
+            result.Kept.push_back(KeptLine{result.Items.size(), i + 1, line});
+            result.Unread.Add(i + 1);
             continue;
-        const std::optional<bool> noSpider = ParseBoolean(tokens[1]);
-        if (!noSpider)
-            continue;
-        items.push_back(Spider{std::string(tokens[0]), *noSpider});
+        }
+        result.Items.push_back(Spider{std::string(tokens[0]), *noSpider});
     }
-    return items;
+    return result;
 }
 
-std::string SpidersFileText(const std::vector<Spider>& items) {
-    std::string text = DefinitionFileHeader("Spiders", false);
-    text += "\r\n";
-    for (const Spider& spider : items) {
-        text += spider.Name;
-        text += spider.NoSpider ? ";-1\r\n" : ";0\r\n";
-    }
-    return text;
+std::vector<Spider> SpidersFromLines(const std::vector<std::string>& lines) {
+    return ReadSpiderLines(lines).Items;
 }
 
-void LoadSpiders(const std::filesystem::path& file) {
-    std::optional<std::vector<std::string>> lines = ReadDefinitionLines(file);
+std::string SpidersFileText(const std::vector<Spider>& items, const std::vector<KeptLine>& kept) {
+    std::vector<std::string> entryLines;
+    entryLines.reserve(items.size());
+    for (const Spider& spider : items)
+        entryLines.push_back(spider.Name + (spider.NoSpider ? ";-1" : ";0"));
+    return JoinDefinitionLines(DefinitionFileHeader("Spiders", false), entryLines, kept);
+}
+
+UnreadLines LoadSpiders(const std::filesystem::path& file, std::stop_token stop) {
+    std::optional<std::vector<std::string>> lines = ReadDefinitionLines(file, stop);
     if (!lines)
-        return;
-    Spiders().Assign(SpidersFromLines(*lines));
+        return {};
+    SpiderLines read = ReadSpiderLines(*lines, stop);
+    Spiders().Assign(std::move(read.Items), std::move(read.Kept));
+    return read.Unread;
 }
 
 void SaveSpiders(const std::filesystem::path& file) {
-    WriteFileAtomically(file, SpidersFileText(Spiders().Items()));
+    WriteFileAtomically(file, SpidersFileText(Spiders().Items(), Spiders().KeptLines()));
 }
 
-void LoadSpiders() {
-    LoadSpiders(platform::Paths::DefinitionFile(".spiders"));
+UnreadLines LoadSpiders(std::stop_token stop) {
+    return LoadSpiders(platform::Paths::DefinitionFile(".spiders"), std::move(stop));
+}
+
+UnreadLines LoadSpiders() {
+    return LoadSpiders(std::stop_token());
 }
 
 void SaveSpiders() {

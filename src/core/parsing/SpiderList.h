@@ -1,10 +1,12 @@
 #pragma once
 
+#include "base/DefinitionFile.h"
 #include "parsing/AccessRecord.h"
 
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,9 +37,11 @@ public:
     std::optional<bool> Verdict(std::string_view hostName) const;
     // Appends without a duplicate test.
     void Add(std::string_view name, bool noSpider);
-    // Replaces the whole list.
-    void Assign(std::vector<Spider> items);
+    // Replaces the whole list; kept holds the file's lines that gave no entry, to be written
+    // back in their places.
+    void Assign(std::vector<Spider> items, std::vector<KeptLine> kept = {});
     void Clear();
+    std::vector<KeptLine> KeptLines() const;
     // A copy of the entries in list order.
     std::vector<Spider> Items() const;
     std::size_t Count() const;
@@ -59,19 +63,29 @@ std::optional<Spider> FindSpider(std::string_view hostName);
 // Appends to the process-wide list (main thread).
 void AddSpider(std::string_view name, bool noSpider);
 
-// The entries of the spiders file's lines: "#" lines, lines without a name or a Boolean
-// after ";" are skipped.
+// What the spiders file's lines hold: "#" lines and empty lines are skipped; a line without
+// a name or a Boolean after ";" gives no entry and is kept to be written back unchanged.
+struct SpiderLines {
+    std::vector<Spider> Items;
+    std::vector<KeptLine> Kept;
+    UnreadLines Unread;
+};
+SpiderLines ReadSpiderLines(const std::vector<std::string>& lines, const std::stop_token& stop = {});
+// Only the entries of the lines.
 std::vector<Spider> SpidersFromLines(const std::vector<std::string>& lines);
-// The whole file: the two header lines and "Name;-1" or "Name;0" per entry, CR LF ended.
-std::string SpidersFileText(const std::vector<Spider>& items);
+// The whole file: the two header lines and "Name;-1" or "Name;0" per entry, CR LF ended, with
+// the kept lines in their places.
+std::string SpidersFileText(const std::vector<Spider>& items, const std::vector<KeptLine>& kept = {});
 
 // Replaces the list with the file's entries; a missing file leaves the list unchanged.
-// Throws std::system_error when the file exists but cannot be read.
-void LoadSpiders(const std::filesystem::path& file);
+// Throws std::system_error when the file exists but cannot be read, LoadStoppedError once
+// stop is requested (the list then stays as it was). Returns the lines that gave no entry.
+UnreadLines LoadSpiders(const std::filesystem::path& file, std::stop_token stop = {});
 // Writes the list, replacing the file; throws std::system_error when it cannot be written.
 void SaveSpiders(const std::filesystem::path& file);
 // The same for the process-wide list and the home folder's ".spiders" file.
-void LoadSpiders();
+UnreadLines LoadSpiders(std::stop_token stop);
+UnreadLines LoadSpiders();
 void SaveSpiders();
 
 } // namespace kavel

@@ -4,6 +4,7 @@
 #include "acquisition/ReaderHandshake.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
+#include "config/SettingsStore.h"
 #include "parsing/NameList.h"
 #include "parsing/RevisitorList.h"
 #include "parsing/SpiderList.h"
@@ -12,6 +13,7 @@
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 
 namespace kavel {
@@ -136,8 +138,91 @@ TEST_F(ProgramLifecycleTest, AMalformedRevisitorsFileDoesNotKeepTheServersFromLo
     EXPECT_EQ(Revisitors().Count(), 2u);
     EXPECT_EQ(Servers().Count(), 1u);
     EXPECT_TRUE(Lifecycle_.ServersLoaded());
-    EXPECT_EQ(Errors_.size(), 1u);
+    EXPECT_EQ(Errors_, std::vector<std::string>{
+                           "kavel.revisitors: 1 unreadable line(s) kept unchanged, the first is line 2"});
+    Lifecycle_.StopReaders();
     Lifecycle_.Finish(nullptr, nullptr);
+    EXPECT_NE(ReadBytes(Home_ / "kavel.revisitors").find("\r\n10.0.0.1;a\r\nbroken\r\n10.0.0.2;b\r\n"),
+              std::string::npos);
+}
+
+TEST_F(ProgramLifecycleTest, UnreadableLinesAreReportedOnceAndWrittenBack) {
+    WriteBytes(Home_ / "kavel.servers",
+               "web;" + (Home_ / "missing.log").string() + "\r\nTypo;x.log;3;5000;0;0;0;Tru;10;0;0;-1\r\n");
+    WriteBytes(Home_ / "kavel.spiders", "bot.example;0\r\nnosemicolon\r\n");
+
+    Lifecycle_.CreateObjects();
+    Lifecycle_.LoadDefinitions();
+    Lifecycle_.StopReaders();
+    Lifecycle_.Finish(nullptr, nullptr);
+
+    EXPECT_EQ(Errors_, (std::vector<std::string>{
+                           "kavel.spiders: 1 unreadable line(s) kept unchanged, the first is line 2",
+                           "kavel.servers: 1 unreadable line(s) kept unchanged, the first is line 2"}));
+    EXPECT_FALSE(Lifecycle_.ReadFailed()) << "the files themselves were read";
+    EXPECT_NE(ReadBytes(Home_ / "kavel.servers").find("\r\nTypo;x.log;3;5000;0;0;0;Tru;10;0;0;-1\r\n"),
+              std::string::npos);
+    EXPECT_NE(ReadBytes(Home_ / "kavel.spiders").find("\r\nbot.example;0\r\nnosemicolon\r\n"),
+              std::string::npos);
+}
+
+TEST_F(ProgramLifecycleTest, AStartRemovesStaleTemporaryFilesOnly) {
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    WriteBytes(Home_ / ".kavel.servers.tmp4242-0-17", "half");
+    std::filesystem::last_write_time(Home_ / ".kavel.servers.tmp4242-0-17", old);
+    WriteBytes(Home_ / ".kavel.documents.tmp4243-1-18", "being written");
+    WriteBytes(Home_ / ".mine.tmp4242-0-17", "not ours");
+    std::filesystem::last_write_time(Home_ / ".mine.tmp4242-0-17", old);
+
+    Lifecycle_.CreateObjects();
+
+    EXPECT_FALSE(std::filesystem::exists(Home_ / ".kavel.servers.tmp4242-0-17"));
+    EXPECT_TRUE(std::filesystem::exists(Home_ / ".kavel.documents.tmp4243-1-18"));
+    EXPECT_TRUE(std::filesystem::exists(Home_ / ".mine.tmp4242-0-17"));
+    Lifecycle_.Finish(nullptr, nullptr);
+}
+
+TEST_F(ProgramLifecycleTest, AStopDuringLoadingWritesNothingBack) {
+    WriteBytes(Home_ / "kavel.documents", ".HTML\r\n");
+    WriteBytes(Home_ / "kavel.servers", "keep me;/nowhere.log\r\n");
+    WriteBytes(Home_ / "kavel.revisitors", "10.0.0.1;host\r\n");
+
+    Lifecycle_.RequestStop();
+    Lifecycle_.CreateObjects();
+    Lifecycle_.LoadDefinitions();
+    Lifecycle_.Finish(nullptr, nullptr);
+
+    EXPECT_EQ(ReadBytes(Home_ / "kavel.documents"), ".HTML\r\n");
+    EXPECT_EQ(ReadBytes(Home_ / "kavel.servers"), "keep me;/nowhere.log\r\n");
+    EXPECT_EQ(ReadBytes(Home_ / "kavel.revisitors"), "10.0.0.1;host\r\n");
+    EXPECT_FALSE(std::filesystem::exists(Home_ / "kavel.spiders"));
+    EXPECT_TRUE(Errors_.empty()) << "a stop is no error";
+    EXPECT_FALSE(Lifecycle_.ReadFailed());
+}
+
+TEST_F(ProgramLifecycleTest, AnUnreadableOptionsFileIsReportedAndNotReplaced) {
+    // Root reads a file of mode 000, so a folder in its place stands for the unreadable file.
+    std::filesystem::create_directory(Home_ / "kavel.config");
+    Lifecycle_.CreateObjects();
+    std::unique_ptr<SettingsStore> options = Lifecycle_.CreateOptions();
+    ASSERT_EQ(Errors_.size(), 1u);
+    EXPECT_EQ(Errors_[0].rfind("kavel.config: ", 0), 0u) << Errors_[0];
+    EXPECT_TRUE(Lifecycle_.ReadFailed());
+    EXPECT_EQ(options->Int("TimeDeleteAfter"), 3) << "the defaults apply";
+
+    options->SetValue("TimeDeleteAfter", std::int32_t{7});
+    Lifecycle_.Finish(options.get(), nullptr);
+    EXPECT_TRUE(std::filesystem::is_directory(Home_ / "kavel.config"));
+    EXPECT_EQ(Errors_.size(), 1u) << "reported once, at the start";
+}
+
+TEST_F(ProgramLifecycleTest, AnUnreadableDefinitionFileMarksTheRun) {
+    std::filesystem::create_directory(Home_ / "kavel.servers");
+    Lifecycle_.CreateObjects();
+    Lifecycle_.LoadDefinitions();
+    Lifecycle_.Finish(nullptr, nullptr);
+    EXPECT_TRUE(Lifecycle_.ReadFailed());
+    EXPECT_TRUE(std::filesystem::is_directory(Home_ / "kavel.servers"));
 }
 
 } // namespace

@@ -352,6 +352,56 @@ TEST_F(ServersFileTest, UnreadableFileThrowsAndIsNotReplacedLater) {
     EXPECT_TRUE(std::filesystem::is_directory(Home / "kavel.servers"));
 }
 
+TEST_F(ServersFileTest, UnreadableLinesAreWrittenBackInTheirPlaces) {
+    const std::string body = "First;a.log\r\n"
+                             "Typo;b.log;3;5000;0;0;0;Tru;10;0;0;-1\r\n"
+                             "Second;c.log\r\n"
+                             "Big;d.log;99999999999;5000;0;0;0;0;10;0;0;-1\r\n"
+                             "Five;e;1;2;0\r\n"
+                             "Third;f.log\r\n";
+    WriteBytes(Home / "kavel.servers", std::string(Header) + body);
+    const UnreadLines unread = LoadServers();
+    EXPECT_EQ(unread.Count, 3u);
+    EXPECT_EQ(unread.FirstLine, std::optional<std::size_t>(5));
+    ASSERT_EQ(Servers().Count(), 3u);
+
+    SaveServers();
+    const std::string saved = ReadBytes(Home / "kavel.servers");
+    EXPECT_EQ(saved.substr(std::string(Header).size()), "First;a.log;3;5000;0;0;0;0;10;0;0;-1\r\n"
+                                                        "Typo;b.log;3;5000;0;0;0;Tru;10;0;0;-1\r\n"
+                                                        "Second;c.log;3;5000;0;0;0;0;10;0;0;-1\r\n"
+                                                        "Big;d.log;99999999999;5000;0;0;0;0;10;0;0;-1\r\n"
+                                                        "Five;e;1;2;0\r\n"
+                                                        "Third;f.log;3;5000;0;0;0;0;10;0;0;-1\r\n");
+
+    // Reading the written file keeps them again, and reports them again (once per load).
+    EXPECT_EQ(LoadServers().Count, 3u);
+    SaveServers();
+    EXPECT_EQ(ReadBytes(Home / "kavel.servers"), saved);
+}
+
+TEST_F(ServersFileTest, KeptLinesStayInPlaceWhenDefinitionsComeAndGo) {
+    WriteBytes(Home / "kavel.servers", "A;a.log\r\nbroken\r\nB;b.log\r\nlate\r\nC;c.log\r\ntail\r\n");
+    LoadServers();
+    ASSERT_EQ(Servers().Count(), 3u);
+    // Deleting B: "late", which followed it, now follows A's kept line.
+    EXPECT_TRUE(Servers().Take(&Servers()[1]));
+    auto added = std::make_unique<Server>();
+    added->SetName("D");
+    added->SetLogFileName("d.log");
+    Servers().Add(std::move(added));
+    // Deleting the first definition keeps the lines after it at the top.
+    EXPECT_TRUE(Servers().Take(&Servers()[0]));
+
+    const std::string saved = ServersFileText(Servers());
+    const std::string body = saved.substr(std::string(Header).size());
+    EXPECT_EQ(body, "broken\r\n"
+                    "late\r\n"
+                    "C;c.log;3;5000;0;0;0;0;10;0;0;-1\r\n"
+                    "tail\r\n"
+                    "D;d.log;3;5000;0;0;0;0;10;0;0;-1\r\n");
+}
+
 struct ExpandCase {
     const char* Template;
     const char* Expected;

@@ -3,7 +3,9 @@
 #include "platform/Clock.h"
 #include "support/TempFolder.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <stop_token>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -137,6 +139,93 @@ TEST(WriteFileAtomically, WritesLargeContentWhole) {
         big += std::to_string(i) + ";";
     WriteFileAtomically(file, big);
     EXPECT_EQ(ReadBytes(file), big);
+}
+
+TEST(ReadDefinitionLines, AStoppedReadThrows) {
+    TempFolder folder;
+    WriteBytes(folder / "kavel.documents", ".html\r\n");
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(ReadDefinitionLines(folder / "kavel.documents", stop.get_token()), LoadStoppedError);
+}
+
+struct JoinCase {
+    const char* Name;
+    std::vector<std::string> Entries;
+    std::vector<KeptLine> Kept;
+    std::string Expected;
+};
+
+class JoinDefinitionLinesTest : public testing::TestWithParam<JoinCase> {};
+
+TEST_P(JoinDefinitionLinesTest, PutsKeptLinesBackInTheirPlaces) {
+    EXPECT_EQ(JoinDefinitionLines("# h", GetParam().Entries, GetParam().Kept), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, JoinDefinitionLinesTest,
+    testing::Values(JoinCase{"NoKeptLines", {"a", "b"}, {}, "# h\r\na\r\nb\r\n"},
+                    JoinCase{"BeforeAll", {"a"}, {{0, 1, "x"}}, "# h\r\nx\r\na\r\n"},
+                    JoinCase{
+                        "Between", {"a", "b"}, {{1, 2, "x"}, {1, 3, "y"}}, "# h\r\na\r\nx\r\ny\r\nb\r\n"},
+                    JoinCase{"AfterAll", {"a"}, {{1, 2, "x"}}, "# h\r\na\r\nx\r\n"},
+                    JoinCase{"BeyondTheEntries", {}, {{3, 4, "x"}}, "# h\r\nx\r\n"}),
+    [](const testing::TestParamInfo<JoinCase>& param) { return std::string(param.param.Name); });
+
+TEST(JoinDefinitionLines, NoHeaderNoHeaderLine) {
+    EXPECT_EQ(JoinDefinitionLines("", {"a"}, {}), "a\r\n");
+}
+
+TEST(UnreadLines, OneDescriptionPerFile) {
+    UnreadLines unread;
+    EXPECT_EQ(DescribeUnreadLines("kavel.servers", unread), "");
+    unread.Add(4);
+    unread.Add(9);
+    EXPECT_EQ(DescribeUnreadLines("kavel.servers", unread),
+              "kavel.servers: 2 unreadable line(s) kept unchanged, the first is line 4");
+}
+
+TEST(TemporaryFiles, OnlyTheSaverOwnNamesMatch) {
+    const struct {
+        const char* Name;
+        bool Matches;
+    } cases[] = {
+        {".kavel.servers.tmp123-0-456", true},   {".kavel.servers.tmp1-22-3", true},
+        {".kavel.servers.tmp123-0", false},      {".kavel.servers.tmp123-0-456-7", false},
+        {".kavel.servers.tmp-0-456", false},     {".kavel.servers.tmpx-0-456", false},
+        {"kavel.servers.tmp123-0-456", false},   {".kavel.spiders.tmp123-0-456", false},
+        {".kavel.servers.tmp123-0-456~", false}, {".kavel.servers.tmp", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsTemporaryNameOf(c.Name, "kavel.servers"), c.Matches) << c.Name;
+}
+
+TEST(TemporaryFiles, StaleOnesOfOurFilesAreRemoved) {
+    TempFolder folder;
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    const auto make = [&](const std::string& name, bool aged) {
+        WriteBytes(folder / name, "partial");
+        if (aged)
+            std::filesystem::last_write_time(folder / name, old);
+    };
+    make(".kavel.servers.tmp10-0-99", true);
+    make(".kavel.config.tmp11-3-7", true);
+    make(".kavel.spiders.tmp12-0-1", false);
+    make(".other.servers.tmp10-0-99", true);
+    make("kavel.servers", true);
+    std::filesystem::create_directory(folder / ".kavel.buddies.tmp1-0-1");
+    std::filesystem::last_write_time(folder / ".kavel.buddies.tmp1-0-1", old);
+
+    EXPECT_EQ(RemoveStaleTemporaryFiles(folder.Path(),
+                                        {"kavel.servers", "kavel.config", "kavel.spiders", "kavel.buddies"}),
+              2u);
+    EXPECT_FALSE(std::filesystem::exists(folder / ".kavel.servers.tmp10-0-99"));
+    EXPECT_FALSE(std::filesystem::exists(folder / ".kavel.config.tmp11-3-7"));
+    EXPECT_TRUE(std::filesystem::exists(folder / ".kavel.spiders.tmp12-0-1")) << "may be a save in progress";
+    EXPECT_TRUE(std::filesystem::exists(folder / ".other.servers.tmp10-0-99"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "kavel.servers"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder / ".kavel.buddies.tmp1-0-1"));
+    EXPECT_EQ(RemoveStaleTemporaryFiles(folder / "missing", {"kavel.servers"}), 0u);
 }
 
 } // namespace

@@ -4,9 +4,12 @@
 #include "support/TempFolder.h"
 
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kavel {
@@ -114,6 +117,50 @@ TEST_F(IniStore, FailedSaveKeepsTheItemsModified) {
     std::filesystem::create_directory(Folder / "missing");
     store->Save();
     EXPECT_EQ(ReadBytes(Folder / "missing" / "kavel.config"), "[Options]\r\nTimeDeleteAfter=9\r\n");
+}
+
+TEST_F(IniStore, AnUnreadableFileIsReportedAndNeverWritten) {
+    const struct {
+        const char* Name;
+        std::function<bool()> MakeUnreadable;
+    } cases[] = {
+        {"a folder in place of the file",
+         [this] {
+             std::filesystem::create_directory(File);
+             return true;
+         }},
+        // Root reads a file of mode 000 all the same; then the case cannot be made.
+        {"a file without read permission",
+         [this] {
+             WriteBytes(File, "[Options]\r\nTimeDeleteAfter=4\r\n");
+             std::filesystem::permissions(File, std::filesystem::perms::none);
+             return ::access(File.c_str(), R_OK) != 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::error_code ec;
+        std::filesystem::permissions(File, std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(File, ec);
+        if (!c.MakeUnreadable()) {
+            std::cout << "not tested: " << c.Name << " is readable for this user (root)\n";
+            continue;
+        }
+        const auto store = Load(nullptr);
+        ASSERT_TRUE(store->ReadError().has_value());
+        EXPECT_EQ(store->Int("TimeDeleteAfter"), 3) << "the defaults apply";
+        store->SetValue("TimeDeleteAfter", 9);
+        const auto before = std::filesystem::status(File).type();
+        EXPECT_NO_THROW(store->Save());
+        EXPECT_EQ(std::filesystem::status(File).type(), before);
+    }
+    std::error_code ec;
+    std::filesystem::permissions(File, std::filesystem::perms::owner_all, ec);
+}
+
+TEST_F(IniStore, AReadableOrMissingFileHasNoReadError) {
+    EXPECT_FALSE(Load(nullptr)->ReadError());
+    EXPECT_FALSE(Load("1")->ReadError());
 }
 
 TEST(SettingsStore, KeysIgnoreAsciiCaseAndUnknownKeysRaise) {

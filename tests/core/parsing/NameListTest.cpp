@@ -1,5 +1,6 @@
 #include "parsing/NameList.h"
 
+#include "base/DefinitionFile.h"
 #include "platform/Paths.h"
 #include "support/ParsingSupport.h"
 #include "support/TempFolder.h"
@@ -130,6 +131,39 @@ TEST_F(NameListTest, ProcessWideFilesLiveInTheHomeFolder) {
     EXPECT_EQ(Buddies().Items(), std::vector<std::string>{"friend.example"})
         << "loading lowers ASCII letters";
     EXPECT_TRUE(std::filesystem::exists(folder.Path() / "kavel.buddies"));
+    platform::Paths::SetHomeDir(previous);
+}
+
+TEST_F(NameListTest, LargeListsKeepDuplicatesAndOrder) {
+    std::vector<std::string> items;
+    for (int i = 0; i < 50000; ++i)
+        items.push_back(".x" + std::to_string(i % 20000));
+    Documents().Assign(items);
+    EXPECT_EQ(Documents().Items(), items) << "duplicates and order stay as in the file";
+    EXPECT_TRUE(Documents().Contains(".X19999"));
+    EXPECT_FALSE(Documents().Contains(".x20000"));
+    EXPECT_TRUE(Documents().IsDocumentExtension(".x123"));
+    EXPECT_FALSE(Documents().IsDocumentExtension(".y"));
+
+    // Spellings that differ in case are distinct for the substring test.
+    Buddies().Assign({"Host.example", "host.example", "Host.example", "HOST.example", "host.example"});
+    EXPECT_EQ(Buddies().Count(), 5u);
+    EXPECT_TRUE(Buddies().AnyOccursIn("a.HOST.example"));
+    EXPECT_TRUE(Buddies().AnyOccursIn("a.host.example"));
+    EXPECT_TRUE(Buddies().AnyOccursIn("a.Host.example"));
+    EXPECT_FALSE(Buddies().AnyOccursIn("a.hOST.example"));
+}
+
+TEST_F(NameListTest, AStoppedLoadThrowsAndLeavesTheListAlone) {
+    test::TempFolder folder;
+    const auto previous = platform::Paths::HomeDir();
+    platform::Paths::SetHomeDir(folder.Path());
+    std::ofstream(folder.Path() / "kavel.documents", std::ios::binary) << ".html\r\n";
+    Documents().Assign({".keep"});
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(LoadDocuments(stop.get_token()), LoadStoppedError);
+    EXPECT_EQ(Documents().Items(), std::vector<std::string>{".keep"});
     platform::Paths::SetHomeDir(previous);
 }
 

@@ -147,6 +147,40 @@ TEST_F(SpiderListTest, SaveAndLoadRoundTrip) {
     EXPECT_EQ(ReadDefinitionLines(file)->size(), 2u) << "an empty list still writes the header";
 }
 
+TEST_F(SpiderListTest, LinesWithoutAnEntryAreWrittenBackInTheirPlaces) {
+    test::TempFolder folder;
+    const auto file = folder.Path() / "kavel.spiders";
+    std::ofstream(file, std::ios::binary) << "# Spiders Definition File\r\n"
+                                             "no separator\r\n"
+                                             "a.example;-1\r\n"
+                                             "\r\n"
+                                             "b.example;maybe\r\n"
+                                             "c.example;0\r\n"
+                                             "d.example\r\n";
+    const UnreadLines unread = LoadSpiders(file);
+    EXPECT_EQ(unread.Count, 3u);
+    EXPECT_EQ(unread.FirstLine, std::optional<std::size_t>(2));
+    EXPECT_EQ(Spiders().Items(), (std::vector<Spider>{{"a.example", true}, {"c.example", false}}));
+
+    AddSpider("e.example", false);
+    SaveSpiders(file);
+    const std::vector<std::string> lines = *ReadDefinitionLines(file);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
+              (std::vector<std::string>{"no separator", "a.example;-1", "b.example;maybe", "c.example;0",
+                                        "d.example", "e.example;0"}));
+}
+
+TEST_F(SpiderListTest, AStoppedLoadLeavesTheListAlone) {
+    test::TempFolder folder;
+    const auto file = folder.Path() / "kavel.spiders";
+    std::ofstream(file, std::ios::binary) << "a.example;0\r\n";
+    Spiders().Assign({{"keep.example", false}});
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(LoadSpiders(file, stop.get_token()), LoadStoppedError);
+    EXPECT_EQ(Spiders().Items(), (std::vector<Spider>{{"keep.example", false}}));
+}
+
 TEST_F(SpiderListTest, ProcessWideFileLivesInTheHomeFolder) {
     test::TempFolder folder;
     const auto previous = platform::Paths::HomeDir();
