@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QMetaObject>
+#include <QTimer>
 #include <atomic>
 #include <clocale>
 #include <csignal>
@@ -141,10 +142,15 @@ int main(int argc, char** argv) {
     }
 
     ui::MainWindow* shownWindow = nullptr;
-    const auto reportError = [&shownWindow](const std::string& message) {
+    // Errors found before the window shows (an unreadable list or options file) wait for it,
+    // so the user sees them and not only the terminal.
+    std::vector<std::string> earlyErrors;
+    const auto reportError = [&shownWindow, &earlyErrors](const std::string& message) {
         std::fprintf(stderr, "Fehler: %s\n", message.c_str());
         if (shownWindow != nullptr && !shownWindow->Closed() && shownWindow->isVisible())
             ui::MessageBox::Error(shownWindow, ui::DisplayText(message));
+        else if (shownWindow == nullptr)
+            earlyErrors.push_back(message);
     };
     ProgramLifecycle lifecycle(reportError);
     lifecycle.CreateObjects();
@@ -186,6 +192,13 @@ int main(int argc, char** argv) {
 
             shownWindow = &window;
             window.show();
+            if (!earlyErrors.empty()) {
+                QTimer::singleShot(0, &window, [&window, &earlyErrors] {
+                    for (const std::string& message : earlyErrors)
+                        ui::MessageBox::Error(&window, ui::DisplayText(message));
+                    earlyErrors.clear();
+                });
+            }
             std::unique_ptr<cli::DemoTraffic> traffic;
             if (demoHome) {
                 traffic = std::make_unique<cli::DemoTraffic>(*demoHome);

@@ -213,7 +213,7 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
         layout.ScreenWidth = screen->geometry().width();
         layout.ScreenHeight = screen->geometry().height();
     }
-    Options_ = CreateOptionsStore();
+    Options_ = setup.Lifecycle != nullptr ? setup.Lifecycle->CreateOptions() : CreateOptionsStore();
     SetOptions(Options_.get());
     Styles_ = CreateStylesStore(layout);
     SetStyles(Styles_.get());
