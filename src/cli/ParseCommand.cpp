@@ -301,8 +301,8 @@ int Run(const ParseOptions& options) {
     Output output;
     const auto onLine = [&](std::string_view line) {
         ++counts.LinesRead;
-        auto entry = std::make_unique<LogEntry>(std::string(line), server.get());
-        if (!ParseEntry(*entry)) {
+        std::unique_ptr<LogEntry> entry = ParseToEntry(line, *server);
+        if (!entry) {
             if (!options.Summary) {
                 output.Line(DroppedLine);
             }

@@ -8,7 +8,11 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
@@ -65,13 +69,66 @@ std::uint64_t NextEntrySerial() {
 
 } // namespace
 
-LogEntry::LogEntry(std::string line, kavel::Server* server)
+LineText::LineText(std::string_view text) {
+    if (text.empty())
+        return;
+    char* copy = static_cast<char*>(std::malloc(text.size()));
+    if (copy == nullptr)
+        throw std::bad_alloc();
+    std::memcpy(copy, text.data(), text.size());
+    Data_ = copy;
+    Size_ = text.size();
+    Owned_ = true;
+}
+
+LineText LineText::Borrowed(const char* data, std::size_t size) {
+    LineText text;
+    text.Data_ = data;
+    text.Size_ = size;
+    return text;
+}
+
+LineText::~LineText() {
+    if (Owned_)
+        std::free(const_cast<char*>(Data_));
+}
+
+LineText::LineText(LineText&& other) noexcept
+    : Data_(std::exchange(other.Data_, ""))
+    , Size_(std::exchange(other.Size_, 0))
+    , Owned_(std::exchange(other.Owned_, false)) {}
+
+LineText& LineText::operator=(LineText&& other) noexcept {
+    if (this != &other) {
+        if (Owned_)
+            std::free(const_cast<char*>(Data_));
+        Data_ = std::exchange(other.Data_, "");
+        Size_ = std::exchange(other.Size_, 0);
+        Owned_ = std::exchange(other.Owned_, false);
+    }
+    return *this;
+}
+
+LogEntry::LogEntry(std::string_view line, kavel::Server* server)
+    : LogEntry(LineText(line), server) {}
+
+LogEntry::LogEntry(LineText line, kavel::Server* server)
     : Line(std::move(line))
     , Server(server)
     , Time(platform::Now())
     , Serial(NextEntrySerial()) {}
 
 LogEntry::~LogEntry() = default;
+
+void* LogEntry::operator new(std::size_t size) {
+    if (void* p = std::malloc(size))
+        return p;
+    throw std::bad_alloc();
+}
+
+void LogEntry::operator delete(void* p) noexcept {
+    std::free(p);
+}
 
 EntryQueue::EntryQueue()
     : Hosts_(std::make_unique<HostIndex>()) {}
@@ -136,7 +193,12 @@ LogEntry* EntryQueue::Append(std::unique_ptr<LogEntry> entry) {
     }
     Last_ = e;
     if (e->Access) {
-        HostChain& chain = Hosts_->Chains.try_emplace(std::string(e->Access->HostName())).first->second;
+        // Looked up by view: the key is made only for a host the queue has not seen yet.
+        const std::string_view host = e->Access->HostName();
+        auto found = Hosts_->Chains.find(host);
+        if (found == Hosts_->Chains.end())
+            found = Hosts_->Chains.try_emplace(std::string(host)).first;
+        HostChain& chain = found->second;
         const std::int64_t time = e->Time.Ms;
         if (chain.Newest) {
             chain.Newest->HostNext_ = e;
@@ -298,44 +360,93 @@ EntryQueue& Entries() {
     return queue;
 }
 
-bool ParseEntryLine(LogEntry& entry) {
-    if (!entry.Line.empty() && entry.Line[0] == '#') {
+namespace {
+
+// The access of a line with its time (left alone when the line names none), the revisit rule
+// applied; none for a line that is no access.
+std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server, bool draft, DateTime& time) {
+    if (!line.empty() && line[0] == '#') {
         // A W3C log declares its field order in a directive; the lines after it follow it.
-        if (entry.Server && entry.Server->LogType() == LogFormat::W3c)
-            if (std::optional<W3cFieldLayout> layout = ParseW3cDirective(entry.Line))
-                entry.Server->SetW3cLayout(std::make_shared<const W3cFieldLayout>(std::move(*layout)));
-        return false;
+        if (server && server->LogType() == LogFormat::W3c)
+            if (std::optional<W3cFieldLayout> layout = ParseW3cDirective(line))
+                server->SetW3cLayout(std::make_shared<const W3cFieldLayout>(std::move(*layout)));
+        return nullptr;
     }
-    if (!entry.Line.empty() && entry.Line[0] == ' ')
-        return false;
-    if (!entry.Server)
-        return false;
+    if (!line.empty() && line[0] == ' ')
+        return nullptr;
+    if (!server)
+        return nullptr;
     ParseOptions options;
-    options.W3cFields = entry.Server->W3CFields();
-    options.W3cLayout = entry.Server->W3cLayout();
-    options.TimeZone = entry.Server->TimeZone();
+    options.W3cFields = server->W3CFields();
+    options.W3cLayout = server->W3cLayout();
+    options.TimeZone = server->TimeZone();
     options.ResolveNames = OptionMiscDnsResolve();
+    options.Draft = draft;
     ParsedLine parsed;
-    switch (entry.Server->LogType()) {
+    switch (server->LogType()) {
     case LogFormat::Ncsa:
-        parsed = ParseNcsa(entry.Line, options);
+        parsed = ParseNcsa(line, options);
         break;
     case LogFormat::W3c:
-        parsed = ParseW3c(entry.Line, options);
+        parsed = ParseW3c(line, options);
         break;
     default:
-        return false;
+        return nullptr;
     }
     if (!parsed.Record)
-        return false;
+        return nullptr;
     if (parsed.Time)
-        entry.Time = *parsed.Time;
+        time = *parsed.Time;
     // The rule runs before the keep period is applied: an old access still tells that its
     // visitor came back.
     if (parsed.Record->IsDocument)
-        ApplyRevisitRule(*parsed.Record, entry);
-    entry.Access = std::move(parsed.Record);
+        ApplyRevisitRule(*parsed.Record, time);
+    return std::move(parsed.Record);
+}
+
+bool IsExpiredAt(const Server* server, DateTime time) {
+    if (!server)
+        return false;
+    const std::int64_t limit = server->TimeDeleteAfter();
+    const DateTime now = platform::Now();
+    if (server->TimeDeleteAfterUnit() == KeepUnit::Hours)
+        return WholeHoursBetween(time, now) >= limit;
+    return WholeDaysBetween(time, now) >= limit;
+}
+
+constexpr std::size_t AlignedToMax(std::size_t size) {
+    constexpr std::size_t align = alignof(std::max_align_t);
+    return (size + align - 1) / align * align;
+}
+
+} // namespace
+
+bool ParseEntryLine(LogEntry& entry) {
+    std::unique_ptr<AccessRecord> access = ParseAccess(entry.Line, entry.Server, false, entry.Time);
+    if (!access)
+        return false;
+    entry.Access = std::move(access);
     return true;
+}
+
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server) {
+    DateTime time = platform::Now();
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, time);
+    if (!draft || IsExpiredAt(&server, time))
+        return nullptr;
+    // Entry, access with its side texts, then the line: one allocation, freed by the entry's
+    // operator delete.
+    const std::size_t entrySize = AlignedToMax(sizeof(LogEntry));
+    const std::size_t accessSize = draft->PlacedSize();
+    char* memory = static_cast<char*>(LogEntry::operator new(entrySize + accessSize + line.size()));
+    char* lineCopy = memory + entrySize + accessSize;
+    if (!line.empty())
+        std::memcpy(lineCopy, line.data(), line.size());
+    std::unique_ptr<LogEntry> entry(::new (memory)
+                                        LogEntry(LineText::Borrowed(lineCopy, line.size()), &server));
+    entry->Time = time;
+    entry->Access.reset(draft->PlaceCopy(memory + entrySize, lineCopy));
+    return entry;
 }
 
 bool ParseEntry(LogEntry& entry) {
@@ -349,13 +460,7 @@ bool ParseEntry(LogEntry& entry) {
 }
 
 bool IsExpired(const LogEntry& entry) {
-    if (!entry.Server)
-        return false;
-    const std::int64_t limit = entry.Server->TimeDeleteAfter();
-    const DateTime now = platform::Now();
-    if (entry.Server->TimeDeleteAfterUnit() == KeepUnit::Hours)
-        return WholeHoursBetween(entry.Time, now) >= limit;
-    return WholeDaysBetween(entry.Time, now) >= limit;
+    return IsExpiredAt(entry.Server, entry.Time);
 }
 
 } // namespace kavel

@@ -21,17 +21,51 @@ class EntryQueue;
 // the use meter.
 enum class DisplayState : std::uint8_t { NotShown = 0, Hidden = 1, Shown = 2 };
 
+// The bytes of an entry's log line, read as a view. An entry made by ParseToEntry keeps them in
+// its own allocation; one made from a string owns a copy.
+class LineText {
+public:
+    LineText() = default;
+    explicit LineText(std::string_view text);
+    // Refers to bytes that outlive it (the entry's own allocation).
+    static LineText Borrowed(const char* data, std::size_t size);
+    ~LineText();
+    LineText(LineText&& other) noexcept;
+    LineText& operator=(LineText&& other) noexcept;
+    LineText(const LineText&) = delete;
+    LineText& operator=(const LineText&) = delete;
+
+    std::string_view View() const { return {Data_, Size_}; }
+    operator std::string_view() const { return View(); }
+    explicit operator std::string() const { return std::string(View()); }
+    const char* data() const { return Data_; }
+    std::size_t size() const { return Size_; }
+    bool empty() const { return Size_ == 0; }
+    char operator[](std::size_t i) const { return Data_[i]; }
+    friend bool operator==(const LineText& a, std::string_view b) { return a.View() == b; }
+
+private:
+    const char* Data_ = "";
+    std::size_t Size_ = 0;
+    bool Owned_ = false;
+};
+
 // One accepted log line with its parsed access. Created by a reader, appended to the entry
 // queue, taken over and finally removed by the main thread.
 class LogEntry {
 public:
     // Time starts as the current local time.
-    LogEntry(std::string line, kavel::Server* server);
+    LogEntry(std::string_view line, kavel::Server* server);
     ~LogEntry();
     LogEntry(const LogEntry&) = delete;
     LogEntry& operator=(const LogEntry&) = delete;
 
-    std::string Line;
+    // Entries come from malloc, so that one made by ParseToEntry frees its line and access with
+    // it.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p) noexcept;
+
+    LineText Line;
     std::unique_ptr<AccessRecord> Access;
     kavel::Server* Server = nullptr;
     DateTime Time;
@@ -48,6 +82,9 @@ public:
 
 private:
     friend class EntryQueue;
+    friend std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server);
+    LogEntry(LineText line, kavel::Server* server);
+
     // Whether the entry is in its host's chain (entries without an access are not).
     bool Indexed_ = false;
     LogEntry* Prev_ = nullptr;
@@ -145,5 +182,9 @@ bool ParseEntry(LogEntry& entry);
 bool ParseEntryLine(LogEntry& entry);
 // Keep-period test against the current local time.
 bool IsExpired(const LogEntry& entry);
+// ParseEntry for a line that is not an entry yet: the kept entry made in one allocation with its
+// line, access and texts, the access' texts slices of the line where they can be; none when
+// ParseEntry would drop the line (a W3C "#Fields:" directive still takes effect).
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server);
 
 } // namespace kavel

@@ -144,11 +144,7 @@ std::int64_t FindStart(LogFileReader& reader, std::int64_t low, std::int64_t hig
 }
 
 std::unique_ptr<LogEntry> MakeEntry(std::string line, Server& server) {
-    auto entry = std::make_unique<LogEntry>(std::move(line), &server);
-    if (!ParseEntry(*entry)) {
-        return nullptr;
-    }
-    return entry;
+    return ParseToEntry(line, server);
 }
 
 LogReader::LogReader()
