@@ -364,7 +364,8 @@ namespace {
 
 // The access of a line with its time (left alone when the line names none), the revisit rule
 // applied; none for a line that is no access.
-std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server, bool draft, DateTime& time) {
+std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server, bool draft,
+                                          bool resolveNames, DateTime& time) {
     if (!line.empty() && line[0] == '#') {
         // A W3C log declares its field order in a directive; the lines after it follow it.
         if (server && server->LogType() == LogFormat::W3c)
@@ -380,7 +381,7 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
     options.W3cFields = server->W3CFields();
     options.W3cLayout = server->W3cLayout();
     options.TimeZone = server->TimeZone();
-    options.ResolveNames = OptionMiscDnsResolve();
+    options.ResolveNames = resolveNames;
     options.Draft = draft;
     ParsedLine parsed;
     switch (server->LogType()) {
@@ -422,7 +423,8 @@ constexpr std::size_t AlignedToMax(std::size_t size) {
 } // namespace
 
 bool ParseEntryLine(LogEntry& entry) {
-    std::unique_ptr<AccessRecord> access = ParseAccess(entry.Line, entry.Server, false, entry.Time);
+    std::unique_ptr<AccessRecord> access =
+        ParseAccess(entry.Line, entry.Server, false, OptionMiscDnsResolve(), entry.Time);
     if (!access)
         return false;
     entry.Access = std::move(access);
@@ -430,8 +432,12 @@ bool ParseEntryLine(LogEntry& entry) {
 }
 
 std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server) {
+    return ParseToEntry(line, server, OptionMiscDnsResolve());
+}
+
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server, bool resolveNames) {
     DateTime time = platform::Now();
-    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, time);
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, resolveNames, time);
     if (!draft || IsExpiredAt(&server, time))
         return nullptr;
     // Entry, access with its side texts, then the line: one allocation, freed by the entry's

@@ -37,7 +37,8 @@ public:
 
     std::string_view View() const { return {Data_, Size_}; }
     operator std::string_view() const { return View(); }
-    explicit operator std::string() const { return std::string(View()); }
+    // Implicit, as callers took the line as a string before it became a view.
+    operator std::string() const { return std::string(View()); }
     const char* data() const { return Data_; }
     std::size_t size() const { return Size_; }
     bool empty() const { return Size_ == 0; }
@@ -82,7 +83,8 @@ public:
 
 private:
     friend class EntryQueue;
-    friend std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server);
+    friend std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server,
+                                                  bool resolveNames);
     LogEntry(LineText line, kavel::Server* server);
 
     // Whether the entry is in its host's chain (entries without an access are not).
@@ -186,5 +188,8 @@ bool IsExpired(const LogEntry& entry);
 // line, access and texts, the access' texts slices of the line where they can be; none when
 // ParseEntry would drop the line (a W3C "#Fields:" directive still takes effect).
 std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server);
+// The same with the name look-up setting read once by the caller for a run of lines (reading
+// the setting costs more than parsing a short line).
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server, bool resolveNames);
 
 } // namespace kavel

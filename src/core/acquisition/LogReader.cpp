@@ -484,9 +484,11 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
         SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
         int count = 0;
         holding = false;
+        // Read once a pass: the setting's look-up costs more than a line's parse.
+        const bool resolveNames = OptionMiscDnsResolve();
         while (SafePoint()) {
             SetState(reader_state::ReadingLine);
-            std::string line;
+            std::string_view line;
             try {
                 // An unterminated last line waits for its line end in a later pass.
                 if (!reader.ReadCompleteLine(line)) {
@@ -502,7 +504,7 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             SetState(reader_state::MakingEntry);
             std::unique_ptr<LogEntry> entry;
             try {
-                entry = MakeEntry(std::move(line), server);
+                entry = ParseToEntry(line, server, resolveNames);
             } catch (const std::exception& e) {
                 SetState(e.what());
             }

@@ -74,6 +74,18 @@ constexpr StatusEntry StatusTexts[] = {
 
 constexpr std::array<std::string_view, 6> ExecutableKinds = {"EXE", "COM", "DLL", "BAT", "VBS", "CMD"};
 
+// Whether "." followed by kind (upper case) occurs in page, ignoring ASCII case; every page
+// is checked, so no upper-case copy of it is made.
+bool HasDottedKind(std::string_view page, std::string_view kind) {
+    for (std::size_t dot = page.find('.'); dot != std::string_view::npos; dot = page.find('.', dot + 1)) {
+        if (page.size() - dot - 1 >= kind.size() &&
+            EqualsAsciiIgnoreCase(page.substr(dot + 1, kind.size()), kind)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::string_view StatusText(std::int32_t code) {
@@ -132,11 +144,8 @@ SuspicionCheck CheckSuspicious(const AccessRecord* access) {
         check.Message += page;
     }
 
-    const std::string upperPage = AsciiUpperCase(page);
     for (std::size_t i = 0; i < ExecutableKinds.size(); ++i) {
-        std::string needle = ".";
-        needle += ExecutableKinds[i];
-        if (upperPage.find(needle) == std::string::npos) {
+        if (!HasDottedKind(page, ExecutableKinds[i])) {
             continue;
         }
         if (check.Code != suspicion_code::None) {
