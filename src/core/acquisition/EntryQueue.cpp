@@ -9,14 +9,23 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
 
 namespace kavel {
 
@@ -59,6 +68,98 @@ struct HostChain {
 struct EntryQueue::HostIndex {
     std::unordered_map<std::string, HostChain, AsciiIgnoreCaseHash, AsciiIgnoreCaseEqual> Chains;
 };
+
+namespace {
+
+constexpr std::size_t AlignedToMax(std::size_t size) {
+    constexpr std::size_t align = alignof(std::max_align_t);
+    return (size + align - 1) / align * align;
+}
+
+// A reader's entries are cut from large blocks of its own: no malloc header per entry, few
+// page faults (huge pages where the system gives them), and a block goes back to the system
+// as soon as its last entry is removed, whatever order the entries are removed in.
+constexpr std::size_t BlockSize = std::size_t{2} << 20;
+// Larger entries (overlong lines) come from malloc.
+constexpr std::size_t LargestPooled = BlockSize / 16;
+
+struct EntryBlock {
+    // The block's live entries, plus one while its reader still cuts from it.
+    std::atomic<std::size_t> Holds{1};
+};
+constexpr std::size_t BlockHeader = AlignedToMax(sizeof(EntryBlock));
+
+EntryBlock* MapBlock() {
+    // Mapped twice as large so that a block aligned to its size fits; the rest goes at once.
+    void* raw = ::mmap(nullptr, 2 * BlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        throw std::bad_alloc();
+    const auto begin = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (begin + BlockSize - 1) & ~(BlockSize - 1);
+    if (aligned > begin)
+        ::munmap(raw, aligned - begin);
+    if (aligned + BlockSize < begin + 2 * BlockSize)
+        ::munmap(reinterpret_cast<void*>(aligned + BlockSize), begin + 2 * BlockSize - aligned - BlockSize);
+    void* block = reinterpret_cast<void*>(aligned);
+    // Advice only: without huge pages the block works the same.
+    ::madvise(block, BlockSize, MADV_HUGEPAGE);
+    ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + BlockHeader, BlockSize - BlockHeader);
+    return ::new (block) EntryBlock;
+}
+
+void ReleaseBlock(EntryBlock* block) {
+    if (block->Holds.fetch_sub(1, std::memory_order_acq_rel) != 1)
+        return;
+    block->~EntryBlock();
+    ASAN_UNPOISON_MEMORY_REGION(block, BlockSize);
+    ::munmap(block, BlockSize);
+}
+
+class EntryArena {
+public:
+    EntryArena() = default;
+    ~EntryArena() {
+        if (Block_)
+            ReleaseBlock(Block_);
+    }
+    EntryArena(const EntryArena&) = delete;
+    EntryArena& operator=(const EntryArena&) = delete;
+
+    void* Allocate(std::size_t size) {
+        size = AlignedToMax(size);
+        if (!Block_ || Used_ + size > BlockSize) {
+            EntryBlock* fresh = MapBlock();
+            if (Block_)
+                ReleaseBlock(Block_);
+            Block_ = fresh;
+            Used_ = BlockHeader;
+        }
+        Block_->Holds.fetch_add(1, std::memory_order_relaxed);
+        char* p = reinterpret_cast<char*>(Block_) + Used_;
+        Used_ += size;
+        ASAN_UNPOISON_MEMORY_REGION(p, size);
+        return p;
+    }
+
+private:
+    EntryBlock* Block_ = nullptr;
+    std::size_t Used_ = 0;
+};
+
+EntryArena& ThreadArena() {
+    thread_local EntryArena arena;
+    return arena;
+}
+
+} // namespace
+
+void LogEntry::ReleasePooled(void* p) {
+    auto* block = reinterpret_cast<EntryBlock*>(reinterpret_cast<std::uintptr_t>(p) & ~(BlockSize - 1));
+    // The entry's bytes stay poisoned until the block is unmapped, so that a use after removal
+    // is reported.
+    ASAN_POISON_MEMORY_REGION(p, sizeof(LogEntry));
+    ReleaseBlock(block);
+}
 
 namespace {
 
@@ -128,6 +229,15 @@ void* LogEntry::operator new(std::size_t size) {
 
 void LogEntry::operator delete(void* p) noexcept {
     std::free(p);
+}
+
+void LogEntry::operator delete(LogEntry* p, std::destroying_delete_t) {
+    const bool pooled = p->Pooled_;
+    p->~LogEntry();
+    if (pooled)
+        ReleasePooled(p);
+    else
+        std::free(p);
 }
 
 EntryQueue::EntryQueue()
@@ -415,11 +525,6 @@ bool IsExpiredAt(const Server* server, DateTime time) {
     return WholeDaysBetween(time, now) >= limit;
 }
 
-constexpr std::size_t AlignedToMax(std::size_t size) {
-    constexpr std::size_t align = alignof(std::max_align_t);
-    return (size + align - 1) / align * align;
-}
-
 } // namespace
 
 bool ParseEntryLine(LogEntry& entry) {
@@ -444,12 +549,15 @@ std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server, bo
     // operator delete.
     const std::size_t entrySize = AlignedToMax(sizeof(LogEntry));
     const std::size_t accessSize = draft->PlacedSize();
-    char* memory = static_cast<char*>(LogEntry::operator new(entrySize + accessSize + line.size()));
+    const std::size_t total = entrySize + accessSize + line.size();
+    const bool pooled = total <= LargestPooled;
+    char* memory = static_cast<char*>(pooled ? ThreadArena().Allocate(total) : LogEntry::operator new(total));
     char* lineCopy = memory + entrySize + accessSize;
     if (!line.empty())
         std::memcpy(lineCopy, line.data(), line.size());
     std::unique_ptr<LogEntry> entry(::new (memory)
                                         LogEntry(LineText::Borrowed(lineCopy, line.size()), &server));
+    entry->Pooled_ = pooled;
     entry->Time = time;
     entry->Access.reset(draft->PlaceCopy(memory + entrySize, lineCopy));
     return entry;

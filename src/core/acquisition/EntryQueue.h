@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -65,6 +66,8 @@ public:
     // it.
     static void* operator new(std::size_t size);
     static void operator delete(void* p) noexcept;
+    // Gives the memory back where it came from: malloc, or the block of a reader's entries.
+    static void operator delete(LogEntry* p, std::destroying_delete_t);
 
     LineText Line;
     std::unique_ptr<AccessRecord> Access;
@@ -86,9 +89,12 @@ private:
     friend std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server,
                                                   bool resolveNames);
     LogEntry(LineText line, kavel::Server* server);
+    static void ReleasePooled(void* p);
 
     // Whether the entry is in its host's chain (entries without an access are not).
     bool Indexed_ = false;
+    // Cut from a reader's entry block rather than taken from malloc.
+    bool Pooled_ = false;
     LogEntry* Prev_ = nullptr;
     LogEntry* Next_ = nullptr;
     // Chain of the entries of the same host name (compared ignoring ASCII case), kept by the

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <unistd.h>
 
 namespace kavel {
 namespace {
@@ -362,9 +364,11 @@ TEST_F(EntryQueueTest, PlacedEntriesFreedInAnyOrder) {
     test::ScopedClassificationLists lists;
     Server_.SetTimeDeleteAfter(100000);
     std::mt19937 random(7);
-    for (int i = 0; i < 3000; ++i) {
-        // Line lengths from a few bytes to past the 16-bit slice range.
-        const std::size_t padding = i % 500 == 0 ? 70000 : random() % 300;
+    // Enough entries to fill several of a reader's blocks.
+    for (int i = 0; i < 12000; ++i) {
+        // Line lengths from a few bytes to past the 16-bit slice range, and some too long for a
+        // block that come from malloc.
+        const std::size_t padding = i % 2000 == 0 ? 70000 : i % 2000 == 1000 ? 300000 : random() % 300;
         const std::string line = "10.0.0." + std::to_string(i % 40) +
                                  " - - [27/Mar/2022:11:00:00 +0000] \"GET /" + std::string(padding, 'p') +
                                  " HTTP/1.1\" 200 1 \"-\" \"A\"";
@@ -384,6 +388,40 @@ TEST_F(EntryQueueTest, PlacedEntriesFreedInAnyOrder) {
         Entries().Remove(queued[i]);
     }
     EXPECT_EQ(Entries().Count(), 0);
+}
+
+std::size_t ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0;
+    std::size_t resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Removing the oldest nine tenths of the queue gives their memory back to the system at once.
+TEST_F(EntryQueueTest, RemovingTheOldestEntriesReturnsTheirMemory) {
+    test::ScopedOptions options;
+    test::ScopedClassificationLists lists;
+    Server_.SetTimeDeleteAfter(100000);
+    const std::size_t before = ResidentBytes();
+    const std::string padding(300, 'p');
+    constexpr int Count = 60000;
+    for (int i = 0; i < Count; ++i) {
+        const std::string line = "10.0." + std::to_string(i % 200) +
+                                 ".1 - - [27/Mar/2022:11:00:00 +0000] \"GET /" + padding +
+                                 " HTTP/1.1\" 200 1 \"-\" \"A\"";
+        Entries().Append(ParseToEntry(line, Server_));
+    }
+    const std::size_t full = ResidentBytes();
+    ASSERT_GT(full, before + Count * padding.size());
+    for (int i = 0; i < Count / 10 * 9; ++i)
+        Entries().Remove(Entries().First());
+    const std::size_t after = ResidentBytes();
+    // At least the removed lines' bytes; other memory of the process (a sanitizer's quarantine)
+    // may stay.
+    EXPECT_GT(full - std::min(after, full), std::size_t{Count / 10 * 9} * padding.size())
+        << before << " " << full;
+    Entries().Clear();
 }
 
 // Reader threads parse, classify (walking the queue under its shared lock) and append while
