@@ -299,10 +299,10 @@ int Run(const ParseOptions& options) {
 
     Counts counts;
     Output output;
-    const bool resolveNames = OptionMiscDnsResolve();
+    const EntrySettings settings = EntrySettings::Current();
     const auto onLine = [&](std::string_view line) {
         ++counts.LinesRead;
-        std::unique_ptr<LogEntry> entry = ParseToEntry(line, *server, resolveNames);
+        std::unique_ptr<LogEntry> entry = ParseToEntry(line, *server, settings);
         if (!entry) {
             if (!options.Summary) {
                 output.Line(DroppedLine);

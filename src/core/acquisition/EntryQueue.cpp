@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -125,6 +126,8 @@ public:
     EntryArena(const EntryArena&) = delete;
     EntryArena& operator=(const EntryArena&) = delete;
 
+    std::uint64_t Cut() const { return Cut_; }
+
     void* Allocate(std::size_t size) {
         size = AlignedToMax(size);
         if (!Block_ || Used_ + size > BlockSize) {
@@ -137,6 +140,7 @@ public:
         Block_->Holds.fetch_add(1, std::memory_order_relaxed);
         char* p = reinterpret_cast<char*>(Block_) + Used_;
         Used_ += size;
+        Cut_ += size;
         ASAN_UNPOISON_MEMORY_REGION(p, size);
         return p;
     }
@@ -144,6 +148,7 @@ public:
 private:
     EntryBlock* Block_ = nullptr;
     std::size_t Used_ = 0;
+    std::uint64_t Cut_ = 0;
 };
 
 EntryArena& ThreadArena() {
@@ -152,6 +157,10 @@ EntryArena& ThreadArena() {
 }
 
 } // namespace
+
+std::uint64_t ThreadPooledEntryBytes() {
+    return ThreadArena().Cut();
+}
 
 void LogEntry::ReleasePooled(void* p) {
     auto* block = reinterpret_cast<EntryBlock*>(reinterpret_cast<std::uintptr_t>(p) & ~(BlockSize - 1));
@@ -170,22 +179,33 @@ std::uint64_t NextEntrySerial() {
 
 } // namespace
 
+namespace {
+
+std::uint32_t LineSize(std::size_t size) {
+    if (size > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("log line longer than 4 GiB");
+    return static_cast<std::uint32_t>(size);
+}
+
+} // namespace
+
 LineText::LineText(std::string_view text) {
     if (text.empty())
         return;
+    const std::uint32_t size = LineSize(text.size());
     char* copy = static_cast<char*>(std::malloc(text.size()));
     if (copy == nullptr)
         throw std::bad_alloc();
     std::memcpy(copy, text.data(), text.size());
     Data_ = copy;
-    Size_ = text.size();
+    Size_ = size;
     Owned_ = true;
 }
 
 LineText LineText::Borrowed(const char* data, std::size_t size) {
     LineText text;
     text.Data_ = data;
-    text.Size_ = size;
+    text.Size_ = LineSize(size);
     return text;
 }
 
@@ -475,7 +495,7 @@ namespace {
 // The access of a line with its time (left alone when the line names none), the revisit rule
 // applied; none for a line that is no access.
 std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server, bool draft,
-                                          bool resolveNames, DateTime& time) {
+                                          const EntrySettings& settings, DateTime& time) {
     if (!line.empty() && line[0] == '#') {
         // A W3C log declares its field order in a directive; the lines after it follow it.
         if (server && server->LogType() == LogFormat::W3c)
@@ -491,7 +511,7 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
     options.W3cFields = server->W3CFields();
     options.W3cLayout = server->W3cLayout();
     options.TimeZone = server->TimeZone();
-    options.ResolveNames = resolveNames;
+    options.ResolveNames = settings.ResolveNames;
     options.Draft = draft;
     ParsedLine parsed;
     switch (server->LogType()) {
@@ -511,7 +531,7 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
     // The rule runs before the keep period is applied: an old access still tells that its
     // visitor came back.
     if (parsed.Record->IsDocument)
-        ApplyRevisitRule(*parsed.Record, time);
+        ApplyRevisitRule(*parsed.Record, time, settings.RevisitorAfterMinutes);
     return std::move(parsed.Record);
 }
 
@@ -529,7 +549,7 @@ bool IsExpiredAt(const Server* server, DateTime time) {
 
 bool ParseEntryLine(LogEntry& entry) {
     std::unique_ptr<AccessRecord> access =
-        ParseAccess(entry.Line, entry.Server, false, OptionMiscDnsResolve(), entry.Time);
+        ParseAccess(entry.Line, entry.Server, false, EntrySettings::Current(), entry.Time);
     if (!access)
         return false;
     entry.Access = std::move(access);
@@ -537,26 +557,33 @@ bool ParseEntryLine(LogEntry& entry) {
 }
 
 std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server) {
-    return ParseToEntry(line, server, OptionMiscDnsResolve());
+    return ParseToEntry(line, server, EntrySettings::Current());
 }
 
-std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server, bool resolveNames) {
+EntrySettings EntrySettings::Current() {
+    EntrySettings settings;
+    settings.ResolveNames = OptionMiscDnsResolve();
+    settings.RevisitorAfterMinutes = OptionTimeRevisitorAfterMinutes();
+    return settings;
+}
+
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server, const EntrySettings& settings) {
     DateTime time = platform::Now();
-    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, resolveNames, time);
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, settings, time);
     if (!draft || IsExpiredAt(&server, time))
         return nullptr;
     // Entry, access with its side texts, then the line: one allocation, freed by the entry's
     // operator delete.
     const std::size_t entrySize = AlignedToMax(sizeof(LogEntry));
     const std::size_t accessSize = draft->PlacedSize();
-    const std::size_t total = entrySize + accessSize + line.size();
+    const std::uint32_t lineSize = LineSize(line.size());
+    const std::size_t total = entrySize + accessSize + lineSize;
     const bool pooled = total <= LargestPooled;
     char* memory = static_cast<char*>(pooled ? ThreadArena().Allocate(total) : LogEntry::operator new(total));
     char* lineCopy = memory + entrySize + accessSize;
     if (!line.empty())
         std::memcpy(lineCopy, line.data(), line.size());
-    std::unique_ptr<LogEntry> entry(::new (memory)
-                                        LogEntry(LineText::Borrowed(lineCopy, line.size()), &server));
+    std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineCopy, lineSize), &server));
     entry->Pooled_ = pooled;
     entry->Time = time;
     entry->Access.reset(draft->PlaceCopy(memory + entrySize, lineCopy));

@@ -17,6 +17,7 @@ namespace kavel {
 
 class Server;
 class EntryQueue;
+struct EntrySettings;
 
 // Whether the main window has shown an entry; kept per entry for the redraws of the lists and
 // the use meter.
@@ -48,7 +49,8 @@ public:
 
 private:
     const char* Data_ = "";
-    std::size_t Size_ = 0;
+    // 32 bits: lines are far shorter, and every queued entry has one.
+    std::uint32_t Size_ = 0;
     bool Owned_ = false;
 };
 
@@ -87,7 +89,7 @@ public:
 private:
     friend class EntryQueue;
     friend std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server,
-                                                  bool resolveNames);
+                                                  const EntrySettings& settings);
     LogEntry(LineText line, kavel::Server* server);
     static void ReleasePooled(void* p);
 
@@ -194,8 +196,19 @@ bool IsExpired(const LogEntry& entry);
 // line, access and texts, the access' texts slices of the line where they can be; none when
 // ParseEntry would drop the line (a W3C "#Fields:" directive still takes effect).
 std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server);
-// The same with the name look-up setting read once by the caller for a run of lines (reading
-// the setting costs more than parsing a short line).
-std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server, bool resolveNames);
+// The settings the parse of a line reads, read by a reader once for a run of lines: looking a
+// setting up costs more than parsing a short line.
+// Bytes of entry memory the calling thread has taken from its entry blocks so far (an entry's
+// whole cost to the allocator: blocks carry no header per entry).
+std::uint64_t ThreadPooledEntryBytes();
+
+struct EntrySettings {
+    bool ResolveNames = false;
+    std::int32_t RevisitorAfterMinutes = 0;
+    // The options' values now.
+    static EntrySettings Current();
+};
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server,
+                                       const EntrySettings& settings);
 
 } // namespace kavel

@@ -484,8 +484,8 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
         SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
         int count = 0;
         holding = false;
-        // Read once a pass: the setting's look-up costs more than a line's parse.
-        const bool resolveNames = OptionMiscDnsResolve();
+        // Read once a pass: looking the settings up costs more than a line's parse.
+        const EntrySettings settings = EntrySettings::Current();
         while (SafePoint()) {
             SetState(reader_state::ReadingLine);
             std::string_view line;
@@ -504,7 +504,7 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             SetState(reader_state::MakingEntry);
             std::unique_ptr<LogEntry> entry;
             try {
-                entry = ParseToEntry(line, server, resolveNames);
+                entry = ParseToEntry(line, server, settings);
             } catch (const std::exception& e) {
                 SetState(e.what());
             }

@@ -59,4 +59,8 @@ void ApplyRevisitRule(AccessRecord& record, DateTime time) {
     RevisitRule(record, time, Entries(), Revisitors(), [] { return OptionTimeRevisitorAfterMinutes(); });
 }
 
+void ApplyRevisitRule(AccessRecord& record, DateTime time, std::int32_t thresholdMinutes) {
+    RevisitRule(record, time, Entries(), Revisitors(), [thresholdMinutes] { return thresholdMinutes; });
+}
+
 } // namespace kavel

@@ -20,5 +20,7 @@ void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQu
                       RevisitorList& revisitors, std::int32_t thresholdMinutes);
 // The rule for an access at time whose entry is not made yet.
 void ApplyRevisitRule(AccessRecord& record, DateTime time);
+// The same with the threshold read by the caller once for a run of lines.
+void ApplyRevisitRule(AccessRecord& record, DateTime time, std::int32_t thresholdMinutes);
 
 } // namespace kavel
