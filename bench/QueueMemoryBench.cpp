@@ -99,6 +99,47 @@ void BM_QueuedEntryBytes(benchmark::State& state) {
 }
 BENCHMARK(BM_QueuedEntryBytes)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// The way readers queue lines: one piece per entry from the reader's entry blocks.
+void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
+    const std::size_t count = static_cast<std::size_t>(state.range(0));
+    BenchOptions options;
+    FillLists();
+    Server server;
+    server.SetLogType(LogFormat::Ncsa);
+    server.SetTimeDeleteAfter(1000000);
+    const EntrySettings settings = EntrySettings::Current();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<std::string> lines = CombinedLines(count);
+        double lineBytes = 0;
+        for (const std::string& line : lines)
+            lineBytes += static_cast<double>(line.size());
+        EntryQueue queue;
+        const std::int64_t before = LiveBytes.load();
+        const std::uint64_t pooledBefore = ThreadPooledEntryBytes();
+        state.ResumeTiming();
+
+        for (const std::string& line : lines)
+            if (std::unique_ptr<LogEntry> entry = ParseToEntry(line, server, settings))
+                queue.Append(std::move(entry));
+
+        state.PauseTiming();
+        const double queued = static_cast<double>(queue.Count());
+        const double bytes = static_cast<double>(LiveBytes.load() - before) +
+                             static_cast<double>(ThreadPooledEntryBytes() - pooledBefore);
+        const double averageLine = lineBytes / static_cast<double>(lines.size());
+        state.counters["entries"] = queued;
+        state.counters["line_bytes_avg"] = averageLine;
+        state.counters["bytes_per_entry"] = bytes / queued;
+        state.counters["over_line"] = bytes / queued - averageLine;
+        state.counters["lines_per_s"] = benchmark::Counter(queued, benchmark::Counter::kIsRate);
+        queue.Clear();
+        Revisitors().Clear();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_QueuedEntryBytesInOnePiece)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 } // namespace
 } // namespace kavel::bench
 

@@ -299,10 +299,11 @@ int Run(const ParseOptions& options) {
 
     Counts counts;
     Output output;
+    const EntrySettings settings = EntrySettings::Current();
     const auto onLine = [&](std::string_view line) {
         ++counts.LinesRead;
-        auto entry = std::make_unique<LogEntry>(std::string(line), server.get());
-        if (!ParseEntry(*entry)) {
+        std::unique_ptr<LogEntry> entry = ParseToEntry(line, *server, settings);
+        if (!entry) {
             if (!options.Summary) {
                 output.Line(DroppedLine);
             }

@@ -13,6 +13,9 @@ namespace kavel::platform {
 namespace {
 
 std::string TwoDigits(int value) {
+    // Times of day take this path for every logged time: no formatted output for them.
+    if (value >= 0 && value < 100)
+        return {static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
     char buffer[8];
     std::snprintf(buffer, sizeof buffer, "%02d", value);
     return buffer;

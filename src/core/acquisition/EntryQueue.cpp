@@ -8,11 +8,25 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <mutex>
+#include <new>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
 
 namespace kavel {
 
@@ -58,6 +72,106 @@ struct EntryQueue::HostIndex {
 
 namespace {
 
+constexpr std::size_t AlignedToMax(std::size_t size) {
+    constexpr std::size_t align = alignof(std::max_align_t);
+    return (size + align - 1) / align * align;
+}
+
+// A reader's entries are cut from large blocks of its own: no malloc header per entry, few
+// page faults (huge pages where the system gives them), and a block goes back to the system
+// as soon as its last entry is removed, whatever order the entries are removed in.
+constexpr std::size_t BlockSize = std::size_t{2} << 20;
+// Larger entries (overlong lines) come from malloc.
+constexpr std::size_t LargestPooled = BlockSize / 16;
+
+struct EntryBlock {
+    // The block's live entries, plus one while its reader still cuts from it.
+    std::atomic<std::size_t> Holds{1};
+};
+constexpr std::size_t BlockHeader = AlignedToMax(sizeof(EntryBlock));
+
+EntryBlock* MapBlock() {
+    // Mapped twice as large so that a block aligned to its size fits; the rest goes at once.
+    void* raw = ::mmap(nullptr, 2 * BlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        throw std::bad_alloc();
+    const auto begin = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (begin + BlockSize - 1) & ~(BlockSize - 1);
+    if (aligned > begin)
+        ::munmap(raw, aligned - begin);
+    if (aligned + BlockSize < begin + 2 * BlockSize)
+        ::munmap(reinterpret_cast<void*>(aligned + BlockSize), begin + 2 * BlockSize - aligned - BlockSize);
+    void* block = reinterpret_cast<void*>(aligned);
+    // Advice only: without huge pages the block works the same.
+    ::madvise(block, BlockSize, MADV_HUGEPAGE);
+    ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + BlockHeader, BlockSize - BlockHeader);
+    return ::new (block) EntryBlock;
+}
+
+void ReleaseBlock(EntryBlock* block) {
+    if (block->Holds.fetch_sub(1, std::memory_order_acq_rel) != 1)
+        return;
+    block->~EntryBlock();
+    ASAN_UNPOISON_MEMORY_REGION(block, BlockSize);
+    ::munmap(block, BlockSize);
+}
+
+class EntryArena {
+public:
+    EntryArena() = default;
+    ~EntryArena() {
+        if (Block_)
+            ReleaseBlock(Block_);
+    }
+    EntryArena(const EntryArena&) = delete;
+    EntryArena& operator=(const EntryArena&) = delete;
+
+    std::uint64_t Cut() const { return Cut_; }
+
+    void* Allocate(std::size_t size) {
+        size = AlignedToMax(size);
+        if (!Block_ || Used_ + size > BlockSize) {
+            EntryBlock* fresh = MapBlock();
+            if (Block_)
+                ReleaseBlock(Block_);
+            Block_ = fresh;
+            Used_ = BlockHeader;
+        }
+        Block_->Holds.fetch_add(1, std::memory_order_relaxed);
+        char* p = reinterpret_cast<char*>(Block_) + Used_;
+        Used_ += size;
+        Cut_ += size;
+        ASAN_UNPOISON_MEMORY_REGION(p, size);
+        return p;
+    }
+
+private:
+    EntryBlock* Block_ = nullptr;
+    std::size_t Used_ = 0;
+    std::uint64_t Cut_ = 0;
+};
+
+EntryArena& ThreadArena() {
+    thread_local EntryArena arena;
+    return arena;
+}
+
+} // namespace
+
+std::uint64_t ThreadPooledEntryBytes() {
+    return ThreadArena().Cut();
+}
+
+void LogEntry::ReleasePooled(void* p) {
+    auto* block = reinterpret_cast<EntryBlock*>(reinterpret_cast<std::uintptr_t>(p) & ~(BlockSize - 1));
+    // The entry's bytes stay poisoned until the block is unmapped, so that a use after removal
+    // is reported.
+    ASAN_POISON_MEMORY_REGION(p, sizeof(LogEntry));
+    ReleaseBlock(block);
+}
+
+namespace {
+
 std::uint64_t NextEntrySerial() {
     static std::atomic<std::uint64_t> next{1};
     return next.fetch_add(1, std::memory_order_relaxed);
@@ -65,13 +179,86 @@ std::uint64_t NextEntrySerial() {
 
 } // namespace
 
-LogEntry::LogEntry(std::string line, kavel::Server* server)
+namespace {
+
+std::uint32_t LineSize(std::size_t size) {
+    if (size > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("log line longer than 4 GiB");
+    return static_cast<std::uint32_t>(size);
+}
+
+} // namespace
+
+LineText::LineText(std::string_view text) {
+    if (text.empty())
+        return;
+    const std::uint32_t size = LineSize(text.size());
+    char* copy = static_cast<char*>(std::malloc(text.size()));
+    if (copy == nullptr)
+        throw std::bad_alloc();
+    std::memcpy(copy, text.data(), text.size());
+    Data_ = copy;
+    Size_ = size;
+    Owned_ = true;
+}
+
+LineText LineText::Borrowed(const char* data, std::size_t size) {
+    LineText text;
+    text.Data_ = data;
+    text.Size_ = LineSize(size);
+    return text;
+}
+
+LineText::~LineText() {
+    if (Owned_)
+        std::free(const_cast<char*>(Data_));
+}
+
+LineText::LineText(LineText&& other) noexcept
+    : Data_(std::exchange(other.Data_, ""))
+    , Size_(std::exchange(other.Size_, 0))
+    , Owned_(std::exchange(other.Owned_, false)) {}
+
+LineText& LineText::operator=(LineText&& other) noexcept {
+    if (this != &other) {
+        if (Owned_)
+            std::free(const_cast<char*>(Data_));
+        Data_ = std::exchange(other.Data_, "");
+        Size_ = std::exchange(other.Size_, 0);
+        Owned_ = std::exchange(other.Owned_, false);
+    }
+    return *this;
+}
+
+LogEntry::LogEntry(std::string_view line, kavel::Server* server)
+    : LogEntry(LineText(line), server) {}
+
+LogEntry::LogEntry(LineText line, kavel::Server* server)
     : Line(std::move(line))
     , Server(server)
     , Time(platform::Now())
     , Serial(NextEntrySerial()) {}
 
 LogEntry::~LogEntry() = default;
+
+void* LogEntry::operator new(std::size_t size) {
+    if (void* p = std::malloc(size))
+        return p;
+    throw std::bad_alloc();
+}
+
+void LogEntry::operator delete(void* p) noexcept {
+    std::free(p);
+}
+
+void LogEntry::operator delete(LogEntry* p, std::destroying_delete_t) {
+    const bool pooled = p->Pooled_;
+    p->~LogEntry();
+    if (pooled)
+        ReleasePooled(p);
+    else
+        std::free(p);
+}
 
 EntryQueue::EntryQueue()
     : Hosts_(std::make_unique<HostIndex>()) {}
@@ -136,7 +323,12 @@ LogEntry* EntryQueue::Append(std::unique_ptr<LogEntry> entry) {
     }
     Last_ = e;
     if (e->Access) {
-        HostChain& chain = Hosts_->Chains.try_emplace(std::string(e->Access->HostName())).first->second;
+        // Looked up by view: the key is made only for a host the queue has not seen yet.
+        const std::string_view host = e->Access->HostName();
+        auto found = Hosts_->Chains.find(host);
+        if (found == Hosts_->Chains.end())
+            found = Hosts_->Chains.try_emplace(std::string(host)).first;
+        HostChain& chain = found->second;
         const std::int64_t time = e->Time.Ms;
         if (chain.Newest) {
             chain.Newest->HostNext_ = e;
@@ -298,44 +490,104 @@ EntryQueue& Entries() {
     return queue;
 }
 
-bool ParseEntryLine(LogEntry& entry) {
-    if (!entry.Line.empty() && entry.Line[0] == '#') {
+namespace {
+
+// The access of a line with its time (left alone when the line names none), the revisit rule
+// applied; none for a line that is no access.
+std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server, bool draft,
+                                          const EntrySettings& settings, DateTime& time) {
+    if (!line.empty() && line[0] == '#') {
         // A W3C log declares its field order in a directive; the lines after it follow it.
-        if (entry.Server && entry.Server->LogType() == LogFormat::W3c)
-            if (std::optional<W3cFieldLayout> layout = ParseW3cDirective(entry.Line))
-                entry.Server->SetW3cLayout(std::make_shared<const W3cFieldLayout>(std::move(*layout)));
-        return false;
+        if (server && server->LogType() == LogFormat::W3c)
+            if (std::optional<W3cFieldLayout> layout = ParseW3cDirective(line))
+                server->SetW3cLayout(std::make_shared<const W3cFieldLayout>(std::move(*layout)));
+        return nullptr;
     }
-    if (!entry.Line.empty() && entry.Line[0] == ' ')
-        return false;
-    if (!entry.Server)
-        return false;
+    if (!line.empty() && line[0] == ' ')
+        return nullptr;
+    if (!server)
+        return nullptr;
     ParseOptions options;
-    options.W3cFields = entry.Server->W3CFields();
-    options.W3cLayout = entry.Server->W3cLayout();
-    options.TimeZone = entry.Server->TimeZone();
-    options.ResolveNames = OptionMiscDnsResolve();
+    options.W3cFields = server->W3CFields();
+    options.W3cLayout = server->W3cLayout();
+    options.TimeZone = server->TimeZone();
+    options.ResolveNames = settings.ResolveNames;
+    options.Draft = draft;
     ParsedLine parsed;
-    switch (entry.Server->LogType()) {
+    switch (server->LogType()) {
     case LogFormat::Ncsa:
-        parsed = ParseNcsa(entry.Line, options);
+        parsed = ParseNcsa(line, options);
         break;
     case LogFormat::W3c:
-        parsed = ParseW3c(entry.Line, options);
+        parsed = ParseW3c(line, options);
         break;
     default:
-        return false;
+        return nullptr;
     }
     if (!parsed.Record)
-        return false;
+        return nullptr;
     if (parsed.Time)
-        entry.Time = *parsed.Time;
+        time = *parsed.Time;
     // The rule runs before the keep period is applied: an old access still tells that its
     // visitor came back.
     if (parsed.Record->IsDocument)
-        ApplyRevisitRule(*parsed.Record, entry);
-    entry.Access = std::move(parsed.Record);
+        ApplyRevisitRule(*parsed.Record, time, settings.RevisitorAfterMinutes);
+    return std::move(parsed.Record);
+}
+
+bool IsExpiredAt(const Server* server, DateTime time) {
+    if (!server)
+        return false;
+    const std::int64_t limit = server->TimeDeleteAfter();
+    const DateTime now = platform::Now();
+    if (server->TimeDeleteAfterUnit() == KeepUnit::Hours)
+        return WholeHoursBetween(time, now) >= limit;
+    return WholeDaysBetween(time, now) >= limit;
+}
+
+} // namespace
+
+bool ParseEntryLine(LogEntry& entry) {
+    std::unique_ptr<AccessRecord> access =
+        ParseAccess(entry.Line, entry.Server, false, EntrySettings::Current(), entry.Time);
+    if (!access)
+        return false;
+    entry.Access = std::move(access);
     return true;
+}
+
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server) {
+    return ParseToEntry(line, server, EntrySettings::Current());
+}
+
+EntrySettings EntrySettings::Current() {
+    EntrySettings settings;
+    settings.ResolveNames = OptionMiscDnsResolve();
+    settings.RevisitorAfterMinutes = OptionTimeRevisitorAfterMinutes();
+    return settings;
+}
+
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server, const EntrySettings& settings) {
+    DateTime time = platform::Now();
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, settings, time);
+    if (!draft || IsExpiredAt(&server, time))
+        return nullptr;
+    // Entry, access with its side texts, then the line: one allocation, freed by the entry's
+    // operator delete.
+    const std::size_t entrySize = AlignedToMax(sizeof(LogEntry));
+    const std::size_t accessSize = draft->PlacedSize();
+    const std::uint32_t lineSize = LineSize(line.size());
+    const std::size_t total = entrySize + accessSize + lineSize;
+    const bool pooled = total <= LargestPooled;
+    char* memory = static_cast<char*>(pooled ? ThreadArena().Allocate(total) : LogEntry::operator new(total));
+    char* lineCopy = memory + entrySize + accessSize;
+    if (!line.empty())
+        std::memcpy(lineCopy, line.data(), line.size());
+    std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineCopy, lineSize), &server));
+    entry->Pooled_ = pooled;
+    entry->Time = time;
+    entry->Access.reset(draft->PlaceCopy(memory + entrySize, lineCopy));
+    return entry;
 }
 
 bool ParseEntry(LogEntry& entry) {
@@ -349,13 +601,7 @@ bool ParseEntry(LogEntry& entry) {
 }
 
 bool IsExpired(const LogEntry& entry) {
-    if (!entry.Server)
-        return false;
-    const std::int64_t limit = entry.Server->TimeDeleteAfter();
-    const DateTime now = platform::Now();
-    if (entry.Server->TimeDeleteAfterUnit() == KeepUnit::Hours)
-        return WholeHoursBetween(entry.Time, now) >= limit;
-    return WholeDaysBetween(entry.Time, now) >= limit;
+    return IsExpiredAt(entry.Server, entry.Time);
 }
 
 } // namespace kavel

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -16,22 +17,61 @@ namespace kavel {
 
 class Server;
 class EntryQueue;
+struct EntrySettings;
 
 // Whether the main window has shown an entry; kept per entry for the redraws of the lists and
 // the use meter.
 enum class DisplayState : std::uint8_t { NotShown = 0, Hidden = 1, Shown = 2 };
+
+// The bytes of an entry's log line, read as a view. An entry made by ParseToEntry keeps them in
+// its own allocation; one made from a string owns a copy.
+class LineText {
+public:
+    LineText() = default;
+    explicit LineText(std::string_view text);
+    // Refers to bytes that outlive it (the entry's own allocation).
+    static LineText Borrowed(const char* data, std::size_t size);
+    ~LineText();
+    LineText(LineText&& other) noexcept;
+    LineText& operator=(LineText&& other) noexcept;
+    LineText(const LineText&) = delete;
+    LineText& operator=(const LineText&) = delete;
+
+    std::string_view View() const { return {Data_, Size_}; }
+    operator std::string_view() const { return View(); }
+    // Implicit, as callers took the line as a string before it became a view.
+    operator std::string() const { return std::string(View()); }
+    const char* data() const { return Data_; }
+    std::size_t size() const { return Size_; }
+    bool empty() const { return Size_ == 0; }
+    char operator[](std::size_t i) const { return Data_[i]; }
+    friend bool operator==(const LineText& a, std::string_view b) { return a.View() == b; }
+
+private:
+    const char* Data_ = "";
+    // 32 bits: lines are far shorter, and every queued entry has one.
+    std::uint32_t Size_ = 0;
+    bool Owned_ = false;
+};
 
 // One accepted log line with its parsed access. Created by a reader, appended to the entry
 // queue, taken over and finally removed by the main thread.
 class LogEntry {
 public:
     // Time starts as the current local time.
-    LogEntry(std::string line, kavel::Server* server);
+    LogEntry(std::string_view line, kavel::Server* server);
     ~LogEntry();
     LogEntry(const LogEntry&) = delete;
     LogEntry& operator=(const LogEntry&) = delete;
 
-    std::string Line;
+    // Entries come from malloc, so that one made by ParseToEntry frees its line and access with
+    // it.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p) noexcept;
+    // Gives the memory back where it came from: malloc, or the block of a reader's entries.
+    static void operator delete(LogEntry* p, std::destroying_delete_t);
+
+    LineText Line;
     std::unique_ptr<AccessRecord> Access;
     kavel::Server* Server = nullptr;
     DateTime Time;
@@ -48,8 +88,15 @@ public:
 
 private:
     friend class EntryQueue;
+    friend std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server,
+                                                  const EntrySettings& settings);
+    LogEntry(LineText line, kavel::Server* server);
+    static void ReleasePooled(void* p);
+
     // Whether the entry is in its host's chain (entries without an access are not).
     bool Indexed_ = false;
+    // Cut from a reader's entry block rather than taken from malloc.
+    bool Pooled_ = false;
     LogEntry* Prev_ = nullptr;
     LogEntry* Next_ = nullptr;
     // Chain of the entries of the same host name (compared ignoring ASCII case), kept by the
@@ -145,5 +192,23 @@ bool ParseEntry(LogEntry& entry);
 bool ParseEntryLine(LogEntry& entry);
 // Keep-period test against the current local time.
 bool IsExpired(const LogEntry& entry);
+// ParseEntry for a line that is not an entry yet: the kept entry made in one allocation with its
+// line, access and texts, the access' texts slices of the line where they can be; none when
+// ParseEntry would drop the line (a W3C "#Fields:" directive still takes effect).
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server);
+// The settings the parse of a line reads, read by a reader once for a run of lines: looking a
+// setting up costs more than parsing a short line.
+// Bytes of entry memory the calling thread has taken from its entry blocks so far (an entry's
+// whole cost to the allocator: blocks carry no header per entry).
+std::uint64_t ThreadPooledEntryBytes();
+
+struct EntrySettings {
+    bool ResolveNames = false;
+    std::int32_t RevisitorAfterMinutes = 0;
+    // The options' values now.
+    static EntrySettings Current();
+};
+std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server,
+                                       const EntrySettings& settings);
 
 } // namespace kavel

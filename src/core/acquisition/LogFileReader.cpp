@@ -120,6 +120,26 @@ bool LogFileReader::ReadCompleteLine(std::string& line) {
     return complete;
 }
 
+bool LogFileReader::ReadCompleteLine(std::string_view& line) {
+    if (!PendingCr_ && !Discarding_ && BufferPos_ < BufferEnd_) {
+        const char* begin = Buffer_.data() + BufferPos_;
+        const char* end = Buffer_.data() + BufferEnd_;
+        const char* stop = std::find_if(begin, end, [](char c) { return c == '\n' || c == '\r'; });
+        const auto take = static_cast<std::size_t>(stop - begin);
+        // A CR as the buffer's last byte may be half of a CR LF: that case reads on below.
+        if (stop != end && take <= MaxLineLength_ && (*stop == '\n' || stop + 1 != end)) {
+            BufferPos_ += take + 1;
+            if (*stop == '\r' && Buffer_[BufferPos_] == '\n')
+                ++BufferPos_;
+            line = std::string_view(begin, take);
+            return true;
+        }
+    }
+    const bool complete = ReadCompleteLine(Spill_);
+    line = Spill_;
+    return complete;
+}
+
 std::string LogFileReader::ReadLineUpTo(bool& complete) {
     complete = false;
     std::string line;

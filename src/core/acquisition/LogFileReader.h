@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kavel {
@@ -59,6 +60,9 @@ public:
     // The next line only once its line end has arrived: false, with nothing consumed, while the
     // last line of the file is still unterminated. A dropped overlong line gives an empty line.
     bool ReadCompleteLine(std::string& line);
+    // The same as a view, valid until the next call that reads or moves: a line that lies in the
+    // buffer is not copied at all.
+    bool ReadCompleteLine(std::string_view& line);
     std::int64_t Position() const { return BufferStart_ + static_cast<std::int64_t>(BufferPos_); }
     // The size of the open file as the system reports it now.
     std::int64_t Size() const;
@@ -95,6 +99,8 @@ private:
     bool PendingCr_ = false;
     std::int64_t TailAnchor_ = 0;
     std::uint64_t TailHash_ = 0;
+    // The line handed out as a view when it did not lie in the buffer in one piece.
+    std::string Spill_;
 };
 
 } // namespace kavel

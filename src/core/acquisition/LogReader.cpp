@@ -144,11 +144,7 @@ std::int64_t FindStart(LogFileReader& reader, std::int64_t low, std::int64_t hig
 }
 
 std::unique_ptr<LogEntry> MakeEntry(std::string line, Server& server) {
-    auto entry = std::make_unique<LogEntry>(std::move(line), &server);
-    if (!ParseEntry(*entry)) {
-        return nullptr;
-    }
-    return entry;
+    return ParseToEntry(line, server);
 }
 
 LogReader::LogReader()
@@ -488,9 +484,11 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
         SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
         int count = 0;
         holding = false;
+        // Read once a pass: looking the settings up costs more than a line's parse.
+        const EntrySettings settings = EntrySettings::Current();
         while (SafePoint()) {
             SetState(reader_state::ReadingLine);
-            std::string line;
+            std::string_view line;
             try {
                 // An unterminated last line waits for its line end in a later pass.
                 if (!reader.ReadCompleteLine(line)) {
@@ -506,7 +504,7 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             SetState(reader_state::MakingEntry);
             std::unique_ptr<LogEntry> entry;
             try {
-                entry = MakeEntry(std::move(line), server);
+                entry = ParseToEntry(line, server, settings);
             } catch (const std::exception& e) {
                 SetState(e.what());
             }

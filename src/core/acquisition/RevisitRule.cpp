@@ -12,8 +12,8 @@ namespace {
 
 // The rule with the threshold asked for only when a queued access has to be measured.
 template <class Threshold>
-void RevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& queue,
-                 RevisitorList& revisitors, Threshold threshold) {
+void RevisitRule(AccessRecord& record, DateTime time, const EntryQueue& queue, RevisitorList& revisitors,
+                 Threshold threshold) {
     if (revisitors.Contains(record.Address())) {
         record.VisitorState = VisitorKind::Revisitor;
         return;
@@ -32,8 +32,8 @@ void RevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& 
                 revisit = true;
             } else {
                 const std::int64_t t = threshold();
-                revisit = WholeMinutesBetween(summary->Earliest, entry.Time) > t ||
-                          WholeMinutesBetween(summary->Latest, entry.Time) > t;
+                revisit = WholeMinutesBetween(summary->Earliest, time) > t ||
+                          WholeMinutesBetween(summary->Latest, time) > t;
             }
         }
     }
@@ -48,11 +48,19 @@ void RevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& 
 
 void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& queue,
                       RevisitorList& revisitors, std::int32_t thresholdMinutes) {
-    RevisitRule(record, entry, queue, revisitors, [thresholdMinutes] { return thresholdMinutes; });
+    RevisitRule(record, entry.Time, queue, revisitors, [thresholdMinutes] { return thresholdMinutes; });
 }
 
 void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry) {
-    RevisitRule(record, entry, Entries(), Revisitors(), [] { return OptionTimeRevisitorAfterMinutes(); });
+    ApplyRevisitRule(record, entry.Time);
+}
+
+void ApplyRevisitRule(AccessRecord& record, DateTime time) {
+    RevisitRule(record, time, Entries(), Revisitors(), [] { return OptionTimeRevisitorAfterMinutes(); });
+}
+
+void ApplyRevisitRule(AccessRecord& record, DateTime time, std::int32_t thresholdMinutes) {
+    RevisitRule(record, time, Entries(), Revisitors(), [thresholdMinutes] { return thresholdMinutes; });
 }
 
 } // namespace kavel

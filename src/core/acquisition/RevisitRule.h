@@ -1,6 +1,7 @@
 #pragma once
 
 #include "parsing/AccessRecord.h"
+#include "platform/DateTime.h"
 
 #include <cstdint>
 
@@ -17,5 +18,9 @@ void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry);
 // The same rule against a given queue, list and threshold (tests, benchmarks).
 void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& queue,
                       RevisitorList& revisitors, std::int32_t thresholdMinutes);
+// The rule for an access at time whose entry is not made yet.
+void ApplyRevisitRule(AccessRecord& record, DateTime time);
+// The same with the threshold read by the caller once for a run of lines.
+void ApplyRevisitRule(AccessRecord& record, DateTime time, std::int32_t thresholdMinutes);
 
 } // namespace kavel

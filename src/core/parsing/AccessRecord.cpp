@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <type_traits>
 
@@ -42,10 +43,15 @@ std::uint8_t SlotCount(LogFormat kind) {
 
 } // namespace
 
-// One allocation holding every text of a record that differs from its default. Layout after
-// the header: SlotCount + 1 offsets (16 or 32 bits wide), then the bytes of the texts. A host
-// name equal to its address is not stored twice.
+// One allocation holding where every text of a record is: a slice of the line or bytes of the
+// side block that follows the slot table. Each slot holds a begin and a size (16 or 32 bits
+// wide); begins below LineSize are in the line, the others in the side block. Texts equal to
+// their defaults take no bytes, and a host name equal to its address is not stored twice.
 struct AccessRecord::TextStore {
+    const char* Line = nullptr;
+    std::uint32_t LineSize = 0;
+    // Bytes of the whole store, header included.
+    std::uint32_t Size = 0;
     std::uint16_t DefaultMask = 0;
     std::uint16_t AliasMask = 0;
     std::uint8_t Slots = 0;
@@ -61,27 +67,27 @@ struct AccessRecord::TextStore {
             ::operator delete(p);
     }
 
-    std::size_t OffsetsSize() const { return (Slots + 1u) * (Wide ? 4u : 2u); }
-    const unsigned char* Offsets() const { return reinterpret_cast<const unsigned char*>(this + 1); }
-    unsigned char* Offsets() { return reinterpret_cast<unsigned char*>(this + 1); }
-    const char* Data() const { return reinterpret_cast<const char*>(Offsets() + OffsetsSize()); }
+    std::size_t TableSize() const { return Slots * (Wide ? 8u : 4u); }
+    const unsigned char* Table() const { return reinterpret_cast<const unsigned char*>(this + 1); }
+    unsigned char* Table() { return reinterpret_cast<unsigned char*>(this + 1); }
+    const char* Side() const { return reinterpret_cast<const char*>(Table() + TableSize()); }
 
-    std::uint32_t Offset(std::size_t i) const {
+    std::uint32_t Value(std::size_t i) const {
         if (Wide) {
             std::uint32_t v;
-            std::memcpy(&v, Offsets() + 4 * i, 4);
+            std::memcpy(&v, Table() + 4 * i, 4);
             return v;
         }
         std::uint16_t v;
-        std::memcpy(&v, Offsets() + 2 * i, 2);
+        std::memcpy(&v, Table() + 2 * i, 2);
         return v;
     }
-    void SetOffset(std::size_t i, std::uint32_t value) {
+    void SetValue(std::size_t i, std::uint32_t value) {
         if (Wide) {
-            std::memcpy(Offsets() + 4 * i, &value, 4);
+            std::memcpy(Table() + 4 * i, &value, 4);
         } else {
             const auto v = static_cast<std::uint16_t>(value);
-            std::memcpy(Offsets() + 2 * i, &v, 2);
+            std::memcpy(Table() + 2 * i, &v, 2);
         }
     }
 
@@ -90,64 +96,87 @@ struct AccessRecord::TextStore {
             slot = slot == SlotServerHostName ? SlotServerAddress : SlotAddress;
         if (slot >= Slots || (DefaultMask & (1u << slot)) != 0)
             return Defaults[slot];
-        const std::uint32_t begin = Offset(slot);
-        return {Data() + begin, Offset(slot + 1u) - begin};
+        const std::uint32_t begin = Value(2u * slot);
+        const std::uint32_t size = Value(2u * slot + 1u);
+        if (size == 0)
+            return {};
+        return {begin < LineSize ? Line + begin : Side() + (begin - LineSize), size};
     }
 
     struct Layout {
         std::uint8_t Slots = 0;
         std::uint16_t Defaults = 0;
         std::uint16_t Aliases = 0;
-        std::size_t Total = 0;
+        // Slots whose text is a slice of the line.
+        std::uint16_t Slices = 0;
+        std::size_t SideTotal = 0;
         bool Wide = false;
         // Bytes of the block; 0 when every text is its default.
         std::size_t Size = 0;
     };
 
-    static Layout Plan(std::uint8_t slots, const std::string_view* texts) {
+    static bool Inside(std::string_view text, std::string_view line) {
+        return !text.empty() && !line.empty() && std::less_equal<>()(line.data(), text.data()) &&
+               std::less_equal<>()(text.data() + text.size(), line.data() + line.size());
+    }
+
+    static Layout Plan(std::uint8_t slots, const std::string_view* texts, std::string_view line) {
         Layout plan;
         plan.Slots = slots;
         for (std::uint8_t i = 0; i < slots; ++i) {
+            const auto bit = static_cast<std::uint16_t>(1u << i);
             if (texts[i] == Defaults[i]) {
-                plan.Defaults = static_cast<std::uint16_t>(plan.Defaults | (1u << i));
+                plan.Defaults = static_cast<std::uint16_t>(plan.Defaults | bit);
             } else if ((i == SlotHostName || i == SlotServerHostName) && texts[i] == texts[i - 1]) {
-                plan.Aliases = static_cast<std::uint16_t>(plan.Aliases | (1u << i));
+                plan.Aliases = static_cast<std::uint16_t>(plan.Aliases | bit);
+            } else if (Inside(texts[i], line)) {
+                plan.Slices = static_cast<std::uint16_t>(plan.Slices | bit);
             } else {
-                plan.Total += texts[i].size();
+                plan.SideTotal += texts[i].size();
             }
         }
-        if (plan.Total == 0 && plan.Aliases == 0 && plan.Defaults == (1u << slots) - 1u)
+        if (plan.SideTotal == 0 && plan.Aliases == 0 && plan.Defaults == (1u << slots) - 1u)
             return plan;
-        plan.Wide = plan.Total > 0xFFFF;
-        plan.Size = sizeof(TextStore) + (slots + 1u) * (plan.Wide ? 4u : 2u) + plan.Total;
+        plan.Wide = line.size() + plan.SideTotal > 0xFFFF;
+        plan.Size = sizeof(TextStore) + slots * (plan.Wide ? 8u : 4u) + plan.SideTotal;
+        plan.Size = (plan.Size + alignof(TextStore) - 1) / alignof(TextStore) * alignof(TextStore);
         return plan;
     }
 
-    static TextStore* Write(void* memory, const Layout& plan, const std::string_view* texts) {
+    static TextStore* Write(void* memory, const Layout& plan, const std::string_view* texts,
+                            std::string_view line) {
         TextStore* store = new (memory) TextStore;
+        store->Line = plan.Slices != 0 ? line.data() : nullptr;
+        store->LineSize = plan.Slices != 0 ? static_cast<std::uint32_t>(line.size()) : 0;
+        store->Size = static_cast<std::uint32_t>(plan.Size);
         store->DefaultMask = plan.Defaults;
         store->AliasMask = plan.Aliases;
         store->Slots = plan.Slots;
         store->Wide = plan.Wide;
-        char* data = reinterpret_cast<char*>(store->Offsets() + store->OffsetsSize());
+        char* side = reinterpret_cast<char*>(store->Table() + store->TableSize());
         std::uint32_t offset = 0;
         for (std::uint8_t i = 0; i < plan.Slots; ++i) {
-            store->SetOffset(i, offset);
-            const std::uint16_t bit = static_cast<std::uint16_t>(1u << i);
-            if (((plan.Defaults | plan.Aliases) & bit) != 0 || texts[i].empty())
-                continue;
-            std::memcpy(data + offset, texts[i].data(), texts[i].size());
-            offset += static_cast<std::uint32_t>(texts[i].size());
+            const auto bit = static_cast<std::uint16_t>(1u << i);
+            std::uint32_t begin = 0;
+            if ((plan.Slices & bit) != 0) {
+                begin = static_cast<std::uint32_t>(texts[i].data() - line.data());
+            } else if (((plan.Defaults | plan.Aliases) & bit) == 0 && !texts[i].empty()) {
+                std::memcpy(side + offset, texts[i].data(), texts[i].size());
+                begin = store->LineSize + offset;
+                offset += static_cast<std::uint32_t>(texts[i].size());
+            }
+            store->SetValue(2u * i, begin);
+            store->SetValue(2u * i + 1u, static_cast<std::uint32_t>(texts[i].size()));
         }
-        store->SetOffset(plan.Slots, offset);
         return store;
     }
 
-    static std::unique_ptr<TextStore> Build(std::uint8_t slots, const std::string_view* texts) {
-        const Layout plan = Plan(slots, texts);
+    static std::unique_ptr<TextStore> Build(std::uint8_t slots, const std::string_view* texts,
+                                            std::string_view line) {
+        const Layout plan = Plan(slots, texts, line);
         if (plan.Size == 0)
             return nullptr;
-        return std::unique_ptr<TextStore>(Write(::operator new(plan.Size), plan, texts));
+        return std::unique_ptr<TextStore>(Write(::operator new(plan.Size), plan, texts, line));
     }
 };
 
@@ -172,19 +201,51 @@ std::array<std::string_view, SlotCountW3C> TextArray(const AccessTexts& t) {
 
 } // namespace
 
+namespace {
+
+// Drafts of the calling thread: one at a time, reused from line to line.
+struct DraftSpace {
+    std::unique_ptr<std::max_align_t[]> Memory;
+    std::size_t Size = 0;
+
+    void* Reserve(std::size_t bytes) {
+        if (bytes > Size) {
+            const std::size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
+            Memory = std::make_unique<std::max_align_t[]>(units * 2);
+            Size = units * 2 * sizeof(std::max_align_t);
+        }
+        return Memory.get();
+    }
+};
+
+DraftSpace& ThreadDraftSpace() {
+    thread_local DraftSpace space;
+    return space;
+}
+
+template <class T>
+constexpr std::size_t ObjectSize() {
+    constexpr std::size_t align = alignof(std::max_align_t);
+    return (sizeof(T) + align - 1) / align * align;
+}
+
+} // namespace
+
 // The record and its text block in one allocation: the block follows the object, and the
 // record's operator delete frees both.
 template <class T>
-std::unique_ptr<T> AccessRecord::MakeWithTexts(const AccessTexts& t) {
+std::unique_ptr<T> AccessRecord::MakeWithTexts(const AccessTexts& t, std::string_view line, bool draft) {
     const std::array<std::string_view, SlotCountW3C> texts = TextArray(t);
     constexpr LogFormat kind = std::is_same_v<T, W3cRecord> ? LogFormat::W3c : LogFormat::Ncsa;
-    const TextStore::Layout plan = TextStore::Plan(SlotCount(kind), texts.data());
-    constexpr std::size_t objectSize =
-        (sizeof(T) + alignof(TextStore) - 1) / alignof(TextStore) * alignof(TextStore);
-    void* memory = ::operator new(objectSize + plan.Size);
+    const TextStore::Layout plan = TextStore::Plan(SlotCount(kind), texts.data(), line);
+    constexpr std::size_t objectSize = ObjectSize<T>();
+    void* memory =
+        draft ? ThreadDraftSpace().Reserve(objectSize + plan.Size) : ::operator new(objectSize + plan.Size);
     std::unique_ptr<T> record(new (memory) T);
+    record->Placement_ = draft ? Placement::Draft : Placement::Heap;
     if (plan.Size != 0) {
-        TextStore* store = TextStore::Write(static_cast<char*>(memory) + objectSize, plan, texts.data());
+        TextStore* store =
+            TextStore::Write(static_cast<char*>(memory) + objectSize, plan, texts.data(), line);
         store->Inline = true;
         record->Texts_.reset(store);
     }
@@ -193,17 +254,81 @@ std::unique_ptr<T> AccessRecord::MakeWithTexts(const AccessTexts& t) {
 }
 
 std::unique_ptr<NcsaRecord> AccessRecord::MakeNcsa(const AccessTexts& texts) {
-    return MakeWithTexts<NcsaRecord>(texts);
+    return MakeWithTexts<NcsaRecord>(texts, {}, false);
 }
 
 std::unique_ptr<W3cRecord> AccessRecord::MakeW3c(const AccessTexts& texts) {
-    return MakeWithTexts<W3cRecord>(texts);
+    return MakeWithTexts<W3cRecord>(texts, {}, false);
+}
+
+std::unique_ptr<NcsaRecord> AccessRecord::DraftNcsa(const AccessTexts& texts, std::string_view line) {
+    return MakeWithTexts<NcsaRecord>(texts, line, true);
+}
+
+std::unique_ptr<W3cRecord> AccessRecord::DraftW3c(const AccessTexts& texts, std::string_view line) {
+    return MakeWithTexts<W3cRecord>(texts, line, true);
+}
+
+void AccessRecord::operator delete(AccessRecord* p, std::destroying_delete_t) {
+    const bool owned = p->Placement_ == Placement::Heap;
+    p->~AccessRecord();
+    if (owned)
+        ::operator delete(p);
+}
+
+std::size_t AccessRecord::PlacedSize() const {
+    const std::size_t object = Kind_ == LogFormat::W3c ? ObjectSize<W3cRecord>() : ObjectSize<NcsaRecord>();
+    return object + (Texts_ ? Texts_->Size : 0u);
+}
+
+AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* line) const {
+    AccessRecord* copy = nullptr;
+    std::size_t object = 0;
+    if (Kind_ == LogFormat::W3c) {
+        auto* w3c = new (memory) W3cRecord;
+        const auto& self = static_cast<const W3cRecord&>(*this);
+        w3c->ServerPort = self.ServerPort;
+        w3c->SubStatus = self.SubStatus;
+        w3c->Win32Status = self.Win32Status;
+        w3c->BytesReceived = self.BytesReceived;
+        w3c->TimeTaken = self.TimeTaken;
+        copy = w3c;
+        object = ObjectSize<W3cRecord>();
+    } else {
+        copy = new (memory) NcsaRecord;
+        object = ObjectSize<NcsaRecord>();
+    }
+    copy->Placement_ = Placement::Placed;
+    copy->Status = Status;
+    copy->Bytes = Bytes;
+    copy->IsDocument = IsDocument;
+    copy->VisitorState = VisitorState;
+    copy->IsSpider = IsSpider;
+    copy->IsBuddy = IsBuddy;
+    copy->Resolved_ = Resolved_;
+    if (Texts_) {
+        char* at = static_cast<char*>(memory) + object;
+        std::memcpy(at, static_cast<const void*>(Texts_.get()), Texts_->Size);
+        auto* store = std::launder(reinterpret_cast<TextStore*>(at));
+        if (store->Line != nullptr)
+            store->Line = line;
+        store->Inline = true;
+        copy->Texts_.reset(store);
+    }
+    return copy;
 }
 
 AccessRecord::AccessRecord(LogFormat kind)
     : Kind_(kind) {}
 
 AccessRecord::~AccessRecord() = default;
+
+// The line the current texts slice, so that a reassigned record keeps its slices.
+std::string_view AccessRecord::LineOfTexts() const {
+    if (!Texts_ || Texts_->Line == nullptr)
+        return {};
+    return {Texts_->Line, Texts_->LineSize};
+}
 
 std::string_view AccessRecord::TextAt(std::uint8_t slot) const {
     return Texts_ ? Texts_->Text(slot) : Defaults[slot];
@@ -215,14 +340,14 @@ void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
     for (std::uint8_t i = 0; i < slots; ++i)
         texts[i] = TextAt(i);
     texts[slot] = text;
-    std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data());
+    std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts());
     Texts_ = std::move(store);
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
 }
 
 void AccessRecord::AssignTexts(const AccessTexts& t) {
     const std::array<std::string_view, SlotCountW3C> texts = TextArray(t);
-    std::unique_ptr<TextStore> store = TextStore::Build(SlotCount(Kind_), texts.data());
+    std::unique_ptr<TextStore> store = TextStore::Build(SlotCount(Kind_), texts.data(), LineOfTexts());
     Texts_ = std::move(store);
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
 }
@@ -416,7 +541,7 @@ void AccessRecord::AssignAddressPair(std::string_view address, std::string_view 
         texts[i] = TextAt(i);
     texts[SlotAddress] = address;
     texts[SlotHostName] = hostName;
-    std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data());
+    std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts());
     Texts_ = std::move(store);
     Resolved_ = !EqualsAsciiIgnoreCase(address, hostName);
 }

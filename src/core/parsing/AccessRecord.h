@@ -2,8 +2,10 @@
 
 #include "base/Icon.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,9 +43,10 @@ struct AccessTexts {
 };
 
 // One parsed access. Text fields are bytes of the log line (Windows-1252 or whatever the
-// server wrote), kept together in one compact block; they are read as views that stay valid
-// until a text of the record is assigned again or the record is freed. A queued record is
-// no longer changed, so views of queued records stay valid while the entry lives.
+// server wrote): slices of the entry's line where the bytes are the line's, the others kept
+// in one compact side block. They are read as views that stay valid until a text of the
+// record is assigned again or the record is freed. A queued record is no longer changed, so
+// views of queued records stay valid while the entry lives.
 class AccessRecord {
 public:
     explicit AccessRecord(LogFormat kind = LogFormat::Ncsa);
@@ -56,8 +59,20 @@ public:
     // A record with its texts, made in one allocation: the parsers' way of creating one.
     static std::unique_ptr<NcsaRecord> MakeNcsa(const AccessTexts& texts);
     static std::unique_ptr<W3cRecord> MakeW3c(const AccessTexts& texts);
-    // Frees what MakeNcsa or MakeW3c allocated as well as a plainly made record.
-    static void operator delete(void* p) { ::operator delete(p); }
+    // A draft in the calling thread's scratch space whose texts inside line are kept as
+    // slices of it: valid until the thread's next draft, and only while line lives. An entry
+    // takes it over with PlaceCopy.
+    static std::unique_ptr<NcsaRecord> DraftNcsa(const AccessTexts& texts, std::string_view line);
+    static std::unique_ptr<W3cRecord> DraftW3c(const AccessTexts& texts, std::string_view line);
+    // Bytes that PlaceCopy needs, alignment that of std::max_align_t.
+    std::size_t PlacedSize() const;
+    // A copy of the record made in memory (PlacedSize bytes), its line slices referring to
+    // line, a copy of the line this record's slices refer to. Deleting the copy destroys it
+    // without freeing memory, which belongs to the caller.
+    AccessRecord* PlaceCopy(void* memory, const char* line) const;
+    // Frees what MakeNcsa or MakeW3c allocated as well as a plainly made record; drafts and
+    // placed copies are only destroyed.
+    static void operator delete(AccessRecord* p, std::destroying_delete_t);
 
     // Replaces every text field at once (W3C fields are ignored for NCSA records).
     void AssignTexts(const AccessTexts& texts);
@@ -100,16 +115,20 @@ public:
 
 protected:
     std::string_view TextAt(std::uint8_t slot) const;
+    std::string_view LineOfTexts() const;
     void AssignSlot(std::uint8_t slot, std::string_view text);
 
     template <class T>
-    static std::unique_ptr<T> MakeWithTexts(const AccessTexts& texts);
+    static std::unique_ptr<T> MakeWithTexts(const AccessTexts& texts, std::string_view line, bool draft);
+
+    enum class Placement : std::uint8_t { Heap, Draft, Placed };
 
     // Implementation detail owned by the parsing unit: compact storage of the texts.
     struct TextStore;
     std::unique_ptr<TextStore> Texts_;
     LogFormat Kind_;
     bool Resolved_ = false;
+    Placement Placement_ = Placement::Heap;
 };
 
 class NcsaRecord final : public AccessRecord {

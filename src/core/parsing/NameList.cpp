@@ -116,10 +116,15 @@ BuddyList& Buddies() {
 }
 
 std::string_view DocumentExtension(std::string_view page) {
-    const std::size_t delimiter = page.find_last_of("\\:");
-    const std::string_view name = delimiter == std::string_view::npos ? page : page.substr(delimiter + 1);
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+    // One backward pass: the last dot counts unless a path delimiter comes after it.
+    for (std::size_t i = page.size(); i > 0; --i) {
+        const char c = page[i - 1];
+        if (c == '.')
+            return page.substr(i - 1);
+        if (c == '\\' || c == ':')
+            break;
+    }
+    return {};
 }
 
 void ClassifyDocument(AccessRecord& record) {

@@ -200,7 +200,7 @@ ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options) {
         texts.UserAgent = DequoteView(tokens[9], s.UserAgent);
 
     // Nothing below fails: the classification lists change only for accepted lines.
-    auto record = AccessRecord::MakeNcsa(texts);
+    auto record = options.Draft ? AccessRecord::DraftNcsa(texts, line) : AccessRecord::MakeNcsa(texts);
     record->Status = *status;
     record->Bytes = bytes;
     ClassifyDocument(*record);

@@ -389,7 +389,7 @@ ParsedLine ParseW3c(std::string_view line, const ParseOptions& options) {
     }
 
     // Nothing below fails: the classification lists change only for accepted lines.
-    auto record = AccessRecord::MakeW3c(texts);
+    auto record = options.Draft ? AccessRecord::DraftW3c(texts, line) : AccessRecord::MakeW3c(texts);
     record->Status = status;
     record->Bytes = bytes;
     record->ServerPort = serverPort;

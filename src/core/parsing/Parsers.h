@@ -32,6 +32,9 @@ struct ParseOptions {
     std::int32_t TimeZone = 0;
     // Whether client (and W3C server) addresses are looked up by name.
     bool ResolveNames = false;
+    // Build the record as a draft of the calling thread (AccessRecord::DraftNcsa) that slices
+    // the line instead of copying it; the caller places it before it parses again.
+    bool Draft = false;
 };
 
 // A parsed line: the record, or none when the line does not parse, and the time stamp the

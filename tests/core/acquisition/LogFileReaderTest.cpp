@@ -220,6 +220,39 @@ TEST(LogFileReaderTest, AnOverlongLineStillBeingWrittenIsSkippedUpToItsEnd) {
 
 // What was read is recognised by the bytes before the read position: a file cut back, or cut and
 // written anew past that point with the same first bytes (a W3C header), is not the one read.
+// Lines handed out as views into the buffer are the lines the copying read gives, at the same
+// positions: line ends at, before and across block borders, CR LF split by a border, overlong
+// lines and a last line still waiting for its end.
+TEST(LogFileReaderTest, ViewsGiveTheSameLinesAsCopies) {
+    const std::string contents[] = {
+        "a\r\nbb\n\nccc\r\n\r\n1234567\n12345678\r\nlast without end",
+        "a\rb\r\nc\n\rd\r",
+        "short\nthis line is too long\nok\r\nalso far too long\r\nend\n",
+        "x\r",
+    };
+    for (const std::string& content : contents) {
+        for (const std::int64_t block : {1, 2, 3, 5, 8, 64}) {
+            SCOPED_TRACE(testing::Message() << block << " " << content);
+            LogFolder folder;
+            WriteLog(folder / "log", content);
+            LogFileReader copying(block, 10);
+            LogFileReader viewing(block, 10);
+            copying.Open(folder / "log");
+            viewing.Open(folder / "log");
+            for (;;) {
+                std::string copy;
+                std::string_view view;
+                const bool copied = copying.ReadCompleteLine(copy);
+                ASSERT_EQ(viewing.ReadCompleteLine(view), copied);
+                EXPECT_EQ(viewing.Position(), copying.Position());
+                if (!copied)
+                    break;
+                EXPECT_EQ(view, copy);
+            }
+        }
+    }
+}
+
 TEST(LogFileReaderTest, ATruncatedOrRewrittenFileIsNoticed) {
     const std::string header = "#Software: Test\r\n#Fields: date time c-ip\r\n";
     struct Case {

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Times the whole path from log file to queue: kavel-cli parse --summary over generated logs
+# (1,000,000 NCSA Combined lines of about 300 bytes, and W3C lines with all 22 fields), every
+# line inside the keep period, name look-up off. Prints wall and CPU time, lines a second (of
+# wall and of CPU time: the latter does not depend on other load) and peak resident size.
+# Usage: scripts/bench-ingest.sh [LINES] (release preset, built here).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+lines="${1:-1000000}"
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target kavel-cli GenerateLog >/dev/null
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+printf '[Options]\r\nMiscDnsResolve=0\r\n' >"$work/kavel.config"
+# Every classification at work: documents (and so the revisit rule), spiders and buddies.
+printf '.htm\r\n.php\r\n' >"$work/kavel.documents"
+printf '# Spiders Definition File\r\n20.0.0.1;0\r\n21.1.7.2;0\r\n66.249.66.1;0\r\n' >"$work/kavel.spiders"
+printf '20.1.7.2\r\n127.0.0.1\r\n' >"$work/kavel.buddies"
+build/release/bench/GenerateLog ncsa "$lines" "$work/combined.log"
+build/release/bench/GenerateLog w3c "$lines" "$work/w3c.log"
+run() {
+    local name="$1" file="$2" server="$3"
+    local size
+    size=$(stat -c %s "$file")
+    /usr/bin/time -f '%e %U %S %M' -o "$work/time" \
+        build/release/src/cli/kavel-cli parse --summary --home "$work" --now '2024-03-03 00:00:00' \
+        --server "$server" "$file" >"$work/out"
+    read -r wall user sys rss <"$work/time"
+    awk -v n="$name" -v l="$lines" -v w="$wall" -v u="$user" -v s="$sys" -v r="$rss" -v b="$size" 'BEGIN {
+        printf "%-9s %8d lines %7.1f MB  %6.2f s wall (%.2f user, %.2f sys)  %9.0f lines/s  %9.0f lines/CPU-s  peak RSS %7.1f MB (%.2f x log)\n",
+            n, l, b / 1e6, w, u, s, (w > 0 ? l / w : 0), (u + s > 0 ? l / (u + s) : 0), r / 1024, r * 1024 / b }'
+    grep -E 'accepted|documents|spiders|revisitors' "$work/out" | tr '\n' ' '
+    echo
+}
+run ncsa "$work/combined.log" "bench;combined.log;30;5;0;0;0;1;0;0;0;0"
+run w3c "$work/w3c.log" "bench;w3c.log;30;5;1;4194303;0;1;0;0;0;0"
