@@ -26,7 +26,7 @@ struct Setup {
         kavel::Spiders().Assign({{"bot.example", false}, {"", true}, {"1", false}});
         kavel::Documents().Assign({".html", "", ".php"});
         kavel::Buddies().Assign({"a", "\xE4"});
-        Server.SetLogType(LogFormat::Ncsa);
+        Server.SetLogType(kavel::LogFormat::Ncsa);
     }
 };
 

@@ -27,7 +27,7 @@ struct Setup {
         kavel::Spiders().Assign({{"bot.example", false}, {"10.", true}});
         kavel::Documents().Assign({".asp", ".htm"});
         kavel::Buddies().Assign({"friend"});
-        Server.SetLogType(LogFormat::W3c);
+        Server.SetLogType(kavel::LogFormat::W3c);
         Server.SetTimeDeleteAfter(1000000);
     }
 };
