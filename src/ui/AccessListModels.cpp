@@ -43,13 +43,12 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
     }
     if (outOfOrder > MaxSingleInsertions) {
         reset([&] {
-            std::vector<Row> merged;
-            merged.reserve(rows.size() + pending.size());
-            // Stable: of equal times the published rows stay below the new ones.
-            std::merge(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()),
-                       std::make_move_iterator(pending.begin()), std::make_move_iterator(pending.end()),
-                       std::back_inserter(merged), EarlierRow<Row>);
-            rows.swap(merged);
+            // In place, so that a reservation made for a rebuild holds. Stable: of equal times
+            // the published rows stay below the new ones.
+            const auto published = static_cast<std::ptrdiff_t>(rows.size());
+            rows.insert(rows.end(), std::make_move_iterator(pending.begin()),
+                        std::make_move_iterator(pending.end()));
+            std::inplace_merge(rows.begin(), rows.begin() + published, rows.end(), EarlierRow<Row>);
         });
         pending.clear();
         return;
@@ -73,6 +72,10 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
     pending.clear();
 }
 
+// A row is a reference to its entry and a number: a million rows stay within 16 MB.
+static_assert(sizeof(AccessListModel::Row) <= 16);
+static_assert(sizeof(ExceptionListModel::Row) <= 16);
+
 QString Text(std::string_view bytes) {
     return DisplayText(bytes);
 }
@@ -87,6 +90,12 @@ QVariant IconCell(Icon icon, int role) {
 
 QVariant HeaderText(const char* utf8) {
     return QString::fromUtf8(utf8);
+}
+
+// A date with two-digit day and month and a time late in the day: as wide as the column gets.
+QString WidestTimeText() {
+    return EntryTimeText(DateTime{DaysFromCivil(2024, 12, 28) * MsPerDay + 23 * MsPerHour + 58 * MsPerMinute +
+                                  58 * MsPerSecond});
 }
 
 std::string Thousands(std::int64_t value) {
@@ -134,6 +143,10 @@ QVariant RawLinesModel::headerData(int section, Qt::Orientation orientation, int
 
 void RawLinesModel::Add(const LogEntry& entry) {
     Pending_.push_back(&entry);
+}
+
+void RawLinesModel::Reserve(std::size_t rows) {
+    Lines_.reserve(rows);
 }
 
 void RawLinesModel::Publish() {
@@ -284,6 +297,22 @@ QVariant AccessListModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     if (role == Qt::TextAlignmentRole && section == ColumnNumber)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    if (role == WidthSampleIconRole)
+        return section == ColumnStatus || section == ColumnUserAgent;
+    if (role == WidthSampleRole) {
+        switch (section) {
+        case ColumnNumber:
+            return QStringLiteral("888888");
+        case ColumnTime:
+            return WidestTimeText();
+        case ColumnMethod:
+            return QStringLiteral("OPTIONS");
+        case ColumnStatus:
+            return QStringLiteral("404 Not Found");
+        default:
+            return {};
+        }
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (section) {
@@ -330,6 +359,14 @@ void AccessListModel::Publish() {
             change();
             endResetModel();
         });
+}
+
+void AccessListModel::Reserve(std::size_t rows) {
+    Rows_.Storage().reserve(rows);
+}
+
+void AccessListModel::ShrinkToFit() {
+    Rows_.Storage().shrink_to_fit();
 }
 
 void AccessListModel::Clear() {
@@ -404,7 +441,7 @@ QVariant ExceptionListModel::data(const QModelIndex& index, int role) const {
         case ColumnTime:
             return EntryTimeText(row.Entry->Time);
         case ColumnDescription:
-            return Text(row.Description);
+            return row.Entry->Access ? Text(CheckSuspicious(row.Entry->Access.get()).Message) : QString();
         default:
             return QString();
         }
@@ -425,6 +462,8 @@ QVariant ExceptionListModel::headerData(int section, Qt::Orientation orientation
         return {};
     if (role == Qt::TextAlignmentRole && section == ColumnCode)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    if (role == WidthSampleRole && section == ColumnTime)
+        return WidestTimeText();
     if (role != Qt::DisplayRole)
         return {};
     switch (section) {
@@ -443,8 +482,12 @@ QVariant ExceptionListModel::headerData(int section, Qt::Orientation orientation
     }
 }
 
-void ExceptionListModel::Add(LogEntry& entry, std::int32_t code, Icon image, std::string description) {
-    Pending_.push_back(Row{&entry, code, image, std::move(description)});
+void ExceptionListModel::Add(LogEntry& entry, std::int32_t code, Icon image) {
+    Pending_.push_back(Row{&entry, code, image});
+}
+
+void ExceptionListModel::ShrinkToFit() {
+    Rows_.Storage().shrink_to_fit();
 }
 
 void ExceptionListModel::Publish() {
