@@ -24,6 +24,15 @@ bool EarlierRow(const Row& a, const Row& b) {
     return a.Entry->Time < b.Entry->Time;
 }
 
+// A rebuild's batch may be large; its room is given back instead of staying with the list.
+template <class Row>
+void EmptyPending(std::vector<Row>& pending) {
+    constexpr std::size_t KeptCapacity = 1024;
+    pending.clear();
+    if (pending.capacity() > KeptCapacity)
+        std::vector<Row>().swap(pending);
+}
+
 // Moves the pending rows into rows (oldest first, shown reversed), telling the model's views
 // in as few notifications as possible. begin(first)/end() bracket one insertion of display
 // rows first..first+count-1; resetBegin/resetEnd bracket a reset.
@@ -50,7 +59,7 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
                         std::make_move_iterator(pending.end()));
             std::inplace_merge(rows.begin(), rows.begin() + published, rows.end(), EarlierRow<Row>);
         });
-        pending.clear();
+        EmptyPending(pending);
         return;
     }
     for (std::size_t i = 0; i < outOfOrder; ++i) {
@@ -69,7 +78,7 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
                         std::make_move_iterator(pending.end()));
         });
     }
-    pending.clear();
+    EmptyPending(pending);
 }
 
 // A row is a reference to its entry and a number: a million rows stay within 16 MB.
@@ -154,7 +163,7 @@ void RawLinesModel::Publish() {
         return;
     beginInsertRows({}, 0, static_cast<int>(Pending_.size()) - 1);
     Lines_.insert(Lines_.end(), Pending_.begin(), Pending_.end());
-    Pending_.clear();
+    EmptyPending(Pending_);
     endInsertRows();
 }
 
