@@ -28,7 +28,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr int LogLines = 1000000;
+// KAVEL_BENCH_LINES asks for a smaller log, for a profiler's run.
+const int LogLines = [] {
+    const char* lines = std::getenv("KAVEL_BENCH_LINES");
+    return lines != nullptr && std::atoi(lines) > 0 ? std::atoi(lines) : 1000000;
+}();
 
 QApplication& App() {
     static int argc = 1;
@@ -100,6 +104,7 @@ void BM_StartupOnAMillionLines(benchmark::State& state) {
     App();
     double allShownMs = 0;
     double worstStallMs = 0;
+    double startStallMs = 0;
     int rows = 0;
     for (auto _ : state) {
         BenchHome home;
@@ -123,8 +128,15 @@ void BM_StartupOnAMillionLines(benchmark::State& state) {
             qint64 worst = 0;
             QTimer probe;
             probe.setInterval(10);
+            // The window's own start (first paint, loading the definitions) is counted apart
+            // from the stalls while the rows come in.
+            qint64 worstBeforeRows = 0;
             probe.callOnTimeout(&probe, [&] {
-                worst = std::max(worst, sinceLast.restart());
+                const qint64 gap = sinceLast.restart();
+                if (window.Lists().Log().rowCount() == 0)
+                    worstBeforeRows = std::max(worstBeforeRows, gap);
+                else
+                    worst = std::max(worst, gap);
                 if (window.Lists().Log().rowCount() >= LogLines)
                     loop.quit();
             });
@@ -135,6 +147,7 @@ void BM_StartupOnAMillionLines(benchmark::State& state) {
             rows = window.Lists().Log().rowCount();
             allShownMs = std::chrono::duration<double, std::milli>(end - start).count();
             worstStallMs = static_cast<double>(worst);
+            startStallMs = static_cast<double>(worstBeforeRows);
             state.SetIterationTime(std::chrono::duration<double>(end - start).count());
             window.close();
         }
@@ -146,6 +159,7 @@ void BM_StartupOnAMillionLines(benchmark::State& state) {
     state.counters["rows"] = rows;
     state.counters["all_shown_ms"] = allShownMs;
     state.counters["largest_stall_ms"] = worstStallMs;
+    state.counters["largest_stall_before_first_row_ms"] = startStallMs;
 }
 BENCHMARK(BM_StartupOnAMillionLines)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 

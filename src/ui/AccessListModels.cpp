@@ -317,7 +317,7 @@ QVariant AccessListModel::headerData(int section, Qt::Orientation orientation, i
         case ColumnMethod:
             return QStringLiteral("OPTIONS");
         case ColumnStatus:
-            return QStringLiteral("404 Not Found");
+            return QStringLiteral("304 Not Modified");
         default:
             return {};
         }

@@ -89,7 +89,7 @@ bool StoredBool(const SettingsStore* store, const char* key) {
 
 // The designed widths are pixels of an 8-point font; text columns grow with the desktop's font,
 // and never start narrower than their header and the typical wide cell the model names (a status
-// "404 Not Found" after its image, a date and time). The image column (the first) keeps its width.
+// "304 Not Modified" after its image, a date and time). The image column (the first) keeps its width.
 void SetDefaultColumnWidths(QTableView* view, const std::vector<int>& widths) {
     constexpr double DesignedCharWidth = 5.0;
     const double scale = std::clamp(view->fontMetrics().averageCharWidth() / DesignedCharWidth, 1.0, 2.0);
