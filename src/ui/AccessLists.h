@@ -108,7 +108,7 @@ private:
     Server* CurrentServer_ = nullptr;
     std::uint64_t UpdateStamp_ = 0;
     std::chrono::milliseconds EventInterval_{50};
-    std::chrono::milliseconds PublishInterval_{50};
+    std::chrono::milliseconds PublishInterval_{100};
     std::chrono::steady_clock::time_point LastPublish_{};
     QTimer PublishTimer_;
 };
