@@ -24,6 +24,15 @@ bool EarlierRow(const Row& a, const Row& b) {
     return a.Entry->Time < b.Entry->Time;
 }
 
+// A rebuild's batch may be large; its room is given back instead of staying with the list.
+template <class Row>
+void EmptyPending(std::vector<Row>& pending) {
+    constexpr std::size_t KeptCapacity = 1024;
+    pending.clear();
+    if (pending.capacity() > KeptCapacity)
+        std::vector<Row>().swap(pending);
+}
+
 // Moves the pending rows into rows (oldest first, shown reversed), telling the model's views
 // in as few notifications as possible. begin(first)/end() bracket one insertion of display
 // rows first..first+count-1; resetBegin/resetEnd bracket a reset.
@@ -43,15 +52,14 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
     }
     if (outOfOrder > MaxSingleInsertions) {
         reset([&] {
-            std::vector<Row> merged;
-            merged.reserve(rows.size() + pending.size());
-            // Stable: of equal times the published rows stay below the new ones.
-            std::merge(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()),
-                       std::make_move_iterator(pending.begin()), std::make_move_iterator(pending.end()),
-                       std::back_inserter(merged), EarlierRow<Row>);
-            rows.swap(merged);
+            // In place, so that a reservation made for a rebuild holds. Stable: of equal times
+            // the published rows stay below the new ones.
+            const auto published = static_cast<std::ptrdiff_t>(rows.size());
+            rows.insert(rows.end(), std::make_move_iterator(pending.begin()),
+                        std::make_move_iterator(pending.end()));
+            std::inplace_merge(rows.begin(), rows.begin() + published, rows.end(), EarlierRow<Row>);
         });
-        pending.clear();
+        EmptyPending(pending);
         return;
     }
     for (std::size_t i = 0; i < outOfOrder; ++i) {
@@ -70,8 +78,12 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
                         std::make_move_iterator(pending.end()));
         });
     }
-    pending.clear();
+    EmptyPending(pending);
 }
+
+// A row is a reference to its entry and a number: a million rows stay within 16 MB.
+static_assert(sizeof(AccessListModel::Row) <= 16);
+static_assert(sizeof(ExceptionListModel::Row) <= 16);
 
 QString Text(std::string_view bytes) {
     return DisplayText(bytes);
@@ -87,6 +99,12 @@ QVariant IconCell(Icon icon, int role) {
 
 QVariant HeaderText(const char* utf8) {
     return QString::fromUtf8(utf8);
+}
+
+// A date with two-digit day and month and a time late in the day: as wide as the column gets.
+QString WidestTimeText() {
+    return EntryTimeText(DateTime{DaysFromCivil(2024, 12, 28) * MsPerDay + 23 * MsPerHour + 58 * MsPerMinute +
+                                  58 * MsPerSecond});
 }
 
 std::string Thousands(std::int64_t value) {
@@ -136,12 +154,16 @@ void RawLinesModel::Add(const LogEntry& entry) {
     Pending_.push_back(&entry);
 }
 
+void RawLinesModel::Reserve(std::size_t rows) {
+    Lines_.reserve(rows);
+}
+
 void RawLinesModel::Publish() {
     if (Pending_.empty())
         return;
     beginInsertRows({}, 0, static_cast<int>(Pending_.size()) - 1);
     Lines_.insert(Lines_.end(), Pending_.begin(), Pending_.end());
-    Pending_.clear();
+    EmptyPending(Pending_);
     endInsertRows();
 }
 
@@ -284,6 +306,22 @@ QVariant AccessListModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     if (role == Qt::TextAlignmentRole && section == ColumnNumber)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    if (role == WidthSampleIconRole)
+        return section == ColumnStatus || section == ColumnUserAgent;
+    if (role == WidthSampleRole) {
+        switch (section) {
+        case ColumnNumber:
+            return QStringLiteral("888888");
+        case ColumnTime:
+            return WidestTimeText();
+        case ColumnMethod:
+            return QStringLiteral("OPTIONS");
+        case ColumnStatus:
+            return QStringLiteral("304 Not Modified");
+        default:
+            return {};
+        }
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (section) {
@@ -330,6 +368,14 @@ void AccessListModel::Publish() {
             change();
             endResetModel();
         });
+}
+
+void AccessListModel::Reserve(std::size_t rows) {
+    Rows_.Storage().reserve(rows);
+}
+
+void AccessListModel::ShrinkToFit() {
+    Rows_.Storage().shrink_to_fit();
 }
 
 void AccessListModel::Clear() {
@@ -404,7 +450,7 @@ QVariant ExceptionListModel::data(const QModelIndex& index, int role) const {
         case ColumnTime:
             return EntryTimeText(row.Entry->Time);
         case ColumnDescription:
-            return Text(row.Description);
+            return row.Entry->Access ? Text(CheckSuspicious(row.Entry->Access.get()).Message) : QString();
         default:
             return QString();
         }
@@ -425,6 +471,8 @@ QVariant ExceptionListModel::headerData(int section, Qt::Orientation orientation
         return {};
     if (role == Qt::TextAlignmentRole && section == ColumnCode)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    if (role == WidthSampleRole && section == ColumnTime)
+        return WidestTimeText();
     if (role != Qt::DisplayRole)
         return {};
     switch (section) {
@@ -443,8 +491,12 @@ QVariant ExceptionListModel::headerData(int section, Qt::Orientation orientation
     }
 }
 
-void ExceptionListModel::Add(LogEntry& entry, std::int32_t code, Icon image, std::string description) {
-    Pending_.push_back(Row{&entry, code, image, std::move(description)});
+void ExceptionListModel::Add(LogEntry& entry, std::int32_t code, Icon image) {
+    Pending_.push_back(Row{&entry, code, image});
+}
+
+void ExceptionListModel::ShrinkToFit() {
+    Rows_.Storage().shrink_to_fit();
 }
 
 void ExceptionListModel::Publish() {

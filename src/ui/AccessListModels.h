@@ -26,6 +26,10 @@ namespace kavel::ui {
 
 // Cell image of a row, as an Icon role; Qt::DecorationRole gives the image itself.
 inline constexpr int IconRole = Qt::UserRole + 1;
+// Header roles for the default widths: a typical wide cell of the column, and whether its
+// cells start with an image. A column is never made narrower than this cell.
+inline constexpr int WidthSampleRole = Qt::UserRole + 2;
+inline constexpr int WidthSampleIconRole = Qt::UserRole + 3;
 
 // The raw log lines, the last added on top ("Rohformat"). A row shows the line of its entry;
 // it is no reference for the actions (the entry's row in the accesses list is).
@@ -43,6 +47,9 @@ public:
     void Add(const LogEntry& entry);
     void Publish();
     void Clear();
+    // Room for this many rows in all, so that a rebuild grows the rows only once.
+    void Reserve(std::size_t rows);
+    void ShrinkToFit() { Lines_.shrink_to_fit(); }
     // Published and pending rows.
     std::size_t Size() const { return Lines_.size() + Pending_.size(); }
     const LogEntry* EntryAt(int row) const;
@@ -104,6 +111,9 @@ public:
     // ListItem becomes this model. Shown after Publish.
     void Add(LogEntry& entry, std::int32_t number);
     void Publish();
+    void Reserve(std::size_t rows);
+    // Gives back the room of a reservation that the rows did not fill.
+    void ShrinkToFit();
     // Removes every row and clears the ListItem of their entries.
     void Clear();
     // Removes one published row and clears its entry's ListItem.
@@ -145,19 +155,21 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    void Add(LogEntry& entry, std::int32_t code, Icon image, std::string description);
+    void Add(LogEntry& entry, std::int32_t code, Icon image);
     void Publish();
     void Clear();
+    void ShrinkToFit();
 
     std::size_t Size() const { return Rows_.Size() + Pending_.size(); }
     LogEntry* EntryAt(int row) const;
     std::int32_t CodeAt(int row) const;
 
+    // The description is made again when a view asks for it: the detection depends on the
+    // access alone, and a row stays as small as a pointer and the code.
     struct Row {
         LogEntry* Entry;
         std::int32_t Code;
         Icon Image;
-        std::string Description;
     };
 
 private:

@@ -5,9 +5,15 @@
 #include "acquisition/Server.h"
 #include "parsing/SuspiciousRequests.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace kavel::ui {
 
-AccessLists::AccessLists() = default;
+AccessLists::AccessLists() {
+    PublishTimer_.setSingleShot(true);
+    PublishTimer_.callOnTimeout(&PublishTimer_, [this] { Publish(); });
+}
 
 void AccessLists::ClearLists() {
     NewUpdate();
@@ -32,7 +38,7 @@ bool AccessLists::CheckExceptions(LogEntry& entry) {
     SuspicionCheck check = CheckSuspicious(entry.Access.get());
     if (check.Code == suspicion_code::None)
         return false;
-    Exceptions_.Add(entry, check.Code, check.Image, std::move(check.Message));
+    Exceptions_.Add(entry, check.Code, check.Image);
     return true;
 }
 
@@ -54,18 +60,45 @@ void AccessLists::AddEntryToLists(LogEntry& entry, RowPlacement placement) {
 }
 
 void AccessLists::Publish() {
+    PublishTimer_.stop();
+    LastPublish_ = std::chrono::steady_clock::now();
     Raw_.Publish();
     Log_.Publish();
     Exceptions_.Publish();
 }
 
+void AccessLists::PublishSoon() {
+    const auto since = std::chrono::steady_clock::now() - LastPublish_;
+    if (since >= PublishInterval_) {
+        Publish();
+        return;
+    }
+    if (!PublishTimer_.isActive())
+        PublishTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(PublishInterval_ - since));
+}
+
 void AccessLists::AppendEntries(LogEntry* first) {
+    Fill(first);
+    Publish();
+}
+
+void AccessLists::Fill(LogEntry* first) {
     EntryQueue& queue = Entries();
     if (Hooks_.ProgressStart)
         Hooks_.ProgressStart(queue.Count());
     const std::uint64_t stamp = NewUpdate();
     int position = 0;
     auto lastEvents = std::chrono::steady_clock::now();
+    // A server's node shows its count once per slice, not once per entry: the node's text is
+    // the same when it is set for the last entry only. Marked before the window processes
+    // messages, which may delete a server.
+    std::vector<Server*> newServers;
+    const auto markNewServers = [&] {
+        if (Hooks_.MarkServerNew)
+            for (Server* server : newServers)
+                Hooks_.MarkServerNew(*server);
+        newServers.clear();
+    };
     for (LogEntry* entry = first; entry != nullptr;) {
         ++position;
         if (UpdateStamp_ != stamp)
@@ -79,8 +112,9 @@ void AccessLists::AppendEntries(LogEntry* first) {
                 Hooks_.AddToTransferTotals(*entry);
         }
         if (entry->IsNew.load()) {
-            if (entry->Server != nullptr && Hooks_.MarkServerNew)
-                Hooks_.MarkServerNew(*entry->Server);
+            if (entry->Server != nullptr &&
+                std::find(newServers.begin(), newServers.end(), entry->Server) == newServers.end())
+                newServers.push_back(entry->Server);
             entry->IsNew.store(false);
         }
         if (position % 10 == 0 && Hooks_.ProcessEvents) {
@@ -88,6 +122,7 @@ void AccessLists::AppendEntries(LogEntry* first) {
             if (now - lastEvents >= EventInterval_) {
                 if (Hooks_.Progress)
                     Hooks_.Progress(position);
+                markNewServers();
                 Publish();
                 Hooks_.ProcessEvents();
                 lastEvents = std::chrono::steady_clock::now();
@@ -98,9 +133,9 @@ void AccessLists::AppendEntries(LogEntry* first) {
         }
         entry = queue.Next(entry);
     }
+    markNewServers();
     if (Hooks_.Progress)
         Hooks_.Progress(position);
-    Publish();
 }
 
 void AccessLists::TakeOverEntries(LogEntry& first) {
@@ -108,7 +143,8 @@ void AccessLists::TakeOverEntries(LogEntry& first) {
         Hooks_.BuildRealtimeView();
         return;
     }
-    AppendEntries(&first);
+    Fill(&first);
+    PublishSoon();
 }
 
 void AccessLists::Rebuild() {
@@ -116,9 +152,15 @@ void AccessLists::Rebuild() {
     if (Hooks_.RealtimeMode && Hooks_.RealtimeMode() && Hooks_.BuildRealtimeView) {
         Hooks_.BuildRealtimeView();
     } else {
-        AppendEntries(Entries().First());
+        // Every entry has a raw row and at most one access row: the rows grow once.
+        const auto count = static_cast<std::size_t>(std::max(Entries().Count(), 0));
+        Raw_.Reserve(count);
+        Log_.Reserve(count);
+        Fill(Entries().First());
     }
     Publish();
+    Raw_.ShrinkToFit();
+    Log_.ShrinkToFit();
 }
 
 void AccessLists::ForgetServer(Server& server) {

@@ -3,6 +3,7 @@
 #include "platform/DateTime.h"
 #include "ui/AccessListModels.h"
 
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -71,9 +72,10 @@ public:
     // Totals reset, the rows of all three lists removed (their entries' ListItem cleared),
     // then the expired entries removed from the queue, the use meter cleared.
     void ClearLists();
-    // The normal view's take-over of the entries from first on (following Next).
+    // The normal view's take-over of the entries from first on (following Next), shown at once.
     void AppendEntries(LogEntry* first);
-    // TakeOverEntries: the realtime view in realtime mode, else AppendEntries.
+    // TakeOverEntries: the realtime view in realtime mode, else AppendEntries, whose rows are
+    // shown within the publish interval (PublishSoon).
     void TakeOverEntries(LogEntry& first);
     // One entry into the raw list and, unless a display filter hides it, the accesses list.
     void AddEntryToLists(LogEntry& entry, RowPlacement placement);
@@ -83,6 +85,11 @@ public:
     void Rebuild();
     // Hands the rows added since the last call to the views.
     void Publish();
+    // Publish now, unless the views got rows less than the publish interval ago: then at the
+    // end of the interval. Readers that notify in a burst cost the views one insertion per
+    // interval instead of one per notification.
+    void PublishSoon();
+    void SetPublishInterval(std::chrono::milliseconds interval) { PublishInterval_ = interval; }
     // Before a server is destroyed (its readers stopped): the rows go, then its entries leave
     // the queue; the server stops being the current one.
     void ForgetServer(Server& server);
@@ -91,6 +98,9 @@ public:
     void SetEventInterval(std::chrono::milliseconds interval) { EventInterval_ = interval; }
 
 private:
+    // The rows of the entries from first on, pending until the next Publish.
+    void Fill(LogEntry* first);
+
     Hooks Hooks_;
     RawLinesModel Raw_;
     AccessListModel Log_;
@@ -98,6 +108,9 @@ private:
     Server* CurrentServer_ = nullptr;
     std::uint64_t UpdateStamp_ = 0;
     std::chrono::milliseconds EventInterval_{50};
+    std::chrono::milliseconds PublishInterval_{100};
+    std::chrono::steady_clock::time_point LastPublish_{};
+    QTimer PublishTimer_;
 };
 
 } // namespace kavel::ui

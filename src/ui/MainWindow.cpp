@@ -29,6 +29,7 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -42,6 +43,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -85,14 +87,32 @@ bool StoredBool(const SettingsStore* store, const char* key) {
     }
 }
 
-// The designed widths are pixels of an 8-point font; text columns grow with the desktop's font
-// so that a date and time still fits. The image column (the first) keeps its width.
+// The designed widths are pixels of an 8-point font; text columns grow with the desktop's font,
+// and never start narrower than their header and the typical wide cell the model names (a status
+// "304 Not Modified" after its image, a date and time). The image column (the first) keeps its width.
 void SetDefaultColumnWidths(QTableView* view, const std::vector<int>& widths) {
     constexpr double DesignedCharWidth = 5.0;
     const double scale = std::clamp(view->fontMetrics().averageCharWidth() / DesignedCharWidth, 1.0, 2.0);
+    const QAbstractItemModel* model = view->model();
+    const QFontMetrics cellMetrics = view->fontMetrics();
+    const QFontMetrics headerMetrics = view->horizontalHeader()->fontMetrics();
+    // The cell's and the header's text margins on both sides, with room for the grid line.
+    const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) + 4;
     for (std::size_t i = 0; i < widths.size(); ++i) {
-        const int width = i == 0 ? widths[i] : static_cast<int>(widths[i] * scale + 0.5);
-        view->setColumnWidth(static_cast<int>(i), width);
+        const int column = static_cast<int>(i);
+        int width = i == 0 ? widths[i] : static_cast<int>(widths[i] * scale + 0.5);
+        if (i > 0 && model != nullptr) {
+            const QString header = model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+            width = std::max(width, headerMetrics.horizontalAdvance(header) + margins);
+            const QString sample = model->headerData(column, Qt::Horizontal, WidthSampleRole).toString();
+            if (!sample.isEmpty()) {
+                int needed = cellMetrics.horizontalAdvance(sample) + margins;
+                if (model->headerData(column, Qt::Horizontal, WidthSampleIconRole).toBool())
+                    needed += view->iconSize().width() + 4;
+                width = std::max(width, needed);
+            }
+        }
+        view->setColumnWidth(column, width);
     }
 }
 

@@ -22,6 +22,7 @@
 #include <QEventLoop>
 #include <QMenu>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
@@ -520,6 +521,39 @@ TEST_F(MainWindowTest, HelpOpensTheGeneralTopicAndTheToolBarButtonThePageTopic) 
     ASSERT_EQ(opener.opened.size(), 2u);
     EXPECT_TRUE(opener.opened[0].toString().endsWith(QStringLiteral("topicAllgemein.html")));
     EXPECT_TRUE(opener.opened[1].toString().endsWith(QStringLiteral("topicAusnahmen.html")));
+}
+
+// A status such as "304 Not Modified" after its image, or a date and time, is not cut off at the
+// desktop's font; no column is narrower than designed.
+TEST_F(MainWindowTest, DefaultColumnWidthsFitTheirTextAtTheDesktopFont) {
+    WriteServers({});
+    Start();
+    const QString time = EntryTimeText(DateTime{DaysFromCivil(2024, 12, 28) * MsPerDay + 23 * MsPerHour});
+    struct Case {
+        const char* view;
+        int column;
+        QString text;
+        bool image;
+        int designed;
+    };
+    const Case cases[] = {
+        {"ListViewLog", AccessListModel::ColumnNumber, QStringLiteral("100000"), false, 30},
+        {"ListViewLog", AccessListModel::ColumnTime, time, false, 120},
+        {"ListViewLog", AccessListModel::ColumnStatus, QStringLiteral("304 Not Modified"), true, 50},
+        {"ListViewLog", AccessListModel::ColumnMethod, QStringLiteral("OPTIONS"), false, 60},
+        {"ListViewLog", AccessListModel::ColumnHost, QStringLiteral("Absenderadresse"), false, 130},
+        {"ListViewLogExceptions", ExceptionListModel::ColumnTime, time, false, 120},
+        {"ListViewLogExceptions", ExceptionListModel::ColumnServer, QStringLiteral("Servername"), false, 120},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.view) + " " + std::to_string(c.column));
+        auto* view = Window_->findChild<QTableView*>(QString::fromLatin1(c.view));
+        ASSERT_NE(view, nullptr);
+        const int needed =
+            view->fontMetrics().horizontalAdvance(c.text) + (c.image ? view->iconSize().width() : 0);
+        EXPECT_GT(view->columnWidth(c.column), needed);
+        EXPECT_GE(view->columnWidth(c.column), c.designed);
+    }
 }
 
 } // namespace

@@ -1,0 +1,295 @@
+// The access lists of the main window over a large queue: a rebuild of 100,000 entries that
+// arrive out of time order, the take-over of one reader notification, and the cost of the
+// cells a view asks for when it paints. The lists are shown in real table views (offscreen), so
+// the views' own bookkeeping of inserted rows is part of every figure.
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/LogReader.h"
+#include "acquisition/Server.h"
+#include "net/ReverseLookup.h"
+#include "platform/Clock.h"
+#include "ui/AccessLists.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QTableView>
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <malloc.h>
+#include <memory>
+#include <new>
+#include <random>
+
+// Live heap bytes, for the memory a list row costs. Counted with the allocator's real block
+// sizes so that the figure includes what a vector's growth wastes.
+namespace {
+std::atomic<std::int64_t> LiveHeapBytes{0};
+}
+
+void* operator new(std::size_t size) {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr)
+        throw std::bad_alloc();
+    LiveHeapBytes.fetch_add(static_cast<std::int64_t>(malloc_usable_size(block)), std::memory_order_relaxed);
+    return block;
+}
+
+void operator delete(void* block) noexcept {
+    if (block == nullptr)
+        return;
+    LiveHeapBytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(block)), std::memory_order_relaxed);
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept {
+    operator delete(block);
+}
+
+namespace kavel::ui {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr DateTime BenchNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
+constexpr int QueuedEntries = 100000;
+
+const char* const Agents[] = {"Mozilla/5.0 (X11; Linux x86_64; rv:128.0) Gecko/20100101 Firefox/128.0",
+                              "Mozilla/5.0 (compatible; Googlebot/2.1; +http://www.google.com/bot.html)",
+                              "Opera/9.80 (Windows NT 6.1) Presto/2.12.388 Version/12.16",
+                              "Mozilla/5.0 (Macintosh) AppleWebKit/605.1.15 Version/17.0 Safari/605.1.15"};
+
+std::string NcsaLine(DateTime time, int client, int page) {
+    const DateParts p = DecodeDateTime(time);
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char line[512];
+    const int status = page % 23 == 0 ? 404 : 200;
+    const int n =
+        std::snprintf(line, sizeof line,
+                      "10.%d.%d.%d - - [%02d/%s/%04d:%02d:%02d:%02d +0000] \"GET /site/page%d.html "
+                      "HTTP/1.1\" %d %d \"http://example.com/\" \"%s\"",
+                      (client >> 16) & 255, (client >> 8) & 255, client & 255, p.Day, months[p.Month - 1],
+                      p.Year, p.Hour, p.Minute, p.Second, page, status, 1000 + page, Agents[page % 4]);
+    return std::string(line, static_cast<std::size_t>(n));
+}
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "RefreshListsBench";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+// A queue of two servers whose logs cover the same two days: the second server's entries come
+// after all of the first's, so most of them are older than rows already shown.
+class ListsFixture {
+public:
+    explicit ListsFixture(int entries) {
+        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        Entries().Clear();
+        for (Server& server : Servers_) {
+            server.SetTimeDeleteAfter(3);
+            server.SetTimeDeleteAfterUnit(KeepUnit::Days);
+        }
+        Servers_[0].SetName("www.example.com");
+        Servers_[1].SetName("shop.example.com");
+        const std::int64_t span = 2 * MsPerDay;
+        const int half = entries / 2;
+        for (int s = 0; s < 2; ++s)
+            for (int i = 0; i < half; ++i)
+                Queue(Servers_[s], DateTime{BenchNow.Ms - span + span * i / half + s * 500}, i);
+        for (QTableView* view : {&RawView_, &LogView_, &ExceptionsView_}) {
+            view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+            view->verticalHeader()->hide();
+            view->resize(900, 600);
+        }
+        RawView_.setModel(&Lists_.Raw());
+        LogView_.setModel(&Lists_.Log());
+        ExceptionsView_.setModel(&Lists_.Exceptions());
+        LogView_.show();
+        AccessLists::Hooks hooks;
+        hooks.ProcessEvents = [] { QCoreApplication::processEvents(); };
+        Lists_.SetHooks(std::move(hooks));
+    }
+    ~ListsFixture() {
+        Lists_.ClearLists();
+        Entries().Clear();
+        SetHostNameResolver({});
+        ClearResolveCache();
+    }
+    ListsFixture(const ListsFixture&) = delete;
+    ListsFixture& operator=(const ListsFixture&) = delete;
+
+    LogEntry* Queue(Server& server, DateTime time, int i) {
+        auto entry = MakeEntry(NcsaLine(time, i % 5000, i % 700), server);
+        entry->Time = time;
+        return Entries().Append(std::move(entry));
+    }
+
+    Server& FirstServer() { return Servers_[0]; }
+
+    // The application object comes before the views.
+    QApplication& App_ = App();
+    platform::ManualClock Clock_{BenchNow};
+    platform::ScopedClock ClockInstalled_{Clock_};
+    Server Servers_[2];
+    AccessLists Lists_;
+    QTableView RawView_;
+    QTableView LogView_;
+    QTableView ExceptionsView_;
+};
+
+double Ms(SteadyClock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// RefreshLists: every list emptied and refilled from the 100,000 queued entries, the views
+// shown and kept up to date while the loop yields to the window.
+void BM_RefreshLists(benchmark::State& state) {
+    ListsFixture fixture(QueuedEntries);
+    fixture.Lists_.Rebuild();
+    QCoreApplication::processEvents();
+    std::int64_t heapBefore = 0;
+    std::int64_t heapAfter = 0;
+    for (auto _ : state) {
+        fixture.Lists_.ClearLists();
+        QCoreApplication::processEvents();
+        heapBefore = LiveHeapBytes.load();
+        const auto start = SteadyClock::now();
+        fixture.Lists_.Rebuild();
+        QCoreApplication::processEvents();
+        state.SetIterationTime(std::chrono::duration<double>(SteadyClock::now() - start).count());
+        heapAfter = LiveHeapBytes.load();
+    }
+    const double rows = static_cast<double>(fixture.Lists_.Log().rowCount());
+    state.counters["rows"] = rows;
+    state.counters["exception_rows"] = static_cast<double>(fixture.Lists_.Exceptions().rowCount());
+    // Raw and accesses rows of one entry, the exception rows and the three views together.
+    state.counters["heap_bytes_per_entry_all_lists"] = static_cast<double>(heapAfter - heapBefore) / rows;
+}
+BENCHMARK(BM_RefreshLists)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// What one row of each model costs on its own, without a view.
+void BM_RowMemory(benchmark::State& state) {
+    ListsFixture fixture(QueuedEntries);
+    std::vector<LogEntry*> entries;
+    for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+        entries.push_back(entry);
+    double accessBytes = 0;
+    double rawBytes = 0;
+    for (auto _ : state) {
+        {
+            const std::int64_t before = LiveHeapBytes.load();
+            AccessListModel model;
+            model.Reserve(entries.size());
+            std::int32_t number = 0;
+            for (LogEntry* entry : entries)
+                model.Add(*entry, ++number);
+            model.Publish();
+            accessBytes =
+                static_cast<double>(LiveHeapBytes.load() - before) / static_cast<double>(entries.size());
+        }
+        {
+            const std::int64_t before = LiveHeapBytes.load();
+            RawLinesModel model;
+            model.Reserve(entries.size());
+            for (LogEntry* entry : entries)
+                model.Add(*entry);
+            model.Publish();
+            rawBytes =
+                static_cast<double>(LiveHeapBytes.load() - before) / static_cast<double>(entries.size());
+        }
+    }
+    state.counters["access_row_bytes"] = accessBytes;
+    state.counters["raw_row_bytes"] = rawBytes;
+}
+BENCHMARK(BM_RowMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// One reader notification: ten new entries, the notification posted to the window's loop and the
+// take-over into lists that already hold 100,000 rows, up to the point where the handshake resumes
+// the reader. The view's repaint afterwards is reported apart.
+void BM_NotificationOfTenEntries(benchmark::State& state) {
+    ListsFixture fixture(QueuedEntries);
+    // Every notification inserts its rows into the views at once: the worst case, not the burst.
+    fixture.Lists_.SetPublishInterval(std::chrono::milliseconds(0));
+    fixture.Lists_.Rebuild();
+    QCoreApplication::processEvents();
+    int next = 0;
+    double worstMs = 0;
+    double repaintMs = 0;
+    double takeOverMs = 0;
+    QObject context;
+    for (auto _ : state) {
+        state.PauseTiming();
+        LogEntry* first = nullptr;
+        for (int i = 0; i < 10; ++i) {
+            LogEntry* entry =
+                fixture.Queue(fixture.FirstServer(), DateTime{BenchNow.Ms + 1000 * (next + 1)}, next);
+            ++next;
+            if (first == nullptr)
+                first = entry;
+        }
+        bool done = false;
+        state.ResumeTiming();
+        const auto start = SteadyClock::now();
+        QMetaObject::invokeMethod(
+            &context,
+            [&] {
+                const auto takeOver = SteadyClock::now();
+                fixture.Lists_.TakeOverEntries(*first);
+                takeOverMs += Ms(SteadyClock::now() - takeOver);
+                done = true;
+            },
+            Qt::QueuedConnection);
+        while (!done)
+            QCoreApplication::processEvents();
+        // Here the handshake resumes the reader; the repaint that follows is measured apart.
+        const auto resumed = SteadyClock::now();
+        worstMs = std::max(worstMs, Ms(resumed - start));
+        state.PauseTiming();
+        // The view lays out in a zero timer and then paints: a few rounds until it is at rest.
+        for (int round = 0; round < 4; ++round)
+            QCoreApplication::processEvents();
+        repaintMs += Ms(SteadyClock::now() - resumed);
+        state.ResumeTiming();
+    }
+    state.counters["worst_ms"] = worstMs;
+    state.counters["repaint_ms_mean"] = repaintMs / static_cast<double>(state.iterations());
+    state.counters["take_over_call_ms_mean"] = takeOverMs / static_cast<double>(state.iterations());
+    state.counters["rows"] = static_cast<double>(fixture.Lists_.Log().rowCount());
+}
+BENCHMARK(BM_NotificationOfTenEntries)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+// The cells a view asks for when it paints one row, in a list of a million rows, at rows spread
+// over the whole list.
+void BM_DataPerVisibleRow(benchmark::State& state) {
+    ListsFixture fixture(static_cast<int>(state.range(0)));
+    fixture.Lists_.Rebuild();
+    QCoreApplication::processEvents();
+    const AccessListModel& model = fixture.Lists_.Log();
+    const int rows = model.rowCount();
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> anyRow(0, rows - 1);
+    const int roles[] = {Qt::DisplayRole,    Qt::DecorationRole, Qt::TextAlignmentRole, Qt::FontRole,
+                         Qt::ForegroundRole, Qt::BackgroundRole, Qt::CheckStateRole};
+    for (auto _ : state) {
+        const int row = anyRow(random);
+        for (int column = 0; column < AccessListModel::ColumnCount; ++column)
+            for (int role : roles)
+                benchmark::DoNotOptimize(model.data(model.index(row, column), role));
+    }
+    state.counters["rows"] = rows;
+}
+BENCHMARK(BM_DataPerVisibleRow)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace kavel::ui
+
+BENCHMARK_MAIN();

@@ -1,0 +1,169 @@
+// The desktop window starting on a log whose keep period holds a million lines: the time until
+// every line has a row, and the longest moment the window's event loop was kept from running
+// while the reader's notifications were taken over. A timer asks every 10 ms; the largest gap
+// between two of its calls is the stall a user would feel.
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/ProgramLifecycle.h"
+#include "acquisition/ReaderRegistry.h"
+#include "net/ReverseLookup.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/qt/QtDispatcher.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace kavel::ui {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// KAVEL_BENCH_LINES asks for a smaller log, for a profiler's run.
+const int LogLines = [] {
+    const char* lines = std::getenv("KAVEL_BENCH_LINES");
+    return lines != nullptr && std::atoi(lines) > 0 ? std::atoi(lines) : 1000000;
+}();
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "WindowStartupBench";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+class BenchHome {
+public:
+    BenchHome()
+        : Path_(std::filesystem::temp_directory_path() /
+                ("kavel-window-bench-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(Path_);
+        platform::Paths::SetHomeDir(Path_);
+        platform::Paths::SetStylesFile(Path_ / "styles" / "Kavel.ini");
+    }
+    ~BenchHome() {
+        platform::Paths::SetHomeDir({});
+        platform::Paths::SetStylesFile({});
+        std::error_code error;
+        std::filesystem::remove_all(Path_, error);
+    }
+    BenchHome(const BenchHome&) = delete;
+    BenchHome& operator=(const BenchHome&) = delete;
+
+    const std::filesystem::path& Path() const { return Path_; }
+
+private:
+    std::filesystem::path Path_;
+};
+
+// A million lines over the last twelve hours; the server keeps one day.
+void WriteHome(const std::filesystem::path& home) {
+    const DateTime now = platform::Now();
+    const std::int64_t span = 12 * MsPerHour;
+    std::ofstream log(home / "www.log", std::ios::binary);
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::string chunk;
+    for (int i = 0; i < LogLines; ++i) {
+        const DateParts p = DecodeDateTime(DateTime{now.Ms - span + span * i / LogLines});
+        char line[320];
+        const int n =
+            std::snprintf(line, sizeof line,
+                          "10.0.%d.%d - - [%02d/%s/%04d:%02d:%02d:%02d +0000] \"GET /site/page%d.html "
+                          "HTTP/1.1\" 200 %d \"-\" \"Mozilla/5.0 (X11; Linux x86_64) Firefox/128.0\"\n",
+                          (i >> 8) & 255, i & 255, p.Day, months[p.Month - 1], p.Year, p.Hour, p.Minute,
+                          p.Second, i % 900, 1000 + i % 5000);
+        chunk.append(line, static_cast<std::size_t>(n));
+        if (chunk.size() > (std::size_t{1} << 20)) {
+            log << chunk;
+            chunk.clear();
+        }
+    }
+    log << chunk;
+    std::ofstream servers(home / "kavel.servers", std::ios::binary);
+    servers << "# Servers Definition File\r\n"
+            << "www;" << (home / "www.log").string() << ";1;500;0;0;0;-1;10;0;0;0\r\n";
+    std::ofstream documents(home / "kavel.documents", std::ios::binary);
+    documents << ".html\r\n";
+}
+
+void BM_StartupOnAMillionLines(benchmark::State& state) {
+    App();
+    double allShownMs = 0;
+    double worstStallMs = 0;
+    double startStallMs = 0;
+    int rows = 0;
+    for (auto _ : state) {
+        BenchHome home;
+        WriteHome(home.Path());
+        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        ProgramLifecycle lifecycle(
+            [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+        lifecycle.CreateObjects();
+        platform::QtDispatcher dispatcher;
+        platform::ScopedDispatcher installed(dispatcher);
+        const auto start = SteadyClock::now();
+        {
+            MainWindow::Setup setup;
+            setup.Lifecycle = &lifecycle;
+            setup.InstanceLockName = "kavel-window-bench-" + std::to_string(::getpid());
+            MainWindow window(setup);
+            window.show();
+            QEventLoop loop;
+            QElapsedTimer sinceLast;
+            sinceLast.start();
+            qint64 worst = 0;
+            QTimer probe;
+            probe.setInterval(10);
+            // The window's own start (first paint, loading the definitions) is counted apart
+            // from the stalls while the rows come in.
+            qint64 worstBeforeRows = 0;
+            probe.callOnTimeout(&probe, [&] {
+                const qint64 gap = sinceLast.restart();
+                if (window.Lists().Log().rowCount() == 0)
+                    worstBeforeRows = std::max(worstBeforeRows, gap);
+                else
+                    worst = std::max(worst, gap);
+                if (window.Lists().Log().rowCount() >= LogLines)
+                    loop.quit();
+            });
+            probe.start();
+            QTimer::singleShot(300000, &loop, [&] { loop.quit(); });
+            loop.exec();
+            const auto end = SteadyClock::now();
+            rows = window.Lists().Log().rowCount();
+            allShownMs = std::chrono::duration<double, std::milli>(end - start).count();
+            worstStallMs = static_cast<double>(worst);
+            startStallMs = static_cast<double>(worstBeforeRows);
+            state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+            window.close();
+        }
+        Readers().Clear();
+        Entries().Clear();
+        SetHostNameResolver({});
+        ClearResolveCache();
+    }
+    state.counters["rows"] = rows;
+    state.counters["all_shown_ms"] = allShownMs;
+    state.counters["largest_stall_ms"] = worstStallMs;
+    state.counters["largest_stall_before_first_row_ms"] = startStallMs;
+}
+BENCHMARK(BM_StartupOnAMillionLines)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace kavel::ui
+
+BENCHMARK_MAIN();

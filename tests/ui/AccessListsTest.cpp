@@ -1,0 +1,180 @@
+#include "ui/AccessLists.h"
+
+#include "UiTestSupport.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/LogReader.h"
+#include "acquisition/Server.h"
+#include "parsing/SuspiciousRequests.h"
+#include "platform/Clock.h"
+#include "support/ReaderTestSupport.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kavel::ui {
+namespace {
+
+constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
+
+bool RunEventLoopUntil(const std::function<bool()>& done, int deadlineMs = 20000) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(1);
+    QTimer::singleShot(deadlineMs, &loop, [&] { loop.quit(); });
+    loop.exec();
+    return done();
+}
+
+class AccessListsTest : public testing::Test {
+protected:
+    AccessListsTest() {
+        Entries().Clear();
+        Server_.SetName("intranet");
+        Server_.SetTimeDeleteAfter(3);
+        Server_.SetTimeDeleteAfterUnit(KeepUnit::Days);
+        AccessLists::Hooks hooks;
+        hooks.MarkServerNew = [this](Server& server) { Marks_.push_back(server.QueueCount()); };
+        Lists_.SetHooks(std::move(hooks));
+    }
+    ~AccessListsTest() override {
+        Lists_.ClearLists();
+        Entries().Clear();
+    }
+
+    // An entry at the given second of 11:00, its client named after the second.
+    LogEntry* Queue(int second, const std::string& page = "/index.html") {
+        char line[256];
+        std::snprintf(
+            line, sizeof line,
+            "10.0.%d.%d - - [10/Mar/2024:11:%02d:%02d +0000] \"GET %s HTTP/1.1\" 200 512 \"-\" \"-\"",
+            second / 256, second % 256, second / 60, second % 60, page.c_str());
+        return Entries().Append(MakeEntry(line, Server_));
+    }
+
+    // The seconds of the accesses rows from the top.
+    std::vector<int> RowSeconds() const {
+        std::vector<int> seconds;
+        const AccessListModel& log = Lists_.Log();
+        for (int row = 0; row < log.rowCount(); ++row)
+            seconds.push_back(static_cast<int>((log.EntryAt(row)->Time.Ms % MsPerHour) / 1000));
+        return seconds;
+    }
+
+    QApplication& App_ = test::App();
+    kavel::test::ScopedNoNameLookups NoLookups_;
+    platform::ManualClock Clock_{TestNow};
+    platform::ScopedClock UseClock_{Clock_};
+    Server Server_;
+    AccessLists Lists_;
+    std::vector<std::int32_t> Marks_;
+};
+
+// Batches of late rows on both sides of the limit where single insertions give way to one merge:
+// the list stays newest first, and every row is found where it is shown.
+TEST_F(AccessListsTest, LateRowsAreMergedIntoTimeOrderWhateverTheBatchSize) {
+    for (const int late : {0, 1, 64, 65, 500}) {
+        SCOPED_TRACE(late);
+        Lists_.ClearLists();
+        Entries().Clear();
+        for (int second = 1000; second < 1100; ++second)
+            Queue(second);
+        Lists_.AppendEntries(Entries().First());
+        LogEntry* firstLate = nullptr;
+        // Late rows interleave with the shown ones; a few share their time with a shown row.
+        for (int i = 0; i < late; ++i) {
+            LogEntry* entry = Queue(500 + i * 3 % 600);
+            if (firstLate == nullptr)
+                firstLate = entry;
+        }
+        LogEntry* newest = Queue(2000);
+        Lists_.AppendEntries(firstLate != nullptr ? firstLate : newest);
+        const std::vector<int> seconds = RowSeconds();
+        ASSERT_EQ(seconds.size(), static_cast<std::size_t>(100 + late + 1));
+        EXPECT_TRUE(std::is_sorted(seconds.rbegin(), seconds.rend()));
+        EXPECT_EQ(seconds.front(), 2000);
+        const AccessListModel& log = Lists_.Log();
+        for (int row = 0; row < log.rowCount(); ++row)
+            ASSERT_EQ(log.RowOf(log.EntryAt(row)), row);
+        // Of two rows of one time, the one added later is shown above.
+        for (int row = 0; row + 1 < log.rowCount(); ++row) {
+            if (log.EntryAt(row)->Time == log.EntryAt(row + 1)->Time) {
+                EXPECT_GT(log.NumberAt(row), log.NumberAt(row + 1));
+            }
+        }
+    }
+}
+
+TEST_F(AccessListsTest, NotificationsInABurstReachTheViewsTogetherAndNoneIsLost) {
+    // Long enough that the burst below ends within one interval even on a busy machine.
+    Lists_.SetPublishInterval(std::chrono::milliseconds(1000));
+    int insertions = 0;
+    QObject::connect(&Lists_.Log(), &QAbstractItemModel::rowsInserted, &Lists_.Log(), [&] { ++insertions; });
+    int second = 0;
+    const auto notify = [&] {
+        LogEntry* first = nullptr;
+        for (int i = 0; i < 10; ++i) {
+            LogEntry* entry = Queue(second++);
+            if (first == nullptr)
+                first = entry;
+        }
+        Lists_.TakeOverEntries(*first);
+    };
+    // The first notification after a quiet moment is shown at once.
+    notify();
+    EXPECT_EQ(Lists_.Log().rowCount(), 10);
+    for (int i = 0; i < 9; ++i)
+        notify();
+    EXPECT_EQ(Lists_.Log().rowCount(), 10);
+    EXPECT_EQ(Lists_.Log().Size(), 100U);
+    ASSERT_TRUE(RunEventLoopUntil([&] { return Lists_.Log().rowCount() == 100; }));
+    EXPECT_EQ(insertions, 2);
+    EXPECT_EQ(Lists_.Raw().rowCount(), 100);
+    EXPECT_EQ(Lists_.Log().NumberAt(0), 100);
+    // The node of the server shows its count once per take-over, with the last entry's count.
+    EXPECT_EQ(Marks_, (std::vector<std::int32_t>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+    for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+        EXPECT_FALSE(entry->IsNew.load());
+}
+
+TEST_F(AccessListsTest, ARebuildWhileRowsWaitShowsEachEntryOnce) {
+    Lists_.SetPublishInterval(std::chrono::milliseconds(200));
+    Lists_.TakeOverEntries(*Queue(1));
+    Lists_.TakeOverEntries(*Queue(2));
+    ASSERT_EQ(Lists_.Log().rowCount(), 1);
+    Lists_.Rebuild();
+    EXPECT_EQ(Lists_.Log().rowCount(), 2);
+    EXPECT_EQ(Lists_.Raw().rowCount(), 2);
+    // The rows that waited before the rebuild are not shown a second time.
+    Lists_.Publish();
+    EXPECT_EQ(Lists_.Log().rowCount(), 2);
+    EXPECT_EQ(Lists_.Raw().rowCount(), 2);
+}
+
+TEST_F(AccessListsTest, AnExceptionRowDescribesItsAccessAsTheDetectionDoes) {
+    LogEntry* suspicious = Queue(1, "/a/../b");
+    Queue(2);
+    Lists_.AppendEntries(Entries().First());
+    const SuspicionCheck check = CheckSuspicious(suspicious->Access.get());
+    ASSERT_NE(check.Code, suspicion_code::None);
+    const ExceptionListModel& exceptions = Lists_.Exceptions();
+    ASSERT_EQ(exceptions.rowCount(), 1);
+    EXPECT_EQ(exceptions.EntryAt(0), suspicious);
+    EXPECT_EQ(exceptions.CodeAt(0), check.Code);
+    EXPECT_EQ(exceptions.data(exceptions.index(0, ExceptionListModel::ColumnDescription), Qt::DisplayRole)
+                  .toString()
+                  .toStdString(),
+              check.Message);
+}
+
+} // namespace
+} // namespace kavel::ui
