@@ -107,8 +107,10 @@ bool RealtimeView::Apply(std::vector<LogEntry*> set) {
     Rows_ = set;
     Applying_ = std::move(set);
     Lists_.ClearLists();
-    for (LogEntry* entry : Applying_)
-        Lists_.AddEntryToLists(*entry, RowPlacement::End);
+    // The lists keep their rows in time order; handing the set over oldest first appends each
+    // row instead of moving every row before it. The list shows the set's order all the same.
+    for (auto entry = Applying_.rbegin(); entry != Applying_.rend(); ++entry)
+        Lists_.AddEntryToLists(**entry, RowPlacement::End);
     Applying_.clear();
     Lists_.Publish();
     return true;
