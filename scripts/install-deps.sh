@@ -3,7 +3,7 @@
 # when they are all present. Uses sudo when not run as root.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 qt6-multimedia-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           clang-format
           # Screenshots of the window under a virtual X server.
           xvfb xauth imagemagick

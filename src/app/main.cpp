@@ -13,6 +13,8 @@
 #include "platform/Paths.h"
 #include "platform/Tone.h"
 #include "platform/qt/QtDispatcher.h"
+#include "platform/qt/QtTone.h"
+#include "ui/AboutDialog.h"
 #include "ui/AccessListModels.h"
 #include "ui/DisplayText.h"
 #include "ui/IconSet.h"
@@ -54,15 +56,6 @@ Options:
 Test hook: KAVEL_EXIT_AFTER_ROWS=N closes the window by itself once the accesses list holds
 N rows.
 )";
-
-// The reader's double beep on the desktop: a beep of the desktop per tone, from the main thread.
-class DesktopTone final : public kavel::platform::Tone {
-public:
-    void Beep(int, int) override {
-        if (kavel::platform::HasMainDispatcher())
-            kavel::platform::MainDispatcher().Post([] { QApplication::beep(); });
-    }
-};
 
 std::filesystem::path MakeTemporaryHome() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kavel-demo-XXXXXX").string();
@@ -157,7 +150,7 @@ int main(int argc, char** argv) {
 
     platform::QtDispatcher dispatcher;
     platform::ScopedDispatcher installedDispatcher(dispatcher);
-    DesktopTone tone;
+    platform::QtTone tone;
     platform::ScopedTone installedTone(tone);
 
     int result = 0;
@@ -199,6 +192,8 @@ int main(int argc, char** argv) {
                     earlyErrors.clear();
                 });
             }
+            // The start-up picture fades in and out over the window.
+            window.AboutBox().StartFade();
             std::unique_ptr<cli::DemoTraffic> traffic;
             if (demoHome) {
                 traffic = std::make_unique<cli::DemoTraffic>(*demoHome);

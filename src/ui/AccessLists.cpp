@@ -26,8 +26,11 @@ void AccessLists::ClearLists() {
     EntryQueue& queue = Entries();
     for (LogEntry* entry = queue.First(); entry != nullptr;) {
         LogEntry* next = queue.Next(entry);
-        if (IsExpired(*entry))
+        if (IsExpired(*entry)) {
+            if (Hooks_.EntryRemoved)
+                Hooks_.EntryRemoved(*entry);
             queue.Remove(entry);
+        }
         entry = next;
     }
     if (Hooks_.ClearUseMeter)
@@ -168,8 +171,11 @@ void AccessLists::ForgetServer(Server& server) {
     EntryQueue& queue = Entries();
     for (LogEntry* entry = queue.First(); entry != nullptr;) {
         LogEntry* next = queue.Next(entry);
-        if (entry->Server == &server)
+        if (entry->Server == &server) {
+            if (Hooks_.EntryRemoved)
+                Hooks_.EntryRemoved(*entry);
             queue.Remove(entry);
+        }
         entry = next;
     }
     if (CurrentServer_ == &server)

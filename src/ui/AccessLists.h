@@ -45,6 +45,8 @@ public:
         std::function<void()> BuildRealtimeView;
         // Whether realtime mode is on.
         std::function<bool()> RealtimeMode;
+        // An entry is about to leave the queue (expired, or its server deleted).
+        std::function<void(const LogEntry& entry)> EntryRemoved;
     };
 
     AccessLists();

@@ -13,22 +13,26 @@
 #include "parsing/SpiderList.h"
 #include "platform/Clock.h"
 #include "platform/LocaleFormat.h"
+#include "ui/AboutDialog.h"
+#include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
 #include "ui/DisplayText.h"
 #include "ui/HelpViewer.h"
 #include "ui/IconSet.h"
 #include "ui/MessageBox.h"
 #include "ui/OpenUrl.h"
+#include "ui/RealtimeView.h"
+#include "ui/ServerEditorDialog.h"
 #include "ui/ServerTree.h"
 #include "ui/TextInputDialog.h"
 #include "ui/ToolGlyphs.h"
+#include "ui/TrayControl.h"
 #include "ui/UseMeter.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -137,61 +141,6 @@ protected:
     }
 };
 
-// A placeholder of the about box until it gets its own window: product, description, version
-// and rights.
-class AboutDialog final : public QDialog {
-public:
-    explicit AboutDialog(QWidget* parent)
-        : QDialog(parent) {
-        setObjectName(QStringLiteral("FormAbout"));
-        setWindowTitle(QStringLiteral("Über ") + QString::fromStdString(ProductName()));
-        auto* layout = new QVBoxLayout(this);
-        auto* headline = new QLabel(QStringLiteral("Informationen über dieses Programm"), this);
-        headline->setObjectName(QStringLiteral("PanelInfoHeadline"));
-        headline->setAutoFillBackground(true);
-        QPalette palette = headline->palette();
-        palette.setColor(QPalette::Window, palette.color(QPalette::Dark));
-        palette.setColor(QPalette::WindowText, palette.color(QPalette::Base));
-        headline->setPalette(palette);
-        headline->setContentsMargins(6, 4, 6, 4);
-        layout->addWidget(headline);
-        auto* row = new QHBoxLayout;
-        auto* logo = new QLabel(this);
-        logo->setObjectName(QStringLiteral("Logo"));
-        logo->setPixmap(ApplicationIcon().pixmap(48, 48));
-        row->addWidget(logo, 0, Qt::AlignTop);
-        auto* texts = new QVBoxLayout;
-        auto* product = new QLabel(QString::fromStdString(VersionInfoValue("", "ProductName")), this);
-        product->setObjectName(QStringLiteral("EditProductName"));
-        QFont bold = product->font();
-        bold.setBold(true);
-        product->setFont(bold);
-        texts->addWidget(product);
-        auto* description = new QLabel(QString::fromStdString(VersionInfoValue("", "FileDescription")), this);
-        description->setObjectName(QStringLiteral("EditFileDescription"));
-        texts->addWidget(description);
-        std::string version = VersionInfoValue("", "FileVersion");
-        if (const auto dot = version.rfind('.'); dot != std::string::npos)
-            version = version.substr(0, dot) + " (Build No. " + version.substr(dot + 1) + ")";
-        auto* versionLabel = new QLabel(QStringLiteral("Version ") + QString::fromStdString(version), this);
-        versionLabel->setObjectName(QStringLiteral("EditFileVersion"));
-        texts->addWidget(versionLabel);
-        auto* rights = new QLabel(QString::fromStdString(VersionInfoValue("", "LegalCopyright")), this);
-        rights->setObjectName(QStringLiteral("EditLegalCopyright"));
-        rights->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        texts->addWidget(rights);
-        row->addLayout(texts, 1);
-        layout->addLayout(row);
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-        buttons->setCenterButtons(true);
-        buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ButtonOk"));
-        buttons->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Maske schließen"));
-        connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-        layout->addWidget(buttons);
-        setFixedSize(401, 220);
-    }
-};
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -244,6 +193,7 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
     ApplyStoredColumnWidths();
 
     InstallListHooks();
+    InstallViewExtras();
     SetReaderView(this);
     SetReaderMainThread(&Handshake_);
     // 8. The first idle moment loads the definitions.
@@ -645,6 +595,49 @@ void MainWindow::InstallListHooks() {
     Lists_.SetHooks(std::move(hooks));
 }
 
+// ---------------------------------------------------------------------------------------------
+// Use meter, transfer totals and realtime view
+
+void MainWindow::InstallViewExtras() {
+    AccessLists::Hooks& hooks = Lists_.GetHooks();
+    hooks.ResetTransferTotals = [this] {
+        Totals_.Reset(platform::Now());
+        SetStatusText(1, {});
+    };
+    hooks.AddToTransferTotals = [this](const LogEntry& entry) {
+        const std::int64_t bytes = entry.Access != nullptr ? entry.Access->Bytes : 0;
+        if (std::optional<QString> text = Totals_.Add(bytes, entry.Time, platform::Now()))
+            SetStatusText(1, *text);
+    };
+    Realtime_ = std::make_unique<RealtimeView>(Lists_, this);
+    Realtime_->SetViews(LogView_, ExceptionsView_);
+    Realtime_->SetHooks({[this](DateTime time, bool weak) { UseMeter_->Mark(time, weak); },
+                         [this] { return RealtimeMode_->isChecked(); }});
+    hooks.RealtimeMode = [this] { return RealtimeMode_->isChecked(); };
+    hooks.BuildRealtimeView = [this] { Realtime_->Build(); };
+    hooks.EntryRemoved = [this](const LogEntry& entry) { Realtime_->Forget(entry); };
+    connect(UseMeter_, &UseMeter::ColumnClicked, this, [this](qint64 timeMs) { UseMeterClicked(timeMs); });
+    Tray_ = new TrayControl(this);
+    Tray_->SetOnMinimise([this] {
+        if (AboutBox_ != nullptr)
+            AboutBox_->EndFade();
+    });
+}
+
+void MainWindow::UseMeterClicked(qint64 timeMs) {
+    if (Pages_->currentWidget() != TabLog_)
+        return;
+    LogView_->setFocus();
+    const AccessListModel& log = Lists_.Log();
+    for (int row = 0; row < log.rowCount(); ++row) {
+        const LogEntry* entry = log.EntryAt(row);
+        if (entry != nullptr && entry->Time.Ms < timeMs) {
+            SelectLogRow(row);
+            return;
+        }
+    }
+}
+
 void MainWindow::ProcessPendingEvents() {
     // While a reader's entries are taken over, user input waits: a command handled here could
     // stop the reader whose notification is being handled.
@@ -804,8 +797,10 @@ void MainWindow::SetServerNodeImages(Server& server, Icon image, Icon selectedIm
         node->SetImages(image, selectedImage);
 }
 
-void MainWindow::ShowPopup(const std::string&, const std::string&, Icon) {
-    // The new-access popup plugs in here.
+void MainWindow::ShowPopup(const std::string& text, const std::string& caption, Icon image) {
+    if (Popup_ == nullptr)
+        Popup_ = new AccessPopup(this);
+    Popup_->ShowReaderMessage(text, caption, image);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -988,6 +983,8 @@ void MainWindow::RefreshLists() {
     Progress_->show();
     Progress_->raise();
     QApplication::setOverrideCursor(Qt::BusyCursor);
+    Realtime_->Reset();
+    Realtime_->MarkViews(RealtimeMode_->isChecked());
     Lists_.Rebuild();
     QApplication::restoreOverrideCursor();
     Progress_->hide();
@@ -1047,18 +1044,20 @@ void MainWindow::OpenRefererExecute() {
     OpenUrl(this, DisplayText(entry->Access->Referer()));
 }
 
+ServerEditorDialog& MainWindow::ServerEditor() {
+    if (ServerEditor_ == nullptr)
+        ServerEditor_ = new ServerEditorDialog(this);
+    return *ServerEditor_;
+}
+
 void MainWindow::SetServerEditor(ServerEditorHook hook) {
     EditorHook() = std::move(hook);
 }
 
 void MainWindow::NewServerExecute() {
-    if (!EditorHook()) {
-        MessageBox::Information(this, QStringLiteral("Der Server-Editor ist in dieser Version noch nicht "
-                                                     "enthalten. Webserver werden in der Datei kavel.servers "
-                                                     "definiert."));
-        return;
-    }
-    if (std::unique_ptr<Server> server = EditorHook()(this, nullptr)) {
+    std::unique_ptr<Server> server =
+        EditorHook() ? EditorHook()(this, nullptr) : ServerEditor().Edit(nullptr);
+    if (server) {
         AddServer(std::move(server));
         UpdateActionStates();
     }
@@ -1068,13 +1067,12 @@ void MainWindow::EditServerExecute() {
     Server* server = Tree_->SelectedServer();
     if (server == nullptr)
         return;
-    if (!EditorHook()) {
-        MessageBox::Information(this, QStringLiteral("Der Server-Editor ist in dieser Version noch nicht "
-                                                     "enthalten. Webserver werden in der Datei kavel.servers "
-                                                     "definiert."));
-        return;
-    }
-    EditorHook()(this, server);
+    if (EditorHook())
+        EditorHook()(this, server);
+    else
+        ServerEditor().Edit(server);
+    if (ServerTreeItem* node = Tree_->NodeOf(*server))
+        node->setText(0, DisplayText(server->Name()));
     UpdateServerCaption();
     UpdateActionStates();
 }
@@ -1209,11 +1207,13 @@ void MainWindow::HelpExecute(bool fromToolBar) {
 }
 
 void MainWindow::InfoExecute() {
+    AboutBox().ShowModal();
+}
+
+AboutDialog& MainWindow::AboutBox() {
     if (AboutBox_ == nullptr)
         AboutBox_ = new AboutDialog(this);
-    if (AboutBox_->isVisible())
-        return;
-    static_cast<QDialog*>(AboutBox_)->exec();
+    return *AboutBox_;
 }
 
 } // namespace kavel::ui

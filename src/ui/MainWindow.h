@@ -5,6 +5,7 @@
 #include "config/AppSettings.h"
 #include "platform/Dispatcher.h"
 #include "ui/AccessLists.h"
+#include "ui/UseMeter.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -29,6 +30,11 @@ class SettingsStore;
 namespace kavel::ui {
 
 class AccessTableView;
+class AboutDialog;
+class AccessPopup;
+class RealtimeView;
+class TrayControl;
+class ServerEditorDialog;
 class ServerTreeView;
 class UseMeter;
 
@@ -85,6 +91,8 @@ public:
     // to edit (none for a new one) and returns the definition to add for a new server.
     using ServerEditorHook = std::function<std::unique_ptr<Server>(QWidget* owner, Server* server)>;
     static void SetServerEditor(ServerEditorHook hook);
+    // The one server editor of the run, created on first use.
+    ServerEditorDialog& ServerEditor();
 
     // For tests and the program's hooks.
     QAction* Action(const char* name) const;
@@ -94,6 +102,13 @@ public:
     AccessTableView* RawView() const { return RawView_; }
     AccessTableView* LogView() const { return LogView_; }
     AccessTableView* ExceptionsView() const { return ExceptionsView_; }
+    UseMeter* Meter() const { return UseMeter_; }
+    RealtimeView& Realtime() { return *Realtime_; }
+    // The about box; at program start it fades in and out once (StartFade).
+    AboutDialog& AboutBox();
+    TrayControl* Tray() const { return Tray_; }
+    // The new-access popup, once a reader raised it.
+    AccessPopup* Popup() const { return Popup_; }
     QTabWidget* Pages() const { return Pages_; }
     QProgressBar* ProgressBar() const { return Progress_; }
     QString StatusText(int panel) const;
@@ -122,6 +137,9 @@ private:
     void StoreLayout();
     void ApplyStoredGeometry();
     void InstallListHooks();
+    void InstallViewExtras();
+    // ImageUseMeterMouseDown: the newest access older than the clicked minute.
+    void UseMeterClicked(qint64 timeMs);
 
     platform::IdleResult FirstIdle();
     void TakeOverEntries(LogEntry& first);
@@ -188,7 +206,12 @@ private:
     QMenu* PopupListLog_ = nullptr;
     QMenu* PopupListExceptions_ = nullptr;
     QMenu* PopupTree_ = nullptr;
-    QWidget* AboutBox_ = nullptr;
+    AboutDialog* AboutBox_ = nullptr;
+    ServerEditorDialog* ServerEditor_ = nullptr;
+    std::unique_ptr<RealtimeView> Realtime_;
+    AccessPopup* Popup_ = nullptr;
+    TrayControl* Tray_ = nullptr;
+    TransferTotals Totals_;
 
     QAction* RunServer_ = nullptr;
     QAction* OpenObject_ = nullptr;

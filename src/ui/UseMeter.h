@@ -1,6 +1,13 @@
 #pragma once
 
+#include <QColor>
 #include <QFrame>
+#include <QImage>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class QTimer;
 
 namespace kavel {
 // platform/DateTime.h pulls in <compare>, which moc cannot parse.
@@ -9,31 +16,83 @@ struct DateTime;
 
 namespace kavel::ui {
 
-// PanelUseMeter with its sunken frame PanelUseMeterBevel and the drawing surface
-// ImageUseMeter. For now only the seam of the use meter: the strip keeps its place and
-// size in the window and offers the operations that the lists call; the drawing of the
-// scale, the strokes and the scrolling come later.
+class UseMeterSurface;
+
+// PanelUseMeter ("Benutz-O-Meter") with its sunken frame PanelUseMeterBevel and the drawing
+// ImageUseMeter: one pixel column per minute, the newest minute at the right edge, a line
+// and a label for every full hour and a stroke below the middle line for every access of the
+// current view. The drawing scrolls one column to the left when the clock's minute changes.
 class UseMeter final : public QFrame {
     Q_OBJECT
 
 public:
     explicit UseMeter(QWidget* parent = nullptr);
 
-    // ClearUseMeter: a blank surface (then the scale).
+    // ClearUseMeter: a white surface with the scale.
     void Clear();
-    // DrawUseMeterScale.
+    // DrawUseMeterScale: the hour lines with their labels, then the middle line.
     void DrawScale();
-    // MarkUseMeter: the stroke of one access (weak for an access hidden by a filter).
+    // MarkUseMeter: the stroke of one access; a weak one (an access hidden by a filter)
+    // never covers a stroke that is already there.
     void Mark(DateTime time, bool weak);
-    // ShiftUseMeter by n pixels.
+    void MarkAt(DateTime time, bool weak, DateTime now);
+    // ShiftUseMeter: only n = -1 (one column to the left) moves the drawing.
     void Shift(int n);
+    // RedrawUseMeter: a stroke for every queue entry by its DisplayState.
+    void Redraw();
+    // TimerUseMeterTimer: a shift when the clock's minute changed since the last one.
+    void Tick();
+    // The drawing gets the given size (its previous content discarded), then Clear and Redraw;
+    // what a resize of the window does.
+    void ResizeSurface(int width, int height);
 
-    // Strokes asked for since the last Clear, for tests of the seam.
-    int MarkCount() const { return Marks_; }
+    // The time of a pixel column: now + (x - W) minutes; the hover hint shows it as "hh:nn".
+    DateTime TimeAtColumn(int x) const;
+    QString HoverText(int x) const;
+
+    const QImage& Image() const { return Image_; }
+    int SurfaceWidth() const { return Image_.width(); }
+    int SurfaceHeight() const { return Image_.height(); }
+    QColor LineColour() const;
+    QColor StrongColour() const;
+    QColor WeakColour() const;
+
+Q_SIGNALS:
+    // A left click on column x, as the time of that column in milliseconds.
+    void ColumnClicked(qint64 timeMs);
 
 private:
-    QWidget* Surface_ = nullptr;
-    int Marks_ = 0;
+    friend class UseMeterSurface;
+    void PaintColumn(int x, QRgb colour);
+
+    UseMeterSurface* Surface_ = nullptr;
+    QTimer* Timer_ = nullptr;
+    QImage Image_;
+    int LastMinute_ = -1;
+};
+
+// The transfer totals under the lists: kilobytes in the view, today and projected over the
+// whole month from the average rate since the oldest access taken into the view.
+class TransferTotals {
+public:
+    // ResetTransferTotals.
+    void Reset(DateTime now);
+    // AddToTransferTotals for one access: the status text when at least a whole minute lies
+    // between the oldest access and now, nothing when the text stays as it was.
+    std::optional<QString> Add(std::int64_t bytes, DateTime time, DateTime now);
+
+    double TotalKb() const { return TotalKb_; }
+    double TodayKb() const { return TodayKb_; }
+    double MonthKb() const { return MonthKb_; }
+
+private:
+    float TotalKb_ = 0;
+    float TodayKb_ = 0;
+    float MonthKb_ = 0;
+    std::int64_t PeriodStartMs_ = 0;
+    int Day_ = 0;
+    std::int64_t MonthMinutes_ = 0;
+    QString Suffix_;
 };
 
 } // namespace kavel::ui
