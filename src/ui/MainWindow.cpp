@@ -155,9 +155,8 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
     setWindowIcon(ApplicationIcon());
     resize(946, 638);
 
-    // 1. No current server; the minute of the use meter's last shift.
+    // 1. No current server (the use meter keeps the minute of its last shift itself).
     Lists_.SetCurrentServer(nullptr);
-    LastMinute_ = DecodeDateTime(platform::Now()).Minute;
 
     // 2. The single-instance check; a declined second instance still creates the window, but
     // the program ends without running it.

@@ -184,7 +184,6 @@ private:
     bool FirstIdleDone_ = false;
     bool Closed_ = false;
     int TakeOverDepth_ = 0;
-    int LastMinute_ = 0;
 
     AccessLists Lists_;
     ReaderHandshake Handshake_;
