@@ -68,6 +68,15 @@ void AccessLists::Publish() {
     Raw_.Publish();
     Log_.Publish();
     Exceptions_.Publish();
+    // A node shows its server's count once per publish, not once per notification: its text is
+    // the same when it is set for the last entry only.
+    std::vector<Server*> servers;
+    servers.swap(NewServers_);
+    if (Hooks_.MarkServerNew)
+        for (Server* server : servers)
+            Hooks_.MarkServerNew(*server);
+    if (Hooks_.Published)
+        Hooks_.Published();
 }
 
 void AccessLists::PublishSoon() {
@@ -92,16 +101,6 @@ void AccessLists::Fill(LogEntry* first) {
     const std::uint64_t stamp = NewUpdate();
     int position = 0;
     auto lastEvents = std::chrono::steady_clock::now();
-    // A server's node shows its count once per slice, not once per entry: the node's text is
-    // the same when it is set for the last entry only. Marked before the window processes
-    // messages, which may delete a server.
-    std::vector<Server*> newServers;
-    const auto markNewServers = [&] {
-        if (Hooks_.MarkServerNew)
-            for (Server* server : newServers)
-                Hooks_.MarkServerNew(*server);
-        newServers.clear();
-    };
     for (LogEntry* entry = first; entry != nullptr;) {
         ++position;
         if (UpdateStamp_ != stamp)
@@ -116,8 +115,8 @@ void AccessLists::Fill(LogEntry* first) {
         }
         if (entry->IsNew.load()) {
             if (entry->Server != nullptr &&
-                std::find(newServers.begin(), newServers.end(), entry->Server) == newServers.end())
-                newServers.push_back(entry->Server);
+                std::find(NewServers_.begin(), NewServers_.end(), entry->Server) == NewServers_.end())
+                NewServers_.push_back(entry->Server);
             entry->IsNew.store(false);
         }
         if (position % 10 == 0 && Hooks_.ProcessEvents) {
@@ -125,7 +124,7 @@ void AccessLists::Fill(LogEntry* first) {
             if (now - lastEvents >= EventInterval_) {
                 if (Hooks_.Progress)
                     Hooks_.Progress(position);
-                markNewServers();
+                // Published before the window processes messages, which may delete a server.
                 Publish();
                 Hooks_.ProcessEvents();
                 lastEvents = std::chrono::steady_clock::now();
@@ -136,7 +135,6 @@ void AccessLists::Fill(LogEntry* first) {
         }
         entry = queue.Next(entry);
     }
-    markNewServers();
     if (Hooks_.Progress)
         Hooks_.Progress(position);
 }
@@ -178,6 +176,7 @@ void AccessLists::ForgetServer(Server& server) {
         }
         entry = next;
     }
+    NewServers_.erase(std::remove(NewServers_.begin(), NewServers_.end(), &server), NewServers_.end());
     if (CurrentServer_ == &server)
         CurrentServer_ = nullptr;
 }

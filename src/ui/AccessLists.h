@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace kavel {
 class LogEntry;
@@ -47,6 +48,9 @@ public:
         std::function<bool()> RealtimeMode;
         // An entry is about to leave the queue (expired, or its server deleted).
         std::function<void(const LogEntry& entry)> EntryRemoved;
+        // The views just got their rows: what else shows the taken-over entries (the status
+        // texts) catches up with them here.
+        std::function<void()> Published;
     };
 
     AccessLists();
@@ -85,7 +89,8 @@ public:
     bool CheckExceptions(LogEntry& entry);
     // ClearLists, then the realtime view or AppendEntries from the oldest entry.
     void Rebuild();
-    // Hands the rows added since the last call to the views.
+    // Hands the rows added since the last call to the views, and marks the nodes of the
+    // servers that had new entries among them.
     void Publish();
     // Publish now, unless the views got rows less than the publish interval ago: then at the
     // end of the interval. Readers that notify in a burst cost the views one insertion per
@@ -104,6 +109,8 @@ private:
     void Fill(LogEntry* first);
 
     Hooks Hooks_;
+    // Servers with new entries taken over since the last Publish, whose nodes it marks.
+    std::vector<Server*> NewServers_;
     RawLinesModel Raw_;
     AccessListModel Log_;
     ExceptionListModel Exceptions_;

@@ -601,12 +601,21 @@ void MainWindow::InstallViewExtras() {
     AccessLists::Hooks& hooks = Lists_.GetHooks();
     hooks.ResetTransferTotals = [this] {
         Totals_.Reset(platform::Now());
+        TotalsDue_ = false;
         SetStatusText(1, {});
     };
+    // The totals count every access at once and show their text when the rows are shown: a
+    // label set for every access would have the status bar laid out again each time.
     hooks.AddToTransferTotals = [this](const LogEntry& entry) {
         const std::int64_t bytes = entry.Access != nullptr ? entry.Access->Bytes : 0;
-        if (std::optional<QString> text = Totals_.Add(bytes, entry.Time, platform::Now()))
-            SetStatusText(1, *text);
+        if (Totals_.Accumulate(bytes, entry.Time, platform::Now()))
+            TotalsDue_ = true;
+    };
+    hooks.Published = [this] {
+        if (!TotalsDue_)
+            return;
+        TotalsDue_ = false;
+        SetStatusText(1, Totals_.Text());
     };
     Realtime_ = std::make_unique<RealtimeView>(Lists_, this);
     Realtime_->SetViews(LogView_, ExceptionsView_);

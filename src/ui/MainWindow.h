@@ -211,6 +211,8 @@ private:
     AccessPopup* Popup_ = nullptr;
     TrayControl* Tray_ = nullptr;
     TransferTotals Totals_;
+    // The totals changed since their text was last shown.
+    bool TotalsDue_ = false;
 
     QAction* RunServer_ = nullptr;
     QAction* OpenObject_ = nullptr;

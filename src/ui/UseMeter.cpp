@@ -10,11 +10,16 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 namespace kavel::ui {
+
+namespace {
+constexpr int StrokeFlushMs = 100;
+} // namespace
 
 // ImageUseMeter: shows the meter's image and reports hover and clicks in its columns.
 class UseMeterSurface final : public QWidget {
@@ -72,6 +77,10 @@ UseMeter::UseMeter(QWidget* parent)
     Timer_->setInterval(1000);
     connect(Timer_, &QTimer::timeout, this, [this] { Tick(); });
     Timer_->start();
+    StrokeFlush_ = new QTimer(this);
+    StrokeFlush_->setSingleShot(true);
+    StrokeFlush_->setInterval(StrokeFlushMs);
+    connect(StrokeFlush_, &QTimer::timeout, this, [this] { FlushStrokes(); });
 }
 
 QColor UseMeter::LineColour() const {
@@ -155,7 +164,21 @@ void UseMeter::MarkAt(DateTime time, bool weak, DateTime now) {
         reinterpret_cast<const QRgb*>(Image_.constScanLine(Image_.height() - 1))[column] != background)
         return;
     PaintColumn(column, (weak ? WeakColour() : StrongColour()).rgb());
-    Surface_->update(column, 0, 1, Image_.height());
+    if (DirtyFirst_ > DirtyLast_) {
+        DirtyFirst_ = DirtyLast_ = column;
+        StrokeFlush_->start();
+    } else {
+        DirtyFirst_ = std::min(DirtyFirst_, column);
+        DirtyLast_ = std::max(DirtyLast_, column);
+    }
+}
+
+void UseMeter::FlushStrokes() {
+    if (DirtyFirst_ > DirtyLast_)
+        return;
+    Surface_->update(DirtyFirst_, 0, DirtyLast_ - DirtyFirst_ + 1, Image_.height());
+    DirtyFirst_ = 1;
+    DirtyLast_ = 0;
 }
 
 void UseMeter::Shift(int n) {
@@ -210,6 +233,12 @@ void TransferTotals::Reset(DateTime now) {
 }
 
 std::optional<QString> TransferTotals::Add(std::int64_t bytes, DateTime time, DateTime now) {
+    if (!Accumulate(bytes, time, now))
+        return std::nullopt;
+    return Text();
+}
+
+bool TransferTotals::Accumulate(std::int64_t bytes, DateTime time, DateTime now) {
     const DateParts today = DecodeDateTime(now);
     if (today.Day != Day_) {
         Day_ = today.Day;
@@ -224,9 +253,13 @@ std::optional<QString> TransferTotals::Add(std::int64_t bytes, DateTime time, Da
         PeriodStartMs_ = time.Ms;
     const std::int64_t minutes = WholeMinutesBetween(DateTime{PeriodStartMs_}, now);
     if (minutes <= 0)
-        return std::nullopt;
+        return false;
     const double rate = static_cast<double>(TotalKb_) / static_cast<double>(minutes);
     MonthKb_ = static_cast<float>(static_cast<double>(MonthMinutes_) * rate);
+    return true;
+}
+
+QString TransferTotals::Text() const {
     const auto whole = [](float value) {
         return QString::fromStdString(platform::CurrentLocaleFormat().Thousands(std::llround(value)));
     };

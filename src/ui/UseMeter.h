@@ -64,9 +64,16 @@ Q_SIGNALS:
 private:
     friend class UseMeterSurface;
     void PaintColumn(int x, QRgb colour);
+    // Strokes reach the screen at most every StrokeFlushMs: a reader taking over its history
+    // would otherwise have the strip repainted for every notification.
+    void FlushStrokes();
 
     UseMeterSurface* Surface_ = nullptr;
     QTimer* Timer_ = nullptr;
+    QTimer* StrokeFlush_ = nullptr;
+    // Columns drawn since the last flush; empty when DirtyFirst_ > DirtyLast_.
+    int DirtyFirst_ = 1;
+    int DirtyLast_ = 0;
     QImage Image_;
     int LastMinute_ = -1;
 };
@@ -80,6 +87,11 @@ public:
     // AddToTransferTotals for one access: the status text when at least a whole minute lies
     // between the oldest access and now, nothing when the text stays as it was.
     std::optional<QString> Add(std::int64_t bytes, DateTime time, DateTime now);
+    // Add without making the text: true when Text() is due. A take-over of many entries
+    // counts them all and shows the text once.
+    bool Accumulate(std::int64_t bytes, DateTime time, DateTime now);
+    // The status text of the totals counted so far.
+    QString Text() const;
 
     double TotalKb() const { return TotalKb_; }
     double TodayKb() const { return TodayKb_; }

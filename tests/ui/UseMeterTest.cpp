@@ -7,6 +7,10 @@
 #include "platform/Clock.h"
 #include "platform/LocaleFormat.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -29,6 +33,42 @@ public:
         return value < 0 ? "-" + digits : digits;
     }
 };
+
+// Counts the paint events of a widget while it lives.
+class PaintCounter final : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget)
+        : Widget_(widget) {
+        widget->installEventFilter(this);
+    }
+    ~PaintCounter() override { Widget_->removeEventFilter(this); }
+    int Count() const { return Count_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == Widget_ && event->type() == QEvent::Paint)
+            ++Count_;
+        return false;
+    }
+
+private:
+    QWidget* Widget_;
+    int Count_ = 0;
+};
+
+// Runs the event loop until done() or the deadline; done() at the end.
+bool RunEventLoopUntil(const std::function<bool()>& done, int deadlineMs = 5000) {
+    QEventLoop loop;
+    QTimer check;
+    check.callOnTimeout(&loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(5);
+    QTimer::singleShot(deadlineMs, &loop, [&] { loop.quit(); });
+    loop.exec();
+    return done();
+}
 
 class UseMeterTest : public testing::Test {
 protected:
@@ -177,6 +217,33 @@ TEST_F(UseMeterTest, TotalsInKilobytesAndTheMonthProjection) {
               QStringLiteral("Übertragen insgesamt 1.440 KBytes (10 KBytes heute, voraussichtlich 44.640 "
                              "KBytes in diesem Monat)     "));
     platform::SetCurrentLocaleFormat(nullptr);
+}
+
+// A stream of notifications draws every stroke into the image at once, but the strip is
+// repainted at most once per flush interval, not once per stroke.
+TEST_F(UseMeterTest, StrokesOfAStreamReachTheScreenTogether) {
+    Meter_.resize(400, 40);
+    Meter_.show();
+    auto* surface = Meter_.findChild<QWidget*>(QStringLiteral("ImageUseMeter"));
+    ASSERT_NE(surface, nullptr);
+    {
+        const PaintCounter first(surface);
+        ASSERT_TRUE(RunEventLoopUntil([&] { return first.Count() > 0; }));
+    }
+    const PaintCounter counter(surface);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int i = 0; i < 200; ++i) {
+        Meter_.Mark(DateTime{Clock_.Now().Ms - (i % 50) * MsPerMinute}, false);
+        QCoreApplication::processEvents();
+    }
+    const qint64 streamMs = elapsed.elapsed();
+    EXPECT_EQ(Stroke(Meter_.SurfaceWidth() - 1), Meter_.StrongColour());
+    EXPECT_EQ(Stroke(Meter_.SurfaceWidth() - 50), Meter_.StrongColour());
+    EXPECT_LE(counter.Count(), streamMs / 100 + 2);
+    // The last strokes are shown once the interval is over.
+    const int before = counter.Count();
+    EXPECT_TRUE(RunEventLoopUntil([&] { return counter.Count() > before; }));
 }
 
 } // namespace
