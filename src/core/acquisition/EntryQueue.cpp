@@ -17,7 +17,6 @@
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -59,6 +58,9 @@ HeldLock* FindHeld(const EntryQueue* queue) {
 // once and stores them again. Readers share the queue's lock, so the bounds are atomics that
 // any of them may refresh (all compute the same values).
 struct HostChain {
+    // The host name as the chain's first entry had it, and its hash ignoring ASCII case.
+    std::string Name;
+    std::uint64_t Hash = 0;
     LogEntry* Newest = nullptr;
     std::int32_t Revisitors = 0;
     mutable std::atomic<std::int64_t> Earliest{0};
@@ -66,8 +68,120 @@ struct HostChain {
     mutable std::atomic<bool> Stale{false};
 };
 
+// The chains by host name, compared ignoring ASCII case: an open-addressing table (linear
+// probing, a power of two of slots) whose slots hold the hash and the chain. A name is stored
+// once per host, in its chain, where a look-up finds it without visiting an entry; a look-up by
+// view makes no string. Changed under the exclusive lock only.
 struct EntryQueue::HostIndex {
-    std::unordered_map<std::string, HostChain, AsciiIgnoreCaseHash, AsciiIgnoreCaseEqual> Chains;
+    struct Slot {
+        std::uint64_t Hash = 0;
+        HostChain* Chain = nullptr;
+    };
+    std::vector<Slot> Slots;
+    std::size_t Used = 0;
+
+    HostIndex() = default;
+    ~HostIndex() { Clear(); }
+    HostIndex(const HostIndex&) = delete;
+    HostIndex& operator=(const HostIndex&) = delete;
+
+    static std::uint64_t HashOf(std::string_view host) { return AsciiIgnoreCaseHash()(host); }
+
+    static bool Names(const HostChain& chain, std::string_view host) {
+        return AsciiIgnoreCaseEqual()(chain.Name, host);
+    }
+
+    // The slot of the host's chain, or none.
+    std::optional<std::size_t> SlotOf(std::string_view host, std::uint64_t hash) const {
+        if (Slots.empty())
+            return std::nullopt;
+        const std::size_t mask = Slots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = Slots[i];
+            if (slot.Chain == nullptr)
+                return std::nullopt;
+            if (slot.Hash == hash && Names(*slot.Chain, host))
+                return i;
+        }
+    }
+
+    const HostChain* Find(std::string_view host) const {
+        const std::optional<std::size_t> i = SlotOf(host, HashOf(host));
+        return i ? Slots[*i].Chain : nullptr;
+    }
+
+    // The host's chain, made empty when the host is new (the caller links an entry at once).
+    HostChain& FindOrAdd(std::string_view host) {
+        const std::uint64_t hash = HashOf(host);
+        if (const std::optional<std::size_t> i = SlotOf(host, hash))
+            return *Slots[*i].Chain;
+        if ((Used + 1) * 4 > Slots.size() * 3)
+            Grow();
+        auto chain = std::make_unique<HostChain>();
+        chain->Name = host;
+        chain->Hash = hash;
+        const std::size_t mask = Slots.size() - 1;
+        std::size_t i = hash & mask;
+        while (Slots[i].Chain != nullptr)
+            i = (i + 1) & mask;
+        Slots[i] = {hash, chain.get()};
+        ++Used;
+        return *chain.release();
+    }
+
+    // Frees the chain, moving back the slots after it that would no longer be reached.
+    void Erase(std::size_t i) {
+        delete Slots[i].Chain;
+        const std::size_t mask = Slots.size() - 1;
+        std::size_t hole = i;
+        for (std::size_t j = (i + 1) & mask; Slots[j].Chain != nullptr; j = (j + 1) & mask) {
+            const std::size_t home = Slots[j].Hash & mask;
+            // A slot stays when its home lies cyclically after the hole and up to itself.
+            const bool reached = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+            if (!reached) {
+                Slots[hole] = Slots[j];
+                hole = j;
+            }
+        }
+        Slots[hole] = {};
+        --Used;
+    }
+
+    // The slot of the chain the entry is linked into: found by the entry's name, and should the
+    // name have been changed since the entry was appended, by the chain's newest entry.
+    std::optional<std::size_t> SlotOfEntry(const LogEntry* entry) const {
+        const std::string_view host = entry->Access->HostName();
+        if (std::optional<std::size_t> i = SlotOf(host, HashOf(host)))
+            return i;
+        const LogEntry* newest = entry;
+        while (newest->HostNext_)
+            newest = newest->HostNext_;
+        for (std::size_t i = 0; i < Slots.size(); ++i)
+            if (Slots[i].Chain != nullptr && Slots[i].Chain->Newest == newest)
+                return i;
+        return std::nullopt;
+    }
+
+    void Grow() {
+        std::vector<Slot> old(std::max<std::size_t>(Slots.size() * 2, 64));
+        old.swap(Slots);
+        const std::size_t mask = Slots.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.Chain == nullptr)
+                continue;
+            std::size_t i = slot.Hash & mask;
+            while (Slots[i].Chain != nullptr)
+                i = (i + 1) & mask;
+            Slots[i] = slot;
+        }
+    }
+
+    void Clear() {
+        for (const Slot& slot : Slots)
+            delete slot.Chain;
+        Slots.clear();
+        Used = 0;
+    }
 };
 
 namespace {
@@ -323,12 +437,7 @@ LogEntry* EntryQueue::Append(std::unique_ptr<LogEntry> entry) {
     }
     Last_ = e;
     if (e->Access) {
-        // Looked up by view: the key is made only for a host the queue has not seen yet.
-        const std::string_view host = e->Access->HostName();
-        auto found = Hosts_->Chains.find(host);
-        if (found == Hosts_->Chains.end())
-            found = Hosts_->Chains.try_emplace(std::string(host)).first;
-        HostChain& chain = found->second;
+        HostChain& chain = Hosts_->FindOrAdd(e->Access->HostName());
         const std::int64_t time = e->Time.Ms;
         if (chain.Newest) {
             chain.Newest->HostNext_ = e;
@@ -369,17 +478,18 @@ void EntryQueue::Remove(LogEntry* entry) {
     else
         entry->Next_->Prev_ = entry->Prev_;
     if (entry->Indexed_) {
-        const auto found = Hosts_->Chains.find(entry->Access->HostName());
+        // Looked up while the entry is still linked.
+        const std::optional<std::size_t> slot = Hosts_->SlotOfEntry(entry);
         if (entry->HostPrev_)
             entry->HostPrev_->HostNext_ = entry->HostNext_;
         if (entry->HostNext_)
             entry->HostNext_->HostPrev_ = entry->HostPrev_;
-        if (found != Hosts_->Chains.end()) {
-            HostChain& chain = found->second;
+        if (slot) {
+            HostChain& chain = *Hosts_->Slots[*slot].Chain;
             if (chain.Newest == entry)
                 chain.Newest = entry->HostPrev_;
             if (!chain.Newest) {
-                Hosts_->Chains.erase(found);
+                Hosts_->Erase(*slot);
             } else {
                 if (entry->Access->VisitorState == VisitorKind::Revisitor)
                     --chain.Revisitors;
@@ -406,7 +516,7 @@ void EntryQueue::Clear() {
         chain = First_;
         First_ = nullptr;
         Last_ = nullptr;
-        Hosts_->Chains.clear();
+        Hosts_->Clear();
         Count_.store(0, std::memory_order_relaxed);
     }
     while (chain) {
@@ -448,19 +558,19 @@ LogEntry* EntryQueue::FirstNew() const {
 
 void EntryQueue::WalkHostBackward(std::string_view hostName,
                                   const std::function<bool(const LogEntry&)>& visit) const {
-    const auto found = Hosts_->Chains.find(hostName);
-    if (found == Hosts_->Chains.end())
+    const HostChain* chain = Hosts_->Find(hostName);
+    if (chain == nullptr)
         return;
-    for (const LogEntry* e = found->second.Newest; e; e = e->HostPrev_)
+    for (const LogEntry* e = chain->Newest; e; e = e->HostPrev_)
         if (!visit(*e))
             return;
 }
 
 std::optional<EntryQueue::HostSummary> EntryQueue::SummaryOf(std::string_view hostName) const {
-    const auto found = Hosts_->Chains.find(hostName);
-    if (found == Hosts_->Chains.end())
+    const HostChain* found = Hosts_->Find(hostName);
+    if (found == nullptr)
         return std::nullopt;
-    const HostChain& chain = found->second;
+    const HostChain& chain = *found;
     if (chain.Stale.load(std::memory_order_acquire)) {
         std::int64_t earliest = chain.Newest->Time.Ms;
         std::int64_t latest = earliest;
