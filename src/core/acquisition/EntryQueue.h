@@ -37,21 +37,24 @@ public:
     LineText(const LineText&) = delete;
     LineText& operator=(const LineText&) = delete;
 
-    std::string_view View() const { return {Data_, Size_}; }
+    std::string_view View() const { return {Data_, size()}; }
     operator std::string_view() const { return View(); }
     // Implicit, as callers took the line as a string before it became a view.
     operator std::string() const { return std::string(View()); }
     const char* data() const { return Data_; }
-    std::size_t size() const { return Size_; }
-    bool empty() const { return Size_ == 0; }
+    std::size_t size() const { return SizeAndOwned_ & ~OwnedBit; }
+    bool empty() const { return size() == 0; }
     char operator[](std::size_t i) const { return Data_[i]; }
     friend bool operator==(const LineText& a, std::string_view b) { return a.View() == b; }
 
 private:
+    static constexpr std::uint32_t OwnedBit = 0x80000000u;
+    bool Owned() const { return (SizeAndOwned_ & OwnedBit) != 0; }
+
     const char* Data_ = "";
-    // 32 bits: lines are far shorter, and every queued entry has one.
-    std::uint32_t Size_ = 0;
-    bool Owned_ = false;
+    // The size in 31 bits (lines are far shorter, and every queued entry has one) and whether
+    // the bytes are the text's own copy. An entry keeps its flags in the 4 bytes after it.
+    std::uint32_t SizeAndOwned_ = 0;
 };
 
 // One accepted log line with its parsed access. Created by a reader, appended to the entry
@@ -71,7 +74,21 @@ public:
     // Gives the memory back where it came from: malloc, or the block of a reader's entries.
     static void operator delete(LogEntry* p, std::destroying_delete_t);
 
-    LineText Line;
+    // Its tail padding holds the flags that follow.
+    [[no_unique_address]] LineText Line;
+    // Cleared by the main thread when it takes the entry over; readers look at it while
+    // they search for the popup's entry.
+    std::atomic<bool> IsNew{true};
+    // Main thread only.
+    kavel::DisplayState DisplayState = kavel::DisplayState::NotShown;
+
+private:
+    // Whether the entry is in its host's chain (entries without an access are not).
+    bool Indexed_ = false;
+    // Cut from a reader's entry block rather than taken from malloc.
+    bool Pooled_ = false;
+
+public:
     std::unique_ptr<AccessRecord> Access;
     kavel::Server* Server = nullptr;
     DateTime Time;
@@ -80,11 +97,6 @@ public:
     const std::uint64_t Serial;
     // Main thread only: the row that shows the entry.
     void* ListItem = nullptr;
-    // Cleared by the main thread when it takes the entry over; readers look at it while
-    // they search for the popup's entry.
-    std::atomic<bool> IsNew{true};
-    // Main thread only.
-    kavel::DisplayState DisplayState = kavel::DisplayState::NotShown;
 
 private:
     friend class EntryQueue;
@@ -93,10 +105,6 @@ private:
     LogEntry(LineText line, kavel::Server* server);
     static void ReleasePooled(void* p);
 
-    // Whether the entry is in its host's chain (entries without an access are not).
-    bool Indexed_ = false;
-    // Cut from a reader's entry block rather than taken from malloc.
-    bool Pooled_ = false;
     LogEntry* Prev_ = nullptr;
     LogEntry* Next_ = nullptr;
     // Chain of the entries of the same host name (compared ignoring ASCII case), kept by the

@@ -5,6 +5,7 @@
 #include "parsing/ParseSupport.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -44,11 +45,14 @@ std::uint8_t SlotCount(LogFormat kind) {
 } // namespace
 
 // One allocation holding where every text of a record is: a slice of the line or bytes of the
-// side block that follows the slot table. Each slot holds a begin and a size (16 or 32 bits
-// wide); begins below LineSize are in the line, the others in the side block. Texts equal to
-// their defaults take no bytes, and a host name equal to its address is not stored twice.
+// side block that follows the slot table. The table holds a begin and a size (16 or 32 bits
+// wide) for each slot whose text is neither its default nor an alias, in slot order; begins
+// below LineSize are in the line, the others in the side block. Texts equal to their defaults
+// take no bytes, and a host name equal to its address is not stored twice.
+//
+// The line is found without a pointer where it follows the block (a placed record: entry,
+// record, block, line in one allocation); other blocks keep a pointer to it after the header.
 struct AccessRecord::TextStore {
-    const char* Line = nullptr;
     std::uint32_t LineSize = 0;
     // Bytes of the whole store, header included.
     std::uint32_t Size = 0;
@@ -56,9 +60,11 @@ struct AccessRecord::TextStore {
     std::uint16_t AliasMask = 0;
     std::uint8_t Slots = 0;
     bool Wide = false;
-
     // Set when the block lives in the record's own allocation.
     bool Inline = false;
+    // The line begins right after the block's Size bytes; else a pointer to it follows the
+    // header.
+    bool LineFollows = false;
 
     static void operator delete(TextStore* p, std::destroying_delete_t) {
         const bool inlined = p->Inline;
@@ -67,10 +73,30 @@ struct AccessRecord::TextStore {
             ::operator delete(p);
     }
 
-    std::size_t TableSize() const { return Slots * (Wide ? 8u : 4u); }
-    const unsigned char* Table() const { return reinterpret_cast<const unsigned char*>(this + 1); }
-    unsigned char* Table() { return reinterpret_cast<unsigned char*>(this + 1); }
+    static constexpr std::size_t PointerBytes(bool lineFollows) {
+        return lineFollows ? 0 : sizeof(const char*);
+    }
+    std::uint16_t Present() const {
+        return static_cast<std::uint16_t>(((1u << Slots) - 1u) &
+                                          ~static_cast<unsigned>(DefaultMask | AliasMask));
+    }
+    std::size_t TableSize() const {
+        return static_cast<std::size_t>(std::popcount(Present())) * (Wide ? 8u : 4u);
+    }
+    const unsigned char* Table() const {
+        return reinterpret_cast<const unsigned char*>(this + 1) + PointerBytes(LineFollows);
+    }
+    unsigned char* Table() { return reinterpret_cast<unsigned char*>(this + 1) + PointerBytes(LineFollows); }
     const char* Side() const { return reinterpret_cast<const char*>(Table() + TableSize()); }
+
+    const char* Line() const {
+        if (LineFollows)
+            return reinterpret_cast<const char*>(this) + Size;
+        const char* line;
+        std::memcpy(&line, this + 1, sizeof line);
+        return line;
+    }
+    void SetLinePointer(const char* line) { std::memcpy(static_cast<void*>(this + 1), &line, sizeof line); }
 
     std::uint32_t Value(std::size_t i) const {
         if (Wide) {
@@ -96,11 +122,13 @@ struct AccessRecord::TextStore {
             slot = slot == SlotServerHostName ? SlotServerAddress : SlotAddress;
         if (slot >= Slots || (DefaultMask & (1u << slot)) != 0)
             return Defaults[slot];
-        const std::uint32_t begin = Value(2u * slot);
-        const std::uint32_t size = Value(2u * slot + 1u);
+        const auto index =
+            static_cast<std::size_t>(std::popcount(static_cast<unsigned>(Present() & ((1u << slot) - 1u))));
+        const std::uint32_t begin = Value(2u * index);
+        const std::uint32_t size = Value(2u * index + 1u);
         if (size == 0)
             return {};
-        return {begin < LineSize ? Line + begin : Side() + (begin - LineSize), size};
+        return {begin < LineSize ? Line() + begin : Side() + (begin - LineSize), size};
     }
 
     struct Layout {
@@ -111,9 +139,13 @@ struct AccessRecord::TextStore {
         std::uint16_t Slices = 0;
         std::size_t SideTotal = 0;
         bool Wide = false;
-        // Bytes of the block; 0 when every text is its default.
+        // Bytes of the block with a line pointer; 0 when every text is its default.
         std::size_t Size = 0;
     };
+
+    static constexpr std::size_t Aligned(std::size_t size) {
+        return (size + alignof(TextStore) - 1) / alignof(TextStore) * alignof(TextStore);
+    }
 
     static bool Inside(std::string_view text, std::string_view line) {
         return !text.empty() && !line.empty() && std::less_equal<>()(line.data(), text.data()) &&
@@ -138,37 +170,57 @@ struct AccessRecord::TextStore {
         if (plan.SideTotal == 0 && plan.Aliases == 0 && plan.Defaults == (1u << slots) - 1u)
             return plan;
         plan.Wide = line.size() + plan.SideTotal > 0xFFFF;
-        plan.Size = sizeof(TextStore) + slots * (plan.Wide ? 8u : 4u) + plan.SideTotal;
-        plan.Size = (plan.Size + alignof(TextStore) - 1) / alignof(TextStore) * alignof(TextStore);
+        const auto present = static_cast<std::size_t>(std::popcount(static_cast<unsigned>(
+            ((1u << slots) - 1u) & ~static_cast<unsigned>(plan.Defaults | plan.Aliases))));
+        plan.Size = Aligned(sizeof(TextStore) + PointerBytes(false) + present * (plan.Wide ? 8u : 4u) +
+                            plan.SideTotal);
         return plan;
     }
 
+    // A block with a line pointer, Plan's Size bytes.
     static TextStore* Write(void* memory, const Layout& plan, const std::string_view* texts,
                             std::string_view line) {
         TextStore* store = new (memory) TextStore;
-        store->Line = plan.Slices != 0 ? line.data() : nullptr;
         store->LineSize = plan.Slices != 0 ? static_cast<std::uint32_t>(line.size()) : 0;
         store->Size = static_cast<std::uint32_t>(plan.Size);
         store->DefaultMask = plan.Defaults;
         store->AliasMask = plan.Aliases;
         store->Slots = plan.Slots;
         store->Wide = plan.Wide;
+        store->SetLinePointer(plan.Slices != 0 ? line.data() : nullptr);
         char* side = reinterpret_cast<char*>(store->Table() + store->TableSize());
         std::uint32_t offset = 0;
+        std::size_t index = 0;
         for (std::uint8_t i = 0; i < plan.Slots; ++i) {
             const auto bit = static_cast<std::uint16_t>(1u << i);
+            if (((plan.Defaults | plan.Aliases) & bit) != 0)
+                continue;
             std::uint32_t begin = 0;
             if ((plan.Slices & bit) != 0) {
                 begin = static_cast<std::uint32_t>(texts[i].data() - line.data());
-            } else if (((plan.Defaults | plan.Aliases) & bit) == 0 && !texts[i].empty()) {
+            } else if (!texts[i].empty()) {
                 std::memcpy(side + offset, texts[i].data(), texts[i].size());
                 begin = store->LineSize + offset;
                 offset += static_cast<std::uint32_t>(texts[i].size());
             }
-            store->SetValue(2u * i, begin);
-            store->SetValue(2u * i + 1u, static_cast<std::uint32_t>(texts[i].size()));
+            store->SetValue(2u * index, begin);
+            store->SetValue(2u * index + 1u, static_cast<std::uint32_t>(texts[i].size()));
+            ++index;
         }
         return store;
+    }
+
+    // Bytes of a copy whose line follows it.
+    std::size_t PlacedSize() const { return Size - PointerBytes(LineFollows); }
+
+    // The copy at memory, the line right after its PlacedSize bytes.
+    TextStore* PlaceCopy(void* memory) const {
+        TextStore* copy = new (memory) TextStore(*this);
+        copy->Size = static_cast<std::uint32_t>(PlacedSize());
+        copy->Inline = true;
+        copy->LineFollows = true;
+        std::memcpy(copy->Table(), Table(), PlacedSize() - sizeof(TextStore));
+        return copy;
     }
 
     static std::unique_ptr<TextStore> Build(std::uint8_t slots, const std::string_view* texts,
@@ -278,10 +330,10 @@ void AccessRecord::operator delete(AccessRecord* p, std::destroying_delete_t) {
 
 std::size_t AccessRecord::PlacedSize() const {
     const std::size_t object = Kind_ == LogFormat::W3c ? ObjectSize<W3cRecord>() : ObjectSize<NcsaRecord>();
-    return object + (Texts_ ? Texts_->Size : 0u);
+    return object + (Texts_ ? Texts_->PlacedSize() : 0u);
 }
 
-AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* line) const {
+AccessRecord* AccessRecord::PlaceCopy(void* memory) const {
     AccessRecord* copy = nullptr;
     std::size_t object = 0;
     if (Kind_ == LogFormat::W3c) {
@@ -306,15 +358,8 @@ AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* line) const {
     copy->IsSpider = IsSpider;
     copy->IsBuddy = IsBuddy;
     copy->Resolved_ = Resolved_;
-    if (Texts_) {
-        char* at = static_cast<char*>(memory) + object;
-        std::memcpy(at, static_cast<const void*>(Texts_.get()), Texts_->Size);
-        auto* store = std::launder(reinterpret_cast<TextStore*>(at));
-        if (store->Line != nullptr)
-            store->Line = line;
-        store->Inline = true;
-        copy->Texts_.reset(store);
-    }
+    if (Texts_)
+        copy->Texts_.reset(Texts_->PlaceCopy(static_cast<char*>(memory) + object));
     return copy;
 }
 
@@ -325,9 +370,9 @@ AccessRecord::~AccessRecord() = default;
 
 // The line the current texts slice, so that a reassigned record keeps its slices.
 std::string_view AccessRecord::LineOfTexts() const {
-    if (!Texts_ || Texts_->Line == nullptr)
+    if (!Texts_ || Texts_->LineSize == 0)
         return {};
-    return {Texts_->Line, Texts_->LineSize};
+    return {Texts_->Line(), Texts_->LineSize};
 }
 
 std::string_view AccessRecord::TextAt(std::uint8_t slot) const {

@@ -292,7 +292,8 @@ std::string Describe(const LogEntry& entry) {
             std::to_string(static_cast<int>(a->VisitorState)) + (a->IsDocument ? "D" : "") +
             (a->IsSpider ? "S" : "") + (a->IsBuddy ? "B" : "") + (a->Resolved() ? "R" : "") + '|' +
             std::to_string(entry.Time.Ms);
-    if (const auto* w = dynamic_cast<const W3cRecord*>(a)) {
+    if (a->Kind() == LogFormat::W3c) {
+        const auto* w = static_cast<const W3cRecord*>(a);
         for (const std::string_view field :
              {w->ServerAddress(), w->ServerHostName(), w->SiteName(), w->ComputerName(), w->Cookie()})
             (text += '|') += field;
