@@ -114,6 +114,36 @@ void BM_ReaderPathNCSA(benchmark::State& state) {
 }
 BENCHMARK(BM_ReaderPathNCSA)->MinTime(2.0);
 
+// The same path as the reader runs it: each line made into its kept entry in one piece
+// (ParseToEntry), with the settings read once, as a reader does for a run of lines.
+void BM_ReaderPathInOnePiece(benchmark::State& state) {
+    BenchOptions options;
+    FillLists();
+    static const std::vector<std::string> lines = CombinedLines(300000);
+    Server server;
+    // The generated lines are years old: a keep period that holds them all.
+    server.SetTimeDeleteAfter(1000000);
+    const EntrySettings settings = EntrySettings::Current();
+    EntryQueue& queue = Entries();
+    std::size_t index = 0;
+    std::int64_t accepted = 0;
+    for (auto _ : state) {
+        if (std::unique_ptr<LogEntry> entry = ParseToEntry(lines[index], server, settings)) {
+            ++accepted;
+            queue.Append(std::move(entry));
+            if (static_cast<std::size_t>(queue.Count()) > QueueWindow)
+                queue.Remove(queue.First());
+        }
+        if (++index == lines.size())
+            index = 0;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    state.counters["accepted"] = static_cast<double>(accepted) / static_cast<double>(state.iterations());
+    queue.Clear();
+    Revisitors().Clear();
+}
+BENCHMARK(BM_ReaderPathInOnePiece)->MinTime(2.0);
+
 // The parse alone, without queueing: what the revisit rule costs against an empty queue.
 void BM_ParseNCSAWithoutQueue(benchmark::State& state) {
     BenchOptions options;

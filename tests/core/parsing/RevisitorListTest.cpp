@@ -20,8 +20,6 @@
 namespace kavel {
 namespace {
 
-const DateTime Start = *EncodeDateTime(2020, 6, 1, 12, 0, 0);
-
 class RevisitorListTest : public testing::Test {
 protected:
     RevisitorListTest()
@@ -29,86 +27,10 @@ protected:
         Documents().Add(".html");
     }
 
-    // Parses an access of host to page at Start + minutes on server and queues it; its
-    // visitor image.
-    Icon Visit(std::string_view host, int minutes, std::string_view page = "/a.html",
-               Server* server = nullptr) {
-        const DateParts t = DecodeDateTime(DateTime{Start.Ms + minutes * MsPerMinute});
-        static constexpr const char* Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-        char date[64];
-        std::snprintf(date, sizeof date, "[%02d/%s/%04d:%02d:%02d:%02d", t.Day, Months[t.Month - 1], t.Year,
-                      t.Hour, t.Minute, t.Second);
-        auto entry = std::make_unique<LogEntry>(std::string(host) + " - - " + date + " +0000] \"GET " +
-                                                    std::string(page) + " HTTP/1.1\" 200 1",
-                                                server ? server : &Server_);
-        test::ParseInto(*entry);
-        EXPECT_NE(entry->Access, nullptr);
-        if (!entry->Access)
-            return Icon::None;
-        const Icon image = entry->Access->VisitorImage();
-        Entries().Append(std::move(entry));
-        return image;
-    }
-
     test::ScopedOptions Options_;
     test::ScopedClassificationLists Lists_;
     Server Server_;
 };
-
-TEST_F(RevisitorListTest, NewKnownRevisitor) {
-    EXPECT_EQ(Visit("10.0.0.1", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("10.0.0.1", 5), Icon::KnownVisitor);
-    EXPECT_FALSE(IsRevisitor("10.0.0.1"));
-    EXPECT_EQ(Visit("10.0.0.1", 45), Icon::Revisitor);
-    ASSERT_TRUE(IsRevisitor("10.0.0.1"));
-    EXPECT_EQ(FindRevisitor("10.0.0.1")->HostName, "10.0.0.1");
-    EXPECT_EQ(Visit("10.0.0.1", 46), Icon::Revisitor) << "listed addresses stay revisitors";
-}
-
-TEST_F(RevisitorListTest, DistanceMustExceedTheThreshold) {
-    EXPECT_EQ(Visit("10.0.0.2", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("10.0.0.2", 30), Icon::KnownVisitor) << "exactly 30 minutes";
-    EXPECT_EQ(Visit("10.0.0.3", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("10.0.0.3", -31), Icon::Revisitor) << "the distance counts either way";
-}
-
-TEST_F(RevisitorListTest, ARecentRevisitorEntryDecides) {
-    EXPECT_EQ(Visit("10.0.0.4", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("10.0.0.4", 40), Icon::Revisitor);
-    Revisitors().Clear();
-    EXPECT_EQ(Visit("10.0.0.4", 41), Icon::Revisitor) << "the newest match is a revisitor one minute old";
-}
-
-TEST_F(RevisitorListTest, EveryQueuedAccessCounts) {
-    Server other;
-    EXPECT_EQ(Visit("10.0.0.5", 0, "/logo.gif", &other), Icon::None);
-    EXPECT_EQ(Revisitors().Count(), 0u);
-    EXPECT_EQ(Visit("10.0.0.5", 10), Icon::KnownVisitor) << "an image request on another server was a visit";
-    EXPECT_EQ(Visit("10.0.0.5", 100, "/logo.gif"), Icon::None);
-    EXPECT_EQ(Revisitors().Count(), 0u) << "a non-document access never lists its address";
-    EXPECT_EQ(Visit("10.0.0.5", 101), Icon::Revisitor)
-        << "a near match does not end the walk; the visit at minute 10 is 91 minutes back";
-}
-
-TEST_F(RevisitorListTest, HostNamesCompareIgnoringAsciiCase) {
-    EXPECT_EQ(Visit("Host.Example", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("host.EXAMPLE", 50), Icon::Revisitor);
-    EXPECT_TRUE(IsRevisitor("host.EXAMPLE"));
-    EXPECT_FALSE(IsRevisitor("Host.Example")) << "the list compares addresses exactly";
-}
-
-TEST_F(RevisitorListTest, ListedAddressWinsWhateverTheHostName) {
-    Options_.SetDnsResolve(true);
-    ClearResolveCache();
-    SetHostNameResolver(
-        [](std::string_view) -> std::optional<std::string> { return std::string("new.example"); });
-    AddRevisitor("192.0.2.44", "old.example");
-    EXPECT_EQ(Visit("192.0.2.44", 0), Icon::Revisitor);
-    EXPECT_EQ(FindRevisitor("192.0.2.44")->HostName, "old.example");
-    SetHostNameResolver({});
-    ClearResolveCache();
-}
 
 TEST_F(RevisitorListTest, AddIsUniqueAndNeedsBothTexts) {
     EXPECT_NE(AddRevisitor("a", "x"), nullptr);
@@ -145,61 +67,6 @@ TEST_F(RevisitorListTest, ConcurrentAddsListEachAddressOnce) {
     for (const Revisitor& item : list.Items())
         EXPECT_TRUE(addresses.insert(item.Address).second) << item.Address;
     EXPECT_EQ(list.Count(), 100u);
-}
-
-// The host index must decide exactly as a walk over the whole queue does.
-TEST_F(RevisitorListTest, IndexedRuleAgreesWithThePlainWalk) {
-    std::mt19937 random(17);
-    const std::vector<std::string> hosts = {"a.example", "A.EXAMPLE", "b.example", "10.0.0.1",
-                                            "10.0.0.2",  "",          "c.Example"};
-    EntryQueue queue;
-    std::vector<LogEntry*> queued;
-    RevisitorList indexed;
-    std::set<std::string> reference;
-    for (int step = 0; step < 4000; ++step) {
-        const std::int32_t threshold = static_cast<std::int32_t>(random() % 40);
-        const std::string& host = hosts[random() % hosts.size()];
-        const std::string address = random() % 4 == 0 ? std::string() : "addr-" + host;
-        NcsaRecord record;
-        record.AssignAddressPair(address, host);
-        record.IsDocument = true;
-        auto entry = std::make_unique<LogEntry>("", &Server_);
-        entry->Time = DateTime{Start.Ms + static_cast<std::int64_t>(random() % 100000) * MsPerSecond};
-
-        ApplyRevisitRule(record, *entry, queue, indexed, threshold);
-
-        std::uint8_t expected = 0;
-        if (reference.count(address) != 0) {
-            expected = 2;
-        } else {
-            const auto lock = queue.ReadLock();
-            queue.WalkAllBackward([&](const LogEntry& e) {
-                if (!EqualsAsciiIgnoreCase(e.Access->HostName(), host))
-                    return true;
-                expected = 1;
-                if (e.Access->VisitorState == VisitorKind::Revisitor ||
-                    WholeMinutesBetween(e.Time, entry->Time) > threshold) {
-                    expected = 2;
-                    return false;
-                }
-                return true;
-            });
-            if (expected == 2 && !address.empty() && !host.empty())
-                reference.insert(address);
-        }
-        ASSERT_EQ(static_cast<int>(record.VisitorState), expected) << "step " << step;
-
-        entry->Access = std::make_unique<NcsaRecord>();
-        entry->Access->AssignAddressPair(address, host);
-        entry->Access->VisitorState = random() % 10 == 0 ? VisitorKind::Revisitor : record.VisitorState;
-        queued.push_back(queue.Append(std::move(entry)));
-        if (random() % 3 == 0) {
-            const std::size_t victim = random() % queued.size();
-            queue.Remove(queued[victim]);
-            queued.erase(queued.begin() + static_cast<std::ptrdiff_t>(victim));
-        }
-    }
-    EXPECT_EQ(indexed.Count(), reference.size());
 }
 
 TEST_F(RevisitorListTest, FileLines) {
