@@ -21,21 +21,6 @@ namespace {
 
 constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
 
-bool RunEventLoopUntil(const std::function<bool()>& done, int deadlineMs = 20000) {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(1);
-    QTimer::singleShot(deadlineMs, &loop, [&] { loop.quit(); });
-    loop.exec();
-    return done();
-}
-
 class AccessListsTest : public testing::Test {
 protected:
     AccessListsTest() {
@@ -137,7 +122,7 @@ TEST_F(AccessListsTest, NotificationsInABurstReachTheViewsTogetherAndNoneIsLost)
         notify();
     EXPECT_EQ(Lists_.Log().rowCount(), 10);
     EXPECT_EQ(Lists_.Log().Size(), 100U);
-    ASSERT_TRUE(RunEventLoopUntil([&] { return Lists_.Log().rowCount() == 100; }));
+    ASSERT_TRUE(test::RunEventLoopUntil([&] { return Lists_.Log().rowCount() == 100; }));
     EXPECT_EQ(insertions, 2);
     EXPECT_EQ(Lists_.Raw().rowCount(), 100);
     EXPECT_EQ(Lists_.Log().NumberAt(0), 100);

@@ -47,21 +47,6 @@ std::string NcsaLine(const std::string& client, int minute, const std::string& p
     return line;
 }
 
-bool RunEventLoopUntil(const std::function<bool()>& done, int deadlineMs = 20000) {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(deadlineMs, &loop, [&] { loop.quit(); });
-    loop.exec();
-    return done();
-}
-
 // The program's start around one window: a temporary home with a servers file, the Qt
 // dispatcher, the lifecycle's objects, and the window until its first idle moment.
 class MainWindowTest : public testing::Test {
@@ -101,7 +86,7 @@ protected:
         setup.InstanceLockName = "kavel-ui-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(setup);
         Window_->show();
-        ASSERT_TRUE(RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));
+        ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));
     }
 
     Server& ServerNamed(const std::string& name) {
@@ -213,7 +198,7 @@ TEST_F(MainWindowTest, ServerActionsFollowTheSelectedNode) {
         bool editEnabled;
     };
     Server& missing = ServerNamed("extranet");
-    ASSERT_TRUE(RunEventLoopUntil([&] { return missing.LogFileMissing(); }));
+    ASSERT_TRUE(test::RunEventLoopUntil([&] { return missing.LogFileMissing(); }));
     const Case cases[] = {
         {nullptr, false, false, false},
         {tree->Root(), false, false, false},
@@ -383,7 +368,7 @@ TEST_F(MainWindowTest, ReaderEntriesReachTheListsAndTheTreeMarksNewOnes) {
     WriteBytes(Home_ / "intranet.log", lines);
     WriteBytes(Home_ / "extranet.log", NcsaLine("10.0.0.2", 30, "/x.html"));
     Start();
-    ASSERT_TRUE(RunEventLoopUntil([this] { return Window_->Lists().Log().rowCount() == 26; }));
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->Lists().Log().rowCount() == 26; }));
     ServerTreeView* tree = Window_->Tree();
     ServerTreeItem* node = tree->NodeOf(ServerNamed("intranet"));
     EXPECT_TRUE(ServerTreeView::NodeBold(node));
@@ -395,8 +380,8 @@ TEST_F(MainWindowTest, ReaderEntriesReachTheListsAndTheTreeMarksNewOnes) {
     EXPECT_EQ(Window_->Lists().Log().rowCount(), 25);
     EXPECT_FALSE(ServerTreeView::NodeBold(node));
     AppendLog(Home_ / "extranet.log", NcsaLine("10.0.0.3", 31, "/y.html"));
-    ASSERT_TRUE(RunEventLoopUntil([&] { return ServerNamed("extranet").QueueCount() == 2; }));
-    ASSERT_TRUE(RunEventLoopUntil(
+    ASSERT_TRUE(test::RunEventLoopUntil([&] { return ServerNamed("extranet").QueueCount() == 2; }));
+    ASSERT_TRUE(test::RunEventLoopUntil(
         [&] { return tree->NodeOf(ServerNamed("extranet"))->text(0) == QStringLiteral("extranet (2)"); }));
     EXPECT_EQ(Window_->Lists().Log().rowCount(), 25);
 
@@ -412,7 +397,7 @@ TEST_F(MainWindowTest, DeletingTheCurrentServerWhileItsReaderIsBusyLeavesNoRowOf
     WriteBytes(Home_ / "intranet.log", NcsaLine("10.0.0.1", 1, "/a.html"));
     WriteBytes(Home_ / "extranet.log", NcsaLine("10.0.0.2", 2, "/b.html"));
     Start();
-    ASSERT_TRUE(RunEventLoopUntil([this] { return Window_->Lists().Log().rowCount() == 2; }));
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->Lists().Log().rowCount() == 2; }));
     Server* doomed = &ServerNamed("intranet");
     ServerTreeView* tree = Window_->Tree();
     tree->SelectNode(tree->NodeOf(*doomed));
@@ -441,7 +426,7 @@ TEST_F(MainWindowTest, DeletingTheCurrentServerWhileItsReaderIsBusyLeavesNoRowOf
         EXPECT_NE(entry->Server, doomed);
     // Let notifications posted before the stop arrive: they find no reader and change nothing.
     AppendLog(Home_ / "extranet.log", NcsaLine("10.0.0.3", 3, "/c.html"));
-    ASSERT_TRUE(RunEventLoopUntil([this] { return Window_->Lists().Log().rowCount() == 2; }));
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->Lists().Log().rowCount() == 2; }));
     const AccessListModel& log = Window_->Lists().Log();
     for (int row = 0; row < log.rowCount(); ++row)
         EXPECT_EQ(log.EntryAt(row)->Server, &ServerNamed("extranet"));
@@ -482,7 +467,7 @@ TEST_F(MainWindowTest, LayoutIsStoredAtClosingAndRestoredAtTheNextStart) {
     Window_->LogView()->setColumnWidth(2, 150);
     Window_->resize(800, 600);
     Window_->move(10, 20);
-    ASSERT_TRUE(RunEventLoopUntil([this] { return Window_->width() == 800; }));
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->width() == 800; }));
     Window_->close();
     SettingsStore& styles = *Window_->StylesStore();
     EXPECT_EQ(styles.Int("MainWidth"), 800);

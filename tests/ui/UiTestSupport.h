@@ -3,7 +3,10 @@
 #include "ui/DesktopOpener.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QUrl>
+#include <functional>
 #include <vector>
 
 namespace kavel::ui::test {
@@ -17,6 +20,22 @@ inline QApplication& App() {
     // that a shown window registered, and their destructors would crash.
     static QApplication* app = new QApplication(argc, argv);
     return *app;
+}
+
+// Runs the event loop until done() holds or the deadline passes; whether done() holds.
+inline bool RunEventLoopUntil(const std::function<bool()>& done, int deadlineMs = 20000) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(1);
+    QTimer::singleShot(deadlineMs, &loop, [&] { loop.quit(); });
+    loop.exec();
+    return done();
 }
 
 // Records what would have been handed to the desktop while it lives.

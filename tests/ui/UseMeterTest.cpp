@@ -56,20 +56,6 @@ private:
     int Count_ = 0;
 };
 
-// Runs the event loop until done() or the deadline; done() at the end.
-bool RunEventLoopUntil(const std::function<bool()>& done, int deadlineMs = 5000) {
-    QEventLoop loop;
-    QTimer check;
-    check.callOnTimeout(&loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(deadlineMs, &loop, [&] { loop.quit(); });
-    loop.exec();
-    return done();
-}
-
 class UseMeterTest : public testing::Test {
 protected:
     UseMeterTest() { test::App(); }
@@ -228,7 +214,7 @@ TEST_F(UseMeterTest, StrokesOfAStreamReachTheScreenTogether) {
     ASSERT_NE(surface, nullptr);
     {
         const PaintCounter first(surface);
-        ASSERT_TRUE(RunEventLoopUntil([&] { return first.Count() > 0; }));
+        ASSERT_TRUE(test::RunEventLoopUntil([&] { return first.Count() > 0; }));
     }
     const PaintCounter counter(surface);
     QElapsedTimer elapsed;
@@ -243,7 +229,7 @@ TEST_F(UseMeterTest, StrokesOfAStreamReachTheScreenTogether) {
     EXPECT_LE(counter.Count(), streamMs / 100 + 2);
     // The last strokes are shown once the interval is over.
     const int before = counter.Count();
-    EXPECT_TRUE(RunEventLoopUntil([&] { return counter.Count() > before; }));
+    EXPECT_TRUE(test::RunEventLoopUntil([&] { return counter.Count() > before; }));
 }
 
 } // namespace
