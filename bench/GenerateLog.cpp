@@ -1,7 +1,7 @@
 // Writes a deterministic access log for timing the whole ingest path with kavel-cli parse:
-// NCSA Combined lines of about 300 bytes, or W3C lines with all 22 fields, spread evenly over
-// the 48 hours before 2024-03-03 00:00:00. W3C lines carry the fields in the fixed order,
-// without a directive (a server with every field bit set reads them).
+// NCSA Combined lines of about 270 bytes, or W3C lines with all 22 fields (about 310 bytes),
+// spread evenly over the 48 hours before 2024-03-03 00:00:00. W3C lines carry the fields in
+// the fixed order, without a directive (a server with every field bit set reads them).
 //
 // Usage: GenerateLog ncsa|w3c LINES FILE
 
