@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times the whole path from log file to queue: kavel-cli parse --summary over generated logs
 # (1,000,000 NCSA Combined lines of about 270 bytes, and W3C lines with all 22 fields of about
-# 310 bytes), every
-# line inside the keep period, name look-up off. Prints wall and CPU time, lines a second (of
-# wall and of CPU time: the latter does not depend on other load) and peak resident size.
+# 310 bytes), every line inside the keep period, name look-up off. Prints wall and CPU time,
+# lines a second (of wall and of CPU time: the latter does not depend on other load) and peak
+# resident size.
 # Usage: scripts/bench-ingest.sh [LINES] (release preset, built here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
