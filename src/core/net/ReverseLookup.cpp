@@ -7,6 +7,7 @@
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unordered_map>
 #include <utility>
@@ -108,8 +109,9 @@ bool ResolveAddress(std::string_view address, std::string& hostName) {
     }
     std::string key = AsciiLowerCase(address);
     std::shared_future<Answer> pending;
-    std::promise<Answer> promise;
-    bool mine = false;
+    // Made only by the caller that asks: a promise abandoned by every cache hit would cost an
+    // allocation and a broken-promise exception per line.
+    std::optional<std::promise<Answer>> promise;
     {
         std::lock_guard lock(CacheLock);
         auto& cache = Cache();
@@ -117,12 +119,12 @@ bool ResolveAddress(std::string_view address, std::string& hostName) {
         if (found != cache.end()) {
             pending = found->second;
         } else {
-            pending = promise.get_future().share();
+            promise.emplace();
+            pending = promise->get_future().share();
             cache.emplace(std::move(key), pending);
-            mine = true;
         }
     }
-    if (mine) {
+    if (promise) {
         // Whatever goes wrong in the query counts as a failed look-up; waiting callers must
         // always get an answer.
         Answer answer;
@@ -134,7 +136,7 @@ bool ResolveAddress(std::string_view address, std::string& hostName) {
         } catch (...) {
             answer.reset();
         }
-        promise.set_value(std::move(answer));
+        promise->set_value(std::move(answer));
     }
     const Answer& answer = pending.get();
     hostName = answer ? *answer : std::string();
