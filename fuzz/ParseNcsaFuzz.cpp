@@ -1,5 +1,6 @@
 // Any bytes as one NCSA log line: the parser must drop or accept it, never crash.
 
+#include "OnePieceCheck.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "config/AppSettings.h"
@@ -42,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         setup.Server.SetTimeDeleteAfter(1000000);
         kavel::ParseEntryLine(*entry);
     }
+    kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server);
     if (const kavel::AccessRecord* record = entry->Access.get()) {
         (void)record->BrowserImage();
         (void)record->VisitorImage();

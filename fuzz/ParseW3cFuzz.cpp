@@ -1,5 +1,6 @@
 // Any bytes as one W3C log line; the first four bytes choose the field set and the zone.
 
+#include "OnePieceCheck.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "config/AppSettings.h"
@@ -45,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto entry = std::make_unique<kavel::LogEntry>(
         std::string(reinterpret_cast<const char*>(data) + 4, size - 4), &setup.Server);
     kavel::ParseEntryLine(*entry);
+    kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server);
     if (entry->Access) {
         const auto& record = static_cast<const kavel::W3cRecord&>(*entry->Access);
         (void)record.BrowserImage();
