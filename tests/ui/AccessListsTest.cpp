@@ -104,7 +104,9 @@ TEST_F(AccessListsTest, NotificationsInABurstReachTheViewsTogetherAndNoneIsLost)
     // Long enough that the burst below ends within one interval even on a busy machine.
     Lists_.SetPublishInterval(std::chrono::milliseconds(1000));
     int insertions = 0;
-    QObject::connect(&Lists_.Log(), &QAbstractItemModel::rowsInserted, &Lists_.Log(), [&] { ++insertions; });
+    // The counter lives as long as the test body: so does the connection.
+    const QObject scope;
+    QObject::connect(&Lists_.Log(), &QAbstractItemModel::rowsInserted, &scope, [&] { ++insertions; });
     int second = 0;
     const auto notify = [&] {
         LogEntry* first = nullptr;

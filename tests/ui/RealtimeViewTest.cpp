@@ -101,8 +101,10 @@ TEST_F(RealtimeViewTest, UnchangedSetLeavesTheListsAlone) {
     ASSERT_EQ(Lists_.Log().rowCount(), 1);
     int resets = 0;
     int removals = 0;
-    QObject::connect(&Lists_.Log(), &QAbstractItemModel::modelReset, [&] { ++resets; });
-    QObject::connect(&Lists_.Log(), &QAbstractItemModel::rowsRemoved, [&] { ++removals; });
+    // The counters live as long as the test body: so do the connections.
+    const QObject scope;
+    QObject::connect(&Lists_.Log(), &QAbstractItemModel::modelReset, &scope, [&] { ++resets; });
+    QObject::connect(&Lists_.Log(), &QAbstractItemModel::rowsRemoved, &scope, [&] { ++removals; });
     View_.Build();
     EXPECT_EQ(resets + removals, 0);
     Queue("10.0.0.2", 0, true);
