@@ -113,6 +113,25 @@ std::string Thousands(std::int64_t value) {
 
 } // namespace
 
+template <class RowType>
+void TimeOrderedListModel<RowType>::Publish() {
+    PublishInTimeOrder(
+        Rows_.Storage(), Pending_,
+        [this](int first, int count, const auto& change) {
+            beginInsertRows({}, first, first + count - 1);
+            change();
+            endInsertRows();
+        },
+        [this](const auto& change) {
+            beginResetModel();
+            change();
+            endResetModel();
+        });
+}
+
+template class TimeOrderedListModel<AccessRow>;
+template class TimeOrderedListModel<ExceptionRow>;
+
 QString EntryTimeText(DateTime time) {
     return QString::fromStdString(platform::FormatDateTime(time));
 }
@@ -184,20 +203,20 @@ const std::vector<int>& AccessListModel::DefaultWidths() {
 }
 
 AccessListModel::AccessListModel(QObject* parent)
-    : QAbstractTableModel(parent) {}
+    : TimeOrderedListModel(parent) {}
 
 AccessListModel::~AccessListModel() {
     // The entries outlive the lists only at the end of the program; none may point here.
+    ReleaseListItems();
+}
+
+void AccessListModel::ReleaseListItems() {
     for (const Row& row : Rows_.Storage())
         if (row.Entry->ListItem == this)
             row.Entry->ListItem = nullptr;
     for (const Row& row : Pending_)
         if (row.Entry->ListItem == this)
             row.Entry->ListItem = nullptr;
-}
-
-int AccessListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(Rows_.Size());
 }
 
 int AccessListModel::columnCount(const QModelIndex& parent) const {
@@ -209,15 +228,13 @@ bool AccessListModel::HasRow(const LogEntry& entry) const {
 }
 
 LogEntry* AccessListModel::EntryAt(int row) const {
-    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
-        return nullptr;
-    return Rows_.At(row).Entry;
+    const Row* found = RowAt(row);
+    return found ? found->Entry : nullptr;
 }
 
 std::int32_t AccessListModel::NumberAt(int row) const {
-    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
-        return 0;
-    return Rows_.At(row).Number;
+    const Row* found = RowAt(row);
+    return found ? found->Number : 0;
 }
 
 int AccessListModel::RowOf(const LogEntry* entry) const {
@@ -355,40 +372,14 @@ void AccessListModel::Add(LogEntry& entry, std::int32_t number) {
     entry.ListItem = this;
 }
 
-void AccessListModel::Publish() {
-    PublishInTimeOrder(
-        Rows_.Storage(), Pending_,
-        [this](int first, int count, const auto& change) {
-            beginInsertRows({}, first, first + count - 1);
-            change();
-            endInsertRows();
-        },
-        [this](const auto& change) {
-            beginResetModel();
-            change();
-            endResetModel();
-        });
-}
-
 void AccessListModel::Reserve(std::size_t rows) {
     Rows_.Storage().reserve(rows);
 }
 
-void AccessListModel::ShrinkToFit() {
-    Rows_.Storage().shrink_to_fit();
-}
-
 void AccessListModel::Clear() {
     beginResetModel();
-    for (const Row& row : Rows_.Storage())
-        if (row.Entry->ListItem == this)
-            row.Entry->ListItem = nullptr;
-    for (const Row& row : Pending_)
-        if (row.Entry->ListItem == this)
-            row.Entry->ListItem = nullptr;
-    Rows_.Storage().clear();
-    Rows_.Storage().shrink_to_fit();
-    Pending_.clear();
+    ReleaseListItems();
+    DropRows();
     endResetModel();
 }
 
@@ -413,26 +404,20 @@ const std::vector<int>& ExceptionListModel::DefaultWidths() {
 }
 
 ExceptionListModel::ExceptionListModel(QObject* parent)
-    : QAbstractTableModel(parent) {}
-
-int ExceptionListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(Rows_.Size());
-}
+    : TimeOrderedListModel(parent) {}
 
 int ExceptionListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
 LogEntry* ExceptionListModel::EntryAt(int row) const {
-    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
-        return nullptr;
-    return Rows_.At(row).Entry;
+    const Row* found = RowAt(row);
+    return found ? found->Entry : nullptr;
 }
 
 std::int32_t ExceptionListModel::CodeAt(int row) const {
-    if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
-        return suspicion_code::None;
-    return Rows_.At(row).Code;
+    const Row* found = RowAt(row);
+    return found ? found->Code : suspicion_code::None;
 }
 
 QVariant ExceptionListModel::data(const QModelIndex& index, int role) const {
@@ -495,30 +480,9 @@ void ExceptionListModel::Add(LogEntry& entry, std::int32_t code, Icon image) {
     Pending_.push_back(Row{&entry, code, image});
 }
 
-void ExceptionListModel::ShrinkToFit() {
-    Rows_.Storage().shrink_to_fit();
-}
-
-void ExceptionListModel::Publish() {
-    PublishInTimeOrder(
-        Rows_.Storage(), Pending_,
-        [this](int first, int count, const auto& change) {
-            beginInsertRows({}, first, first + count - 1);
-            change();
-            endInsertRows();
-        },
-        [this](const auto& change) {
-            beginResetModel();
-            change();
-            endResetModel();
-        });
-}
-
 void ExceptionListModel::Clear() {
     beginResetModel();
-    Rows_.Storage().clear();
-    Rows_.Storage().shrink_to_fit();
-    Pending_.clear();
+    DropRows();
     endResetModel();
 }
 

@@ -78,9 +78,60 @@ private:
     std::vector<Row> Rows_;
 };
 
+struct AccessRow {
+    LogEntry* Entry;
+    std::int32_t Number;
+};
+
+// The description is made again when a view asks for it: the detection depends on the access
+// alone, and a row stays as small as a pointer and the code.
+struct ExceptionRow {
+    LogEntry* Entry;
+    std::int32_t Code;
+    Icon Image;
+};
+
+// What the accesses and the exceptions lists share: published rows in time order and a batch
+// of pending rows that Publish hands to the views in as few notifications as possible.
+template <class RowType>
+class TimeOrderedListModel : public QAbstractTableModel {
+public:
+    using Row = RowType;
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(Rows_.Size());
+    }
+    void Publish();
+    // Gives back the room of a reservation that the rows did not fill.
+    void ShrinkToFit() { Rows_.Storage().shrink_to_fit(); }
+    // Published rows plus pending ones.
+    std::size_t Size() const { return Rows_.Size() + Pending_.size(); }
+
+protected:
+    // The published display row, or none.
+    const Row* RowAt(int row) const {
+        if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
+            return nullptr;
+        return &Rows_.At(row);
+    }
+    // Every row gone, published and pending, with the room they took; inside a model reset.
+    void DropRows() {
+        Rows_.Storage().clear();
+        Rows_.Storage().shrink_to_fit();
+        Pending_.clear();
+    }
+
+    TimeOrderedRows<Row> Rows_;
+    std::vector<Row> Pending_;
+};
+
+extern template class TimeOrderedListModel<AccessRow>;
+extern template class TimeOrderedListModel<ExceptionRow>;
+
 // The accesses ("Zugriffe", ListViewLog). While a row exists its entry's ListItem is this
 // model (RowOf finds the row); ListItem is cleared when the row goes.
-class AccessListModel final : public QAbstractTableModel {
+class AccessListModel final : public TimeOrderedListModel<AccessRow> {
     Q_OBJECT
 
 public:
@@ -102,7 +153,6 @@ public:
     explicit AccessListModel(QObject* parent = nullptr);
     ~AccessListModel() override;
 
-    int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
@@ -110,17 +160,13 @@ public:
     // A row for the entry with the "Nr." number (0: empty, the realtime view); the entry's
     // ListItem becomes this model. Shown after Publish.
     void Add(LogEntry& entry, std::int32_t number);
-    void Publish();
     void Reserve(std::size_t rows);
-    // Gives back the room of a reservation that the rows did not fill.
-    void ShrinkToFit();
     // Removes every row and clears the ListItem of their entries.
     void Clear();
     // Removes one published row and clears its entry's ListItem.
     void RemoveRow(int row);
 
-    // Published rows plus pending ones (the "Nr." of the next row is Size() + 1).
-    std::size_t Size() const { return Rows_.Size() + Pending_.size(); }
+    // The "Nr." of the next row is Size() + 1.
     LogEntry* EntryAt(int row) const;
     std::int32_t NumberAt(int row) const;
     // The published row of the entry, or -1.
@@ -128,20 +174,15 @@ public:
     // Whether the entry's ListItem says that it has a row here.
     bool HasRow(const LogEntry& entry) const;
 
-    struct Row {
-        LogEntry* Entry;
-        std::int32_t Number;
-    };
-
 private:
-    TimeOrderedRows<Row> Rows_;
-    std::vector<Row> Pending_;
+    // Clears the ListItem of every entry that has a row here.
+    void ReleaseListItems();
 };
 
 // The exceptions ("Ausnahmen", ListViewLogExceptions): suspicious requests with the code,
 // image and description of the detection. Rows refer to their entries; entries do not refer
 // back.
-class ExceptionListModel final : public QAbstractTableModel {
+class ExceptionListModel final : public TimeOrderedListModel<ExceptionRow> {
     Q_OBJECT
 
 public:
@@ -150,31 +191,15 @@ public:
 
     explicit ExceptionListModel(QObject* parent = nullptr);
 
-    int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     void Add(LogEntry& entry, std::int32_t code, Icon image);
-    void Publish();
     void Clear();
-    void ShrinkToFit();
 
-    std::size_t Size() const { return Rows_.Size() + Pending_.size(); }
     LogEntry* EntryAt(int row) const;
     std::int32_t CodeAt(int row) const;
-
-    // The description is made again when a view asks for it: the detection depends on the
-    // access alone, and a row stays as small as a pointer and the code.
-    struct Row {
-        LogEntry* Entry;
-        std::int32_t Code;
-        Icon Image;
-    };
-
-private:
-    TimeOrderedRows<Row> Rows_;
-    std::vector<Row> Pending_;
 };
 
 // The hover text of an accesses row: the access, the W3C block for W3C servers and the
