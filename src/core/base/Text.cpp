@@ -136,13 +136,51 @@ int CompareAsciiIgnoreCase(std::string_view a, std::string_view b) noexcept {
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool EqualsAsciiIgnoreCase(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+namespace {
+
+// The eight bytes of word with a-z turned into A-Z; other bytes, those above 0x7F included,
+// stay as they are.
+std::uint64_t AsciiUpperWord(std::uint64_t word) noexcept {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t high = 0x8080808080808080u;
+    const std::uint64_t low7 = word & ~high;
+    // The high bit of each byte: its low seven bits are at least 'a', then more than 'z'.
+    const std::uint64_t atLeastA = low7 + ones * (0x80 - 'a');
+    const std::uint64_t aboveZ = low7 + ones * (0x80 - 'z' - 1);
+    const std::uint64_t lower = atLeastA & ~aboveZ & ~word & high;
+    return word - (lower >> 2);
+}
+
+template <class Word>
+bool WordsEqualIgnoringCase(const char* a, const char* b) noexcept {
+    Word wa;
+    Word wb;
+    std::memcpy(&wa, a, sizeof wa);
+    std::memcpy(&wb, b, sizeof wb);
+    return wa == wb || AsciiUpperWord(wa) == AsciiUpperWord(wb);
+}
+
+} // namespace
+
+bool EqualsAsciiIgnoreCaseSameSize(const char* a, const char* b, std::size_t size) noexcept {
+    if (a == b)
+        return true;
+    if (size < 4) {
+        for (std::size_t i = 0; i < size; ++i)
+            if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+                return false;
+        return true;
+    }
+    if (size < 8) {
+        // Two words that overlap in the middle cover 4 to 7 bytes.
+        return WordsEqualIgnoringCase<std::uint32_t>(a, b) &&
+               WordsEqualIgnoringCase<std::uint32_t>(a + size - 4, b + size - 4);
+    }
+    for (std::size_t i = 0; i + 8 < size; i += 8)
+        if (!WordsEqualIgnoringCase<std::uint64_t>(a + i, b + i))
             return false;
-    return true;
+    // The last eight bytes, overlapping what was compared before.
+    return WordsEqualIgnoringCase<std::uint64_t>(a + size - 8, b + size - 8);
 }
 
 bool EndsWithAsciiIgnoreCase(std::string_view text, std::string_view suffix) noexcept {

@@ -31,7 +31,11 @@ std::string AsciiUpperCase(std::string_view text);
 std::string AsciiLowerCase(std::string_view text);
 // Compared ignoring ASCII case: <0, 0, >0 as bytes compare after folding a-z to A-Z.
 int CompareAsciiIgnoreCase(std::string_view a, std::string_view b) noexcept;
-bool EqualsAsciiIgnoreCase(std::string_view a, std::string_view b) noexcept;
+bool EqualsAsciiIgnoreCaseSameSize(const char* a, const char* b, std::size_t size) noexcept;
+// Most comparisons on the ingest path are between texts of different lengths: those end here.
+inline bool EqualsAsciiIgnoreCase(std::string_view a, std::string_view b) noexcept {
+    return a.size() == b.size() && EqualsAsciiIgnoreCaseSameSize(a.data(), b.data(), a.size());
+}
 bool EndsWithAsciiIgnoreCase(std::string_view text, std::string_view suffix) noexcept;
 
 // Windows-1252 upper-casing (umlauts and accented letters included), byte for byte.

@@ -16,8 +16,12 @@ constexpr std::array<std::string_view, 12> MonthNames = {"Jan", "Feb", "Mar", "A
                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 int MonthIndex(std::string_view name) {
+    if (name.size() != 3)
+        return 0;
+    // Every line names its month: most lines need one comparison, not up to twelve.
+    const char first = AsciiUpper(name[0]);
     for (std::size_t i = 0; i < MonthNames.size(); ++i)
-        if (EqualsAsciiIgnoreCase(name, MonthNames[i]))
+        if (MonthNames[i][0] == first && EqualsAsciiIgnoreCase(name, MonthNames[i]))
             return static_cast<int>(i) + 1;
     return 0;
 }

@@ -56,6 +56,42 @@ TEST(CaseFolding, AsciiAndCodePage) {
     EXPECT_TRUE(EndsWithAsciiIgnoreCase("crawl.SEARCH.example", "search.EXAMPLE"));
 }
 
+// The comparison goes eight bytes at a time: every pair of byte values, at a position inside
+// the first word and in the tail, must compare as the byte-wise ASCII folding does.
+TEST(CaseFolding, AsciiEqualityAgreesWithByteWiseFoldingForEveryBytePair) {
+    for (const std::size_t position : {std::size_t{3}, std::size_t{9}}) {
+        std::string a = "Mozilla/5.0 ";
+        std::string b = "mOZILLA/5.0 ";
+        for (int x = 0; x < 256; ++x) {
+            for (int y = 0; y < 256; ++y) {
+                a[position] = static_cast<char>(x);
+                b[position] = static_cast<char>(y);
+                const bool expected = AsciiUpper(a[position]) == AsciiUpper(b[position]);
+                ASSERT_EQ(EqualsAsciiIgnoreCase(a, b), expected) << position << ' ' << x << ' ' << y;
+            }
+        }
+    }
+    // Every length and position: short texts, words that overlap, and the last word.
+    const std::string upper = "MOZILLA/5.0 (X11)";
+    for (std::size_t size = 1; size <= upper.size(); ++size) {
+        for (std::size_t position = 0; position < size; ++position) {
+            for (int x = 0; x < 256; ++x) {
+                for (const int y : {x, x ^ 0x20, (x + 1) & 0xFF}) {
+                    std::string a = upper.substr(0, size);
+                    std::string b = AsciiLowerCase(a);
+                    a[position] = static_cast<char>(x);
+                    b[position] = static_cast<char>(y);
+                    const bool expected = AsciiUpper(a[position]) == AsciiUpper(b[position]);
+                    ASSERT_EQ(EqualsAsciiIgnoreCase(a, b), expected)
+                        << size << ' ' << position << ' ' << x << ' ' << y;
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(EqualsAsciiIgnoreCase("abc", "abcd"));
+    EXPECT_TRUE(EqualsAsciiIgnoreCase("", ""));
+}
+
 TEST(Numbers, Int32AndBoolean) {
     EXPECT_EQ(ParseInt32("-12"), -12);
     EXPECT_EQ(ParseInt32("+7"), 7);
