@@ -36,12 +36,12 @@ void SynchronizedCallQueue::CallAndWait(std::function<void()> fn) {
         std::lock_guard lock(Lock_);
         Pending_.push_back(&call);
     }
-    MainCv_.notify_all();
+    MainCv_.notify_one();
     if (OnArrival_) {
         OnArrival_();
     }
     std::unique_lock lock(Lock_);
-    CallerCv_.wait(lock, [&] { return call.Done; });
+    call.Ended.wait(lock, [&] { return call.Done; });
     if (call.Error) {
         std::rethrow_exception(call.Error);
     }
@@ -60,13 +60,12 @@ std::size_t SynchronizedCallQueue::RunPending() {
         } catch (...) {
             error = std::current_exception();
         }
-        {
-            std::lock_guard lock(Lock_);
-            call->Error = std::move(error);
-            call->Done = true;
-        }
-        // After Done the caller may leave and destroy its entry; it is not touched again.
-        CallerCv_.notify_all();
+        // Notified under the lock: once it is released the caller may leave and destroy its
+        // entry, which is not touched again.
+        std::lock_guard lock(Lock_);
+        call->Error = std::move(error);
+        call->Done = true;
+        call->Ended.notify_one();
     }
     return calls.size();
 }

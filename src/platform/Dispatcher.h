@@ -60,7 +60,9 @@ public:
 };
 
 // The waiting room of synchronized calls, shared by the dispatcher implementations. Callers
-// wait on their own entry; the main thread takes the entries out and runs them. onArrival runs
+// wait on their own entry, each on a condition of its own, so that a call that ends wakes its
+// caller only (with thousands of readers waiting, one shared condition woke them all for every
+// call); the main thread takes the entries out and runs them. onArrival runs
 // in the calling thread after a call was queued, without any lock held, so that a dispatcher
 // can wake its loop.
 class SynchronizedCallQueue {
@@ -80,12 +82,13 @@ private:
     struct Call {
         std::function<void()> Fn;
         std::exception_ptr Error;
+        // Both under Lock_; the caller waits on Ended.
         bool Done = false;
+        std::condition_variable Ended;
     };
     std::function<void()> OnArrival_;
     mutable std::mutex Lock_;
     std::condition_variable MainCv_;
-    std::condition_variable CallerCv_;
     std::deque<Call*> Pending_;
     std::uint64_t WakeGeneration_ = 0;
 };
