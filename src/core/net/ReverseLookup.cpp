@@ -1,9 +1,9 @@
 #include "net/ReverseLookup.h"
 
 #include "base/Text.h"
+#include "net/LookupThreads.h"
 
 #include <arpa/inet.h>
-#include <future>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -41,22 +41,66 @@ std::optional<std::string> SystemResolve(std::string_view address) {
     return std::string(host);
 }
 
-// The resolver in use; copied out under its lock so that a slow query holds no lock.
-std::mutex ResolverLock;
-HostNameResolver Resolver;
+// One address' query: asked once, answered once; whoever waits for it is signalled.
+struct Lookup {
+    bool Done = false;
+    Answer Result;
+    std::vector<std::shared_ptr<AnswerSignal>> Waiters;
+};
 
-HostNameResolver CurrentResolver() {
-    std::lock_guard lock(ResolverLock);
-    return Resolver;
+// What the look-ups share. Made once and never destroyed: a look-up thread still waiting for
+// the network when the program ends must find it intact, since the end does not wait for it.
+struct LookupState {
+    // The resolver in use; copied out under its lock so that a slow query holds no lock.
+    std::mutex ResolverLock;
+    HostNameResolver Resolver;
+    // The run-long cache: each address (folded to lower case) with its one query. The lock is
+    // held for the map and the queries' fields, never during a query.
+    std::mutex CacheLock;
+    std::unordered_map<std::string, std::shared_ptr<Lookup>> Cache;
+    LookupThreads Threads{MaxLookupThreads, MaxWaitingLookups};
+};
+
+LookupState& State() {
+    static LookupState* const state = new LookupState;
+    return *state;
 }
 
-// The run-long cache. Each address (folded to lower case) maps to the answer of its one
-// query; the first asker fulfils the promise, later askers wait on the shared future, so the
-// lock is held only for the map look-up and never during a query.
-std::mutex CacheLock;
-std::unordered_map<std::string, std::shared_future<Answer>>& Cache() {
-    static std::unordered_map<std::string, std::shared_future<Answer>> cache;
-    return cache;
+HostNameResolver CurrentResolver() {
+    LookupState& state = State();
+    std::lock_guard lock(state.ResolverLock);
+    return state.Resolver;
+}
+
+// Whatever goes wrong in the query counts as a failed look-up: waiters always get an answer.
+Answer Query(std::string_view address) {
+    try {
+        std::string name;
+        if (LookupHostName(address, name))
+            return name;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+void Complete(Lookup& lookup, Answer answer) {
+    std::vector<std::shared_ptr<AnswerSignal>> waiters;
+    {
+        std::lock_guard lock(State().CacheLock);
+        lookup.Done = true;
+        lookup.Result = std::move(answer);
+        waiters.swap(lookup.Waiters);
+    }
+    for (const std::shared_ptr<AnswerSignal>& waiter : waiters)
+        waiter->Notify();
+}
+
+// Under CacheLock: the waiter is signalled when the query ends (once per query).
+void AddWaiter(Lookup& lookup, const std::shared_ptr<AnswerSignal>& signal) {
+    for (const std::shared_ptr<AnswerSignal>& waiter : lookup.Waiters)
+        if (waiter == signal)
+            return;
+    lookup.Waiters.push_back(signal);
 }
 
 } // namespace
@@ -107,50 +151,165 @@ bool ResolveAddress(std::string_view address, std::string& hostName) {
         hostName.clear();
         return false;
     }
+    LookupState& state = State();
     std::string key = AsciiLowerCase(address);
-    std::shared_future<Answer> pending;
-    // Made only by the caller that asks: a promise abandoned by every cache hit would cost an
-    // allocation and a broken-promise exception per line.
-    std::optional<std::promise<Answer>> promise;
+    std::shared_ptr<Lookup> lookup;
+    std::shared_ptr<AnswerSignal> signal;
+    bool asks = false;
     {
-        std::lock_guard lock(CacheLock);
-        auto& cache = Cache();
-        const auto found = cache.find(key);
-        if (found != cache.end()) {
-            pending = found->second;
-        } else {
-            promise.emplace();
-            pending = promise->get_future().share();
-            cache.emplace(std::move(key), pending);
+        std::lock_guard lock(state.CacheLock);
+        auto [found, inserted] = state.Cache.try_emplace(std::move(key));
+        if (inserted) {
+            found->second = std::make_shared<Lookup>();
+            asks = true;
+        } else if (!found->second->Done) {
+            signal = std::make_shared<AnswerSignal>();
+            AddWaiter(*found->second, signal);
         }
+        lookup = found->second;
     }
-    if (promise) {
-        // Whatever goes wrong in the query counts as a failed look-up; waiting callers must
-        // always get an answer.
-        Answer answer;
-        try {
-            std::string name;
-            if (LookupHostName(address, name)) {
-                answer = std::move(name);
+    if (asks) {
+        Complete(*lookup, Query(address));
+    } else if (signal) {
+        signal->WaitUntil(
+            [&] {
+                std::lock_guard lock(state.CacheLock);
+                return lookup->Done;
+            },
+            std::chrono::steady_clock::time_point::max());
+    }
+    std::lock_guard lock(state.CacheLock);
+    hostName = lookup->Result ? *lookup->Result : std::string();
+    return lookup->Result.has_value();
+}
+
+CachedAnswer LookInCache(std::string_view address, std::string& hostName,
+                         const std::shared_ptr<AnswerSignal>& signal) {
+    if (!IsNumericAddress(address)) {
+        hostName.clear();
+        return CachedAnswer::Unnamed;
+    }
+    LookupState& state = State();
+    std::lock_guard lock(state.CacheLock);
+    const auto found = state.Cache.find(AsciiLowerCase(address));
+    if (found == state.Cache.end())
+        return CachedAnswer::Unasked;
+    Lookup& known = *found->second;
+    if (!known.Done) {
+        AddWaiter(known, signal);
+        return CachedAnswer::Open;
+    }
+    hostName = known.Result ? *known.Result : std::string();
+    return known.Result ? CachedAnswer::Named : CachedAnswer::Unnamed;
+}
+
+CachedAnswer AskInBackground(std::string_view address, std::string& hostName,
+                             const std::shared_ptr<AnswerSignal>& signal) {
+    if (!IsNumericAddress(address)) {
+        hostName.clear();
+        return CachedAnswer::Unnamed;
+    }
+    LookupState& state = State();
+    std::string key = AsciiLowerCase(address);
+    std::shared_ptr<Lookup> lookup;
+    {
+        std::lock_guard lock(state.CacheLock);
+        const auto found = state.Cache.find(key);
+        if (found != state.Cache.end()) {
+            Lookup& known = *found->second;
+            if (known.Done) {
+                hostName = known.Result ? *known.Result : std::string();
+                return known.Result ? CachedAnswer::Named : CachedAnswer::Unnamed;
             }
-        } catch (...) {
-            answer.reset();
+            AddWaiter(known, signal);
+            return CachedAnswer::Open;
         }
-        promise->set_value(std::move(answer));
+        lookup = std::make_shared<Lookup>();
+        lookup->Waiters.push_back(signal);
+        state.Cache.emplace(key, lookup);
     }
-    const Answer& answer = pending.get();
-    hostName = answer ? *answer : std::string();
-    return answer.has_value();
+    const bool queued =
+        state.Threads.TryPost([lookup, text = std::string(address)] { Complete(*lookup, Query(text)); });
+    if (queued)
+        return CachedAnswer::Open;
+    // Too much is waiting already: the address is left for a later line to ask.
+    {
+        std::lock_guard lock(state.CacheLock);
+        const auto found = state.Cache.find(key);
+        if (found != state.Cache.end() && found->second == lookup)
+            state.Cache.erase(found);
+    }
+    Complete(*lookup, std::nullopt);
+    hostName.clear();
+    return CachedAnswer::Unnamed;
+}
+
+bool AllAnswered(const std::vector<std::string>& addresses) {
+    LookupState& state = State();
+    std::lock_guard lock(state.CacheLock);
+    for (const std::string& address : addresses) {
+        const auto found = state.Cache.find(AsciiLowerCase(address));
+        if (found != state.Cache.end() && !found->second->Done)
+            return false;
+    }
+    return true;
+}
+
+void AnswerSignal::Notify() {
+    {
+        std::lock_guard lock(Lock_);
+        ++Notified_;
+    }
+    Changed_.notify_all();
+}
+
+void AnswerSignal::Interrupt() {
+    {
+        std::lock_guard lock(Lock_);
+        Interrupted_ = true;
+    }
+    Changed_.notify_all();
+}
+
+bool AnswerSignal::Interrupted() const {
+    std::lock_guard lock(Lock_);
+    return Interrupted_;
+}
+
+bool AnswerSignal::WaitUntil(const std::function<bool()>& done,
+                             std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        std::uint64_t seen = 0;
+        {
+            std::lock_guard lock(Lock_);
+            if (Interrupted_)
+                return done();
+            seen = Notified_;
+        }
+        // A notification after the count was read makes the wait below return at once.
+        if (done())
+            return true;
+        std::unique_lock lock(Lock_);
+        const auto changed = [&] { return Notified_ != seen || Interrupted_; };
+        if (deadline == std::chrono::steady_clock::time_point::max()) {
+            Changed_.wait(lock, changed);
+        } else if (!Changed_.wait_until(lock, deadline, changed)) {
+            lock.unlock();
+            return done();
+        }
+    }
 }
 
 void SetHostNameResolver(HostNameResolver resolver) {
-    std::lock_guard lock(ResolverLock);
-    Resolver = std::move(resolver);
+    LookupState& state = State();
+    std::lock_guard lock(state.ResolverLock);
+    state.Resolver = std::move(resolver);
 }
 
 void ClearResolveCache() {
-    std::lock_guard lock(CacheLock);
-    Cache().clear();
+    LookupState& state = State();
+    std::lock_guard lock(state.CacheLock);
+    state.Cache.clear();
 }
 
 bool StartSockets() {
