@@ -212,6 +212,58 @@ TEST(ReverseLookup, ConcurrentCallersShareOneQuery) {
     ClearResolveCache();
 }
 
+// A reader asks without waiting: the address is open while its query runs in the background,
+// the reader's signal wakes it once the answer is in the cache, and whoever asks later, waiting
+// or not, shares that one query.
+TEST(ReverseLookup, AnAddressAskedInTheBackgroundIsOpenUntilItsAnswerComes) {
+    auto gate = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
+    auto open = std::make_shared<bool>(true);
+    auto queries = std::make_shared<std::atomic<int>>(0);
+    SetHostNameResolver([gate, open, queries](std::string_view) -> std::optional<std::string> {
+        queries->fetch_add(1);
+        std::unique_lock lock(gate->first);
+        gate->second.wait(lock, [&] { return !*open; });
+        return "late.example.net";
+    });
+    ClearResolveCache();
+    const auto signal = std::make_shared<AnswerSignal>();
+    const std::vector<std::string> address = {"203.0.113.9"};
+    std::string host = "x";
+    EXPECT_EQ(LookInCache(address[0], host, signal), CachedAnswer::Unasked);
+    EXPECT_EQ(AskInBackground(address[0], host, signal), CachedAnswer::Open);
+    EXPECT_EQ(LookInCache(address[0], host, signal), CachedAnswer::Open);
+    EXPECT_FALSE(AllAnswered(address));
+    EXPECT_FALSE(signal->WaitUntil([&] { return AllAnswered(address); },
+                                   std::chrono::steady_clock::now() + std::chrono::milliseconds(30)));
+    std::string waited;
+    std::thread waiting([&] { ResolveAddress(address[0], waited); });
+
+    {
+        std::lock_guard lock(gate->first);
+        *open = false;
+    }
+    gate->second.notify_all();
+    EXPECT_TRUE(signal->WaitUntil([&] { return AllAnswered(address); },
+                                  std::chrono::steady_clock::now() + std::chrono::seconds(20)));
+    EXPECT_EQ(LookInCache(address[0], host, signal), CachedAnswer::Named);
+    EXPECT_EQ(host, "late.example.net");
+    waiting.join();
+    EXPECT_EQ(waited, "late.example.net");
+    EXPECT_EQ(queries->load(), 1);
+    SetHostNameResolver(nullptr);
+    ClearResolveCache();
+}
+
+// The reader stops: its waits end at once, whatever their deadline.
+TEST(ReverseLookup, AnInterruptedSignalEndsEveryWait) {
+    AnswerSignal signal;
+    signal.Interrupt();
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(signal.WaitUntil([] { return false; }, std::chrono::steady_clock::time_point::max()));
+    EXPECT_FALSE(signal.WaitUntil([] { return false; }, begin + std::chrono::hours(1)));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+}
+
 TEST(ReverseLookup, ThrowingResolverCountsAsFailure) {
     int calls = 0;
     SetHostNameResolver([&](std::string_view) -> std::optional<std::string> {
