@@ -4,6 +4,7 @@
 #include "acquisition/Server.h"
 #include "base/Text.h"
 #include "config/AppSettings.h"
+#include "net/NamePass.h"
 #include "parsing/Parsers.h"
 #include "platform/Clock.h"
 
@@ -197,43 +198,68 @@ constexpr std::size_t AlignedForEntry(std::size_t size) {
     return (size + EntryAlign - 1) / EntryAlign * EntryAlign;
 }
 
-// A reader's entries are cut from large blocks of its own: no malloc header per entry, few
-// page faults (huge pages where the system gives them), and a block goes back to the system
-// as soon as its last entry is removed, whatever order the entries are removed in.
-constexpr std::size_t BlockSize = std::size_t{2} << 20;
+// A reader's entries are cut from blocks of its own: no malloc header per entry, few page
+// faults, and a block goes back to the system as soon as its last entry is removed, whatever
+// order the entries are removed in. A reader maps no block before it keeps its first entry;
+// its first block is small and each next one twice as large, up to LargestBlock (where the
+// system gives huge pages), so that thousands of quiet servers cost little and a busy one
+// few page faults.
+constexpr std::size_t LargestBlock = std::size_t{2} << 20;
+constexpr std::size_t FirstBlock = std::size_t{16} << 10;
 // Larger entries (overlong lines) come from malloc.
-constexpr std::size_t LargestPooled = BlockSize / 16;
+constexpr std::size_t LargestPooled = LargestBlock / 16;
 
+// Every block starts at a multiple of LargestBlock, whatever its size, so that an entry finds
+// its block by masking its address; the rest of that span is left to other mappings.
 struct EntryBlock {
+    explicit EntryBlock(std::size_t size)
+        : Size(size) {}
     // The block's live entries, plus one while its reader still cuts from it.
     std::atomic<std::size_t> Holds{1};
+    const std::size_t Size;
 };
 constexpr std::size_t BlockHeader = AlignedToMax(sizeof(EntryBlock));
 
-EntryBlock* MapBlock() {
-    // Mapped twice as large so that a block aligned to its size fits; the rest goes at once.
-    void* raw = ::mmap(nullptr, 2 * BlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+std::atomic<std::uint64_t> MappedBlockBytes{0};
+
+EntryBlock* MapBlock(std::size_t size) {
+    // Mapped LargestBlock larger so that a start aligned to it fits; the rest goes at once.
+    const std::size_t mapped = size + LargestBlock;
+    void* raw = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED)
         throw std::bad_alloc();
     const auto begin = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = (begin + BlockSize - 1) & ~(BlockSize - 1);
+    const std::uintptr_t aligned = (begin + LargestBlock - 1) & ~(LargestBlock - 1);
     if (aligned > begin)
         ::munmap(raw, aligned - begin);
-    if (aligned + BlockSize < begin + 2 * BlockSize)
-        ::munmap(reinterpret_cast<void*>(aligned + BlockSize), begin + 2 * BlockSize - aligned - BlockSize);
+    if (aligned + size < begin + mapped)
+        ::munmap(reinterpret_cast<void*>(aligned + size), begin + mapped - aligned - size);
     void* block = reinterpret_cast<void*>(aligned);
     // Advice only: without huge pages the block works the same.
-    ::madvise(block, BlockSize, MADV_HUGEPAGE);
-    ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + BlockHeader, BlockSize - BlockHeader);
-    return ::new (block) EntryBlock;
+    if (size == LargestBlock)
+        ::madvise(block, size, MADV_HUGEPAGE);
+    ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + BlockHeader, size - BlockHeader);
+    MappedBlockBytes.fetch_add(size, std::memory_order_relaxed);
+    return ::new (block) EntryBlock(size);
 }
 
 void ReleaseBlock(EntryBlock* block) {
     if (block->Holds.fetch_sub(1, std::memory_order_acq_rel) != 1)
         return;
+    const std::size_t size = block->Size;
     block->~EntryBlock();
-    ASAN_UNPOISON_MEMORY_REGION(block, BlockSize);
-    ::munmap(block, BlockSize);
+    ASAN_UNPOISON_MEMORY_REGION(block, size);
+    ::munmap(block, size);
+    MappedBlockBytes.fetch_sub(size, std::memory_order_relaxed);
+}
+
+// The smallest block size, a power of two from FirstBlock on, that holds size bytes after the
+// header.
+std::size_t BlockSizeFor(std::size_t size) {
+    std::size_t block = FirstBlock;
+    while (block - BlockHeader < size)
+        block *= 2;
+    return block;
 }
 
 class EntryArena {
@@ -250,12 +276,14 @@ public:
 
     void* Allocate(std::size_t size) {
         size = AlignedForEntry(size);
-        if (!Block_ || Used_ + size > BlockSize) {
-            EntryBlock* fresh = MapBlock();
+        if (!Block_ || Used_ + size > Block_->Size) {
+            const std::size_t blockSize = std::max(NextSize_, BlockSizeFor(size));
+            EntryBlock* fresh = MapBlock(blockSize);
             if (Block_)
                 ReleaseBlock(Block_);
             Block_ = fresh;
             Used_ = BlockHeader;
+            NextSize_ = std::min(blockSize * 2, LargestBlock);
         }
         Block_->Holds.fetch_add(1, std::memory_order_relaxed);
         char* p = reinterpret_cast<char*>(Block_) + Used_;
@@ -265,9 +293,21 @@ public:
         return p;
     }
 
+    // A block that holds no entry any more goes back, and the next one starts small again:
+    // what the reader keeps is all gone.
+    void ReleaseIfEmpty() {
+        if (!Block_ || Block_->Holds.load(std::memory_order_acquire) != 1)
+            return;
+        ReleaseBlock(Block_);
+        Block_ = nullptr;
+        Used_ = 0;
+        NextSize_ = FirstBlock;
+    }
+
 private:
     EntryBlock* Block_ = nullptr;
     std::size_t Used_ = 0;
+    std::size_t NextSize_ = FirstBlock;
     std::uint64_t Cut_ = 0;
 };
 
@@ -282,8 +322,16 @@ std::uint64_t ThreadPooledEntryBytes() {
     return ThreadArena().Cut();
 }
 
+std::uint64_t MappedEntryBlockBytes() {
+    return MappedBlockBytes.load(std::memory_order_relaxed);
+}
+
+void ReleaseEmptyEntryBlock() {
+    ThreadArena().ReleaseIfEmpty();
+}
+
 void LogEntry::ReleasePooled(void* p) {
-    auto* block = reinterpret_cast<EntryBlock*>(reinterpret_cast<std::uintptr_t>(p) & ~(BlockSize - 1));
+    auto* block = reinterpret_cast<EntryBlock*>(reinterpret_cast<std::uintptr_t>(p) & ~(LargestBlock - 1));
     // The entry's bytes stay poisoned until the block is unmapped, so that a use after removal
     // is reported.
     ASAN_POISON_MEMORY_REGION(p, sizeof(LogEntry));
@@ -608,10 +656,25 @@ EntryQueue& Entries() {
 
 namespace {
 
+bool IsExpiredAt(const Server* server, DateTime time, DateTime now) {
+    if (!server)
+        return false;
+    const std::int64_t limit = server->TimeDeleteAfter();
+    if (server->TimeDeleteAfterUnit() == KeepUnit::Hours)
+        return WholeHoursBetween(time, now) >= limit;
+    return WholeDaysBetween(time, now) >= limit;
+}
+
+bool IsExpiredAt(const Server* server, DateTime time) {
+    return IsExpiredAt(server, time, platform::Now());
+}
+
 // The access of a line with its time (left alone when the line names none), the revisit rule
-// applied; none for a line that is no access.
+// applied unless visitorState is false; none for a line that is no access, and none for a line
+// whose names settings.Names gives up on (still being looked up).
 std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server, bool draft,
-                                          const EntrySettings& settings, DateTime& time) {
+                                          const EntrySettings& settings, DateTime& time,
+                                          bool visitorState = true) {
     if (!line.empty() && line[0] == '#') {
         // A W3C log declares its field order in a directive; the lines after it follow it.
         if (server && server->LogType() == LogFormat::W3c)
@@ -628,6 +691,7 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
     options.W3cLayout = server->W3cLayout();
     options.TimeZone = server->TimeZone();
     options.ResolveNames = settings.ResolveNames;
+    options.Names = settings.Names;
     options.Draft = draft;
     ParsedLine parsed;
     switch (server->LogType()) {
@@ -644,21 +708,20 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
         return nullptr;
     if (parsed.Time)
         time = *parsed.Time;
+    // Names are asked for only for a line that is kept; nothing is decided for a line that waits
+    // for its names (the rule below remembers a revisitor by its name).
+    if (settings.Names != nullptr && settings.Names->HasUnanswered() && !IsExpiredAt(server, time)) {
+        settings.Names->AskMissing();
+        if (settings.Names->ShouldDefer()) {
+            settings.Names->Defer();
+            return nullptr;
+        }
+    }
     // The rule runs before the keep period is applied: an old access still tells that its
     // visitor came back.
-    if (parsed.Record->IsDocument)
+    if (visitorState && parsed.Record->IsDocument)
         ApplyRevisitRule(*parsed.Record, time, settings.RevisitorAfterMinutes);
     return std::move(parsed.Record);
-}
-
-bool IsExpiredAt(const Server* server, DateTime time) {
-    if (!server)
-        return false;
-    const std::int64_t limit = server->TimeDeleteAfter();
-    const DateTime now = platform::Now();
-    if (server->TimeDeleteAfterUnit() == KeepUnit::Hours)
-        return WholeHoursBetween(time, now) >= limit;
-    return WholeDaysBetween(time, now) >= limit;
 }
 
 } // namespace
@@ -680,7 +743,22 @@ EntrySettings EntrySettings::Current() {
     EntrySettings settings;
     settings.ResolveNames = OptionMiscDnsResolve();
     settings.RevisitorAfterMinutes = OptionTimeRevisitorAfterMinutes();
+    settings.NameDeadline = std::chrono::milliseconds{OptionMiscDnsDeadlineMs()};
     return settings;
+}
+
+bool LineWithinKeepPeriod(std::string_view line, Server& server) {
+    DateTime time = platform::Now();
+    const EntrySettings withoutNames;
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, withoutNames, time, false);
+    return draft && !IsExpiredAt(&server, time);
+}
+
+void AskNamesOfLine(std::string_view line, Server& server, const EntrySettings& settings) {
+    if (!settings.ResolveNames || line.empty() || line[0] == '#')
+        return;
+    DateTime time = platform::Now();
+    ParseAccess(line, &server, true, settings, time, false);
 }
 
 std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, Server& server, const EntrySettings& settings) {
@@ -718,6 +796,10 @@ bool ParseEntry(LogEntry& entry) {
 
 bool IsExpired(const LogEntry& entry) {
     return IsExpiredAt(entry.Server, entry.Time);
+}
+
+bool IsExpired(const LogEntry& entry, DateTime now) {
+    return IsExpiredAt(entry.Server, entry.Time, now);
 }
 
 } // namespace kavel

@@ -1,5 +1,6 @@
 #include "acquisition/LogReader.h"
 
+#include "acquisition/EntryIntake.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogFileReader.h"
 #include "config/AppSettings.h"
@@ -149,6 +150,7 @@ std::unique_ptr<LogEntry> MakeEntry(std::string line, Server& server) {
 
 LogReader::LogReader()
     : Serial_(NextSerial.fetch_add(1))
+    , NameAnswers_(std::make_shared<AnswerSignal>())
     , State_(reader_state::Created) {
     LiveReaderTable& live = LiveReaders();
     std::lock_guard lock(live.Lock);
@@ -185,6 +187,8 @@ void LogReader::Terminate() {
         Terminated_ = true;
     }
     HoldCv_.notify_all();
+    // Lines waiting for names are given up: the end never waits for a look-up.
+    NameAnswers_->Interrupt();
 }
 
 bool LogReader::Terminated() const {
@@ -245,8 +249,12 @@ void LogReader::ResumeSuspended() {
 }
 
 void LogReader::Pause() {
-    std::lock_guard lock(HoldLock_);
-    Paused_ = true;
+    {
+        std::lock_guard lock(HoldLock_);
+        Paused_ = true;
+    }
+    // A reader in its poll pause stops there at once.
+    HoldCv_.notify_all();
 }
 
 void LogReader::Resume() {
@@ -287,9 +295,10 @@ bool LogReader::Holding() const {
 }
 
 void LogReader::Execute() {
+    const pid_t tid = ::gettid();
+    SystemThreadId_.store(tid, std::memory_order_release);
     // Failure to lower the priority leaves the reader at normal priority; nothing else changes.
-    [[maybe_unused]] const int niced =
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), ReaderNiceness);
+    [[maybe_unused]] const int niced = ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), ReaderNiceness);
     try {
         Body();
     } catch (const std::exception& error) {
@@ -389,9 +398,10 @@ void LogReader::PositionAtStart(LogFileReader& reader) {
     std::int64_t start = 0;
     int probes = 0;
     try {
+        // The probes ask no names and take no entry memory: a log with nothing to keep costs neither.
         start = FindStart(
-            reader, 0, size,
-            [&server](std::string line) { return MakeEntry(std::move(line), server) != nullptr; }, &probes);
+            reader, 0, size, [&server](std::string line) { return LineWithinKeepPeriod(line, server); },
+            &probes);
     } catch (const std::exception& e) {
         SetState(e.what());
     }
@@ -440,6 +450,20 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
         SetState(e.what());
     }
     bool holding = false;
+    int count = 0;
+    // Every 10 entries, and at the end of a pass, the main thread is told.
+    EntryIntake intake(server, NameAnswers_, [&](std::int64_t endPosition) {
+        ShowReadingImagesIfDue();
+        if (w3c) {
+            lastQueuedPos = endPosition;
+        }
+        progress.PendingInform = true;
+        ++count;
+        if (count % 10 == 0) {
+            progress.PendingInform = false;
+            InformMain(progress.FirstPassDone);
+        }
+    });
     while (SafePoint()) {
         SetState(reader_state::AskingSize);
         std::int64_t size = -1;
@@ -482,10 +506,10 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             lastQueuedPos = 0;
         }
         SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
-        int count = 0;
+        count = 0;
         holding = false;
         // Read once a pass: looking the settings up costs more than a line's parse.
-        const EntrySettings settings = EntrySettings::Current();
+        intake.SetSettings(EntrySettings::Current());
         while (SafePoint()) {
             SetState(reader_state::ReadingLine);
             std::string_view line;
@@ -502,25 +526,19 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
                 break;
             }
             SetState(reader_state::MakingEntry);
-            std::unique_ptr<LogEntry> entry;
             try {
-                entry = ParseToEntry(line, server, settings);
+                intake.Take(line, reader.Position());
             } catch (const std::exception& e) {
                 SetState(e.what());
             }
-            if (!entry) {
-                continue;
-            }
-            Entries().Append(std::move(entry));
-            if (w3c) {
-                lastQueuedPos = reader.Position();
-            }
-            progress.PendingInform = true;
-            ++count;
-            if (count % 10 == 0) {
-                progress.PendingInform = false;
-                InformMain(progress.FirstPassDone);
-            }
+        }
+        // Lines waiting for their names are taken before the pass ends; the pause is shorter
+        // by the wait, so that the poll interval holds from pass to pass.
+        std::chrono::steady_clock::duration waitedForNames{};
+        try {
+            waitedForNames = intake.Finish();
+        } catch (const std::exception& e) {
+            SetState(e.what());
         }
         if (progress.PendingInform) {
             progress.PendingInform = false;
@@ -541,7 +559,8 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             return ReadEnd::Replaced;
         }
         PassCount_.fetch_add(1, std::memory_order_acq_rel);
-        PollPause();
+        ReleaseEmptyEntryBlock();
+        PollPause(true, std::chrono::duration_cast<std::chrono::milliseconds>(waitedForNames));
         if (w3c && !Terminated()) {
             // Reading again from after the last queued line takes a line that was not accepted
             // at the last poll once more.
@@ -630,9 +649,31 @@ void LogReader::SleepUntilResumed(HoldReason reason) {
 }
 
 void LogReader::SetTreeStatus(Icon image, Icon selectedImage) {
-    if (Terminated()) {
+    // A pass shows that it reads once it has entries to tell of: the polls of a quiet log then
+    // cost the main thread nothing.
+    if (image == Icon::ServerReading) {
+        ReadingImagesDue_ = true;
         return;
     }
+    ReadingImagesDue_ = false;
+    ShowTreeStatus(image, selectedImage);
+}
+
+void LogReader::ShowReadingImagesIfDue() {
+    if (ReadingImagesDue_) {
+        ReadingImagesDue_ = false;
+        ShowTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+        // After a synchronized call: a safe point.
+        SafePoint();
+    }
+}
+
+void LogReader::ShowTreeStatus(Icon image, Icon selectedImage) {
+    if (Terminated() ||
+        (ShownImages_ && ShownImages_->first == image && ShownImages_->second == selectedImage)) {
+        return;
+    }
+    ShownImages_ = std::make_pair(image, selectedImage);
     RunOnMainThread([&] {
         if (ReaderView* view = InstalledReaderView()) {
             view->SetServerNodeImages(*Server_, image, selectedImage);
@@ -649,35 +690,34 @@ void LogReader::RunOnMainThread(const std::function<void()>& call) {
     }
 }
 
-void LogReader::PollPause(bool showSleeping) {
+void LogReader::PollPause(bool showSleeping, std::chrono::milliseconds alreadyWaited) {
     const std::int32_t cycle = Server_->TimeLogPollCycleInMs();
-    const auto sleepSlice = [this, showSleeping](std::chrono::milliseconds slice) {
-        if (showSleeping) {
-            SetState(reader_state::SleepingFor(static_cast<int>(slice.count())));
-        }
-        std::unique_lock lock(HoldLock_);
-        HoldCv_.wait_for(lock, slice, [this] { return Terminated_ || PollNow_; });
-        if (PollNow_) {
-            PollNow_ = false;
-            return false;
-        }
-        return !Terminated_;
-    };
-    int slices = PollPauseSlices(cycle);
-    if (slices == 0) {
-        if (!Terminated()) {
-            sleepSlice(ShortPollPause(cycle));
-        }
-        return;
+    const int slices = PollPauseSlices(cycle);
+    const std::chrono::milliseconds pause = slices > 0 ? slices * PollSlice : ShortPollPause(cycle);
+    const std::chrono::milliseconds rest = std::max(pause - alreadyWaited, std::chrono::milliseconds{0});
+    // One wait for the whole pause: a thousand quiet readers wake once per poll, not every
+    // slice. A pause request, PollNow and the stop end it early; the state names the slice.
+    if (showSleeping) {
+        SetState(reader_state::SleepingFor(static_cast<int>(slices > 0 ? PollSlice.count() : pause.count())));
     }
-    while (slices > 0 && !Terminated()) {
-        if (!sleepSlice(PollSlice)) {
+    const auto until = std::chrono::steady_clock::now() + rest;
+    std::unique_lock lock(HoldLock_);
+    for (;;) {
+        const bool woken =
+            HoldCv_.wait_until(lock, until, [this] { return Terminated_ || PollNow_ || Paused_; });
+        if (!woken || Terminated_) {
             return;
         }
-        --slices;
+        if (PollNow_) {
+            PollNow_ = false;
+            return;
+        }
+        // Paused: held here until resumed, then the rest of the pause.
+        lock.unlock();
         if (!SafePoint()) {
             return;
         }
+        lock.lock();
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/Server.h"
+#include "net/ReverseLookup.h"
 
 #include <atomic>
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -137,6 +139,9 @@ public:
     std::uint64_t DroppedPartialLines() const { return DroppedPartialLines_.load(std::memory_order_acquire); }
     // Probe lines parsed by the start search.
     int ProbeCount() const { return ProbeCount_.load(std::memory_order_acquire); }
+    // The system's id of the reader's thread once it runs (0 before), for looking at it from
+    // outside (/proc/self/task/<id>).
+    std::int64_t SystemThreadId() const { return SystemThreadId_.load(std::memory_order_acquire); }
 
 private:
     // Why the reading of one file ended.
@@ -160,11 +165,16 @@ private:
     void MissingFileStep();
     void InformMain(bool firstPassDone);
     void SleepUntilResumed(HoldReason reason);
+    // The node's images; the reading images wait for the pass' first entry.
     void SetTreeStatus(Icon image, Icon selectedImage);
+    void ShowReadingImagesIfDue();
+    // Asks the main thread to show the images unless they are what it showed last.
+    void ShowTreeStatus(Icon image, Icon selectedImage);
     // Runs call on the main thread and waits; a failure there becomes the state text.
     void RunOnMainThread(const std::function<void()>& call);
-    // showSleeping false keeps the state text (a missing log says why it is waited for).
-    void PollPause(bool showSleeping = true);
+    // showSleeping false keeps the state text (a missing log says why it is waited for); the
+    // pause is shorter by alreadyWaited (the pass waited for names that long).
+    void PollPause(bool showSleeping = true, std::chrono::milliseconds alreadyWaited = {});
     // Waits while suspended or paused; false when a stop was requested.
     bool SafePoint();
     void SetState(std::string_view state);
@@ -175,8 +185,14 @@ private:
     std::atomic<bool> Finished_{false};
     std::atomic<std::uint64_t> PassCount_{0};
     std::atomic<int> ProbeCount_{0};
+    std::atomic<std::int64_t> SystemThreadId_{0};
     std::atomic<std::uint64_t> DroppedPartialLines_{0};
     std::atomic<HoldReason> SleepReason_{HoldReason::None};
+    // Notified when a name the reader's lines wait for is answered; interrupted by the stop.
+    const std::shared_ptr<AnswerSignal> NameAnswers_;
+    // Reader thread only: the images last shown, and whether the reading ones are due.
+    std::optional<std::pair<Icon, Icon>> ShownImages_;
+    bool ReadingImagesDue_ = false;
 
     // Guards the state text.
     mutable std::shared_mutex StateLock_;

@@ -42,7 +42,8 @@ void StopReader(std::unique_ptr<LogReader> thread);
 void StopServerReaders(Server& server);
 // "Die Verbindung zu der Protokolldatei "%s" wird gelöst..." with the server's name.
 std::string StoppingReaderStatusText(const Server& server);
-// Stops every reader in table order; showStatus gets the text above for each server first.
+// Stops every reader: all are asked to stop at once, then each is waited for in table order,
+// showStatus getting the text above for its server first.
 void StopAllReaders(const std::function<void(const std::string&)>& showStatus = {});
 std::string ReaderStateText(const LogReader& thread);
 

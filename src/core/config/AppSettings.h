@@ -30,6 +30,9 @@ std::int32_t OptionTimeDeleteAfter();
 std::int32_t OptionTimeDeleteAfterUnit();
 std::int32_t OptionTimeRevisitorAfterMinutes();
 std::int32_t OptionTimeLogPollCycleInMs();
+// How long a reader's line waits for the names of its addresses before it is shown without
+// them, in milliseconds (0: never waits; a name that comes later serves later lines).
+std::int32_t OptionMiscDnsDeadlineMs();
 // Whether readers follow their log to a new file (rotation, deletion and re-creation, a late
 // log, a template that expands to a new name); off, a reader keeps the file it opened first.
 bool OptionLogFollowNewFiles();

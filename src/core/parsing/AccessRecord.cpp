@@ -1,8 +1,10 @@
 #include "parsing/AccessRecord.h"
 
 #include "base/Text.h"
+#include "net/NamePass.h"
 #include "net/ReverseLookup.h"
 #include "parsing/ParseSupport.h"
+#include "parsing/Parsers.h"
 
 #include <array>
 #include <cstring>
@@ -574,13 +576,17 @@ std::string Dequote(std::string_view token) {
     return std::string(DequoteView(token, scratch));
 }
 
-bool ResolveIfWanted(bool resolve, std::string_view address, std::string& hostName) {
-    return resolve && ResolveAddress(address, hostName);
+bool ResolveIfWanted(const ParseOptions& options, std::string_view address, std::string& hostName) {
+    if (!options.ResolveNames)
+        return false;
+    if (options.Names != nullptr)
+        return options.Names->Resolve(address, hostName);
+    return ResolveAddress(address, hostName);
 }
 
 void SetAddress(AccessRecord& record, std::string_view token, bool resolve) {
     std::string name;
-    const bool resolved = ResolveIfWanted(resolve, token, name);
+    const bool resolved = resolve && ResolveAddress(token, name);
     record.AssignAddressPair(token, resolved ? std::string_view(name) : token);
 }
 

@@ -178,7 +178,7 @@ ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options) {
     if (n < 1)
         return {};
     texts.Address = tokens[0];
-    if (ResolveIfWanted(options.ResolveNames, tokens[0], s.HostName))
+    if (ResolveIfWanted(options, tokens[0], s.HostName))
         texts.HostName = s.HostName;
     if (n < 5 || !ApplyDate(tokens[3], tokens[4], parsed.Time, s))
         return {};

@@ -9,11 +9,13 @@
 
 namespace kavel {
 
+struct ParseOptions;
+
 // Dequote without allocating in the common case: the result is part of token, or of scratch
 // when doubled quotes had to be reduced.
 std::string_view DequoteView(std::string_view token, std::string& scratch);
-// The reverse look-up of an address when resolve is set; true with the name.
-bool ResolveIfWanted(bool resolve, std::string_view address, std::string& hostName);
+// The reverse look-up of an address when the options ask for names; true with the name.
+bool ResolveIfWanted(const ParseOptions& options, std::string_view address, std::string& hostName);
 
 // Splits a log line at blanks, CR and LF. Only the double quote groups: a quoted stretch
 // runs to the next double quote that no backslash escapes (the way servers log a quote inside

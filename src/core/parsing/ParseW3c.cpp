@@ -271,7 +271,7 @@ ParsedLine ParseW3c(std::string_view line, const ParseOptions& options) {
     std::int64_t bytesReceived = 0;
     std::int64_t timeTaken = 0;
     const auto resolveAddress = [&options](std::string_view address, std::string& name) {
-        return ResolveIfWanted(options.ResolveNames, address, name);
+        return ResolveIfWanted(options, address, name);
     };
     const auto readInt32 = [](std::string_view token, std::int32_t& target) {
         const std::optional<std::int32_t> value = ParseInt32(token);

@@ -11,6 +11,8 @@
 
 namespace kavel {
 
+class NamePass;
+
 // The order of the fields of W3C lines, as the log's "#Fields:" directive declares it: one
 // field index (of the fixed field list) per token, Unknown for a field the parser skips.
 struct W3cFieldLayout {
@@ -32,6 +34,9 @@ struct ParseOptions {
     std::int32_t TimeZone = 0;
     // Whether client (and W3C server) addresses are looked up by name.
     bool ResolveNames = false;
+    // With ResolveNames: the names come from it, without waiting, rather than from a look-up
+    // that waits for the network. The parse goes on without a name it does not have.
+    NamePass* Names = nullptr;
     // Build the record as a draft of the calling thread (AccessRecord::DraftNcsa) that slices
     // the line instead of copying it; the caller places it before it parses again.
     bool Draft = false;

@@ -410,6 +410,53 @@ TEST_F(EntryQueueTest, PlacedEntriesFreedInAnyOrder) {
     EXPECT_EQ(Entries().Count(), 0);
 }
 
+// A thread maps no entry memory before it keeps an entry (the start search's probes take
+// none), its blocks start small and double up to the largest size, and a block that holds no
+// entry any more goes back with the next block starting small again.
+TEST_F(EntryQueueTest, EntryBlocksStartSmallAndGrowWithWhatAThreadKeeps) {
+    test::ScopedOptions options;
+    test::ScopedClassificationLists lists;
+    Server_.SetTimeDeleteAfter(100000);
+    const auto line = [](int i) {
+        return "10.0.0." + std::to_string(i % 40) + " - - [27/Mar/2022:11:00:00 +0000] \"GET /" +
+               std::string(200, 'p') + " HTTP/1.1\" 200 1 \"-\" \"A\"";
+    };
+    std::vector<std::uint64_t> blocks;
+    std::uint64_t released = 0;
+    std::uint64_t unchangedByProbes = 1;
+    // A thread of its own, as a reader has.
+    std::thread reader([&] {
+        const std::uint64_t before = MappedEntryBlockBytes();
+        for (int i = 0; i < 100; ++i)
+            EXPECT_TRUE(LineWithinKeepPeriod(line(i), Server_));
+        unchangedByProbes = MappedEntryBlockBytes() - before;
+        std::uint64_t mapped = before;
+        for (int i = 0; i < 20000; ++i) {
+            Entries().Append(ParseToEntry(line(i), Server_));
+            if (MappedEntryBlockBytes() != mapped) {
+                blocks.push_back(MappedEntryBlockBytes() - mapped);
+                mapped = MappedEntryBlockBytes();
+            }
+        }
+        Entries().Clear();
+        const std::uint64_t beforeRelease = MappedEntryBlockBytes();
+        ReleaseEmptyEntryBlock();
+        released = beforeRelease - MappedEntryBlockBytes();
+        Entries().Append(ParseToEntry(line(0), Server_));
+        blocks.push_back(MappedEntryBlockBytes() - before);
+        Entries().Clear();
+    });
+    reader.join();
+    EXPECT_EQ(unchangedByProbes, 0u);
+    const std::vector<std::uint64_t> growth = {16u << 10,  32u << 10,  64u << 10, 128u << 10,
+                                               256u << 10, 512u << 10, 1u << 20,  2u << 20};
+    ASSERT_GT(blocks.size(), growth.size() + 1);
+    EXPECT_TRUE(std::equal(growth.begin(), growth.end(), blocks.begin()));
+    EXPECT_EQ(blocks[growth.size()], 2u << 20);
+    EXPECT_EQ(released, 2u << 20);
+    EXPECT_EQ(blocks.back(), 16u << 10);
+}
+
 std::size_t ResidentBytes() {
     std::ifstream statm("/proc/self/statm");
     std::size_t size = 0;

@@ -11,9 +11,13 @@
 #include "platform/Tone.h"
 #include "support/ReaderTestSupport.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -852,6 +856,308 @@ TEST_F(LogReaderTest, AFailureInsideASynchronizedCallBecomesTheStateTextAndTheRe
     reader.ResumeSuspended();
     EXPECT_TRUE(RunUntil([&] { return Taken() == 2; }));
     SetReaderView(&View);
+}
+
+} // namespace
+} // namespace kavel
+
+namespace kavel {
+namespace {
+
+// The system's count of the times the thread gave up the processor while waiting.
+std::int64_t VoluntarySwitches(std::int64_t tid) {
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("voluntary_ctxt_switches:")) {
+            return std::stoll(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+// A quiet log costs a reader one wake-up per poll and the main thread nothing: the pause is
+// one wait, not a wake-up every half second, and a pass that finds no line shows no images.
+TEST_F(LogReaderTest, AQuietReaderWakesOnceAPollAndAsksTheMainThreadNothing) {
+    const auto log = Folder / "quiet.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    Server& server = AddServer(log);
+    server.SetTimeLogPollCycleInMs(2500);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
+    const std::size_t images = View.Images.size();
+    const std::int64_t tid = reader.SystemThreadId();
+    ASSERT_GT(tid, 0);
+    const std::uint64_t passes = reader.PassCount();
+    const std::int64_t before = VoluntarySwitches(tid);
+    // Two pauses of five slices each and a pass between them.
+    ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= passes + 2; }));
+    const std::int64_t woken = VoluntarySwitches(tid) - before;
+    EXPECT_LE(woken, 4) << "a pause that wakes every slice";
+    EXPECT_EQ(View.Images.size(), images);
+
+    // Lines: the node shows reading, then idle again.
+    AppendLog(log, NcsaLine(2, 1, "/b.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 2 && View.Images.size() == images + 2; }));
+    EXPECT_EQ(View.Images[images].Image, Icon::ServerReading);
+    EXPECT_EQ(View.Images[images + 1].Image, Icon::ServerIdle);
+}
+
+// A log with nothing to keep costs no entry memory, and what a reader kept goes back once the
+// main thread removed it.
+TEST_F(LogReaderTest, EntryMemoryIsTakenForKeptLinesOnlyAndGivenBack) {
+    const std::uint64_t before = MappedEntryBlockBytes();
+    const auto old = Folder / "old.log";
+    std::string lines;
+    for (int i = 0; i < 500; ++i) {
+        lines += NcsaLine(i % 200, i % 60, "/old.html", 1);
+    }
+    WriteLog(old, lines);
+    LogReader& quiet = StartReader(AddServer(old, LogFormat::Ncsa, "old"));
+    ASSERT_TRUE(RunUntil([&] { return quiet.PassCount() >= 1; }));
+    EXPECT_GT(quiet.ProbeCount(), 0);
+    EXPECT_EQ(MappedEntryBlockBytes(), before);
+
+    const auto log = Folder / "kept.log";
+    WriteLog(log, NcsaLine(1, 0, "/a.html"));
+    LogReader& reader = StartReader(AddServer(log));
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
+    // One small block, not a block as large as a busy reader's.
+    EXPECT_GT(MappedEntryBlockBytes(), before);
+    EXPECT_LE(MappedEntryBlockBytes(), before + (64u << 10));
+    Entries().Remove(Entries().First());
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return MappedEntryBlockBytes() == before; }));
+}
+
+// A resolver whose answers the test scripts per address: at once, after a release, or never
+// (until the end of the test). It counts the questions and how many were open at once. Its
+// state outlives the test, as a question that never ended may still be asked of it.
+class ScriptedResolver {
+public:
+    enum class Answer { Now, AfterRelease, Never };
+    struct Script {
+        std::map<std::string, Answer> Answers;
+        // Every question waits until this many are open at once (or the release).
+        int TogetherWith = 0;
+    };
+
+    explicit ScriptedResolver(Script script)
+        : State_(std::make_shared<State>()) {
+        State_->Plan = std::move(script);
+        SetHostNameResolver([state = State_](std::string_view address) -> std::optional<std::string> {
+            std::unique_lock lock(state->Lock);
+            const std::string text(address);
+            ++state->Asked[text];
+            ++state->Open;
+            state->MostOpen = std::max(state->MostOpen, state->Open);
+            state->Together = state->Together || state->Open >= state->Plan.TogetherWith;
+            state->Changed.notify_all();
+            const auto found = state->Plan.Answers.find(text);
+            const Answer answer = found == state->Plan.Answers.end() ? Answer::Now : found->second;
+            if (answer == Answer::Now && state->Plan.TogetherWith > 0) {
+                state->Changed.wait_for(lock, 10s, [&] { return state->Together || state->Released; });
+            } else if (answer == Answer::AfterRelease) {
+                state->Changed.wait(lock, [&] { return state->Released; });
+            } else if (answer == Answer::Never) {
+                state->Changed.wait(lock, [&] { return state->Ended; });
+            }
+            --state->Open;
+            if (answer == Answer::Never) {
+                return std::nullopt;
+            }
+            return "host-" + text.substr(text.rfind('.') + 1) + ".example";
+        });
+        ClearResolveCache();
+    }
+    ~ScriptedResolver() {
+        {
+            std::lock_guard lock(State_->Lock);
+            State_->Released = true;
+            State_->Ended = true;
+        }
+        State_->Changed.notify_all();
+        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        ClearResolveCache();
+    }
+
+    void Release() {
+        {
+            std::lock_guard lock(State_->Lock);
+            State_->Released = true;
+        }
+        State_->Changed.notify_all();
+    }
+    int Asked(const std::string& address) const {
+        std::lock_guard lock(State_->Lock);
+        const auto found = State_->Asked.find(address);
+        return found == State_->Asked.end() ? 0 : found->second;
+    }
+    int AskedInAll() const {
+        std::lock_guard lock(State_->Lock);
+        int all = 0;
+        for (const auto& [address, count] : State_->Asked) {
+            all += count;
+        }
+        return all;
+    }
+    int MostOpen() const {
+        std::lock_guard lock(State_->Lock);
+        return State_->MostOpen;
+    }
+
+private:
+    struct State {
+        std::mutex Lock;
+        std::condition_variable Changed;
+        ScriptedResolver::Script Plan;
+        std::map<std::string, int> Asked;
+        int Open = 0;
+        int MostOpen = 0;
+        // Once as many were open as the script asks, every question is answered.
+        bool Together = false;
+        bool Released = false;
+        bool Ended = false;
+    };
+    std::shared_ptr<State> State_;
+};
+
+// Readers with name look-up on and a deadline of the test's choosing.
+class LogReaderNamesTest : public LogReaderTest {
+protected:
+    void UseNames(bool resolve, std::int32_t deadlineMs) {
+        if (Options.Count() == 0) {
+            Options.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, resolve);
+            Options.AddItem("Options", "MiscDnsDeadlineMs", SettingKind::Integer, deadlineMs);
+        }
+        Options.SetValue("MiscDnsResolve", resolve);
+        Options.SetValue("MiscDnsDeadlineMs", deadlineMs);
+        SetOptions(&Options);
+    }
+    void TearDown() override {
+        LogReaderTest::TearDown();
+        SetOptions(nullptr);
+    }
+    // The host names of the queued entries, oldest first.
+    static std::vector<std::string> HostNames() {
+        std::vector<std::string> names;
+        for (const LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry)) {
+            names.emplace_back(entry->Access->HostName());
+        }
+        return names;
+    }
+
+    SettingsStore Options;
+};
+
+// The new addresses of a pass are asked together: each question here is answered only once
+// all eight are open, which one question at a time would never reach before the deadline.
+TEST_F(LogReaderNamesTest, TheNewAddressesOfAPassAreLookedUpTogether) {
+    UseNames(true, 8000);
+    ScriptedResolver resolver({{}, 8});
+    const auto log = Folder / "access.log";
+    std::string lines;
+    for (int i = 1; i <= 8; ++i) {
+        lines += NcsaLine(i, i, "/p.html");
+    }
+    WriteLog(log, lines);
+    LogReader& reader = StartReader(AddServer(log));
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 8 && reader.PassCount() >= 1; }));
+    EXPECT_EQ(resolver.MostOpen(), 8);
+    const std::vector<std::string> names = HostNames();
+    for (int i = 1; i <= 8; ++i) {
+        EXPECT_EQ(names[static_cast<std::size_t>(i - 1)], "host-" + std::to_string(i) + ".example");
+    }
+}
+
+// A name that is not there by the deadline leaves its line shown as the address, in its place
+// among the lines; the lines behind it get their names. A late answer serves later lines.
+TEST_F(LogReaderNamesTest, ALineIsShownWithoutTheNameThatMissedItsDeadline) {
+    for (const auto late : {ScriptedResolver::Answer::AfterRelease, ScriptedResolver::Answer::Never}) {
+        SCOPED_TRACE(late == ScriptedResolver::Answer::Never ? "never answered" : "answered late");
+        StopAllReaders();
+        Readers().Clear();
+        Entries().Clear();
+        TakenLines.clear();
+        UseNames(true, 300);
+        ScriptedResolver resolver({{{"10.0.0.1", late}}, 0});
+        const auto log = Folder / "access.log";
+        WriteLog(log, "");
+        LogReader& reader = StartReader(AddServer(log));
+        ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
+
+        AppendLog(log, NcsaLine(1, 1, "/late.html") + NcsaLine(2, 2, "/next.html"));
+        reader.PollNow();
+        // Taken while the first question is still open: its deadline, not its answer, let it go.
+        ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
+        EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 1, "/late.html"));
+        EXPECT_EQ(HostNames(), (std::vector<std::string>{"10.0.0.1", "host-2.example"}));
+        EXPECT_FALSE(Entries().First()->Access->Resolved());
+        EXPECT_EQ(resolver.Asked("10.0.0.1"), 1);
+        if (late == ScriptedResolver::Answer::Never) {
+            continue;
+        }
+        resolver.Release();
+        ASSERT_TRUE(test::WaitUntil([] { return AllAnswered({"10.0.0.1"}); }));
+        AppendLog(log, NcsaLine(1, 3, "/again.html"));
+        reader.PollNow();
+        ASSERT_TRUE(RunUntil([&] { return Taken() == 3; }));
+        EXPECT_EQ(HostNames().back(), "host-1.example");
+        EXPECT_EQ(resolver.Asked("10.0.0.1"), 1);
+    }
+}
+
+// The end never waits for a look-up: a reader whose line waits for a name that will never
+// come, with a deadline far away, ends at once.
+TEST_F(LogReaderNamesTest, StoppingAReaderWhoseLineWaitsForANameEndsItAtOnce) {
+    UseNames(true, 600000);
+    ScriptedResolver resolver({{{"10.0.0.1", ScriptedResolver::Answer::Never}}, 0});
+    const auto log = Folder / "access.log";
+    WriteLog(log, "");
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
+    AppendLog(log, NcsaLine(1, 1, "/a.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.1") == 1; }));
+
+    const auto begin = std::chrono::steady_clock::now();
+    StopServerReaders(server);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
+    EXPECT_EQ(Taken(), 0u);
+}
+
+// The start search parses its probes without names; with look-up off no line ever waits and
+// nothing is asked.
+TEST_F(LogReaderNamesTest, TheStartSearchAndALogWithoutLookUpAskNoNames) {
+    for (const bool resolve : {true, false}) {
+        SCOPED_TRACE(resolve ? "look-up on" : "look-up off");
+        StopAllReaders();
+        Readers().Clear();
+        Entries().Clear();
+        TakenLines.clear();
+        UseNames(resolve, 600000);
+        ScriptedResolver resolver({{{"10.0.0.7", ScriptedResolver::Answer::Never}}, 0});
+        const auto log = Folder / "mixed.log";
+        std::string content;
+        for (int i = 0; i < 2000; ++i) {
+            content += NcsaLine(100 + i % 100, i % 60, "/old.html", 1);
+        }
+        content += NcsaLine(7, 0, "/new.html");
+        WriteLog(log, content);
+        LogReader& reader = StartReader(AddServer(log));
+        if (resolve) {
+            // Only the kept line is asked for; it waits for its name until the reader stops.
+            ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.7") == 1; }));
+            EXPECT_GT(reader.ProbeCount(), 0);
+            EXPECT_EQ(resolver.AskedInAll(), 1);
+            EXPECT_EQ(Taken(), 0u);
+        } else {
+            ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
+            EXPECT_EQ(resolver.AskedInAll(), 0);
+        }
+    }
 }
 
 } // namespace

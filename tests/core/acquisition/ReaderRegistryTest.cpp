@@ -5,6 +5,7 @@
 #include "platform/Dispatcher.h"
 #include "support/ReaderTestSupport.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 
 namespace kavel {
@@ -81,6 +82,44 @@ TEST_F(ReaderRegistryTest, StopAllReadersShowsEachServerInTableOrder) {
     for (const auto& server : Servers) {
         EXPECT_EQ(server->Thread(), nullptr);
     }
+}
+
+// Every reader is asked to stop before the first is waited for, so that they all end together.
+TEST_F(ReaderRegistryTest, StopAllReadersAsksEveryReaderBeforeItWaitsForOne) {
+    std::vector<LogReader*> readers;
+    for (const char* name : {"a", "b", "c", "d"}) {
+        readers.push_back(&StartReader(AddServer(name)));
+        WaitAsleep(*readers.back());
+    }
+    std::vector<int> stoppedAtEachStatus;
+    StopAllReaders([&](const std::string&) {
+        int stopped = 0;
+        for (const ReaderSlot& slot : Readers().Slots()) {
+            stopped += slot.Used && slot.Thread->Terminated() ? 1 : 0;
+        }
+        stoppedAtEachStatus.push_back(stopped);
+    });
+    EXPECT_EQ(stoppedAtEachStatus, (std::vector<int>{4, 3, 2, 1}));
+}
+
+// Thousands of servers start, rest, and end together within the deadline.
+TEST_F(ReaderRegistryTest, ThreeThousandReadersStartAndStopWithinTheDeadline) {
+    constexpr int Count = 3000;
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < Count; ++i) {
+        StartReader(AddServer("s" + std::to_string(i)));
+    }
+    ASSERT_TRUE(test::RunLoopUntil(Loop, [] {
+        for (const ReaderSlot& slot : Readers().Slots()) {
+            if (!slot.Thread->Holding()) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    StopAllReaders();
+    EXPECT_EQ(Readers().UsedCount(), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(60));
 }
 
 TEST_F(ReaderRegistryTest, GetStateGivesTheReadersStateText) {

@@ -1,0 +1,97 @@
+#include "acquisition/EntryIntake.h"
+
+#include "acquisition/Server.h"
+
+#include <utility>
+
+namespace kavel {
+
+using SteadyClock = std::chrono::steady_clock;
+
+EntryIntake::EntryIntake(Server& server, std::shared_ptr<AnswerSignal> signal, Queued queued)
+    : Server_(server)
+    , Names_(std::move(signal))
+    , Queued_(std::move(queued)) {}
+
+void EntryIntake::SetSettings(const EntrySettings& settings) {
+    Settings_ = settings;
+    Settings_.Names = settings.ResolveNames ? &Names_ : nullptr;
+}
+
+bool EntryIntake::TryMake(std::string_view line, std::int64_t end, bool takeWithoutNames,
+                          std::vector<std::string>& open) {
+    Names_.ForgetOpen();
+    Names_.SetTakeWithoutNames(takeWithoutNames);
+    std::unique_ptr<LogEntry> entry = ParseToEntry(line, Server_, Settings_);
+    Names_.SetTakeWithoutNames(false);
+    if (entry) {
+        Entries().Append(std::move(entry));
+        Queued_(end);
+        return true;
+    }
+    if (!Names_.Deferred())
+        return true;
+    open = Names_.Open();
+    return false;
+}
+
+void EntryIntake::Take(std::string_view line, std::int64_t endPosition) {
+    if (Waiting_.empty()) {
+        std::vector<std::string> open;
+        if (TryMake(line, endPosition, false, open))
+            return;
+        Waiting_.push_back(WaitingLine{std::string(line), endPosition,
+                                       SteadyClock::now() + Settings_.NameDeadline, std::move(open)});
+        WaitingBytes_ += line.size();
+        return;
+    }
+    while (!Waiting_.empty() && (Waiting_.size() >= MaxWaitingLines || WaitingBytes_ >= MaxWaitingBytes)) {
+        TakeReady(true);
+        if (Names_.Signal().Interrupted())
+            return;
+    }
+    WaitingLine waiting{std::string(line), endPosition, SteadyClock::now() + Settings_.NameDeadline, {}};
+    // Asked now, so that its look-ups run while the lines before it wait.
+    Names_.ForgetOpen();
+    AskNamesOfLine(waiting.Line, Server_, Settings_);
+    waiting.Open = Names_.Open();
+    WaitingBytes_ += waiting.Line.size();
+    Waiting_.push_back(std::move(waiting));
+    TakeReady(false);
+}
+
+void EntryIntake::TakeReady(bool waitForOldest) {
+    while (!Waiting_.empty()) {
+        if (Names_.Signal().Interrupted()) {
+            Waiting_.clear();
+            WaitingBytes_ = 0;
+            return;
+        }
+        WaitingLine& oldest = Waiting_.front();
+        const bool late = SteadyClock::now() >= oldest.Deadline;
+        if (!late && !AllAnswered(oldest.Open)) {
+            if (!waitForOldest)
+                return;
+            Names_.WaitForAnswers(oldest.Open, oldest.Deadline);
+            continue;
+        }
+        std::vector<std::string> open;
+        if (!TryMake(oldest.Line, oldest.End, late, open)) {
+            // Addresses the early look did not see (a directive changed the fields since).
+            oldest.Open = std::move(open);
+            continue;
+        }
+        WaitingBytes_ -= oldest.Line.size();
+        Waiting_.pop_front();
+        waitForOldest = false;
+    }
+}
+
+SteadyClock::duration EntryIntake::Finish() {
+    const SteadyClock::time_point start = SteadyClock::now();
+    while (!Waiting_.empty())
+        TakeReady(true);
+    return SteadyClock::now() - start;
+}
+
+} // namespace kavel

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "acquisition/EntryQueue.h"
+#include "net/NamePass.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kavel {
+
+class Server;
+
+// Makes a reader's lines into queued entries, in the order of the lines. With names looked up,
+// a line whose addresses the name cache cannot answer yet waits, and the lines after it wait
+// behind it, while the look-ups of all of them run at once; a waiting line is taken as soon as
+// its names are answered, and without them once its deadline (the settings' NameDeadline after
+// it was read) has passed. A late answer still fills the cache for later lines. Lines whose
+// names are known, and all lines without look-up, become entries at once. Reader thread only,
+// but for the signal, which any thread may interrupt to end every wait at once.
+class EntryIntake {
+public:
+    // queued runs after each entry was appended, with the read position after its line.
+    using Queued = std::function<void(std::int64_t endPosition)>;
+    EntryIntake(Server& server, std::shared_ptr<AnswerSignal> signal, Queued queued);
+    EntryIntake(const EntryIntake&) = delete;
+    EntryIntake& operator=(const EntryIntake&) = delete;
+
+    // The settings of the lines that follow (read once per pass).
+    void SetSettings(const EntrySettings& settings);
+    // A complete line and the read position after it. May append entries of earlier lines
+    // first, and waits only when too many lines wait already.
+    void Take(std::string_view line, std::int64_t endPosition);
+    // The end of a pass: every waiting line is taken, its names or its deadline waited for.
+    // Returns at once, dropping what waits, once the signal is interrupted. The time spent.
+    std::chrono::steady_clock::duration Finish();
+    std::size_t WaitingCount() const { return Waiting_.size(); }
+
+    // More waiting lines than this (or more bytes) make Take wait for the oldest first.
+    static constexpr std::size_t MaxWaitingLines = 20000;
+    static constexpr std::size_t MaxWaitingBytes = std::size_t{16} << 20;
+
+private:
+    struct WaitingLine {
+        std::string Line;
+        std::int64_t End;
+        std::chrono::steady_clock::time_point Deadline;
+        // The addresses it waits for; empty when it only waits for the lines before it.
+        std::vector<std::string> Open;
+    };
+
+    // Parses the line with the names the cache has; true when it is done with (an entry
+    // appended or none to make), false when it gives up for open names (noted in Open).
+    bool TryMake(std::string_view line, std::int64_t end, bool takeWithoutNames,
+                 std::vector<std::string>& open);
+    // Takes waiting lines from the oldest on while their names are there or their deadline has
+    // passed; with waitForOldest, waits for the oldest until then (or until interrupted).
+    void TakeReady(bool waitForOldest);
+
+    Server& Server_;
+    NamePass Names_;
+    Queued Queued_;
+    EntrySettings Settings_;
+    std::deque<WaitingLine> Waiting_;
+    std::size_t WaitingBytes_ = 0;
+};
+
+} // namespace kavel
