@@ -81,6 +81,59 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
     EmptyPending(pending);
 }
 
+// More runs of neighbouring rows than this leave in one removal by a reset of the model instead
+// of one removal each: entries of servers with different keep periods interleave.
+constexpr std::size_t MaxSingleRemovals = 16;
+
+// Removes the rows whose entries leave from rows (oldest first, shown reversed), telling the
+// model's views in as few notifications as possible: remove(first, last, change) brackets the
+// removal of display rows first..last, reset(change) a reset. release runs for each leaving row
+// before it goes. Room that more than three quarters of the rows no longer need goes back.
+template <class Row, class EntryOf, class Release, class Remove, class Reset>
+std::size_t RemoveLeavingRows(std::vector<Row>& rows, const std::function<bool(const LogEntry&)>& leaving,
+                              const EntryOf& entryOf, const Release& release, const Remove& remove,
+                              const Reset& reset) {
+    // Runs of leaving rows as [begin, end) in storage order.
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!leaving(entryOf(rows[i])))
+            continue;
+        ++count;
+        if (!runs.empty() && runs.back().second == i)
+            runs.back().second = i + 1;
+        else
+            runs.emplace_back(i, i + 1);
+    }
+    if (runs.empty())
+        return 0;
+    if (runs.size() > MaxSingleRemovals) {
+        reset([&] {
+            for (Row& row : rows)
+                if (leaving(entryOf(row)))
+                    release(row);
+            std::erase_if(rows, [&](const Row& row) { return leaving(entryOf(row)); });
+        });
+    } else {
+        // From the newest run down: a removal leaves the display rows above it where they are.
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+            const auto [begin, end] = *run;
+            const int first = static_cast<int>(rows.size() - end);
+            const int last = static_cast<int>(rows.size() - 1 - begin);
+            remove(first, last, [&] {
+                for (std::size_t i = begin; i < end; ++i)
+                    release(rows[i]);
+                rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(begin),
+                           rows.begin() + static_cast<std::ptrdiff_t>(end));
+            });
+        }
+    }
+    constexpr std::size_t KeptCapacity = 1024;
+    if (rows.capacity() > KeptCapacity && rows.size() < rows.capacity() / 4)
+        rows.shrink_to_fit();
+    return count;
+}
+
 // A row is a reference to its entry and a number: a million rows stay within 16 MB.
 static_assert(sizeof(AccessListModel::Row) <= 16);
 static_assert(sizeof(ExceptionListModel::Row) <= 16);
@@ -121,6 +174,23 @@ void TimeOrderedListModel<RowType>::Publish() {
             beginInsertRows({}, first, first + count - 1);
             change();
             endInsertRows();
+        },
+        [this](const auto& change) {
+            beginResetModel();
+            change();
+            endResetModel();
+        });
+}
+
+template <class RowType>
+std::size_t TimeOrderedListModel<RowType>::RemoveRowsIf(const std::function<bool(const LogEntry&)>& leaving) {
+    return RemoveLeavingRows(
+        Rows_.Storage(), leaving, [](const Row& row) -> const LogEntry& { return *row.Entry; },
+        [this](Row& row) { ReleaseRow(row); },
+        [this](int first, int last, const auto& change) {
+            beginRemoveRows({}, first, last);
+            change();
+            endRemoveRows();
         },
         [this](const auto& change) {
             beginResetModel();
@@ -186,6 +256,22 @@ void RawLinesModel::Publish() {
     endInsertRows();
 }
 
+std::size_t RawLinesModel::RemoveRowsIf(const std::function<bool(const LogEntry&)>& leaving) {
+    return RemoveLeavingRows(
+        Lines_, leaving, [](const LogEntry* entry) -> const LogEntry& { return *entry; },
+        [](const LogEntry*) {},
+        [this](int first, int last, const auto& change) {
+            beginRemoveRows({}, first, last);
+            change();
+            endRemoveRows();
+        },
+        [this](const auto& change) {
+            beginResetModel();
+            change();
+            endResetModel();
+        });
+}
+
 void RawLinesModel::Clear() {
     beginResetModel();
     Lines_.clear();
@@ -217,6 +303,11 @@ void AccessListModel::ReleaseListItems() {
     for (const Row& row : Pending_)
         if (row.Entry->ListItem == this)
             row.Entry->ListItem = nullptr;
+}
+
+void AccessListModel::ReleaseRow(Row& row) {
+    if (row.Entry->ListItem == this)
+        row.Entry->ListItem = nullptr;
 }
 
 int AccessListModel::columnCount(const QModelIndex& parent) const {

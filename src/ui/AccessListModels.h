@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ public:
     void Add(const LogEntry& entry);
     void Publish();
     void Clear();
+    // Removes the published rows of the entries for which leaving holds; how many went.
+    std::size_t RemoveRowsIf(const std::function<bool(const LogEntry&)>& leaving);
     // Room for this many rows in all, so that a rebuild grows the rows only once.
     void Reserve(std::size_t rows);
     void ShrinkToFit() { Lines_.shrink_to_fit(); }
@@ -105,10 +108,15 @@ public:
     void Publish();
     // Gives back the room of a reservation that the rows did not fill.
     void ShrinkToFit() { Rows_.Storage().shrink_to_fit(); }
+    // Removes the published rows of the entries for which leaving holds (an access row lets go
+    // of its entry's ListItem); how many went.
+    std::size_t RemoveRowsIf(const std::function<bool(const LogEntry&)>& leaving);
     // Published rows plus pending ones.
     std::size_t Size() const { return Rows_.Size() + Pending_.size(); }
 
 protected:
+    // Called for each row about to go, before it is removed.
+    virtual void ReleaseRow(Row&) {}
     // The published display row, or none.
     const Row* RowAt(int row) const {
         if (row < 0 || static_cast<std::size_t>(row) >= Rows_.Size())
@@ -173,6 +181,9 @@ public:
     int RowOf(const LogEntry* entry) const;
     // Whether the entry's ListItem says that it has a row here.
     bool HasRow(const LogEntry& entry) const;
+
+protected:
+    void ReleaseRow(Row& row) override;
 
 private:
     // Clears the ListItem of every entry that has a row here.

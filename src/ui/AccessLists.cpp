@@ -17,6 +17,7 @@ AccessLists::AccessLists() {
 
 void AccessLists::ClearLists() {
     NewUpdate();
+    ++RemovalStamp_;
     if (Hooks_.ResetTransferTotals)
         Hooks_.ResetTransferTotals();
     // The rows and their references go before any entry is freed.
@@ -95,6 +96,11 @@ void AccessLists::AppendEntries(LogEntry* first) {
 }
 
 void AccessLists::Fill(LogEntry* first) {
+    ++FillDepth_;
+    struct Leave {
+        int& Depth;
+        ~Leave() { --Depth; }
+    } leave{FillDepth_};
     EntryQueue& queue = Entries();
     if (Hooks_.ProgressStart)
         Hooks_.ProgressStart(queue.Count());
@@ -166,6 +172,7 @@ void AccessLists::Rebuild() {
 
 void AccessLists::ForgetServer(Server& server) {
     ClearLists();
+    ++RemovalStamp_;
     EntryQueue& queue = Entries();
     for (LogEntry* entry = queue.First(); entry != nullptr;) {
         LogEntry* next = queue.Next(entry);
@@ -179,6 +186,30 @@ void AccessLists::ForgetServer(Server& server) {
     NewServers_.erase(std::remove(NewServers_.begin(), NewServers_.end(), &server), NewServers_.end());
     if (CurrentServer_ == &server)
         CurrentServer_ = nullptr;
+}
+
+} // namespace kavel::ui
+
+namespace kavel::ui {
+
+void AccessLists::RemoveEntries(const std::vector<LogEntry*>& leaving) {
+    if (leaving.empty())
+        return;
+    Publish();
+    // Rows exist only for entries that are hidden or shown: marked as not shown, the leaving
+    // entries are told from the others by one look at each row.
+    for (LogEntry* entry : leaving)
+        entry->DisplayState = DisplayState::NotShown;
+    const auto isLeaving = [](const LogEntry& entry) { return entry.DisplayState == DisplayState::NotShown; };
+    Raw_.RemoveRowsIf(isLeaving);
+    Log_.RemoveRowsIf(isLeaving);
+    Exceptions_.RemoveRowsIf(isLeaving);
+    EntryQueue& queue = Entries();
+    for (LogEntry* entry : leaving) {
+        if (Hooks_.EntryRemoved)
+            Hooks_.EntryRemoved(*entry);
+        queue.Remove(entry);
+    }
 }
 
 } // namespace kavel::ui

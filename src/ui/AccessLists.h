@@ -100,6 +100,14 @@ public:
     // Before a server is destroyed (its readers stopped): the rows go, then its entries leave
     // the queue; the server stops being the current one.
     void ForgetServer(Server& server);
+    // The entries leave the queue, their rows the lists first (rows still pending are shown
+    // before, so that none is left behind); the other rows stay where they are.
+    void RemoveEntries(const std::vector<LogEntry*>& leaving);
+    // Counts the operations that free entries of others' choosing (ClearLists, ForgetServer):
+    // whoever keeps entries across event processing starts over when it changed.
+    std::uint64_t RemovalStamp() const { return RemovalStamp_; }
+    // Whether a loop that processes window messages between its entries is running.
+    bool Filling() const { return FillDepth_ > 0; }
 
     // How often a long loop lets the window process its messages (checked every 10 entries).
     void SetEventInterval(std::chrono::milliseconds interval) { EventInterval_ = interval; }
@@ -116,6 +124,8 @@ private:
     ExceptionListModel Exceptions_;
     Server* CurrentServer_ = nullptr;
     std::uint64_t UpdateStamp_ = 0;
+    std::uint64_t RemovalStamp_ = 0;
+    int FillDepth_ = 0;
     std::chrono::milliseconds EventInterval_{50};
     std::chrono::milliseconds PublishInterval_{100};
     std::chrono::steady_clock::time_point LastPublish_{};

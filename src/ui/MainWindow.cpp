@@ -17,6 +17,7 @@
 #include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
 #include "ui/DisplayText.h"
+#include "ui/ExpirySweep.h"
 #include "ui/HelpViewer.h"
 #include "ui/IconSet.h"
 #include "ui/MessageBox.h"
@@ -193,6 +194,7 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
 
     InstallListHooks();
     InstallViewExtras();
+    InstallExpirySweep();
     SetReaderView(this);
     SetReaderMainThread(&Handshake_);
     // 8. The first idle moment loads the definitions.
@@ -205,6 +207,7 @@ MainWindow::~MainWindow() {
     if (!Closed_) {
         Closed_ = true;
         Handshake_.SetClosing(true);
+        Expiry_->Stop();
         if (platform::HasMainDispatcher())
             platform::MainDispatcher().SetIdleHandler({});
         StopAllReaders();
@@ -632,6 +635,29 @@ void MainWindow::InstallViewExtras() {
     });
 }
 
+void MainWindow::InstallExpirySweep() {
+    Expiry_ = std::make_unique<ExpirySweep>(Lists_, this);
+    ExpirySweep::Hooks hooks;
+    // The realtime view counts no totals; the normal view counted every access it shows or hides.
+    hooks.Leaving = [this](const LogEntry& entry) {
+        if (!RealtimeMode_->isChecked())
+            Totals_.Forget(entry.Access != nullptr ? entry.Access->Bytes : 0, entry.Time);
+    };
+    hooks.Swept = [this](const ExpirySweep::Result& result) {
+        for (Server* server : result.Servers)
+            Tree_->UpdateServerCount(*server);
+        if (!result.ViewChanged)
+            return;
+        UseMeter_->Clear();
+        UseMeter_->Redraw();
+        if (RealtimeMode_->isChecked())
+            return;
+        TotalsDue_ = false;
+        SetStatusText(1, Totals_.Restart(result.OldestInView, platform::Now()) ? Totals_.Text() : QString());
+    };
+    Expiry_->SetHooks(std::move(hooks));
+}
+
 void MainWindow::UseMeterClicked(qint64 timeMs) {
     if (Pages_->currentWidget() != TabLog_)
         return;
@@ -732,12 +758,13 @@ platform::IdleResult MainWindow::FirstIdle() {
     // 4, 5. The revisitors, then the servers: each gets its node, then its reader.
     Tree_->Rebuild();
     if (Lifecycle_ != nullptr)
-        Lifecycle_->LoadDefinitions([this](Server& server) { Tree_->AddServerNode(server); });
+        Lifecycle_->LoadDefinitions([this](Server& server) { Tree_->AddServerNode(server, false); });
     Tree_->SortNodes();
     // 6.
     UpdateServerCaption();
     UpdateActionStates();
     UseMeter_->DrawScale();
+    Expiry_->Start();
     return platform::IdleResult::Done;
 }
 
@@ -750,6 +777,7 @@ void MainWindow::TakeOverEntries(LogEntry& first) {
         throw;
     }
     --TakeOverDepth_;
+    Expiry_->NoteNotification();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -765,6 +793,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         // 1. Notifications are ignored from now on; loops still running end.
         Handshake_.SetClosing(true);
         Lists_.NewUpdate();
+        Expiry_->Stop();
         if (platform::HasMainDispatcher())
             platform::MainDispatcher().SetIdleHandler({});
         // 2.-3. Every reader stopped and waited for, each announced in the status bar.

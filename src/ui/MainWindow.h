@@ -31,6 +31,7 @@ namespace kavel::ui {
 
 class AccessTableView;
 class AboutDialog;
+class ExpirySweep;
 class AccessPopup;
 class RealtimeView;
 class TrayControl;
@@ -104,6 +105,7 @@ public:
     AccessTableView* ExceptionsView() const { return ExceptionsView_; }
     UseMeter* Meter() const { return UseMeter_; }
     RealtimeView& Realtime() { return *Realtime_; }
+    ExpirySweep& Expiry() { return *Expiry_; }
     // The about box; at program start it fades in and out once (StartFade).
     AboutDialog& AboutBox();
     TrayControl* Tray() const { return Tray_; }
@@ -138,6 +140,8 @@ private:
     void ApplyStoredGeometry();
     void InstallListHooks();
     void InstallViewExtras();
+    // Expired entries leave while the window is left alone.
+    void InstallExpirySweep();
     // ImageUseMeterMouseDown: the newest access older than the clicked minute.
     void UseMeterClicked(qint64 timeMs);
 
@@ -208,6 +212,7 @@ private:
     AboutDialog* AboutBox_ = nullptr;
     ServerEditorDialog* ServerEditor_ = nullptr;
     std::unique_ptr<RealtimeView> Realtime_;
+    std::unique_ptr<ExpirySweep> Expiry_;
     AccessPopup* Popup_ = nullptr;
     TrayControl* Tray_ = nullptr;
     TransferTotals Totals_;

@@ -134,13 +134,14 @@ ServerTreeItem* ServerTreeView::Root() const {
     return topLevelItemCount() > 0 ? dynamic_cast<ServerTreeItem*>(topLevelItem(0)) : nullptr;
 }
 
-ServerTreeItem* ServerTreeView::AddServerNode(Server& server) {
+ServerTreeItem* ServerTreeView::AddServerNode(Server& server, bool sort) {
     if (Root() == nullptr)
         Rebuild();
     auto* node = new ServerTreeItem(&server);
     Root()->addChild(node);
     server.SetTreeNode(node);
-    SortNodes();
+    if (sort)
+        SortNodes();
     return node;
 }
 
@@ -162,8 +163,16 @@ void ServerTreeView::MarkServerNodeNew(Server& server) {
     if (node == nullptr)
         return;
     SetNodeBold(node, true);
+    node->SetShowsCount(true);
     node->setText(0, QStringLiteral("%1 (%2)").arg(ServerName(server)).arg(server.QueueCount()));
     viewport()->update();
+}
+
+void ServerTreeView::UpdateServerCount(Server& server) {
+    ServerTreeItem* node = NodeOf(server);
+    if (node == nullptr || !node->ShowsCount())
+        return;
+    node->setText(0, QStringLiteral("%1 (%2)").arg(ServerName(server)).arg(server.QueueCount()));
 }
 
 void ServerTreeView::SetNodeBold(QTreeWidgetItem* node, bool bold) {

@@ -30,6 +30,9 @@ public:
     Icon SelectedImage() const { return SelectedImage_; }
     // Forgets the server (the node is about to go, or the server is).
     void DetachServer() { Server_ = nullptr; }
+    // Whether the node shows its server's count, since new entries arrived.
+    bool ShowsCount() const { return ShowsCount_; }
+    void SetShowsCount(bool shows) { ShowsCount_ = shows; }
 
     // Locale-aware order of the node texts.
     bool operator<(const QTreeWidgetItem& other) const override;
@@ -40,6 +43,7 @@ private:
     Server* Server_;
     Icon Image_ = Icon::None;
     Icon SelectedImage_ = Icon::None;
+    bool ShowsCount_ = false;
 };
 
 // TreeViewServers. A press selects the node under the mouse (or nothing) before
@@ -58,12 +62,16 @@ public:
     void ClearNodes();
     ServerTreeItem* Root() const;
     // A node for the server under the root (image 1/3 when active, 29 when not), the whole
-    // tree sorted and expanded afterwards.
-    ServerTreeItem* AddServerNode(Server& server);
+    // tree sorted and expanded afterwards; with sort false the caller sorts once when all
+    // nodes are in (thousands of servers loaded at the start).
+    ServerTreeItem* AddServerNode(Server& server, bool sort = true);
     void RemoveServerNode(Server& server);
     ServerTreeItem* NodeOf(const Server& server) const;
     // Bold, with the text "%s (%d)" of the name and the server's QueueCount.
     void MarkServerNodeNew(Server& server);
+    // A node that shows its server's count shows the count of now (entries left the queue);
+    // its bold state stays.
+    void UpdateServerCount(Server& server);
     static void SetNodeBold(QTreeWidgetItem* node, bool bold);
     static bool NodeBold(const QTreeWidgetItem* node);
     // Sorts every level by the locale's comparison of the node texts and expands all.

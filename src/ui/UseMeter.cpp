@@ -251,12 +251,32 @@ bool TransferTotals::Accumulate(std::int64_t bytes, DateTime time, DateTime now)
         TodayKb_ += kb;
     if (time.Ms < PeriodStartMs_)
         PeriodStartMs_ = time.Ms;
+    return Project(now);
+}
+
+bool TransferTotals::Project(DateTime now) {
     const std::int64_t minutes = WholeMinutesBetween(DateTime{PeriodStartMs_}, now);
     if (minutes <= 0)
         return false;
     const double rate = static_cast<double>(TotalKb_) / static_cast<double>(minutes);
     MonthKb_ = static_cast<float>(static_cast<double>(MonthMinutes_) * rate);
     return true;
+}
+
+void TransferTotals::Forget(std::int64_t bytes, DateTime time) {
+    const float kb = static_cast<float>(static_cast<double>(bytes) / 1024.0);
+    TotalKb_ = std::max(TotalKb_ - kb, 0.0f);
+    if (DecodeDateTime(time).Day == Day_)
+        TodayKb_ = std::max(TodayKb_ - kb, 0.0f);
+}
+
+bool TransferTotals::Restart(std::optional<DateTime> oldest, DateTime now) {
+    if (!oldest) {
+        Reset(now);
+        return false;
+    }
+    PeriodStartMs_ = oldest->Ms;
+    return Project(now);
 }
 
 QString TransferTotals::Text() const {

@@ -90,6 +90,11 @@ public:
     // Add without making the text: true when Text() is due. A take-over of many entries
     // counts them all and shows the text once.
     bool Accumulate(std::int64_t bytes, DateTime time, DateTime now);
+    // An access leaves the view (its entry expired): its bytes leave the totals as they came.
+    void Forget(std::int64_t bytes, DateTime time);
+    // After accesses left: the period starts at the oldest access still in the view, and
+    // true when the status text is due, as for a rebuild of the view; none left is a reset.
+    bool Restart(std::optional<DateTime> oldest, DateTime now);
     // The status text of the totals counted so far.
     QString Text() const;
 
@@ -98,6 +103,9 @@ public:
     double MonthKb() const { return MonthKb_; }
 
 private:
+    // MonthKb from the rate since the period's start; false while less than a minute passed.
+    bool Project(DateTime now);
+
     float TotalKb_ = 0;
     float TodayKb_ = 0;
     float MonthKb_ = 0;

@@ -9,7 +9,9 @@
 #include "support/ReaderTestSupport.h"
 
 #include <QEventLoop>
+#include <QItemSelectionModel>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -185,6 +187,90 @@ TEST_F(AccessListsTest, AnExceptionRowDescribesItsAccessAsTheDetectionDoes) {
                   .toString()
                   .toStdString(),
               check.Message);
+}
+
+} // namespace
+} // namespace kavel::ui
+
+namespace kavel::ui {
+namespace {
+
+// Entries leave with their rows of all three lists while the other rows stay: one removal
+// per run of neighbouring rows, a reset when the runs are too many; the views never see a row
+// of a freed entry, and what stays keeps its place and its selection.
+TEST_F(AccessListsTest, RemovedEntriesTakeTheirRowsAlongAndTheOtherRowsStay) {
+    struct Case {
+        const char* Name;
+        // Whether the entry at second s (0..59) leaves.
+        bool (*Leaves)(int second);
+        int Removals;
+        int Resets;
+    };
+    const Case cases[] = {
+        {"the oldest", [](int second) { return second < 20; }, 1, 0},
+        {"two runs", [](int second) { return second < 10 || (second >= 30 && second < 35); }, 2, 0},
+        {"the newest", [](int second) { return second >= 55; }, 1, 0},
+        {"every other", [](int second) { return second % 2 == 0; }, 0, 1},
+        {"none", [](int) { return false; }, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Lists_.ClearLists();
+        Entries().Clear();
+        std::vector<LogEntry*> leaving;
+        std::vector<int> staying;
+        for (int second = 0; second < 60; ++second) {
+            // Every fourth access is suspicious, so that the exceptions list has rows too.
+            LogEntry* entry = Queue(second, second % 4 == 0 ? "/../etc/passwd" : "/index.html");
+            if (c.Leaves(second))
+                leaving.push_back(entry);
+            else
+                staying.insert(staying.begin(), second);
+        }
+        Lists_.AppendEntries(Entries().First());
+        ASSERT_EQ(Lists_.Exceptions().rowCount(), 15);
+        // The oldest staying row is selected in a view over the accesses.
+        QItemSelectionModel selection(&Lists_.Log());
+        const std::vector<int> before = RowSeconds();
+        const int selected =
+            static_cast<int>(std::find(before.begin(), before.end(), staying.back()) - before.begin());
+        const LogEntry* selectedEntry = Lists_.Log().EntryAt(selected);
+        selection.select(Lists_.Log().index(selected, 0),
+                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        int removals = 0;
+        int resets = 0;
+        const QObject scope;
+        for (QAbstractItemModel* model :
+             std::initializer_list<QAbstractItemModel*>{&Lists_.Raw(), &Lists_.Log(), &Lists_.Exceptions()}) {
+            QObject::connect(model, &QAbstractItemModel::rowsRemoved, &scope, [&, model] {
+                if (model == &Lists_.Log())
+                    ++removals;
+            });
+            QObject::connect(model, &QAbstractItemModel::modelReset, &scope, [&, model] {
+                if (model == &Lists_.Log())
+                    ++resets;
+            });
+        }
+
+        Lists_.RemoveEntries(leaving);
+        EXPECT_EQ(removals, c.Removals);
+        EXPECT_EQ(resets, c.Resets);
+        EXPECT_EQ(RowSeconds(), staying);
+        EXPECT_EQ(Entries().Count(), static_cast<std::int32_t>(staying.size()));
+        EXPECT_EQ(Lists_.Raw().rowCount(), static_cast<int>(staying.size()));
+        for (int row = 0; row < Lists_.Raw().rowCount(); ++row)
+            EXPECT_EQ(Lists_.Raw().EntryAt(row), Lists_.Log().EntryAt(row));
+        for (int row = 0; row < Lists_.Exceptions().rowCount(); ++row)
+            EXPECT_EQ(Lists_.Exceptions().EntryAt(row)->Time.Ms % MsPerMinute / 1000 % 4, 0);
+        int exceptions = 0;
+        for (const int second : staying)
+            exceptions += second % 4 == 0 ? 1 : 0;
+        EXPECT_EQ(Lists_.Exceptions().rowCount(), exceptions);
+        if (resets == 0) {
+            ASSERT_EQ(selection.selectedRows().size(), 1);
+            EXPECT_EQ(Lists_.Log().EntryAt(selection.selectedRows().front().row()), selectedEntry);
+        }
+    }
 }
 
 } // namespace
