@@ -8,6 +8,8 @@ namespace kavel::platform {
 
 namespace {
 std::atomic<Dispatcher*> InstalledDispatcher{nullptr};
+// How often a wait for a condition looks at it again without being woken.
+constexpr std::chrono::milliseconds ConditionRecheck{2};
 } // namespace
 
 Dispatcher& MainDispatcher() {
@@ -87,9 +89,11 @@ void SynchronizedCallQueue::WaitUntil(const std::function<bool()>& done) {
             return;
         }
         // A Wake() after the generation was read makes the wait return at once, so a condition
-        // that turned true between done() and the wait is not missed.
+        // that turned true between done() and the wait is not missed; one made true without a
+        // Wake() is seen at the next look.
         std::unique_lock lock(Lock_);
-        MainCv_.wait(lock, [&] { return !Pending_.empty() || WakeGeneration_ != generation; });
+        MainCv_.wait_for(lock, ConditionRecheck,
+                         [&] { return !Pending_.empty() || WakeGeneration_ != generation; });
     }
 }
 

@@ -33,8 +33,9 @@ public:
     // Main thread: runs the synchronized calls that are waiting now; returns how many ran.
     virtual std::size_t ProcessSynchronizedCalls() = 0;
     // Main thread: blocks until done() holds, running synchronized calls as they arrive.
-    // done() is looked at again after each call and after each Wake(); whoever makes it true
-    // calls Wake() afterwards (a thread body at its end).
+    // done() is looked at again after each call, after each Wake() and at least every few
+    // milliseconds, so that a thread that makes it true as the last thing it does (a reader at
+    // its end) need not touch the dispatcher afterwards.
     virtual void WaitProcessingSynchronized(const std::function<bool()>& done) = 0;
     // Any thread: makes a waiting WaitProcessingSynchronized look at its condition again.
     virtual void Wake() = 0;
