@@ -206,6 +206,25 @@ void LogReader::WaitFor() {
     Thread_.join();
 }
 
+void LogReader::Park() {
+    {
+        std::lock_guard lock(HoldLock_);
+        Parked_ = true;
+        Terminated_ = true;
+        // A reader that rests already stays where it is: no wake-up.
+        if (Resting_) {
+            return;
+        }
+    }
+    HoldCv_.notify_all();
+    NameAnswers_->Interrupt();
+}
+
+bool LogReader::Parked() const {
+    std::lock_guard lock(HoldLock_);
+    return Resting_ || Finished();
+}
+
 std::string LogReader::State() const {
     std::string state;
     {
@@ -284,7 +303,9 @@ void LogReader::PollNow() {
 bool LogReader::SafePoint() {
     std::unique_lock lock(HoldLock_);
     Holding_ = true;
-    HoldCv_.wait(lock, [this] { return Terminated_ || (!Suspended_ && !Paused_); });
+    Resting_ = true;
+    HoldCv_.wait(lock, [this] { return !Parked_ && (Terminated_ || (!Suspended_ && !Paused_)); });
+    Resting_ = false;
     Holding_ = false;
     return !Terminated_;
 }
@@ -305,10 +326,9 @@ void LogReader::Execute() {
         SetState(error.what());
     } catch (...) {
     }
+    // Whoever waits for the end looks at the flag again by itself: the thread touches nothing of
+    // the program's after it.
     Finished_.store(true, std::memory_order_release);
-    if (platform::HasMainDispatcher()) {
-        platform::MainDispatcher().Wake();
-    }
 }
 
 void LogReader::Body() {
@@ -703,8 +723,13 @@ void LogReader::PollPause(bool showSleeping, std::chrono::milliseconds alreadyWa
     const auto until = std::chrono::steady_clock::now() + rest;
     std::unique_lock lock(HoldLock_);
     for (;;) {
+        Resting_ = true;
         const bool woken =
             HoldCv_.wait_until(lock, until, [this] { return Terminated_ || PollNow_ || Paused_; });
+        if (Parked_) {
+            HoldCv_.wait(lock, [this] { return !Parked_; });
+        }
+        Resting_ = false;
         if (!woken || Terminated_) {
             return;
         }

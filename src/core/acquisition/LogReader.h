@@ -111,6 +111,12 @@ public:
     // reader may be waiting in one). Another thread just joins.
     void WaitFor();
     bool Finished() const { return Finished_.load(std::memory_order_acquire); }
+    // The end of the program, main thread: the reader stands still for good where it waits now,
+    // or at its next safe point, without being woken (waking thousands of threads to end them
+    // costs seconds; the process' end takes them along). Parked() tells when it stands still;
+    // from then on it touches nothing but this object, which must therefore never be freed.
+    void Park();
+    bool Parked() const;
 
     std::string State() const;
 
@@ -182,6 +188,7 @@ private:
     kavel::Server* Server_ = nullptr;
     const std::uint64_t Serial_;
     std::thread Thread_;
+    // The last thing the thread does with the program's objects is setting it.
     std::atomic<bool> Finished_{false};
     std::atomic<std::uint64_t> PassCount_{0};
     std::atomic<int> ProbeCount_{0};
@@ -206,6 +213,9 @@ private:
     bool Paused_ = false;
     bool PollNow_ = false;
     bool Holding_ = false;
+    bool Parked_ = false;
+    // Inside a wait on HoldCv_, which a parked reader never leaves.
+    bool Resting_ = false;
 };
 
 // The start search: a bisection over byte offsets between low and high for where the lines

@@ -88,7 +88,7 @@ void ProgramLifecycle::LoadDefinitions(const std::function<void(Server&)>& onSer
 }
 
 void ProgramLifecycle::StopReaders(const std::function<void(const std::string&)>& showStatus) {
-    StopAllReaders(showStatus);
+    ParkAllReaders(showStatus);
 }
 
 void ProgramLifecycle::Finish(SettingsStore* options, SettingsStore* styles) {

@@ -41,8 +41,9 @@ public:
     // unread and is not written back, the lists after it are not read.
     void RequestStop() { Stop_.request_stop(); }
     bool StopRequested() const { return Stop_.stop_requested(); }
-    // Closing: every reader is stopped and waited for; showStatus gets "Die Verbindung zu der
-    // Protokolldatei "%s" wird gelöst..." for each server.
+    // Closing: every reader is stopped and waited for until it stands still for good (its
+    // thread ends with the process); showStatus gets "Die Verbindung zu der Protokolldatei "%s"
+    // wird gelöst..." for each server.
     void StopReaders(const std::function<void(const std::string&)>& showStatus = {});
     // After the message loop, in the reverse order of creation: the servers file (only when
     // it was loaded in this run), the reader table, the queue, the documents, buddies and

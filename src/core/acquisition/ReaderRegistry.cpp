@@ -1,5 +1,9 @@
 #include "acquisition/ReaderRegistry.h"
 
+#include "platform/Dispatcher.h"
+
+#include <thread>
+
 namespace kavel {
 
 ReaderRegistry& Readers() {
@@ -106,7 +110,44 @@ void StopAllReaders(const std::function<void(const std::string&)>& showStatus) {
         if (showStatus) {
             showStatus(StoppingReaderStatusText(*slot.Server));
         }
-        StopServerReaders(*slot.Server);
+        if (slot.Server->Thread() == slot.Thread.get()) {
+            slot.Server->SetThread(nullptr);
+        }
+        StopReader(std::move(slot.Thread));
+        slot.Used = false;
+        slot.Server = nullptr;
+    }
+}
+
+void ParkAllReaders(const std::function<void(const std::string&)>& showStatus) {
+    // Never freed: a parked reader's thread waits on its object until the process ends.
+    static auto* const parked = new std::vector<std::unique_ptr<LogReader>>;
+    for (ReaderSlot& slot : Readers().Slots()) {
+        if (slot.Used && slot.Thread) {
+            slot.Thread->Park();
+        }
+    }
+    for (ReaderSlot& slot : Readers().Slots()) {
+        if (!slot.Used || slot.Server == nullptr) {
+            continue;
+        }
+        if (showStatus) {
+            showStatus(StoppingReaderStatusText(*slot.Server));
+        }
+        if (slot.Server->Thread() == slot.Thread.get()) {
+            slot.Server->SetThread(nullptr);
+        }
+        LogReader* reader = slot.Thread.get();
+        // A reader may wait for a synchronized call before it reaches a place to stand still.
+        if (platform::HasMainDispatcher() && platform::MainDispatcher().IsMainThread()) {
+            platform::MainDispatcher().WaitProcessingSynchronized([reader] { return reader->Parked(); });
+        }
+        while (!reader->Parked()) {
+            std::this_thread::yield();
+        }
+        parked->push_back(std::move(slot.Thread));
+        slot.Used = false;
+        slot.Server = nullptr;
     }
 }
 

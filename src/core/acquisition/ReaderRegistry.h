@@ -45,6 +45,10 @@ std::string StoppingReaderStatusText(const Server& server);
 // Stops every reader: all are asked to stop at once, then each is waited for in table order,
 // showStatus getting the text above for its server first.
 void StopAllReaders(const std::function<void(const std::string&)>& showStatus = {});
+// The end of the program: as StopAllReaders, but every reader stands still for good where it
+// waits (or at its next safe point) instead of ending its thread; the process' end takes the
+// threads along. Waking thousands of readers only to end them took seconds.
+void ParkAllReaders(const std::function<void(const std::string&)>& showStatus = {});
 std::string ReaderStateText(const LogReader& thread);
 
 } // namespace kavel

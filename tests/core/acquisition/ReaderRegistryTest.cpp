@@ -6,6 +6,7 @@
 #include "support/ReaderTestSupport.h"
 
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace kavel {
@@ -120,6 +121,48 @@ TEST_F(ReaderRegistryTest, ThreeThousandReadersStartAndStopWithinTheDeadline) {
     StopAllReaders();
     EXPECT_EQ(Readers().UsedCount(), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(60));
+}
+
+// The system's count of the times the thread gave up the processor while waiting.
+long VoluntarySwitches(std::int64_t tid) {
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("voluntary_ctxt_switches:")) {
+            return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+// At the end of the program the readers stand still where they rest, without being woken, and
+// never go on: the table is empty, the servers let go of them, each server's text was shown.
+TEST_F(ReaderRegistryTest, ParkAllReadersLeavesRestingReadersWhereTheyAreForGood) {
+    std::vector<LogReader*> readers;
+    std::vector<std::int64_t> tids;
+    for (const char* name : {"a", "b", "c"}) {
+        readers.push_back(&StartReader(AddServer(name)));
+        WaitAsleep(*readers.back());
+        tids.push_back(readers.back()->SystemThreadId());
+    }
+    std::vector<long> before;
+    for (const std::int64_t tid : tids) {
+        before.push_back(VoluntarySwitches(tid));
+    }
+    std::vector<std::string> shown;
+    ParkAllReaders([&](const std::string& text) { shown.push_back(text); });
+    EXPECT_EQ(shown.size(), 3u);
+    EXPECT_EQ(Readers().UsedCount(), 0u);
+    for (const auto& server : Servers) {
+        EXPECT_EQ(server->Thread(), nullptr);
+    }
+    // Parked readers live on, untouched: their objects are never freed.
+    ASSERT_TRUE(test::RunLoopUntil(Loop, [] { return true; }));
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+        EXPECT_EQ(VoluntarySwitches(tids[i]), before[i]) << "a parked reader was woken";
+        EXPECT_FALSE(readers[i]->Finished());
+        EXPECT_EQ(readers[i]->State(), "Schlafend");
+    }
 }
 
 TEST_F(ReaderRegistryTest, GetStateGivesTheReadersStateText) {
