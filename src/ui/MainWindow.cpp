@@ -54,6 +54,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 namespace kavel::ui {
@@ -798,9 +799,16 @@ void MainWindow::closeEvent(QCloseEvent* event) {
             platform::MainDispatcher().SetIdleHandler({});
         // 2.-3. Every reader stopped and waited for, each announced in the status bar.
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        const auto show = [this](const std::string& text) {
+        // Each server's text is set; the panel is painted at most every 50 ms, so that
+        // thousands of servers do not keep the end waiting for their paints.
+        auto lastPaint = std::chrono::steady_clock::time_point{};
+        const auto show = [this, &lastPaint](const std::string& text) {
             SetStatusText(0, DisplayText(text));
-            StatusPanels_[0]->repaint();
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastPaint >= std::chrono::milliseconds(50)) {
+                StatusPanels_[0]->repaint();
+                lastPaint = now;
+            }
         };
         if (Lifecycle_ != nullptr)
             Lifecycle_->StopReaders(show);
