@@ -87,11 +87,21 @@ void EntryIntake::TakeReady(bool waitForOldest) {
     }
 }
 
-SteadyClock::duration EntryIntake::Finish() {
-    const SteadyClock::time_point start = SteadyClock::now();
+void EntryIntake::Finish() {
     while (!Waiting_.empty())
         TakeReady(true);
-    return SteadyClock::now() - start;
+}
+
+std::optional<SteadyClock::time_point> EntryIntake::OldestDeadline() const {
+    if (Waiting_.empty())
+        return std::nullopt;
+    return Waiting_.front().Deadline;
+}
+
+std::optional<std::int64_t> EntryIntake::NewestWaitingEnd() const {
+    if (Waiting_.empty())
+        return std::nullopt;
+    return Waiting_.back().End;
 }
 
 } // namespace kavel

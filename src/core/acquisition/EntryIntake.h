@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,9 +21,10 @@ class Server;
 // a line whose addresses the name cache cannot answer yet waits, and the lines after it wait
 // behind it, while the look-ups of all of them run at once; a waiting line is taken as soon as
 // its names are answered, and without them once its deadline (the settings' NameDeadline after
-// it was read) has passed. A late answer still fills the cache for later lines. Lines whose
-// names are known, and all lines without look-up, become entries at once. Reader thread only,
-// but for the signal, which any thread may interrupt to end every wait at once.
+// it was read) has passed. Lines may go on waiting from one pass to the next, so that reading
+// never waits for names. A late answer still fills the cache for later lines. Lines whose names
+// are known, and all lines without look-up, become entries at once. Reader thread only, but for
+// the signal, which any thread may interrupt to end every wait at once.
 class EntryIntake {
 public:
     // queued runs after each entry was appended, with the read position after its line.
@@ -36,10 +38,16 @@ public:
     // A complete line and the read position after it. May append entries of earlier lines
     // first, and waits only when too many lines wait already.
     void Take(std::string_view line, std::int64_t endPosition);
-    // The end of a pass: every waiting line is taken, its names or its deadline waited for.
-    // Returns at once, dropping what waits, once the signal is interrupted. The time spent.
-    std::chrono::steady_clock::duration Finish();
+    // Takes the waiting lines whose names are there or whose deadline has passed, from the
+    // oldest on, without waiting.
+    void TakeReady() { TakeReady(false); }
+    // Every waiting line is taken, its names or its deadline waited for (the end of the first
+    // pass, or of a file). Returns at once, dropping what waits, once the signal is interrupted.
+    void Finish();
     std::size_t WaitingCount() const { return Waiting_.size(); }
+    // The deadline of the oldest waiting line, and the read position after the newest one.
+    std::optional<std::chrono::steady_clock::time_point> OldestDeadline() const;
+    std::optional<std::int64_t> NewestWaitingEnd() const;
 
     // More waiting lines than this (or more bytes) make Take wait for the oldest first.
     static constexpr std::size_t MaxWaitingLines = 20000;

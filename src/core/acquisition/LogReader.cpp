@@ -155,9 +155,19 @@ LogReader::LogReader()
     LiveReaderTable& live = LiveReaders();
     std::lock_guard lock(live.Lock);
     live.BySerial.emplace(Serial_, this);
+    // An answer for lines that wait ends the poll pause as well.
+    NameAnswers_->SetOnNotify([this] {
+        {
+            std::lock_guard hold(HoldLock_);
+            NamesAnswered_ = true;
+        }
+        HoldCv_.notify_all();
+    });
 }
 
 LogReader::~LogReader() {
+    // Answers may come long after the reader is gone.
+    NameAnswers_->SetOnNotify({});
     if (Thread_.joinable()) {
         Terminate();
         WaitFor();
@@ -484,6 +494,23 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             InformMain(progress.FirstPassDone);
         }
     });
+    // Takes the lines that wait for their names (all of them, waiting for the names or the
+    // deadlines, with all) and tells the main thread of their entries.
+    const auto takeReady = [&](bool all) {
+        try {
+            if (all) {
+                intake.Finish();
+            } else {
+                intake.TakeReady();
+            }
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
+        if (progress.PendingInform) {
+            progress.PendingInform = false;
+            InformMain(progress.FirstPassDone);
+        }
+    };
     while (SafePoint()) {
         SetState(reader_state::AskingSize);
         std::int64_t size = -1;
@@ -493,6 +520,7 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             SetState(e.what());
         }
         if (size < 0) {
+            takeReady(true);
             return ReadEnd::Lost;
         }
         // Looked at before this pass, so that the pass reads the old file to its end first.
@@ -552,13 +580,13 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
                 SetState(e.what());
             }
         }
-        // Lines waiting for their names are taken before the pass ends; the pause is shorter
-        // by the wait, so that the poll interval holds from pass to pass.
-        std::chrono::steady_clock::duration waitedForNames{};
-        try {
-            waitedForNames = intake.Finish();
-        } catch (const std::exception& e) {
-            SetState(e.what());
+        // The first pass' history is taken whole, its names waited for. Later, lines go on
+        // waiting for their names during the pause, so that what is written meanwhile is read at
+        // the next poll rather than after the names.
+        if (progress.FirstPassDone) {
+            takeReady(false);
+        } else {
+            takeReady(true);
         }
         if (progress.PendingInform) {
             progress.PendingInform = false;
@@ -575,18 +603,21 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             if (holding) {
                 DropPartialLine();
             }
+            // The old file's lines come before the new file's.
+            takeReady(true);
             PassCount_.fetch_add(1, std::memory_order_acq_rel);
             return ReadEnd::Replaced;
         }
         PassCount_.fetch_add(1, std::memory_order_acq_rel);
         ReleaseEmptyEntryBlock();
-        PollPause(true, std::chrono::duration_cast<std::chrono::milliseconds>(waitedForNames));
+        const WaitingLines waiting{&intake, [&] { takeReady(false); }};
+        PollPause(true, &waiting);
         if (w3c && !Terminated()) {
             // Reading again from after the last queued line takes a line that was not accepted
-            // at the last poll once more.
+            // at the last poll once more; lines that wait for their names were accepted.
             SetState(reader_state::Refilling);
             try {
-                reader.Refill(lastQueuedPos);
+                reader.Refill(std::max(lastQueuedPos, intake.NewestWaitingEnd().value_or(lastQueuedPos)));
             } catch (const std::exception& e) {
                 SetState(e.what());
             }
@@ -710,39 +741,63 @@ void LogReader::RunOnMainThread(const std::function<void()>& call) {
     }
 }
 
-void LogReader::PollPause(bool showSleeping, std::chrono::milliseconds alreadyWaited) {
+void LogReader::PollPause(bool showSleeping, const WaitingLines* waiting) {
     const std::int32_t cycle = Server_->TimeLogPollCycleInMs();
     const int slices = PollPauseSlices(cycle);
     const std::chrono::milliseconds pause = slices > 0 ? slices * PollSlice : ShortPollPause(cycle);
-    const std::chrono::milliseconds rest = std::max(pause - alreadyWaited, std::chrono::milliseconds{0});
     // One wait for the whole pause: a thousand quiet readers wake once per poll, not every
     // slice. A pause request, PollNow and the stop end it early; the state names the slice.
-    if (showSleeping) {
-        SetState(reader_state::SleepingFor(static_cast<int>(slices > 0 ? PollSlice.count() : pause.count())));
-    }
-    const auto until = std::chrono::steady_clock::now() + rest;
+    const auto showResting = [&] {
+        if (showSleeping) {
+            SetState(
+                reader_state::SleepingFor(static_cast<int>(slices > 0 ? PollSlice.count() : pause.count())));
+        }
+    };
+    showResting();
+    const auto until = std::chrono::steady_clock::now() + pause;
     std::unique_lock lock(HoldLock_);
     for (;;) {
+        auto wakeAt = until;
+        if (waiting != nullptr) {
+            if (const auto due = waiting->Intake->OldestDeadline()) {
+                wakeAt = std::min(wakeAt, *due);
+            }
+        }
         Resting_ = true;
-        const bool woken =
-            HoldCv_.wait_until(lock, until, [this] { return Terminated_ || PollNow_ || Paused_; });
+        const bool woken = HoldCv_.wait_until(lock, wakeAt, [this, waiting] {
+            return Terminated_ || PollNow_ || Paused_ || (waiting != nullptr && NamesAnswered_);
+        });
         if (Parked_) {
             HoldCv_.wait(lock, [this] { return !Parked_; });
         }
         Resting_ = false;
-        if (!woken || Terminated_) {
+        if (Terminated_) {
             return;
         }
         if (PollNow_) {
             PollNow_ = false;
             return;
         }
-        // Paused: held here until resumed, then the rest of the pause.
-        lock.unlock();
-        if (!SafePoint()) {
+        if (Paused_) {
+            // Held here until resumed, then the rest of the pause.
+            lock.unlock();
+            if (!SafePoint()) {
+                return;
+            }
+            lock.lock();
+            continue;
+        }
+        if (waiting != nullptr && (NamesAnswered_ || (!woken && wakeAt < until))) {
+            NamesAnswered_ = false;
+            lock.unlock();
+            waiting->Taken();
+            showResting();
+            lock.lock();
+            continue;
+        }
+        if (!woken) {
             return;
         }
-        lock.lock();
     }
 }
 

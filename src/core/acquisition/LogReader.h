@@ -18,6 +18,7 @@
 
 namespace kavel {
 
+class EntryIntake;
 class LogFileReader;
 class LogReader;
 class LogEntry;
@@ -178,9 +179,16 @@ private:
     void ShowTreeStatus(Icon image, Icon selectedImage);
     // Runs call on the main thread and waits; a failure there becomes the state text.
     void RunOnMainThread(const std::function<void()>& call);
-    // showSleeping false keeps the state text (a missing log says why it is waited for); the
-    // pause is shorter by alreadyWaited (the pass waited for names that long).
-    void PollPause(bool showSleeping = true, std::chrono::milliseconds alreadyWaited = {});
+    // Lines that wait for their names during a pause: whose they are, and what follows their
+    // taking (the main thread is told).
+    struct WaitingLines {
+        EntryIntake* Intake;
+        std::function<void()> Taken;
+    };
+    // showSleeping false keeps the state text (a missing log says why it is waited for). With
+    // waiting lines the pause wakes when one of their names is answered or the oldest one's
+    // deadline passes, takes what is ready and rests again until the poll is due.
+    void PollPause(bool showSleeping = true, const WaitingLines* waiting = nullptr);
     // Waits while suspended or paused; false when a stop was requested.
     bool SafePoint();
     void SetState(std::string_view state);
@@ -216,6 +224,8 @@ private:
     bool Parked_ = false;
     // Inside a wait on HoldCv_, which a parked reader never leaves.
     bool Resting_ = false;
+    // A name that lines of the reader wait for was answered.
+    bool NamesAnswered_ = false;
 };
 
 // The start search: a bisection over byte offsets between low and high for where the lines

@@ -259,8 +259,15 @@ void AnswerSignal::Notify() {
     {
         std::lock_guard lock(Lock_);
         ++Notified_;
+        if (OnNotify_)
+            OnNotify_();
     }
     Changed_.notify_all();
+}
+
+void AnswerSignal::SetOnNotify(std::function<void()> onNotify) {
+    std::lock_guard lock(Lock_);
+    OnNotify_ = std::move(onNotify);
 }
 
 void AnswerSignal::Interrupt() {

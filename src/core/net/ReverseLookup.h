@@ -31,6 +31,9 @@ class AnswerSignal {
 public:
     // Any thread: an address the waiter asked for has its answer.
     void Notify();
+    // Runs at every Notify, under the signal's lock, until replaced (an empty one removes it):
+    // a waiter that waits on a condition of its own is woken there too.
+    void SetOnNotify(std::function<void()> onNotify);
     // Any thread: every wait returns at once, now and later (the waiter is stopping).
     void Interrupt();
     bool Interrupted() const;
@@ -43,6 +46,7 @@ private:
     std::condition_variable Changed_;
     std::uint64_t Notified_ = 0;
     bool Interrupted_ = false;
+    std::function<void()> OnNotify_;
 };
 
 // What the cache knows of an address, without waiting: Unasked when nobody asked for it yet.

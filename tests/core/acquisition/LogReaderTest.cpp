@@ -1108,6 +1108,25 @@ TEST_F(LogReaderNamesTest, ALineIsShownWithoutTheNameThatMissedItsDeadline) {
     }
 }
 
+// Lines that wait for their names do not hold the reading back: what is written meanwhile is
+// read at the next poll, its names asked for while the earlier line still waits.
+TEST_F(LogReaderNamesTest, LinesWrittenWhileOthersWaitForNamesAreReadAtTheNextPoll) {
+    UseNames(true, 600000);
+    ScriptedResolver resolver(
+        {{{"10.0.0.1", ScriptedResolver::Answer::Never}, {"10.0.0.2", ScriptedResolver::Answer::Never}}, 0});
+    const auto log = Folder / "access.log";
+    WriteLog(log, "");
+    Server& server = AddServer(log);
+    server.SetTimeLogPollCycleInMs(500);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
+    AppendLog(log, NcsaLine(1, 1, "/first.html"));
+    ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.1") == 1; }));
+    AppendLog(log, NcsaLine(2, 2, "/second.html"));
+    ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.2") == 1; }));
+    EXPECT_EQ(Taken(), 0u);
+}
+
 // The end never waits for a look-up: a reader whose line waits for a name that will never
 // come, with a deadline far away, ends at once.
 TEST_F(LogReaderNamesTest, StoppingAReaderWhoseLineWaitsForANameEndsItAtOnce) {
