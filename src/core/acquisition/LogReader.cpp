@@ -610,7 +610,12 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
         }
         PassCount_.fetch_add(1, std::memory_order_acq_rel);
         ReleaseEmptyEntryBlock();
-        const WaitingLines waiting{&intake, [&] { takeReady(false); }};
+        // Entries of lines that waited show on the node as a pass' entries do.
+        const WaitingLines waiting{&intake, [&] {
+                                       SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+                                       takeReady(false);
+                                       SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+                                   }};
         PollPause(true, &waiting);
         if (w3c && !Terminated()) {
             // Reading again from after the last queued line takes a line that was not accepted
@@ -747,8 +752,11 @@ void LogReader::PollPause(bool showSleeping, const WaitingLines* waiting) {
     const std::chrono::milliseconds pause = slices > 0 ? slices * PollSlice : ShortPollPause(cycle);
     // One wait for the whole pause: a thousand quiet readers wake once per poll, not every
     // slice. A pause request, PollNow and the stop end it early; the state names the slice.
+    // While lines wait for their names the reader is still making their entries.
     const auto showResting = [&] {
-        if (showSleeping) {
+        if (waiting != nullptr && waiting->Intake->WaitingCount() > 0) {
+            SetState(reader_state::MakingEntry);
+        } else if (showSleeping) {
             SetState(
                 reader_state::SleepingFor(static_cast<int>(slices > 0 ? PollSlice.count() : pause.count())));
         }
