@@ -265,20 +265,23 @@ FileIdentity LogFileReader::Identity() const {
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-std::uint64_t LogFileReader::TailHash(std::int64_t anchor) const {
-    const std::int64_t from = std::max<std::int64_t>(0, anchor - static_cast<std::int64_t>(TailLength));
-    std::string tail(static_cast<std::size_t>(anchor - from), '\0');
+std::uint64_t LogFileReader::RangeHash(std::int64_t from, std::int64_t to) const {
+    std::string bytes(static_cast<std::size_t>(to - from), '\0');
     std::size_t got = 0;
-    while (got < tail.size()) {
+    while (got < bytes.size()) {
         const std::size_t n =
-            ReadAt(from + static_cast<std::int64_t>(got), tail.data() + got, tail.size() - got);
+            ReadAt(from + static_cast<std::int64_t>(got), bytes.data() + got, bytes.size() - got);
         if (n == 0) {
             break;
         }
         got += n;
     }
-    tail.resize(got);
-    return Fnv1a(tail.data(), tail.size()) ^ got;
+    bytes.resize(got);
+    return Fnv1a(bytes.data(), bytes.size()) ^ got;
+}
+
+std::uint64_t LogFileReader::TailHash(std::int64_t anchor) const {
+    return RangeHash(std::max<std::int64_t>(0, anchor - static_cast<std::int64_t>(TailLength)), anchor);
 }
 
 void LogFileReader::CaptureTail(std::int64_t anchor) {
@@ -288,6 +291,24 @@ void LogFileReader::CaptureTail(std::int64_t anchor) {
 
 bool LogFileReader::TailUnchanged() const {
     return Size() >= TailAnchor_ && TailHash(TailAnchor_) == TailHash_;
+}
+
+bool LogFileReader::HoldsTailOf(const LogFileReader& original) const {
+    return Size() >= original.TailAnchor_ && TailHash(original.TailAnchor_) == original.TailHash_;
+}
+
+ReadMark LogFileReader::Mark() const {
+    ReadMark mark;
+    mark.Identity = Identity();
+    mark.Position = Position();
+    mark.HeadLength = std::min<std::int64_t>(mark.Position, static_cast<std::int64_t>(TailLength));
+    mark.HeadHash = RangeHash(0, mark.HeadLength);
+    return mark;
+}
+
+bool LogFileReader::Continues(const ReadMark& mark) const {
+    return Identity() == mark.Identity && Size() >= mark.Position &&
+           RangeHash(0, mark.HeadLength) == mark.HeadHash;
 }
 
 } // namespace kavel

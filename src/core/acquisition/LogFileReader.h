@@ -21,6 +21,15 @@ struct FileIdentity {
 // The identity of the file the path names now; nothing when it names none.
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file);
 
+// Where the reading of a file stopped, with what identifies that file: its device and inode, and a
+// hash of its first bytes (an inode number is used again for a new file once the old one is gone).
+struct ReadMark {
+    FileIdentity Identity;
+    std::int64_t Position = 0;
+    std::int64_t HeadLength = 0;
+    std::uint64_t HeadHash = 0;
+};
+
 // Something other than a regular file stands under the log's name (a folder, a FIFO, a device).
 class NotRegularFileError : public std::runtime_error {
 public:
@@ -81,11 +90,23 @@ public:
     // Whether the file still holds those bytes before the anchor: false after it was truncated,
     // or truncated and written anew past the anchor (a copytruncate rotation refilled quickly).
     bool TailUnchanged() const;
+    // The position the kept tail ends at: what was read of the file.
+    std::int64_t TailAnchor() const { return TailAnchor_; }
+    // Whether this file holds, before original's tail anchor, the bytes original read there: a
+    // copy of it made after that read.
+    bool HoldsTailOf(const LogFileReader& original) const;
+
+    // The identity, the read position and the head of the open file.
+    ReadMark Mark() const;
+    // Whether the open file is the one marked, with its head unchanged and at least as long as
+    // the marked position.
+    bool Continues(const ReadMark& mark) const;
 
 private:
     void Fill();
     std::string ReadLineUpTo(bool& complete);
     std::uint64_t TailHash(std::int64_t anchor) const;
+    std::uint64_t RangeHash(std::int64_t from, std::int64_t to) const;
     std::size_t ReadAt(std::int64_t offset, char* data, std::size_t length) const;
 
     int Fd_ = -1;
