@@ -3,6 +3,7 @@
 #include "config/IniRegistry.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace kavel {
@@ -21,6 +22,7 @@ constexpr std::int32_t DefaultTimeRevisitorAfterMinutes = 10;
 constexpr std::int32_t DefaultTimeLogPollCycleInMs = 5000;
 constexpr bool DefaultMiscDnsResolve = true;
 constexpr bool DefaultLogFollowNewFiles = true;
+constexpr std::int32_t DefaultLogRotateGraceSeconds = 30;
 
 // A store installed without the key (a test's own store) reads like no store at all.
 template <class Read, class T>
@@ -71,6 +73,8 @@ std::unique_ptr<SettingsStore> CreateOptionsStore() {
                      DefaultTimeLogPollCycleInMs);
     options->AddItem(OptionsSection, "MiscDnsResolve", SettingKind::Boolean, DefaultMiscDnsResolve);
     options->AddItem(OptionsSection, "LogFollowNewFiles", SettingKind::Boolean, DefaultLogFollowNewFiles);
+    options->AddItem(OptionsSection, "LogRotateGraceSeconds", SettingKind::Integer,
+                     DefaultLogRotateGraceSeconds);
     return options;
 }
 
@@ -108,6 +112,10 @@ bool OptionMiscDnsResolve() {
 bool OptionLogFollowNewFiles() {
     return OptionOr("LogFollowNewFiles", DefaultLogFollowNewFiles,
                     [](const SettingsStore& options, const char* key) { return options.Bool(key); });
+}
+
+std::int32_t OptionLogRotateGraceSeconds() {
+    return std::max<std::int32_t>(IntegerOption("LogRotateGraceSeconds", DefaultLogRotateGraceSeconds), 0);
 }
 
 std::int32_t OptionTimeDeleteAfter() {

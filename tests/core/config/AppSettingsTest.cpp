@@ -19,6 +19,7 @@ std::vector<std::string> Keys(const SettingsStore& store) {
                                         "TimeLogPollCycleInMs",
                                         "MiscDnsResolve",
                                         "LogFollowNewFiles",
+                                        "LogRotateGraceSeconds",
                                         "ListViewRealtimeMode",
                                         "ListViewHideNonDocuments",
                                         "ListViewHideSpiders",
@@ -50,13 +51,15 @@ TEST(AppSettings, OptionsStoreDefaultsInTableOrder) {
     EXPECT_EQ(options->IniFileName(), (home / "kavel.config").string());
     EXPECT_EQ(Keys(*options),
               (std::vector<std::string>{"TimeDeleteAfter", "TimeDeleteAfterUnit", "TimeRevisitorAfterMinutes",
-                                        "TimeLogPollCycleInMs", "MiscDnsResolve", "LogFollowNewFiles"}));
+                                        "TimeLogPollCycleInMs", "MiscDnsResolve", "LogFollowNewFiles",
+                                        "LogRotateGraceSeconds"}));
     EXPECT_EQ(options->Value("TimeDeleteAfter"), SettingValue(3));
     EXPECT_EQ(options->Value("TimeDeleteAfterUnit"), SettingValue(0));
     EXPECT_EQ(options->Value("TimeRevisitorAfterMinutes"), SettingValue(10));
     EXPECT_EQ(options->Value("TimeLogPollCycleInMs"), SettingValue(5000));
     EXPECT_EQ(options->Value("MiscDnsResolve"), SettingValue(true));
     EXPECT_EQ(options->Value("LogFollowNewFiles"), SettingValue(true));
+    EXPECT_EQ(options->Value("LogRotateGraceSeconds"), SettingValue(30));
     options->Save();
     EXPECT_FALSE(std::filesystem::exists(home / "kavel.config"));
 }
@@ -64,7 +67,8 @@ TEST(AppSettings, OptionsStoreDefaultsInTableOrder) {
 TEST(AppSettings, OptionsFromTheConfigFile) {
     ScopedHome home;
     WriteBytes(home / "kavel.config", "[Options]\r\nTimeLogPollCycleInMs=abc\r\nMiscDnsResolve=yes\r\n"
-                                      "TimeDeleteAfter=$10\r\nTimeRevisitorAfterMinutes=7\r\n");
+                                      "TimeDeleteAfter=$10\r\nTimeRevisitorAfterMinutes=7\r\n"
+                                      "LogRotateGraceSeconds=-5\r\n");
     const auto options = CreateOptionsStore();
     EXPECT_EQ(options->Int("TimeLogPollCycleInMs"), 5000);
     EXPECT_TRUE(options->Bool("MiscDnsResolve"));
@@ -77,6 +81,8 @@ TEST(AppSettings, OptionsFromTheConfigFile) {
     EXPECT_EQ(OptionTimeLogPollCycleInMs(), 5000);
     EXPECT_EQ(OptionTimeDeleteAfterUnit(), 0);
     EXPECT_TRUE(OptionMiscDnsResolve());
+    // A negative grace reads as none.
+    EXPECT_EQ(OptionLogRotateGraceSeconds(), 0);
     SetOptions(nullptr);
 }
 
@@ -87,6 +93,7 @@ TEST(AppSettings, OptionReadersWithoutStoreOrKeyUseTheBuiltInDefaults) {
     EXPECT_EQ(OptionTimeDeleteAfterUnit(), 0);
     EXPECT_EQ(OptionTimeRevisitorAfterMinutes(), 10);
     EXPECT_EQ(OptionTimeLogPollCycleInMs(), 5000);
+    EXPECT_EQ(OptionLogRotateGraceSeconds(), 30);
     SettingsStore partial;
     partial.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, false);
     SetOptions(&partial);
