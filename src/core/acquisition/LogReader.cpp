@@ -2,6 +2,8 @@
 
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogFileReader.h"
+#include "acquisition/RotatedLogFiles.h"
+#include "acquisition/TruncatedLogCopy.h"
 #include "config/AppSettings.h"
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
@@ -302,18 +304,25 @@ void LogReader::Execute() {
     }
 }
 
+struct LogReader::Pass {
+    // Read once a pass: looking the settings up costs more than a line's parse.
+    EntrySettings Settings = EntrySettings::Current();
+    int Queued = 0;
+};
+
 void LogReader::Body() {
     kavel::Server& server = *Server_;
     // Read once: a reader follows its log, or keeps its first file, for its whole life.
     const bool follow = OptionLogFollowNewFiles();
+    RotatedLogFiles rotated(follow ? std::int64_t{OptionLogRotateGraceSeconds()} * MsPerSecond : 0);
     ReadProgress progress;
     bool firstFile = true;
     std::string shownProblem;
     while (!Terminated()) {
         const std::string fileName = ExpandLogFileName(server);
-        LogFileReader reader;
+        FollowedFile log;
         SetState(reader_state::Assigning);
-        const std::string problem = OpenLog(reader, fileName);
+        const std::string problem = OpenLog(*log.Reader, fileName);
         if (!problem.empty()) {
             if (!follow) {
                 SetState(problem);
@@ -325,6 +334,12 @@ void LogReader::Body() {
                 ShowProblem(problem);
                 shownProblem = problem;
             }
+            // Deleted or moved away, the log may still be written through the web server's handle.
+            if (!rotated.Empty() && SafePoint()) {
+                Pass pass;
+                ReadRotatedFiles(rotated, pass, progress);
+                EndPass(progress);
+            }
             SetState(problem);
             // A log that appears later is new: it is read from its start, not searched.
             firstFile = false;
@@ -335,18 +350,35 @@ void LogReader::Body() {
         }
         shownProblem.clear();
         server.SetLogFileMissing(false);
-        if (firstFile) {
-            PositionAtStart(reader);
-            firstFile = false;
+        // A file read before that comes back under the log's name (its folder was moved away
+        // and back, a rotation undone) goes on where it stopped: no line is read twice.
+        Resumption resumed = Resumption::None;
+        try {
+            resumed = rotated.Resume(log);
+        } catch (const std::exception& e) {
+            SetState(e.what());
         }
-        const ReadEnd end = ReadingLoop(reader, fileName, follow, progress);
-        reader.Close();
+        if (resumed == Resumption::AtMarkWithHeldLine) {
+            DroppedPartialLines_.fetch_sub(1, std::memory_order_acq_rel);
+        }
+        if (resumed == Resumption::None) {
+            if (firstFile) {
+                PositionAtStart(*log.Reader);
+            }
+            log.RestartPos = log.Reader->Position();
+        }
+        firstFile = false;
+        const ReadEnd end = ReadingLoop(log, fileName, follow, progress, rotated);
         if (end == ReadEnd::Stopped) {
             return;
         }
         if (!follow) {
             MissingFileStep();
             return;
+        }
+        if (end == ReadEnd::Replaced) {
+            // Read on beside the new log for as long as the web server may still write into it.
+            DropPartialLines(rotated.Add(std::move(log)));
         }
     }
 }
@@ -420,26 +452,22 @@ bool LogReader::LogReplaced(const LogFileReader& reader, const std::string& file
     return !now.has_value() || *now != reader.Identity();
 }
 
-void LogReader::DropPartialLine() {
-    DroppedPartialLines_.fetch_add(1, std::memory_order_acq_rel);
+void LogReader::DropPartialLines(std::uint64_t count) {
+    DroppedPartialLines_.fetch_add(count, std::memory_order_acq_rel);
 }
 
-LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::string& fileName, bool follow,
-                                          ReadProgress& progress) {
+LogReader::ReadEnd LogReader::ReadingLoop(FollowedFile& log, const std::string& fileName, bool follow,
+                                          ReadProgress& progress, RotatedLogFiles& rotated) {
     kavel::Server& server = *Server_;
-    const bool w3c = server.LogType() == LogFormat::W3c;
+    LogFileReader& reader = *log.Reader;
     if (!Terminated() && !server.Active()) {
         SleepUntilResumed(HoldReason::Activation);
     }
-    // Where a W3C pass starts again: after the last line that gave an entry, or where reading
-    // began, so that the lines before the keep period are not read again on every poll.
-    std::int64_t lastQueuedPos = reader.Position();
     try {
         reader.CaptureTail(reader.Position());
     } catch (const std::exception& e) {
         SetState(e.what());
     }
-    bool holding = false;
     while (SafePoint()) {
         SetState(reader_state::AskingSize);
         std::int64_t size = -1;
@@ -468,64 +496,15 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
         } catch (const std::exception& e) {
             SetState(e.what());
         }
-        if (rewritten) {
-            if (holding) {
-                DropPartialLine();
-                holding = false;
-            }
-            SetState(reader_state::Refilling);
-            try {
-                reader.Refill(0);
-            } catch (const std::exception& e) {
-                SetState(e.what());
-            }
-            lastQueuedPos = 0;
-        }
         SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
-        int count = 0;
-        holding = false;
-        // Read once a pass: looking the settings up costs more than a line's parse.
-        const EntrySettings settings = EntrySettings::Current();
-        while (SafePoint()) {
-            SetState(reader_state::ReadingLine);
-            std::string_view line;
-            try {
-                // An unterminated last line waits for its line end in a later pass.
-                if (!reader.ReadCompleteLine(line)) {
-                    SetState(reader_state::CheckingEnd);
-                    holding = !reader.AtEnd();
-                    break;
-                }
-            } catch (const std::exception& e) {
-                // A read that fails would fail again at once; the next poll tries again.
-                SetState(e.what());
-                break;
-            }
-            SetState(reader_state::MakingEntry);
-            std::unique_ptr<LogEntry> entry;
-            try {
-                entry = ParseToEntry(line, server, settings);
-            } catch (const std::exception& e) {
-                SetState(e.what());
-            }
-            if (!entry) {
-                continue;
-            }
-            Entries().Append(std::move(entry));
-            if (w3c) {
-                lastQueuedPos = reader.Position();
-            }
-            progress.PendingInform = true;
-            ++count;
-            if (count % 10 == 0) {
-                progress.PendingInform = false;
-                InformMain(progress.FirstPassDone);
-            }
+        Pass pass;
+        // The files rotated away hold the older lines: they are read first.
+        ReadRotatedFiles(rotated, pass, progress);
+        if (rewritten) {
+            RestartTruncatedLog(log, fileName, pass, progress);
         }
-        if (progress.PendingInform) {
-            progress.PendingInform = false;
-            InformMain(progress.FirstPassDone);
-        }
+        ReadNewLines(log, pass, progress);
+        EndPass(progress);
         progress.FirstPassDone = true;
         try {
             reader.CaptureTail(reader.Position());
@@ -534,26 +513,124 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
         }
         SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
         if (replaced && !Terminated()) {
-            if (holding) {
-                DropPartialLine();
-            }
             PassCount_.fetch_add(1, std::memory_order_acq_rel);
             return ReadEnd::Replaced;
         }
         PassCount_.fetch_add(1, std::memory_order_acq_rel);
         PollPause();
-        if (w3c && !Terminated()) {
+        if (server.LogType() == LogFormat::W3c && !Terminated()) {
             // Reading again from after the last queued line takes a line that was not accepted
             // at the last poll once more.
             SetState(reader_state::Refilling);
             try {
-                reader.Refill(lastQueuedPos);
+                reader.Refill(log.RestartPos);
             } catch (const std::exception& e) {
                 SetState(e.what());
             }
         }
     }
     return ReadEnd::Stopped;
+}
+
+bool LogReader::ReadNewLines(FollowedFile& file, Pass& pass, ReadProgress& progress) {
+    kavel::Server& server = *Server_;
+    LogFileReader& reader = *file.Reader;
+    const bool w3c = server.LogType() == LogFormat::W3c;
+    file.Holding = false;
+    while (SafePoint()) {
+        SetState(reader_state::ReadingLine);
+        std::string_view line;
+        try {
+            if (!reader.ReadCompleteLine(line)) {
+                SetState(reader_state::CheckingEnd);
+                file.Holding = !reader.AtEnd();
+                return true;
+            }
+        } catch (const std::exception& e) {
+            // A read that fails would fail again at once; the next poll tries again.
+            SetState(e.what());
+            return true;
+        }
+        SetState(reader_state::MakingEntry);
+        std::unique_ptr<LogEntry> entry;
+        try {
+            entry = ParseToEntry(line, server, pass.Settings);
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
+        if (!entry) {
+            continue;
+        }
+        Entries().Append(std::move(entry));
+        if (w3c) {
+            file.RestartPos = reader.Position();
+        }
+        progress.PendingInform = true;
+        ++pass.Queued;
+        if (pass.Queued % 10 == 0) {
+            progress.PendingInform = false;
+            InformMain(progress.FirstPassDone);
+        }
+    }
+    return false;
+}
+
+void LogReader::ReadRotatedFiles(RotatedLogFiles& rotated, Pass& pass, ReadProgress& progress) {
+    if (rotated.Empty()) {
+        return;
+    }
+    const bool w3c = Server_->LogType() == LogFormat::W3c;
+    DropPartialLines(rotated.ReadEach([&](FollowedFile& file) {
+        if (w3c) {
+            // As for the log itself: a line not accepted at the last pass is read once more.
+            SetState(reader_state::Refilling);
+            file.Reader->Refill(file.RestartPos);
+        }
+        return ReadNewLines(file, pass, progress);
+    }));
+}
+
+void LogReader::RestartTruncatedLog(FollowedFile& log, const std::string& fileName, Pass& pass,
+                                    ReadProgress& progress) {
+    std::unique_ptr<LogFileReader> copy;
+    try {
+        copy = OpenTruncatedLogCopy(*log.Reader, fileName);
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    bool heldLineLost = log.Holding;
+    if (copy) {
+        FollowedFile rest;
+        rest.Reader = std::move(copy);
+        try {
+            // The copy is read once, from where the reading of the log stopped to its end; a
+            // line held back there is complete in it.
+            rest.Reader->Seek(log.Reader->TailAnchor());
+            ReadNewLines(rest, pass, progress);
+            // The rest of its last line, written after the copy, went into the cut log.
+            heldLineLost = rest.Holding;
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
+    }
+    if (heldLineLost) {
+        DropPartialLines(1);
+    }
+    log.Holding = false;
+    SetState(reader_state::Refilling);
+    try {
+        log.Reader->Refill(0);
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    log.RestartPos = 0;
+}
+
+void LogReader::EndPass(ReadProgress& progress) {
+    if (progress.PendingInform) {
+        progress.PendingInform = false;
+        InformMain(progress.FirstPassDone);
+    }
 }
 
 void LogReader::MissingFileStep() {

@@ -19,6 +19,8 @@ namespace kavel {
 class LogFileReader;
 class LogReader;
 class LogEntry;
+class RotatedLogFiles;
+struct FollowedFile;
 
 // The state texts of a reader, shown in the main window's tips.
 namespace reader_state {
@@ -133,7 +135,8 @@ public:
     void PollNow();
     // Passes over the file completed so far.
     std::uint64_t PassCount() const { return PassCount_.load(std::memory_order_acquire); }
-    // Unterminated last lines given up because their file was rotated or truncated first.
+    // Unterminated last lines given up: their file was truncated, or given up after its
+    // rotation, before their line end arrived.
     std::uint64_t DroppedPartialLines() const { return DroppedPartialLines_.load(std::memory_order_acquire); }
     // Probe lines parsed by the start search.
     int ProbeCount() const { return ProbeCount_.load(std::memory_order_acquire); }
@@ -147,16 +150,30 @@ private:
         bool FirstPassDone = false;
     };
 
+    // One pass over the files: how lines become entries, and the entries queued so far.
+    struct Pass;
+
     void Execute();
     void Body();
     // Opens the log; the German text of what is wrong, or nothing.
     std::string OpenLog(LogFileReader& reader, const std::string& fileName);
     void ShowProblem(const std::string& problem);
     void PositionAtStart(LogFileReader& reader);
-    ReadEnd ReadingLoop(LogFileReader& reader, const std::string& fileName, bool follow,
-                        ReadProgress& progress);
+    ReadEnd ReadingLoop(FollowedFile& log, const std::string& fileName, bool follow, ReadProgress& progress,
+                        RotatedLogFiles& rotated);
     bool LogReplaced(const LogFileReader& reader, const std::string& fileName) const;
-    void DropPartialLine();
+    // Queues an entry for every complete line that has arrived in the file; an unterminated
+    // last line waits for a later pass. False when a stop was requested.
+    bool ReadNewLines(FollowedFile& file, Pass& pass, ReadProgress& progress);
+    // The lines the web server still writes into the files its log was rotated away from.
+    void ReadRotatedFiles(RotatedLogFiles& rotated, Pass& pass, ReadProgress& progress);
+    // The log was cut back under what was read: the lines written between the last pass and
+    // the cut are read from the rotation's copy when it is found, then the log from its start.
+    void RestartTruncatedLog(FollowedFile& log, const std::string& fileName, Pass& pass,
+                             ReadProgress& progress);
+    // Notifies for the entries queued since the last notification.
+    void EndPass(ReadProgress& progress);
+    void DropPartialLines(std::uint64_t count);
     void MissingFileStep();
     void InformMain(bool firstPassDone);
     void SleepUntilResumed(HoldReason reason);
