@@ -101,6 +101,7 @@ void ProgramLifecycle::Finish(SettingsStore* options, SettingsStore* styles) {
         if (ServersLoaded_)
             SaveServers();
     } catch (const std::exception& error) {
+        WriteFailed_ = true;
         Report("kavel.servers", error);
     }
     Readers().Clear();
@@ -112,6 +113,7 @@ void ProgramLifecycle::Finish(SettingsStore* options, SettingsStore* styles) {
         try {
             saver();
         } catch (const std::exception& error) {
+            WriteFailed_ = true;
             Report(file, error);
         }
     };

@@ -54,6 +54,8 @@ public:
     bool RevisitorsLoaded() const { return RevisitorsLoaded_; }
     // Whether a definition file or the options file existed but could not be read.
     bool ReadFailed() const { return ReadFailed_; }
+    // Whether Finish could not write a file back (a full disk, a read-only home).
+    bool WriteFailed() const { return WriteFailed_; }
 
 private:
     void Report(const std::string& what, const std::exception& error) const;
@@ -70,6 +72,7 @@ private:
     bool ServersLoaded_ = false;
     bool Finished_ = false;
     bool ReadFailed_ = false;
+    bool WriteFailed_ = false;
     std::stop_source Stop_;
 };
 
