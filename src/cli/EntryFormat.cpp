@@ -48,6 +48,20 @@ std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t i) {
     return length;
 }
 
+// Whether the well-formed sequence of length bytes at i encodes an explicit direction control:
+// ALM U+061C, LRM and RLM U+200E-U+200F, the embeddings and overrides U+202A-U+202E and the
+// isolates U+2066-U+2069. Shown raw they reorder what a terminal shows around them.
+bool IsBidiControl(std::string_view bytes, std::size_t i, std::size_t length) {
+    const auto at = [&bytes, i](std::size_t k) { return static_cast<unsigned char>(bytes[i + k]); };
+    if (length == 2)
+        return at(0) == 0xd8 && at(1) == 0x9c;
+    if (length != 3 || at(0) != 0xe2)
+        return false;
+    if (at(1) == 0x80)
+        return at(2) == 0x8e || at(2) == 0x8f || (at(2) >= 0xaa && at(2) <= 0xae);
+    return at(1) == 0x81 && at(2) >= 0xa6 && at(2) <= 0xa9;
+}
+
 } // namespace
 
 void AppendEscaped(std::string& out, std::string_view bytes) {
@@ -142,16 +156,26 @@ std::string TerminalText(std::string_view bytes) {
         if (byte < 0x80)
             continue;
         const std::size_t length = Utf8SequenceLength(bytes, i);
-        if (length != 0) {
+        const bool bidi = length != 0 && IsBidiControl(bytes, i, length);
+        if (length != 0 && !bidi) {
             i += length - 1;
             continue;
         }
         AppendEscaped(out, bytes.substr(start, i - start));
-        AppendHex(out, byte);
+        const std::size_t escaped = bidi ? length : 1;
+        for (std::size_t k = 0; k < escaped; ++k)
+            AppendHex(out, static_cast<unsigned char>(bytes[i + k]));
+        i += escaped - 1;
         start = i + 1;
     }
     AppendEscaped(out, bytes.substr(start));
     return out;
+}
+
+void PrintMessage(std::FILE* stream, std::string_view text) {
+    std::string line = TerminalText(text);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stream);
 }
 
 std::size_t TerminalWidth(std::string_view text) {

@@ -3,6 +3,7 @@
 #include "parsing/SuspiciousRequests.h"
 #include "platform/DateTime.h"
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -31,8 +32,13 @@ std::string FormatEntryTime(DateTime time);
 void AppendJsonString(std::string& out, std::string_view bytes);
 
 // The bytes for a terminal: like EscapeField, but lone bytes of ill-formed UTF-8 become \xhh
-// as well, so what a terminal shows is exactly what was counted for the column width.
+// as well, so what a terminal shows is exactly what was counted for the column width, and so do
+// the bytes of the explicit direction controls (U+202E and the other embeddings, overrides,
+// isolates and marks), which would reorder the text around them.
 std::string TerminalText(std::string_view bytes);
+// One message line of the program's own, TerminalText of the whole text: what it quotes (server
+// names, file names, log text, error texts) comes from outside.
+void PrintMessage(std::FILE* stream, std::string_view text);
 // Display columns of TerminalText's result (one per code point).
 std::size_t TerminalWidth(std::string_view text);
 // TerminalText cut or padded with spaces to exactly width columns; a cut ends in "~".

@@ -278,9 +278,10 @@ int Run(const ParseOptions& options) {
     LoadSpiders();
     const RevisitorLoad revisitors = LoadRevisitors();
     if (revisitors.FirstMalformedLine) {
-        std::fprintf(stderr, "kavel-cli: %s: %zu malformed line(s) skipped, the first is line %zu\n",
-                     platform::Paths::DefinitionFile(".revisitors").string().c_str(), revisitors.Malformed,
-                     *revisitors.FirstMalformedLine);
+        PrintMessage(stderr, "kavel-cli: " + platform::Paths::DefinitionFile(".revisitors").string() + ": " +
+                                 std::to_string(revisitors.Malformed) +
+                                 " malformed line(s) skipped, the first is line " +
+                                 std::to_string(*revisitors.FirstMalformedLine));
     }
 
     std::unique_ptr<Server> server;
@@ -334,12 +335,12 @@ int Run(const ParseOptions& options) {
         }
         std::FILE* stream = std::fopen(file.c_str(), "rb");
         if (stream == nullptr) {
-            std::fprintf(stderr, "kavel-cli: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
+            PrintMessage(stderr, "kavel-cli: cannot open " + file + ": " + std::strerror(errno));
             status = 1;
             continue;
         }
         if (!ReadLines(stream, onLine)) {
-            std::fprintf(stderr, "kavel-cli: error reading %s\n", file.c_str());
+            PrintMessage(stderr, "kavel-cli: error reading " + file);
             status = 1;
         }
         std::fclose(stream);
@@ -362,7 +363,7 @@ int Run(const ParseOptions& options) {
             SaveLists();
             optionsStore->Save();
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "kavel-cli: cannot write the lists: %s\n", error.what());
+            PrintMessage(stderr, std::string("kavel-cli: cannot write the lists: ") + error.what());
             status = 1;
         }
     }
@@ -423,10 +424,11 @@ int RunParse(int argc, char** argv) {
         }
         return Run(options);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "kavel-cli parse: %s\nTry 'kavel-cli parse --help'.\n", error.what());
+        PrintMessage(stderr, std::string("kavel-cli parse: ") + error.what());
+        std::fputs("Try 'kavel-cli parse --help'.\n", stderr);
         return 2;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "kavel-cli parse: %s\n", error.what());
+        PrintMessage(stderr, std::string("kavel-cli parse: ") + error.what());
         return 1;
     }
 }

@@ -63,7 +63,10 @@ Output on standard output, flushed after each take-over, in one of three formats
           server_host, site, computer, server_port, sub_status, win32_status,
           bytes_received, time_taken and cookie. Log bytes that are not UTF-8 are written
           as \u00XX, one per byte.
-Reader events (log file missing, new-document popups) go to standard error.
+Reader events (log file missing, new-document popups) go to standard error. Every text printed
+on a terminal or to standard error shows control bytes, bytes that are not UTF-8 and the
+direction controls (U+202E and the other embeddings, overrides, isolates and marks) escaped
+as \xhh, so that a log line or a name cannot act on the terminal or reorder what it shows.
 
 Options:
   --home DIR       the workspace (also KAVEL_HOME; default: the user's data folder
@@ -76,6 +79,10 @@ Options:
   --quiet-popups   do not print the new-document popups
   --format FORMAT  table, tsv or json (see above)
   --help           this text
+
+Exit status: 0 on success, 1 when a definition file or the options file could not be read
+or a definition file could not be written back at the end (the run goes on with what it
+has), 2 for a usage error.
 )";
 
 // Shows on standard error what the window would show in the tree and the popup.
@@ -91,8 +98,7 @@ public:
         std::string why = "Protokolldatei fehlt";
         if (const auto* reader = dynamic_cast<const LogReader*>(server.Thread()))
             why = reader->State();
-        std::fprintf(stderr, "%s: %s: %s\n", server.Name().c_str(), why.c_str(),
-                     ExpandLogFileName(server).c_str());
+        PrintMessage(stderr, server.Name() + ": " + why + ": " + ExpandLogFileName(server));
     }
 
     void ShowPopup(const std::string& text, const std::string& caption, Icon) override {
@@ -102,7 +108,7 @@ public:
         for (char c : text)
             if (c != '\r')
                 oneLine += c == '\n' ? ' ' : c;
-        std::fprintf(stderr, "[%s] %s\n", caption.c_str(), oneLine.c_str());
+        PrintMessage(stderr, "[" + caption + "] " + oneLine);
     }
 
 private:
@@ -221,7 +227,8 @@ int RunWatch(int argc, char** argv) {
             std::fputs(WatchUsage, stdout);
             return 0;
         } else {
-            std::fprintf(stderr, "kavel-cli watch: unknown argument '%s'\n\n%s", argv[i], WatchUsage);
+            PrintMessage(stderr, "kavel-cli watch: unknown argument '" + std::string(arg) + "'");
+            std::fprintf(stderr, "\n%s", WatchUsage);
             return 2;
         }
     }
@@ -250,16 +257,14 @@ int RunWatch(int argc, char** argv) {
                 home = MakeTemporaryHome();
             platform::Paths::SetHomeDir(home);
             demoHome = CreateDemoHome(home);
-            std::fprintf(stderr, "Demo-Arbeitsbereich: %s\n", home.string().c_str());
+            PrintMessage(stderr, "Demo-Arbeitsbereich: " + home.string());
         }
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "kavel-cli watch: %s\n", error.what());
+        PrintMessage(stderr, std::string("kavel-cli watch: ") + error.what());
         return 1;
     }
 
-    const auto reportError = [](const std::string& message) {
-        std::fprintf(stderr, "Fehler: %s\n", message.c_str());
-    };
+    const auto reportError = [](const std::string& message) { PrintMessage(stderr, "Fehler: " + message); };
     ProgramLifecycle lifecycle(reportError);
     platform::LoopDispatcher loop;
 
@@ -304,8 +309,8 @@ int RunWatch(int argc, char** argv) {
     std::unique_ptr<DemoTraffic> traffic;
     lifecycle.LoadDefinitions();
     if (Servers().Count() == 0 && !lifecycle.StopRequested())
-        std::fprintf(stderr, "Keine Webserver definiert (%s).\n",
-                     platform::Paths::DefinitionFile(".servers").string().c_str());
+        PrintMessage(stderr, "Keine Webserver definiert (" +
+                                 platform::Paths::DefinitionFile(".servers").string() + ").");
     if (demoHome) {
         traffic = std::make_unique<DemoTraffic>(*demoHome);
         traffic->Start();
@@ -329,7 +334,7 @@ int RunWatch(int argc, char** argv) {
         traffic->Stop();
     handshake.SetClosing(true);
     loop.SetIdleHandler({});
-    lifecycle.StopReaders([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    lifecycle.StopReaders([](const std::string& text) { PrintMessage(stderr, text); });
     SetReaderView(nullptr);
     lifecycle.Finish(options.get(), nullptr);
     SetOptions(nullptr);
@@ -338,8 +343,9 @@ int RunWatch(int argc, char** argv) {
     if (!stop.load())
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
-    // The run went on with what could be read; the status tells a caller that something is missing.
-    return lifecycle.ReadFailed() ? 1 : 0;
+    // The run went on with what could be read and wrote what it could; the status tells a caller
+    // that something is missing or was not saved.
+    return lifecycle.ReadFailed() || lifecycle.WriteFailed() ? 1 : 0;
 }
 
 } // namespace kavel::cli

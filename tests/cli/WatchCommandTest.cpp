@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <ctime>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -52,8 +53,9 @@ WatchRun RunWatch(const TempFolder& scratch, const std::string& args) {
 }
 
 // Runs "kavel-cli watch" and sends SIGTERM once its standard error holds text, so the signal
-// arrives while the readers run, whatever the machine's speed.
-WatchRun RunWatchUntilStderr(const TempFolder& scratch, const std::string& args, const std::string& text) {
+// arrives while the readers run, whatever the machine's speed; beforeStop runs just before.
+WatchRun RunWatchUntilStderr(const TempFolder& scratch, const std::string& args, const std::string& text,
+                             const std::function<void()>& beforeStop = {}) {
     const std::filesystem::path errFile = scratch / "stderr";
     const std::string command =
         "exec " + Quote(KAVEL_CLI_PATH) + " watch " + args + " 2>" + Quote(errFile.string());
@@ -73,6 +75,8 @@ WatchRun RunWatchUntilStderr(const TempFolder& scratch, const std::string& args,
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (ReadBytes(errFile).find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (beforeStop)
+        beforeStop();
     kill(pid, SIGTERM);
     std::string output;
     char buffer[4096];
@@ -292,6 +296,79 @@ TEST(WatchCommand, EveryFormatKeepsHostileBytesHarmless) {
             for (const auto& line : run.Lines)
                 EXPECT_TRUE(IsCleanUtf8(line)) << line;
         }
+    }
+}
+
+// Direction controls reorder what a terminal shows around them (a page that reads harmless while
+// it is not); on a terminal they are escaped like control bytes, in the table and in every
+// message, as are the bytes of a server name that is not UTF-8. Their neighbours pass.
+TEST(WatchCommand, TerminalTextsEscapeDirectionControlsAndBytesThatAreNotUtf8) {
+    const struct {
+        const char* Name;
+        std::string Bytes;
+        bool Escaped;
+    } characters[] = {
+        {"ALM U+061C", "\xd8\x9c", true},        {"ARABIC SIGN U+061B", "\xd8\x9b", false},
+        {"ZWJ U+200D", "\xe2\x80\x8d", false},   {"LRM U+200E", "\xe2\x80\x8e", true},
+        {"RLM U+200F", "\xe2\x80\x8f", true},    {"PARAGRAPH SEPARATOR U+2029", "\xe2\x80\xa9", false},
+        {"LRE U+202A", "\xe2\x80\xaa", true},    {"RLO U+202E", "\xe2\x80\xae", true},
+        {"NNBSP U+202F", "\xe2\x80\xaf", false}, {"U+2065", "\xe2\x81\xa5", false},
+        {"LRI U+2066", "\xe2\x81\xa6", true},    {"PDI U+2069", "\xe2\x81\xa9", true},
+        {"U+206A", "\xe2\x81\xaa", false},
+    };
+    std::string page = "/x";
+    for (const auto& c : characters)
+        page += c.Bytes + "-";
+    TempFolder home;
+    TempFolder scratch;
+    WriteBytes(home / "access.log", NcsaNow("10.1.1.1", "GET " + page + " HTTP/1.1", 200));
+    const std::string server = "M\xfcller\xe2\x80\xae";
+    WriteBytes(home / "kavel.servers",
+               server + ";" + (home / "access.log").string() + ";1;500;0;0;0;-1;10;0;0;0\r\n");
+    WriteBytes(home / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
+
+    const WatchRun run =
+        RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --count 1 --for 60 --format table");
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    ASSERT_EQ(run.Lines.size(), 1u) << run.Err;
+    for (const auto& c : characters) {
+        SCOPED_TRACE(c.Name);
+        std::string escaped;
+        for (const char byte : c.Bytes) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(byte));
+            escaped += hex;
+        }
+        const std::string& shown = c.Escaped ? escaped : c.Bytes;
+        const std::string& hidden = c.Escaped ? c.Bytes : escaped;
+        EXPECT_NE(run.Lines[0].find(shown + "-"), std::string::npos) << run.Lines[0];
+        EXPECT_EQ(run.Lines[0].find(hidden), std::string::npos) << run.Lines[0];
+    }
+    EXPECT_NE(
+        run.Err.find("Die Verbindung zu der Protokolldatei \"M\\xfcller\\xe2\\x80\\xae\" wird gelöst..."),
+        std::string::npos)
+        << run.Err;
+    EXPECT_TRUE(IsCleanUtf8(run.Lines[0]));
+    std::istringstream messages(run.Err);
+    for (std::string line; std::getline(messages, line);)
+        EXPECT_EQ(line.find("\xe2\x80\xae"), std::string::npos) << line;
+}
+
+// A save that failed at the end (a full disk, a read-only home; here a folder in the file's
+// place, which also stops root) is reported and makes the status 1.
+TEST(WatchCommand, AFileThatCouldNotBeWrittenGivesExitStatusOne) {
+    for (const char* file : {"kavel.servers", "kavel.revisitors"}) {
+        SCOPED_TRACE(file);
+        TempFolder home;
+        TempFolder scratch;
+        WriteBytes(home / "kavel.servers", "gone;" + (home / "missing.log").string() + "\r\n");
+        const WatchRun run = RunWatchUntilStderr(
+            scratch, "--home " + Quote(home.Path().string()), "Protokolldatei fehlt", [&] {
+                std::filesystem::remove(home / file);
+                std::filesystem::create_directories(home / file / "in the way");
+            });
+        EXPECT_EQ(run.Status, 1) << run.Err;
+        EXPECT_NE(run.Err.find(std::string("Fehler: ") + file + ": "), std::string::npos) << run.Err;
     }
 }
 
