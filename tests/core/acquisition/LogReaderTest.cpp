@@ -816,9 +816,13 @@ TEST_F(LogReaderTest, LinesWrittenBeforeACopytruncateAreReadFromTheCopy) {
         const char* Name;
         const char* Suffix;
         bool CopyStays;
+        // Another server's log written beside it just now: recent, long, and not the copy.
+        bool OtherLog;
     };
-    const Case cases[] = {
-        {"numbered copy", ".1", true}, {"dated copy", "-20240310", true}, {"no copy", ".1", false}};
+    const Case cases[] = {{"numbered copy", ".1", true, false},
+                          {"dated copy", "-20240310", true, true},
+                          {"no copy", ".1", false, false},
+                          {"no copy, another log beside", ".1", false, true}};
     int run = 0;
     for (const Case& c : cases) {
         for (const LogFormat format : {LogFormat::Ncsa, LogFormat::W3c}) {
@@ -851,6 +855,12 @@ TEST_F(LogReaderTest, LinesWrittenBeforeACopytruncateAreReadFromTheCopy) {
                     const std::filesystem::path copy = writer.CopyTruncate(c.Suffix);
                     if (!c.CopyStays)
                         std::filesystem::remove(copy);
+                    if (c.OtherLog) {
+                        std::string other;
+                        for (int i = 0; i < 40; ++i)
+                            other += SequenceLine(format, 900 + i);
+                        WriteLog(site / "other.log", other);
+                    }
                     writer.Append(next(true));
                 },
                 [&] { return Taken() == expected.size(); });
