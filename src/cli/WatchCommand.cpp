@@ -63,10 +63,10 @@ Output on standard output, flushed after each take-over, in one of three formats
           server_host, site, computer, server_port, sub_status, win32_status,
           bytes_received, time_taken and cookie. Log bytes that are not UTF-8 are written
           as \u00XX, one per byte.
-Reader events (log file missing, new-document popups) go to standard error. Every text printed
-on a terminal or to standard error shows control bytes, bytes that are not UTF-8 and the
-direction controls (U+202E and the other embeddings, overrides, isolates and marks) escaped
-as \xhh, so that a log line or a name cannot act on the terminal or reorder what it shows.
+Reader events (log file missing, new-document popups) go to standard error. The table and
+every message show control bytes, bytes that are not UTF-8 and the direction controls (U+202E
+and the other embeddings, overrides, isolates and marks) escaped as \xhh, so that a log line
+or a name can neither act on the terminal nor reorder what it shows.
 
 Options:
   --home DIR       the workspace (also KAVEL_HOME; default: the user's data folder
