@@ -99,6 +99,10 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
             AppendHex(out, byte);
             AppendHex(out, static_cast<unsigned char>(bytes[i + 1]));
             ++i;
+        } else if (length != 0 && IsBidiControl(bytes, i, length)) {
+            for (std::size_t k = 0; k < length; ++k)
+                AppendHex(out, static_cast<unsigned char>(bytes[i + k]));
+            i += length - 1;
         } else if (length != 0) {
             out.append(bytes.substr(i, length));
             i += length - 1;
@@ -140,6 +144,18 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
             // A C1 control encoded as UTF-8: the same code point, escaped.
             appendCode(static_cast<unsigned char>(bytes[i + 1]));
             ++i;
+        } else if (IsBidiControl(bytes, i, length)) {
+            // The same code point, escaped: a reader of the JSON gets it back unchanged.
+            const auto at = [&bytes, i](std::size_t k) {
+                return static_cast<unsigned>(bytes[i + k]) & 0xffu;
+            };
+            const unsigned code = length == 2
+                                      ? ((at(0) & 0x1fu) << 6) | (at(1) & 0x3fu)
+                                      : ((at(0) & 0x0fu) << 12) | ((at(1) & 0x3fu) << 6) | (at(2) & 0x3fu);
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += Digits[(code >> shift) & 0x0fu];
+            i += length - 1;
         } else {
             out.append(bytes.substr(i, length));
             i += length - 1;
@@ -156,16 +172,12 @@ std::string TerminalText(std::string_view bytes) {
         if (byte < 0x80)
             continue;
         const std::size_t length = Utf8SequenceLength(bytes, i);
-        const bool bidi = length != 0 && IsBidiControl(bytes, i, length);
-        if (length != 0 && !bidi) {
+        if (length != 0) {
             i += length - 1;
             continue;
         }
         AppendEscaped(out, bytes.substr(start, i - start));
-        const std::size_t escaped = bidi ? length : 1;
-        for (std::size_t k = 0; k < escaped; ++k)
-            AppendHex(out, static_cast<unsigned char>(bytes[i + k]));
-        i += escaped - 1;
+        AppendHex(out, byte);
         start = i + 1;
     }
     AppendEscaped(out, bytes.substr(start));

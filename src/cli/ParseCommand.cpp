@@ -67,8 +67,9 @@ Output, one line per input line:
     ComputerName, ServerPort, SubStatus, Win32Status, BytesReceived, TimeTaken, Cookie.
   Booleans are 0 or 1. Field bytes are written unchanged except backslash, tab, CR and LF,
   written as \\, \t, \r and \n, and other control bytes (0x00-0x1f, 0x7f, 0x80-0x9f
-  alone or UTF-8 encoded) written as \x and two lower-case hexadecimal digits. Input lines
-  end at LF or CR LF; a last line without an end counts.
+  alone or UTF-8 encoded) and the UTF-8 bytes of the direction controls (U+061C, U+200E,
+  U+200F, U+202A-U+202E, U+2066-U+2069) written as \x and two lower-case hexadecimal
+  digits each. Input lines end at LF or CR LF; a last line without an end counts.
 
 --summary prints six lines, each a name, a tab and a number:
   lines read, accepted, documents, spiders, revisitors (accepted revisitor accesses),

@@ -62,11 +62,12 @@ Output on standard output, flushed after each take-over, in one of three formats
           suspicion ({"code", "message"} or null); W3C Extended servers add server_address,
           server_host, site, computer, server_port, sub_status, win32_status,
           bytes_received, time_taken and cookie. Log bytes that are not UTF-8 are written
-          as \u00XX, one per byte.
-Reader events (log file missing, new-document popups) go to standard error. The table and
-every message show control bytes, bytes that are not UTF-8 and the direction controls (U+202E
-and the other embeddings, overrides, isolates and marks) escaped as \xhh, so that a log line
-or a name can neither act on the terminal nor reorder what it shows.
+          as \u00XX, one per byte, and direction controls as \uXXXX.
+Reader events (log file missing, new-document popups) go to standard error. Every format
+and every message escapes the direction controls (U+202E and the other embeddings, overrides,
+isolates and marks) as it escapes control bytes, and the table and the messages show bytes
+that are not UTF-8 as \xhh: a log line or a name can neither act on the terminal nor reorder
+what it shows.
 
 Options:
   --home DIR       the workspace (also KAVEL_HOME; default: the user's data folder

@@ -253,13 +253,13 @@ bool IsCleanUtf8(const std::string& text) {
     return true;
 }
 
-// A log line with controls, an escape sequence, a backslash, a quote and bytes that are not UTF-8 must come
-// out of every format without reaching the reader raw, and with nothing lost.
+// A log line with controls, an escape sequence, a backslash, a quote, bytes that are not UTF-8 and a
+// direction control must come out of every format without reaching the reader raw, and with nothing lost.
 TEST(WatchCommand, EveryFormatKeepsHostileBytesHarmless) {
     TempFolder home;
     WriteBytes(home / "access.log", NcsaNow("10.1.1.1",
                                             "GET /a\x01"
-                                            "b\xff\xc3\xa4\x1b[2J\\q HTTP/1.1",
+                                            "b\xff\xc3\xa4\x1b[2J\\q\xe2\x80\xae HTTP/1.1",
                                             404, "Mo\\\"z") +
                                         NcsaNow("10.1.1.2", "GET /index.html HTTP/1.1", 200));
     WriteBytes(home / "kavel.servers",
@@ -274,12 +274,13 @@ TEST(WatchCommand, EveryFormatKeepsHostileBytesHarmless) {
     } cases[] = {
         {"json",
          2,
-         {R"("page":"/a\u0001b\u00ffä\u001b[2J\\q")", R"("status":404)", R"("suspicion":{"code":404,)",
+         {R"("page":"/a\u0001b\u00ffä\u001b[2J\\q\u202e")", R"("status":404)", R"("suspicion":{"code":404,)",
           R"("suspicion":null)", R"({"server":"web","time":")", R"(\"z","document")"}},
         {"table",
          3,
-         {"  web           10.1.1.1 ", "  404  /a\\x01b\\xffä\\x1b[2J\\\\q\n", "    ! Not Found 404"}},
-        {"tsv", 3, {"\t/a\\x01b\xff\xc3\xa4\\x1b[2J\\\\q\t404\t", "!\t404\tweb\t"}},
+         {"  web           10.1.1.1 ", "  404  /a\\x01b\\xffä\\x1b[2J\\\\q\\xe2\\x80\\xae\n",
+          "    ! Not Found 404"}},
+        {"tsv", 3, {"\t/a\\x01b\xff\xc3\xa4\\x1b[2J\\\\q\\xe2\\x80\\xae\t404\t", "!\t404\tweb\t"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Format);
