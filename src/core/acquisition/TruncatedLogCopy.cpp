@@ -31,7 +31,11 @@ std::unique_ptr<LogFileReader> OpenTruncatedLogCopy(const LogFileReader& truncat
     if (anchor <= 0)
         return nullptr;
     const FileIdentity self = truncated.Identity();
-    const std::filesystem::path folder = log.has_parent_path() ? log.parent_path() : ".";
+    // A log named through a link is copied beside the file it names.
+    std::error_code resolving;
+    const std::filesystem::path real = std::filesystem::canonical(log, resolving);
+    const std::filesystem::path& named = resolving ? log : real;
+    const std::filesystem::path folder = named.has_parent_path() ? named.parent_path() : ".";
     std::vector<Candidate> candidates;
     std::error_code error;
     const auto options = std::filesystem::directory_options::skip_permission_denied;

@@ -118,5 +118,26 @@ TEST(TruncatedLogCopyTest, ALinkToAFileElsewhereIsNotTheCopy) {
     EXPECT_EQ(OpenTruncatedLogCopy(reader, log), nullptr);
 }
 
+// A log named through a link (a link in the server's folder to the log elsewhere) is copied beside
+// the file itself.
+TEST(TruncatedLogCopyTest, TheCopyOfALogNamedThroughALinkIsBesideTheFile) {
+    LogFolder linkFolder;
+    LogFolder logFolder;
+    const auto log = logFolder / "access.log";
+    const auto link = linkFolder / "current.log";
+    WriteLog(log, Lines(1, 20));
+    std::filesystem::create_symlink(log, link);
+    LogFileReader reader;
+    reader.Open(link);
+    while (!reader.AtEnd())
+        reader.ReadLine();
+    reader.CaptureTail(reader.Position());
+    WriteLog(logFolder / "access.log.1", Lines(1, 22));
+    std::filesystem::resize_file(log, 0);
+    const std::unique_ptr<LogFileReader> copy = OpenTruncatedLogCopy(reader, link);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->Identity(), IdentityOf(logFolder / "access.log.1"));
+}
+
 } // namespace
 } // namespace kavel
