@@ -358,10 +358,19 @@ void RunOnce(const Options& options) {
             twice += found->second - 1;
         }
     }
-    std::printf("%-16s rate %6.0f/s  lag %3.1f s  poll %5d ms  grace %-7s  written %7ld  printed %7ld  "
+    // What the scenario waits for: the web server's reopening, or the folder's return.
+    const bool folder = options.Scenario.starts_with("folder");
+    const bool waits = options.Scenario != "copytruncate";
+    std::printf("%-16s rate %6.0f/s  %-4s %3.1f s  poll %5d ms  grace %-7s  written %7ld  printed %7ld  "
                 "missing %6ld  twice %6ld",
-                options.Scenario.c_str(), options.Rate, options.Lag, options.PollMs,
-                options.Grace ? std::to_string(*options.Grace).c_str() : "default", written,
+                options.Scenario.c_str(), options.Rate,
+                folder  ? "away"
+                : waits ? "lag"
+                        : "-",
+                folder  ? options.Away
+                : waits ? options.Lag
+                        : 0.0,
+                options.PollMs, options.Grace ? std::to_string(*options.Grace).c_str() : "default", written,
                 static_cast<long>(counts.size()), missing, twice);
     if (options.Scenario == "copytruncate")
         std::printf("  (in neither the copy nor the log: %ld)", neverOnDisk);
