@@ -3,7 +3,7 @@
 // the watcher printed: none may be missing and none printed twice.
 //
 //   rotation-check --cli PATH --scenario NAME [--rate LINES_PER_S] [--lag S] [--poll MS]
-//                  [--grace S] [--before S] [--after S] [--away S] [--runs N]
+//                  [--grace S] [--before S] [--after S] [--away S] [--runs N] [--verbose]
 //   rotation-check --write-only --home DIR [--delay S] --scenario NAME ...
 //                  (prepares DIR and writes after S seconds: start the window on DIR meanwhile)
 //
@@ -57,6 +57,7 @@ struct Options {
     double Away = 5;
     double Delay = 0;
     int Runs = 1;
+    bool Verbose = false;
 };
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -375,6 +376,18 @@ void RunOnce(const Options& options) {
     if (options.Scenario == "copytruncate")
         std::printf("  (in neither the copy nor the log: %ld)", neverOnDisk);
     std::printf("\n");
+    if (options.Verbose) {
+        // The missing numbers as ranges.
+        for (long n = 1; n <= written; ++n) {
+            if (counts.contains(n))
+                continue;
+            long to = n;
+            while (to + 1 <= written && !counts.contains(to + 1))
+                ++to;
+            std::printf("    missing %ld-%ld\n", n, to);
+            n = to;
+        }
+    }
     std::fflush(stdout);
     std::error_code ignored;
     fs::remove_all(home, ignored);
@@ -414,6 +427,8 @@ Options ReadOptions(int argc, char** argv) {
             options.After = std::stod(value());
         else if (arg == "--away")
             options.Away = std::stod(value());
+        else if (arg == "--verbose")
+            options.Verbose = true;
         else if (arg == "--delay")
             options.Delay = std::stod(value());
         else if (arg == "--runs")
