@@ -64,6 +64,8 @@ void LogFileReader::Open(const std::filesystem::path& file) {
     BufferStart_ = 0;
     BufferPos_ = 0;
     BufferEnd_ = 0;
+    Recent_.clear();
+    RecentEnd_ = 0;
     Discarding_ = false;
     PendingCr_ = false;
     Fill();
@@ -93,6 +95,7 @@ std::size_t LogFileReader::ReadAt(std::int64_t offset, char* data, std::size_t l
 }
 
 void LogFileReader::Fill() {
+    KeepRecent();
     const std::int64_t next = BufferStart_ + static_cast<std::int64_t>(BufferEnd_);
     const std::size_t got = ReadAt(next, Buffer_.data(), Buffer_.size());
     BufferStart_ = next;
@@ -225,6 +228,7 @@ bool LogFileReader::AtEnd() const {
 }
 
 void LogFileReader::Seek(std::int64_t p) {
+    ForgetRecentFrom(p);
     if (p >= BufferStart_ && p < BufferStart_ + static_cast<std::int64_t>(BufferEnd_)) {
         BufferPos_ = static_cast<std::size_t>(p - BufferStart_);
         Discarding_ = false;
@@ -238,6 +242,7 @@ void LogFileReader::Refill(std::int64_t p) {
     if (p < 0) {
         ThrowErrno(EINVAL, "seek");
     }
+    ForgetRecentFrom(p);
     const std::int64_t block = p - p % BlockSize_;
     const std::size_t got = ReadAt(block, Buffer_.data(), Buffer_.size());
     BufferStart_ = block;
@@ -284,8 +289,43 @@ std::uint64_t LogFileReader::TailHash(std::int64_t anchor) const {
     return RangeHash(std::max<std::int64_t>(0, anchor - static_cast<std::int64_t>(TailLength)), anchor);
 }
 
+void LogFileReader::KeepRecent() {
+    const std::int64_t position = Position();
+    std::size_t from = 0;
+    if (RecentEnd_ >= BufferStart_ && RecentEnd_ <= position) {
+        from = static_cast<std::size_t>(RecentEnd_ - BufferStart_);
+    } else {
+        // Not joined to what the buffer holds (the reader jumped): start again from the buffer.
+        Recent_.clear();
+        from = BufferPos_ > RecentKeep ? BufferPos_ - RecentKeep : 0;
+    }
+    Recent_.append(Buffer_.data() + from, BufferPos_ - from);
+    if (Recent_.size() > RecentKeep) {
+        Recent_.erase(0, Recent_.size() - RecentKeep);
+    }
+    RecentEnd_ = position;
+}
+
+void LogFileReader::ForgetRecentFrom(std::int64_t p) {
+    if (p >= RecentEnd_) {
+        return;
+    }
+    const std::int64_t kept = p - (RecentEnd_ - static_cast<std::int64_t>(Recent_.size()));
+    Recent_.resize(kept > 0 ? static_cast<std::size_t>(kept) : 0);
+    RecentEnd_ = p;
+}
+
 void LogFileReader::CaptureTail(std::int64_t anchor) {
     TailAnchor_ = std::max<std::int64_t>(anchor, 0);
+    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(TailAnchor_, TailLength));
+    if (TailAnchor_ == Position()) {
+        KeepRecent();
+        if (Recent_.size() >= wanted) {
+            // The same hash as TailHash gives for a file that still holds these bytes.
+            TailHash_ = Fnv1a(Recent_.data() + Recent_.size() - wanted, wanted) ^ wanted;
+            return;
+        }
+    }
     TailHash_ = TailHash(TailAnchor_);
 }
 

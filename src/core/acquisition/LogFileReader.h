@@ -85,7 +85,9 @@ public:
     // The identity of the open file.
     FileIdentity Identity() const;
 
-    // Remembers the last TailLength bytes before anchor, the part read last.
+    // Remembers the last TailLength bytes before anchor, the part read last: as they were read
+    // into the buffer when the anchor is the read position (a file cut back since the read
+    // cannot make them up), else as the file holds them now.
     void CaptureTail(std::int64_t anchor);
     // Whether the file still holds those bytes before the anchor: false after it was truncated,
     // or truncated and written anew past the anchor (a copytruncate rotation refilled quickly).
@@ -104,6 +106,10 @@ public:
 
 private:
     void Fill();
+    // Brings Recent_ up to the read position from the buffer.
+    void KeepRecent();
+    // The read position moves back to p: what Recent_ holds after p was not read after all.
+    void ForgetRecentFrom(std::int64_t p);
     std::string ReadLineUpTo(bool& complete);
     std::uint64_t TailHash(std::int64_t anchor) const;
     std::uint64_t RangeHash(std::int64_t from, std::int64_t to) const;
@@ -122,6 +128,11 @@ private:
     std::uint64_t TailHash_ = 0;
     // The line handed out as a view when it did not lie in the buffer in one piece.
     std::string Spill_;
+    // The bytes just before RecentEnd_ as they were read into the buffer, at most RecentKeep: a
+    // line read ahead and given back (its end not written yet) still leaves a whole tail.
+    static constexpr std::size_t RecentKeep = 3 * TailLength;
+    std::string Recent_;
+    std::int64_t RecentEnd_ = 0;
 };
 
 } // namespace kavel
