@@ -299,6 +299,11 @@ void LogFileReader::KeepRecent() {
         Recent_.clear();
         from = BufferPos_ > RecentKeep ? BufferPos_ - RecentKeep : 0;
     }
+    if (BufferPos_ - from >= RecentKeep) {
+        // The new bytes alone fill it: only their end is kept.
+        Recent_.clear();
+        from = BufferPos_ - RecentKeep;
+    }
     Recent_.append(Buffer_.data() + from, BufferPos_ - from);
     if (Recent_.size() > RecentKeep) {
         Recent_.erase(0, Recent_.size() - RecentKeep);
