@@ -22,8 +22,10 @@ done
 check --scenario create --rate 200 --poll 5000 --lag 2
 # Without the grace period (LogRotateGraceSeconds=0): the reader leaves the old file at once.
 check --scenario create --rate 200 --poll 1000 --lag 2 --grace 0
-# copytruncate at 5,000 lines/s.
+# copytruncate at 5,000 lines/s; one second after the start the copy falls into a pass that
+# is still reading.
 check --scenario copytruncate --rate 5000 --poll 1000
+check --scenario copytruncate --rate 5000 --poll 1000 --before 1
 check --scenario copytruncate --rate 5000 --poll 5000
 # The log's folder moved away for 3 and 8 s and back; deleted and created again.
 check --scenario folder --rate 200 --poll 1000 --away 3
