@@ -4,6 +4,9 @@
 #include "platform/LocaleFormat.h"
 #include "ui/DisplayText.h"
 
+#include <QHeaderView>
+#include <QTableView>
+
 namespace kavel::ui {
 
 AlertLogModel::AlertLogModel(QObject* parent)
@@ -46,6 +49,14 @@ void AlertLogModel::AddDone(std::uint64_t id, const QString& what) {
     if (row < 0)
         return;
     Rows_[static_cast<std::size_t>(row)].Done.push_back(what);
+    Changed(row, Done);
+}
+
+void AlertLogModel::SetCommand(std::uint64_t id, const QString& command) {
+    const int row = RowOf(id);
+    if (row < 0)
+        return;
+    Rows_[static_cast<std::size_t>(row)].Command = command;
     Changed(row, Done);
 }
 
@@ -92,6 +103,8 @@ QVariant AlertLogModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::ToolTipRole) {
         if (index.column() == Result && !row.Output.isEmpty())
             return ToolTipText(row.Result + QLatin1Char('\n') + row.Output.join(QLatin1Char('\n')));
+        if (index.column() == Done && !row.Command.isEmpty())
+            return ToolTipText(row.Done.join(QStringLiteral(", ")) + QLatin1Char('\n') + row.Command);
         return ToolTipText(row.Summary + QLatin1Char('\n') + row.Body);
     }
     if (role == Qt::TextAlignmentRole && index.column() == Count)
@@ -118,6 +131,16 @@ QVariant AlertLogModel::headerData(int section, Qt::Orientation orientation, int
     default:
         return {};
     }
+}
+
+void SetAlertLogColumnWidths(QTableView* view) {
+    const int digit = view->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    view->setColumnWidth(AlertLogModel::Time, 19 * digit);
+    view->setColumnWidth(AlertLogModel::Rule, 12 * digit);
+    view->setColumnWidth(AlertLogModel::Server, 16 * digit);
+    view->setColumnWidth(AlertLogModel::Count, 7 * digit);
+    view->setColumnWidth(AlertLogModel::Done, 20 * digit);
+    view->horizontalHeader()->setStretchLastSection(true);
 }
 
 } // namespace kavel::ui

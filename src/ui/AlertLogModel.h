@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <deque>
 
+class QTableView;
+
 namespace kavel {
 struct FiredAlert;
 }
@@ -33,6 +35,8 @@ public:
         QString Summary;
         QString Body;
         QStringList Done;
+        // The command that ran, for the tip of what was done.
+        QString Command;
         QString Result;
         QStringList Output;
     };
@@ -43,6 +47,7 @@ public:
     void Add(const FiredAlert& alert, const QString& summary, const QString& body);
     // Appends to what was done for the alert ("Meldung (Desktop)", "Signalton", ...).
     void AddDone(std::uint64_t id, const QString& what);
+    void SetCommand(std::uint64_t id, const QString& command);
     void SetResult(std::uint64_t id, const QString& result, const QStringList& output = {});
 
     int Size() const { return static_cast<int>(Rows_.size()); }
@@ -60,5 +65,8 @@ private:
 
     std::deque<Row> Rows_;
 };
+
+// The columns' widths for the view's font; the result takes the rest.
+void SetAlertLogColumnWidths(QTableView* view);
 
 } // namespace kavel::ui

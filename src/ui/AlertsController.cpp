@@ -80,16 +80,11 @@ AlertsController::AlertsController(MainWindow& window)
     LogView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     LogView_->setWordWrap(false);
     LogView_->verticalHeader()->hide();
-    LogView_->horizontalHeader()->setStretchLastSection(true);
-    LogView_->setColumnWidth(AlertLogModel::Time, 140);
-    LogView_->setColumnWidth(AlertLogModel::Rule, 140);
-    LogView_->setColumnWidth(AlertLogModel::Server, 140);
-    LogView_->setColumnWidth(AlertLogModel::Count, 60);
-    LogView_->setColumnWidth(AlertLogModel::Done, 260);
+    SetAlertLogColumnWidths(LogView_);
     pageLayout->addWidget(LogView_);
     Window_.Pages()->addTab(page, IconFor(Icon::SuspiciousStatus), QStringLiteral("Alarme"));
 
-    Action_ = new QAction(IconFor(Icon::SuspiciousStatus), QStringLiteral("Al&arme..."), &Window_);
+    Action_ = new QAction(IconFor(Icon::SuspiciousStatus), QStringLiteral("Ala&rme..."), &Window_);
     Action_->setObjectName(QStringLiteral("ActionMenuExtrasAlerts"));
     Action_->setToolTip(QStringLiteral("Alarmregeln bearbeiten"));
     Action_->setStatusTip(QStringLiteral("Alarmregeln bearbeiten"));
@@ -215,7 +210,8 @@ void AlertsController::Fire(const FiredAlert& alert) {
     }
     if (actions.Run) {
         const AlertCommandRunner::Start start = Commands_->Run(alert);
-        Log_->AddDone(id, QStringLiteral("Befehl ") + DisplayText(alert.Rule.Command));
+        Log_->AddDone(id, QStringLiteral("Befehl"));
+        Log_->SetCommand(id, DisplayText(alert.Rule.Command));
         if (start == AlertCommandRunner::Start::Started)
             Log_->SetResult(id, QStringLiteral("läuft"));
         else if (start != AlertCommandRunner::Start::NotStarted)

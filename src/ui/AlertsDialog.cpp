@@ -54,6 +54,7 @@ AlertsDialog::AlertsDialog(AlertsController& controller, QWidget* parent)
     Rules_->setSelectionBehavior(QAbstractItemView::SelectRows);
     Rules_->setSelectionMode(QAbstractItemView::SingleSelection);
     Rules_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Rules_->setWordWrap(false);
     Rules_->verticalHeader()->hide();
     Rules_->horizontalHeader()->setStretchLastSection(true);
     rulesLabel->setBuddy(Rules_);
@@ -83,8 +84,9 @@ AlertsDialog::AlertsDialog(AlertsController& controller, QWidget* parent)
     Fired_->setAccessibleName(QStringLiteral("Ausgelöste Alarme"));
     Fired_->setModel(&Controller_.Log());
     Fired_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Fired_->setWordWrap(false);
     Fired_->verticalHeader()->hide();
-    Fired_->horizontalHeader()->setStretchLastSection(true);
+    SetAlertLogColumnWidths(Fired_);
     firedLabel->setBuddy(Fired_);
     layout->addWidget(Fired_, 3);
 
