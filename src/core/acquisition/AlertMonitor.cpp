@@ -184,8 +184,12 @@ void AlertMonitor::Observe(LogEntry& first) {
     // notified waits.
     std::vector<std::pair<const Server*, bool>> passes;
     for (const LogEntry* entry = &first; entry != nullptr; entry = queue.Next(entry)) {
-        if (entry->Server == nullptr)
+        if (entry->Server == nullptr || entry->Access == nullptr)
             continue;
+        ServerSlot& slot = SlotFor(*entry->Server);
+        if (entry->Serial <= slot.LastSerial)
+            continue;
+        slot.LastSerial = entry->Serial;
         const auto known = std::find_if(passes.begin(), passes.end(),
                                         [entry](const auto& pass) { return pass.first == entry->Server; });
         bool done;
@@ -195,17 +199,17 @@ void AlertMonitor::Observe(LogEntry& first) {
             done = FirstPassDone(*entry->Server);
             passes.emplace_back(entry->Server, done);
         }
-        ObserveEntry(*entry, now, done);
+        Count(slot, *entry, now, done);
     }
 }
 
 void AlertMonitor::ObserveEntry(const LogEntry& entry, DateTime now, bool firstPassDone) {
     if (entry.Server == nullptr || entry.Access == nullptr)
         return;
-    ServerSlot& slot = SlotFor(*entry.Server);
-    if (entry.Serial <= slot.LastSerial)
-        return;
-    slot.LastSerial = entry.Serial;
+    Count(SlotFor(*entry.Server), entry, now, firstPassDone);
+}
+
+void AlertMonitor::Count(ServerSlot& slot, const LogEntry& entry, DateTime now, bool firstPassDone) {
     slot.HadTraffic = true;
     if (!firstPassDone)
         return;

@@ -47,7 +47,8 @@ public:
     // The take-over: the entries from first on (following Next). An entry is looked at once
     // however often it is handed in (the realtime view hands its new entries in again).
     void Observe(LogEntry& first);
-    // One entry at now; firstPassDone tells whether its reader had finished its first pass.
+    // One entry at now, counted whether it was seen before or not; firstPassDone tells whether
+    // its reader had finished its first pass.
     void ObserveEntry(const LogEntry& entry, DateTime now, bool firstPassDone);
     // The clock's turn (every second or so): silence and missing logs, and the servers'
     // names (a renamed server is judged by the rules of its new name).
@@ -67,6 +68,7 @@ private:
     ServerSlot& SlotFor(const Server& server);
     void Rescope(ServerSlot& slot);
     bool FirstPassDone(const Server& server) const;
+    void Count(ServerSlot& slot, const LogEntry& entry, DateTime now, bool firstPassDone);
     void FireAlert(const RuleState& rule, PairState& pair, const ServerSlot& slot, std::uint64_t count,
                    DateTime now, std::optional<AlertAccess> access);
     void JudgeByClock(ServerSlot& slot, const Server& server, DateTime now);
