@@ -52,7 +52,7 @@ Options:
   --styles FILE   the per-user view settings and window layout (also KAVEL_STYLES_FILE)
   --demo          create a demo workspace (a temporary folder unless --home is given) with
                   two servers, and write live traffic into their logs
-  --demo-errors   with --demo: the demo's servers answer a few requests with 500 and 503
+  --demo-errors   with --demo: www.demo.example answers a few requests with 500 and 503
                   every minute (the demo's alert "Serverfehler" fires)
   --demo-pause    with --demo: www.demo.example falls silent 30 s after the start for three
                   minutes (the demo's alert "Stille" fires)

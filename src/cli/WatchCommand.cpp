@@ -85,7 +85,7 @@ Options:
   --count N        stop by itself once every server has printed N accesses
   --quiet-popups   do not print the new-document popups
   --format FORMAT  table, tsv or json (see above)
-  --demo-errors    with --demo: the demo's servers answer a few requests with 500 and 503
+  --demo-errors    with --demo: www.demo.example answers a few requests with 500 and 503
                    every minute
   --demo-pause     with --demo: www.demo.example falls silent 30 s after the start for
                    three minutes
