@@ -40,7 +40,9 @@
 
 namespace {
 
-constexpr const char* Usage = R"(Usage: kavel [--home DIR] [--styles FILE] [--demo] [--version]
+constexpr const char* Usage =
+    R"(Usage: kavel [--home DIR] [--styles FILE] [--demo] [--demo-errors] [--demo-pause]
+             [--version]
 
 Watches the access logs of the web servers defined in the home folder (kavel.servers) live.
 
@@ -50,6 +52,10 @@ Options:
   --styles FILE   the per-user view settings and window layout (also KAVEL_STYLES_FILE)
   --demo          create a demo workspace (a temporary folder unless --home is given) with
                   two servers, and write live traffic into their logs
+  --demo-errors   with --demo: www.demo.example answers a few requests with 500 and 503
+                  every minute (the demo's alert "Serverfehler" fires)
+  --demo-pause    with --demo: www.demo.example falls silent 30 s after the start for three
+                  minutes (the demo's alert "Stille" fires)
   --version       print the version and exit
   --help          this text
 
@@ -82,11 +88,16 @@ int main(int argc, char** argv) {
     platform::Paths::Init(argc, argv);
 
     bool demo = false;
+    cli::DemoIncidents incidents;
     std::vector<char*> qtArguments{argv[0]};
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--demo") {
             demo = true;
+        } else if (arg == "--demo-errors") {
+            incidents.Errors = true;
+        } else if (arg == "--demo-pause") {
+            incidents.Pause = true;
         } else if (arg == "--version") {
             std::printf("kavel %s\n", VersionInfoValue("", "FileVersion").c_str());
             return 0;
@@ -197,6 +208,7 @@ int main(int argc, char** argv) {
             std::unique_ptr<cli::DemoTraffic> traffic;
             if (demoHome) {
                 traffic = std::make_unique<cli::DemoTraffic>(*demoHome);
+                traffic->SetIncidents(incidents);
                 traffic->Start();
             }
             result = QApplication::exec();

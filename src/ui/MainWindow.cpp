@@ -16,6 +16,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
+#include "ui/AlertsController.h"
 #include "ui/DisplayText.h"
 #include "ui/HelpViewer.h"
 #include "ui/IconSet.h"
@@ -149,7 +150,12 @@ protected:
 MainWindow::MainWindow(Setup setup, QWidget* parent)
     : QMainWindow(parent)
     , Lifecycle_(setup.Lifecycle)
-    , Handshake_([this](LogEntry& first) { TakeOverEntries(first); }) {
+    , Handshake_([this](LogEntry& first) {
+        // The alert rules see the new entries before the lists do.
+        if (Alerts_)
+            Alerts_->Observe(first);
+        TakeOverEntries(first);
+    }) {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Kavel"));
     setWindowIcon(ApplicationIcon());
@@ -193,6 +199,7 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
 
     InstallListHooks();
     InstallViewExtras();
+    Alerts_ = std::make_unique<AlertsController>(*this);
     SetReaderView(this);
     SetReaderMainThread(&Handshake_);
     // 8. The first idle moment loads the definitions.
@@ -733,6 +740,7 @@ platform::IdleResult MainWindow::FirstIdle() {
     Tree_->Rebuild();
     if (Lifecycle_ != nullptr)
         Lifecycle_->LoadDefinitions([this](Server& server) { Tree_->AddServerNode(server); });
+    Alerts_->Load(Lifecycle_);
     Tree_->SortNodes();
     // 6.
     UpdateServerCaption();
@@ -1099,6 +1107,7 @@ void MainWindow::DeleteServerExecute() {
     // the node and the definition go.
     StopServerReaders(*server);
     Lists_.ForgetServer(*server);
+    Alerts_->ForgetServer(*server);
     Tree_->RemoveServerNode(*server);
     std::unique_ptr<Server> owned = Servers().Take(server);
     owned.reset();

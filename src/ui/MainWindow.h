@@ -31,6 +31,7 @@ namespace kavel::ui {
 
 class AccessTableView;
 class AboutDialog;
+class AlertsController;
 class AccessPopup;
 class RealtimeView;
 class TrayControl;
@@ -107,6 +108,8 @@ public:
     // The about box; at program start it fades in and out once (StartFade).
     AboutDialog& AboutBox();
     TrayControl* Tray() const { return Tray_; }
+    // The alert rules, their checks and the page "Alarme".
+    AlertsController& Alerts() { return *Alerts_; }
     // The new-access popup, once a reader raised it.
     AccessPopup* Popup() const { return Popup_; }
     QTabWidget* Pages() const { return Pages_; }
@@ -211,6 +214,7 @@ private:
     AccessPopup* Popup_ = nullptr;
     TrayControl* Tray_ = nullptr;
     TransferTotals Totals_;
+    std::unique_ptr<AlertsController> Alerts_;
     // The totals changed since their text was last shown.
     bool TotalsDue_ = false;
 
