@@ -20,6 +20,7 @@
 #include "ui/IconSet.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
+#include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -113,6 +114,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Kavel"));
     QApplication::setOrganizationName(QStringLiteral("Quarnet"));
     QApplication::setWindowIcon(ui::ApplicationIcon());
+    // Qt's standard buttons, dialogs and key names speak German like the rest of the program.
+    ui::InstallQtTranslations(app);
     // Qt took the user's locale for everything; numbers in files stay in the C form.
     std::setlocale(LC_NUMERIC, "C");
     platform::SystemLocaleFormat localeFormat;
