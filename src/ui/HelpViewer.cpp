@@ -45,7 +45,13 @@ bool HelpViewer::ShowTopic(QWidget* parent, HelpTopic topic) const {
                           QStringLiteral("Die Hilfeseite \"%1\" wurde nicht gefunden.").arg(pageText));
         return false;
     }
-    DesktopOpener::Open(QUrl::fromLocalFile(pageText));
+    if (!DesktopOpener::Open(QUrl::fromLocalFile(pageText))) {
+        MessageBox::Error(parent,
+                          QStringLiteral("Die Hilfeseite \"%1\" konnte nicht geöffnet werden: Es wurde "
+                                         "kein Programm gefunden, das Webseiten anzeigt.")
+                              .arg(pageText));
+        return false;
+    }
     return true;
 }
 

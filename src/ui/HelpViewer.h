@@ -23,8 +23,8 @@ public:
 
     std::filesystem::path TopicPath(HelpTopic topic) const;
 
-    // False, after an error message box owned by parent, when the page is missing; true when
-    // the page was handed to the desktop (whether a browser came up is not known).
+    // False, after an error message box owned by parent, when the page is missing or nothing
+    // on the desktop could open it; true when the desktop took the page.
     bool ShowTopic(QWidget* parent, HelpTopic topic) const;
 
 private:
