@@ -4,7 +4,9 @@
 #include "ui/DisplayText.h"
 #include "ui/MessageBox.h"
 
+#include <QPointer>
 #include <QUrl>
+#include <QWidget>
 #include <cctype>
 #include <string>
 
@@ -165,11 +167,14 @@ std::optional<QUrl> RefererUrl(std::string_view referer) {
 }
 
 OpenUrlOutcome OpenAddress(QWidget* owner, const QUrl& url) {
-    if (DesktopOpener::Open(url))
+    const QString text = QStringLiteral("Die Adresse \"%1\" konnte nicht geöffnet werden: Es wurde kein "
+                                        "Programm gefunden, das Webseiten anzeigt.")
+                             .arg(url.toDisplayString());
+    // The desktop may find out only later that no browser is there.
+    QPointer<QWidget> later(owner);
+    if (DesktopOpener::Open(url, [later, text] { MessageBox::Error(later, text); }))
         return OpenUrlOutcome::Handed;
-    MessageBox::Error(owner, QStringLiteral("Die Adresse \"%1\" konnte nicht geöffnet werden: Es wurde kein "
-                                            "Programm gefunden, das Webseiten anzeigt.")
-                                 .arg(url.toDisplayString()));
+    MessageBox::Error(owner, text);
     return OpenUrlOutcome::NotOpened;
 }
 

@@ -3,6 +3,8 @@
 #include "UiTestSupport.h"
 #include "ui/MessageBox.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 #include <string_view>
 
@@ -178,6 +180,38 @@ TEST(OpenUrlTest, TheUserIsToldWhenNothingOpensTheAddress) {
     EXPECT_EQ(MessageBox::Recorded()[0].kind, MessageBox::Kind::Error);
     EXPECT_TRUE(MessageBox::Recorded()[0].text.contains(QStringLiteral("http://intranet/a.html")));
     MessageBox::Reset();
+}
+
+// xdg-open answers only after it was started: a failure then (no browser) still reaches the
+// user, success says nothing.
+TEST(OpenUrlTest, TheUserIsToldWhenTheDesktopFindsNoBrowserAfterwards) {
+    test::App();
+    struct Case {
+        const char* program;
+        std::size_t messages;
+    };
+    for (const Case& c : {Case{"false", 1}, Case{"true", 0}, Case{"/nonexistent/xdg-open", 1}}) {
+        SCOPED_TRACE(c.program);
+        MessageBox::Reset();
+        const QString program = QString::fromLatin1(c.program).startsWith(QLatin1Char('/'))
+                                    ? QString::fromLatin1(c.program)
+                                    : QStandardPaths::findExecutable(QString::fromLatin1(c.program));
+        ASSERT_FALSE(program.isEmpty());
+        DesktopOpener::SetOpenCommand(program);
+        MessageBox::SetNextAnswer(MessageBox::Answer::Ok);
+        EXPECT_EQ(OpenAddress(nullptr, QUrl(QStringLiteral("http://intranet/a.html"))),
+                  OpenUrlOutcome::Handed);
+        // The opener's answer arrives through the event loop; its process is gone afterwards.
+        const bool answered = test::RunEventLoopUntil(
+            [] { return QCoreApplication::instance()->findChildren<QProcess*>().isEmpty(); }, 10000);
+        DesktopOpener::SetOpenCommand(std::nullopt);
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(MessageBox::Recorded().size(), c.messages);
+        if (c.messages > 0) {
+            EXPECT_TRUE(MessageBox::Recorded()[0].text.contains(QStringLiteral("http://intranet/a.html")));
+        }
+        MessageBox::Reset();
+    }
 }
 
 } // namespace
