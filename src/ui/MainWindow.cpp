@@ -43,7 +43,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QMoveEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -760,35 +759,37 @@ void MainWindow::ApplyStoredGeometry() {
     if (bestOverlap == 0)
         place.moveTo(area.x() + std::max(0, (area.width() - place.width()) / 2),
                      area.y() + std::max(0, (area.height() - place.height()) / 2));
+    // A frame that is not known yet is checked again once the window manager has added it.
     bool frameKnown = false;
     place = ClampedGeometry(place, area, FrameSize(&frameKnown));
-    FrameCheckPending_ = !frameKnown;
     resize(place.size());
     move(place.topLeft());
+    if (!frameKnown) {
+        FrameChecks_ = 0;
+        QTimer::singleShot(100, this, [this] { CheckFrameFits(); });
+    }
 }
 
 QSize MainWindow::FrameSize(bool* known) const {
+    // Known once the window manager has framed the window; without one there is no frame.
     const QSize frame(frameGeometry().width() - geometry().width(),
                       frameGeometry().height() - geometry().height());
     if (known != nullptr)
         *known = !frame.isEmpty();
-    if (!frame.isEmpty() || QGuiApplication::platformName() == QStringLiteral("offscreen"))
-        return frame;
-    // Not framed yet: a title bar and thin borders, as most window managers draw them.
-    const int border = std::max(style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth), 4);
-    const int title = std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), fontMetrics().height() + 8);
-    return {2 * border, title + 2 * border};
+    return frame;
 }
 
-void MainWindow::moveEvent(QMoveEvent* event) {
-    QMainWindow::moveEvent(event);
+void MainWindow::CheckFrameFits() {
     bool known = false;
     const QSize frame = FrameSize(&known);
-    if (!FrameCheckPending_ || !known)
+    if (!known) {
+        // Window managers frame a window a moment after it appeared; none may be running.
+        if (++FrameChecks_ < 30)
+            QTimer::singleShot(100, this, [this] { CheckFrameFits(); });
         return;
-    FrameCheckPending_ = false;
+    }
     const QScreen* target = screen();
-    if (target == nullptr || isMaximized() || isFullScreen())
+    if (target == nullptr || isMaximized() || isFullScreen() || isMinimized())
         return;
     const QRect area = target->availableGeometry();
     if (area.contains(frameGeometry()))

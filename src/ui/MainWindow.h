@@ -140,7 +140,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
 
 private:
     void CreateActions();
@@ -152,8 +151,10 @@ private:
     void ApplyStoredColumnWidths();
     void StoreLayout();
     void ApplyStoredGeometry();
-    // The frame the window manager adds, or an estimate while it has not told it yet.
+    // What the window manager's frame adds to the window's size; empty until it framed it.
     QSize FrameSize(bool* known = nullptr) const;
+    // Once the frame is known: a window whose frame leaves the screen is moved and shrunk into it.
+    void CheckFrameFits();
     void InstallListHooks();
     void InstallViewExtras();
     // ImageUseMeterMouseDown: the newest access older than the clicked minute.
@@ -200,9 +201,8 @@ private:
     std::unique_ptr<SettingsStore> Styles_;
     bool MayContinue_ = true;
     bool FirstIdleDone_ = false;
-    // The stored geometry was clamped with an estimated frame: checked again once the window
-    // manager has framed the window.
-    bool FrameCheckPending_ = false;
+    // How often CheckFrameFits looked for the frame since the geometry was applied.
+    int FrameChecks_ = 0;
     bool Closed_ = false;
     int TakeOverDepth_ = 0;
 
