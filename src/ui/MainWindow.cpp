@@ -1160,7 +1160,7 @@ void MainWindow::OpenObjectExecute() {
     if (entry == nullptr || entry->Access == nullptr || entry->Server == nullptr)
         return;
     const std::string_view page = entry->Access->Page();
-    const std::string_view server = entry->Server->Name();
+    const std::string server = entry->Server->Name();
     // The page from the log never chooses the host: it is a path on the server or nothing.
     if (page.empty() || page.front() != '/') {
         MessageBox::Error(this,
