@@ -16,6 +16,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
+#include "ui/ElidedLabel.h"
 #include "ui/MessageBox.h"
 #include "ui/ServerEditorDialog.h"
 #include "ui/ServerTree.h"
@@ -29,6 +30,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
@@ -777,6 +779,36 @@ TEST_F(MainWindowTest, AStoredGeometryLargerThanTheScreenIsClampedIntoIt) {
     EXPECT_TRUE(screen.contains(Window_->frameGeometry()))
         << Window_->frameGeometry().width() << "x" << Window_->frameGeometry().height();
     EXPECT_GE(Window_->width(), screen.width() * 9 / 10);
+}
+
+// At a small size the status panels give way instead of printing over each other, and a text
+// that does not fit is cut at its end with the whole text in its tip.
+TEST_F(MainWindowTest, AtSmallSizesTheStatusPanelsGiveWayAndCutTheirTextsAtTheEnd) {
+    WriteServers({});
+    Start();
+    const QString totals =
+        QStringLiteral("Übertragen insgesamt 6 805 KBytes (6 805 KBytes heute, voraussichtlich "
+                       "3 945 377 KBytes in diesem Monat)");
+    auto* left = Window_->findChild<ElidedLabel*>(QStringLiteral("StatusBarMainPanel0"));
+    auto* right = Window_->findChild<ElidedLabel*>(QStringLiteral("StatusBarMainPanel1"));
+    ASSERT_NE(left, nullptr);
+    ASSERT_NE(right, nullptr);
+    left->setText(QStringLiteral("3 Objekt(e) ausgewählt, 2 100 Bytes übertragen"));
+    right->setText(totals);
+    for (const int width : {700, 400, 250}) {
+        SCOPED_TRACE(width);
+        Window_->resize(width, 400);
+        ASSERT_TRUE(test::RunEventLoopUntil([&] { return Window_->width() == width; }));
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(left->geometry().intersects(right->geometry()));
+        EXPECT_LE(right->geometry().right(), Window_->statusBar()->width());
+        EXPECT_TRUE(right->Elided());
+        EXPECT_EQ(TipShown(right->TipText()), totals);
+        EXPECT_EQ(right->text(), totals);
+    }
+    Window_->resize(1600, 400);
+    ASSERT_TRUE(test::RunEventLoopUntil([&] { return !right->Elided(); }));
+    EXPECT_TRUE(right->TipText().isEmpty());
 }
 
 // Every action can be reached without a mouse: the focused list's or tree's menu opens at its
