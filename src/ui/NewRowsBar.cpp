@@ -19,10 +19,14 @@ NewRowsBar::NewRowsBar(AccessTableView* view)
     setCursor(Qt::PointingHandCursor);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
+    // The selection's colours stand out from the rows below; a palette, not a style sheet,
+    // so that updating the count every notification stays cheap.
+    QPalette colours = palette();
+    colours.setColor(QPalette::Button, colours.color(QPalette::Highlight));
+    colours.setColor(QPalette::ButtonText, colours.color(QPalette::HighlightedText));
+    colours.setColor(QPalette::Window, colours.color(QPalette::Highlight));
+    setPalette(colours);
     setAutoFillBackground(true);
-    setStyleSheet(
-        QStringLiteral("QToolButton { background: palette(highlight); color: palette(highlighted-text);"
-                       " border: 1px solid palette(dark); border-radius: 4px; padding: 1px 8px; }"));
     hide();
     connect(view, &AccessTableView::UnseenRowsChanged, this, [this](int rows) { ShowCount(rows); });
     connect(this, &QToolButton::clicked, this, [this] { View_->ScrollToNewest(); });
