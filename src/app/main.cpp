@@ -20,6 +20,7 @@
 #include "ui/IconSet.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
+#include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -124,6 +125,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Kavel"));
     QApplication::setOrganizationName(QStringLiteral("Quarnet"));
     QApplication::setWindowIcon(ui::ApplicationIcon());
+    // Qt's standard buttons, dialogs and key names speak German like the rest of the program.
+    ui::InstallQtTranslations(app);
     // Qt took the user's locale for everything; numbers in files stay in the C form.
     std::setlocale(LC_NUMERIC, "C");
     platform::SystemLocaleFormat localeFormat;
@@ -156,6 +159,31 @@ int main(int argc, char** argv) {
         else if (shownWindow == nullptr)
             earlyErrors.push_back(message);
     };
+
+    // From here on a stop signal ends the program whatever it is doing: a question or dialog
+    // that is open is cancelled first (a declined question writes nothing), then the window
+    // closes as the user would close it. The thread only hands the signal to the main thread.
+    std::atomic<bool> finished{false};
+    bool stopRequested = false;
+    ui::MainWindow* runningWindow = nullptr;
+    const auto stop = [&stopRequested, &runningWindow] {
+        stopRequested = true;
+        ui::CancelModalDialogs();
+        if (runningWindow != nullptr) {
+            QMetaObject::invokeMethod(
+                runningWindow, [window = runningWindow] { window->close(); }, Qt::QueuedConnection);
+        }
+    };
+    std::thread signalWaiter([&finished, &app, &stop, stopSignals] {
+        for (;;) {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+            if (finished.load())
+                return; // the program's own wake-up at its end
+            QMetaObject::invokeMethod(&app, stop, Qt::QueuedConnection);
+        }
+    });
+
     ProgramLifecycle lifecycle(reportError);
     lifecycle.CreateObjects();
 
@@ -164,21 +192,21 @@ int main(int argc, char** argv) {
     platform::QtTone tone;
     platform::ScopedTone installedTone(tone);
 
+    // The lock guards the workspace's definition files: a second instance is asked about only
+    // when it would share them (a demo in its own temporary folder never is).
+    const std::filesystem::path workspace = platform::Paths::HomeDir();
+    ui::MainWindow::Setup setup;
+    setup.Lifecycle = &lifecycle;
+    setup.InstanceLockName = WorkspaceLockName(workspace);
+    setup.Asking = [&workspace] {
+        std::fprintf(stderr, "kavel: Der Arbeitsbereich %s wird bereits von Kavel verwendet.\n",
+                     workspace.string().c_str());
+    };
+
     int result = 0;
     {
-        ui::MainWindow window(ui::MainWindow::Setup{&lifecycle, {}, std::nullopt});
-        if (window.MayContinue()) {
-            std::atomic<bool> signalled{false};
-            std::thread signalWaiter([&signalled, &window, stopSignals] {
-                int signal = 0;
-                sigwait(&stopSignals, &signal);
-                if (signal == SIGTERM && signalled.load())
-                    return; // the program's own wake-up at its end
-                signalled.store(true);
-                QMetaObject::invokeMethod(
-                    &window, [&window] { window.close(); }, Qt::QueuedConnection);
-            });
-
+        ui::MainWindow window(std::move(setup));
+        if (window.MayContinue() && !stopRequested) {
             if (const std::optional<int> rows = ExitAfterRows()) {
                 const auto check = [&window, limit = *rows] {
                     static bool done = false;
@@ -194,6 +222,7 @@ int main(int argc, char** argv) {
                 QObject::connect(&window.Lists().Log(), &QAbstractItemModel::modelReset, &window, check);
             }
 
+            runningWindow = &window;
             shownWindow = &window;
             window.show();
             if (!earlyErrors.empty()) {
@@ -217,16 +246,17 @@ int main(int argc, char** argv) {
             // The loop may also end without the window's closing (the session ends).
             if (!window.Closed())
                 window.close();
+            runningWindow = nullptr;
             shownWindow = nullptr;
             window.ReleaseListsAndTree();
             lifecycle.Finish(window.OptionsStore(), window.StylesStore());
-
-            if (!signalled.exchange(true))
-                pthread_kill(signalWaiter.native_handle(), SIGTERM);
-            signalWaiter.join();
         }
-        // A declined second instance ends here: nothing was loaded and no file is written.
+        // A declined (or cancelled) second instance ends here: nothing was loaded and no file
+        // is written.
     }
+    finished.store(true);
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
     ReleaseSingleInstance();
     return result;
 }
