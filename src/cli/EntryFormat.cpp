@@ -48,6 +48,20 @@ std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t i) {
     return length;
 }
 
+// Whether the well-formed sequence of length bytes at i encodes an explicit direction control:
+// ALM U+061C, LRM and RLM U+200E-U+200F, the embeddings and overrides U+202A-U+202E and the
+// isolates U+2066-U+2069. Shown raw they reorder what a terminal shows around them.
+bool IsBidiControl(std::string_view bytes, std::size_t i, std::size_t length) {
+    const auto at = [&bytes, i](std::size_t k) { return static_cast<unsigned char>(bytes[i + k]); };
+    if (length == 2)
+        return at(0) == 0xd8 && at(1) == 0x9c;
+    if (length != 3 || at(0) != 0xe2)
+        return false;
+    if (at(1) == 0x80)
+        return at(2) == 0x8e || at(2) == 0x8f || (at(2) >= 0xaa && at(2) <= 0xae);
+    return at(1) == 0x81 && at(2) >= 0xa6 && at(2) <= 0xa9;
+}
+
 } // namespace
 
 void AppendEscaped(std::string& out, std::string_view bytes) {
@@ -85,6 +99,10 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
             AppendHex(out, byte);
             AppendHex(out, static_cast<unsigned char>(bytes[i + 1]));
             ++i;
+        } else if (length != 0 && IsBidiControl(bytes, i, length)) {
+            for (std::size_t k = 0; k < length; ++k)
+                AppendHex(out, static_cast<unsigned char>(bytes[i + k]));
+            i += length - 1;
         } else if (length != 0) {
             out.append(bytes.substr(i, length));
             i += length - 1;
@@ -126,6 +144,18 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
             // A C1 control encoded as UTF-8: the same code point, escaped.
             appendCode(static_cast<unsigned char>(bytes[i + 1]));
             ++i;
+        } else if (IsBidiControl(bytes, i, length)) {
+            // The same code point, escaped: a reader of the JSON gets it back unchanged.
+            const auto at = [&bytes, i](std::size_t k) {
+                return static_cast<unsigned>(bytes[i + k]) & 0xffu;
+            };
+            const unsigned code = length == 2
+                                      ? ((at(0) & 0x1fu) << 6) | (at(1) & 0x3fu)
+                                      : ((at(0) & 0x0fu) << 12) | ((at(1) & 0x3fu) << 6) | (at(2) & 0x3fu);
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += Digits[(code >> shift) & 0x0fu];
+            i += length - 1;
         } else {
             out.append(bytes.substr(i, length));
             i += length - 1;
@@ -152,6 +182,12 @@ std::string TerminalText(std::string_view bytes) {
     }
     AppendEscaped(out, bytes.substr(start));
     return out;
+}
+
+void PrintMessage(std::FILE* stream, std::string_view text) {
+    std::string line = TerminalText(text);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stream);
 }
 
 std::size_t TerminalWidth(std::string_view text) {

@@ -3,6 +3,7 @@
 #include "parsing/SuspiciousRequests.h"
 #include "platform/DateTime.h"
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -18,7 +19,9 @@ inline constexpr std::string_view DroppedLine = "-";
 
 // The bytes unchanged except backslash, tab, CR and LF, written as \\, \t, \r and \n, so that
 // a field never holds a separator or a line end, and control bytes a terminal would act on
-// (C0, DEL, C1 as a lone byte or UTF-8 encoded), written as \xhh: log lines are hostile.
+// (C0, DEL, C1 as a lone byte or UTF-8 encoded) and the bytes of the explicit direction controls
+// (U+061C, U+200E-U+200F, U+202A-U+202E, U+2066-U+2069, which reorder the text shown around
+// them), written as \xhh: log lines are hostile.
 std::string EscapeField(std::string_view bytes);
 void AppendEscaped(std::string& out, std::string_view bytes);
 
@@ -27,12 +30,16 @@ std::string FormatEntryTime(DateTime time);
 
 // The bytes as the contents of a JSON string (without quotes). Well-formed UTF-8 passes except
 // controls; every control and every byte of an ill-formed sequence becomes \u00XX (the byte
-// read as Latin-1), so any log line gives valid JSON and no byte is lost.
+// read as Latin-1), and a direction control \uXXXX, so any log line gives valid JSON and no
+// byte is lost.
 void AppendJsonString(std::string& out, std::string_view bytes);
 
 // The bytes for a terminal: like EscapeField, but lone bytes of ill-formed UTF-8 become \xhh
 // as well, so what a terminal shows is exactly what was counted for the column width.
 std::string TerminalText(std::string_view bytes);
+// One message line of the program's own, TerminalText of the whole text: what it quotes (server
+// names, file names, log text, error texts) comes from outside.
+void PrintMessage(std::FILE* stream, std::string_view text);
 // Display columns of TerminalText's result (one per code point).
 std::size_t TerminalWidth(std::string_view text);
 // TerminalText cut or padded with spaces to exactly width columns; a cut ends in "~".

@@ -67,8 +67,9 @@ Output, one line per input line:
     ComputerName, ServerPort, SubStatus, Win32Status, BytesReceived, TimeTaken, Cookie.
   Booleans are 0 or 1. Field bytes are written unchanged except backslash, tab, CR and LF,
   written as \\, \t, \r and \n, and other control bytes (0x00-0x1f, 0x7f, 0x80-0x9f
-  alone or UTF-8 encoded) written as \x and two lower-case hexadecimal digits. Input lines
-  end at LF or CR LF; a last line without an end counts.
+  alone or UTF-8 encoded) and the UTF-8 bytes of the direction controls (U+061C, U+200E,
+  U+200F, U+202A-U+202E, U+2066-U+2069) written as \x and two lower-case hexadecimal
+  digits each. Input lines end at LF or CR LF; a last line without an end counts.
 
 --summary prints six lines, each a name, a tab and a number:
   lines read, accepted, documents, spiders, revisitors (accepted revisitor accesses),
@@ -278,9 +279,10 @@ int Run(const ParseOptions& options) {
     LoadSpiders();
     const RevisitorLoad revisitors = LoadRevisitors();
     if (revisitors.FirstMalformedLine) {
-        std::fprintf(stderr, "kavel-cli: %s: %zu malformed line(s) skipped, the first is line %zu\n",
-                     platform::Paths::DefinitionFile(".revisitors").string().c_str(), revisitors.Malformed,
-                     *revisitors.FirstMalformedLine);
+        PrintMessage(stderr, "kavel-cli: " + platform::Paths::DefinitionFile(".revisitors").string() + ": " +
+                                 std::to_string(revisitors.Malformed) +
+                                 " malformed line(s) skipped, the first is line " +
+                                 std::to_string(*revisitors.FirstMalformedLine));
     }
 
     std::unique_ptr<Server> server;
@@ -334,12 +336,12 @@ int Run(const ParseOptions& options) {
         }
         std::FILE* stream = std::fopen(file.c_str(), "rb");
         if (stream == nullptr) {
-            std::fprintf(stderr, "kavel-cli: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
+            PrintMessage(stderr, "kavel-cli: cannot open " + file + ": " + std::strerror(errno));
             status = 1;
             continue;
         }
         if (!ReadLines(stream, onLine)) {
-            std::fprintf(stderr, "kavel-cli: error reading %s\n", file.c_str());
+            PrintMessage(stderr, "kavel-cli: error reading " + file);
             status = 1;
         }
         std::fclose(stream);
@@ -362,7 +364,7 @@ int Run(const ParseOptions& options) {
             SaveLists();
             optionsStore->Save();
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "kavel-cli: cannot write the lists: %s\n", error.what());
+            PrintMessage(stderr, std::string("kavel-cli: cannot write the lists: ") + error.what());
             status = 1;
         }
     }
@@ -423,10 +425,11 @@ int RunParse(int argc, char** argv) {
         }
         return Run(options);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "kavel-cli parse: %s\nTry 'kavel-cli parse --help'.\n", error.what());
+        PrintMessage(stderr, std::string("kavel-cli parse: ") + error.what());
+        std::fputs("Try 'kavel-cli parse --help'.\n", stderr);
         return 2;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "kavel-cli parse: %s\n", error.what());
+        PrintMessage(stderr, std::string("kavel-cli parse: ") + error.what());
         return 1;
     }
 }

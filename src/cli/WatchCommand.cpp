@@ -1,5 +1,6 @@
 #include "WatchCommand.h"
 
+#include "AlertConsole.h"
 #include "DemoTraffic.h"
 #include "EntryFormat.h"
 #include "acquisition/EntryQueue.h"
@@ -38,7 +39,7 @@ namespace {
 
 constexpr const char* WatchUsage =
     R"(Usage: kavel-cli watch [--home DIR] [--demo] [--for SECONDS] [--count N] [--quiet-popups]
-                       [--format table|tsv|json]
+                       [--format table|tsv|json] [--demo-errors] [--demo-pause]
 
 Runs Kavel without a window: loads the definition files of the home folder (kavel.servers,
 kavel.documents, kavel.buddies, kavel.spiders, kavel.revisitors, kavel.config), starts one
@@ -62,8 +63,21 @@ Output on standard output, flushed after each take-over, in one of three formats
           suspicion ({"code", "message"} or null); W3C Extended servers add server_address,
           server_host, site, computer, server_port, sub_status, win32_status,
           bytes_received, time_taken and cookie. Log bytes that are not UTF-8 are written
-          as \u00XX, one per byte.
-Reader events (log file missing, new-document popups) go to standard error.
+          as \u00XX, one per byte, and direction controls as \uXXXX.
+Reader events (log file missing, new-document popups) go to standard error. Every format
+and every message escapes the direction controls (U+202E and the other embeddings, overrides,
+isolates and marks) as it escapes control bytes, and the table and the messages show bytes
+that are not UTF-8 as \xhh: a log line or a name can neither act on the terminal nor reorder
+what it shows.
+
+Alerts: the rules of kavel.alerts in the home folder are checked as the accesses come in and
+by the clock, as the desktop program checks them. Each alert is printed on standard error,
+"Alarm RULE auf SERVER: WHAT" (with --format json one JSON object per line with the keys
+type "alert", id, rule, server, condition, threshold, window_minutes, count, time, summary,
+body, access, actions, command and test); a rule with "beep" rings the terminal's bell, and a
+rule with "run" starts its command (killed after 30 s, one run per rule at a time), whose
+result follows as "Alarm-Befehl RULE auf SERVER: Exit-Status N" with its first output lines
+(JSON: type "alert_command", id, rule, server, result, exit_code, output).
 
 Options:
   --home DIR       the workspace (also KAVEL_HOME; default: the user's data folder
@@ -75,7 +89,15 @@ Options:
   --count N        stop by itself once every server has printed N accesses
   --quiet-popups   do not print the new-document popups
   --format FORMAT  table, tsv or json (see above)
+  --demo-errors    with --demo: www.demo.example answers a few requests with 500 and 503
+                   every minute
+  --demo-pause     with --demo: www.demo.example falls silent 30 s after the start for
+                   three minutes
   --help           this text
+
+Exit status: 0 on success, 1 when a definition file or the options file could not be read
+or a definition file could not be written back at the end (the run goes on with what it
+has), 2 for a usage error.
 )";
 
 // Shows on standard error what the window would show in the tree and the popup.
@@ -91,8 +113,7 @@ public:
         std::string why = "Protokolldatei fehlt";
         if (const auto* reader = dynamic_cast<const LogReader*>(server.Thread()))
             why = reader->State();
-        std::fprintf(stderr, "%s: %s: %s\n", server.Name().c_str(), why.c_str(),
-                     ExpandLogFileName(server).c_str());
+        PrintMessage(stderr, server.Name() + ": " + why + ": " + ExpandLogFileName(server));
     }
 
     void ShowPopup(const std::string& text, const std::string& caption, Icon) override {
@@ -102,7 +123,7 @@ public:
         for (char c : text)
             if (c != '\r')
                 oneLine += c == '\n' ? ' ' : c;
-        std::fprintf(stderr, "[%s] %s\n", caption.c_str(), oneLine.c_str());
+        PrintMessage(stderr, "[" + caption + "] " + oneLine);
     }
 
 private:
@@ -184,6 +205,7 @@ std::filesystem::path MakeTemporaryHome() {
 
 int RunWatch(int argc, char** argv) {
     bool demo = false;
+    DemoIncidents incidents;
     bool popups = true;
     std::optional<double> seconds;
     std::optional<long> count;
@@ -192,6 +214,10 @@ int RunWatch(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "--demo") {
             demo = true;
+        } else if (arg == "--demo-errors") {
+            incidents.Errors = true;
+        } else if (arg == "--demo-pause") {
+            incidents.Pause = true;
         } else if (arg == "--quiet-popups") {
             popups = false;
         } else if (arg == "--for" && i + 1 < argc) {
@@ -221,7 +247,8 @@ int RunWatch(int argc, char** argv) {
             std::fputs(WatchUsage, stdout);
             return 0;
         } else {
-            std::fprintf(stderr, "kavel-cli watch: unknown argument '%s'\n\n%s", argv[i], WatchUsage);
+            PrintMessage(stderr, "kavel-cli watch: unknown argument '" + std::string(arg) + "'");
+            std::fprintf(stderr, "\n%s", WatchUsage);
             return 2;
         }
     }
@@ -250,16 +277,14 @@ int RunWatch(int argc, char** argv) {
                 home = MakeTemporaryHome();
             platform::Paths::SetHomeDir(home);
             demoHome = CreateDemoHome(home);
-            std::fprintf(stderr, "Demo-Arbeitsbereich: %s\n", home.string().c_str());
+            PrintMessage(stderr, "Demo-Arbeitsbereich: " + home.string());
         }
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "kavel-cli watch: %s\n", error.what());
+        PrintMessage(stderr, std::string("kavel-cli watch: ") + error.what());
         return 1;
     }
 
-    const auto reportError = [](const std::string& message) {
-        std::fprintf(stderr, "Fehler: %s\n", message.c_str());
-    };
+    const auto reportError = [](const std::string& message) { PrintMessage(stderr, "Fehler: " + message); };
     ProgramLifecycle lifecycle(reportError);
     platform::LoopDispatcher loop;
 
@@ -288,7 +313,9 @@ int RunWatch(int argc, char** argv) {
     std::unordered_map<const Server*, long> printed;
     bool enough = false;
     const bool colour = format == OutputFormat::Table && UseColour();
+    AlertConsole alerts(format == OutputFormat::Json);
     ReaderHandshake handshake([&](LogEntry& first) {
+        alerts.Observe(first);
         TakeOverNewEntries(first, [&](LogEntry& entry) {
             PrintEntry(entry, format, colour);
             ++printed[entry.Server];
@@ -303,11 +330,13 @@ int RunWatch(int argc, char** argv) {
 
     std::unique_ptr<DemoTraffic> traffic;
     lifecycle.LoadDefinitions();
+    alerts.Load(lifecycle);
     if (Servers().Count() == 0 && !lifecycle.StopRequested())
-        std::fprintf(stderr, "Keine Webserver definiert (%s).\n",
-                     platform::Paths::DefinitionFile(".servers").string().c_str());
+        PrintMessage(stderr, "Keine Webserver definiert (" +
+                                 platform::Paths::DefinitionFile(".servers").string() + ").");
     if (demoHome) {
         traffic = std::make_unique<DemoTraffic>(*demoHome);
+        traffic->SetIncidents(incidents);
         traffic->Start();
     }
 
@@ -316,6 +345,7 @@ int RunWatch(int argc, char** argv) {
     auto nextSweep = started + std::chrono::seconds(10);
     while (!stop.load() && !enough) {
         loop.RunUntil([&] { return stop.load() || enough; }, std::chrono::milliseconds(500));
+        alerts.Tick();
         const auto now = SteadyClock::now();
         if (seconds && now - started >= std::chrono::duration<double>(*seconds))
             break;
@@ -329,7 +359,7 @@ int RunWatch(int argc, char** argv) {
         traffic->Stop();
     handshake.SetClosing(true);
     loop.SetIdleHandler({});
-    lifecycle.StopReaders([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    lifecycle.StopReaders([](const std::string& text) { PrintMessage(stderr, text); });
     SetReaderView(nullptr);
     lifecycle.Finish(options.get(), nullptr);
     SetOptions(nullptr);
@@ -338,8 +368,9 @@ int RunWatch(int argc, char** argv) {
     if (!stop.load())
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
-    // The run went on with what could be read; the status tells a caller that something is missing.
-    return lifecycle.ReadFailed() ? 1 : 0;
+    // The run went on with what could be read and wrote what it could; the status tells a caller
+    // that something is missing or was not saved.
+    return lifecycle.ReadFailed() || lifecycle.WriteFailed() ? 1 : 0;
 }
 
 } // namespace kavel::cli

@@ -1,3 +1,4 @@
+#include "EntryFormat.h"
 #include "ParseCommand.h"
 #include "WatchCommand.h"
 #include "base/VersionInfo.h"
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stdout);
         return 0;
     }
-    std::fprintf(stderr, "kavel-cli: unknown command '%s'\n\n%s", argv[1], Usage);
+    kavel::cli::PrintMessage(stderr, "kavel-cli: unknown command '" + std::string(command) + "'");
+    std::fprintf(stderr, "\n%s", Usage);
     return 2;
 }

@@ -145,8 +145,8 @@ TEST_F(ParseCommand, StandardInputReadsLikeAFile) {
     }
 }
 
-// Tab, backslash, a CR inside quotes, a NUL byte (written as \x00), CR LF endings and a last line without
-// end.
+// Tab, backslash, a CR inside quotes, a NUL byte (written as \x00), direction controls (their bytes
+// written as \xhh, a neighbouring space passes), CR LF endings and a last line without end.
 TEST_F(ParseCommand, FieldBytesAreEscapedOnlyWhereNeeded) {
     const CliRun run = RunCli(Args({"--now", "2023-10-10 15:00:00", (DataDir / "escapes.log").string()}));
     EXPECT_EQ(run.Status, 0) << run.Err;

@@ -1,8 +1,10 @@
+#include "support/RecorderSupport.h"
 #include "support/TempFolder.h"
 
 #include <chrono>
 #include <csignal>
 #include <ctime>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -52,8 +54,9 @@ WatchRun RunWatch(const TempFolder& scratch, const std::string& args) {
 }
 
 // Runs "kavel-cli watch" and sends SIGTERM once its standard error holds text, so the signal
-// arrives while the readers run, whatever the machine's speed.
-WatchRun RunWatchUntilStderr(const TempFolder& scratch, const std::string& args, const std::string& text) {
+// arrives while the readers run, whatever the machine's speed; beforeStop runs just before.
+WatchRun RunWatchUntilStderr(const TempFolder& scratch, const std::string& args, const std::string& text,
+                             const std::function<void()>& beforeStop = {}) {
     const std::filesystem::path errFile = scratch / "stderr";
     const std::string command =
         "exec " + Quote(KAVEL_CLI_PATH) + " watch " + args + " 2>" + Quote(errFile.string());
@@ -73,6 +76,8 @@ WatchRun RunWatchUntilStderr(const TempFolder& scratch, const std::string& args,
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (ReadBytes(errFile).find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (beforeStop)
+        beforeStop();
     kill(pid, SIGTERM);
     std::string output;
     char buffer[4096];
@@ -249,13 +254,13 @@ bool IsCleanUtf8(const std::string& text) {
     return true;
 }
 
-// A log line with controls, an escape sequence, a backslash, a quote and bytes that are not UTF-8 must come
-// out of every format without reaching the reader raw, and with nothing lost.
+// A log line with controls, an escape sequence, a backslash, a quote, bytes that are not UTF-8 and a
+// direction control must come out of every format without reaching the reader raw, and with nothing lost.
 TEST(WatchCommand, EveryFormatKeepsHostileBytesHarmless) {
     TempFolder home;
     WriteBytes(home / "access.log", NcsaNow("10.1.1.1",
                                             "GET /a\x01"
-                                            "b\xff\xc3\xa4\x1b[2J\\q HTTP/1.1",
+                                            "b\xff\xc3\xa4\x1b[2J\\q\xe2\x80\xae HTTP/1.1",
                                             404, "Mo\\\"z") +
                                         NcsaNow("10.1.1.2", "GET /index.html HTTP/1.1", 200));
     WriteBytes(home / "kavel.servers",
@@ -270,12 +275,13 @@ TEST(WatchCommand, EveryFormatKeepsHostileBytesHarmless) {
     } cases[] = {
         {"json",
          2,
-         {R"("page":"/a\u0001b\u00ffä\u001b[2J\\q")", R"("status":404)", R"("suspicion":{"code":404,)",
+         {R"("page":"/a\u0001b\u00ffä\u001b[2J\\q\u202e")", R"("status":404)", R"("suspicion":{"code":404,)",
           R"("suspicion":null)", R"({"server":"web","time":")", R"(\"z","document")"}},
         {"table",
          3,
-         {"  web           10.1.1.1 ", "  404  /a\\x01b\\xffä\\x1b[2J\\\\q\n", "    ! Not Found 404"}},
-        {"tsv", 3, {"\t/a\\x01b\xff\xc3\xa4\\x1b[2J\\\\q\t404\t", "!\t404\tweb\t"}},
+         {"  web           10.1.1.1 ", "  404  /a\\x01b\\xffä\\x1b[2J\\\\q\\xe2\\x80\\xae\n",
+          "    ! Not Found 404"}},
+        {"tsv", 3, {"\t/a\\x01b\xff\xc3\xa4\\x1b[2J\\\\q\\xe2\\x80\\xae\t404\t", "!\t404\tweb\t"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Format);
@@ -292,6 +298,79 @@ TEST(WatchCommand, EveryFormatKeepsHostileBytesHarmless) {
             for (const auto& line : run.Lines)
                 EXPECT_TRUE(IsCleanUtf8(line)) << line;
         }
+    }
+}
+
+// Direction controls reorder what a terminal shows around them (a page that reads harmless while
+// it is not); on a terminal they are escaped like control bytes, in the table and in every
+// message, as are the bytes of a server name that is not UTF-8. Their neighbours pass.
+TEST(WatchCommand, TerminalTextsEscapeDirectionControlsAndBytesThatAreNotUtf8) {
+    const struct {
+        const char* Name;
+        std::string Bytes;
+        bool Escaped;
+    } characters[] = {
+        {"ALM U+061C", "\xd8\x9c", true},        {"ARABIC SIGN U+061B", "\xd8\x9b", false},
+        {"ZWJ U+200D", "\xe2\x80\x8d", false},   {"LRM U+200E", "\xe2\x80\x8e", true},
+        {"RLM U+200F", "\xe2\x80\x8f", true},    {"PARAGRAPH SEPARATOR U+2029", "\xe2\x80\xa9", false},
+        {"LRE U+202A", "\xe2\x80\xaa", true},    {"RLO U+202E", "\xe2\x80\xae", true},
+        {"NNBSP U+202F", "\xe2\x80\xaf", false}, {"U+2065", "\xe2\x81\xa5", false},
+        {"LRI U+2066", "\xe2\x81\xa6", true},    {"PDI U+2069", "\xe2\x81\xa9", true},
+        {"U+206A", "\xe2\x81\xaa", false},
+    };
+    std::string page = "/x";
+    for (const auto& c : characters)
+        page += c.Bytes + "-";
+    TempFolder home;
+    TempFolder scratch;
+    WriteBytes(home / "access.log", NcsaNow("10.1.1.1", "GET " + page + " HTTP/1.1", 200));
+    const std::string server = "M\xfcller\xe2\x80\xae";
+    WriteBytes(home / "kavel.servers",
+               server + ";" + (home / "access.log").string() + ";1;500;0;0;0;-1;10;0;0;0\r\n");
+    WriteBytes(home / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
+
+    const WatchRun run =
+        RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --count 1 --for 60 --format table");
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    ASSERT_EQ(run.Lines.size(), 1u) << run.Err;
+    for (const auto& c : characters) {
+        SCOPED_TRACE(c.Name);
+        std::string escaped;
+        for (const char byte : c.Bytes) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(byte));
+            escaped += hex;
+        }
+        const std::string& shown = c.Escaped ? escaped : c.Bytes;
+        const std::string& hidden = c.Escaped ? c.Bytes : escaped;
+        EXPECT_NE(run.Lines[0].find(shown + "-"), std::string::npos) << run.Lines[0];
+        EXPECT_EQ(run.Lines[0].find(hidden), std::string::npos) << run.Lines[0];
+    }
+    EXPECT_NE(
+        run.Err.find("Die Verbindung zu der Protokolldatei \"M\\xfcller\\xe2\\x80\\xae\" wird gelöst..."),
+        std::string::npos)
+        << run.Err;
+    EXPECT_TRUE(IsCleanUtf8(run.Lines[0]));
+    std::istringstream messages(run.Err);
+    for (std::string line; std::getline(messages, line);)
+        EXPECT_EQ(line.find("\xe2\x80\xae"), std::string::npos) << line;
+}
+
+// A save that failed at the end (a full disk, a read-only home; here a folder in the file's
+// place, which also stops root) is reported and makes the status 1.
+TEST(WatchCommand, AFileThatCouldNotBeWrittenGivesExitStatusOne) {
+    for (const char* file : {"kavel.servers", "kavel.revisitors"}) {
+        SCOPED_TRACE(file);
+        TempFolder home;
+        TempFolder scratch;
+        WriteBytes(home / "kavel.servers", "gone;" + (home / "missing.log").string() + "\r\n");
+        const WatchRun run = RunWatchUntilStderr(
+            scratch, "--home " + Quote(home.Path().string()), "Protokolldatei fehlt", [&] {
+                std::filesystem::remove(home / file);
+                std::filesystem::create_directories(home / file / "in the way");
+            });
+        EXPECT_EQ(run.Status, 1) << run.Err;
+        EXPECT_NE(run.Err.find(std::string("Fehler: ") + file + ": "), std::string::npos) << run.Err;
     }
 }
 
@@ -342,6 +421,106 @@ TEST(WatchCommand, UnreadableServerLinesAreReportedButNoFailure) {
     EXPECT_NE(run.Err.find("Fehler: kavel.servers: 1 unreadable line(s) kept unchanged"), std::string::npos)
         << run.Err;
     EXPECT_NE(ReadBytes(home / "kavel.servers").find("\r\nFive;e;1;2;0\r\n"), std::string::npos);
+}
+
+// A watcher running in the background, its standard error in a file, until it is stopped.
+class BackgroundWatch {
+public:
+    BackgroundWatch(const TempFolder& scratch, const std::string& args)
+        : ErrFile_(scratch / "stderr") {
+        const std::string command = "exec " + Quote(KAVEL_CLI_PATH) + " watch " + args + " >" +
+                                    Quote((scratch / "stdout").string()) + " 2>" + Quote(ErrFile_.string());
+        Pid_ = fork();
+        if (Pid_ == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~BackgroundWatch() {
+        if (Pid_ > 0)
+            Stop();
+    }
+    bool WaitForStderr(const std::string& text) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (ReadBytes(ErrFile_).find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    // SIGTERM, then the exit status.
+    int Stop() {
+        kill(Pid_, SIGTERM);
+        int status = 0;
+        waitpid(Pid_, &status, 0);
+        Pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Err() const { return ReadBytes(ErrFile_); }
+
+private:
+    std::filesystem::path ErrFile_;
+    pid_t Pid_ = -1;
+};
+
+// The rules of kavel.alerts as the window checks them: accesses that arrive after the reader's
+// first pass raise the alert, which is printed on standard error (a line, or a JSON object)
+// and runs its command with the alert's values; the file stays as it was.
+TEST(WatchCommand, AlertsArePrintedAndTheirCommandsRun) {
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "json" : "text");
+        TempFolder home;
+        TempFolder scratch;
+        const std::filesystem::path log = home / "access.log";
+        WriteBytes(home / "kavel.servers", "web;" + log.string() + ";1;500;0;0;0;-1;10;0;0;0\r\n");
+        const std::filesystem::path out = scratch / "call";
+        const std::string rules = "Fehler;*;status:5xx;2;5;10;1;notify,run;\"" +
+                                  std::string(KAVEL_RECORDER_PATH) + "\" record \"" + out.string() +
+                                  "\" {rule} {server} {count} {page}\r\nkaputt\r\n";
+        WriteBytes(home / "kavel.alerts", rules);
+
+        BackgroundWatch watch(scratch,
+                              "--home " + Quote(home.Path().string()) + (json ? " --format json" : ""));
+        // The log appears after the first look at it: what it holds is news.
+        ASSERT_TRUE(watch.WaitForStderr("Protokolldatei fehlt")) << watch.Err();
+        WriteBytes(log, NcsaNow("192.0.2.1", "GET /a HTTP/1.1", 500) +
+                            NcsaNow("192.0.2.2", "GET /$(touch%20x);`id` HTTP/1.1", 503));
+        ASSERT_TRUE(watch.WaitForStderr(json ? "\"type\":\"alert_command\"" : "Alarm-Befehl")) << watch.Err();
+        EXPECT_EQ(watch.Stop(), 0);
+        const std::string err = watch.Err();
+        EXPECT_NE(err.find("Fehler: kavel.alerts: 1 unreadable line(s) kept unchanged, the first is line 2"),
+                  std::string::npos)
+            << err;
+        if (json) {
+            EXPECT_NE(
+                err.find("{\"type\":\"alert\",\"id\":1,\"rule\":\"Fehler\",\"server\":\"web\","
+                         "\"condition\":\"status:5xx\",\"threshold\":2,\"window_minutes\":5,\"count\":2,"),
+                std::string::npos)
+                << err;
+            EXPECT_NE(err.find("\"page\":\"/$(touch%20x);`id`\",\"status\":503},\"actions\":\"notify,run\","
+                               "\"command\":\"gestartet\",\"test\":false}"),
+                      std::string::npos)
+                << err;
+            EXPECT_NE(err.find("\"result\":\"Exit-Status 0\",\"exit_code\":0,\"output\":[]}"),
+                      std::string::npos)
+                << err;
+        } else {
+            EXPECT_NE(
+                err.find("Alarm Fehler auf web: 2 Zugriffe mit Status 5xx in 5 Minuten; Neuester Zugriff: "),
+                std::string::npos)
+                << err;
+            EXPECT_NE(err.find(" 192.0.2.2 GET /$(touch%20x);`id` 503 [Befehl gestartet]\n"),
+                      std::string::npos)
+                << err;
+            EXPECT_NE(err.find("Alarm-Befehl Fehler auf web: Exit-Status 0\n"), std::string::npos) << err;
+        }
+        const auto call = kavel::test::ReadRecordedCall(out);
+        ASSERT_TRUE(call);
+        EXPECT_EQ(call->Arguments, (std::vector<std::string>{"Fehler", "web", "2", "/$(touch%20x);`id`"}));
+        EXPECT_EQ(call->Environment.at("KAVEL_STATUS"), "503");
+        EXPECT_EQ(ReadBytes(home / "kavel.alerts"), rules);
+    }
 }
 
 } // namespace

@@ -5,9 +5,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -105,40 +107,78 @@ inline void AppendLog(const std::filesystem::path& file, std::string_view bytes)
 namespace kavel::test {
 
 // Writes a log as a web server and logrotate do, one step at a time: the reader test decides
-// when the reader may look between two steps.
+// when the reader may look between two steps. Like a web server it writes through the handle
+// it opened, into that file whatever it is called by now, until it reopens its log.
 class LogWriter {
 public:
     // header is written at the start of every new file (a W3C log's directives).
     LogWriter(std::filesystem::path file, std::string header = {})
         : File_(std::move(file))
         , Header_(std::move(header)) {}
+    ~LogWriter() { CloseHandle(); }
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
 
     const std::filesystem::path& File() const { return File_; }
 
-    // A new file under the log's name: at the start, after deletion, or late.
-    void Create() { WriteLog(File_, Header_); }
-    void Append(std::string_view bytes) const { AppendLog(File_, bytes); }
-    // logrotate's default: the log is renamed away and a new one is created under its name.
-    void MoveAndCreate() {
+    // A new file under the log's name, opened for writing: at the start, after deletion, or late.
+    void Create() {
+        WriteLog(File_, Header_);
+        Reopen();
+    }
+    void Append(std::string_view bytes) const {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(Fd_, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                throw std::runtime_error("log writer: write failed");
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    // The web server's reload: it opens the file under the log's name (created when missing).
+    void Reopen() {
+        CloseHandle();
+        Fd_ = ::open(File_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (Fd_ < 0)
+            throw std::runtime_error("log writer: cannot open " + File_.string());
+    }
+    // logrotate's create: the log is renamed away (to the next ".N", or to the name given) and
+    // a new one is created under its name; the web server writes on into the renamed file.
+    std::filesystem::path RotateAway(std::string suffix = {}) {
         std::filesystem::path rotated = File_;
-        rotated += "." + std::to_string(++Rotations_);
+        rotated += suffix.empty() ? "." + std::to_string(++Rotations_) : suffix;
         std::filesystem::rename(File_, rotated);
-        Create();
+        WriteLog(File_, Header_);
+        return rotated;
+    }
+    // The same with a web server that reopens its log at once.
+    void MoveAndCreate() {
+        RotateAway();
+        Reopen();
     }
     void Delete() const { std::filesystem::remove(File_); }
-    // logrotate's copytruncate: the log is copied away and cut to nothing in place, and the web
-    // server writes its header anew into the same file.
-    void CopyTruncate() {
+    // logrotate's copytruncate: the log is copied away (to the next ".copyN", or to the name
+    // given) and cut to nothing in place; the web server writes on into the same file and puts
+    // its header anew at the start.
+    std::filesystem::path CopyTruncate(std::string suffix = {}) {
         std::filesystem::path copy = File_;
-        copy += ".copy" + std::to_string(++Rotations_);
+        copy += suffix.empty() ? ".copy" + std::to_string(++Rotations_) : suffix;
         std::filesystem::copy_file(File_, copy);
         std::filesystem::resize_file(File_, 0);
         Append(Header_);
+        return copy;
     }
 
 private:
+    void CloseHandle() {
+        if (Fd_ >= 0)
+            ::close(Fd_);
+        Fd_ = -1;
+    }
+
     std::filesystem::path File_;
     std::string Header_;
+    int Fd_ = -1;
     int Rotations_ = 0;
 };
 

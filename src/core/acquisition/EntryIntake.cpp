@@ -18,39 +18,42 @@ void EntryIntake::SetSettings(const EntrySettings& settings) {
     Settings_.Names = settings.ResolveNames ? &Names_ : nullptr;
 }
 
-bool EntryIntake::TryMake(std::string_view line, std::int64_t end, bool takeWithoutNames,
-                          std::vector<std::string>& open) {
+EntryIntake::Made EntryIntake::TryMake(std::string_view line, bool takeWithoutNames,
+                                       std::vector<std::string>& open) {
     Names_.ForgetOpen();
     Names_.SetTakeWithoutNames(takeWithoutNames);
     std::unique_ptr<LogEntry> entry = ParseToEntry(line, Server_, Settings_);
     Names_.SetTakeWithoutNames(false);
     if (entry) {
         Entries().Append(std::move(entry));
-        Queued_(end);
-        return true;
+        Queued_();
+        return Made::Entry;
     }
     if (!Names_.Deferred())
-        return true;
+        return Made::Nothing;
     open = Names_.Open();
-    return false;
+    return Made::Deferred;
 }
 
-void EntryIntake::Take(std::string_view line, std::int64_t endPosition) {
+bool EntryIntake::Take(std::string_view line) {
     if (Waiting_.empty()) {
         std::vector<std::string> open;
-        if (TryMake(line, endPosition, false, open))
-            return;
-        Waiting_.push_back(WaitingLine{std::string(line), endPosition,
-                                       SteadyClock::now() + Settings_.NameDeadline, std::move(open)});
+        const Made made = TryMake(line, false, open);
+        if (made != Made::Deferred)
+            return made == Made::Entry;
+        Waiting_.push_back(
+            WaitingLine{std::string(line), SteadyClock::now() + Settings_.NameDeadline, std::move(open)});
         WaitingBytes_ += line.size();
-        return;
+        return true;
     }
     while (!Waiting_.empty() && (Waiting_.size() >= MaxWaitingLines || WaitingBytes_ >= MaxWaitingBytes)) {
         TakeReady(true);
         if (Names_.Signal().Interrupted())
-            return;
+            return false;
     }
-    WaitingLine waiting{std::string(line), endPosition, SteadyClock::now() + Settings_.NameDeadline, {}};
+    if (Waiting_.empty())
+        return Take(line);
+    WaitingLine waiting{std::string(line), SteadyClock::now() + Settings_.NameDeadline, {}};
     // Asked now, so that its look-ups run while the lines before it wait.
     Names_.ForgetOpen();
     AskNamesOfLine(waiting.Line, Server_, Settings_);
@@ -58,6 +61,7 @@ void EntryIntake::Take(std::string_view line, std::int64_t endPosition) {
     WaitingBytes_ += waiting.Line.size();
     Waiting_.push_back(std::move(waiting));
     TakeReady(false);
+    return true;
 }
 
 void EntryIntake::TakeReady(bool waitForOldest) {
@@ -76,7 +80,7 @@ void EntryIntake::TakeReady(bool waitForOldest) {
             continue;
         }
         std::vector<std::string> open;
-        if (!TryMake(oldest.Line, oldest.End, late, open)) {
+        if (TryMake(oldest.Line, late, open) == Made::Deferred) {
             // Addresses the early look did not see (a directive changed the fields since).
             oldest.Open = std::move(open);
             continue;
@@ -96,12 +100,6 @@ std::optional<SteadyClock::time_point> EntryIntake::OldestDeadline() const {
     if (Waiting_.empty())
         return std::nullopt;
     return Waiting_.front().Deadline;
-}
-
-std::optional<std::int64_t> EntryIntake::NewestWaitingEnd() const {
-    if (Waiting_.empty())
-        return std::nullopt;
-    return Waiting_.back().End;
 }
 
 } // namespace kavel

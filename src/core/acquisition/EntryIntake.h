@@ -27,17 +27,18 @@ class Server;
 // the signal, which any thread may interrupt to end every wait at once.
 class EntryIntake {
 public:
-    // queued runs after each entry was appended, with the read position after its line.
-    using Queued = std::function<void(std::int64_t endPosition)>;
+    // queued runs after each entry was appended.
+    using Queued = std::function<void()>;
     EntryIntake(Server& server, std::shared_ptr<AnswerSignal> signal, Queued queued);
     EntryIntake(const EntryIntake&) = delete;
     EntryIntake& operator=(const EntryIntake&) = delete;
 
     // The settings of the lines that follow (read once per pass).
     void SetSettings(const EntrySettings& settings);
-    // A complete line and the read position after it. May append entries of earlier lines
-    // first, and waits only when too many lines wait already.
-    void Take(std::string_view line, std::int64_t endPosition);
+    // A complete line. May append entries of earlier lines first, and waits only when too many
+    // lines wait already. True when the line was accepted: its entry appended, or the line waits
+    // (behind others, or for its names).
+    bool Take(std::string_view line);
     // Takes the waiting lines whose names are there or whose deadline has passed, from the
     // oldest on, without waiting.
     void TakeReady() { TakeReady(false); }
@@ -45,9 +46,8 @@ public:
     // pass, or of a file). Returns at once, dropping what waits, once the signal is interrupted.
     void Finish();
     std::size_t WaitingCount() const { return Waiting_.size(); }
-    // The deadline of the oldest waiting line, and the read position after the newest one.
+    // The deadline of the oldest waiting line.
     std::optional<std::chrono::steady_clock::time_point> OldestDeadline() const;
-    std::optional<std::int64_t> NewestWaitingEnd() const;
 
     // More waiting lines than this (or more bytes) make Take wait for the oldest first.
     static constexpr std::size_t MaxWaitingLines = 20000;
@@ -56,16 +56,15 @@ public:
 private:
     struct WaitingLine {
         std::string Line;
-        std::int64_t End;
         std::chrono::steady_clock::time_point Deadline;
         // The addresses it waits for; empty when it only waits for the lines before it.
         std::vector<std::string> Open;
     };
 
-    // Parses the line with the names the cache has; true when it is done with (an entry
-    // appended or none to make), false when it gives up for open names (noted in Open).
-    bool TryMake(std::string_view line, std::int64_t end, bool takeWithoutNames,
-                 std::vector<std::string>& open);
+    enum class Made : std::uint8_t { Entry, Nothing, Deferred };
+    // Parses the line with the names the cache has: its entry appended, none to make, or given
+    // up for open names (noted in open).
+    Made TryMake(std::string_view line, bool takeWithoutNames, std::vector<std::string>& open);
     // Takes waiting lines from the oldest on while their names are there or their deadline has
     // passed; with waitForOldest, waits for the oldest until then (or until interrupted).
     void TakeReady(bool waitForOldest);

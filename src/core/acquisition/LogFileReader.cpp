@@ -64,6 +64,8 @@ void LogFileReader::Open(const std::filesystem::path& file) {
     BufferStart_ = 0;
     BufferPos_ = 0;
     BufferEnd_ = 0;
+    Recent_.clear();
+    RecentEnd_ = 0;
     Discarding_ = false;
     PendingCr_ = false;
     Fill();
@@ -93,6 +95,7 @@ std::size_t LogFileReader::ReadAt(std::int64_t offset, char* data, std::size_t l
 }
 
 void LogFileReader::Fill() {
+    KeepRecent();
     const std::int64_t next = BufferStart_ + static_cast<std::int64_t>(BufferEnd_);
     const std::size_t got = ReadAt(next, Buffer_.data(), Buffer_.size());
     BufferStart_ = next;
@@ -225,6 +228,7 @@ bool LogFileReader::AtEnd() const {
 }
 
 void LogFileReader::Seek(std::int64_t p) {
+    ForgetRecentFrom(p);
     if (p >= BufferStart_ && p < BufferStart_ + static_cast<std::int64_t>(BufferEnd_)) {
         BufferPos_ = static_cast<std::size_t>(p - BufferStart_);
         Discarding_ = false;
@@ -238,6 +242,7 @@ void LogFileReader::Refill(std::int64_t p) {
     if (p < 0) {
         ThrowErrno(EINVAL, "seek");
     }
+    ForgetRecentFrom(p);
     const std::int64_t block = p - p % BlockSize_;
     const std::size_t got = ReadAt(block, Buffer_.data(), Buffer_.size());
     BufferStart_ = block;
@@ -265,29 +270,90 @@ FileIdentity LogFileReader::Identity() const {
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-std::uint64_t LogFileReader::TailHash(std::int64_t anchor) const {
-    const std::int64_t from = std::max<std::int64_t>(0, anchor - static_cast<std::int64_t>(TailLength));
-    std::string tail(static_cast<std::size_t>(anchor - from), '\0');
+std::uint64_t LogFileReader::RangeHash(std::int64_t from, std::int64_t to) const {
+    std::string bytes(static_cast<std::size_t>(to - from), '\0');
     std::size_t got = 0;
-    while (got < tail.size()) {
+    while (got < bytes.size()) {
         const std::size_t n =
-            ReadAt(from + static_cast<std::int64_t>(got), tail.data() + got, tail.size() - got);
+            ReadAt(from + static_cast<std::int64_t>(got), bytes.data() + got, bytes.size() - got);
         if (n == 0) {
             break;
         }
         got += n;
     }
-    tail.resize(got);
-    return Fnv1a(tail.data(), tail.size()) ^ got;
+    bytes.resize(got);
+    return Fnv1a(bytes.data(), bytes.size()) ^ got;
+}
+
+std::uint64_t LogFileReader::TailHash(std::int64_t anchor) const {
+    return RangeHash(std::max<std::int64_t>(0, anchor - static_cast<std::int64_t>(TailLength)), anchor);
+}
+
+void LogFileReader::KeepRecent() {
+    const std::int64_t position = Position();
+    std::size_t from = 0;
+    if (RecentEnd_ >= BufferStart_ && RecentEnd_ <= position) {
+        from = static_cast<std::size_t>(RecentEnd_ - BufferStart_);
+    } else {
+        // Not joined to what the buffer holds (the reader jumped): start again from the buffer.
+        Recent_.clear();
+        from = BufferPos_ > RecentKeep ? BufferPos_ - RecentKeep : 0;
+    }
+    if (BufferPos_ - from >= RecentKeep) {
+        // The new bytes alone fill it: only their end is kept.
+        Recent_.clear();
+        from = BufferPos_ - RecentKeep;
+    }
+    Recent_.append(Buffer_.data() + from, BufferPos_ - from);
+    if (Recent_.size() > RecentKeep) {
+        Recent_.erase(0, Recent_.size() - RecentKeep);
+    }
+    RecentEnd_ = position;
+}
+
+void LogFileReader::ForgetRecentFrom(std::int64_t p) {
+    if (p >= RecentEnd_) {
+        return;
+    }
+    const std::int64_t kept = p - (RecentEnd_ - static_cast<std::int64_t>(Recent_.size()));
+    Recent_.resize(kept > 0 ? static_cast<std::size_t>(kept) : 0);
+    RecentEnd_ = p;
 }
 
 void LogFileReader::CaptureTail(std::int64_t anchor) {
     TailAnchor_ = std::max<std::int64_t>(anchor, 0);
+    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(TailAnchor_, TailLength));
+    if (TailAnchor_ == Position()) {
+        KeepRecent();
+        if (Recent_.size() >= wanted) {
+            // The same hash as TailHash gives for a file that still holds these bytes.
+            TailHash_ = Fnv1a(Recent_.data() + Recent_.size() - wanted, wanted) ^ wanted;
+            return;
+        }
+    }
     TailHash_ = TailHash(TailAnchor_);
 }
 
 bool LogFileReader::TailUnchanged() const {
     return Size() >= TailAnchor_ && TailHash(TailAnchor_) == TailHash_;
+}
+
+bool LogFileReader::HoldsTailOf(const LogFileReader& original) const {
+    return Size() >= original.TailAnchor_ && TailHash(original.TailAnchor_) == original.TailHash_;
+}
+
+ReadMark LogFileReader::Mark() const {
+    ReadMark mark;
+    mark.Identity = Identity();
+    mark.Position = Position();
+    mark.HeadLength = std::min<std::int64_t>(mark.Position, static_cast<std::int64_t>(TailLength));
+    mark.HeadHash = RangeHash(0, mark.HeadLength);
+    return mark;
+}
+
+bool LogFileReader::Continues(const ReadMark& mark) const {
+    return Identity() == mark.Identity && Size() >= mark.Position &&
+           RangeHash(0, mark.HeadLength) == mark.HeadHash;
 }
 
 } // namespace kavel

@@ -21,6 +21,15 @@ struct FileIdentity {
 // The identity of the file the path names now; nothing when it names none.
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file);
 
+// Where the reading of a file stopped, with what identifies that file: its device and inode, and a
+// hash of its first bytes (an inode number is used again for a new file once the old one is gone).
+struct ReadMark {
+    FileIdentity Identity;
+    std::int64_t Position = 0;
+    std::int64_t HeadLength = 0;
+    std::uint64_t HeadHash = 0;
+};
+
 // Something other than a regular file stands under the log's name (a folder, a FIFO, a device).
 class NotRegularFileError : public std::runtime_error {
 public:
@@ -76,16 +85,34 @@ public:
     // The identity of the open file.
     FileIdentity Identity() const;
 
-    // Remembers the last TailLength bytes before anchor, the part read last.
+    // Remembers the last TailLength bytes before anchor, the part read last: as they were read
+    // into the buffer when the anchor is the read position (a file cut back since the read
+    // cannot make them up), else as the file holds them now.
     void CaptureTail(std::int64_t anchor);
     // Whether the file still holds those bytes before the anchor: false after it was truncated,
     // or truncated and written anew past the anchor (a copytruncate rotation refilled quickly).
     bool TailUnchanged() const;
+    // The position the kept tail ends at: what was read of the file.
+    std::int64_t TailAnchor() const { return TailAnchor_; }
+    // Whether this file holds, before original's tail anchor, the bytes original read there: a
+    // copy of it made after that read.
+    bool HoldsTailOf(const LogFileReader& original) const;
+
+    // The identity, the read position and the head of the open file.
+    ReadMark Mark() const;
+    // Whether the open file is the one marked, with its head unchanged and at least as long as
+    // the marked position.
+    bool Continues(const ReadMark& mark) const;
 
 private:
     void Fill();
+    // Brings Recent_ up to the read position from the buffer.
+    void KeepRecent();
+    // The read position moves back to p: what Recent_ holds after p was not read after all.
+    void ForgetRecentFrom(std::int64_t p);
     std::string ReadLineUpTo(bool& complete);
     std::uint64_t TailHash(std::int64_t anchor) const;
+    std::uint64_t RangeHash(std::int64_t from, std::int64_t to) const;
     std::size_t ReadAt(std::int64_t offset, char* data, std::size_t length) const;
 
     int Fd_ = -1;
@@ -101,6 +128,11 @@ private:
     std::uint64_t TailHash_ = 0;
     // The line handed out as a view when it did not lie in the buffer in one piece.
     std::string Spill_;
+    // The bytes just before RecentEnd_ as they were read into the buffer, at most RecentKeep: a
+    // line read ahead and given back (its end not written yet) still leaves a whole tail.
+    static constexpr std::size_t RecentKeep = 3 * TailLength;
+    std::string Recent_;
+    std::int64_t RecentEnd_ = 0;
 };
 
 } // namespace kavel

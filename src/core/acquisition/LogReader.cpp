@@ -3,6 +3,8 @@
 #include "acquisition/EntryIntake.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogFileReader.h"
+#include "acquisition/RotatedLogFiles.h"
+#include "acquisition/TruncatedLogCopy.h"
 #include "config/AppSettings.h"
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
@@ -345,14 +347,18 @@ void LogReader::Body() {
     kavel::Server& server = *Server_;
     // Read once: a reader follows its log, or keeps its first file, for its whole life.
     const bool follow = OptionLogFollowNewFiles();
+    RotatedLogFiles rotated(follow ? std::int64_t{OptionLogRotateGraceSeconds()} * MsPerSecond : 0);
     ReadProgress progress;
+    // Lines that wait for their names carry over from one pass and one file to the next.
+    EntryIntake intake(server, NameAnswers_, [this, &progress] { EntryQueued(progress); });
+    progress.Intake = &intake;
     bool firstFile = true;
     std::string shownProblem;
     while (!Terminated()) {
         const std::string fileName = ExpandLogFileName(server);
-        LogFileReader reader;
+        FollowedFile log;
         SetState(reader_state::Assigning);
-        const std::string problem = OpenLog(reader, fileName);
+        const std::string problem = OpenLog(*log.Reader, fileName);
         if (!problem.empty()) {
             if (!follow) {
                 SetState(problem);
@@ -364,28 +370,52 @@ void LogReader::Body() {
                 ShowProblem(problem);
                 shownProblem = problem;
             }
+            // Deleted or moved away, the log may still be written through the web server's handle.
+            if (!rotated.Empty() && SafePoint()) {
+                StartPass(progress);
+                ReadRotatedFiles(rotated, progress);
+            }
+            TakeWaitingLines(progress, false);
             SetState(problem);
             // A log that appears later is new: it is read from its start, not searched.
             firstFile = false;
             PassCount_.fetch_add(1, std::memory_order_acq_rel);
-            PollPause(false);
+            PauseWithWaitingLines(progress, false);
             SafePoint();
             continue;
         }
         shownProblem.clear();
         server.SetLogFileMissing(false);
-        if (firstFile) {
-            PositionAtStart(reader);
-            firstFile = false;
+        // A file read before that comes back under the log's name (its folder was moved away
+        // and back, a rotation undone) goes on where it stopped: no line is read twice.
+        Resumption resumed = Resumption::None;
+        try {
+            resumed = rotated.Resume(log);
+        } catch (const std::exception& e) {
+            SetState(e.what());
         }
-        const ReadEnd end = ReadingLoop(reader, fileName, follow, progress);
-        reader.Close();
+        if (resumed == Resumption::AtMarkWithHeldLine) {
+            DroppedPartialLines_.fetch_sub(1, std::memory_order_acq_rel);
+        }
+        if (resumed == Resumption::None) {
+            if (firstFile) {
+                PositionAtStart(*log.Reader);
+            }
+            log.RestartPos = log.Reader->Position();
+        }
+        firstFile = false;
+        const ReadEnd end = ReadingLoop(log, fileName, follow, progress, rotated);
         if (end == ReadEnd::Stopped) {
             return;
         }
         if (!follow) {
+            TakeWaitingLines(progress, true);
             MissingFileStep();
             return;
+        }
+        if (end == ReadEnd::Replaced) {
+            // Read on beside the new log for as long as the web server may still write into it.
+            DropPartialLines(rotated.Add(std::move(log)));
         }
     }
 }
@@ -460,57 +490,22 @@ bool LogReader::LogReplaced(const LogFileReader& reader, const std::string& file
     return !now.has_value() || *now != reader.Identity();
 }
 
-void LogReader::DropPartialLine() {
-    DroppedPartialLines_.fetch_add(1, std::memory_order_acq_rel);
+void LogReader::DropPartialLines(std::uint64_t count) {
+    DroppedPartialLines_.fetch_add(count, std::memory_order_acq_rel);
 }
 
-LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::string& fileName, bool follow,
-                                          ReadProgress& progress) {
+LogReader::ReadEnd LogReader::ReadingLoop(FollowedFile& log, const std::string& fileName, bool follow,
+                                          ReadProgress& progress, RotatedLogFiles& rotated) {
     kavel::Server& server = *Server_;
-    const bool w3c = server.LogType() == LogFormat::W3c;
+    LogFileReader& reader = *log.Reader;
     if (!Terminated() && !server.Active()) {
         SleepUntilResumed(HoldReason::Activation);
     }
-    // Where a W3C pass starts again: after the last line that gave an entry, or where reading
-    // began, so that the lines before the keep period are not read again on every poll.
-    std::int64_t lastQueuedPos = reader.Position();
     try {
         reader.CaptureTail(reader.Position());
     } catch (const std::exception& e) {
         SetState(e.what());
     }
-    bool holding = false;
-    int count = 0;
-    // Every 10 entries, and at the end of a pass, the main thread is told.
-    EntryIntake intake(server, NameAnswers_, [&](std::int64_t endPosition) {
-        ShowReadingImagesIfDue();
-        if (w3c) {
-            lastQueuedPos = endPosition;
-        }
-        progress.PendingInform = true;
-        ++count;
-        if (count % 10 == 0) {
-            progress.PendingInform = false;
-            InformMain(progress.FirstPassDone);
-        }
-    });
-    // Takes the lines that wait for their names (all of them, waiting for the names or the
-    // deadlines, with all) and tells the main thread of their entries.
-    const auto takeReady = [&](bool all) {
-        try {
-            if (all) {
-                intake.Finish();
-            } else {
-                intake.TakeReady();
-            }
-        } catch (const std::exception& e) {
-            SetState(e.what());
-        }
-        if (progress.PendingInform) {
-            progress.PendingInform = false;
-            InformMain(progress.FirstPassDone);
-        }
-    };
     while (SafePoint()) {
         SetState(reader_state::AskingSize);
         std::int64_t size = -1;
@@ -520,7 +515,6 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             SetState(e.what());
         }
         if (size < 0) {
-            takeReady(true);
             return ReadEnd::Lost;
         }
         // Looked at before this pass, so that the pass reads the old file to its end first.
@@ -540,58 +534,18 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
         } catch (const std::exception& e) {
             SetState(e.what());
         }
-        if (rewritten) {
-            if (holding) {
-                DropPartialLine();
-                holding = false;
-            }
-            SetState(reader_state::Refilling);
-            try {
-                reader.Refill(0);
-            } catch (const std::exception& e) {
-                SetState(e.what());
-            }
-            lastQueuedPos = 0;
-        }
         SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
-        count = 0;
-        holding = false;
-        // Read once a pass: looking the settings up costs more than a line's parse.
-        intake.SetSettings(EntrySettings::Current());
-        while (SafePoint()) {
-            SetState(reader_state::ReadingLine);
-            std::string_view line;
-            try {
-                // An unterminated last line waits for its line end in a later pass.
-                if (!reader.ReadCompleteLine(line)) {
-                    SetState(reader_state::CheckingEnd);
-                    holding = !reader.AtEnd();
-                    break;
-                }
-            } catch (const std::exception& e) {
-                // A read that fails would fail again at once; the next poll tries again.
-                SetState(e.what());
-                break;
-            }
-            SetState(reader_state::MakingEntry);
-            try {
-                intake.Take(line, reader.Position());
-            } catch (const std::exception& e) {
-                SetState(e.what());
-            }
+        StartPass(progress);
+        // The files rotated away hold the older lines: they are read first.
+        ReadRotatedFiles(rotated, progress);
+        if (rewritten) {
+            RestartTruncatedLog(log, fileName, progress);
         }
+        ReadNewLines(log, progress);
         // The first pass' history is taken whole, its names waited for. Later, lines go on
         // waiting for their names during the pause, so that what is written meanwhile is read at
         // the next poll rather than after the names.
-        if (progress.FirstPassDone) {
-            takeReady(false);
-        } else {
-            takeReady(true);
-        }
-        if (progress.PendingInform) {
-            progress.PendingInform = false;
-            InformMain(progress.FirstPassDone);
-        }
+        TakeWaitingLines(progress, !progress.FirstPassDone);
         progress.FirstPassDone = true;
         try {
             reader.CaptureTail(reader.Position());
@@ -599,36 +553,154 @@ LogReader::ReadEnd LogReader::ReadingLoop(LogFileReader& reader, const std::stri
             SetState(e.what());
         }
         SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+        // Lines of the old file that still wait for their names stay ahead of the new file's.
         if (replaced && !Terminated()) {
-            if (holding) {
-                DropPartialLine();
-            }
-            // The old file's lines come before the new file's.
-            takeReady(true);
             PassCount_.fetch_add(1, std::memory_order_acq_rel);
             return ReadEnd::Replaced;
         }
         PassCount_.fetch_add(1, std::memory_order_acq_rel);
         ReleaseEmptyEntryBlock();
-        // Entries of lines that waited show on the node as a pass' entries do.
-        const WaitingLines waiting{&intake, [&] {
-                                       SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
-                                       takeReady(false);
-                                       SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
-                                   }};
-        PollPause(true, &waiting);
-        if (w3c && !Terminated()) {
-            // Reading again from after the last queued line takes a line that was not accepted
+        PauseWithWaitingLines(progress, true);
+        if (server.LogType() == LogFormat::W3c && !Terminated()) {
+            // Reading again from after the last accepted line takes a line that was not accepted
             // at the last poll once more; lines that wait for their names were accepted.
             SetState(reader_state::Refilling);
             try {
-                reader.Refill(std::max(lastQueuedPos, intake.NewestWaitingEnd().value_or(lastQueuedPos)));
+                reader.Refill(log.RestartPos);
             } catch (const std::exception& e) {
                 SetState(e.what());
             }
         }
     }
     return ReadEnd::Stopped;
+}
+
+bool LogReader::ReadNewLines(FollowedFile& file, ReadProgress& progress) {
+    const bool w3c = Server_->LogType() == LogFormat::W3c;
+    LogFileReader& reader = *file.Reader;
+    file.Holding = false;
+    while (SafePoint()) {
+        SetState(reader_state::ReadingLine);
+        std::string_view line;
+        try {
+            if (!reader.ReadCompleteLine(line)) {
+                SetState(reader_state::CheckingEnd);
+                file.Holding = !reader.AtEnd();
+                return true;
+            }
+        } catch (const std::exception& e) {
+            // A read that fails would fail again at once; the next poll tries again.
+            SetState(e.what());
+            return true;
+        }
+        SetState(reader_state::MakingEntry);
+        bool accepted = false;
+        try {
+            accepted = progress.Intake->Take(line);
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
+        if (accepted && w3c) {
+            file.RestartPos = reader.Position();
+        }
+    }
+    return false;
+}
+
+void LogReader::ReadRotatedFiles(RotatedLogFiles& rotated, ReadProgress& progress) {
+    if (rotated.Empty()) {
+        return;
+    }
+    const bool w3c = Server_->LogType() == LogFormat::W3c;
+    DropPartialLines(rotated.ReadEach([&](FollowedFile& file) {
+        if (w3c) {
+            // As for the log itself: a line not accepted at the last pass is read once more.
+            SetState(reader_state::Refilling);
+            file.Reader->Refill(file.RestartPos);
+        }
+        return ReadNewLines(file, progress);
+    }));
+}
+
+void LogReader::RestartTruncatedLog(FollowedFile& log, const std::string& fileName, ReadProgress& progress) {
+    std::unique_ptr<LogFileReader> copy;
+    try {
+        copy = OpenTruncatedLogCopy(*log.Reader, fileName);
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    bool heldLineLost = log.Holding;
+    if (copy) {
+        FollowedFile rest;
+        rest.Reader = std::move(copy);
+        try {
+            // The copy is read once, from where the reading of the log stopped to its end; a
+            // line held back there is complete in it.
+            rest.Reader->Seek(log.Reader->TailAnchor());
+            ReadNewLines(rest, progress);
+            // The rest of its last line, written after the copy, went into the cut log.
+            heldLineLost = rest.Holding;
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
+    }
+    if (heldLineLost) {
+        DropPartialLines(1);
+    }
+    log.Holding = false;
+    SetState(reader_state::Refilling);
+    try {
+        log.Reader->Refill(0);
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    log.RestartPos = 0;
+}
+
+void LogReader::StartPass(ReadProgress& progress) {
+    // Read once a pass: looking the settings up costs more than a line's parse.
+    progress.Intake->SetSettings(EntrySettings::Current());
+    progress.Queued = 0;
+}
+
+void LogReader::EntryQueued(ReadProgress& progress) {
+    ShowReadingImagesIfDue();
+    // Every 10 entries, and at the end of a pass, the main thread is told.
+    progress.PendingInform = true;
+    ++progress.Queued;
+    if (progress.Queued % 10 == 0) {
+        EndPass(progress);
+    }
+}
+
+void LogReader::TakeWaitingLines(ReadProgress& progress, bool all) {
+    try {
+        if (all) {
+            progress.Intake->Finish();
+        } else {
+            progress.Intake->TakeReady();
+        }
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    EndPass(progress);
+}
+
+void LogReader::PauseWithWaitingLines(ReadProgress& progress, bool showSleeping) {
+    // Entries of lines that waited show on the node as a pass' entries do.
+    const WaitingLines waiting{progress.Intake, [&] {
+                                   SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+                                   TakeWaitingLines(progress, false);
+                                   SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+                               }};
+    PollPause(showSleeping, &waiting);
+}
+
+void LogReader::EndPass(ReadProgress& progress) {
+    if (progress.PendingInform) {
+        progress.PendingInform = false;
+        InformMain(progress.FirstPassDone);
+    }
 }
 
 void LogReader::MissingFileStep() {

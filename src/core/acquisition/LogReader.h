@@ -22,6 +22,8 @@ class EntryIntake;
 class LogFileReader;
 class LogReader;
 class LogEntry;
+class RotatedLogFiles;
+struct FollowedFile;
 
 // The state texts of a reader, shown in the main window's tips.
 namespace reader_state {
@@ -142,7 +144,8 @@ public:
     void PollNow();
     // Passes over the file completed so far.
     std::uint64_t PassCount() const { return PassCount_.load(std::memory_order_acquire); }
-    // Unterminated last lines given up because their file was rotated or truncated first.
+    // Unterminated last lines given up: their file was truncated, or given up after its
+    // rotation, before their line end arrived.
     std::uint64_t DroppedPartialLines() const { return DroppedPartialLines_.load(std::memory_order_acquire); }
     // Probe lines parsed by the start search.
     int ProbeCount() const { return ProbeCount_.load(std::memory_order_acquire); }
@@ -153,8 +156,12 @@ public:
 private:
     // Why the reading of one file ended.
     enum class ReadEnd : std::uint8_t { Stopped, Lost, Replaced };
-    // What carries over from one file to the next.
+    // What carries over from one file to the next: the lines that wait for their names among
+    // them.
     struct ReadProgress {
+        EntryIntake* Intake = nullptr;
+        // Entries queued in this pass.
+        int Queued = 0;
         bool PendingInform = false;
         bool FirstPassDone = false;
     };
@@ -165,10 +172,29 @@ private:
     std::string OpenLog(LogFileReader& reader, const std::string& fileName);
     void ShowProblem(const std::string& problem);
     void PositionAtStart(LogFileReader& reader);
-    ReadEnd ReadingLoop(LogFileReader& reader, const std::string& fileName, bool follow,
-                        ReadProgress& progress);
+    ReadEnd ReadingLoop(FollowedFile& log, const std::string& fileName, bool follow, ReadProgress& progress,
+                        RotatedLogFiles& rotated);
     bool LogReplaced(const LogFileReader& reader, const std::string& fileName) const;
-    void DropPartialLine();
+    // Queues an entry for every complete line that has arrived in the file; an unterminated
+    // last line waits for a later pass. False when a stop was requested.
+    bool ReadNewLines(FollowedFile& file, ReadProgress& progress);
+    // The lines the web server still writes into the files its log was rotated away from.
+    void ReadRotatedFiles(RotatedLogFiles& rotated, ReadProgress& progress);
+    // The log was cut back under what was read: the lines written between the last pass and
+    // the cut are read from the rotation's copy when it is found, then the log from its start.
+    void RestartTruncatedLog(FollowedFile& log, const std::string& fileName, ReadProgress& progress);
+    // A pass over the files begins: the settings its lines are made with are read.
+    void StartPass(ReadProgress& progress);
+    // After each entry queued: the node shows the reading, every tenth entry notifies.
+    void EntryQueued(ReadProgress& progress);
+    // Takes the lines that wait for their names (all of them, their names or deadlines waited
+    // for, with all; else those ready) and notifies.
+    void TakeWaitingLines(ReadProgress& progress, bool all);
+    // The poll pause, taking waiting lines as their names arrive or their deadlines pass.
+    void PauseWithWaitingLines(ReadProgress& progress, bool showSleeping);
+    // Notifies for the entries queued since the last notification.
+    void EndPass(ReadProgress& progress);
+    void DropPartialLines(std::uint64_t count);
     void MissingFileStep();
     void InformMain(bool firstPassDone);
     void SleepUntilResumed(HoldReason reason);

@@ -9,6 +9,7 @@
 
 namespace kavel {
 
+class AlertRuleList;
 class SettingsStore;
 class Server;
 
@@ -37,6 +38,10 @@ public:
     // definition (the tree node), then its reader is started. Nothing is loaded once a stop
     // was requested.
     void LoadDefinitions(const std::function<void(Server&)>& onServerLoaded = {});
+    // The alert rules ("kavel.alerts"), after the servers they name; their lines that give no
+    // rule are reported once. A file that cannot be read leaves the list unloaded, so that it
+    // is never written over.
+    void LoadAlerts(AlertRuleList& rules);
     // Ends a load in progress (from any thread, e.g. on Ctrl+C): the list being read is left
     // unread and is not written back, the lists after it are not read.
     void RequestStop() { Stop_.request_stop(); }
@@ -55,6 +60,8 @@ public:
     bool RevisitorsLoaded() const { return RevisitorsLoaded_; }
     // Whether a definition file or the options file existed but could not be read.
     bool ReadFailed() const { return ReadFailed_; }
+    // Whether Finish could not write a file back (a full disk, a read-only home).
+    bool WriteFailed() const { return WriteFailed_; }
 
 private:
     void Report(const std::string& what, const std::exception& error) const;
@@ -71,6 +78,7 @@ private:
     bool ServersLoaded_ = false;
     bool Finished_ = false;
     bool ReadFailed_ = false;
+    bool WriteFailed_ = false;
     std::stop_source Stop_;
 };
 

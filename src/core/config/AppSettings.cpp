@@ -22,6 +22,7 @@ constexpr std::int32_t DefaultTimeRevisitorAfterMinutes = 10;
 constexpr std::int32_t DefaultTimeLogPollCycleInMs = 5000;
 constexpr bool DefaultMiscDnsResolve = true;
 constexpr bool DefaultLogFollowNewFiles = true;
+constexpr std::int32_t DefaultLogRotateGraceSeconds = 30;
 constexpr std::int32_t DefaultMiscDnsDeadlineMs = 1500;
 
 // A store installed without the key (a test's own store) reads like no store at all.
@@ -73,6 +74,8 @@ std::unique_ptr<SettingsStore> CreateOptionsStore() {
                      DefaultTimeLogPollCycleInMs);
     options->AddItem(OptionsSection, "MiscDnsResolve", SettingKind::Boolean, DefaultMiscDnsResolve);
     options->AddItem(OptionsSection, "LogFollowNewFiles", SettingKind::Boolean, DefaultLogFollowNewFiles);
+    options->AddItem(OptionsSection, "LogRotateGraceSeconds", SettingKind::Integer,
+                     DefaultLogRotateGraceSeconds);
     options->AddItem(OptionsSection, "MiscDnsDeadlineMs", SettingKind::Integer, DefaultMiscDnsDeadlineMs);
     return options;
 }
@@ -111,6 +114,10 @@ bool OptionMiscDnsResolve() {
 bool OptionLogFollowNewFiles() {
     return OptionOr("LogFollowNewFiles", DefaultLogFollowNewFiles,
                     [](const SettingsStore& options, const char* key) { return options.Bool(key); });
+}
+
+std::int32_t OptionLogRotateGraceSeconds() {
+    return std::max<std::int32_t>(IntegerOption("LogRotateGraceSeconds", DefaultLogRotateGraceSeconds), 0);
 }
 
 std::int32_t OptionMiscDnsDeadlineMs() {

@@ -36,5 +36,9 @@ std::int32_t OptionMiscDnsDeadlineMs();
 // Whether readers follow their log to a new file (rotation, deletion and re-creation, a late
 // log, a template that expands to a new name); off, a reader keeps the file it opened first.
 bool OptionLogFollowNewFiles();
+// Seconds a reader goes on reading the file its log was rotated away from, after that file last
+// grew (the web server writes into it until it reopens its log); 0 stops at the rotation.
+// Never negative.
+std::int32_t OptionLogRotateGraceSeconds();
 
 } // namespace kavel

@@ -286,6 +286,50 @@ TEST(LogFileReaderTest, ATruncatedOrRewrittenFileIsNoticed) {
     }
 }
 
+// copytruncate can cut the log while a pass reads it, between the last line read and the moment
+// the tail is kept: the tail is what was read, so that the cut is still noticed and the copy
+// still recognised, whatever the block size and even after a half line was read ahead and given
+// back.
+class LogFileReaderCutTest : public ::testing::TestWithParam<std::int64_t> {};
+
+TEST_P(LogFileReaderCutTest, TheKeptTailIsWhatWasReadEvenWhenTheFileWasCutBackMeanwhile) {
+    std::string read;
+    for (int i = 0; i < 600; ++i)
+        read += "10.0.0.1 GET /line" + std::to_string(i) + "\n";
+    struct Case {
+        const char* Name;
+        std::string After;
+    };
+    std::string longer;
+    for (int i = 0; i < 1500; ++i)
+        longer += "10.0.0.2 GET /other" + std::to_string(i) + "\n";
+    const Case cases[] = {{"cut to less than was read", "10.0.0.2 GET /x\n"},
+                          {"cut and written past it", longer}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        LogFolder folder;
+        const auto log = folder / "log";
+        WriteLog(log, read + "10.0.0.1 GET /half");
+        LogFileReader reader(GetParam());
+        reader.Open(log);
+        std::string_view line;
+        while (reader.ReadCompleteLine(line)) {
+        }
+        ASSERT_EQ(reader.Position(), static_cast<std::int64_t>(read.size()));
+        WriteLog(folder / "log.1", read + "10.0.0.1 GET /half line\n");
+        std::filesystem::resize_file(log, 0);
+        AppendLog(log, c.After);
+
+        reader.CaptureTail(reader.Position());
+        EXPECT_FALSE(reader.TailUnchanged());
+        LogFileReader copy;
+        copy.Open(folder / "log.1");
+        EXPECT_TRUE(copy.HoldsTailOf(reader));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockSizes, LogFileReaderCutTest, ::testing::Values(7, 64, 4096, 64 * 1024));
+
 TEST(LogFileReaderTest, AGrowingShortFileIsNotTakenForARewrittenOne) {
     LogFolder folder;
     WriteLog(folder / "log", "");

@@ -86,6 +86,22 @@ std::string W3CLine(int client, int minute, const std::string& page) {
     return line;
 }
 
+// An Options store with the grace period for rotated files, for the readers started and stopped
+// in its scope.
+class ScopedRotateGrace {
+public:
+    explicit ScopedRotateGrace(std::int32_t seconds) {
+        Options_.AddItem("Options", "LogRotateGraceSeconds", SettingKind::Integer, seconds);
+        SetOptions(&Options_);
+    }
+    ~ScopedRotateGrace() { SetOptions(nullptr); }
+    ScopedRotateGrace(const ScopedRotateGrace&) = delete;
+    ScopedRotateGrace& operator=(const ScopedRotateGrace&) = delete;
+
+private:
+    SettingsStore Options_;
+};
+
 class LogReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -463,7 +479,9 @@ TEST_F(LogReaderTest, TheReaderFollowsItsLogThroughRotationDeletionAndTruncation
     for (const LogFormat format : {LogFormat::Ncsa, LogFormat::W3c}) {
         SCOPED_TRACE(format == LogFormat::W3c ? "W3C" : "NCSA");
         TakenLines.clear();
-        const auto log = Folder / (format == LogFormat::W3c ? "u_ex.log" : "access.log");
+        const auto site = Folder / (format == LogFormat::W3c ? "iis" : "nginx");
+        std::filesystem::create_directory(site);
+        const auto log = site / (format == LogFormat::W3c ? "u_ex.log" : "access.log");
         test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
         std::vector<std::string> expected;
         int seq = 0;
@@ -497,6 +515,46 @@ TEST_F(LogReaderTest, TheReaderFollowsItsLogThroughRotationDeletionAndTruncation
             },
             takenAll);
 
+        // Renamed away while the web server goes on writing into the renamed file, finishing a
+        // half line there, until it reopens its log.
+        const std::string cut = next();
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.Append(cut.substr(0, 25));
+                writer.RotateAway();
+                writer.Append(cut.substr(25));
+                writer.Append(next());
+            },
+            takenAll);
+        WriteAndPoll(
+            reader, [&] { writer.Append(next()); }, takenAll);
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.Reopen();
+                writer.Append(next());
+            },
+            takenAll);
+
+        // Moved away with its folder and back: read on where it stopped, lines written
+        // meanwhile once.
+        const std::filesystem::path away = log.parent_path().string() + ".away";
+        WriteAndPoll(
+            reader,
+            [&] {
+                std::filesystem::rename(log.parent_path(), away);
+                writer.Append(next());
+            },
+            [&] { return server.LogFileMissing(); });
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.Append(next());
+                std::filesystem::rename(away, log.parent_path());
+            },
+            [&] { return takenAll() && !server.LogFileMissing(); });
+
         // Deleted: the node shows the log missing until it is there again.
         WriteAndPoll(
             reader, [&] { writer.Delete(); }, [&] { return server.LogFileMissing(); });
@@ -525,6 +583,16 @@ TEST_F(LogReaderTest, TheReaderFollowsItsLogThroughRotationDeletionAndTruncation
                 for (int i = 0; i < 5; ++i) {
                     writer.Append(next());
                 }
+            },
+            takenAll);
+        // Lines written after the last poll and before the copy are read from the copy.
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.Append(next());
+                writer.Append(next());
+                writer.CopyTruncate("-20240310");
+                writer.Append(next());
             },
             takenAll);
 
@@ -574,19 +642,325 @@ TEST_F(LogReaderTest, ATemplateThatNamesANewFileIsFollowed) {
     EXPECT_EQ(TakenLines[3] + "\n", NcsaLine(4, 3, "/d.html"));
 }
 
-// For random writers: appends, half lines, renaming rotations and copytruncate, each step
-// looked at by the reader before the next. Every complete line is taken over once, in order;
-// a half line cut off by a rotation is counted as dropped.
+// logrotate's create and its relatives take the log away from under a web server that writes on
+// into the old file until it reopens its log: the old file is read by the handle already open,
+// beside the new one, so that neither its new name, nor its compression and deletion, nor a
+// half line finished there loses a line.
+TEST_F(LogReaderTest, TheOldFileIsReadOnBesideTheNewOneUntilTheWebServerReopens) {
+    struct Style {
+        const char* Name;
+        // Takes the log away and puts a new one in its place.
+        std::function<void(test::LogWriter&, const std::string& header)> Rotate;
+        // What becomes of the old file during the grace period.
+        std::function<void(test::LogWriter&)> Later;
+    };
+    std::filesystem::path rotated;
+    const Style styles[] = {
+        {"renamed", [&](test::LogWriter& w, const std::string&) { rotated = w.RotateAway(); },
+         [](test::LogWriter&) {}},
+        {"renamed with a date",
+         [&](test::LogWriter& w, const std::string&) { rotated = w.RotateAway("-20240310"); },
+         [](test::LogWriter&) {}},
+        {"compressed away", [&](test::LogWriter& w, const std::string&) { rotated = w.RotateAway(); },
+         [&](test::LogWriter&) {
+             std::filesystem::path compressed = rotated;
+             compressed += ".gz";
+             test::WriteLog(compressed, "\x1f\x8b");
+             std::filesystem::remove(rotated);
+         }},
+        {"deleted and created",
+         [](test::LogWriter& w, const std::string& header) {
+             w.Delete();
+             WriteLog(w.File(), header);
+         },
+         [](test::LogWriter&) {}},
+        {"link switched",
+         [](test::LogWriter& w, const std::string& header) {
+             const auto folder = w.File().parent_path();
+             WriteLog(folder / "access-2.log", header);
+             std::filesystem::create_symlink("access-2.log", folder / "next-link");
+             std::filesystem::rename(folder / "next-link", w.File());
+         },
+         [](test::LogWriter&) {}},
+    };
+    int run = 0;
+    for (const Style& style : styles) {
+        for (const LogFormat format : {LogFormat::Ncsa, LogFormat::W3c}) {
+            SCOPED_TRACE(testing::Message() << style.Name << (format == LogFormat::W3c ? " W3C" : " NCSA"));
+            TakenLines.clear();
+            const std::string header = format == LogFormat::W3c ? W3CHeader : "";
+            const auto site = Folder / ("site" + std::to_string(++run));
+            std::filesystem::create_directory(site);
+            const auto log = site / "access.log";
+            if (std::string_view(style.Name) == "link switched") {
+                WriteLog(site / "access-1.log", "");
+                std::filesystem::create_symlink("access-1.log", log);
+            }
+            test::LogWriter writer(log, header);
+            std::vector<std::string> expected;
+            int seq = 0;
+            const auto next = [&] {
+                const std::string line = SequenceLine(format, ++seq);
+                expected.push_back(WithoutLineEnd(line));
+                return line;
+            };
+            const auto takenAll = [&] { return Taken() == expected.size(); };
+            writer.Create();
+            writer.Append(next());
+            Server& server = AddServer(log, format);
+            LogReader& reader = StartReader(server);
+            ASSERT_TRUE(RunUntil(takenAll));
+
+            const std::string cut = next();
+            WriteAndPoll(
+                reader,
+                [&] {
+                    writer.Append(cut.substr(0, 20));
+                    style.Rotate(writer, header);
+                    writer.Append(cut.substr(20));
+                    writer.Append(next());
+                },
+                takenAll);
+            // The reader has moved on to the new file; the web server has not yet.
+            WriteAndPoll(
+                reader,
+                [&] {
+                    style.Later(writer);
+                    writer.Append(next());
+                    writer.Append(next());
+                },
+                takenAll);
+            WriteAndPoll(
+                reader,
+                [&] {
+                    writer.Reopen();
+                    writer.Append(next());
+                },
+                takenAll);
+            EXPECT_EQ(TakenLines, expected);
+            EXPECT_EQ(reader.DroppedPartialLines(), 0u);
+            StopServerReaders(server);
+        }
+    }
+}
+
+// The old file is read until its size has not changed for the grace period: a web server that
+// takes long to reopen its log loses nothing while it keeps writing, and a file nobody writes
+// into any more is given up.
+TEST_F(LogReaderTest, TheOldFileIsGivenUpOnceItHasNotGrownForTheGracePeriod) {
+    ScopedRotateGrace grace(30);
+    const auto log = Folder / "access.log";
+    test::LogWriter writer(log);
+    writer.Create();
+    writer.Append(NcsaLine(1, 1, "/1.html"));
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
+
+    WriteAndPoll(reader, [&] { writer.RotateAway(); });
+    Clock.Advance(29 * MsPerSecond);
+    WriteAndPoll(
+        reader, [&] { writer.Append(NcsaLine(2, 2, "/2.html")); }, [&] { return Taken() == 2; });
+    // Quiet for just under the grace period since it last grew: still read.
+    Clock.Advance(29 * MsPerSecond);
+    WriteAndPoll(reader, [] {});
+    WriteAndPoll(
+        reader, [&] { writer.Append(NcsaLine(3, 3, "/3.html")); }, [&] { return Taken() == 3; });
+    // Quiet for the grace period: given up.
+    Clock.Advance(30 * MsPerSecond);
+    WriteAndPoll(reader, [] {});
+    AppendAndPoll(reader, log.string() + ".1", NcsaLine(4, 4, "/lost.html"));
+    WriteAndPoll(
+        reader,
+        [&] {
+            writer.Reopen();
+            writer.Append(NcsaLine(5, 5, "/5.html"));
+        },
+        [&] { return Taken() == 4; });
+    EXPECT_EQ(TakenLines.back() + "\n", NcsaLine(5, 5, "/5.html"));
+    StopServerReaders(server);
+}
+
+// LogRotateGraceSeconds 0: the old file is read to its end when the rotation is seen, and what
+// the web server writes into it after that is not read.
+TEST_F(LogReaderTest, WithoutAGracePeriodTheOldFileIsLeftAtTheRotation) {
+    ScopedRotateGrace grace(0);
+    const auto log = Folder / "access.log";
+    test::LogWriter writer(log);
+    writer.Create();
+    writer.Append(NcsaLine(1, 1, "/1.html"));
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
+
+    WriteAndPoll(
+        reader,
+        [&] {
+            writer.RotateAway();
+            writer.Append(NcsaLine(2, 2, "/2.html"));
+        },
+        [&] { return Taken() == 2; });
+    AppendAndPoll(reader, log.string() + ".1", NcsaLine(3, 3, "/lost.html"));
+    WriteAndPoll(
+        reader,
+        [&] {
+            writer.Reopen();
+            writer.Append(NcsaLine(4, 4, "/4.html"));
+        },
+        [&] { return Taken() == 3; });
+    EXPECT_EQ(TakenLines.back() + "\n", NcsaLine(4, 4, "/4.html"));
+    StopServerReaders(server);
+}
+
+// copytruncate copies the log and cuts it back; what the web server wrote since the reader's
+// last pass is only in the copy, which is read once from where the reading stopped. Without a
+// copy (compressed at once) those lines are gone and the log is read from its start.
+TEST_F(LogReaderTest, LinesWrittenBeforeACopytruncateAreReadFromTheCopy) {
+    struct Case {
+        const char* Name;
+        const char* Suffix;
+        bool CopyStays;
+        // Another server's log written beside it just now: recent, long, and not the copy.
+        bool OtherLog;
+    };
+    const Case cases[] = {{"numbered copy", ".1", true, false},
+                          {"dated copy", "-20240310", true, true},
+                          {"no copy", ".1", false, false},
+                          {"no copy, another log beside", ".1", false, true}};
+    int run = 0;
+    for (const Case& c : cases) {
+        for (const LogFormat format : {LogFormat::Ncsa, LogFormat::W3c}) {
+            SCOPED_TRACE(testing::Message() << c.Name << (format == LogFormat::W3c ? " W3C" : " NCSA"));
+            TakenLines.clear();
+            const auto site = Folder / ("copy" + std::to_string(++run));
+            std::filesystem::create_directory(site);
+            const auto log = site / "access.log";
+            test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
+            std::vector<std::string> expected;
+            int seq = 0;
+            const auto next = [&](bool shown) {
+                const std::string line = SequenceLine(format, ++seq);
+                if (shown)
+                    expected.push_back(WithoutLineEnd(line));
+                return line;
+            };
+            writer.Create();
+            writer.Append(next(true));
+            writer.Append(next(true));
+            Server& server = AddServer(log, format);
+            LogReader& reader = StartReader(server);
+            ASSERT_TRUE(RunUntil([&] { return Taken() == expected.size(); }));
+
+            WriteAndPoll(
+                reader,
+                [&] {
+                    for (int i = 0; i < 12; ++i)
+                        writer.Append(next(c.CopyStays));
+                    const std::filesystem::path copy = writer.CopyTruncate(c.Suffix);
+                    if (!c.CopyStays)
+                        std::filesystem::remove(copy);
+                    if (c.OtherLog) {
+                        std::string other;
+                        for (int i = 0; i < 40; ++i)
+                            other += SequenceLine(format, 900 + i);
+                        WriteLog(site / "other.log", other);
+                    }
+                    writer.Append(next(true));
+                },
+                [&] { return Taken() == expected.size(); });
+            AppendAndPoll(reader, log, next(true));
+            EXPECT_EQ(TakenLines, expected);
+            StopServerReaders(server);
+        }
+    }
+}
+
+// A folder moved away and back holds the same file: reading goes on where it stopped, and the
+// lines written meanwhile are read once, whether the file was still followed or already given
+// up. A folder deleted and created again holds a new log, read from its start.
+TEST_F(LogReaderTest, AFolderThatComesBackIsReadOnWhereItStopped) {
+    for (const std::int32_t seconds : {30, 0}) {
+        SCOPED_TRACE(testing::Message() << "grace " << seconds);
+        ScopedRotateGrace grace(seconds);
+        TakenLines.clear();
+        const auto site = Folder / ("site-" + std::to_string(seconds));
+        const std::filesystem::path away = site.string() + ".away";
+        std::filesystem::create_directory(site);
+        const auto log = site / "access.log";
+        test::LogWriter writer(log);
+        std::vector<std::string> expected;
+        int seq = 0;
+        const auto next = [&] {
+            const std::string line = SequenceLine(LogFormat::Ncsa, ++seq);
+            expected.push_back(WithoutLineEnd(line));
+            return line;
+        };
+        const auto takenAll = [&] { return Taken() == expected.size(); };
+        writer.Create();
+        writer.Append(next());
+        Server& server = AddServer(log);
+        LogReader& reader = StartReader(server);
+        ASSERT_TRUE(RunUntil(takenAll));
+
+        WriteAndPoll(
+            reader,
+            [&] {
+                std::filesystem::rename(site, away);
+                writer.Append(next());
+            },
+            [&] { return takenAll() && server.LogFileMissing(); });
+        // Away: only a file still followed is read meanwhile.
+        WriteAndPoll(
+            reader, [&] { writer.Append(next()); }, [&] { return seconds == 0 || takenAll(); });
+        WriteAndPoll(
+            reader,
+            [&] {
+                writer.Append(next());
+                std::filesystem::rename(away, site);
+            },
+            [&] { return takenAll() && !server.LogFileMissing(); });
+        AppendAndPoll(reader, log, next());
+        EXPECT_EQ(TakenLines, expected);
+
+        WriteAndPoll(
+            reader, [&] { std::filesystem::remove_all(site); }, [&] { return server.LogFileMissing(); });
+        WriteAndPoll(
+            reader,
+            [&] {
+                std::filesystem::create_directory(site);
+                test::LogWriter fresh(log);
+                fresh.Create();
+                fresh.Append(next());
+                fresh.Append(next());
+            },
+            takenAll);
+        EXPECT_EQ(TakenLines, expected);
+        StopServerReaders(server);
+    }
+}
+
+// For random writers: appends, half lines, renaming rotations (with the web server reopening at
+// once or writing on into the renamed file first), copytruncate (with lines written since the
+// last poll only in the copy) and the log's folder moved away and back, each step looked at by
+// the reader before the next; with the grace period for rotated files and without. Every
+// complete line is taken over once, in order; a half line cut off by a rotation is counted as
+// dropped once its file is given up.
 TEST_F(LogReaderTest, EveryCompleteLineIsTakenOverOnceInOrder) {
     for (unsigned seed = 1; seed <= 6; ++seed) {
         for (const LogFormat format : {LogFormat::Ncsa, LogFormat::W3c}) {
+            const std::int32_t grace = seed % 2 == 0 ? 0 : 30;
             SCOPED_TRACE(testing::Message()
-                         << "seed " << seed << (format == LogFormat::W3c ? " W3C" : " NCSA"));
+                         << "seed " << seed << (format == LogFormat::W3c ? " W3C" : " NCSA") << " grace "
+                         << grace);
+            ScopedRotateGrace graceInstalled(grace);
             TakenLines.clear();
             Entries().Clear();
             std::mt19937 random(seed);
-            const auto log =
-                Folder / ("random" + std::to_string(seed) + (format == LogFormat::W3c ? ".w3c" : ".ncsa"));
+            const auto site =
+                Folder / ("random" + std::to_string(seed) + (format == LogFormat::W3c ? "-w3c" : "-ncsa"));
+            const std::filesystem::path away = site.string() + ".away";
+            std::filesystem::create_directory(site);
+            const auto log = site / "access.log";
             test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
             writer.Create();
             Server& server = AddServer(log, format);
@@ -595,22 +969,59 @@ TEST_F(LogReaderTest, EveryCompleteLineIsTakenOverOnceInOrder) {
             std::uint64_t dropped = 0;
             int seq = 0;
             std::string pendingRest;
+            const auto appendLines = [&](std::mt19937::result_type count) {
+                for (; count > 0; --count) {
+                    const std::string line = SequenceLine(format, ++seq);
+                    expected.push_back(WithoutLineEnd(line));
+                    writer.Append(line);
+                }
+            };
+            // The rest of a half line, written where the web server writes now.
+            const auto finishHalfLine = [&] {
+                writer.Append(pendingRest);
+                pendingRest.clear();
+            };
+            // A half line that nobody finishes: given up with the file that holds it.
+            const auto abandonHalfLine = [&] {
+                if (!pendingRest.empty()) {
+                    expected.pop_back();
+                    pendingRest.clear();
+                    ++dropped;
+                }
+            };
+            const auto takenSoFar = [&] {
+                return Taken() == expected.size() - (pendingRest.empty() ? 0 : 1);
+            };
             for (int step = 0; step < 20 && !HasFatalFailure(); ++step) {
-                const auto op = random() % 6;
+                const auto op = random() % 9;
+                if (op == 8) {
+                    // The folder moved away while the web server writes on, and back.
+                    WriteAndPoll(
+                        reader,
+                        [&] {
+                            std::filesystem::rename(site, away);
+                            if (!pendingRest.empty())
+                                finishHalfLine();
+                            appendLines(1 + random() % 3);
+                        },
+                        [&] { return takenSoFar() && server.LogFileMissing(); });
+                    WriteAndPoll(
+                        reader,
+                        [&] {
+                            appendLines(random() % 3);
+                            std::filesystem::rename(away, site);
+                        },
+                        [&] { return takenSoFar() && !server.LogFileMissing(); });
+                    continue;
+                }
                 WriteAndPoll(
                     reader,
                     [&] {
                         if (op <= 2) {
                             // Append: the rest of a half line first, then whole lines.
-                            if (!pendingRest.empty()) {
-                                writer.Append(pendingRest);
-                                pendingRest.clear();
-                            }
-                            for (auto n = random() % 4; n > 0; --n) {
-                                const std::string line = SequenceLine(format, ++seq);
-                                expected.push_back(WithoutLineEnd(line));
-                                writer.Append(line);
-                            }
+                            if (!pendingRest.empty())
+                                finishHalfLine();
+                            appendLines(random() % 4);
                             return;
                         }
                         if (op == 3) {
@@ -623,23 +1034,39 @@ TEST_F(LogReaderTest, EveryCompleteLineIsTakenOverOnceInOrder) {
                             }
                             return;
                         }
-                        if (!pendingRest.empty()) {
-                            expected.pop_back();
-                            pendingRest.clear();
-                            ++dropped;
-                        }
                         if (op == 4) {
+                            abandonHalfLine();
                             writer.MoveAndCreate();
-                        } else {
+                        } else if (op == 5) {
+                            abandonHalfLine();
                             writer.CopyTruncate();
+                        } else if (op == 6) {
+                            // Renamed while writing: the web server finishes its line and
+                            // writes more into the renamed file, then reopens its log.
+                            writer.RotateAway();
+                            if (!pendingRest.empty())
+                                finishHalfLine();
+                            appendLines(random() % 3);
+                            writer.Reopen();
+                        } else {
+                            // copytruncate with a late copy: written since the last poll, then
+                            // copied, cut, and written on.
+                            if (!pendingRest.empty())
+                                finishHalfLine();
+                            appendLines(1 + random() % 3);
+                            char suffix[16];
+                            std::snprintf(suffix, sizeof suffix, step % 2 == 0 ? ".%d" : "-202403%02d",
+                                          step % 2 == 0 ? 100 + step : step + 1);
+                            writer.CopyTruncate(suffix);
                         }
-                        const std::string line = SequenceLine(format, ++seq);
-                        expected.push_back(WithoutLineEnd(line));
-                        writer.Append(line);
+                        appendLines(1);
                     },
-                    [&] { return Taken() == expected.size() - (pendingRest.empty() ? 0 : 1); });
+                    takenSoFar);
             }
-            ASSERT_TRUE(RunUntil([&] { return Taken() >= expected.size() - (pendingRest.empty() ? 0 : 1); }));
+            // Past the grace period the rotated files are given up, and their half lines counted.
+            Clock.Advance(std::int64_t{grace + 1} * MsPerSecond);
+            WriteAndPoll(
+                reader, [] {}, takenSoFar);
             if (!pendingRest.empty()) {
                 expected.pop_back();
             }

@@ -13,6 +13,7 @@
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
 
@@ -223,6 +224,38 @@ TEST_F(ProgramLifecycleTest, AnUnreadableDefinitionFileMarksTheRun) {
     Lifecycle_.Finish(nullptr, nullptr);
     EXPECT_TRUE(Lifecycle_.ReadFailed());
     EXPECT_TRUE(std::filesystem::is_directory(Home_ / "kavel.servers"));
+}
+
+// A file that cannot be written back at the end (its place taken by a folder, which even root
+// cannot rename a file over) is reported and marks the run; the other files are still written.
+TEST_F(ProgramLifecycleTest, AFileThatCouldNotBeWrittenMarksTheRun) {
+    for (const char* blocked : {"", "kavel.servers", "kavel.revisitors", "kavel.documents"}) {
+        SCOPED_TRACE(blocked);
+        const test::ScopedHome& home = Home_;
+        ProgramLifecycle lifecycle([this](const std::string& message) { Errors_.push_back(message); });
+        Errors_.clear();
+        lifecycle.CreateObjects();
+        lifecycle.LoadDefinitions();
+        lifecycle.StopReaders();
+        if (*blocked != '\0') {
+            std::filesystem::remove(home / blocked);
+            std::filesystem::create_directories(home / blocked / "in the way");
+        }
+        lifecycle.Finish(nullptr, nullptr);
+        EXPECT_FALSE(lifecycle.ReadFailed());
+        EXPECT_EQ(lifecycle.WriteFailed(), *blocked != '\0');
+        // Lists kept in memory by earlier tests may add reports of unreadable lines.
+        std::vector<std::string> failures;
+        std::copy_if(Errors_.begin(), Errors_.end(), std::back_inserter(failures),
+                     [](const std::string& e) { return e.find("unreadable line") == std::string::npos; });
+        ASSERT_EQ(failures.size(), *blocked != '\0' ? 1u : 0u) << testing::PrintToString(Errors_);
+        if (*blocked != '\0') {
+            EXPECT_EQ(failures[0].rfind(std::string(blocked) + ": ", 0), 0u) << failures[0];
+        }
+        EXPECT_TRUE(std::filesystem::is_regular_file(home / "kavel.spiders"));
+        if (*blocked != '\0')
+            std::filesystem::remove_all(home / blocked);
+    }
 }
 
 } // namespace

@@ -19,6 +19,7 @@ std::vector<std::string> Keys(const SettingsStore& store) {
                                         "TimeLogPollCycleInMs",
                                         "MiscDnsResolve",
                                         "LogFollowNewFiles",
+                                        "LogRotateGraceSeconds",
                                         "MiscDnsDeadlineMs",
                                         "ListViewRealtimeMode",
                                         "ListViewHideNonDocuments",
@@ -52,13 +53,14 @@ TEST(AppSettings, OptionsStoreDefaultsInTableOrder) {
     EXPECT_EQ(Keys(*options),
               (std::vector<std::string>{"TimeDeleteAfter", "TimeDeleteAfterUnit", "TimeRevisitorAfterMinutes",
                                         "TimeLogPollCycleInMs", "MiscDnsResolve", "LogFollowNewFiles",
-                                        "MiscDnsDeadlineMs"}));
+                                        "LogRotateGraceSeconds", "MiscDnsDeadlineMs"}));
     EXPECT_EQ(options->Value("TimeDeleteAfter"), SettingValue(3));
     EXPECT_EQ(options->Value("TimeDeleteAfterUnit"), SettingValue(0));
     EXPECT_EQ(options->Value("TimeRevisitorAfterMinutes"), SettingValue(10));
     EXPECT_EQ(options->Value("TimeLogPollCycleInMs"), SettingValue(5000));
     EXPECT_EQ(options->Value("MiscDnsResolve"), SettingValue(true));
     EXPECT_EQ(options->Value("LogFollowNewFiles"), SettingValue(true));
+    EXPECT_EQ(options->Value("LogRotateGraceSeconds"), SettingValue(30));
     EXPECT_EQ(options->Value("MiscDnsDeadlineMs"), SettingValue(1500));
     options->Save();
     EXPECT_FALSE(std::filesystem::exists(home / "kavel.config"));
@@ -66,9 +68,9 @@ TEST(AppSettings, OptionsStoreDefaultsInTableOrder) {
 
 TEST(AppSettings, OptionsFromTheConfigFile) {
     ScopedHome home;
-    WriteBytes(home / "kavel.config",
-               "[Options]\r\nTimeLogPollCycleInMs=abc\r\nMiscDnsResolve=yes\r\n"
-               "TimeDeleteAfter=$10\r\nTimeRevisitorAfterMinutes=7\r\nMiscDnsDeadlineMs=-5\r\n");
+    WriteBytes(home / "kavel.config", "[Options]\r\nTimeLogPollCycleInMs=abc\r\nMiscDnsResolve=yes\r\n"
+                                      "TimeDeleteAfter=$10\r\nTimeRevisitorAfterMinutes=7\r\n"
+                                      "LogRotateGraceSeconds=-5\r\nMiscDnsDeadlineMs=-5\r\n");
     const auto options = CreateOptionsStore();
     EXPECT_EQ(options->Int("TimeLogPollCycleInMs"), 5000);
     EXPECT_TRUE(options->Bool("MiscDnsResolve"));
@@ -81,7 +83,8 @@ TEST(AppSettings, OptionsFromTheConfigFile) {
     EXPECT_EQ(OptionTimeLogPollCycleInMs(), 5000);
     EXPECT_EQ(OptionTimeDeleteAfterUnit(), 0);
     EXPECT_TRUE(OptionMiscDnsResolve());
-    // A deadline below zero means no waiting at all.
+    // A negative grace reads as none, a deadline below zero as no waiting at all.
+    EXPECT_EQ(OptionLogRotateGraceSeconds(), 0);
     EXPECT_EQ(OptionMiscDnsDeadlineMs(), 0);
     SetOptions(nullptr);
     EXPECT_EQ(OptionMiscDnsDeadlineMs(), 1500);
@@ -94,6 +97,7 @@ TEST(AppSettings, OptionReadersWithoutStoreOrKeyUseTheBuiltInDefaults) {
     EXPECT_EQ(OptionTimeDeleteAfterUnit(), 0);
     EXPECT_EQ(OptionTimeRevisitorAfterMinutes(), 10);
     EXPECT_EQ(OptionTimeLogPollCycleInMs(), 5000);
+    EXPECT_EQ(OptionLogRotateGraceSeconds(), 30);
     SettingsStore partial;
     partial.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, false);
     SetOptions(&partial);
