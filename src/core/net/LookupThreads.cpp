@@ -26,6 +26,9 @@ struct LookupThreads::Shared {
     std::condition_variable Arrived;
     std::deque<std::function<void()>> Tasks;
     std::size_t Threads = 0;
+    // Threads started that have not come to wait for tasks yet, and threads waiting: the tasks
+    // they will take do not count against the queue's bound.
+    std::size_t Starting = 0;
     std::size_t Idle = 0;
     bool Closing = false;
 };
@@ -47,12 +50,14 @@ bool LookupThreads::TryPost(std::function<void()> task) {
     bool startThread = false;
     {
         std::lock_guard lock(shared.Lock);
-        if (shared.Tasks.size() >= shared.MaxQueued)
+        const std::size_t taker = shared.Idle + shared.Starting;
+        if (shared.Tasks.size() >= shared.MaxQueued + taker)
             return false;
         shared.Tasks.push_back(std::move(task));
-        // Tasks already queued wait for the idle threads first.
-        if (shared.Idle < shared.Tasks.size() && shared.Threads < shared.MaxThreads) {
+        // Tasks already queued wait for the idle and starting threads first.
+        if (taker < shared.Tasks.size() && shared.Threads < shared.MaxThreads) {
             ++shared.Threads;
+            ++shared.Starting;
             startThread = true;
         }
     }
@@ -63,6 +68,7 @@ bool LookupThreads::TryPost(std::function<void()> task) {
             // No thread to be had now: the threads that run take the task.
             std::lock_guard lock(shared.Lock);
             --shared.Threads;
+            --shared.Starting;
         }
     }
     shared.Arrived.notify_one();
@@ -81,6 +87,7 @@ std::size_t LookupThreads::QueuedCount() const {
 
 void LookupThreads::Work(const std::shared_ptr<Shared>& shared) {
     std::unique_lock lock(shared->Lock);
+    --shared->Starting;
     for (;;) {
         ++shared->Idle;
         const bool woken = shared->Arrived.wait_for(

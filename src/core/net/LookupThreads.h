@@ -19,7 +19,8 @@ public:
     LookupThreads(const LookupThreads&) = delete;
     LookupThreads& operator=(const LookupThreads&) = delete;
 
-    // Queues the task; false (and nothing queued) when maxQueued tasks are waiting already.
+    // Queues the task; false (and nothing queued) when maxQueued tasks wait already beyond those
+    // that idle or starting threads are about to take.
     bool TryPost(std::function<void()> task);
     // Threads running now, and tasks waiting for one.
     std::size_t ThreadCount() const;
