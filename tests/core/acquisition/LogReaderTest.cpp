@@ -1554,6 +1554,30 @@ TEST_F(LogReaderNamesTest, LinesWrittenWhileOthersWaitForNamesAreReadAtTheNextPo
     EXPECT_EQ(Taken(), 0u);
 }
 
+// A line still waiting for its name when its log is rotated keeps its place ahead of the new
+// file's lines, and is shown once its deadline has passed.
+TEST_F(LogReaderNamesTest, ALineWaitingForItsNameStaysAheadOfTheRotatedLogsNewLines) {
+    UseNames(true, 1000);
+    ScriptedResolver resolver({{{"10.0.0.1", ScriptedResolver::Answer::Never}}, 0});
+    const auto log = Folder / "access.log";
+    test::LogWriter writer(log, "");
+    Server& server = AddServer(log);
+    server.SetTimeLogPollCycleInMs(500);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
+    AppendLog(log, NcsaLine(1, 1, "/old.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.1") == 1; }));
+    writer.RotateAway();
+    WriteLog(log, NcsaLine(2, 2, "/new.html"));
+    reader.PollNow();
+
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
+    EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 1, "/old.html"));
+    EXPECT_EQ(TakenLines[1] + "\n", NcsaLine(2, 2, "/new.html"));
+    EXPECT_EQ(HostNames(), (std::vector<std::string>{"10.0.0.1", "host-2.example"}));
+}
+
 // The end never waits for a look-up: a reader whose line waits for a name that will never
 // come, with a deadline far away, ends at once.
 TEST_F(LogReaderNamesTest, StoppingAReaderWhoseLineWaitsForANameEndsItAtOnce) {
