@@ -81,18 +81,20 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
     EmptyPending(pending);
 }
 
-// More runs of neighbouring rows than this leave in one removal by a reset of the model instead
-// of one removal each: entries of servers with different keep periods interleave.
+// More runs of neighbouring rows than this leave in one change of the layout instead of one
+// removal each: entries of servers with different keep periods interleave.
 constexpr std::size_t MaxSingleRemovals = 16;
 
 // Removes the rows whose entries leave from rows (oldest first, shown reversed), telling the
 // model's views in as few notifications as possible: remove(first, last, change) brackets the
-// removal of display rows first..last, reset(change) a reset. release runs for each leaving row
-// before it goes. Room that more than three quarters of the rows no longer need goes back.
-template <class Row, class EntryOf, class Release, class Remove, class Reset>
+// removal of display rows first..last; relayout(change, newRowOf) brackets a change of the
+// layout, newRowOf giving a display row's row afterwards (-1 when it went), so that selections
+// and the rows a view holds on screen stay with their entries. release runs for each leaving
+// row before it goes. Room that more than three quarters of the rows no longer need goes back.
+template <class Row, class EntryOf, class Release, class Remove, class Relayout>
 std::size_t RemoveLeavingRows(std::vector<Row>& rows, const std::function<bool(const LogEntry&)>& leaving,
                               const EntryOf& entryOf, const Release& release, const Remove& remove,
-                              const Reset& reset) {
+                              const Relayout& relayout) {
     // Runs of leaving rows as [begin, end) in storage order.
     std::vector<std::pair<std::size_t, std::size_t>> runs;
     std::size_t count = 0;
@@ -108,12 +110,36 @@ std::size_t RemoveLeavingRows(std::vector<Row>& rows, const std::function<bool(c
     if (runs.empty())
         return 0;
     if (runs.size() > MaxSingleRemovals) {
-        reset([&] {
-            for (Row& row : rows)
-                if (leaving(entryOf(row)))
-                    release(row);
-            std::erase_if(rows, [&](const Row& row) { return leaving(entryOf(row)); });
-        });
+        // The rows removed up to the end of each run, for mapping the rows that stay.
+        std::vector<std::size_t> removedThrough(runs.size());
+        std::size_t removed = 0;
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            removed += runs[r].second - runs[r].first;
+            removedThrough[r] = removed;
+        }
+        const std::size_t oldSize = rows.size();
+        const std::size_t newSize = oldSize - count;
+        const auto newRowOf = [&](int displayRow) {
+            if (displayRow < 0 || static_cast<std::size_t>(displayRow) >= oldSize)
+                return -1;
+            const std::size_t i = oldSize - 1 - static_cast<std::size_t>(displayRow);
+            // The first run that ends after i: i lies in it or before it.
+            const auto run = std::upper_bound(runs.begin(), runs.end(), i,
+                                              [](std::size_t at, const auto& r) { return at < r.second; });
+            if (run != runs.end() && i >= run->first)
+                return -1;
+            const auto index = static_cast<std::size_t>(run - runs.begin());
+            const std::size_t before = index == 0 ? 0 : removedThrough[index - 1];
+            return static_cast<int>(newSize - 1 - (i - before));
+        };
+        relayout(
+            [&] {
+                for (Row& row : rows)
+                    if (leaving(entryOf(row)))
+                        release(row);
+                std::erase_if(rows, [&](const Row& row) { return leaving(entryOf(row)); });
+            },
+            newRowOf);
     } else {
         // From the newest run down: a removal leaves the display rows above it where they are.
         for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
@@ -132,6 +158,19 @@ std::size_t RemoveLeavingRows(std::vector<Row>& rows, const std::function<bool(c
     if (rows.capacity() > KeptCapacity && rows.size() < rows.capacity() / 4)
         rows.shrink_to_fit();
     return count;
+}
+
+// The persistent indexes (selections, the rows a view holds on screen) at the rows newRowOf
+// gives them after a change of the layout; an index whose row went becomes invalid.
+template <class Model, class NewRowOf>
+QModelIndexList MovedIndexes(const Model& model, const QModelIndexList& before, const NewRowOf& newRowOf) {
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& index : before) {
+        const int row = newRowOf(index.row());
+        after.push_back(row < 0 ? QModelIndex() : model.index(row, index.column()));
+    }
+    return after;
 }
 
 // A row is a reference to its entry and a number: a million rows stay within 16 MB.
@@ -192,10 +231,12 @@ std::size_t TimeOrderedListModel<RowType>::RemoveRowsIf(const std::function<bool
             change();
             endRemoveRows();
         },
-        [this](const auto& change) {
-            beginResetModel();
+        [this](const auto& change, const auto& newRowOf) {
+            Q_EMIT layoutAboutToBeChanged();
+            const QModelIndexList before = persistentIndexList();
             change();
-            endResetModel();
+            changePersistentIndexList(before, MovedIndexes(*this, before, newRowOf));
+            Q_EMIT layoutChanged();
         });
 }
 
@@ -265,10 +306,12 @@ std::size_t RawLinesModel::RemoveRowsIf(const std::function<bool(const LogEntry&
             change();
             endRemoveRows();
         },
-        [this](const auto& change) {
-            beginResetModel();
+        [this](const auto& change, const auto& newRowOf) {
+            Q_EMIT layoutAboutToBeChanged();
+            const QModelIndexList before = persistentIndexList();
             change();
-            endResetModel();
+            changePersistentIndexList(before, MovedIndexes(*this, before, newRowOf));
+            Q_EMIT layoutChanged();
         });
 }
 

@@ -58,6 +58,22 @@ void AccessTableView::setModel(QAbstractItemModel* model) {
                         ShiftBy(-(std::min(last, TopBefore_ - 1) - first + 1));
                     UpdateUnseen();
                 }),
+        // Rows that leave in one change of the layout (many at once, here and there): the row at
+        // the top stays at the top.
+        connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this,
+                [this] {
+                    Holding_ = HoldsStill();
+                    TopBefore_ = TopRow();
+                    TopIndex_ = TopBefore_ >= 0 ? QPersistentModelIndex(this->model()->index(TopBefore_, 0))
+                                                : QPersistentModelIndex();
+                }),
+        connect(model, &QAbstractItemModel::layoutChanged, this,
+                [this] {
+                    if (Holding_ && TopIndex_.isValid())
+                        ShiftBy(TopIndex_.row() - TopBefore_);
+                    TopIndex_ = QPersistentModelIndex();
+                    UpdateUnseen();
+                }),
         connect(model, &QAbstractItemModel::modelReset, this,
                 [this] {
                     Unseen_ = 0;

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QMetaObject>
+#include <QPersistentModelIndex>
 #include <QPoint>
 #include <QTableView>
 
@@ -59,6 +60,8 @@ private:
     // Taken when rows are about to arrive or go: whether the view holds still, and its top row.
     bool Holding_ = false;
     int TopBefore_ = -1;
+    // The top row across a change of the layout.
+    QPersistentModelIndex TopIndex_;
     int Unseen_ = 0;
     int ShownUnseen_ = 0;
 };

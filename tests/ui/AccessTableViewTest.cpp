@@ -12,8 +12,10 @@
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace kavel::ui {
 namespace {
@@ -165,6 +167,51 @@ TEST_P(AccessTableViewTest, ScrolledAwayTheRowsOnScreenStayAndHomeGoesBackToTheN
     EXPECT_EQ(View_.verticalScrollBar()->value(), 0);
     EXPECT_EQ(View_.UnseenRows(), 0);
     EXPECT_FALSE(Bar_->isVisible());
+}
+
+// Expired entries leave the lists without a click, one run of rows or many at once: a list that
+// holds still keeps its top row at the top and its selection.
+TEST_P(AccessTableViewTest, ExpiredRowsLeaveAHeldListInPlace) {
+    struct Case {
+        const char* Name;
+        // Whether the access of second s (0..99) leaves; row r shows second 99 - r.
+        bool (*Leaves)(int second);
+    };
+    const Case cases[] = {
+        {"the newest ten, above the screen", [](int second) { return second >= 90; }},
+        {"every other, in many runs", [](int second) { return second % 2 == 0; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Lists_.ClearLists();
+        Entries().Clear();
+        Second_ = 0;
+        for (int i = 0; i < 10; ++i)
+            Notify();
+        ASSERT_EQ(Model().rowCount(), 100);
+        View_.scrollTo(Model().index(40, 1), QAbstractItemView::PositionAtTop);
+        View_.selectRow(44);
+        QCoreApplication::processEvents();
+        const int top = View_.rowAt(0);
+        ASSERT_GT(top, 30);
+        LogEntry* topEntry = EntryAt(top);
+        LogEntry* selected = EntryAt(44);
+        std::vector<LogEntry*> leaving;
+        for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+            if (c.Leaves(static_cast<int>(entry->Time.Ms % MsPerHour / MsPerSecond)))
+                leaving.push_back(entry);
+        ASSERT_FALSE(std::find(leaving.begin(), leaving.end(), topEntry) != leaving.end());
+        ASSERT_FALSE(std::find(leaving.begin(), leaving.end(), selected) != leaving.end());
+
+        Lists_.RemoveEntries(leaving);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Model().rowCount(), static_cast<int>(100 - leaving.size()));
+        EXPECT_EQ(EntryAt(View_.rowAt(0)), topEntry);
+        const QModelIndexList rows = View_.selectionModel()->selectedRows();
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(EntryAt(rows.front().row()), selected);
+        View_.clearSelection();
+    }
 }
 
 // Only the accesses list removes single rows (the realtime view's expired ones).
