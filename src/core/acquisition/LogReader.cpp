@@ -687,11 +687,16 @@ void LogReader::TakeWaitingLines(ReadProgress& progress, bool all) {
 }
 
 void LogReader::PauseWithWaitingLines(ReadProgress& progress, bool showSleeping) {
-    // Entries of lines that waited show on the node as a pass' entries do.
     const WaitingLines waiting{progress.Intake, [&] {
-                                   SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+                                   // Entries of lines that waited show on the node as a pass'
+                                   // entries do; a node that shows a missing log keeps showing it.
+                                   if (showSleeping) {
+                                       SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+                                   }
                                    TakeWaitingLines(progress, false);
-                                   SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+                                   if (showSleeping) {
+                                       SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+                                   }
                                }};
     PollPause(showSleeping, &waiting);
 }
@@ -825,12 +830,17 @@ void LogReader::PollPause(bool showSleeping, const WaitingLines* waiting) {
     // One wait for the whole pause: a thousand quiet readers wake once per poll, not every
     // slice. A pause request, PollNow and the stop end it early; the state names the slice.
     // While lines wait for their names the reader is still making their entries.
+    // Without showSleeping the state text says why the reader waits; taking waiting lines (and
+    // telling the main thread of them) must not leave another text behind.
+    const std::string keptState = showSleeping ? std::string() : State();
     const auto showResting = [&] {
         if (waiting != nullptr && waiting->Intake->WaitingCount() > 0) {
             SetState(reader_state::MakingEntry);
         } else if (showSleeping) {
             SetState(
                 reader_state::SleepingFor(static_cast<int>(slices > 0 ? PollSlice.count() : pause.count())));
+        } else {
+            SetState(keptState);
         }
     };
     showResting();

@@ -157,11 +157,12 @@ protected:
             return state.starts_with(reader_state::SleepingFor(500)) ||
                    state.starts_with(reader_state::FileMissing);
         };
-        ASSERT_TRUE(RunUntil(resting));
+        ASSERT_TRUE(RunUntil(resting)) << "state: " << reader.State();
         const std::uint64_t passes = reader.PassCount();
         write();
         reader.PollNow();
-        ASSERT_TRUE(RunUntil([&] { return reader.PassCount() > passes && resting() && done(); }));
+        ASSERT_TRUE(RunUntil([&] { return reader.PassCount() > passes && resting() && done(); }))
+            << "state: " << reader.State();
     }
 
     std::size_t Taken() const { return TakenLines.size(); }
@@ -1576,6 +1577,29 @@ TEST_F(LogReaderNamesTest, ALineWaitingForItsNameStaysAheadOfTheRotatedLogsNewLi
     EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 1, "/old.html"));
     EXPECT_EQ(TakenLines[1] + "\n", NcsaLine(2, 2, "/new.html"));
     EXPECT_EQ(HostNames(), (std::vector<std::string>{"10.0.0.1", "host-2.example"}));
+}
+
+// A line that waits for its name while its log is gone is shown at its deadline; the reader
+// then says again that its log is missing, and the node goes on showing it.
+TEST_F(LogReaderNamesTest, ALineTakenWhileTheLogIsMissingLeavesTheMissingLogShown) {
+    UseNames(true, 300);
+    ScriptedResolver resolver({{{"10.0.0.1", ScriptedResolver::Answer::Never}}, 0});
+    const auto log = Folder / "access.log";
+    WriteLog(log, "");
+    Server& server = AddServer(log);
+    LogReader& reader = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
+    AppendLog(log, NcsaLine(1, 1, "/gone.html"));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.1") == 1; }));
+    std::filesystem::remove(log);
+    reader.PollNow();
+
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
+    EXPECT_TRUE(RunUntil([&] { return reader.State() == reader_state::FileMissing; })) << reader.State();
+    ASSERT_FALSE(View.Images.empty());
+    EXPECT_EQ(View.Images.back().Image, Icon::ServerMissing);
+    EXPECT_TRUE(server.LogFileMissing());
 }
 
 // The end never waits for a look-up: a reader whose line waits for a name that will never
