@@ -237,6 +237,13 @@ TEST_F(AccessListsTest, RemovedEntriesTakeTheirRowsAlongAndTheOtherRowsStay) {
         const LogEntry* selectedEntry = Lists_.Log().EntryAt(selected);
         selection.select(Lists_.Log().index(selected, 0),
                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        // A selected row that leaves leaves the selection too.
+        if (!leaving.empty()) {
+            for (int row = 0; row < Lists_.Log().rowCount(); ++row)
+                if (Lists_.Log().EntryAt(row) == leaving.back())
+                    selection.select(Lists_.Log().index(row, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
         int removals = 0;
         int relayouts = 0;
         int resets = 0;
