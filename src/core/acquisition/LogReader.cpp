@@ -232,6 +232,12 @@ void LogReader::Park() {
     NameAnswers_->Interrupt();
 }
 
+void LogReader::LetGoOfThread() {
+    if (Thread_.joinable()) {
+        Thread_.detach();
+    }
+}
+
 bool LogReader::Parked() const {
     std::lock_guard lock(HoldLock_);
     return Resting_ || Finished();

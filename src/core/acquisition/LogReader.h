@@ -120,6 +120,9 @@ public:
     // from then on it touches nothing but this object, which must therefore never be freed.
     void Park();
     bool Parked() const;
+    // Once parked: the thread is let go of (detached), so that nothing waits for it or counts
+    // it as forgotten when the process ends.
+    void LetGoOfThread();
 
     std::string State() const;
 

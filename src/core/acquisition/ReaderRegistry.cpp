@@ -145,6 +145,7 @@ void ParkAllReaders(const std::function<void(const std::string&)>& showStatus) {
         while (!reader->Parked()) {
             std::this_thread::yield();
         }
+        reader->LetGoOfThread();
         parked->push_back(std::move(slot.Thread));
         slot.Used = false;
         slot.Server = nullptr;

