@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
 #include "platform/Tone.h"
+#include "support/ParsingSupport.h"
 #include "support/ReaderTestSupport.h"
 
 #include <condition_variable>
@@ -318,6 +319,9 @@ TEST_F(LogReaderTest, WithoutFollowingAMissingLogShowsImageFourAndActivationDoes
 // Notifications after the 10th and the 20th entry and one at the end; each time the reader
 // waits until the main thread has taken its entries over.
 TEST_F(LogReaderTest, TwentyFiveLinesAreHandedOverInStepsOfTen) {
+    // Without look-up no line waits for its name into the pause, where it would be handed over
+    // on its own.
+    const test::ScopedOptions noLookUp;
     const auto log = Folder / "access.log";
     WriteLog(log, "");
     Server& server = AddServer(log);
@@ -1113,6 +1117,8 @@ TEST_F(LogReaderTest, TheBeepSoundsAtMostOncePerSecondAndNotForTheFirstPass) {
 }
 
 TEST_F(LogReaderTest, OnePopupForTheNewestOfSeveralNewDocuments) {
+    // Without look-up the four lines are handed over in one notification.
+    const test::ScopedOptions noLookUp;
     Documents().Add(".html");
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/first.html"));
