@@ -3,9 +3,11 @@
 // cells a view asks for when it paints. The lists are shown in real table views (offscreen), so
 // the views' own bookkeeping of inserted rows is part of every figure.
 
+#include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"
+#include "base/TextPattern.h"
 #include "net/ReverseLookup.h"
 #include "platform/Clock.h"
 #include "ui/AccessLists.h"
@@ -150,10 +152,10 @@ double Ms(SteadyClock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// RefreshLists: every list emptied and refilled from the 100,000 queued entries, the views
+// RefreshLists: every list emptied and refilled from the queued entries (argument), the views
 // shown and kept up to date while the loop yields to the window.
 void BM_RefreshLists(benchmark::State& state) {
-    ListsFixture fixture(QueuedEntries);
+    ListsFixture fixture(static_cast<int>(state.range(0)));
     fixture.Lists_.Rebuild();
     QCoreApplication::processEvents();
     std::int64_t heapBefore = 0;
@@ -174,7 +176,55 @@ void BM_RefreshLists(benchmark::State& state) {
     // Raw and accesses rows of one entry, the exception rows and the three views together.
     state.counters["heap_bytes_per_entry_all_lists"] = static_cast<double>(heapAfter - heapBefore) / rows;
 }
-BENCHMARK(BM_RefreshLists)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefreshLists)
+    ->Arg(QueuedEntries)
+    ->Arg(1000000)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+struct FilterCase {
+    const char* Name;
+    const char* Pattern;
+    PatternOptions Options;
+};
+
+// What people type: a page, a browser in any case, a page pattern, crawlers in any case, and a
+// pattern that backtracking engines take ages over.
+const FilterCase FilterCases[] = {
+    {"text", "page42", {PatternSyntax::Text, true}},
+    {"text_any_case", "FIREFOX", {PatternSyntax::Text, false}},
+    {"regex", R"(page4[0-9]\.html)", {PatternSyntax::RegularExpression, true}},
+    {"regex_any_case", "(bot|crawl)", {PatternSyntax::RegularExpression, false}},
+    {"regex_hostile", "(a+)+$", {PatternSyntax::RegularExpression, true}},
+};
+
+// The quick filter's work over every row of the accesses list after a rebuild: the shown text
+// of each cell made and searched, "Alle Spalten" with the server column, stopping at the first
+// cell that matches. Arguments: the case, the queued entries.
+void BM_FilterRows(benchmark::State& state) {
+    const FilterCase& c = FilterCases[state.range(0)];
+    state.SetLabel(c.Name);
+    ListsFixture fixture(static_cast<int>(state.range(1)));
+    fixture.Lists_.Rebuild();
+    QCoreApplication::processEvents();
+    auto compiled = TextPattern::Compile(c.Pattern, c.Options);
+    const TextPattern& pattern = std::get<TextPattern>(compiled);
+    const AccessListModel& model = fixture.Lists_.Log();
+    EntryTexts texts;
+    std::int64_t matched = 0;
+    for (auto _ : state) {
+        matched = 0;
+        for (int row = 0, rows = model.rowCount(); row < rows; ++row)
+            matched += AnyCellMatches(pattern, *model.EntryAt(row), AccessCells, texts) ? 1 : 0;
+    }
+    state.counters["rows"] = static_cast<double>(model.rowCount());
+    state.counters["matched"] = static_cast<double>(matched);
+}
+BENCHMARK(BM_FilterRows)
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1000000}})
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
 
 // What one row of each model costs on its own, without a view.
 void BM_RowMemory(benchmark::State& state) {
