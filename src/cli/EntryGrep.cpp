@@ -60,12 +60,13 @@ std::variant<EntryGrep, std::string> EntryGrep::Make(const GrepOptions& options)
     auto compiled = TextPattern::Compile(*options.Pattern, patternOptions);
     if (auto* error = std::get_if<std::string>(&compiled))
         return "--grep: " + *error;
-    grep.Pattern_.emplace(std::move(std::get<TextPattern>(compiled)));
+    grep.Pattern_ = std::make_unique<TextPattern>(std::move(std::get<TextPattern>(compiled)));
+    grep.Matcher_.emplace(*grep.Pattern_, AccessCells);
     return grep;
 }
 
 bool EntryGrep::Matches(const LogEntry& entry) {
-    return !Pattern_ || AnyCellMatches(*Pattern_, entry, AccessCells, Texts_);
+    return !Matcher_ || Matcher_->Matches(entry);
 }
 
 } // namespace kavel::cli

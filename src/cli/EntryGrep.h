@@ -3,6 +3,7 @@
 #include "acquisition/EntryCells.h"
 #include "base/TextPattern.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,14 +37,15 @@ public:
     // The filter, or the message why the pattern is none.
     static std::variant<EntryGrep, std::string> Make(const GrepOptions& options);
 
-    bool Active() const { return Pattern_.has_value(); }
+    bool Active() const { return Pattern_ != nullptr; }
     bool Matches(const LogEntry& entry);
 
 private:
     EntryGrep() = default;
 
-    std::optional<TextPattern> Pattern_;
-    EntryTexts Texts_;
+    // Where the matcher finds it, also after a move.
+    std::unique_ptr<TextPattern> Pattern_;
+    std::optional<EntryMatcher> Matcher_;
 };
 
 } // namespace kavel::cli

@@ -9,6 +9,15 @@
 #include <charconv>
 
 namespace kavel {
+namespace {
+
+void AppendNumber(std::string& out, std::int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+} // namespace
 
 const SuspicionCheck& EntryTexts::CheckOf(const LogEntry& entry) {
     if (!HasCheck_ || CheckSerial_ != entry.Serial) {
@@ -19,67 +28,75 @@ const SuspicionCheck& EntryTexts::CheckOf(const LogEntry& entry) {
     return Check_;
 }
 
+const std::string& EntryTexts::TimeText(DateTime time) {
+    // The text shows whole seconds: every time of one second has the same.
+    const std::int64_t second = time.Ms / MsPerSecond;
+    if (!HasTime_ || TimeSecond_ != second) {
+        TimeText_ = platform::FormatDateTime(time);
+        TimeSecond_ = second;
+        HasTime_ = true;
+    }
+    return TimeText_;
+}
+
 std::string_view EntryTexts::Text(const LogEntry& entry, EntryCell cell) {
+    Scratch_.clear();
+    AppendText(Scratch_, entry, cell);
+    return Scratch_;
+}
+
+void EntryTexts::AppendText(std::string& out, const LogEntry& entry, EntryCell cell) {
     const AccessRecord* access = entry.Access.get();
     switch (cell) {
     case EntryCell::Line:
-        return ShownText(entry.Line.View(), Scratch_);
+        AppendShownText(out, entry.Line.View());
+        return;
     case EntryCell::Time:
-        if (!HasTime_ || TimeMs_ != entry.Time.Ms) {
-            TimeText_ = platform::FormatDateTime(entry.Time);
-            TimeMs_ = entry.Time.Ms;
-            HasTime_ = true;
-        }
-        return TimeText_;
+        out += TimeText(entry.Time);
+        return;
     case EntryCell::Server:
-        if (entry.Server == nullptr)
-            return {};
-        Scratch_.clear();
-        AppendShownText(Scratch_, entry.Server->Name());
-        return Scratch_;
-    case EntryCell::ExceptionCode: {
-        const SuspicionCheck& check = CheckOf(entry);
-        if (check.Code == suspicion_code::None)
-            return {};
-        char digits[16];
-        const auto end = std::to_chars(digits, digits + sizeof digits, check.Code).ptr;
-        Scratch_.assign(digits, end);
-        return Scratch_;
-    }
-    case EntryCell::Description: {
-        const SuspicionCheck& check = CheckOf(entry);
-        if (check.Code == suspicion_code::None)
-            return {};
-        return ShownText(check.Message, Scratch_);
-    }
+        if (entry.Server != nullptr)
+            AppendShownText(out, entry.Server->Name());
+        return;
+    case EntryCell::ExceptionCode:
+        if (const SuspicionCheck& check = CheckOf(entry); check.Code != suspicion_code::None)
+            AppendNumber(out, check.Code);
+        return;
+    case EntryCell::Description:
+        if (const SuspicionCheck& check = CheckOf(entry); check.Code != suspicion_code::None)
+            AppendShownText(out, check.Message);
+        return;
     default:
         break;
     }
     if (access == nullptr)
-        return {};
+        return;
     switch (cell) {
     case EntryCell::Host:
-        return ShownText(access->HostName(), Scratch_);
+        AppendShownText(out, access->HostName());
+        return;
     case EntryCell::User:
-        return ShownText(access->User(), Scratch_);
+        AppendShownText(out, access->User());
+        return;
     case EntryCell::Method:
-        return ShownText(access->Method(), Scratch_);
+        AppendShownText(out, access->Method());
+        return;
     case EntryCell::Page:
-        return ShownText(access->Page(), Scratch_);
-    case EntryCell::Status: {
-        char digits[16];
-        const auto end = std::to_chars(digits, digits + sizeof digits, access->Status).ptr;
-        Scratch_.assign(digits, end);
-        Scratch_ += ' ';
-        Scratch_ += StatusText(access->Status);
-        return Scratch_;
-    }
+        AppendShownText(out, access->Page());
+        return;
+    case EntryCell::Status:
+        AppendNumber(out, access->Status);
+        out += ' ';
+        out += StatusText(access->Status);
+        return;
     case EntryCell::Referer:
-        return ShownText(access->Referer(), Scratch_);
+        AppendShownText(out, access->Referer());
+        return;
     case EntryCell::UserAgent:
-        return ShownText(access->UserAgent(), Scratch_);
+        AppendShownText(out, access->UserAgent());
+        return;
     default:
-        return {};
+        return;
     }
 }
 
@@ -91,6 +108,22 @@ bool AnyCellMatches(const TextPattern& pattern, const LogEntry& entry, std::span
         if (pattern.Matches(texts.Text(entry, cell)))
             return true;
     return false;
+}
+
+EntryMatcher::EntryMatcher(const TextPattern& pattern, std::span<const EntryCell> cells)
+    : Pattern_(&pattern)
+    , Cells_(cells.begin(), cells.end()) {}
+
+bool EntryMatcher::Matches(const LogEntry& entry) {
+    if (Pattern_->Empty())
+        return true;
+    Lines_.clear();
+    for (std::size_t i = 0; i < Cells_.size(); ++i) {
+        if (i > 0)
+            Lines_ += '\n';
+        Texts_.AppendText(Lines_, entry, Cells_[i]);
+    }
+    return Pattern_->MatchesAnyLine(Lines_, Scratch_);
 }
 
 } // namespace kavel

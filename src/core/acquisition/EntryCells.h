@@ -1,11 +1,13 @@
 #pragma once
 
 #include "parsing/SuspiciousRequests.h"
+#include "platform/DateTime.h"
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kavel {
 
@@ -35,20 +37,23 @@ inline constexpr EntryCell AccessCells[] = {EntryCell::Time,    EntryCell::Host,
                                             EntryCell::Referer, EntryCell::UserAgent, EntryCell::Server};
 
 // Makes the shown texts of entries' cells (base/ShownText.h): log bytes as UTF-8 that is safe
-// to display. A text is a view of the entry's own bytes where they need no change, else of this
-// object's scratch space, valid until its next call. One object per thread.
+// to display. Text gives a view of this object's scratch space, valid until its next call. One
+// object per thread.
 class EntryTexts {
 public:
     std::string_view Text(const LogEntry& entry, EntryCell cell);
+    // Appends the shown text of the cell to out.
+    void AppendText(std::string& out, const LogEntry& entry, EntryCell cell);
 
 private:
     // What the detection reports for the entry, found once for its two exception cells.
     const SuspicionCheck& CheckOf(const LogEntry& entry);
+    const std::string& TimeText(DateTime time);
 
     std::string Scratch_;
-    // Log lines come several a second: the time text of the last time asked.
+    // Log lines come several a second: the time text of the last second asked.
     std::string TimeText_;
-    std::int64_t TimeMs_ = 0;
+    std::int64_t TimeSecond_ = 0;
     bool HasTime_ = false;
     SuspicionCheck Check_;
     std::uint64_t CheckSerial_ = 0;
@@ -59,5 +64,22 @@ private:
 // matches every entry.
 bool AnyCellMatches(const TextPattern& pattern, const LogEntry& entry, std::span<const EntryCell> cells,
                     EntryTexts& texts);
+
+// AnyCellMatches for many entries: the cells of an entry are joined into one text and searched
+// once, which is what makes a filter over a million rows quick. The pattern must outlive it.
+class EntryMatcher {
+public:
+    EntryMatcher(const TextPattern& pattern, std::span<const EntryCell> cells);
+
+    bool Matches(const LogEntry& entry);
+    const TextPattern& Pattern() const { return *Pattern_; }
+
+private:
+    const TextPattern* Pattern_;
+    std::vector<EntryCell> Cells_;
+    EntryTexts Texts_;
+    std::string Lines_;
+    std::string Scratch_;
+};
 
 } // namespace kavel

@@ -50,6 +50,10 @@ public:
 
     // Whether the pattern occurs in the text.
     bool Matches(std::string_view text) const;
+    // Whether the pattern occurs in one of the texts joined by LF, none of which holds an LF
+    // itself (shown texts make line ends visible): the same answer as Matches on each text, in
+    // one search. scratch is the caller's working space.
+    bool MatchesAnyLine(std::string_view lines, std::string& scratch) const;
     // The matches from the start on, one after the other without overlap, at most maxSpans
     // (a text can hold millions of empty matches); spans is cleared first. An empty match
     // gives no span. Returns whether any match was found.
@@ -62,6 +66,13 @@ private:
     PatternOptions Options_;
     // None for a case-sensitive text, which is found without the engine.
     std::unique_ptr<re2::RE2> Regex_;
+    // The regular expression for texts joined by LF: "^" and "$" at every line, no match across
+    // one. None when the pattern would mean something else there (\A, \z, a flag group that
+    // turns the line mode off), and for texts, which never hold an LF.
+    std::unique_ptr<re2::RE2> LinesRegex_;
+    // A text to find in any case that is printable ASCII, in lower case: found in lines of
+    // ASCII by folding them, without the engine.
+    std::string FoldedText_;
 };
 
 } // namespace kavel

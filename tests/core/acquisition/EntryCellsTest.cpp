@@ -127,5 +127,65 @@ TEST_F(EntryCellsTest, APatternMatchesInTheChosenCellsOnly) {
         EXPECT_EQ(AnyCellMatches(c.pattern, *entry, c.cells, Texts_), c.matches) << c.pattern.Pattern();
 }
 
+// The joined search of EntryMatcher must find exactly what the search of each cell finds, for
+// every kind of pattern: anchors, word boundaries, classes that would take the joints, flags
+// that change the line mode, texts in any case over letters that fold to ASCII.
+TEST_F(EntryCellsTest, TheMatcherFindsWhatEachCellFinds) {
+    test::ScopedOptions options;
+    Server_.SetTimeDeleteAfter(1000000);
+    std::vector<std::unique_ptr<LogEntry>> entries;
+    const EntrySettings settings = EntrySettings::Current();
+    for (const std::string& line :
+         test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/logfile_shop_access_log.0"))
+        if (auto entry = ParseToEntry(line, Server_, settings))
+            entries.push_back(std::move(entry));
+    ASSERT_GT(entries.size(), 900u);
+    entries.resize(300);
+    // Windows-1252, a Kelvin sign (folds to "k"), a long s (folds to "s"), controls, an empty user.
+    entries.push_back(Entry("/M\xE4rz", 404, "Bot \xE2\x84\xAA\xC5\xBFpider"));
+    entries.push_back(Entry("/a\tb\x1B[2J", 200, "K"));
+    entries.push_back(Entry("", 500, ""));
+
+    const char* const texts[] = {
+        "GET",    "get",       "bot", "BOT", "kspider", "\xC3\xA4", "\xC3\x84",          "M\xC3\xA4rz",
+        "200 Ok", "Not Found", "-",   " ",   "\n",      "a\nb",     "www.example.org\n", "/"};
+    const char* const regexes[] = {"^GET$",       "^/product",   "Ok$",       "^$",
+                                   "^-$",         R"(\bbot\b)",  R"(\Bot)",   R"(\s)",
+                                   "[^a]+z",      R"(\n)",       "(?s:.)GET", "(?s).+Mozilla",
+                                   R"(\AGET)",    R"(org\z)",    R"(\A2019)", "(?-m:^GET)",
+                                   "(?i)kSPIDER", R"(\x{212A})", "^.{0,3}$",  "Firefox|Chrome",
+                                   R"(\C)",       "(a+)+$",      "(?U)a+",    "^[0-9]{3} ",
+                                   R"(\pL+)",     "^\\A"};
+    const EntryCell pageAndAgent[] = {EntryCell::Page, EntryCell::UserAgent};
+    const EntryCell lineOnly[] = {EntryCell::Line};
+    const std::span<const EntryCell> cellSets[] = {AccessCells, pageAndAgent, lineOnly};
+
+    std::size_t agreed = 0;
+    const auto check = [&](std::string_view text, PatternOptions patternOptions) {
+        auto compiled = TextPattern::Compile(text, patternOptions);
+        ASSERT_TRUE(std::holds_alternative<TextPattern>(compiled))
+            << text << ": " << std::get<std::string>(compiled);
+        const TextPattern& pattern = std::get<TextPattern>(compiled);
+        for (const auto cells : cellSets) {
+            EntryMatcher matcher(pattern, cells);
+            std::size_t matches = 0;
+            for (const auto& entry : entries) {
+                const bool expected = AnyCellMatches(pattern, *entry, cells, Texts_);
+                ASSERT_EQ(matcher.Matches(*entry), expected) << text << " in " << entry->Line.View();
+                matches += expected ? 1 : 0;
+            }
+            agreed += matches;
+        }
+    };
+    for (const char* text : texts)
+        for (const bool caseSensitive : {true, false})
+            check(text, {PatternSyntax::Text, caseSensitive});
+    for (const char* regex : regexes)
+        for (const bool caseSensitive : {true, false})
+            check(regex, {PatternSyntax::RegularExpression, caseSensitive});
+    // The table is no table of misses only.
+    EXPECT_GT(agreed, 10000u);
+}
+
 } // namespace
 } // namespace kavel
