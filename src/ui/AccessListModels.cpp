@@ -1,5 +1,6 @@
 #include "ui/AccessListModels.h"
 
+#include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderRegistry.h"
@@ -85,8 +86,16 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
 static_assert(sizeof(AccessListModel::Row) <= 16);
 static_assert(sizeof(ExceptionListModel::Row) <= 16);
 
-QString Text(std::string_view bytes) {
-    return DisplayText(bytes);
+// The shown text of an entry's cell, made where the quick filter and kavel-cli make it.
+QString CellText(const LogEntry& entry, EntryCell cell) {
+    // The models live on the main thread.
+    thread_local EntryTexts texts;
+    const std::string_view text = texts.Text(entry, cell);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QVariant OutcomeCell(const LogEntry& entry) {
+    return static_cast<int>(OutcomeOf(entry));
 }
 
 QVariant IconCell(Icon icon, int role) {
@@ -157,10 +166,16 @@ const LogEntry* RawLinesModel::EntryAt(int row) const {
 }
 
 QVariant RawLinesModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
+        return {};
+    if (role == OutcomeRole) {
+        const LogEntry* entry = EntryAt(index.row());
+        return entry ? OutcomeCell(*entry) : QVariant();
+    }
+    if (role != Qt::DisplayRole)
         return {};
     const LogEntry* entry = EntryAt(index.row());
-    return entry ? Text(entry->Line) : QVariant();
+    return entry ? CellText(*entry, EntryCell::Line) : QVariant();
 }
 
 QVariant RawLinesModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -198,7 +213,7 @@ void RawLinesModel::Clear() {
 // AccessListModel
 
 const std::vector<int>& AccessListModel::DefaultWidths() {
-    static const std::vector<int> widths = {20, 30, 120, 130, 60, 60, 200, 50, 200, 200};
+    static const std::vector<int> widths = {20, 30, 120, 130, 60, 60, 200, 50, 200, 200, 120};
     return widths;
 }
 
@@ -258,34 +273,13 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        switch (column) {
-        case ColumnNumber:
+        if (column == ColumnNumber)
             return row.Number > 0 ? QString::number(row.Number) : QString();
-        case ColumnTime:
-            return EntryTimeText(entry.Time);
-        default:
-            break;
-        }
-        if (access == nullptr)
-            return {};
-        switch (column) {
-        case ColumnHost:
-            return Text(access->HostName());
-        case ColumnUser:
-            return Text(access->User());
-        case ColumnMethod:
-            return Text(access->Method());
-        case ColumnPage:
-            return Text(access->Page());
-        case ColumnStatus:
-            return QString::number(access->Status) + QLatin1Char(' ') + Text(StatusText(access->Status));
-        case ColumnReferer:
-            return Text(access->Referer());
-        case ColumnUserAgent:
-            return Text(access->UserAgent());
-        default:
-            return {};
-        }
+        if (const auto cell = CellOfColumn(column))
+            return CellText(entry, *cell);
+        return {};
+    case OutcomeRole:
+        return OutcomeCell(entry);
     case Qt::DecorationRole:
     case IconRole:
         if (access == nullptr)
@@ -362,8 +356,35 @@ QVariant AccessListModel::headerData(int section, Qt::Orientation orientation, i
         return HeaderText("Referenzseite");
     case ColumnUserAgent:
         return HeaderText("User Agent");
+    case ColumnServer:
+        return HeaderText("Server");
     default:
         return {};
+    }
+}
+
+std::optional<EntryCell> AccessListModel::CellOfColumn(int column) {
+    switch (column) {
+    case ColumnTime:
+        return EntryCell::Time;
+    case ColumnHost:
+        return EntryCell::Host;
+    case ColumnUser:
+        return EntryCell::User;
+    case ColumnMethod:
+        return EntryCell::Method;
+    case ColumnPage:
+        return EntryCell::Page;
+    case ColumnStatus:
+        return EntryCell::Status;
+    case ColumnReferer:
+        return EntryCell::Referer;
+    case ColumnUserAgent:
+        return EntryCell::UserAgent;
+    case ColumnServer:
+        return EntryCell::Server;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -427,18 +448,13 @@ QVariant ExceptionListModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        switch (column) {
-        case ColumnCode:
+        if (column == ColumnCode)
             return QString::number(row.Code);
-        case ColumnServer:
-            return row.Entry->Server ? Text(row.Entry->Server->Name()) : QString();
-        case ColumnTime:
-            return EntryTimeText(row.Entry->Time);
-        case ColumnDescription:
-            return row.Entry->Access ? Text(CheckSuspicious(row.Entry->Access.get()).Message) : QString();
-        default:
-            return QString();
-        }
+        if (const auto cell = CellOfColumn(column))
+            return CellText(*row.Entry, *cell);
+        return QString();
+    case OutcomeRole:
+        return OutcomeCell(*row.Entry);
     case Qt::DecorationRole:
     case IconRole:
         return column == ColumnImage ? IconCell(row.Image, role) : QVariant();
@@ -473,6 +489,21 @@ QVariant ExceptionListModel::headerData(int section, Qt::Orientation orientation
         return HeaderText("Beschreibung");
     default:
         return {};
+    }
+}
+
+std::optional<EntryCell> ExceptionListModel::CellOfColumn(int column) {
+    switch (column) {
+    case ColumnCode:
+        return EntryCell::ExceptionCode;
+    case ColumnServer:
+        return EntryCell::Server;
+    case ColumnTime:
+        return EntryCell::Time;
+    case ColumnDescription:
+        return EntryCell::Description;
+    default:
+        return std::nullopt;
     }
 }
 

@@ -100,6 +100,21 @@ void EntryTexts::AppendText(std::string& out, const LogEntry& entry, EntryCell c
     }
 }
 
+RowOutcome OutcomeOf(const LogEntry& entry) {
+    const AccessRecord* access = entry.Access.get();
+    if (access == nullptr)
+        return RowOutcome::Ordinary;
+    if (access->Status >= 500 && access->Status <= 599)
+        return RowOutcome::ServerError;
+    if (access->Status >= 400 && access->Status <= 499)
+        return RowOutcome::ClientError;
+    if (CheckSuspicious(access).Code != suspicion_code::None)
+        return RowOutcome::Suspicious;
+    if (access->Status >= 300 && access->Status <= 399)
+        return RowOutcome::Redirection;
+    return RowOutcome::Ordinary;
+}
+
 bool AnyCellMatches(const TextPattern& pattern, const LogEntry& entry, std::span<const EntryCell> cells,
                     EntryTexts& texts) {
     if (pattern.Empty())

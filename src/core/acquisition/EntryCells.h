@@ -65,6 +65,12 @@ private:
 bool AnyCellMatches(const TextPattern& pattern, const LogEntry& entry, std::span<const EntryCell> cells,
                     EntryTexts& texts);
 
+// What a row's colour tells at a glance: the class of the status code, or that the access was
+// found suspicious (with a status below 400). An error says more than the suspicion, the
+// suspicion more than a redirection.
+enum class RowOutcome : std::uint8_t { Ordinary, Redirection, Suspicious, ClientError, ServerError };
+RowOutcome OutcomeOf(const LogEntry& entry);
+
 // AnyCellMatches for many entries: the cells of an entry are joined into one text and searched
 // once, which is what makes a filter over a million rows quick. The pattern must outlive it.
 class EntryMatcher {

@@ -73,6 +73,27 @@ TEST_F(EntryCellsTest, AnAccessWithoutSuspicionHasEmptyExceptionCells) {
     EXPECT_EQ(Texts_.Text(*entry, EntryCell::ExceptionCode), "");
 }
 
+TEST_F(EntryCellsTest, TheOutcomeTakesTheStatusClassAndTheSuspicion) {
+    struct Case {
+        std::string_view page;
+        std::int32_t status;
+        RowOutcome outcome;
+    };
+    const Case cases[] = {
+        {"/", 200, RowOutcome::Ordinary},        {"/", 299, RowOutcome::Ordinary},
+        {"/", 300, RowOutcome::Redirection},     {"/", 304, RowOutcome::Redirection},
+        {"/", 399, RowOutcome::Redirection},     {"/", 400, RowOutcome::ClientError},
+        {"/", 499, RowOutcome::ClientError},     {"/", 500, RowOutcome::ServerError},
+        {"/", 599, RowOutcome::ServerError},     {"/", 600, RowOutcome::Suspicious},
+        {"/../x", 200, RowOutcome::Suspicious},  {"/../x", 302, RowOutcome::Suspicious},
+        {"/../x", 404, RowOutcome::ClientError}, {"/../x", 503, RowOutcome::ServerError},
+        {"/a.exe", 200, RowOutcome::Suspicious}, {"/", 199, RowOutcome::Ordinary},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(OutcomeOf(*Entry(c.page, c.status, "-")), c.outcome) << c.page << " " << c.status;
+    EXPECT_EQ(OutcomeOf(LogEntry("raw", &Server_)), RowOutcome::Ordinary);
+}
+
 TEST_F(EntryCellsTest, TheTimeTextFollowsTheEntry) {
     auto first = Entry("/", 200, "-");
     auto second = Entry("/", 200, "-");
