@@ -448,8 +448,6 @@ QVariant ExceptionListModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        if (column == ColumnCode)
-            return QString::number(row.Code);
         if (const auto cell = CellOfColumn(column))
             return CellText(*row.Entry, *cell);
         return QString();

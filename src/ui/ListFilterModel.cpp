@@ -103,6 +103,10 @@ std::optional<EntryCell> ListFilterModel::SearchedCell(int column) const {
     return CellOf_(column);
 }
 
+std::optional<EntryCell> ListFilterModel::CellOf(int column) const {
+    return CellOf_ ? CellOf_(column) : std::nullopt;
+}
+
 void ListFilterModel::RebuildMatcher() {
     Matcher_.reset();
     if (!Active())

@@ -73,6 +73,8 @@ public:
     int NextMatch(int fromSourceRow, bool backwards) const;
     // The cell searched in this source column, none when the column is not searched.
     std::optional<EntryCell> SearchedCell(int column) const;
+    // The cell that the source column shows, searched or not.
+    std::optional<EntryCell> CellOf(int column) const;
     const TextPattern* Pattern() const { return Filter_.Pattern.get(); }
     const LogEntry* EntryAt(int proxyRow) const;
 

@@ -124,6 +124,18 @@ void AppendShownText(std::string& out, std::string_view bytes) {
     }
 }
 
+void AppendLoggedText(std::string& out, std::string_view bytes) {
+    if (IsWellFormedUtf8(bytes)) {
+        out.append(bytes);
+        return;
+    }
+    for (const char byte : bytes) {
+        const auto value = static_cast<std::uint8_t>(byte);
+        AppendUtf8(out, (value >= 0x80 && value <= 0x9F) ? Cp1252High[static_cast<std::size_t>(value - 0x80)]
+                                                         : value);
+    }
+}
+
 bool IsWellFormedUtf8(std::string_view bytes) {
     return DecodeUtf8(bytes, [](char32_t) {});
 }

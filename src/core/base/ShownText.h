@@ -15,6 +15,9 @@ namespace kavel {
 std::string_view ShownText(std::string_view bytes, std::string& scratch);
 // Appends the shown text of the bytes to out.
 void AppendShownText(std::string& out, std::string_view bytes);
+// The bytes as UTF-8 text as they were logged: valid UTF-8 as it is, anything else read as
+// Windows-1252; control characters stay (for copying a line, not for showing it).
+void AppendLoggedText(std::string& out, std::string_view bytes);
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or truncated sequences).
 bool IsWellFormedUtf8(std::string_view bytes);
 

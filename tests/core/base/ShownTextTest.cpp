@@ -67,5 +67,28 @@ TEST(ShownText, PrintableAsciiIsTheBytesThemselves) {
     EXPECT_EQ(changed.data(), scratch.data());
 }
 
+TEST(ShownText, LoggedTextKeepsControlsAndReadsWindows1252) {
+    const struct {
+        std::string_view bytes;
+        std::string_view text;
+    } cases[] = {
+        {"a\tb\x1B[0m"sv, "a\tb\x1B[0m"sv},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e"sv,
+         "Gr\xC3\xBC\xC3\x9F"
+         "e"sv},
+        {"M\xE4rz \x80\x81"sv, "M\xC3\xA4rz \xE2\x82\xAC\xEF\xBF\xBD"sv},
+        {"\xC3\xA4 \xE4"sv, "\xC3\x83\xC2\xA4 \xC3\xA4"sv},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        AppendLoggedText(out, c.bytes);
+        EXPECT_EQ(out, c.text);
+        EXPECT_TRUE(IsWellFormedUtf8(out));
+    }
+    EXPECT_FALSE(IsWellFormedUtf8("\xC0\xAF"sv));
+    EXPECT_FALSE(IsWellFormedUtf8("ab\xE2\x82"sv));
+}
+
 } // namespace
 } // namespace kavel
