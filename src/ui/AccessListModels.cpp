@@ -5,6 +5,7 @@
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
+#include "base/Text.h"
 #include "config/AppSettings.h"
 #include "parsing/SuspiciousRequests.h"
 #include "platform/LocaleFormat.h"
@@ -262,6 +263,47 @@ int AccessListModel::RowOf(const LogEntry* entry) const {
         if (it->Entry == entry)
             return static_cast<int>(rows.size() - 1 - static_cast<std::size_t>(it - rows.begin()));
     return -1;
+}
+
+int AccessListModel::CompareRows(int column, int rowA, int rowB) const {
+    const Row& a = Rows_.At(rowA);
+    const Row& b = Rows_.At(rowB);
+    const auto order = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
+    if (column == ColumnNumber)
+        return order(a.Number, b.Number);
+    if (column == ColumnTime)
+        return order(a.Entry->Time.Ms, b.Entry->Time.Ms);
+    if (column == ColumnServer) {
+        if (a.Entry->Server == b.Entry->Server)
+            return 0;
+        const std::string nameA = a.Entry->Server ? a.Entry->Server->Name() : std::string();
+        const std::string nameB = b.Entry->Server ? b.Entry->Server->Name() : std::string();
+        return CompareAsciiIgnoreCase(nameA, nameB);
+    }
+    const AccessRecord* x = a.Entry->Access.get();
+    const AccessRecord* y = b.Entry->Access.get();
+    if (x == nullptr || y == nullptr)
+        return order(x != nullptr, y != nullptr);
+    switch (column) {
+    case ColumnVisitor:
+        return order(IconIndex(x->VisitorImage()), IconIndex(y->VisitorImage()));
+    case ColumnHost:
+        return CompareAsciiIgnoreCase(x->HostName(), y->HostName());
+    case ColumnUser:
+        return CompareAsciiIgnoreCase(x->User(), y->User());
+    case ColumnMethod:
+        return CompareAsciiIgnoreCase(x->Method(), y->Method());
+    case ColumnPage:
+        return CompareAsciiIgnoreCase(x->Page(), y->Page());
+    case ColumnStatus:
+        return order(x->Status, y->Status);
+    case ColumnReferer:
+        return CompareAsciiIgnoreCase(x->Referer(), y->Referer());
+    case ColumnUserAgent:
+        return CompareAsciiIgnoreCase(x->UserAgent(), y->UserAgent());
+    default:
+        return 0;
+    }
 }
 
 QVariant AccessListModel::data(const QModelIndex& index, int role) const {

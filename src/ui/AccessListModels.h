@@ -181,6 +181,9 @@ public:
     int RowOf(const LogEntry* entry) const;
     // Whether the entry's ListItem says that it has a row here.
     bool HasRow(const LogEntry& entry) const;
+    // The order of two published rows by a column, for a sort by its header: <0, 0 or >0. Texts
+    // compare ignoring ASCII case, numbers and times by value, images by their index.
+    int CompareRows(int column, int rowA, int rowB) const;
 
 private:
     // Clears the ListItem of every entry that has a row here.
