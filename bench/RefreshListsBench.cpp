@@ -11,10 +11,12 @@
 #include "net/ReverseLookup.h"
 #include "platform/Clock.h"
 #include "ui/AccessLists.h"
+#include "ui/ListFilterModel.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QTableView>
+#include <QTimer>
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -316,6 +318,137 @@ void BM_NotificationOfTenEntries(benchmark::State& state) {
     state.counters["rows"] = static_cast<double>(fixture.Lists_.Log().rowCount());
 }
 BENCHMARK(BM_NotificationOfTenEntries)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+std::shared_ptr<const TextPattern> FilterPattern(const FilterCase& c) {
+    auto compiled = TextPattern::Compile(c.Pattern, c.Options);
+    return std::make_shared<const TextPattern>(std::move(std::get<TextPattern>(compiled)));
+}
+
+// The longest time between two turns of the event loop while it runs until done() holds.
+double RunLoopUntil(const std::function<bool()>& done) {
+    auto last = SteadyClock::now();
+    double longest = 0;
+    QTimer tick;
+    tick.setInterval(0);
+    QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
+        const auto now = SteadyClock::now();
+        longest = std::max(longest, Ms(now - last));
+        last = now;
+    });
+    tick.start();
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return longest;
+}
+
+// The window's quick filter over the accesses list of a million rows: the filter shown in a
+// view, the pass in slices until every row was tested, with the longest stall of the event
+// loop meanwhile. Arguments: the case, the queued entries.
+void BM_QuickFilterPass(benchmark::State& state) {
+    const FilterCase& c = FilterCases[state.range(0)];
+    state.SetLabel(c.Name);
+    ListsFixture fixture(static_cast<int>(state.range(1)));
+    fixture.Lists_.Rebuild();
+    ListFilterModel filter;
+    AccessListModel& log = fixture.Lists_.Log();
+    filter.SetSource(
+        &log, [&log](int row) { return log.EntryAt(row); }, &AccessListModel::CellOfColumn);
+    fixture.LogView_.setModel(&filter);
+    QCoreApplication::processEvents();
+    const auto pattern = FilterPattern(c);
+    double stallMs = 0;
+    for (auto _ : state) {
+        filter.SetFilter({});
+        QCoreApplication::processEvents();
+        const auto start = SteadyClock::now();
+        filter.SetFilter({pattern, -1, false});
+        stallMs = std::max(stallMs, RunLoopUntil([&] { return !filter.Running(); }));
+        state.SetIterationTime(std::chrono::duration<double>(SteadyClock::now() - start).count());
+    }
+    state.counters["rows"] = static_cast<double>(log.rowCount());
+    state.counters["matched"] = static_cast<double>(filter.MatchCount());
+    state.counters["longest_stall_ms"] = stallMs;
+    fixture.LogView_.setModel(&log);
+}
+BENCHMARK(BM_QuickFilterPass)
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1000000}})
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// BM_NotificationOfTenEntries with the quick filter set over all three lists, as the window
+// shows them: every new row is tested as it arrives.
+void BM_NotificationOfTenEntriesFiltered(benchmark::State& state) {
+    ListsFixture fixture(QueuedEntries);
+    fixture.Lists_.SetPublishInterval(std::chrono::milliseconds(0));
+    fixture.Lists_.Rebuild();
+    ListFilterModel raw;
+    ListFilterModel log;
+    ListFilterModel exceptions;
+    AccessLists& lists = fixture.Lists_;
+    raw.SetSource(
+        &lists.Raw(), [&lists](int row) { return lists.Raw().EntryAt(row); },
+        [](int column) { return column == 0 ? std::optional<EntryCell>(EntryCell::Line) : std::nullopt; });
+    log.SetSource(
+        &lists.Log(), [&lists](int row) { return lists.Log().EntryAt(row); }, &AccessListModel::CellOfColumn);
+    exceptions.SetSource(
+        &lists.Exceptions(), [&lists](int row) { return lists.Exceptions().EntryAt(row); },
+        &ExceptionListModel::CellOfColumn);
+    fixture.RawView_.setModel(&raw);
+    fixture.LogView_.setModel(&log);
+    fixture.ExceptionsView_.setModel(&exceptions);
+    const auto pattern = FilterPattern(FilterCases[state.range(0)]);
+    for (ListFilterModel* filter : {&raw, &log, &exceptions}) {
+        filter->SetFilter({pattern, -1, false});
+        RunLoopUntil([filter] { return !filter->Running(); });
+    }
+    int next = 0;
+    double worstMs = 0;
+    double takeOverMs = 0;
+    QObject context;
+    for (auto _ : state) {
+        state.PauseTiming();
+        LogEntry* first = nullptr;
+        for (int i = 0; i < 10; ++i) {
+            LogEntry* entry =
+                fixture.Queue(fixture.FirstServer(), DateTime{BenchNow.Ms + 1000 * (next + 1)}, next);
+            ++next;
+            if (first == nullptr)
+                first = entry;
+        }
+        bool done = false;
+        state.ResumeTiming();
+        const auto start = SteadyClock::now();
+        QMetaObject::invokeMethod(
+            &context,
+            [&] {
+                const auto takeOver = SteadyClock::now();
+                lists.TakeOverEntries(*first);
+                takeOverMs += Ms(SteadyClock::now() - takeOver);
+                done = true;
+            },
+            Qt::QueuedConnection);
+        while (!done)
+            QCoreApplication::processEvents();
+        worstMs = std::max(worstMs, Ms(SteadyClock::now() - start));
+        state.PauseTiming();
+        for (int round = 0; round < 4; ++round)
+            QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.SetLabel(FilterCases[state.range(0)].Name);
+    state.counters["worst_ms"] = worstMs;
+    state.counters["take_over_call_ms_mean"] = takeOverMs / static_cast<double>(state.iterations());
+    state.counters["shown_rows"] = static_cast<double>(log.rowCount());
+    fixture.RawView_.setModel(&lists.Raw());
+    fixture.LogView_.setModel(&lists.Log());
+    fixture.ExceptionsView_.setModel(&lists.Exceptions());
+}
+BENCHMARK(BM_NotificationOfTenEntriesFiltered)
+    ->Arg(1)
+    ->Arg(3)
+    ->Iterations(2000)
+    ->Unit(benchmark::kMicrosecond);
 
 // The cells a view asks for when it paints one row, in a list of a million rows, at rows spread
 // over the whole list.
