@@ -89,8 +89,8 @@ static_assert(sizeof(ExceptionListModel::Row) <= 16);
 
 // The shown text of an entry's cell, made where the quick filter and kavel-cli make it.
 QString CellText(const LogEntry& entry, EntryCell cell) {
-    // The models live on the main thread.
-    thread_local EntryTexts texts;
+    // Made anew for each cell: its time cache must not outlive a change of the locale's format.
+    EntryTexts texts;
     const std::string_view text = texts.Text(entry, cell);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }

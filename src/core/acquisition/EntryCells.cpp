@@ -29,13 +29,25 @@ const SuspicionCheck& EntryTexts::CheckOf(const LogEntry& entry) {
 }
 
 const std::string& EntryTexts::TimeText(DateTime time) {
-    // The text shows whole seconds: every time of one second has the same.
-    const std::int64_t second = time.Ms / MsPerSecond;
-    if (!HasTime_ || TimeSecond_ != second) {
-        TimeText_ = platform::FormatDateTime(time);
-        TimeSecond_ = second;
-        HasTime_ = true;
+    // The text is the day's date and the time to the second: both change seldom from one entry
+    // to the next, so each is made only when it changes (see platform::FormatDateTime).
+    const std::int64_t second =
+        time.Ms >= 0 ? time.Ms / MsPerSecond : (time.Ms - MsPerSecond + 1) / MsPerSecond;
+    if (HasTime_ && TimeSecond_ == second)
+        return TimeText_;
+    const platform::LocaleFormat& format = platform::CurrentLocaleFormat();
+    constexpr std::int64_t SecondsPerDay = MsPerDay / MsPerSecond;
+    const std::int64_t day =
+        second >= 0 ? second / SecondsPerDay : (second - SecondsPerDay + 1) / SecondsPerDay;
+    if (!HasTime_ || Day_ != day) {
+        DateText_ = format.ShortDate(time);
+        Day_ = day;
     }
+    TimeText_.assign(DateText_);
+    TimeText_ += ' ';
+    TimeText_ += format.LongTime(time);
+    TimeSecond_ = second;
+    HasTime_ = true;
     return TimeText_;
 }
 

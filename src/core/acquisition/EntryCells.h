@@ -51,9 +51,13 @@ private:
     const std::string& TimeText(DateTime time);
 
     std::string Scratch_;
-    // Log lines come several a second: the time text of the last second asked.
+    // Log lines come several a second: the time text of the last second asked, and the date
+    // text of its day. Kept for the object's life: make a new one when the locale's format
+    // changes.
     std::string TimeText_;
+    std::string DateText_;
     std::int64_t TimeSecond_ = 0;
+    std::int64_t Day_ = 0;
     bool HasTime_ = false;
     SuspicionCheck Check_;
     std::uint64_t CheckSerial_ = 0;

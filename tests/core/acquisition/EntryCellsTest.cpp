@@ -95,12 +95,26 @@ TEST_F(EntryCellsTest, TheOutcomeTakesTheStatusClassAndTheSuspicion) {
 }
 
 TEST_F(EntryCellsTest, TheTimeTextFollowsTheEntry) {
-    auto first = Entry("/", 200, "-");
-    auto second = Entry("/", 200, "-");
-    second->Time = *EncodeDateTime(2024, 5, 1, 12, 0, 1);
-    EXPECT_EQ(Texts_.Text(*first, EntryCell::Time), "2024-05-01 12:00:00");
-    EXPECT_EQ(Texts_.Text(*second, EntryCell::Time), "2024-05-01 12:00:01");
-    EXPECT_EQ(Texts_.Text(*first, EntryCell::Time), "2024-05-01 12:00:00");
+    auto entry = Entry("/", 200, "-");
+    struct Step {
+        DateTime time;
+        std::string_view text;
+    };
+    // Within a second, across seconds, across midnight and back.
+    const Step steps[] = {
+        {*EncodeDateTime(2024, 5, 1, 12, 0, 0), "2024-05-01 12:00:00"},
+        {*EncodeDateTime(2024, 5, 1, 12, 0, 0, 999), "2024-05-01 12:00:00"},
+        {*EncodeDateTime(2024, 5, 1, 12, 0, 1), "2024-05-01 12:00:01"},
+        {*EncodeDateTime(2024, 5, 1, 23, 59, 59, 500), "2024-05-01 23:59:59"},
+        {*EncodeDateTime(2024, 5, 2, 0, 0, 0), "2024-05-02 00:00:00"},
+        {*EncodeDateTime(2024, 5, 1, 12, 0, 0), "2024-05-01 12:00:00"},
+        {*EncodeDateTime(1969, 12, 31, 23, 59, 59, 1), "1969-12-31 23:59:59"},
+        {*EncodeDateTime(1970, 1, 1, 0, 0, 0), "1970-01-01 00:00:00"},
+    };
+    for (const Step& step : steps) {
+        entry->Time = step.time;
+        EXPECT_EQ(Texts_.Text(*entry, EntryCell::Time), step.text);
+    }
 }
 
 TEST_F(EntryCellsTest, AnEntryWithoutAccessShowsOnlyItsLineTimeAndServer) {
