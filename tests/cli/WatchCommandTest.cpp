@@ -370,6 +370,8 @@ TEST(WatchCommand, AFileThatCouldNotBeWrittenGivesExitStatusOne) {
             });
         EXPECT_EQ(run.Status, 1) << run.Err;
         EXPECT_NE(run.Err.find(std::string("Fehler: ") + file + ": "), std::string::npos) << run.Err;
+    }
+}
 
 // Runs "kavel-cli parse" with the arguments; its standard output.
 std::string RunParse(const TempFolder& scratch, const std::string& args) {
