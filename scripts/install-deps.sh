@@ -7,6 +7,8 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 q
           # Regular expressions of the quick filter and kavel-cli --grep.
           libre2-dev
           clang-format
+          # Qt's own texts (standard buttons, file dialog, key names) in German.
+          qt6-translations-l10n
           # Screenshots of the window under a virtual X server.
           xvfb xauth imagemagick
           # Packaging: icons rendered from the SVG, the Debian package with its library
