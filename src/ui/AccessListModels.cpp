@@ -173,6 +173,13 @@ QVariant RawLinesModel::data(const QModelIndex& index, int role) const {
         const LogEntry* entry = EntryAt(index.row());
         return entry ? OutcomeCell(*entry) : QVariant();
     }
+    if (role == Qt::ToolTipRole) {
+        // The server the line came from, which the line itself does not say.
+        const LogEntry* entry = EntryAt(index.row());
+        if (entry == nullptr || entry->Server == nullptr)
+            return {};
+        return ToolTipText(QStringLiteral("Server: ") + CellText(*entry, EntryCell::Server));
+    }
     if (role != Qt::DisplayRole)
         return {};
     const LogEntry* entry = EntryAt(index.row());

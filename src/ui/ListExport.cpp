@@ -5,6 +5,7 @@
 #include "base/ShownText.h"
 #include "ui/ListFilterModel.h"
 
+#include <QAbstractProxyModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTableView>
@@ -17,18 +18,43 @@ std::string Utf8(const QString& text) {
     return text.toStdString();
 }
 
+// The quick filter under the view's model: the model itself, or the source of a sort above it.
+const ListFilterModel* FilterUnder(const QAbstractItemModel* model) {
+    while (model != nullptr) {
+        if (const auto* filter = qobject_cast<const ListFilterModel*>(model))
+            return filter;
+        const auto* proxy = qobject_cast<const QAbstractProxyModel*>(model);
+        model = proxy != nullptr ? proxy->sourceModel() : nullptr;
+    }
+    return nullptr;
+}
+
+// The entry of a row of the view's model, through the models above the filter.
+const LogEntry* EntryOfRow(const QAbstractItemModel* model, const ListFilterModel* filter, int row) {
+    if (filter == nullptr)
+        return nullptr;
+    QModelIndex index = model->index(row, 0);
+    while (index.isValid() && index.model() != filter) {
+        const auto* proxy = qobject_cast<const QAbstractProxyModel*>(index.model());
+        if (proxy == nullptr)
+            return nullptr;
+        index = proxy->mapToSource(index);
+    }
+    return index.isValid() ? filter->EntryAt(index.row()) : nullptr;
+}
+
 // The texts of one row of the view's model, column by column; cells the core makes come from
 // there, the others (the arrival number) from the model.
 class RowTexts {
 public:
     RowTexts(const QTableView& view, const std::vector<ListColumn>& columns)
         : Model_(view.model())
-        , Filter_(qobject_cast<const ListFilterModel*>(view.model()))
+        , Filter_(FilterUnder(view.model()))
         , Columns_(columns)
         , Texts_(columns.size()) {}
 
     const std::vector<std::string_view>& Row(int row) {
-        const LogEntry* entry = Filter_ ? Filter_->EntryAt(row) : nullptr;
+        const LogEntry* entry = EntryOfRow(Model_, Filter_, row);
         Views_.clear();
         for (std::size_t i = 0; i < Columns_.size(); ++i) {
             std::string& text = Texts_[i];
@@ -61,7 +87,7 @@ std::vector<std::string> Headers(const std::vector<ListColumn>& columns) {
 }
 
 bool IsRawList(const QTableView& view, const std::vector<ListColumn>& columns) {
-    const auto* filter = qobject_cast<const ListFilterModel*>(view.model());
+    const ListFilterModel* filter = FilterUnder(view.model());
     return filter != nullptr && columns.size() == 1 && filter->CellOf(columns[0].Column) == EntryCell::Line;
 }
 
@@ -98,9 +124,9 @@ QString SelectedRowsText(const QTableView& view) {
     const std::vector<ListColumn> columns = TextColumns(view);
     std::string text;
     if (IsRawList(view, columns)) {
-        const auto* filter = qobject_cast<const ListFilterModel*>(view.model());
+        const ListFilterModel* filter = FilterUnder(view.model());
         for (const int row : rows) {
-            if (const LogEntry* entry = filter->EntryAt(row))
+            if (const LogEntry* entry = EntryOfRow(view.model(), filter, row))
                 AppendLoggedText(text, entry->Line.View());
             text += '\n';
         }

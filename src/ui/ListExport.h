@@ -20,10 +20,10 @@ struct ListColumn {
 // image columns (no header text) are left out.
 std::vector<ListColumn> TextColumns(const QTableView& view);
 
-// The selected rows of the view, in list order, as the clipboard gets them: tab-separated with a
-// header line. The raw list's rows are the lines as they were logged (valid UTF-8 as it is, other
-// bytes read as Windows-1252), one a line and without a header. The view's model is a
-// ListFilterModel.
+// The selected rows of the view, in the view's order, as the clipboard gets them: tab-separated
+// with a header line. The raw list's rows are the lines as they were logged (valid UTF-8 as it is,
+// other bytes read as Windows-1252), one a line and without a header. The view's model is a
+// ListFilterModel, or a sort above one.
 QString SelectedRowsText(const QTableView& view);
 
 // Writes every row that the view shows now, in its columns, as the window shows the texts, to

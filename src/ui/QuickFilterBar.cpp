@@ -27,6 +27,8 @@ QuickFilterBar::QuickFilterBar(QWidget* parent)
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(6);
+    // A narrow window cuts the bar off at its right end rather than growing for it.
+    setMinimumWidth(120);
 
     Field_ = new QLineEdit(this);
     Field_->setObjectName(QStringLiteral("EditQuickFilter"));
@@ -203,6 +205,15 @@ void QuickFilterBar::FocusField() {
 }
 
 bool QuickFilterBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Field_ && event->type() == QEvent::ShortcutOverride) {
+        // Esc and Enter belong to the field while it has the focus, whatever shortcut the
+        // window gives them.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            event->accept();
+            return true;
+        }
+    }
     if (watched == Field_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape) {

@@ -95,6 +95,11 @@ std::unique_ptr<SettingsStore> CreateStylesStore(const LayoutDefaults& defaults)
     add("ListViewResolveDomains", SettingKind::Boolean, true);
     add("ListViewLogWidthes", SettingKind::Text, std::string());
     add("ListViewExceptionsWidthes", SettingKind::Text, std::string());
+    add("ListViewOutcomeColours", SettingKind::Boolean, true);
+    add("QuickFilterText", SettingKind::Text, std::string());
+    add("QuickFilterRegex", SettingKind::Boolean, false);
+    add("QuickFilterCaseSensitive", SettingKind::Boolean, false);
+    add("QuickFilterMarkOnly", SettingKind::Boolean, false);
     add("MainWidth", SettingKind::Integer, std::int32_t{defaults.MainWidth});
     add("MainHeight", SettingKind::Integer, std::int32_t{defaults.MainHeight});
     // C++ division truncates toward zero, as the centring rule asks.
