@@ -21,7 +21,7 @@ output="$(cd "$(dirname "$output")" && pwd)/$(basename "$output")"
 # window is grabbed after the wait, then closed with SIGTERM (which writes the files back).
 # The window fills the virtual screen: its stored layout is set beforehand, with a quick
 # filter in use (KAVEL_SCREENSHOT_FILTER, empty for none).
-filter="${KAVEL_SCREENSHOT_FILTER-.html}"
+filter="${KAVEL_SCREENSHOT_FILTER-/img/}"
 printf '[Styles]\r\nMainLeft=0\r\nMainTop=0\r\nMainWidth=1180\r\nMainHeight=720\r\nQuickFilterText=%s\r\n' \
     "$filter" >"$work/styles.ini"
 xvfb-run --auto-servernum --server-args="-screen 0 1180x720x24" bash -c '

@@ -1149,6 +1149,32 @@ TEST_F(QuickFilterWindowTest, FiltersAllThreeListsAndTheRowsThatArriveLive) {
     EXPECT_EQ(CountText(), QString());
 }
 
+// A filter that is set before the rows come (stored from the last run): the rebuild and the live
+// rows, some of them older than rows already shown, show only what matches.
+TEST_F(QuickFilterWindowTest, AFilterSetBeforeTheRowsComeLetsOnlyMatchesIn) {
+    StartWithTwoServers();
+    Type(QStringLiteral(".html"));
+    Server& alpha = ServerNamed("alpha");
+    Server& beta = ServerNamed("beta");
+    Queue(alpha, NcsaLine("10.0.0.1", 1, "/a.html"));
+    Queue(alpha, NcsaLine("10.0.0.2", 2, "/a.png"));
+    Window_->RefreshLists();
+    WaitForFilters();
+    for (int round = 0; round < 20; ++round) {
+        // beta's lines are older than alpha's: they go below the newest rows.
+        Arrive(alpha, {NcsaLine("10.0.0.3", 30 + round, "/x" + std::to_string(round) + ".html"),
+                       NcsaLine("10.0.0.3", 30 + round, "/x" + std::to_string(round) + ".js")});
+        Arrive(beta, {NcsaLine("10.0.0.4", 10 + round, "/y" + std::to_string(round) + ".html"),
+                      NcsaLine("10.0.0.4", 10 + round, "/y" + std::to_string(round) + ".css")});
+    }
+    WaitForFilters();
+    const std::vector<std::string> pages = ShownPages();
+    EXPECT_EQ(pages.size(), 41u);
+    for (const std::string& page : pages)
+        EXPECT_NE(page.find(".html"), std::string::npos) << page;
+    EXPECT_EQ(Window_->RawView()->model()->rowCount(), 41);
+}
+
 TEST_F(QuickFilterWindowTest, PatternCaseAndColumnChoices) {
     StartWithTwoServers();
     Server& alpha = ServerNamed("alpha");
