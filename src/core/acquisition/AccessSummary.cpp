@@ -11,116 +11,262 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace kavel {
 
 namespace {
 
-// Hash and equality of a text tally: exact bytes, or ASCII case folded (host names).
-struct TallyHash {
-    bool Fold = false;
-    std::size_t operator()(std::string_view text) const {
-        return Fold ? FoldedHash<AsciiLower>{}(text) : std::hash<std::string_view>{}(text);
+// Where a hash goes in a table of 2^(64 - shift) slots: the hash's high bits after a
+// multiplication, so that hashes whose low bits agree still spread.
+inline std::size_t Home(std::uint64_t hash, unsigned shift) {
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift);
+}
+
+// An open-addressed table of counts (linear probing, deletion by shifting the following slots
+// back, so no slot is ever marked deleted): a look-up mostly reads one slot. A count of 0 marks
+// an empty slot; a key whose count falls to 0 leaves. The table shrinks again when most of its
+// keys left. Slot provides Count, HashOf() and Reset().
+template <class Slot>
+class FlatTable {
+public:
+    FlatTable() = default;
+    FlatTable(FlatTable&&) noexcept = default;
+    FlatTable& operator=(FlatTable&&) noexcept = default;
+
+    std::size_t Size() const { return Size_; }
+    std::int64_t Total() const { return Total_; }
+
+    // The slot holding a key that same() accepts among those with the hash, else the empty slot
+    // where it would go; none when the table has no slots yet.
+    template <class Same>
+    Slot* Find(std::uint64_t hash, Same&& same) {
+        if (Slots_.empty())
+            return nullptr;
+        const std::size_t mask = Slots_.size() - 1;
+        for (std::size_t i = Home(hash, Shift_);; i = (i + 1) & mask) {
+            Slot& slot = Slots_[i];
+            if (slot.Count == 0 || (slot.HashOf() == hash && same(slot)))
+                return &slot;
+        }
     }
+    template <class Same>
+    const Slot* Find(std::uint64_t hash, Same&& same) const {
+        return const_cast<FlatTable*>(this)->Find(hash, std::forward<Same>(same));
+    }
+
+    // An empty slot for a new key with the hash, the table grown first when it is full enough.
+    template <class Same>
+    Slot& Insert(std::uint64_t hash, Same&& same) {
+        if ((Size_ + 1) * 10 > Slots_.size() * 7)
+            Rehash(Slots_.empty() ? 16 : Slots_.size() * 2);
+        ++Size_;
+        return *Find(hash, std::forward<Same>(same));
+    }
+
+    void Added(std::int64_t delta) { Total_ += delta; }
+
+    // Empties the slot (already Reset) and closes the gap.
+    void Erase(Slot& erased) {
+        const std::size_t mask = Slots_.size() - 1;
+        std::size_t hole = static_cast<std::size_t>(&erased - Slots_.data());
+        for (std::size_t j = (hole + 1) & mask; Slots_[j].Count != 0; j = (j + 1) & mask) {
+            const std::size_t home = Home(Slots_[j].HashOf(), Shift_);
+            const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+            if (!stays) {
+                Slots_[hole] = Slots_[j];
+                hole = j;
+            }
+        }
+        Slots_[hole] = Slot{};
+        --Size_;
+        if (Slots_.size() > 64 && Size_ * 8 < Slots_.size())
+            Rehash(Slots_.size() / 2);
+    }
+
+    template <class Visit>
+    void ForEach(Visit&& visit) const {
+        for (const Slot& slot : Slots_)
+            if (slot.Count != 0)
+                visit(slot);
+    }
+    template <class Visit>
+    void ForEachMutable(Visit&& visit) {
+        for (Slot& slot : Slots_)
+            if (slot.Count != 0)
+                visit(slot);
+    }
+    void Clear() {
+        Slots_.clear();
+        Slots_.shrink_to_fit();
+        Size_ = 0;
+        Total_ = 0;
+    }
+
+private:
+    void Rehash(std::size_t capacity) {
+        std::vector<Slot> old = std::move(Slots_);
+        Slots_.assign(capacity, Slot{});
+        unsigned bits = 0;
+        while ((std::size_t{1} << bits) < capacity)
+            ++bits;
+        Shift_ = 64 - bits;
+        const std::size_t mask = capacity - 1;
+        for (const Slot& slot : old) {
+            if (slot.Count == 0)
+                continue;
+            std::size_t i = Home(slot.HashOf(), Shift_);
+            while (Slots_[i].Count != 0)
+                i = (i + 1) & mask;
+            Slots_[i] = slot;
+        }
+    }
+
+    std::vector<Slot> Slots_;
+    unsigned Shift_ = 64;
+    std::size_t Size_ = 0;
+    std::int64_t Total_ = 0;
 };
 
-struct TallyEqual {
-    bool Fold = false;
-    bool operator()(std::string_view a, std::string_view b) const noexcept {
-        return Fold ? FoldedEqual<AsciiLower>{}(a, b) : a == b;
-    }
-};
-
-// Counts by text. A key is copied once, when it is first counted, and the copy goes when its
-// count falls to 0: the entries it came from may leave the queue meanwhile.
+// Counts by text. A key is copied once, when it is first counted, into its slot when it is short
+// and else into an allocation of its own, and the copy goes when its count falls to 0: the
+// entries it came from may leave the queue meanwhile. With fold, keys that differ only in the
+// case of ASCII letters are one key (host names); the first spelling counted is kept.
 class TextTally {
 public:
     explicit TextTally(bool fold = false)
-        : Map_(0, TallyHash{fold}, TallyEqual{fold}) {}
+        : Fold_(fold) {}
+    ~TextTally() { FreeKeys(); }
+    TextTally(TextTally&&) noexcept = default;
+    TextTally& operator=(TextTally&&) = delete;
+    TextTally(const TextTally&) = delete;
+    TextTally& operator=(const TextTally&) = delete;
 
     void Change(std::string_view key, int delta) {
-        const auto found = Map_.find(key);
-        if (found != Map_.end()) {
-            found->second.Count += delta;
-            Total_ += delta;
-            if (found->second.Count <= 0) {
-                Total_ -= found->second.Count;
-                Map_.erase(found);
+        const std::uint64_t hash = HashOf(key);
+        const auto same = [this, key](const Slot& slot) { return Same(slot, key); };
+        if (Slot* slot = Table_.Find(hash, same); slot != nullptr && slot->Count != 0) {
+            slot->Count += delta;
+            Table_.Added(delta);
+            if (slot->Count <= 0) {
+                Table_.Added(-slot->Count);
+                slot->Reset();
+                Table_.Erase(*slot);
             }
             return;
         }
         // Subtracting what is not counted changes nothing.
         if (delta <= 0)
             return;
-        auto copy = std::unique_ptr<char[]>(new char[key.size() == 0 ? 1 : key.size()]);
-        std::memcpy(copy.get(), key.data(), key.size());
-        const std::string_view own(copy.get(), key.size());
-        Map_.emplace(own, Slot{delta, std::move(copy)});
-        Total_ += delta;
+        Slot& slot = Table_.Insert(hash, same);
+        slot.Hash = hash;
+        slot.Count = delta;
+        slot.Size = static_cast<std::uint32_t>(key.size());
+        char* bytes = slot.Inline;
+        if (key.size() > Slot::InlineBytes) {
+            slot.Heap = new char[key.size()];
+            bytes = slot.Heap;
+        }
+        std::memcpy(bytes, key.data(), key.size());
+        Table_.Added(delta);
     }
 
     std::int64_t CountOf(std::string_view key) const {
-        const auto found = Map_.find(key);
-        return found == Map_.end() ? 0 : found->second.Count;
+        const Slot* slot = Table_.Find(HashOf(key), [this, key](const Slot& s) { return Same(s, key); });
+        return slot == nullptr ? 0 : slot->Count;
     }
-    std::size_t Distinct() const { return Map_.size(); }
-    std::int64_t Total() const { return Total_; }
+    std::size_t Distinct() const { return Table_.Size(); }
+    std::int64_t Total() const { return Table_.Total(); }
     void Clear() {
-        Map_.clear();
-        Total_ = 0;
+        FreeKeys();
+        Table_.Clear();
     }
     template <class Visit>
     void ForEach(Visit&& visit) const {
-        for (const auto& [key, slot] : Map_)
-            visit(key, slot.Count);
+        Table_.ForEach([&visit](const Slot& slot) { visit(slot.Key(), slot.Count); });
     }
 
 private:
     struct Slot {
+        static constexpr std::size_t InlineBytes = 16;
+        std::uint64_t Hash = 0;
         std::int64_t Count = 0;
-        std::unique_ptr<char[]> Bytes;
+        std::uint32_t Size = 0;
+        union {
+            char Inline[InlineBytes];
+            char* Heap;
+        };
+        Slot()
+            : Heap(nullptr) {}
+        std::uint64_t HashOf() const { return Hash; }
+        std::string_view Key() const { return {Size > InlineBytes ? Heap : Inline, Size}; }
+        void Reset() {
+            if (Size > InlineBytes)
+                delete[] Heap;
+            Size = 0;
+            Count = 0;
+        }
     };
-    std::unordered_map<std::string_view, Slot, TallyHash, TallyEqual> Map_;
-    std::int64_t Total_ = 0;
+
+    std::uint64_t HashOf(std::string_view key) const {
+        return Fold_ ? FoldedHash<AsciiLower>{}(key) : std::hash<std::string_view>{}(key);
+    }
+    bool Same(const Slot& slot, std::string_view key) const {
+        if (slot.Size != key.size())
+            return false;
+        return Fold_ ? FoldedEqual<AsciiLower>{}(slot.Key(), key) : slot.Key() == key;
+    }
+    void FreeKeys() {
+        Table_.ForEachMutable([](Slot& slot) { slot.Reset(); });
+    }
+
+    FlatTable<Slot> Table_;
+    bool Fold_;
 };
 
 class NumberTally {
 public:
     void Change(std::int32_t key, int delta) {
-        const auto found = Map_.find(key);
-        if (found == Map_.end()) {
-            if (delta > 0) {
-                Map_.emplace(key, delta);
-                Total_ += delta;
+        const std::uint64_t hash = HashOf(key);
+        const auto same = [key](const Slot& slot) { return slot.Key == key; };
+        if (Slot* slot = Table_.Find(hash, same); slot != nullptr && slot->Count != 0) {
+            slot->Count += delta;
+            Table_.Added(delta);
+            if (slot->Count <= 0) {
+                Table_.Added(-slot->Count);
+                slot->Count = 0;
+                Table_.Erase(*slot);
             }
             return;
         }
-        found->second += delta;
-        Total_ += delta;
-        if (found->second <= 0) {
-            Total_ -= found->second;
-            Map_.erase(found);
-        }
+        if (delta <= 0)
+            return;
+        Slot& slot = Table_.Insert(hash, same);
+        slot.Key = key;
+        slot.Count = delta;
+        Table_.Added(delta);
     }
     std::int64_t CountOf(std::int32_t key) const {
-        const auto found = Map_.find(key);
-        return found == Map_.end() ? 0 : found->second;
+        const Slot* slot = Table_.Find(HashOf(key), [key](const Slot& s) { return s.Key == key; });
+        return slot == nullptr ? 0 : slot->Count;
     }
-    std::size_t Distinct() const { return Map_.size(); }
-    std::int64_t Total() const { return Total_; }
-    void Clear() {
-        Map_.clear();
-        Total_ = 0;
-    }
+    std::size_t Distinct() const { return Table_.Size(); }
+    std::int64_t Total() const { return Table_.Total(); }
+    void Clear() { Table_.Clear(); }
     template <class Visit>
     void ForEach(Visit&& visit) const {
-        for (const auto& [key, count] : Map_)
-            visit(key, count);
+        Table_.ForEach([&visit](const Slot& slot) { visit(slot.Key, slot.Count); });
     }
 
 private:
-    std::unordered_map<std::int32_t, std::int64_t> Map_;
-    std::int64_t Total_ = 0;
+    struct Slot {
+        std::int64_t Count = 0;
+        std::int32_t Key = 0;
+        std::uint64_t HashOf() const { return NumberTally::HashOf(Key); }
+    };
+    static std::uint64_t HashOf(std::int32_t key) { return static_cast<std::uint32_t>(key); }
+
+    FlatTable<Slot> Table_;
 };
 
 // The spider-list entry of a spider's host name, remembered for the hosts seen: the list is

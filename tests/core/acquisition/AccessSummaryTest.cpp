@@ -9,9 +9,12 @@
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
 
+#include <cctype>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -316,6 +319,62 @@ TEST_F(SummaryCountsTest, KeysOutliveTheEntriesTheyCameFrom) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].Text, "/first-seen");
     EXPECT_EQ(rows[0].Count, 1);
+}
+
+// Keys come and go in any order, short ones and ones longer than a table slot holds, host names
+// in any letter case: the counts always equal a plain count of what is in.
+TEST_F(SummaryCountsTest, KeysComeAndGoInAnyOrder) {
+    std::mt19937 random(11);
+    std::vector<std::string> pages;
+    for (int i = 0; i < 600; ++i)
+        pages.push_back(i % 3 == 0 ? "/p" + std::to_string(i)
+                                   : "/a/rather/long/page/name/" + std::to_string(i));
+    AccessSummary summary;
+    std::map<std::string, std::int64_t> expected;
+    std::map<std::string, std::int64_t> expectedHosts;
+    std::vector<const LogEntry*> counted;
+    const auto folded = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    for (int step = 0; step < 20000; ++step) {
+        // Grow to many keys, then shrink to few, twice.
+        const bool adding = (step / 5000) % 2 == 0 ? random() % 10 < 7 : random() % 10 < 2;
+        if (adding || counted.empty()) {
+            const std::string& page = pages[random() % (step < 10000 ? pages.size() : 40)];
+            LogEntry& entry = Add("192.0.2.1", page.c_str(), 200, 0, DateTime{});
+            std::string host = "Host" + std::to_string(random() % 50) + ".Example";
+            if (random() % 2 == 0)
+                host = folded(host);
+            entry.Access->SetReferer("http://" + host + "/");
+            summary.Add(entry);
+            counted.push_back(&entry);
+            ++expected[page];
+            ++expectedHosts[folded(host)];
+        } else {
+            const std::size_t at = random() % counted.size();
+            const LogEntry* entry = counted[at];
+            counted[at] = counted.back();
+            counted.pop_back();
+            summary.Subtract(*entry);
+            const std::string page(entry->Access->Page());
+            if (--expected[page] == 0)
+                expected.erase(page);
+            const std::string host = folded(std::string(ReferringHost(entry->Access->Referer())));
+            if (--expectedHosts[host] == 0)
+                expectedHosts.erase(host);
+        }
+        if (step % 97 == 0 || step == 19999) {
+            ASSERT_EQ(summary.Distinct(SummaryPanel::Pages), expected.size()) << step;
+            ASSERT_EQ(summary.Distinct(SummaryPanel::Referers), expectedHosts.size()) << step;
+            for (const PanelRow& row : summary.Top(SummaryPanel::Pages, 0))
+                ASSERT_EQ(row.Count, expected[std::string(row.Text)]) << row.Text;
+            for (const auto& [host, count] : expectedHosts)
+                ASSERT_EQ(summary.CountOf(SummaryPanel::Referers, 0, host), count) << host;
+            ASSERT_EQ(summary.PanelTotal(SummaryPanel::Pages), static_cast<std::int64_t>(counted.size()));
+        }
+    }
 }
 
 TEST_F(SummaryCountsTest, TopListsHighestFirstThenByKey) {
