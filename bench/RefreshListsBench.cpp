@@ -1,5 +1,6 @@
 // The access lists of the main window over a large queue: a rebuild of 100,000 entries that
-// arrive out of time order, the take-over of one reader notification, and the cost of the
+// arrive out of time order, the take-over of one reader notification (with the accesses list
+// following the newest row, and holding still around a selected row), and the cost of the
 // cells a view asks for when it paints. The lists are shown in real table views (offscreen), so
 // the views' own bookkeeping of inserted rows is part of every figure.
 
@@ -9,6 +10,8 @@
 #include "net/ReverseLookup.h"
 #include "platform/Clock.h"
 #include "ui/AccessLists.h"
+#include "ui/AccessTableView.h"
+#include "ui/NewRowsBar.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -105,13 +108,16 @@ public:
         for (int s = 0; s < 2; ++s)
             for (int i = 0; i < half; ++i)
                 Queue(Servers_[s], DateTime{BenchNow.Ms - span + span * i / half + s * 500}, i);
-        for (QTableView* view : {&RawView_, &LogView_, &ExceptionsView_}) {
+        for (QTableView* view : {&RawView_, static_cast<QTableView*>(&LogView_), &ExceptionsView_}) {
             view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
             view->verticalHeader()->hide();
             view->resize(900, 600);
         }
         RawView_.setModel(&Lists_.Raw());
+        LogView_.setObjectName(QStringLiteral("ListViewLog"));
+        LogView_.setSelectionBehavior(QAbstractItemView::SelectRows);
         LogView_.setModel(&Lists_.Log());
+        new NewRowsBar(&LogView_);
         ExceptionsView_.setModel(&Lists_.Exceptions());
         LogView_.show();
         AccessLists::Hooks hooks;
@@ -142,7 +148,8 @@ public:
     Server Servers_[2];
     AccessLists Lists_;
     QTableView RawView_;
-    QTableView LogView_;
+    // The main window's list view, which holds still while the user reads.
+    AccessTableView LogView_;
     QTableView ExceptionsView_;
 };
 
@@ -215,12 +222,20 @@ BENCHMARK(BM_RowMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 // One reader notification: ten new entries, the notification posted to the window's loop and the
 // take-over into lists that already hold 100,000 rows, up to the point where the handshake resumes
 // the reader. The view's repaint afterwards is reported apart.
+// Argument 1: the user selected a row further down, so the list holds it still and counts the
+// new rows in its bar; 0: the list shows the newest row and follows.
 void BM_NotificationOfTenEntries(benchmark::State& state) {
     ListsFixture fixture(QueuedEntries);
     // Every notification inserts its rows into the views at once: the worst case, not the burst.
     fixture.Lists_.SetPublishInterval(std::chrono::milliseconds(0));
     fixture.Lists_.Rebuild();
     QCoreApplication::processEvents();
+    const bool held = state.range(0) != 0;
+    if (held) {
+        fixture.LogView_.selectRow(500);
+        fixture.LogView_.scrollTo(fixture.Lists_.Log().index(500, 0), QAbstractItemView::PositionAtCenter);
+        QCoreApplication::processEvents();
+    }
     int next = 0;
     double worstMs = 0;
     double repaintMs = 0;
@@ -264,8 +279,13 @@ void BM_NotificationOfTenEntries(benchmark::State& state) {
     state.counters["repaint_ms_mean"] = repaintMs / static_cast<double>(state.iterations());
     state.counters["take_over_call_ms_mean"] = takeOverMs / static_cast<double>(state.iterations());
     state.counters["rows"] = static_cast<double>(fixture.Lists_.Log().rowCount());
+    if (held) {
+        // The selected row stayed where the user saw it, and every new row was counted.
+        state.counters["unseen_rows"] = fixture.LogView_.UnseenRows();
+        state.counters["held_row"] = fixture.LogView_.selectionModel()->selectedRows().front().row();
+    }
 }
-BENCHMARK(BM_NotificationOfTenEntries)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NotificationOfTenEntries)->Arg(0)->Arg(1)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 // The cells a view asks for when it paints one row, in a list of a million rows, at rows spread
 // over the whole list.

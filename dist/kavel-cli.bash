@@ -5,7 +5,7 @@ _kavel_cli() {
 
     local global_options="--home --styles --version --help"
     local parse_options="--server --home --styles --now --hosts --summary --top --format --save --help"
-    local watch_options="--home --styles --demo --for --count --quiet-popups --format --help"
+    local watch_options="--home --styles --demo --for --count --quiet-popups --format --demo-errors --demo-pause --help"
     case $prev in
         --home)
             _filedir -d

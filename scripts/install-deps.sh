@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 qt6-multimedia-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           clang-format
+          # Qt's own texts (standard buttons, file dialog, key names) in German.
+          qt6-translations-l10n
           # Screenshots of the window under a virtual X server.
           xvfb xauth imagemagick
           # Packaging: icons rendered from the SVG, the Debian package with its library

@@ -20,6 +20,7 @@
 #include "ui/IconSet.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
+#include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -40,7 +41,9 @@
 
 namespace {
 
-constexpr const char* Usage = R"(Usage: kavel [--home DIR] [--styles FILE] [--demo] [--version]
+constexpr const char* Usage =
+    R"(Usage: kavel [--home DIR] [--styles FILE] [--demo] [--demo-errors] [--demo-pause]
+             [--version]
 
 Watches the access logs of the web servers defined in the home folder (kavel.servers) live.
 
@@ -50,6 +53,10 @@ Options:
   --styles FILE   the per-user view settings and window layout (also KAVEL_STYLES_FILE)
   --demo          create a demo workspace (a temporary folder unless --home is given) with
                   two servers, and write live traffic into their logs
+  --demo-errors   with --demo: www.demo.example answers a few requests with 500 and 503
+                  every minute (the demo's alert "Serverfehler" fires)
+  --demo-pause    with --demo: www.demo.example falls silent 30 s after the start for three
+                  minutes (the demo's alert "Stille" fires)
   --version       print the version and exit
   --help          this text
 
@@ -82,11 +89,16 @@ int main(int argc, char** argv) {
     platform::Paths::Init(argc, argv);
 
     bool demo = false;
+    cli::DemoIncidents incidents;
     std::vector<char*> qtArguments{argv[0]};
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--demo") {
             demo = true;
+        } else if (arg == "--demo-errors") {
+            incidents.Errors = true;
+        } else if (arg == "--demo-pause") {
+            incidents.Pause = true;
         } else if (arg == "--version") {
             std::printf("kavel %s\n", VersionInfoValue("", "FileVersion").c_str());
             return 0;
@@ -113,6 +125,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Kavel"));
     QApplication::setOrganizationName(QStringLiteral("Quarnet"));
     QApplication::setWindowIcon(ui::ApplicationIcon());
+    // Qt's standard buttons, dialogs and key names speak German like the rest of the program.
+    ui::InstallQtTranslations(app);
     // Qt took the user's locale for everything; numbers in files stay in the C form.
     std::setlocale(LC_NUMERIC, "C");
     platform::SystemLocaleFormat localeFormat;
@@ -145,6 +159,31 @@ int main(int argc, char** argv) {
         else if (shownWindow == nullptr)
             earlyErrors.push_back(message);
     };
+
+    // From here on a stop signal ends the program whatever it is doing: a question or dialog
+    // that is open is cancelled first (a declined question writes nothing), then the window
+    // closes as the user would close it. The thread only hands the signal to the main thread.
+    std::atomic<bool> finished{false};
+    bool stopRequested = false;
+    ui::MainWindow* runningWindow = nullptr;
+    const auto stop = [&stopRequested, &runningWindow] {
+        stopRequested = true;
+        ui::CancelModalDialogs();
+        if (runningWindow != nullptr) {
+            QMetaObject::invokeMethod(
+                runningWindow, [window = runningWindow] { window->close(); }, Qt::QueuedConnection);
+        }
+    };
+    std::thread signalWaiter([&finished, &app, &stop, stopSignals] {
+        for (;;) {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+            if (finished.load())
+                return; // the program's own wake-up at its end
+            QMetaObject::invokeMethod(&app, stop, Qt::QueuedConnection);
+        }
+    });
+
     ProgramLifecycle lifecycle(reportError);
     lifecycle.CreateObjects();
 
@@ -153,21 +192,21 @@ int main(int argc, char** argv) {
     platform::QtTone tone;
     platform::ScopedTone installedTone(tone);
 
+    // The lock guards the workspace's definition files: a second instance is asked about only
+    // when it would share them (a demo in its own temporary folder never is).
+    const std::filesystem::path workspace = platform::Paths::HomeDir();
+    ui::MainWindow::Setup setup;
+    setup.Lifecycle = &lifecycle;
+    setup.InstanceLockName = WorkspaceLockName(workspace);
+    setup.Asking = [&workspace] {
+        std::fprintf(stderr, "kavel: Der Arbeitsbereich %s wird bereits von Kavel verwendet.\n",
+                     workspace.string().c_str());
+    };
+
     int result = 0;
     {
-        ui::MainWindow window(ui::MainWindow::Setup{&lifecycle, {}, std::nullopt});
-        if (window.MayContinue()) {
-            std::atomic<bool> signalled{false};
-            std::thread signalWaiter([&signalled, &window, stopSignals] {
-                int signal = 0;
-                sigwait(&stopSignals, &signal);
-                if (signal == SIGTERM && signalled.load())
-                    return; // the program's own wake-up at its end
-                signalled.store(true);
-                QMetaObject::invokeMethod(
-                    &window, [&window] { window.close(); }, Qt::QueuedConnection);
-            });
-
+        ui::MainWindow window(std::move(setup));
+        if (window.MayContinue() && !stopRequested) {
             if (const std::optional<int> rows = ExitAfterRows()) {
                 const auto check = [&window, limit = *rows] {
                     static bool done = false;
@@ -183,6 +222,7 @@ int main(int argc, char** argv) {
                 QObject::connect(&window.Lists().Log(), &QAbstractItemModel::modelReset, &window, check);
             }
 
+            runningWindow = &window;
             shownWindow = &window;
             window.show();
             if (!earlyErrors.empty()) {
@@ -197,6 +237,7 @@ int main(int argc, char** argv) {
             std::unique_ptr<cli::DemoTraffic> traffic;
             if (demoHome) {
                 traffic = std::make_unique<cli::DemoTraffic>(*demoHome);
+                traffic->SetIncidents(incidents);
                 traffic->Start();
             }
             result = QApplication::exec();
@@ -205,16 +246,17 @@ int main(int argc, char** argv) {
             // The loop may also end without the window's closing (the session ends).
             if (!window.Closed())
                 window.close();
+            runningWindow = nullptr;
             shownWindow = nullptr;
             window.ReleaseListsAndTree();
             lifecycle.Finish(window.OptionsStore(), window.StylesStore());
-
-            if (!signalled.exchange(true))
-                pthread_kill(signalWaiter.native_handle(), SIGTERM);
-            signalWaiter.join();
         }
-        // A declined second instance ends here: nothing was loaded and no file is written.
+        // A declined (or cancelled) second instance ends here: nothing was loaded and no file
+        // is written.
     }
+    finished.store(true);
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
     ReleaseSingleInstance();
     return result;
 }

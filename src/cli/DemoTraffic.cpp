@@ -220,6 +220,19 @@ std::string Lines(const std::vector<DemoRequest>& burst, bool w3c, Generator& ge
     return text;
 }
 
+void WriteDemoAlerts(const std::filesystem::path& home) {
+    WriteFileAtomically(
+        home / "kavel.alerts",
+        DefinitionFileHeader("Alerts", true) +
+            "\r\n# Name;Server;Condition;Threshold;WindowMinutes;CooldownMinutes;On;Actions;Command"
+            "\r\nServerfehler;*;status:5xx;3;5;10;1;notify,beep,run;echo \"{rule} auf {server}: "
+            "{count} Fehler, zuletzt {page}\"\r\nStille;www.demo.example;rate:below;1;2;10;1;"
+            "notify;\r\n");
+}
+
+constexpr std::array<const char*, 4> ErrorPages = {"/shop/checkout.php", "/api/orders", "/search.php?q=kavel",
+                                                   "/products/watcher.php?id=9"};
+
 } // namespace
 
 DemoHome CreateDemoHome(const std::filesystem::path& home) {
@@ -250,6 +263,9 @@ DemoHome CreateDemoHome(const std::filesystem::path& home) {
                                          "MiscDnsResolve=0\r\n");
     }
 
+    if (!std::filesystem::exists(home / "kavel.alerts"))
+        WriteDemoAlerts(home);
+
     std::mt19937 random(12345);
     Generator generator(random);
     if (!std::filesystem::exists(demo.NcsaLog)) {
@@ -279,6 +295,29 @@ DemoTraffic::~DemoTraffic() {
     Stop();
 }
 
+void DemoTraffic::WriteErrorBurst() {
+    Generator generator(Random_);
+    const DateTime now = platform::Now();
+    std::string lines;
+    const int count = 3 + generator.Pick(3);
+    for (int i = 0; i < count; ++i) {
+        const Visitor& v =
+            Visitors[static_cast<std::size_t>(generator.Pick(static_cast<int>(Visitors.size())))];
+        DemoRequest request = MakeRequest(now, v.Address, v.Agent);
+        request.Page =
+            ErrorPages[static_cast<std::size_t>(generator.Pick(static_cast<int>(ErrorPages.size())))];
+        request.Status = generator.Pick(2) == 0 ? 500 : 503;
+        request.Bytes = 180;
+        lines += NcsaLine(request) + "\n";
+    }
+    AppendLines(Home_.NcsaLog, lines);
+}
+
+bool DemoTraffic::Silent(std::chrono::milliseconds sinceStart) const {
+    using namespace std::chrono_literals;
+    return Incidents_.Pause && sinceStart >= 30s && sinceStart < 30s + 3min;
+}
+
 void DemoTraffic::Start() {
     Stop_.store(false);
     Thread_ = std::thread([this] { Run(); });
@@ -298,8 +337,23 @@ void DemoTraffic::WriteBurst() {
 }
 
 void DemoTraffic::Run() {
+    using namespace std::chrono_literals;
+    const auto started = std::chrono::steady_clock::now();
+    auto nextErrors = started + 20s;
     while (!Stop_.load()) {
-        WriteBurst();
+        const auto now = std::chrono::steady_clock::now();
+        const auto sinceStart = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
+        if (Incidents_.Errors && now >= nextErrors && !Silent(sinceStart)) {
+            WriteErrorBurst();
+            nextErrors = now + 60s;
+        }
+        if (Silent(sinceStart)) {
+            // Only the other server's log grows meanwhile.
+            Generator generator(Random_);
+            AppendLines(Home_.W3CLog, Lines(generator.Burst(platform::Now()), true, generator));
+        } else {
+            WriteBurst();
+        }
         const int pauseMs = std::uniform_int_distribution<int>(200, 700)(Random_);
         for (int waited = 0; waited < pauseMs && !Stop_.load(); waited += 50)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,5 +1,6 @@
 #include "WatchCommand.h"
 
+#include "AlertConsole.h"
 #include "DemoTraffic.h"
 #include "EntryFormat.h"
 #include "acquisition/EntryQueue.h"
@@ -38,7 +39,7 @@ namespace {
 
 constexpr const char* WatchUsage =
     R"(Usage: kavel-cli watch [--home DIR] [--demo] [--for SECONDS] [--count N] [--quiet-popups]
-                       [--format table|tsv|json]
+                       [--format table|tsv|json] [--demo-errors] [--demo-pause]
 
 Runs Kavel without a window: loads the definition files of the home folder (kavel.servers,
 kavel.documents, kavel.buddies, kavel.spiders, kavel.revisitors, kavel.config), starts one
@@ -69,6 +70,15 @@ isolates and marks) as it escapes control bytes, and the table and the messages 
 that are not UTF-8 as \xhh: a log line or a name can neither act on the terminal nor reorder
 what it shows.
 
+Alerts: the rules of kavel.alerts in the home folder are checked as the accesses come in and
+by the clock, as the desktop program checks them. Each alert is printed on standard error,
+"Alarm RULE auf SERVER: WHAT" (with --format json one JSON object per line with the keys
+type "alert", id, rule, server, condition, threshold, window_minutes, count, time, summary,
+body, access, actions, command and test); a rule with "beep" rings the terminal's bell, and a
+rule with "run" starts its command (killed after 30 s, one run per rule at a time), whose
+result follows as "Alarm-Befehl RULE auf SERVER: Exit-Status N" with its first output lines
+(JSON: type "alert_command", id, rule, server, result, exit_code, output).
+
 Options:
   --home DIR       the workspace (also KAVEL_HOME; default: the user's data folder
                    ~/.local/share/kavel for an installed program, else the program's folder)
@@ -79,6 +89,10 @@ Options:
   --count N        stop by itself once every server has printed N accesses
   --quiet-popups   do not print the new-document popups
   --format FORMAT  table, tsv or json (see above)
+  --demo-errors    with --demo: www.demo.example answers a few requests with 500 and 503
+                   every minute
+  --demo-pause     with --demo: www.demo.example falls silent 30 s after the start for
+                   three minutes
   --help           this text
 
 Exit status: 0 on success, 1 when a definition file or the options file could not be read
@@ -191,6 +205,7 @@ std::filesystem::path MakeTemporaryHome() {
 
 int RunWatch(int argc, char** argv) {
     bool demo = false;
+    DemoIncidents incidents;
     bool popups = true;
     std::optional<double> seconds;
     std::optional<long> count;
@@ -199,6 +214,10 @@ int RunWatch(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "--demo") {
             demo = true;
+        } else if (arg == "--demo-errors") {
+            incidents.Errors = true;
+        } else if (arg == "--demo-pause") {
+            incidents.Pause = true;
         } else if (arg == "--quiet-popups") {
             popups = false;
         } else if (arg == "--for" && i + 1 < argc) {
@@ -294,7 +313,9 @@ int RunWatch(int argc, char** argv) {
     std::unordered_map<const Server*, long> printed;
     bool enough = false;
     const bool colour = format == OutputFormat::Table && UseColour();
+    AlertConsole alerts(format == OutputFormat::Json);
     ReaderHandshake handshake([&](LogEntry& first) {
+        alerts.Observe(first);
         TakeOverNewEntries(first, [&](LogEntry& entry) {
             PrintEntry(entry, format, colour);
             ++printed[entry.Server];
@@ -309,11 +330,13 @@ int RunWatch(int argc, char** argv) {
 
     std::unique_ptr<DemoTraffic> traffic;
     lifecycle.LoadDefinitions();
+    alerts.Load(lifecycle);
     if (Servers().Count() == 0 && !lifecycle.StopRequested())
         PrintMessage(stderr, "Keine Webserver definiert (" +
                                  platform::Paths::DefinitionFile(".servers").string() + ").");
     if (demoHome) {
         traffic = std::make_unique<DemoTraffic>(*demoHome);
+        traffic->SetIncidents(incidents);
         traffic->Start();
     }
 
@@ -322,6 +345,7 @@ int RunWatch(int argc, char** argv) {
     auto nextSweep = started + std::chrono::seconds(10);
     while (!stop.load() && !enough) {
         loop.RunUntil([&] { return stop.load() || enough; }, std::chrono::milliseconds(500));
+        alerts.Tick();
         const auto now = SteadyClock::now();
         if (seconds && now - started >= std::chrono::duration<double>(*seconds))
             break;

@@ -33,11 +33,20 @@ QLineEdit* ValueBox(const char* name, const QString& text, bool readOnly, QWidge
     return box;
 }
 
+// The box's fields come from the version information; no label of it is ever markup.
+QLabel* PlainLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
 // LabelCompanyURL: a click opens the maker's page.
 class LinkLabel final : public QLabel {
 public:
     explicit LinkLabel(const QString& text, QWidget* parent)
-        : QLabel(text, parent) {}
+        : QLabel(text, parent) {
+        setTextFormat(Qt::PlainText);
+    }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override {
@@ -64,7 +73,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     setFixedSize(401, 297);
     auto* layout = new QVBoxLayout(this);
 
-    auto* headline = new QLabel(QStringLiteral("Informationen über dieses Programm"), this);
+    auto* headline = PlainLabel(QStringLiteral("Informationen über dieses Programm"), this);
     headline->setObjectName(QStringLiteral("PanelInfoHeadline"));
     headline->setAutoFillBackground(true);
     QPalette palette = headline->palette();
@@ -75,7 +84,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     layout->addWidget(headline);
 
     auto* row = new QHBoxLayout;
-    auto* logo = new QLabel(this);
+    auto* logo = PlainLabel(QString(), this);
     logo->setObjectName(QStringLiteral("Logo"));
     logo->setPixmap(ApplicationIcon().pixmap(48, 48));
     row->addWidget(logo, 0, Qt::AlignTop);
@@ -89,7 +98,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     texts->addWidget(ValueBox("EditFileDescription",
                               QString::fromStdString(VersionInfoValue("", "FileDescription")), true, this));
     auto* versionRow = new QHBoxLayout;
-    auto* versionLabel = new QLabel(QStringLiteral("Version"), this);
+    auto* versionLabel = PlainLabel(QStringLiteral("Version"), this);
     versionLabel->setObjectName(QStringLiteral("LabelVersion"));
     versionRow->addWidget(versionLabel);
     versionRow->addWidget(ValueBox("EditFileVersion",
@@ -120,7 +129,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     Link_->setPalette(linkPalette);
     layout->addWidget(Link_);
 
-    auto* legal = new QLabel(
+    auto* legal = PlainLabel(
         QStringLiteral("Dieses Programm ist urheberrechtlich geschützt. Die unerlaubte Vervielfältigung oder "
                        "Verbreitung dieses Programms oder eines Teils davon ist nicht gestattet."),
         this);

@@ -308,10 +308,10 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
         const SettingsStore* styles = Styles();
         if (styles == nullptr || !styles->Bool("ShowInfoTips"))
             return {};
-        const std::string tip = InfoTipText(entry);
-        if (tip.empty())
+        const QString tip = InfoTip(entry);
+        if (tip.isEmpty())
             return {};
-        return ToolTipText(DisplayText(tip));
+        return tip;
     }
     default:
         return {};
@@ -489,28 +489,31 @@ void ExceptionListModel::Clear() {
 // ---------------------------------------------------------------------------------------------
 // Hover text
 
-std::string InfoTipText(const LogEntry& entry) {
+std::vector<std::string> InfoTipLines(const LogEntry& entry) {
     const AccessRecord* access = entry.Access.get();
     const Server* server = entry.Server;
     if (access == nullptr || server == nullptr)
         return {};
-    std::string text;
-    const auto line = [&text](std::string_view label, std::string_view value) {
-        text.append(label);
+    std::vector<std::string> lines;
+    const auto line = [&lines](std::string_view label, std::string_view value) {
+        std::string& text = lines.emplace_back(label);
         text.append(value);
-        text.append("\r\n");
     };
-    text += "Aufruf: ";
-    text.append(access->Method());
-    text += ' ';
-    text.append(access->Page());
-    text += " (" + std::to_string(access->Status) + ")\r\n";
+    {
+        std::string& call = lines.emplace_back("Aufruf: ");
+        call.append(access->Method());
+        call += ' ';
+        call.append(access->Page());
+        call += " (" + std::to_string(access->Status) + ")";
+    }
     line("Referenzseite: ", access->Referer());
-    text += "Von Adresse: ";
-    text.append(access->HostName());
-    text += " (";
-    text.append(access->Address());
-    text += ")\r\n";
+    {
+        std::string& from = lines.emplace_back("Von Adresse: ");
+        from.append(access->HostName());
+        from += " (";
+        from.append(access->Address());
+        from += ")";
+    }
     line("F\xC3\xBCr Server: ", server->Name());
     line("Angefordert am: ", platform::FormatDateTime(entry.Time));
     line("Von Benutzer: ", access->User());
@@ -520,7 +523,7 @@ std::string InfoTipText(const LogEntry& entry) {
     line("User Agent: ", access->UserAgent());
     if (server->LogType() == LogFormat::W3c && access->Kind() == LogFormat::W3c) {
         const auto& w3c = static_cast<const W3cRecord&>(*access);
-        text += "___\r\n";
+        lines.emplace_back("___");
         line("Dienstname: ", w3c.SiteName());
         line("Protokoll-Unterstatus: ", std::to_string(w3c.SubStatus));
         line("Win32-Status: ", std::to_string(w3c.Win32Status));
@@ -529,12 +532,28 @@ std::string InfoTipText(const LogEntry& entry) {
         line("Cookies: ", w3c.Cookie());
     }
     if (const LogReader* reader = Readers().ReaderOf(*server)) {
-        text += "___\r\nDie zust\xC3\xA4ndige \xC3\x9C"
-                "berwachung ist ";
-        text += reader->Suspended() || reader->Paused() ? "suspendiert." : "aktiv.";
-        text += " Status \"" + reader->State() + "\".";
+        lines.emplace_back("___");
+        std::string& sentence = lines.emplace_back("Die zust\xC3\xA4ndige \xC3\x9C"
+                                                   "berwachung ist ");
+        sentence += reader->Suspended() || reader->Paused() ? "suspendiert." : "aktiv.";
+        sentence += " Status \"" + reader->State() + "\".";
     }
-    return text;
+    return lines;
+}
+
+QString InfoTip(const LogEntry& entry) {
+    const std::vector<std::string> lines = InfoTipLines(entry);
+    if (lines.empty())
+        return {};
+    // Each line on its own: control bytes from the log inside a line become visible symbols,
+    // while the breaks between the lines stay breaks.
+    QString plain;
+    for (const std::string& line : lines) {
+        if (!plain.isEmpty())
+            plain += QLatin1Char('\n');
+        plain += DisplayText(line);
+    }
+    return ToolTipText(plain);
 }
 
 } // namespace kavel::ui

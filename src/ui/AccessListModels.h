@@ -202,10 +202,12 @@ public:
     std::int32_t CodeAt(int row) const;
 };
 
-// The hover text of an accesses row: the access, the W3C block for W3C servers and the
-// monitoring sentence when the server has a reader; lines end in CR LF. Empty when the entry
-// has no access or no server.
-std::string InfoTipText(const LogEntry& entry);
+// The hover text of an accesses row, line by line: the access, the W3C block for W3C servers
+// and the monitoring sentence when the server has a reader. The lines are the bytes the log and
+// the definitions hold; none when the entry has no access or no server.
+std::vector<std::string> InfoTipLines(const LogEntry& entry);
+// The same as a tool tip: every line shown as plain text, control characters made visible.
+QString InfoTip(const LogEntry& entry);
 
 // "Angefordert am": the locale's short date, a blank and its long time.
 QString EntryTimeText(DateTime time);

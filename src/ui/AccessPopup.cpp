@@ -13,6 +13,8 @@
 #include <QScreen>
 #include <QToolButton>
 #include <QWindow>
+#include <algorithm>
+#include <climits>
 
 namespace kavel::ui {
 namespace {
@@ -25,6 +27,14 @@ const QRect HeadlineRect(80, 32, 240, 14);
 const QRect MessageRect(80, 52, 217, 61);
 const QRect AttentionRect(305, 51, 16, 16);
 const QRect CloseRect(316, 34, 11, 10);
+
+// The product picture inside its place.
+QRect LogoRect() {
+    return PictureRect.adjusted(4, 8, -4, -10);
+}
+
+// How often a waiting or shown popup looks for a modal dialog.
+constexpr int ModalCheckMs = 200;
 
 std::optional<QRect>& DesktopOverride() {
     static std::optional<QRect> desktop;
@@ -45,8 +55,8 @@ AccessPopup::AccessPopup(QWidget* parent)
     font.setPointSize(8);
     setFont(font);
 
-    // Only the balloon and the picture are visible; the rest of the window lets the desktop
-    // through.
+    // Only the balloon and the picture's own shape are visible; the rest of the window, the
+    // picture's transparent corners included, lets the desktop through.
     QBitmap mask(size());
     mask.fill(Qt::color0);
     {
@@ -54,7 +64,8 @@ AccessPopup::AccessPopup(QWidget* parent)
         painter.setPen(Qt::color1);
         painter.setBrush(Qt::color1);
         painter.drawRoundedRect(BalloonRect.adjusted(0, 0, -1, -1), 8, 8);
-        painter.drawRect(PictureRect.adjusted(0, 0, -1, -1));
+        const QRect logo = LogoRect();
+        painter.drawPixmap(logo.topLeft(), ApplicationIcon().pixmap(logo.size()).mask());
     }
     setMask(mask);
 
@@ -82,6 +93,8 @@ AccessPopup::AccessPopup(QWidget* parent)
     FlashTimer_.setObjectName(QStringLiteral("TimerQuickInformFlash"));
     FlashTimer_.setInterval(300);
     connect(&FlashTimer_, &QTimer::timeout, this, [this] { FlashStep(); });
+    ModalTimer_.setInterval(ModalCheckMs);
+    connect(&ModalTimer_, &QTimer::timeout, this, [this] { CheckModal(); });
 
     const QPoint start = StartPosition();
     PlaceAt(start.x(), start.y());
@@ -113,6 +126,36 @@ QPoint AccessPopup::StartPosition() const {
     return {desktop.x() + desktop.width() - ClientWidth, desktop.y() + desktop.height()};
 }
 
+QPoint AccessPopup::RestPosition(const QRect& desktop, QSize size, const QList<QRect>& avoid) {
+    const QPoint corner(desktop.x() + desktop.width() - size.width(),
+                        desktop.y() + desktop.height() - size.height());
+    // Candidates: the corner, and left of or above each area to avoid.
+    QList<int> lefts{corner.x()};
+    QList<int> tops{corner.y()};
+    for (const QRect& area : avoid) {
+        lefts.push_back(area.left() - size.width());
+        tops.push_back(area.top() - size.height());
+    }
+    std::optional<QPoint> best;
+    int bestDistance = INT_MAX;
+    for (const int left : lefts) {
+        for (const int top : tops) {
+            const QRect place(QPoint(left, top), size);
+            if (!desktop.contains(place))
+                continue;
+            if (std::any_of(avoid.begin(), avoid.end(),
+                            [&place](const QRect& area) { return area.intersects(place); }))
+                continue;
+            const int distance = (corner.x() - left) + (corner.y() - top);
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = QPoint(left, top);
+            }
+        }
+    }
+    return best.value_or(corner);
+}
+
 void AccessPopup::PlaceAt(int left, int top) {
     Left_ = left;
     Top_ = top;
@@ -134,25 +177,92 @@ void AccessPopup::ShowReaderMessage(const std::string& text, const std::string& 
     ShowInform(lines.join(QLatin1Char('\n')), DisplayText(caption), image);
 }
 
+void AccessPopup::StartRising() {
+    const QRect desktop = Desktop();
+    const QList<QRect> avoid = AvoidAreas_ ? AvoidAreas_() : QList<QRect>();
+    const QPoint rest = RestPosition(desktop, size(), avoid);
+    RestTop_ = rest.y();
+    // Just below the desktop's lower edge, under the place where it comes to rest.
+    PlaceAt(rest.x(), desktop.y() + desktop.height());
+    PreviousWindow_ = QApplication::activeWindow();
+    PreviousFocus_ = QApplication::focusWidget();
+    ShowOnTop();
+    State_ = MoveState::Rising;
+    MoveTimer_.setInterval(30);
+    MoveTimer_.start();
+    ModalTimer_.start();
+}
+
+QWindow* AccessPopup::WantedTransientParent() const {
+    const bool ownerShown = Owner_ != nullptr && Owner_->isVisible() && !Owner_->isMinimized();
+    return ownerShown ? Owner_->windowHandle() : nullptr;
+}
+
+void AccessPopup::ShowOnTop() {
+    // A window that belongs to a withdrawn or iconified one is kept off the screen by the
+    // desktop; the owner is set anew each time, as the window manager reads it when it maps.
+    winId();
+    if (QWindow* window = windowHandle())
+        window->setTransientParent(WantedTransientParent());
+    // The desktop iconifies the popup together with its owner; it comes back as it was.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+}
+
+void AccessPopup::CheckModal() {
+    const bool modal = QApplication::activeModalWidget() != nullptr;
+    if (modal && State_ != MoveState::Hidden) {
+        // Never over a dialog the user is answering: away until it is gone, then up again. A
+        // popup the user stopped or dragged comes back where it was.
+        MoveTimer_.stop();
+        FrozenState_ = MovementStopped_ ? std::optional<MoveState>(State_) : std::nullopt;
+        State_ = MoveState::Hidden;
+        hide();
+        Deferred_ = true;
+    } else if (!modal && Deferred_) {
+        Deferred_ = false;
+        if (FrozenState_) {
+            State_ = *FrozenState_;
+            FrozenState_.reset();
+            ShowOnTop();
+        } else {
+            StartRising();
+        }
+        if (!FlashTimer_.isActive())
+            FlashTimer_.start();
+        return;
+    }
+    // The owner went to the notification area (or came back) while the popup is up: shown
+    // anew, so that the desktop neither hides it with its owner nor lists it on its own.
+    if (State_ != MoveState::Hidden && windowHandle() != nullptr &&
+        (windowHandle()->transientParent() != WantedTransientParent() || isMinimized())) {
+        hide();
+        ShowOnTop();
+    }
+    if (State_ == MoveState::Hidden && !Deferred_)
+        ModalTimer_.stop();
+}
+
 void AccessPopup::ShowInform(const QString& text, const QString& caption, Icon image) {
     Headline_ = QString::fromStdString(ProductName()) + QLatin1Char('-') + caption;
     Message_ = text;
     Image_ = image;
+    if (QApplication::activeModalWidget() != nullptr) {
+        // Shown later, with the newest message.
+        if (State_ != MoveState::Hidden)
+            CheckModal();
+        Deferred_ = true;
+        ModalTimer_.start();
+        update();
+        return;
+    }
     if (!FlashTimer_.isActive())
         FlashTimer_.start();
     switch (State_) {
-    case MoveState::Hidden: {
-        const QPoint start = StartPosition();
-        PlaceAt(start.x(), start.y());
-        PreviousWindow_ = QApplication::activeWindow();
-        PreviousFocus_ = QApplication::focusWidget();
-        show();
-        raise();
-        State_ = MoveState::Rising;
-        MoveTimer_.setInterval(30);
-        MoveTimer_.start();
+    case MoveState::Hidden:
+        StartRising();
         break;
-    }
     case MoveState::Rising:
         break;
     case MoveState::Waiting:
@@ -175,7 +285,7 @@ void AccessPopup::MoveStep() {
     switch (State_) {
     case MoveState::Rising:
         PlaceAt(Left_, Top_ - 4);
-        if (Top_ <= bottom - ClientHeight) {
+        if (Top_ <= RestTop_) {
             State_ = MoveState::Waiting;
             MoveTimer_.setInterval(5000);
         }
@@ -189,6 +299,7 @@ void AccessPopup::MoveStep() {
         if (Top_ > bottom) {
             State_ = MoveState::Hidden;
             MoveTimer_.stop();
+            ModalTimer_.stop();
             hide();
         }
         break;
@@ -226,7 +337,10 @@ void AccessPopup::ToggleStop() {
 
 void AccessPopup::CloseNow() {
     State_ = MoveState::Hidden;
+    Deferred_ = false;
+    FrozenState_.reset();
     MoveTimer_.stop();
+    ModalTimer_.stop();
     const QPoint start = StartPosition();
     PlaceAt(start.x(), start.y());
     hide();
@@ -253,7 +367,7 @@ void AccessPopup::paintEvent(QPaintEvent*) {
     painter.setBrush(TitleColour_);
     painter.drawRect(TitleBarRect.adjusted(0, 0, -1, -1));
 
-    ApplicationIcon().paint(&painter, PictureRect.adjusted(4, 8, -4, -10));
+    ApplicationIcon().paint(&painter, LogoRect());
 
     QFont bold = font();
     bold.setBold(true);

@@ -11,10 +11,12 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <optional>
 #include <string>
 
 class QToolButton;
+class QWindow;
 
 namespace kavel::ui {
 
@@ -22,6 +24,11 @@ namespace kavel::ui {
 // desktop to announce a new document access, waits five seconds and sinks away. It never
 // takes the keyboard focus. The user can stop it, drag it elsewhere and close it.
 // One instance for the whole run; main thread only.
+//
+// It stays out of the way: it is a window of its own (no owner), so it appears whether the
+// main window is shown, minimised or in the notification area; while a modal dialog of the
+// program is open it waits, and rises once the dialog is gone; it comes to rest clear of the
+// areas it is told to avoid (the main window's scroll bars) where the desktop allows.
 class AccessPopup final : public QWidget {
 public:
     enum class MoveState { Hidden, Rising, Waiting, Sinking };
@@ -66,6 +73,19 @@ public:
     static QRect VirtualDesktop(const QList<QRect>& screens);
     static void SetDesktopOverride(std::optional<QRect> desktop);
     QPoint StartPosition() const;
+    // Where a window of this size comes to rest: the bottom-right corner of the desktop, or
+    // the place nearest to it inside the desktop that overlaps none of the areas; the corner
+    // when there is no such place.
+    static QPoint RestPosition(const QRect& desktop, QSize size, const QList<QRect>& avoid);
+    // The screen areas to keep clear of, asked each time the popup starts to rise.
+    void SetAvoidAreas(std::function<QList<QRect>()> areas) { AvoidAreas_ = std::move(areas); }
+    // The main window: while it is shown the popup belongs to it (the desktop lists no window of
+    // its own); while it is minimised or in the notification area the popup stands alone, so
+    // that the desktop still shows it.
+    void SetOwner(QWidget* owner) { Owner_ = owner; }
+    QPoint RestPlace() const { return {Left_, RestTop_}; }
+    // A message arrived while a modal dialog was open: the popup rises once it is gone.
+    bool Deferred() const { return Deferred_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -77,6 +97,13 @@ protected:
 private:
     QRect Desktop() const;
     void PlaceAt(int left, int top);
+    // From hidden: below the desktop's lower edge under the rest place, rising.
+    void StartRising();
+    // Shows the window, belonging to the owner while that is on the screen.
+    void ShowOnTop();
+    QWindow* WantedTransientParent() const;
+    // While a modal dialog is open the popup waits hidden; afterwards it rises.
+    void CheckModal();
 
     MoveState State_ = MoveState::Hidden;
     bool MovementStopped_ = false;
@@ -92,8 +119,15 @@ private:
     Icon Image_ = Icon::None;
     int Left_ = 0;
     int Top_ = 0;
+    int RestTop_ = 0;
+    bool Deferred_ = false;
+    // The state a stopped popup had when a modal dialog sent it away.
+    std::optional<MoveState> FrozenState_;
+    std::function<QList<QRect>()> AvoidAreas_;
+    QPointer<QWidget> Owner_;
     QTimer MoveTimer_;
     QTimer FlashTimer_;
+    QTimer ModalTimer_;
     QToolButton* Stop_ = nullptr;
     std::optional<QPoint> DragOffset_;
     // Where the user was typing when the popup came up: a desktop that activates it anyway

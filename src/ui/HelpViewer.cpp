@@ -5,7 +5,9 @@
 #include "ui/MessageBox.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QUrl>
+#include <QWidget>
 #include <system_error>
 #include <utility>
 
@@ -45,7 +47,16 @@ bool HelpViewer::ShowTopic(QWidget* parent, HelpTopic topic) const {
                           QStringLiteral("Die Hilfeseite \"%1\" wurde nicht gefunden.").arg(pageText));
         return false;
     }
-    DesktopOpener::Open(QUrl::fromLocalFile(pageText));
+    const QString text = QStringLiteral("Die Hilfeseite \"%1\" konnte nicht geöffnet werden: Es wurde kein "
+                                        "Programm gefunden, das Webseiten anzeigt.")
+                             .arg(pageText);
+    // The desktop may find out only later that no browser is there.
+    QPointer<QWidget> later(parent);
+    if (!DesktopOpener::Open(QUrl::fromLocalFile(pageText),
+                             [later, text] { MessageBox::Error(later, text); })) {
+        MessageBox::Error(parent, text);
+        return false;
+    }
     return true;
 }
 

@@ -23,8 +23,9 @@ public:
 
     std::filesystem::path TopicPath(HelpTopic topic) const;
 
-    // False, after an error message box owned by parent, when the page is missing; true when
-    // the page was handed to the desktop (whether a browser came up is not known).
+    // False, after an error message box owned by parent, when the page is missing or nothing
+    // on the desktop could take it; true when the desktop took the page (the same message
+    // follows when it finds no browser for it afterwards).
     bool ShowTopic(QWidget* parent, HelpTopic topic) const;
 
 private:

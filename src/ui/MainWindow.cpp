@@ -16,10 +16,13 @@
 #include "ui/AboutDialog.h"
 #include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
+#include "ui/AlertsController.h"
 #include "ui/DisplayText.h"
+#include "ui/ElidedLabel.h"
 #include "ui/HelpViewer.h"
 #include "ui/IconSet.h"
 #include "ui/MessageBox.h"
+#include "ui/NewRowsBar.h"
 #include "ui/OpenUrl.h"
 #include "ui/RealtimeView.h"
 #include "ui/ServerEditorDialog.h"
@@ -45,6 +48,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -149,18 +153,26 @@ protected:
 MainWindow::MainWindow(Setup setup, QWidget* parent)
     : QMainWindow(parent)
     , Lifecycle_(setup.Lifecycle)
-    , Handshake_([this](LogEntry& first) { TakeOverEntries(first); }) {
+    , Handshake_([this](LogEntry& first) {
+        // The alert rules see the new entries before the lists do.
+        if (Alerts_)
+            Alerts_->Observe(first);
+        TakeOverEntries(first);
+    }) {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Kavel"));
     setWindowIcon(ApplicationIcon());
-    resize(946, 638);
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    resize(primary != nullptr ? DefaultSize(primary->availableGeometry()) : QSize(946, 638));
 
     // 1. No current server (the use meter keeps the minute of its last shift itself).
     Lists_.SetCurrentServer(nullptr);
 
     // 2. The single-instance check; a declined second instance still creates the window, but
     // the program ends without running it.
-    const auto ask = [this](const std::string& question, const std::string& caption) {
+    const auto ask = [this, &setup](const std::string& question, const std::string& caption) {
+        if (setup.Asking)
+            setup.Asking();
         return MessageBox::Confirm(this, DisplayText(question), DisplayText(caption));
     };
     MayContinue_ = setup.InstanceLockName.empty() ? CheckSingleInstance(ask)
@@ -177,9 +189,14 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
     LayoutDefaults layout;
     if (setup.Layout) {
         layout = *setup.Layout;
-    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        layout.ScreenWidth = screen->geometry().width();
-        layout.ScreenHeight = screen->geometry().height();
+    } else if (primary != nullptr) {
+        // Centred in the available area (a panel at the top or left moves the centre).
+        const QRect area = primary->availableGeometry();
+        const QSize size = DefaultSize(area);
+        layout.MainWidth = size.width();
+        layout.MainHeight = size.height();
+        layout.ScreenWidth = 2 * area.x() + area.width();
+        layout.ScreenHeight = 2 * area.y() + area.height();
     }
     Options_ = setup.Lifecycle != nullptr ? setup.Lifecycle->CreateOptions() : CreateOptionsStore();
     SetOptions(Options_.get());
@@ -193,6 +210,7 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
 
     InstallListHooks();
     InstallViewExtras();
+    Alerts_ = std::make_unique<AlertsController>(*this);
     SetReaderView(this);
     SetReaderMainThread(&Handshake_);
     // 8. The first idle moment loads the definitions.
@@ -258,6 +276,9 @@ void MainWindow::CreateActions() {
                        IconFor(Icon::ServerReading), false);
     DeleteServer_ = make("ActionMenuEditDeleteServer", "&Webserver löschen", "Webserver löschen",
                          QKeySequence(Qt::Key_Delete), IconFor(Icon::ServerMissing), false);
+    // Entf deletes a server only while the tree has the focus (the tree takes the action in
+    // CreateCentralArea); in a list it must never reach the servers.
+    DeleteServer_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     FindPreviousVisit_ = make("ActionMenuEditFindPreviousVisit", "&Vorhergehenden Besuch finden", nullptr,
                               QKeySequence(Qt::Key_F3), IconFor(Icon::FindPreviousVisit), false);
     RealtimeMode_ = make("ActionMenuViewRealtimeMode", "&Echtzeitmodus", "Echtzeitmodus", none,
@@ -410,6 +431,8 @@ void MainWindow::CreateToolBars() {
     HelpButton_ = new QToolButton(standard);
     HelpButton_->setObjectName(QStringLiteral("SpeedButtonHelp"));
     HelpButton_->setIcon(IconFor(Icon::Help));
+    HelpButton_->setText(QStringLiteral("Hilfe"));
+    HelpButton_->setAccessibleName(QStringLiteral("Kontextsensitive Online-Hilfe"));
     HelpButton_->setToolTip(QStringLiteral("Kontextsensitive Online-Hilfe"));
     HelpButton_->setStatusTip(QStringLiteral("Kontextsensitive Online-Hilfe"));
     HelpButton_->setAutoRaise(true);
@@ -427,9 +450,14 @@ void MainWindow::CreateToolBars() {
     views->addAction(HideLocalReferers_);
     views->addAction(ResolveDomains_);
     views->addAction(ShowOneAddress_);
-    for (QToolBar* bar : {standard, views})
-        for (QToolButton* button : bar->findChildren<QToolButton*>())
+    for (QToolBar* bar : {standard, views}) {
+        for (QToolButton* button : bar->findChildren<QToolButton*>()) {
             button->setAutoRaise(true);
+            // The button that shows what does not fit ("»") has no text of its own.
+            if (button->objectName() == QStringLiteral("qt_toolbar_ext_button"))
+                button->setAccessibleName(QStringLiteral("Weitere Schaltflächen"));
+        }
+    }
 }
 
 void MainWindow::SetUpListView(AccessTableView* view, bool showHeader) {
@@ -489,6 +517,7 @@ void MainWindow::CreateCentralArea() {
     RawView_->setModel(&Lists_.Raw());
     RawView_->horizontalHeader()->setStretchLastSection(true);
     rawLayout->addWidget(RawView_);
+    new NewRowsBar(RawView_);
 
     TabLog_ = new QWidget(Pages_);
     TabLog_->setObjectName(QStringLiteral("TabSheetLog"));
@@ -499,7 +528,7 @@ void MainWindow::CreateCentralArea() {
     auto* stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(4, 0, 2, 0);
     stripLayout->setSpacing(4);
-    ServerLabel_ = new QLabel(strip);
+    ServerLabel_ = new ElidedLabel(strip);
     ServerLabel_->setObjectName(QStringLiteral("LabelServerName"));
     ServerLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont stripFont = ServerLabel_->font();
@@ -508,6 +537,7 @@ void MainWindow::CreateCentralArea() {
     ServerLabel_->setFont(stripFont);
     ServerImage_ = new QLabel(strip);
     ServerImage_->setObjectName(QStringLiteral("ImageServerName"));
+    ServerImage_->setTextFormat(Qt::PlainText);
     ServerImage_->setFixedSize(16, 16);
     ServerImage_->setPixmap(IconFor(Icon::AllServers).pixmap(16, 16));
     stripLayout->addWidget(ServerLabel_, 1);
@@ -519,7 +549,9 @@ void MainWindow::CreateCentralArea() {
     LogView_->setModel(&Lists_.Log());
     SetDefaultColumnWidths(LogView_, AccessListModel::DefaultWidths());
     LogView_->horizontalHeader()->setSectionResizeMode(AccessListModel::ColumnVisitor, QHeaderView::Fixed);
+    LogView_->horizontalHeader()->setStretchLastSection(true);
     logLayout->addWidget(LogView_);
+    new NewRowsBar(LogView_);
 
     TabExceptions_ = new QWidget(Pages_);
     TabExceptions_->setObjectName(QStringLiteral("TabSheetLogExceptions"));
@@ -532,6 +564,7 @@ void MainWindow::CreateCentralArea() {
     SetDefaultColumnWidths(ExceptionsView_, ExceptionListModel::DefaultWidths());
     ExceptionsView_->horizontalHeader()->setStretchLastSection(true);
     exceptionsLayout->addWidget(ExceptionsView_);
+    new NewRowsBar(ExceptionsView_);
 
     Pages_->addTab(TabRaw_, IconFor(Icon::ServerIdle), QStringLiteral("Rohformat"));
     Pages_->addTab(TabLog_, IconFor(Icon::PageAccesses), QStringLiteral("Zugriffe"));
@@ -544,6 +577,17 @@ void MainWindow::CreateCentralArea() {
     connect(ExceptionsView_, &AccessTableView::Pressed, this, [this](Qt::MouseButton button, QPoint global) {
         OnListPressed(ExceptionsView_, button, global);
     });
+    // Shift+F10 and the menu key open the focused list's or tree's menu at its current row.
+    for (AccessTableView* view : {LogView_, ExceptionsView_}) {
+        connect(view, &AccessTableView::ContextMenuRequested, this,
+                [this, view](QPoint global) { OnListPressed(view, Qt::RightButton, global); });
+        // Back at the newest row nothing is selected any more: the statistics say so.
+        connect(view, &AccessTableView::ReturnedToNewest, this,
+                [this, view] { ShowSelectionStatistics(view); });
+    }
+    connect(Tree_, &ServerTreeView::ContextMenuRequested, this,
+            [this](QPoint global) { OnTreePressed(Qt::RightButton, global); });
+    Tree_->addAction(DeleteServer_);
     // Keyboard selection changes the states too, so that F3 and the menu follow the selection.
     connect(LogView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { UpdateActionStates(); });
@@ -552,9 +596,10 @@ void MainWindow::CreateCentralArea() {
 
     splitter->addWidget(Tree_);
     splitter->addWidget(Pages_);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({241, 946 - 241});
+    // A wider window gives the tree a share too, so that long server names fit.
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 4);
+    splitter->setSizes({241, std::max(width() - 241, 241)});
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
 }
@@ -563,12 +608,19 @@ void MainWindow::CreateStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBarMain"));
     bar->setSizeGripEnabled(true);
-    StatusPanels_[0] = new QLabel(bar);
+    // Both panels give way at small sizes instead of printing over each other; a cut text ends
+    // in "…" with the whole text in its tip.
+    StatusPanels_[0] = new ElidedLabel(bar);
     StatusPanels_[0]->setObjectName(QStringLiteral("StatusBarMainPanel0"));
-    StatusPanels_[0]->setFixedWidth(300);
+    StatusPanels_[0]->SetPreferredWidth(300);
+    StatusPanels_[0]->setMaximumWidth(300);
+    StatusPanels_[0]->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     StatusPanels_[0]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    StatusPanels_[1] = new QLabel(bar);
+    StatusPanels_[1] = new ElidedLabel(bar);
     StatusPanels_[1]->setObjectName(QStringLiteral("StatusBarMainPanel1"));
+    // Asks for as much as panel 0, so that at small sizes the two share the room.
+    StatusPanels_[1]->SetPreferredWidth(300);
+    StatusPanels_[1]->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     StatusPanels_[1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     bar->addWidget(StatusPanels_[0]);
     bar->addWidget(StatusPanels_[1], 1);
@@ -690,29 +742,68 @@ void MainWindow::StoreLayout() {
 void MainWindow::ApplyStoredGeometry() {
     const int width = StoredInt(Styles_.get(), "MainWidth", 946);
     const int height = StoredInt(Styles_.get(), "MainHeight", 638);
-    int left = StoredInt(Styles_.get(), "MainLeft", x());
-    int top = StoredInt(Styles_.get(), "MainTop", y());
-    if (width > 0 && height > 0)
-        resize(width, height);
-    // A position on no screen any more (a monitor went away) is moved onto the primary one.
-    bool visible = QGuiApplication::screens().isEmpty();
-    for (const QScreen* screen : QGuiApplication::screens())
-        if (screen->availableVirtualGeometry().intersects(
-                QRect(left, top, std::max(width, 1), std::max(height, 1))))
-            visible = true;
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        if (!visible) {
-            left = area.x() + std::max(0, (area.width() - width) / 2);
-            top = area.y() + std::max(0, (area.height() - height) / 2);
+    const int left = StoredInt(Styles_.get(), "MainLeft", x());
+    const int top = StoredInt(Styles_.get(), "MainTop", y());
+    const QRect stored(left, top, width > 0 ? width : this->width(), height > 0 ? height : this->height());
+    // The screen that holds most of the stored place; a place on no screen any more (a monitor
+    // went away) goes to the primary one.
+    const QScreen* target = QGuiApplication::primaryScreen();
+    int bestOverlap = 0;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect overlap = screen->availableGeometry().intersected(stored);
+        if (overlap.width() * overlap.height() > bestOverlap) {
+            bestOverlap = overlap.width() * overlap.height();
+            target = screen;
         }
-        // The title bar stays reachable even when the window is larger than the screen.
-        if (top < area.y())
-            top = area.y();
-        if (left < area.x())
-            left = area.x();
     }
-    move(left, top);
+    if (target == nullptr) {
+        resize(stored.size());
+        move(stored.topLeft());
+        return;
+    }
+    const QRect area = target->availableGeometry();
+    QRect place = stored;
+    if (bestOverlap == 0)
+        place.moveTo(area.x() + std::max(0, (area.width() - place.width()) / 2),
+                     area.y() + std::max(0, (area.height() - place.height()) / 2));
+    // A frame that is not known yet is checked again once the window manager has added it.
+    bool frameKnown = false;
+    place = ClampedGeometry(place, area, FrameSize(&frameKnown));
+    resize(place.size());
+    move(place.topLeft());
+    if (!frameKnown) {
+        FrameChecks_ = 0;
+        QTimer::singleShot(100, this, [this] { CheckFrameFits(); });
+    }
+}
+
+QSize MainWindow::FrameSize(bool* known) const {
+    // Known once the window manager has framed the window; without one there is no frame.
+    const QSize frame(frameGeometry().width() - geometry().width(),
+                      frameGeometry().height() - geometry().height());
+    if (known != nullptr)
+        *known = !frame.isEmpty();
+    return frame;
+}
+
+void MainWindow::CheckFrameFits() {
+    bool known = false;
+    const QSize frame = FrameSize(&known);
+    if (!known) {
+        // Window managers frame a window a moment after it appeared; none may be running.
+        if (++FrameChecks_ < 30)
+            QTimer::singleShot(100, this, [this] { CheckFrameFits(); });
+        return;
+    }
+    const QScreen* target = screen();
+    if (target == nullptr || isMaximized() || isFullScreen() || isMinimized())
+        return;
+    const QRect area = target->availableGeometry();
+    if (area.contains(frameGeometry()))
+        return;
+    const QRect place = ClampedGeometry(QRect(pos(), size()), area, frame);
+    resize(place.size());
+    move(place.topLeft());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -733,6 +824,7 @@ platform::IdleResult MainWindow::FirstIdle() {
     Tree_->Rebuild();
     if (Lifecycle_ != nullptr)
         Lifecycle_->LoadDefinitions([this](Server& server) { Tree_->AddServerNode(server); });
+    Alerts_->Load(Lifecycle_);
     Tree_->SortNodes();
     // 6.
     UpdateServerCaption();
@@ -806,8 +898,11 @@ void MainWindow::SetServerNodeImages(Server& server, Icon image, Icon selectedIm
 }
 
 void MainWindow::ShowPopup(const std::string& text, const std::string& caption, Icon image) {
-    if (Popup_ == nullptr)
-        Popup_ = new AccessPopup(this);
+    if (Popup_ == nullptr) {
+        Popup_ = std::make_unique<AccessPopup>();
+        Popup_->SetOwner(this);
+        Popup_->SetAvoidAreas([this] { return PopupAvoidAreas(); });
+    }
     Popup_->ShowReaderMessage(text, caption, image);
 }
 
@@ -849,7 +944,8 @@ void MainWindow::UpdateActionStates() {
         ShowOneAddress_->setEnabled(ShowOneAddress_->isChecked());
     } else {
         OpenObject_->setEnabled(true);
-        OpenReferer_->setEnabled(true);
+        // Only an http or https address can be opened; "-" and the like cannot.
+        OpenReferer_->setEnabled(RefererUrl(entry->Access->Referer()).has_value());
         ShowOneAddress_->setEnabled(true);
         FindPreviousVisit_->setEnabled(true);
         const bool single = SelectedRowCount(LogView_) == 1;
@@ -910,6 +1006,35 @@ void MainWindow::SetStatusText(int panel, const QString& text) {
 
 QString MainWindow::ServerLabelText() const {
     return ServerLabel_->text();
+}
+
+QList<QRect> MainWindow::PopupAvoidAreas() const {
+    QList<QRect> areas;
+    if (!isVisible() || isMinimized())
+        return areas;
+    for (const QScrollBar* bar : findChildren<QScrollBar*>()) {
+        if (bar->isVisible())
+            areas.push_back(QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size()));
+    }
+    return areas;
+}
+
+QSize MainWindow::DefaultSize(const QRect& available) {
+    const int width = std::min(std::max(946, available.width() * 2 / 3), available.width());
+    const int height = std::min(std::max(638, available.height() * 2 / 3), available.height());
+    return {width, height};
+}
+
+QRect MainWindow::ClampedGeometry(QRect geometry, const QRect& available, QSize frame) {
+    // The whole frame, title bar included, fits into the area.
+    geometry.setWidth(std::max(std::min(geometry.width(), available.width() - frame.width()), 1));
+    geometry.setHeight(std::max(std::min(geometry.height(), available.height() - frame.height()), 1));
+    const int outerWidth = geometry.width() + frame.width();
+    const int outerHeight = geometry.height() + frame.height();
+    const int left = std::clamp(geometry.x(), available.x(), available.x() + available.width() - outerWidth);
+    const int top = std::clamp(geometry.y(), available.y(), available.y() + available.height() - outerHeight);
+    geometry.moveTo(left, top);
+    return geometry;
 }
 
 QString MainWindow::ActionCaption(const QAction* action) const {
@@ -1042,14 +1167,38 @@ void MainWindow::OpenObjectExecute() {
     const LogEntry* entry = SelectedLogEntry();
     if (entry == nullptr || entry->Access == nullptr || entry->Server == nullptr)
         return;
-    OpenUrl(this, DisplayText(entry->Server->Name()) + DisplayText(entry->Access->Page()));
+    const std::string_view page = entry->Access->Page();
+    const std::string server = entry->Server->Name();
+    // The page from the log never chooses the host: it is a path on the server or nothing.
+    if (page.empty() || page.front() != '/') {
+        MessageBox::Error(this,
+                          QStringLiteral("Die Seite \"%1\" beginnt nicht mit \"/\" und wird daher nicht "
+                                         "als Seite des Servers \"%2\" geöffnet.")
+                              .arg(DisplayText(page), DisplayText(server)));
+        return;
+    }
+    const std::optional<QUrl> url = ObjectUrl(server, page);
+    if (!url) {
+        MessageBox::Error(this, QStringLiteral("Der Servername \"%1\" ist kein Rechnername; die Seite \"%2\" "
+                                               "kann nicht geöffnet werden.")
+                                    .arg(DisplayText(server), DisplayText(page)));
+        return;
+    }
+    OpenAddress(this, *url);
 }
 
 void MainWindow::OpenRefererExecute() {
     const LogEntry* entry = SelectedLogEntry();
     if (entry == nullptr || entry->Access == nullptr)
         return;
-    OpenUrl(this, DisplayText(entry->Access->Referer()));
+    const std::optional<QUrl> url = RefererUrl(entry->Access->Referer());
+    if (!url) {
+        MessageBox::Error(this, QStringLiteral("Die Referenzseite \"%1\" ist keine http- oder https-Adresse "
+                                               "und wird nicht geöffnet.")
+                                    .arg(DisplayText(entry->Access->Referer())));
+        return;
+    }
+    OpenAddress(this, *url);
 }
 
 ServerEditorDialog& MainWindow::ServerEditor() {
@@ -1092,13 +1241,15 @@ void MainWindow::DeleteServerExecute() {
     const QString question =
         QStringLiteral("Sind Sie sicher, den ausgewählten Server \"%1\" aus der Liste löschen zu wollen?")
             .arg(DisplayText(server->Name()));
-    if (!MessageBox::Confirm(this, question))
+    // Yes destroys the definition: Enter must not.
+    if (!MessageBox::Confirm(this, question, {}, MessageBox::Answer::No))
         return;
     // The readers end first (a reader waiting in a synchronized call is served meanwhile);
     // then the rows let go of the entries, the server's entries leave the queue, and only then
     // the node and the definition go.
     StopServerReaders(*server);
     Lists_.ForgetServer(*server);
+    Alerts_->ForgetServer(*server);
     Tree_->RemoveServerNode(*server);
     std::unique_ptr<Server> owned = Servers().Take(server);
     owned.reset();

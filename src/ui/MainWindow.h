@@ -7,7 +7,9 @@
 #include "ui/AccessLists.h"
 #include "ui/UseMeter.h"
 
+#include <QList>
 #include <QMainWindow>
+#include <QRect>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,6 +33,8 @@ namespace kavel::ui {
 
 class AccessTableView;
 class AboutDialog;
+class AlertsController;
+class ElidedLabel;
 class AccessPopup;
 class RealtimeView;
 class TrayControl;
@@ -57,10 +61,13 @@ public:
         // Loads the revisitors and the servers at the first idle moment and stops the readers
         // when the window closes.
         ProgramLifecycle* Lifecycle = nullptr;
-        // The single-instance lock; empty: the product name.
+        // The single-instance lock (the program keys it by its workspace); empty: the
+        // product name.
         std::string InstanceLockName;
         // Defaults of the stored layout; none: the designed size and the primary screen.
         std::optional<LayoutDefaults> Layout;
+        // Runs right before the second-instance question is shown.
+        std::function<void()> Asking;
     };
 
     explicit MainWindow(Setup setup, QWidget* parent = nullptr);
@@ -107,12 +114,23 @@ public:
     // The about box; at program start it fades in and out once (StartFade).
     AboutDialog& AboutBox();
     TrayControl* Tray() const { return Tray_; }
+    // The alert rules, their checks and the page "Alarme".
+    AlertsController& Alerts() { return *Alerts_; }
     // The new-access popup, once a reader raised it.
-    AccessPopup* Popup() const { return Popup_; }
+    AccessPopup* Popup() const { return Popup_.get(); }
     QTabWidget* Pages() const { return Pages_; }
     QProgressBar* ProgressBar() const { return Progress_; }
     QString StatusText(int panel) const;
     QString ServerLabelText() const;
+    // The areas of the screen that the popup keeps clear of: the visible scroll bars of the
+    // window while it is shown (global coordinates).
+    QList<QRect> PopupAvoidAreas() const;
+    // The size a first start opens at on a screen of this available area: about two thirds of
+    // it, never smaller than designed unless the screen is.
+    static QSize DefaultSize(const QRect& available);
+    // A stored (or default) geometry moved and shrunk into the available area, the window's
+    // frame (frameWidth, frameHeight beyond the inner size) included.
+    static QRect ClampedGeometry(QRect geometry, const QRect& available, QSize frame);
     QMenu* PopupMenuListLog() const { return PopupListLog_; }
     QMenu* PopupMenuListExceptions() const { return PopupListExceptions_; }
     QMenu* PopupMenuTree() const { return PopupTree_; }
@@ -136,6 +154,10 @@ private:
     void ApplyStoredColumnWidths();
     void StoreLayout();
     void ApplyStoredGeometry();
+    // What the window manager's frame adds to the window's size; empty until it framed it.
+    QSize FrameSize(bool* known = nullptr) const;
+    // Once the frame is known: a window whose frame leaves the screen is moved and shrunk into it.
+    void CheckFrameFits();
     void InstallListHooks();
     void InstallViewExtras();
     // ImageUseMeterMouseDown: the newest access older than the clicked minute.
@@ -182,6 +204,8 @@ private:
     std::unique_ptr<SettingsStore> Styles_;
     bool MayContinue_ = true;
     bool FirstIdleDone_ = false;
+    // How often CheckFrameFits looked for the frame since the geometry was applied.
+    int FrameChecks_ = 0;
     bool Closed_ = false;
     int TakeOverDepth_ = 0;
 
@@ -196,10 +220,10 @@ private:
     AccessTableView* RawView_ = nullptr;
     AccessTableView* LogView_ = nullptr;
     AccessTableView* ExceptionsView_ = nullptr;
-    QLabel* ServerLabel_ = nullptr;
+    ElidedLabel* ServerLabel_ = nullptr;
     QLabel* ServerImage_ = nullptr;
     UseMeter* UseMeter_ = nullptr;
-    QLabel* StatusPanels_[2] = {nullptr, nullptr};
+    ElidedLabel* StatusPanels_[2] = {nullptr, nullptr};
     QProgressBar* Progress_ = nullptr;
     QToolButton* HelpButton_ = nullptr;
     QMenu* PopupListLog_ = nullptr;
@@ -208,9 +232,11 @@ private:
     AboutDialog* AboutBox_ = nullptr;
     ServerEditorDialog* ServerEditor_ = nullptr;
     std::unique_ptr<RealtimeView> Realtime_;
-    AccessPopup* Popup_ = nullptr;
+    // A window of its own, so that it shows while this one is in the notification area.
+    std::unique_ptr<AccessPopup> Popup_;
     TrayControl* Tray_ = nullptr;
     TransferTotals Totals_;
+    std::unique_ptr<AlertsController> Alerts_;
     // The totals changed since their text was last shown.
     bool TotalsDue_ = false;
 

@@ -1,5 +1,7 @@
 #include "ui/MessageBox.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <deque>
 
@@ -40,8 +42,9 @@ void MessageBox::Warning(QWidget* parent, const QString& text) {
     Show(Kind::Warning, parent, Title(Kind::Warning), text);
 }
 
-bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& title) {
-    return Show(Kind::Confirm, parent, title.isEmpty() ? Title(Kind::Confirm) : title, text) == Answer::Yes;
+bool MessageBox::Confirm(QWidget* parent, const QString& text, const QString& title, Answer defaultAnswer) {
+    return Show(Kind::Confirm, parent, title.isEmpty() ? Title(Kind::Confirm) : title, text,
+                defaultAnswer == Answer::No ? Answer::No : Answer::Yes) == Answer::Yes;
 }
 
 void MessageBox::Information(QWidget* parent, const QString& text) {
@@ -65,12 +68,13 @@ void MessageBox::Reset() {
     Injected().recorded.clear();
 }
 
-MessageBox::Answer MessageBox::Show(Kind kind, QWidget* parent, const QString& title, const QString& text) {
+MessageBox::Answer MessageBox::Show(Kind kind, QWidget* parent, const QString& title, const QString& text,
+                                    Answer defaultAnswer) {
     InjectedAnswers& injected = Injected();
     if (!injected.pending.empty()) {
         const Answer answer = injected.pending.front();
         injected.pending.pop_front();
-        injected.recorded.push_back(Shown{kind, title, text});
+        injected.recorded.push_back(Shown{kind, title, text, defaultAnswer});
         return answer;
     }
 
@@ -94,13 +98,27 @@ MessageBox::Answer MessageBox::Show(Kind kind, QWidget* parent, const QString& t
     // Messages often quote log text or file names; none of it may be taken for markup.
     box.setTextFormat(Qt::PlainText);
     if (kind == Kind::Confirm) {
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(defaultAnswer == Answer::No ? QMessageBox::No : QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
     }
     const int result = box.exec();
     if (kind != Kind::Confirm) {
         return Answer::Ok;
     }
     return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
+void CancelModalDialogs() {
+    // Bounded: a dialog that refuses to close must not keep the loop going.
+    for (int i = 0; i < 32; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            return;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
 }
 
 } // namespace kavel::ui

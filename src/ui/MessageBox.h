@@ -20,14 +20,18 @@ public:
         Kind kind;
         QString title;
         QString text;
+        // The button that Enter presses: Yes or No for a question, Ok otherwise.
+        Answer defaultAnswer = Answer::Ok;
     };
 
     // "Fehler" with one OK button.
     static void Error(QWidget* parent, const QString& text);
     // "Warnung" with one OK button.
     static void Warning(QWidget* parent, const QString& text);
-    // A Yes/No question, titled "Bestätigen" unless a title is given; true on Yes.
-    static bool Confirm(QWidget* parent, const QString& text, const QString& title = {});
+    // A Yes/No question, titled "Bestätigen" unless a title is given; true on Yes. A question
+    // whose Yes destroys something gets No as its default button, so that Enter keeps it.
+    static bool Confirm(QWidget* parent, const QString& text, const QString& title = {},
+                        Answer defaultAnswer = Answer::Yes);
     // "Informationen" with one OK button.
     static void Information(QWidget* parent, const QString& text);
 
@@ -42,7 +46,13 @@ public:
     static void Reset();
 
 private:
-    static Answer Show(Kind kind, QWidget* parent, const QString& title, const QString& text);
+    static Answer Show(Kind kind, QWidget* parent, const QString& title, const QString& text,
+                       Answer defaultAnswer = Answer::Ok);
 };
+
+// Cancels every modal dialog of the program that is open (innermost first): a question gets
+// its "No", any other dialog closes as with Escape. For ending the program from outside (a stop
+// signal) whatever the user was asked. Main thread only.
+void CancelModalDialogs();
 
 } // namespace kavel::ui

@@ -61,6 +61,14 @@ bool FitsServersFile(const QString& text) {
            !text.contains(QLatin1Char('\n'));
 }
 
+// The editor's texts are its own, and names from the definitions appear only in its edit
+// boxes; still no label of it is ever taken for markup.
+QLabel* PlainLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
 QLabel* Explanation(const char* name, const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
@@ -76,10 +84,10 @@ QWidget* Note(const char* name, const QString& text, QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* icon = new QLabel(row);
+    auto* icon = PlainLabel(QString(), row);
     icon->setPixmap(row->style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(24, 24));
     layout->addWidget(icon, 0, Qt::AlignTop);
-    auto* label = new QLabel(text, row);
+    auto* label = PlainLabel(text, row);
     label->setObjectName(QString::fromLatin1(name));
     label->setWordWrap(true);
     QPalette palette = label->palette();
@@ -107,23 +115,27 @@ NumberBox::NumberBox(const QString& objectName, int minimum, int maximum, QWidge
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     Edit_->setObjectName(objectName);
-    Edit_->setFixedWidth(50);
+    Edit_->setFixedWidth(Edit_->fontMetrics().horizontalAdvance(QStringLiteral("-8888")) + 16);
     layout->addWidget(Edit_);
+    // The arrows sit right at the box and share its height, as a spin box's do.
+    const int height = Edit_->sizeHint().height();
     auto* buttons = new QVBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
     buttons->setSpacing(0);
-    const auto arrow = [this](Qt::ArrowType type, int steps) {
+    const auto arrow = [this, height](Qt::ArrowType type, int steps, const QString& name) {
         auto* button = new QToolButton(this);
         button->setArrowType(type);
-        button->setFixedSize(16, 11);
+        button->setFixedSize(std::max(height * 2 / 3, 14), height / 2);
         button->setAutoRepeat(true);
         button->setFocusPolicy(Qt::NoFocus);
+        button->setAccessibleName(name);
         connect(button, &QToolButton::clicked, this, [this, steps] { StepBy(steps); });
         return button;
     };
-    buttons->addWidget(arrow(Qt::UpArrow, 1));
-    buttons->addWidget(arrow(Qt::DownArrow, -1));
+    buttons->addWidget(arrow(Qt::UpArrow, 1, QStringLiteral("Erhöhen")));
+    buttons->addWidget(arrow(Qt::DownArrow, -1, QStringLiteral("Verringern")));
     layout->addLayout(buttons);
-    layout->addStretch(1);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 QString NumberBox::text() const {
@@ -143,10 +155,12 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("FormNewServer"));
     setWindowTitle(QStringLiteral("Server bearbeiten"));
-    resize(505, 394);
     auto* layout = new QVBoxLayout(this);
     Pages_ = new QTabWidget(this);
     Pages_->setObjectName(QStringLiteral("PageControlNewServer"));
+    // Every tab readable at once: the dialog is never narrower than its tabs.
+    Pages_->setUsesScrollButtons(false);
+    Pages_->setElideMode(Qt::ElideNone);
     layout->addWidget(Pages_, 1);
 
     QWidget* frame = nullptr;
@@ -160,9 +174,10 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
             frame);
     {
         auto* grid = new QGridLayout(frame);
-        grid->addWidget(new QLabel(QStringLiteral("Servername"), frame), 0, 0);
+        grid->addWidget(PlainLabel(QStringLiteral("Servername"), frame), 0, 0);
         Name_ = Hinted(new QLineEdit(frame), "EditServerName", QStringLiteral("Servername"));
         grid->addWidget(Name_, 0, 1);
+        grid->setRowStretch(1, 1);
     }
 
     // 2. Log file.
@@ -174,7 +189,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
             frame);
     {
         auto* grid = new QGridLayout(frame);
-        grid->addWidget(new QLabel(QStringLiteral("Dateiname"), frame), 0, 0);
+        grid->addWidget(PlainLabel(QStringLiteral("Dateiname"), frame), 0, 0);
         LogFile_ = Hinted(new QLineEdit(frame), "EditLogFile", QStringLiteral("Protokolldatei"));
         grid->addWidget(LogFile_, 0, 1);
         Browse_ = Hinted(new QPushButton(QStringLiteral("Durchsuchen..."), frame), "ButtonLogFile",
@@ -188,7 +203,8 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
                                     "%% = %"};
         int row = 1;
         for (const char* line : help)
-            grid->addWidget(new QLabel(QString::fromUtf8(line), frame), row++, 1, 1, 2);
+            grid->addWidget(PlainLabel(QString::fromUtf8(line), frame), row++, 1, 1, 2);
+        grid->setRowStretch(row, 1);
         connect(Browse_, &QPushButton::clicked, this, [this] { ChooseLogFile(); });
     }
 
@@ -257,7 +273,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
         frame);
     {
         auto* grid = new QGridLayout(frame);
-        grid->addWidget(new QLabel(QStringLiteral("Zeitperiode"), frame), 0, 0);
+        grid->addWidget(PlainLabel(QStringLiteral("Zeitperiode"), frame), 0, 0);
         DeleteAfter_ = new NumberBox(QStringLiteral("EditDeleteAfter"), 1, 100, frame);
         DeleteAfter_->setObjectName(QStringLiteral("UpDownDeleteAfter"));
         DeleteAfter_->Edit()->setToolTip(QStringLiteral("Zeitperiode"));
@@ -272,21 +288,21 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
         unitLayout->addWidget(Days_);
         unitLayout->addWidget(Hours_);
         grid->addWidget(units, 0, 2);
-        grid->addWidget(new QLabel(QStringLiteral("Zeitzone"), frame), 1, 0);
+        grid->addWidget(PlainLabel(QStringLiteral("Zeitzone"), frame), 1, 0);
         TimeZone_ = new NumberBox(QStringLiteral("EditDeleteAfterDaysTimeZone"), -23, 23, frame);
         TimeZone_->setObjectName(QStringLiteral("UpDownDeleteAfterDaysTimeZone"));
         TimeZone_->Edit()->setToolTip(QStringLiteral("Zeitzone"));
         grid->addWidget(TimeZone_, 1, 1);
-        grid->addWidget(new QLabel(QStringLiteral("Stunden"), frame), 1, 2);
-        grid->addWidget(new QLabel(QStringLiteral("Echtzeit"), frame), 2, 0);
+        grid->addWidget(PlainLabel(QStringLiteral("Stunden"), frame), 1, 2);
+        grid->addWidget(PlainLabel(QStringLiteral("Echtzeit"), frame), 2, 0);
         Realtime_ = new QSlider(Qt::Horizontal, frame);
         Realtime_->setObjectName(QStringLiteral("TrackBarRealtimeLength"));
         Realtime_->setMinimum(1);
         Realtime_->setSingleStep(1);
         Realtime_->setPageStep(1);
         grid->addWidget(Realtime_, 2, 1, 1, 2);
-        grid->addWidget(new QLabel(QStringLiteral("1 min."), frame), 3, 1, Qt::AlignLeft);
-        RealtimeMax_ = new QLabel(frame);
+        grid->addWidget(PlainLabel(QStringLiteral("1 min."), frame), 3, 1, Qt::AlignLeft);
+        RealtimeMax_ = PlainLabel(QString(), frame);
         RealtimeMax_->setObjectName(QStringLiteral("LabelRealtimeLengthMax"));
         grid->addWidget(RealtimeMax_, 3, 2, Qt::AlignRight);
         grid->addWidget(
@@ -296,6 +312,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
                                 "Protokolleinträge anzuzeigen."),
                  frame),
             4, 0, 1, 3);
+        grid->setRowStretch(5, 1);
     }
 
     // 5. Update.
@@ -308,12 +325,12 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
             frame);
     {
         auto* grid = new QGridLayout(frame);
-        grid->addWidget(new QLabel(QStringLiteral("Aktualisierungsintervall"), frame), 0, 0);
+        grid->addWidget(PlainLabel(QStringLiteral("Aktualisierungsintervall"), frame), 0, 0);
         PollCycle_ = new NumberBox(QStringLiteral("EditPollCycle"), 1, 100, frame);
         PollCycle_->setObjectName(QStringLiteral("UpDownPollCycle"));
         PollCycle_->Edit()->setToolTip(QStringLiteral("Aktualisierungsintervall"));
         grid->addWidget(PollCycle_, 0, 1);
-        grid->addWidget(new QLabel(QStringLiteral("Sekunden"), frame), 0, 2);
+        grid->addWidget(PlainLabel(QStringLiteral("Sekunden"), frame), 0, 2);
         const QString sound = QStringLiteral("Neue Webserverzugriffe akustisch signalisieren");
         const QString popup =
             QStringLiteral("Neue Webserverzugriffe visuell über Popup-Fenster signalisieren");
@@ -322,10 +339,15 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
         grid->addWidget(Sound_, 1, 0, 1, 3);
         grid->addWidget(Popup_, 2, 0, 1, 3);
         grid->setColumnStretch(2, 1);
+        grid->setRowStretch(3, 1);
     }
 
     auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
+    // What keeps "Fertigstellen" disabled, said next to it.
+    ReadyHint_ = PlainLabel(QString(), this);
+    ReadyHint_->setObjectName(QStringLiteral("LabelReadyHint"));
+    ReadyHint_->setWordWrap(true);
+    buttons->addWidget(ReadyHint_, 1);
     Ready_ = Hinted(new QPushButton(QStringLiteral("Fe&rtigstellen"), this), "ButtonReady",
                     QStringLiteral("Werte übernehmen und Maske schließen"));
     Ready_->setEnabled(false);
@@ -343,9 +365,13 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
     // TabSheetsExit: the focus leaving a page, or another page coming up.
     connect(qApp, &QApplication::focusChanged, this, &ServerEditorDialog::OnFocusChanged);
     connect(Pages_, &QTabWidget::currentChanged, this, [this] { UpdateReadyState(); });
+    resize(std::max(505, minimumSizeHint().width()), std::max(394, sizeHint().height()));
 }
 
-ServerEditorDialog::~ServerEditorDialog() = default;
+ServerEditorDialog::~ServerEditorDialog() {
+    // Hiding a shown dialog moves the focus while QDialog's part is destroyed, after this part.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
+}
 
 QWidget* ServerEditorDialog::AddPage(const char* name, const QString& tab, const char* explanationName,
                                      const QString& text, QWidget*& frame) {
@@ -439,9 +465,21 @@ void ServerEditorDialog::Prepare(const SettingsStore* options) {
 }
 
 void ServerEditorDialog::UpdateReadyState() {
-    Ready_->setEnabled(!Name_->text().isEmpty() && !LogFile_->text().isEmpty() &&
-                       (Ncsa_->isChecked() || W3c_->isChecked()) && !DeleteAfter_->text().isEmpty() &&
-                       !PollCycle_->text().isEmpty());
+    QStringList missing;
+    if (Name_->text().isEmpty())
+        missing.push_back(QStringLiteral("Servername"));
+    if (LogFile_->text().isEmpty())
+        missing.push_back(QStringLiteral("Protokolldatei"));
+    if (!Ncsa_->isChecked() && !W3c_->isChecked())
+        missing.push_back(QStringLiteral("Protokolltyp"));
+    if (DeleteAfter_->text().isEmpty())
+        missing.push_back(QStringLiteral("Zeitperiode"));
+    if (PollCycle_->text().isEmpty())
+        missing.push_back(QStringLiteral("Aktualisierungsintervall"));
+    Ready_->setEnabled(missing.isEmpty());
+    ReadyHint_->setText(missing.isEmpty()
+                            ? QString()
+                            : QStringLiteral("Noch anzugeben: ") + missing.join(QStringLiteral(", ")));
 }
 
 void ServerEditorDialog::ChooseLogFile() {

@@ -91,6 +91,8 @@ public:
     QCheckBox* SoundBox() const { return Sound_; }
     QCheckBox* PopupBox() const { return Popup_; }
     QPushButton* ReadyButton() const { return Ready_; }
+    // Says what is still missing while ButtonReady is disabled.
+    QLabel* ReadyHint() const { return ReadyHint_; }
     QPushButton* CancelButton() const { return Cancel_; }
 
 private:
@@ -119,6 +121,7 @@ private:
     QCheckBox* Popup_ = nullptr;
     QPushButton* Ready_ = nullptr;
     QPushButton* Cancel_ = nullptr;
+    QLabel* ReadyHint_ = nullptr;
 };
 
 } // namespace kavel::ui

@@ -4,10 +4,13 @@
 #include "ui/IconSet.h"
 
 #include <QCollator>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace kavel::ui {
 namespace {
@@ -92,6 +95,12 @@ bool ServerTreeItem::operator<(const QTreeWidgetItem& other) const {
     return collator.compare(text(0), other.text(0)) < 0;
 }
 
+QVariant ServerTreeItem::data(int column, int role) const {
+    if (role == Qt::ToolTipRole && column == 0)
+        return ToolTipText(text(0));
+    return QTreeWidgetItem::data(column, role);
+}
+
 ServerTreeView::ServerTreeView(QWidget* parent)
     : QTreeWidget(parent) {
     setObjectName(QStringLiteral("TreeViewServers"));
@@ -104,6 +113,10 @@ ServerTreeView::ServerTreeView(QWidget* parent)
     setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     setItemDelegate(new NodeEditDelegate(this));
     setIconSize(QSize(16, 16));
+    setTextElideMode(Qt::ElideRight);
+    // The one column is as wide as the tree: a long name is cut at its end, never scrolled.
+    header()->setStretchLastSection(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 ServerTreeView::~ServerTreeView() {
@@ -203,6 +216,39 @@ void ServerTreeView::SelectNode(QTreeWidgetItem* node) {
     }
     setCurrentItem(node);
     node->setSelected(true);
+}
+
+QPoint ServerTreeView::ContextMenuPosition() const {
+    QTreeWidgetItem* node = currentItem();
+    if (node == nullptr)
+        node = SelectedNode();
+    const QRect rect = node != nullptr ? visualItemRect(node) : QRect();
+    if (!rect.isValid() || !viewport()->rect().intersects(rect))
+        return viewport()->mapToGlobal(QPoint(0, 0));
+    const int x = std::clamp(rect.left(), 0, std::max(viewport()->width() - 1, 0));
+    return viewport()->mapToGlobal(QPoint(x, rect.bottom()));
+}
+
+void ServerTreeView::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) ||
+        (event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier)) {
+        Q_EMIT ContextMenuRequested(ContextMenuPosition());
+        event->accept();
+        return;
+    }
+    const QTreeWidgetItem* before = currentItem();
+    QTreeWidget::keyPressEvent(event);
+    // Moving to another node by keyboard is what a click on it would be.
+    if (currentItem() != before && currentItem() != nullptr && currentItem()->isSelected())
+        Q_EMIT NodePressed(Qt::LeftButton, QPoint());
+}
+
+void ServerTreeView::contextMenuEvent(QContextMenuEvent* event) {
+    // A right click already opened the menu with its press; the keyboard asks here.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        Q_EMIT ContextMenuRequested(ContextMenuPosition());
+    event->accept();
 }
 
 void ServerTreeView::mousePressEvent(QMouseEvent* event) {

@@ -33,6 +33,8 @@ public:
 
     // Locale-aware order of the node texts.
     bool operator<(const QTreeWidgetItem& other) const override;
+    // The node's whole text as its tip (a long name is cut at the tree's edge), never markup.
+    QVariant data(int column, int role) const override;
 
 private:
     void ApplyIcon();
@@ -43,8 +45,9 @@ private:
 };
 
 // TreeViewServers. A press selects the node under the mouse (or nothing) before
-// NodePressed tells the window; finishing an in-place edit reports NodeEdited, whether or not
-// the text changed.
+// NodePressed tells the window; moving to another node by keyboard reports a left press on it
+// (without a position). Finishing an in-place edit reports NodeEdited, whether or not the text
+// changed.
 class ServerTreeView final : public QTreeWidget {
     Q_OBJECT
 
@@ -73,13 +76,20 @@ public:
     Server* SelectedServer() const;
     // Makes the node the selected one (none: no selection).
     void SelectNode(QTreeWidgetItem* node);
+    // Where a context menu asked for by the keyboard opens: below the current node, or at the
+    // top of the tree (global coordinates).
+    QPoint ContextMenuPosition() const;
 
 Q_SIGNALS:
     void NodePressed(Qt::MouseButton button, QPoint globalPosition);
     void NodeEdited(QTreeWidgetItem* node, const QString& text);
+    // Shift+F10 or the menu key: the tree's context menu, at ContextMenuPosition.
+    void ContextMenuRequested(QPoint globalPosition);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 };
 
 } // namespace kavel::ui

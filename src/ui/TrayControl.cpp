@@ -1,11 +1,13 @@
 #include "ui/TrayControl.h"
 
+#include "ui/DisplayText.h"
 #include "ui/IconSet.h"
 
 #include <QAction>
 #include <QEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 #include <QWidget>
 
 namespace kavel::ui {
@@ -89,7 +91,9 @@ bool TrayControl::Minimise() {
         });
     }
     Window_->hide();
-    Icon_->setToolTip(Window_->windowTitle().left(TipLength));
+    // The caption names the current server; a name that looks like markup is shown as written.
+    const QString tip = Window_->windowTitle().left(TipLength);
+    Icon_->setToolTip(Qt::mightBeRichText(tip) ? ToolTipText(tip) : tip);
     // One icon object for the run: minimising again shows the same icon, never a second one.
     Icon_->show();
     InTray_ = true;

@@ -1,3 +1,4 @@
+#include "support/RecorderSupport.h"
 #include "support/TempFolder.h"
 
 #include <chrono>
@@ -420,6 +421,106 @@ TEST(WatchCommand, UnreadableServerLinesAreReportedButNoFailure) {
     EXPECT_NE(run.Err.find("Fehler: kavel.servers: 1 unreadable line(s) kept unchanged"), std::string::npos)
         << run.Err;
     EXPECT_NE(ReadBytes(home / "kavel.servers").find("\r\nFive;e;1;2;0\r\n"), std::string::npos);
+}
+
+// A watcher running in the background, its standard error in a file, until it is stopped.
+class BackgroundWatch {
+public:
+    BackgroundWatch(const TempFolder& scratch, const std::string& args)
+        : ErrFile_(scratch / "stderr") {
+        const std::string command = "exec " + Quote(KAVEL_CLI_PATH) + " watch " + args + " >" +
+                                    Quote((scratch / "stdout").string()) + " 2>" + Quote(ErrFile_.string());
+        Pid_ = fork();
+        if (Pid_ == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~BackgroundWatch() {
+        if (Pid_ > 0)
+            Stop();
+    }
+    bool WaitForStderr(const std::string& text) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (ReadBytes(ErrFile_).find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    // SIGTERM, then the exit status.
+    int Stop() {
+        kill(Pid_, SIGTERM);
+        int status = 0;
+        waitpid(Pid_, &status, 0);
+        Pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Err() const { return ReadBytes(ErrFile_); }
+
+private:
+    std::filesystem::path ErrFile_;
+    pid_t Pid_ = -1;
+};
+
+// The rules of kavel.alerts as the window checks them: accesses that arrive after the reader's
+// first pass raise the alert, which is printed on standard error (a line, or a JSON object)
+// and runs its command with the alert's values; the file stays as it was.
+TEST(WatchCommand, AlertsArePrintedAndTheirCommandsRun) {
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "json" : "text");
+        TempFolder home;
+        TempFolder scratch;
+        const std::filesystem::path log = home / "access.log";
+        WriteBytes(home / "kavel.servers", "web;" + log.string() + ";1;500;0;0;0;-1;10;0;0;0\r\n");
+        const std::filesystem::path out = scratch / "call";
+        const std::string rules = "Fehler;*;status:5xx;2;5;10;1;notify,run;\"" +
+                                  std::string(KAVEL_RECORDER_PATH) + "\" record \"" + out.string() +
+                                  "\" {rule} {server} {count} {page}\r\nkaputt\r\n";
+        WriteBytes(home / "kavel.alerts", rules);
+
+        BackgroundWatch watch(scratch,
+                              "--home " + Quote(home.Path().string()) + (json ? " --format json" : ""));
+        // The log appears after the first look at it: what it holds is news.
+        ASSERT_TRUE(watch.WaitForStderr("Protokolldatei fehlt")) << watch.Err();
+        WriteBytes(log, NcsaNow("192.0.2.1", "GET /a HTTP/1.1", 500) +
+                            NcsaNow("192.0.2.2", "GET /$(touch%20x);`id` HTTP/1.1", 503));
+        ASSERT_TRUE(watch.WaitForStderr(json ? "\"type\":\"alert_command\"" : "Alarm-Befehl")) << watch.Err();
+        EXPECT_EQ(watch.Stop(), 0);
+        const std::string err = watch.Err();
+        EXPECT_NE(err.find("Fehler: kavel.alerts: 1 unreadable line(s) kept unchanged, the first is line 2"),
+                  std::string::npos)
+            << err;
+        if (json) {
+            EXPECT_NE(
+                err.find("{\"type\":\"alert\",\"id\":1,\"rule\":\"Fehler\",\"server\":\"web\","
+                         "\"condition\":\"status:5xx\",\"threshold\":2,\"window_minutes\":5,\"count\":2,"),
+                std::string::npos)
+                << err;
+            EXPECT_NE(err.find("\"page\":\"/$(touch%20x);`id`\",\"status\":503},\"actions\":\"notify,run\","
+                               "\"command\":\"gestartet\",\"test\":false}"),
+                      std::string::npos)
+                << err;
+            EXPECT_NE(err.find("\"result\":\"Exit-Status 0\",\"exit_code\":0,\"output\":[]}"),
+                      std::string::npos)
+                << err;
+        } else {
+            EXPECT_NE(
+                err.find("Alarm Fehler auf web: 2 Zugriffe mit Status 5xx in 5 Minuten; Neuester Zugriff: "),
+                std::string::npos)
+                << err;
+            EXPECT_NE(err.find(" 192.0.2.2 GET /$(touch%20x);`id` 503 [Befehl gestartet]\n"),
+                      std::string::npos)
+                << err;
+            EXPECT_NE(err.find("Alarm-Befehl Fehler auf web: Exit-Status 0\n"), std::string::npos) << err;
+        }
+        const auto call = kavel::test::ReadRecordedCall(out);
+        ASSERT_TRUE(call);
+        EXPECT_EQ(call->Arguments, (std::vector<std::string>{"Fehler", "web", "2", "/$(touch%20x);`id`"}));
+        EXPECT_EQ(call->Environment.at("KAVEL_STATUS"), "503");
+        EXPECT_EQ(ReadBytes(home / "kavel.alerts"), rules);
+    }
 }
 
 } // namespace

@@ -69,6 +69,8 @@ grep -qF "Demo-Arbeitsbereich: $scratch/tmp/" "$scratch/demo.err" ||
 [[ ! -e $home/.local/share/kavel/kavel.servers ]] || fail "the demo wrote into the user's data folder"
 
 if [[ -x $root/usr/bin/kavel ]]; then
+    # Qt's own buttons and dialogs speak German only with Qt's German catalogue installed.
+    [[ $depends == *qt6-translations-l10n* ]] || fail "Depends lacks qt6-translations-l10n"
     QT_QPA_PLATFORM=offscreen HOME="$home" "$root/usr/bin/kavel" --version || fail "kavel --version failed"
 else
     echo "The package holds no kavel; only kavel-cli was started."

@@ -2,6 +2,7 @@
 
 #include "UiTestSupport.h"
 
+#include <QDialog>
 #include <QLineEdit>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -168,6 +169,101 @@ TEST_F(AccessPopupTest, ReaderTextKeepsItsLineBreakAndShowsControlBytes) {
     EXPECT_EQ(lines[0], QStringLiteral("Zugriff auf "));
     EXPECT_FALSE(lines[1].contains(QChar(0x1b)));
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral("für www")));
+}
+
+struct RestCase {
+    const char* name;
+    QList<QRect> avoid;
+    QPoint rest;
+};
+
+// At 1280 x 800 a maximised window's scroll bars run along the right edge and above the
+// status bar: the popup comes to rest clear of both, as near to the corner as it can.
+TEST(AccessPopupPlace, ComesToRestClearOfTheAreasToAvoidWhereTheDesktopAllows) {
+    const QRect desktop(0, 0, 1280, 800);
+    const QSize size(AccessPopup::ClientWidth, AccessPopup::ClientHeight);
+    const QRect vertical(1264, 150, 16, 610);
+    const QRect horizontal(260, 762, 1004, 16);
+    const RestCase cases[] = {
+        {"Nothing", {}, QPoint(950, 678)},
+        {"BothScrollBars", {vertical, horizontal}, QPoint(934, 640)},
+        {"VerticalOnly", {vertical}, QPoint(934, 678)},
+        {"HorizontalAcrossTheScreen", {QRect(0, 700, 1280, 16)}, QPoint(950, 578)},
+        {"ClearAlready", {QRect(0, 0, 100, 100)}, QPoint(950, 678)},
+        // Nowhere clear: the corner, as designed.
+        {"EverythingCovered", {desktop}, QPoint(950, 678)},
+    };
+    for (const RestCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QPoint rest = AccessPopup::RestPosition(desktop, size, c.avoid);
+        EXPECT_EQ(rest, c.rest);
+        EXPECT_TRUE(desktop.contains(QRect(rest, size)));
+    }
+}
+
+TEST_F(AccessPopupTest, RisesToItsRestPlaceClearOfTheAreasItIsTold) {
+    const QRect bar(Desktop.right() - 15, 100, 16, 1000);
+    Popup_->SetAvoidAreas([bar] { return QList<QRect>{bar}; });
+    Popup_->ShowInform(QStringLiteral("eins"), QStringLiteral("A"), Icon::NewVisitor);
+    EXPECT_EQ(Popup_->pos(), QPoint(bar.left() - 330, 1200));
+    StepUntilLeaving(State::Rising);
+    EXPECT_EQ(Popup_->State(), State::Waiting);
+    EXPECT_FALSE(Popup_->geometry().intersects(bar));
+}
+
+// Never over a dialog the user is answering: the popup waits for it to close.
+TEST_F(AccessPopupTest, WaitsWhileAModalDialogIsOpenAndRisesOnceItIsGone) {
+    auto dialog = std::make_unique<QDialog>();
+    dialog->setModal(true);
+    dialog->show();
+    ASSERT_EQ(QApplication::activeModalWidget(), dialog.get());
+    Popup_->ShowInform(QStringLiteral("eins"), QStringLiteral("A"), Icon::NewVisitor);
+    EXPECT_FALSE(Popup_->isVisible());
+    EXPECT_TRUE(Popup_->Deferred());
+    Popup_->ShowInform(QStringLiteral("zwei"), QStringLiteral("A"), Icon::NewVisitor);
+    EXPECT_EQ(Popup_->Message(), QStringLiteral("zwei"));
+    dialog->reject();
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Popup_->isVisible(); }, 5000));
+    EXPECT_EQ(Popup_->State(), State::Rising);
+    EXPECT_FALSE(Popup_->Deferred());
+
+    // A dialog that opens while the popup is up sends it away until the dialog is gone.
+    dialog->show();
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return !Popup_->isVisible(); }, 5000));
+    EXPECT_TRUE(Popup_->Deferred());
+    dialog->reject();
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Popup_->isVisible(); }, 5000));
+    EXPECT_EQ(Popup_->State(), State::Rising);
+}
+
+TEST_F(AccessPopupTest, AStoppedPopupComesBackWhereItWasAfterADialog) {
+    Popup_->ShowInform(QStringLiteral("eins"), QStringLiteral("A"), Icon::NewVisitor);
+    StepUntilLeaving(State::Rising);
+    Popup_->StopAfterDrag();
+    const QPoint place = Popup_->pos();
+    QDialog dialog;
+    dialog.setModal(true);
+    dialog.show();
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return !Popup_->isVisible(); }, 5000));
+    dialog.reject();
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Popup_->isVisible(); }, 5000));
+    EXPECT_EQ(Popup_->pos(), place);
+    EXPECT_EQ(Popup_->State(), State::Waiting);
+    EXPECT_FALSE(Popup_->MoveTimer().isActive());
+}
+
+// Only the balloon and the picture's own shape are shown: no box behind the picture.
+TEST_F(AccessPopupTest, ThePictureHasNoBoxBehindIt) {
+    const QRegion shown = Popup_->mask();
+    // The corners of the picture's place are transparent in the picture.
+    EXPECT_FALSE(shown.contains(QPoint(2, 1)));
+    EXPECT_FALSE(shown.contains(QPoint(6, 9)));
+    EXPECT_FALSE(shown.contains(QPoint(76, 8)));
+    // The picture itself and the balloon are shown.
+    EXPECT_TRUE(shown.contains(QPoint(39, 44)));
+    EXPECT_TRUE(shown.contains(QPoint(200, 80)));
+    // Nothing outside the balloon and the picture.
+    EXPECT_FALSE(shown.contains(QPoint(320, 10)));
 }
 
 } // namespace

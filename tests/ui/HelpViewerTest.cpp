@@ -1,9 +1,12 @@
 #include "ui/HelpViewer.h"
 
 #include "UiTestSupport.h"
+#include "ui/DesktopOpener.h"
 #include "ui/MessageBox.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -68,6 +71,20 @@ TEST_F(HelpViewerTest, MissingPageIsReportedAsErrorAndNothingOpens) {
     ASSERT_EQ(MessageBox::Recorded().size(), 1u);
     EXPECT_EQ(MessageBox::Recorded()[0].title, QStringLiteral("Fehler"));
     EXPECT_TRUE(MessageBox::Recorded()[0].text.contains(QStringLiteral("topicAusnahmen.html")));
+}
+
+// F1 without a browser: the desktop's opener starts and then finds none; the user reads why.
+TEST_F(HelpViewerTest, AHelpPageThatNoBrowserOpensIsReported) {
+    const QString failing = QStandardPaths::findExecutable(QStringLiteral("false"));
+    ASSERT_FALSE(failing.isEmpty());
+    DesktopOpener::SetOpenCommand(failing);
+    MessageBox::SetNextAnswer(MessageBox::Answer::Ok);
+    EXPECT_TRUE(HelpViewer().ShowTopic(nullptr, HelpTopic::General));
+    const bool reported = test::RunEventLoopUntil([] { return !MessageBox::Recorded().empty(); }, 10000);
+    DesktopOpener::SetOpenCommand(std::nullopt);
+    ASSERT_TRUE(reported);
+    EXPECT_EQ(MessageBox::Recorded()[0].kind, MessageBox::Kind::Error);
+    EXPECT_TRUE(MessageBox::Recorded()[0].text.contains(QStringLiteral("topicAllgemein.html")));
 }
 
 } // namespace

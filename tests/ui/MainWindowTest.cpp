@@ -13,17 +13,33 @@
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "ui/AboutDialog.h"
+#include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
+#include "ui/ElidedLabel.h"
 #include "ui/MessageBox.h"
+#include "ui/ServerEditorDialog.h"
 #include "ui/ServerTree.h"
 #include "ui/TextInputDialog.h"
+#include "ui/TrayControl.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QEventLoop>
+#include <QLabel>
 #include <QMenu>
+#include <QScreen>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
+#include <QTextDocument>
 #include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWindow>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -39,12 +55,27 @@ using kavel::test::WriteBytes;
 constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHour};
 
 std::string NcsaLine(const std::string& client, int minute, const std::string& page,
-                     const std::string& agent = "Mozilla/5.0 Firefox/128.0", int second = 0) {
+                     const std::string& agent = "Mozilla/5.0 Firefox/128.0", int second = 0,
+                     const std::string& referer = "-") {
     char line[512];
     std::snprintf(line, sizeof line,
-                  "%s - - [10/Mar/2024:11:%02d:%02d +0000] \"GET %s HTTP/1.1\" 200 512 \"-\" \"%s\"\n",
-                  client.c_str(), minute, second, page.c_str(), agent.c_str());
+                  "%s - - [10/Mar/2024:11:%02d:%02d +0000] \"GET %s HTTP/1.1\" 200 512 \"%s\" \"%s\"\n",
+                  client.c_str(), minute, second, page.c_str(), referer.c_str(), agent.c_str());
     return line;
+}
+
+// QTest leaves the application believing that a modifier of the last key is still held (the
+// modifier's own release carries it); later selections would extend instead of select.
+void ReleaseModifiers(QWidget* widget) {
+    for (const Qt::Key key : {Qt::Key_Shift, Qt::Key_Control})
+        QTest::keyRelease(widget, key, Qt::NoModifier);
+}
+
+// A tool tip as the user reads it.
+QString TipShown(const QString& tip) {
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText();
 }
 
 // The program's start around one window: a temporary home with a servers file, the Qt
@@ -465,13 +496,14 @@ TEST_F(MainWindowTest, LayoutIsStoredAtClosingAndRestoredAtTheNextStart) {
     WriteServers({});
     Start();
     Window_->LogView()->setColumnWidth(2, 150);
-    Window_->resize(800, 600);
+    // Smaller than the test screen (800 x 600), so that restoring it needs no clamping.
+    Window_->resize(700, 500);
     Window_->move(10, 20);
-    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->width() == 800; }));
+    ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->width() == 700; }));
     Window_->close();
     SettingsStore& styles = *Window_->StylesStore();
-    EXPECT_EQ(styles.Int("MainWidth"), 800);
-    EXPECT_EQ(styles.Int("MainHeight"), 600);
+    EXPECT_EQ(styles.Int("MainWidth"), 700);
+    EXPECT_EQ(styles.Int("MainHeight"), 500);
     EXPECT_EQ(styles.Int("MainLeft"), 10);
     EXPECT_EQ(styles.Int("MainTop"), 20);
     std::vector<int> widths;
@@ -488,8 +520,9 @@ TEST_F(MainWindowTest, LayoutIsStoredAtClosingAndRestoredAtTheNextStart) {
     ReleaseSingleInstance();
 
     Start();
-    EXPECT_EQ(Window_->width(), 800);
-    EXPECT_EQ(Window_->height(), 600);
+    EXPECT_EQ(Window_->width(), 700);
+    EXPECT_EQ(Window_->height(), 500);
+    EXPECT_EQ(Window_->pos(), QPoint(10, 20));
     EXPECT_EQ(Window_->LogView()->columnWidth(2), 150);
     EXPECT_EQ(Window_->ExceptionsView()->columnWidth(0), 33);
     EXPECT_EQ(Window_->ExceptionsView()->columnWidth(1), exceptionsCode);
@@ -539,6 +572,437 @@ TEST_F(MainWindowTest, DefaultColumnWidthsFitTheirTextAtTheDesktopFont) {
         EXPECT_GT(view->columnWidth(c.column), needed);
         EXPECT_GE(view->columnWidth(c.column), c.designed);
     }
+}
+
+// The hover text keeps its own lines; only what came from the log is escaped.
+TEST_F(MainWindowTest, TheTipKeepsItsLinesAndShowsControlBytesFromTheLogAsSymbols) {
+    WriteServers({{"intranet", "none.log"}});
+    Start();
+    Queue(ServerNamed("intranet"), NcsaLine("10.0.0.1", 1, "/index.html", "Evil\x1b[31mBot <b>x</b>"));
+    Window_->RefreshLists();
+    const AccessListModel& log = Window_->Lists().Log();
+    const QString tip = log.data(log.index(0, AccessListModel::ColumnPage), Qt::ToolTipRole).toString();
+    const QStringList lines = TipShown(tip).split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 8) << tip.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("Aufruf: GET /index.html (200)"));
+    EXPECT_EQ(lines[3], QStringLiteral("Für Server: intranet"));
+    EXPECT_EQ(lines[7], QStringLiteral("User Agent: Evil\u241b[31mBot <b>x</b>"));
+    for (const QString& line : lines) {
+        EXPECT_FALSE(line.contains(QChar(0x240D)) || line.contains(QChar(0x240A))) << line.toStdString();
+    }
+}
+
+// Entf (and its neighbours) in a list never reach the servers; in the tree the question comes
+// with "Nein" as the button that Enter presses.
+TEST_F(MainWindowTest, NoKeyInAListDeletesAServer) {
+    WriteServers({{"intranet", "none.log"}});
+    Start();
+    Server& server = ServerNamed("intranet");
+    Queue(server, NcsaLine("10.0.0.1", 1, "/index.html"));
+    Queue(server, NcsaLine("10.0.0.2", 2, "/a/../b.html"));
+    Window_->RefreshLists();
+    ServerTreeView* tree = Window_->Tree();
+    tree->SelectNode(tree->NodeOf(server));
+    Window_->TreePressed(Qt::LeftButton);
+    ASSERT_TRUE(Action("ActionMenuEditDeleteServer")->isEnabled());
+    Window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window_.get()));
+    for (AccessTableView* view : {Window_->RawView(), Window_->LogView(), Window_->ExceptionsView()}) {
+        Window_->Pages()->setCurrentWidget(view->parentWidget());
+        view->setFocus();
+        view->selectRow(0);
+        ASSERT_TRUE(view->hasFocus()) << view->objectName().toStdString();
+        for (const Qt::Key key : {Qt::Key_Delete, Qt::Key_Backspace}) {
+            for (const Qt::KeyboardModifier modifier :
+                 {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier}) {
+                SCOPED_TRACE(view->objectName().toStdString() + " " + std::to_string(key) + " " +
+                             std::to_string(modifier));
+                // Whatever a question would be answered, none may come.
+                MessageBox::SetNextAnswer(MessageBox::Answer::Yes);
+                QTest::keyClick(view, key, modifier);
+                ReleaseModifiers(view);
+                EXPECT_EQ(Servers().Count(), 1u);
+                EXPECT_TRUE(MessageBox::Recorded().empty());
+                MessageBox::Reset();
+            }
+        }
+    }
+    tree->setFocus();
+    MessageBox::SetNextAnswer(MessageBox::Answer::No);
+    QTest::keyClick(tree, Qt::Key_Delete);
+    ASSERT_EQ(MessageBox::Recorded().size(), 1u);
+    EXPECT_EQ(MessageBox::Recorded()[0].kind, MessageBox::Kind::Confirm);
+    EXPECT_EQ(MessageBox::Recorded()[0].defaultAnswer, MessageBox::Answer::No);
+    EXPECT_EQ(Servers().Count(), 1u);
+    // The menu still shows the key, in German.
+    EXPECT_EQ(Action("ActionMenuEditDeleteServer")->shortcut(), QKeySequence(Qt::Key_Delete));
+}
+
+// A user who clicked a row reads it while the server keeps writing.
+TEST_F(MainWindowTest, TheSelectedRowHoldsStillWhileReadersNotify) {
+    WriteServers({{"intranet", "none.log"}});
+    Start();
+    Server& server = ServerNamed("intranet");
+    for (int second = 0; second < 100; ++second)
+        Queue(server, NcsaLine("10.0.0.1", second / 60, "/p.html", "x", second % 60));
+    Window_->RefreshLists();
+    QCoreApplication::processEvents();
+    AccessTableView* view = Window_->LogView();
+    const AccessListModel& log = Window_->Lists().Log();
+    view->selectRow(2);
+    Window_->ListPressed(view, Qt::LeftButton);
+    LogEntry* selected = log.EntryAt(2);
+    const QRect before = view->visualRect(log.index(2, AccessListModel::ColumnPage));
+    for (int notification = 1; notification <= 3; ++notification) {
+        LogEntry* first = nullptr;
+        for (int i = 0; i < 10; ++i) {
+            LogEntry* entry = Queue(server, NcsaLine("10.0.0.2", 5, "/new.html", "x", notification * 10 + i));
+            if (first == nullptr)
+                first = entry;
+        }
+        Window_->Lists().AppendEntries(first);
+        QCoreApplication::processEvents();
+        const int row = log.RowOf(selected);
+        ASSERT_EQ(row, 2 + 10 * notification);
+        EXPECT_EQ(view->visualRect(log.index(row, AccessListModel::ColumnPage)), before);
+    }
+    auto* bar = Window_->findChild<QToolButton*>(QStringLiteral("ListViewLogNewRows"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->text(), QStringLiteral("30 neue Zugriffe"));
+    // The actions still follow the selected row.
+    EXPECT_TRUE(Action("ActionMenuFileOpenObject")->isEnabled());
+    QTest::mouseClick(bar, Qt::LeftButton);
+    EXPECT_EQ(view->rowAt(0), 0);
+    EXPECT_FALSE(bar->isVisible());
+    for (const char* name : {"ListViewLogRawNewRows", "ListViewLogExceptionsNewRows"})
+        EXPECT_NE(Window_->findChild<QToolButton*>(QString::fromLatin1(name)), nullptr) << name;
+}
+
+// The popup is a window of its own: the user relies on it exactly while the window is away.
+TEST_F(MainWindowTest, ThePopupRisesWhileTheWindowSitsInTheTray) {
+    WriteServers({});
+    Start();
+    TrayControl::SetAvailabilityOverride([] { return true; });
+    ASSERT_TRUE(Window_->Tray()->Minimise());
+    ASSERT_FALSE(Window_->isVisible());
+    Window_->ShowPopup("Zugriff auf \r\n/a.html von 10.0.0.1 f\xC3\xBCr intranet", "Dokumentzugriff",
+                       Icon::NewVisitor);
+    AccessPopup* popup = Window_->Popup();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_EQ(popup->State(), AccessPopup::MoveState::Rising);
+    EXPECT_EQ(popup->parentWidget(), nullptr);
+    ASSERT_NE(popup->windowHandle(), nullptr);
+    EXPECT_EQ(popup->windowHandle()->transientParent(), nullptr);
+    // No scroll bar of a window in the tray is in the way.
+    EXPECT_TRUE(Window_->PopupAvoidAreas().isEmpty());
+    Window_->Tray()->Restore();
+    TrayControl::SetAvailabilityOverride({});
+    EXPECT_FALSE(Window_->PopupAvoidAreas().isEmpty());
+    // Shown again, it belongs to the window once more; a popup that is up when the window goes
+    // into the tray stays on the screen on its own.
+    popup->CloseNow();
+    Window_->ShowPopup("Zugriff", "Dokumentzugriff", Icon::NewVisitor);
+    EXPECT_EQ(popup->windowHandle()->transientParent(), Window_->windowHandle());
+    TrayControl::SetAvailabilityOverride([] { return true; });
+    ASSERT_TRUE(Window_->Tray()->Minimise());
+    ASSERT_TRUE(test::RunEventLoopUntil(
+        [popup] { return popup->windowHandle()->transientParent() == nullptr; }, 5000));
+    EXPECT_TRUE(popup->isVisible());
+    Window_->Tray()->Restore();
+    TrayControl::SetAvailabilityOverride({});
+}
+
+struct DefaultSizeCase {
+    QRect available;
+    QSize size;
+};
+
+TEST(MainWindowGeometry, AFirstStartOpensAtAboutTwoThirdsOfTheScreen) {
+    const DefaultSizeCase cases[] = {
+        {QRect(0, 0, 1920, 1050), QSize(1280, 700)},
+        {QRect(0, 0, 2560, 1410), QSize(1706, 940)},
+        // Two thirds would be smaller than designed: the designed size while it fits.
+        {QRect(0, 0, 1280, 770), QSize(946, 638)},
+        // Scale 2 on 1920 x 1080: the screen is smaller than designed.
+        {QRect(0, 0, 960, 510), QSize(946, 510)},
+        {QRect(0, 0, 800, 600), QSize(800, 600)},
+    };
+    for (const DefaultSizeCase& c : cases)
+        EXPECT_EQ(MainWindow::DefaultSize(c.available), c.size) << c.available.width();
+}
+
+struct ClampCase {
+    const char* name;
+    QRect stored;
+    QRect available;
+    QSize frame;
+    QRect clamped;
+};
+
+TEST(MainWindowGeometry, AStoredGeometryIsClampedSoThatTheWholeFrameIsOnTheScreen) {
+    const ClampCase cases[] = {
+        {"Fits", QRect(100, 100, 800, 600), QRect(0, 0, 1920, 1050), QSize(10, 30),
+         QRect(100, 100, 800, 600)},
+        {"DoubleSizeOnHalfScreen", QRect(14, -5, 1892, 1276), QRect(0, 0, 960, 510), QSize(10, 30),
+         QRect(0, 0, 950, 480)},
+        {"OffTheRightAndBottom", QRect(1800, 1000, 800, 600), QRect(0, 0, 1920, 1050), QSize(10, 30),
+         QRect(1110, 420, 800, 600)},
+        {"PanelAtTheTop", QRect(0, 0, 946, 638), QRect(0, 30, 1280, 770), QSize(0, 0),
+         QRect(0, 30, 946, 638)},
+        {"SecondScreenLeft", QRect(-1500, 10, 946, 638), QRect(-1280, 0, 1280, 1024), QSize(10, 30),
+         QRect(-1280, 10, 946, 638)},
+    };
+    for (const ClampCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(MainWindow::ClampedGeometry(c.stored, c.available, c.frame), c.clamped);
+    }
+}
+
+// The test screen is 800 x 600: a layout stored on a larger screen comes back inside it.
+TEST_F(MainWindowTest, AStoredGeometryLargerThanTheScreenIsClampedIntoIt) {
+    WriteServers({});
+    Start();
+    SettingsStore& styles = *Window_->StylesStore();
+    styles.SetValue("MainWidth", std::int32_t{1892});
+    styles.SetValue("MainHeight", std::int32_t{1276});
+    styles.SetValue("MainLeft", std::int32_t{-40});
+    styles.SetValue("MainTop", std::int32_t{-30});
+    styles.Save();
+    Window_.reset();
+    StopAllReaders();
+    Servers().Clear();
+    ReleaseSingleInstance();
+    Start();
+    const QRect screen = Window_->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(Window_->frameGeometry()))
+        << Window_->frameGeometry().width() << "x" << Window_->frameGeometry().height();
+    EXPECT_GE(Window_->width(), screen.width() * 9 / 10);
+}
+
+// At a small size the status panels give way instead of printing over each other, and a text
+// that does not fit is cut at its end with the whole text in its tip.
+TEST_F(MainWindowTest, AtSmallSizesTheStatusPanelsGiveWayAndCutTheirTextsAtTheEnd) {
+    WriteServers({});
+    Start();
+    const QString totals =
+        QStringLiteral("Übertragen insgesamt 6 805 KBytes (6 805 KBytes heute, voraussichtlich "
+                       "3 945 377 KBytes in diesem Monat)");
+    auto* left = Window_->findChild<ElidedLabel*>(QStringLiteral("StatusBarMainPanel0"));
+    auto* right = Window_->findChild<ElidedLabel*>(QStringLiteral("StatusBarMainPanel1"));
+    ASSERT_NE(left, nullptr);
+    ASSERT_NE(right, nullptr);
+    left->setText(QStringLiteral("3 Objekt(e) ausgewählt, 2 100 Bytes übertragen"));
+    right->setText(totals);
+    for (const int width : {700, 400, 250}) {
+        SCOPED_TRACE(width);
+        Window_->resize(width, 400);
+        ASSERT_TRUE(test::RunEventLoopUntil([&] { return Window_->width() == width; }));
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(left->geometry().intersects(right->geometry()));
+        EXPECT_LE(right->geometry().right(), Window_->statusBar()->width());
+        EXPECT_TRUE(right->Elided());
+        EXPECT_EQ(TipShown(right->TipText()), totals);
+        EXPECT_EQ(right->text(), totals);
+    }
+    Window_->resize(1600, 400);
+    ASSERT_TRUE(test::RunEventLoopUntil([&] { return !right->Elided(); }));
+    EXPECT_TRUE(right->TipText().isEmpty());
+}
+
+// Every action can be reached without a mouse: the focused list's or tree's menu opens at its
+// current row.
+TEST_F(MainWindowTest, ShiftF10AndTheMenuKeyOpenTheFocusedMenuAtTheCurrentRow) {
+    WriteServers({{"intranet", "none.log"}});
+    Start();
+    Server& server = ServerNamed("intranet");
+    Queue(server, NcsaLine("10.0.0.1", 1, "/index.html"));
+    Queue(server, NcsaLine("10.0.0.2", 2, "/a/../b.html"));
+    Window_->RefreshLists();
+    Window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window_.get()));
+    ServerTreeView* tree = Window_->Tree();
+    tree->SelectNode(tree->NodeOf(server));
+    struct Case {
+        QWidget* widget;
+        QMenu* menu;
+        QPoint at;
+    };
+    Window_->Pages()->setCurrentWidget(Window_->ExceptionsView()->parentWidget());
+    Window_->ExceptionsView()->selectRow(0);
+    const Case exceptions{Window_->ExceptionsView(), Window_->PopupMenuListExceptions(),
+                          Window_->ExceptionsView()->ContextMenuPosition()};
+    Window_->Pages()->setCurrentWidget(Window_->LogView()->parentWidget());
+    Window_->LogView()->selectRow(1);
+    const Case accesses{Window_->LogView(), Window_->PopupMenuListLog(),
+                        Window_->LogView()->ContextMenuPosition()};
+    const Case servers{tree, Window_->PopupMenuTree(), tree->ContextMenuPosition()};
+    // Below the current row, not at the list's corner.
+    EXPECT_GT(accesses.at.y(), Window_->LogView()->viewport()->mapToGlobal(QPoint(0, 0)).y());
+    for (const Case& c : {accesses, exceptions, servers}) {
+        SCOPED_TRACE(c.menu->objectName().toStdString());
+        if (c.widget != tree)
+            Window_->Pages()->setCurrentWidget(c.widget->parentWidget());
+        c.widget->setFocus();
+        QTest::keyClick(c.widget, Qt::Key_F10, Qt::ShiftModifier);
+        ReleaseModifiers(c.widget);
+        ASSERT_TRUE(c.menu->isVisible());
+        EXPECT_EQ(c.menu->pos(), c.at);
+        c.menu->hide();
+        // The menu key comes as a context menu request from the keyboard.
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                                  c.widget->mapToGlobal(QPoint(0, 0)));
+        QApplication::sendEvent(c.widget, &request);
+        EXPECT_TRUE(c.menu->isVisible());
+        c.menu->hide();
+    }
+    // "Als Suchmaschine kennzeichnen" is one of them, enabled for the selected exception.
+    EXPECT_TRUE(Window_->PopupMenuListExceptions()->actions().contains(Action("ActionMenuExtrasAddSpider")));
+    EXPECT_TRUE(Action("ActionMenuExtrasAddSpider")->isEnabled());
+}
+
+TEST_F(MainWindowTest, EveryToolButtonHasAnAccessibleName) {
+    WriteServers({});
+    Start();
+    int buttons = 0;
+    for (const QToolBar* bar : Window_->findChildren<QToolBar*>()) {
+        for (QToolButton* button : bar->findChildren<QToolButton*>()) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+            ASSERT_NE(accessible, nullptr);
+            EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty())
+                << button->objectName().toStdString() << " " << button->toolTip().toStdString();
+            ++buttons;
+        }
+    }
+    EXPECT_GE(buttons, 16);
+}
+
+// When nothing on the desktop opens a page, the user reads why in a message box.
+TEST_F(MainWindowTest, HelpAndOpenObjectTellTheUserWhenNothingOpensThePage) {
+    WriteServers({{"intranet", "none.log"}});
+    Start();
+    Queue(ServerNamed("intranet"), NcsaLine("10.0.0.1", 1, "/index.html"));
+    Window_->RefreshLists();
+    DesktopOpener::SetHandler([](const QUrl&) { return false; });
+    MessageBox::SetNextAnswer(MessageBox::Answer::Ok);
+    Action("ActionMenuHelpHelp")->trigger();
+    Window_->LogView()->selectRow(0);
+    MessageBox::SetNextAnswer(MessageBox::Answer::Ok);
+    Action("ActionMenuFileOpenObject")->trigger();
+    DesktopOpener::SetHandler({});
+    ASSERT_EQ(MessageBox::Recorded().size(), 2u);
+    EXPECT_EQ(MessageBox::Recorded()[0].kind, MessageBox::Kind::Error);
+    EXPECT_TRUE(MessageBox::Recorded()[0].text.contains(QStringLiteral("topicAllgemein.html")));
+    EXPECT_TRUE(MessageBox::Recorded()[1].text.contains(QStringLiteral("http://intranet/index.html")));
+}
+
+// "Objekt öffnen" opens a page of the server, never a host that the log line names;
+// "Referenzseite öffnen" is there only for an address that can be opened.
+TEST_F(MainWindowTest, ObjectAndReferringPageAddressesNeverLetTheLogChooseTheHost) {
+    WriteServers({{"www.example.com", "none.log"}});
+    Start();
+    Server& server = ServerNamed("www.example.com");
+    struct Case {
+        const char* page;
+        const char* referer;
+        const char* object;
+        const char* opened;
+    };
+    const Case cases[] = {
+        {"/a/b.html?x=1", "http://www.example.org/links.html", "http://www.example.com/a/b.html?x=1",
+         "http://www.example.org/links.html"},
+        {"@evil.example/at.html", "-", nullptr, nullptr},
+        {".evil.example/x", "www.example.org/no-scheme.html", nullptr, nullptr},
+        {":631@localhost/", "javascript:alert(1)", nullptr, nullptr},
+        {"/x@evil.example/", "https://www.example.org/", "http://www.example.com/x@evil.example/",
+         "https://www.example.org/"},
+    };
+    std::vector<LogEntry*> entries;
+    for (const Case& c : cases)
+        entries.push_back(
+            Queue(server, NcsaLine("10.0.0.1", 1, c.page, "x", static_cast<int>(entries.size()), c.referer)));
+    Window_->RefreshLists();
+    test::RecordingOpener opener;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.page);
+        const int row = Window_->Lists().Log().RowOf(entries[i]);
+        ASSERT_GE(row, 0);
+        Window_->LogView()->selectRow(row);
+        opener.opened.clear();
+        MessageBox::Reset();
+        MessageBox::SetNextAnswer(MessageBox::Answer::Ok);
+        Action("ActionMenuFileOpenObject")->trigger();
+        if (c.object != nullptr) {
+            ASSERT_EQ(opener.opened.size(), 1u);
+            EXPECT_EQ(opener.opened[0].toString(QUrl::FullyEncoded).toStdString(), c.object);
+            EXPECT_EQ(opener.opened[0].host(), QStringLiteral("www.example.com"));
+        } else {
+            EXPECT_TRUE(opener.opened.empty());
+            ASSERT_EQ(MessageBox::Recorded().size(), 1u);
+            EXPECT_TRUE(MessageBox::Recorded()[0].text.contains(QString::fromUtf8(c.page)));
+        }
+        MessageBox::Reset();
+        EXPECT_EQ(Action("ActionMenuFileOpenReferer")->isEnabled(), c.opened != nullptr);
+        opener.opened.clear();
+        MessageBox::SetNextAnswer(MessageBox::Answer::Ok);
+        Action("ActionMenuFileOpenReferer")->trigger();
+        if (c.opened != nullptr) {
+            ASSERT_EQ(opener.opened.size(), 1u);
+            EXPECT_EQ(opener.opened[0].toString(QUrl::FullyEncoded).toStdString(), c.opened);
+        } else {
+            EXPECT_TRUE(opener.opened.empty());
+        }
+        MessageBox::Reset();
+    }
+}
+
+// Names from the servers file are text, never markup: a name that looks like HTML shows as
+// written in the strip, the tree and every label, and loads nothing.
+TEST_F(MainWindowTest, HostileServerNamesAreShownAsPlainTextEverywhere) {
+    const std::string names[] = {"<font size=40 color=red>BIG</font>", "<img src=\"file:///etc/passwd\">"};
+    WriteServers({{names[0], "a.log"}, {names[1], "b.log"}});
+    Start();
+    ServerTreeView* tree = Window_->Tree();
+    ASSERT_EQ(Servers().Count(), 2u);
+    const auto allPlain = [](const QWidget* root) {
+        for (const QLabel* label : root->findChildren<QLabel*>()) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText)
+                << root->objectName().toStdString() << " " << label->objectName().toStdString() << " "
+                << label->text().toStdString();
+        }
+    };
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        Server& server = ServerNamed(name);
+        tree->SelectNode(tree->NodeOf(server));
+        Window_->TreePressed(Qt::LeftButton);
+        auto* strip = Window_->findChild<QLabel*>(QStringLiteral("LabelServerName"));
+        ASSERT_NE(strip, nullptr);
+        EXPECT_EQ(strip->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(strip->text().startsWith(QString::fromStdString(name)));
+        EXPECT_EQ(TipShown(tree->NodeOf(server)->data(0, Qt::ToolTipRole).toString()),
+                  QString::fromStdString(name));
+        allPlain(Window_.get());
+
+        ServerEditorDialog& editor = Window_->ServerEditor();
+        editor.SetEditedServer(&server);
+        editor.Prepare();
+        allPlain(&editor);
+        editor.SetEditedServer(nullptr);
+
+        // The tray's tip names the server as well.
+        TrayControl::SetAvailabilityOverride([] { return true; });
+        ASSERT_TRUE(Window_->Tray()->Minimise());
+        EXPECT_EQ(TipShown(Window_->Tray()->Icon()->toolTip()), Window_->windowTitle().left(63));
+        Window_->Tray()->Restore();
+        TrayControl::SetAvailabilityOverride({});
+    }
+    allPlain(&Window_->AboutBox());
+    // The closing status names every log file.
+    Window_->close();
+    allPlain(Window_.get());
 }
 
 } // namespace

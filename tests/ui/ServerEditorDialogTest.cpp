@@ -12,7 +12,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -275,6 +277,57 @@ TEST_F(ServerEditorDialogTest, UpDownStepsInsideItsRange) {
     Dialog_.PollCycleBox()->setText(QStringLiteral("5"));
     Dialog_.PollCycleBox()->StepBy(1);
     EXPECT_EQ(Dialog_.PollCycleBox()->text(), QStringLiteral("6"));
+}
+
+// "Fertigstellen" says why it is not available yet, in the words of the pages.
+TEST_F(ServerEditorDialogTest, TheHintNextToTheButtonSaysWhatIsMissing) {
+    Dialog_.Prepare(Options_.get());
+    EXPECT_FALSE(Dialog_.ReadyButton()->isEnabled());
+    EXPECT_EQ(Dialog_.ReadyHint()->text(),
+              QStringLiteral("Noch anzugeben: Servername, Protokolldatei, Protokolltyp"));
+    EXPECT_EQ(Dialog_.ReadyHint()->textFormat(), Qt::PlainText);
+    Dialog_.NameEdit()->setText(QStringLiteral("www.example.org"));
+    Dialog_.LogFileEdit()->setText(QStringLiteral("/var/log/access.log"));
+    Dialog_.PollCycleBox()->setText(QString());
+    Dialog_.UpdateReadyState();
+    EXPECT_EQ(Dialog_.ReadyHint()->text(),
+              QStringLiteral("Noch anzugeben: Protokolltyp, Aktualisierungsintervall"));
+    Dialog_.NcsaButton()->setChecked(true);
+    Dialog_.PollCycleBox()->setText(QStringLiteral("5"));
+    Dialog_.UpdateReadyState();
+    EXPECT_TRUE(Dialog_.ReadyButton()->isEnabled());
+    EXPECT_TRUE(Dialog_.ReadyHint()->text().isEmpty());
+}
+
+// At its size when it opens, every tab reads in full and the arrows of a number box sit at
+// its field.
+TEST_F(ServerEditorDialogTest, TabsAreNotCutAndTheArrowsSitAtTheirField) {
+    Dialog_.Prepare(Options_.get());
+    Dialog_.show();
+    QApplication::processEvents();
+    const QTabBar* tabs = Dialog_.Pages()->tabBar();
+    int needed = 0;
+    for (int i = 0; i < tabs->count(); ++i)
+        needed += tabs->tabRect(i).width();
+    EXPECT_LE(needed, tabs->width());
+    for (int i = 0; i < tabs->count(); ++i)
+        EXPECT_GE(tabs->tabRect(i).width(), tabs->fontMetrics().horizontalAdvance(tabs->tabText(i))) << i;
+    for (NumberBox* box : {Dialog_.DeleteAfterBox(), Dialog_.TimeZoneBox(), Dialog_.PollCycleBox()}) {
+        SCOPED_TRACE(box->objectName().toStdString());
+        for (int i = 0; i < Dialog_.Pages()->count(); ++i)
+            if (Dialog_.Pages()->widget(i)->isAncestorOf(box))
+                Dialog_.Pages()->setCurrentIndex(i);
+        QApplication::processEvents();
+        const QRect field = box->Edit()->geometry();
+        const QList<QToolButton*> arrows = box->findChildren<QToolButton*>();
+        ASSERT_EQ(arrows.size(), 2);
+        for (const QToolButton* arrow : arrows) {
+            EXPECT_EQ(arrow->geometry().left(), field.right() + 1);
+            EXPECT_GE(arrow->geometry().top(), field.top());
+            EXPECT_LE(arrow->geometry().bottom(), field.bottom());
+            EXPECT_FALSE(arrow->accessibleName().isEmpty());
+        }
+    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "acquisition/Server.h"
 #include "config/AppSettings.h"
 #include "config/SettingsStore.h"
+#include "parsing/AlertRules.h"
 #include "parsing/NameList.h"
 #include "parsing/RevisitorList.h"
 #include "parsing/SpiderList.h"
@@ -45,7 +46,7 @@ bool ProgramLifecycle::Load(const char* file, const std::function<void()>& load)
 void ProgramLifecycle::CreateObjects() {
     RemoveStaleTemporaryFiles(platform::Paths::HomeDir(),
                               {"kavel.servers", "kavel.spiders", "kavel.documents", "kavel.buddies",
-                               "kavel.revisitors", "kavel.config"});
+                               "kavel.revisitors", "kavel.config", "kavel.alerts"});
     Revisitors().Clear();
     Revisitors().SetLoaded(false);
     const std::stop_token stop = Stop_.get_token();
@@ -85,6 +86,11 @@ void ProgramLifecycle::LoadDefinitions(const std::function<void(Server&)>& onSer
     });
     if (!ServersLoaded_)
         Servers().Loaded = false;
+}
+
+void ProgramLifecycle::LoadAlerts(AlertRuleList& rules) {
+    Load("kavel.alerts",
+         [this, &rules] { ReportUnread("kavel.alerts", LoadAlertRules(AlertRulesFile(), rules)); });
 }
 
 void ProgramLifecycle::StopReaders(const std::function<void(const std::string&)>& showStatus) {

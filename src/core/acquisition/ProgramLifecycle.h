@@ -9,6 +9,7 @@
 
 namespace kavel {
 
+class AlertRuleList;
 class SettingsStore;
 class Server;
 
@@ -37,6 +38,10 @@ public:
     // definition (the tree node), then its reader is started. Nothing is loaded once a stop
     // was requested.
     void LoadDefinitions(const std::function<void(Server&)>& onServerLoaded = {});
+    // The alert rules ("kavel.alerts"), after the servers they name; their lines that give no
+    // rule are reported once. A file that cannot be read leaves the list unloaded, so that it
+    // is never written over.
+    void LoadAlerts(AlertRuleList& rules);
     // Ends a load in progress (from any thread, e.g. on Ctrl+C): the list being read is left
     // unread and is not written back, the lists after it are not read.
     void RequestStop() { Stop_.request_stop(); }

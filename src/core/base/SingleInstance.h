@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -18,5 +19,11 @@ bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance, std::stri
 void ReleaseSingleInstance();
 inline constexpr const char* SecondInstanceQuestion = "Die Anwendung wurde bereits gestartet. M\xC3\xB6"
                                                       "chten Sie sie noch ein weiteres Mal starten?";
+
+// The lock that guards one workspace: what two instances must not share are the definition
+// files they write back, so two instances on different workspaces run side by side. Named
+// after the product and the workspace folder's canonical path (links resolved), so every way
+// of naming one folder gives the same lock.
+std::string WorkspaceLockName(const std::filesystem::path& workspace);
 
 } // namespace kavel

@@ -1,7 +1,9 @@
 #include "base/SingleInstance.h"
 
 #include "platform/NamedMutex.h"
+#include "support/TempFolder.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -48,6 +50,46 @@ TEST_F(SingleInstance, ReleasedLockLetsTheNextInstanceStartQuietly) {
     EXPECT_TRUE(CheckSingleInstance([&](const std::string&, const std::string&) { return ++asked, false; },
                                     LockName));
     EXPECT_EQ(asked, 0);
+}
+
+// The lock guards the definition files: one lock per workspace folder, however it is named.
+TEST(WorkspaceLock, EveryNameOfOneFolderGivesOneLockAndOtherFoldersOthers) {
+    test::TempFolder folder;
+    const std::filesystem::path home = folder / "home";
+    const std::filesystem::path other = folder / "other";
+    std::filesystem::create_directories(home / "sub");
+    std::filesystem::create_directories(other);
+    std::filesystem::create_directory_symlink(home, folder / "link");
+    const std::string lock = WorkspaceLockName(home);
+    EXPECT_EQ(lock.rfind("Kavel-", 0), 0u) << lock;
+    for (const std::filesystem::path& same :
+         {home / "", home / "sub" / "..", folder / "link", folder / "." / "home", folder / "link" / ""}) {
+        SCOPED_TRACE(same.string());
+        EXPECT_EQ(WorkspaceLockName(same), lock);
+    }
+    for (const std::filesystem::path& different : {other, home / "sub", folder.Path(), folder / "missing"}) {
+        SCOPED_TRACE(different.string());
+        EXPECT_NE(WorkspaceLockName(different), lock);
+    }
+    // The lock file is named after the lock, whatever characters the path holds.
+    EXPECT_EQ(platform::NamedMutex::LockFile(lock).filename().string().rfind(lock, 0), 0u);
+}
+
+// Two workspaces run together without a question; a second start on one of them asks.
+TEST(WorkspaceLock, TwoWorkspacesRunTogetherAndOneWorkspaceTwiceAsks) {
+    test::TempFolder folder;
+    std::filesystem::create_directories(folder / "a");
+    std::filesystem::create_directories(folder / "b");
+    // The running instance on "a", as another process holds its lock.
+    platform::NamedMutex runningOnA(WorkspaceLockName(folder / "a"));
+    ASSERT_TRUE(runningOnA.Owned());
+    int asked = 0;
+    const auto ask = [&asked](const std::string&, const std::string&) { return ++asked, false; };
+    EXPECT_TRUE(CheckSingleInstance(ask, WorkspaceLockName(folder / "b")));
+    EXPECT_EQ(asked, 0);
+    ReleaseSingleInstance();
+    EXPECT_FALSE(CheckSingleInstance(ask, WorkspaceLockName(folder / "a" / "")));
+    EXPECT_EQ(asked, 1);
 }
 
 } // namespace
