@@ -529,6 +529,39 @@ void AccessSummary::Apply(const LogEntry& entry, int delta) {
     }
 }
 
+bool AccessSummary::HasKey(const LogEntry& entry, SummaryPanel panel, std::int32_t number,
+                           std::string_view text) {
+    const AccessRecord* access = entry.Access.get();
+    if (access == nullptr)
+        return false;
+    switch (panel) {
+    case SummaryPanel::Status:
+        return access->Status == number;
+    case SummaryPanel::Pages:
+        return access->PageWithoutQuery() == text;
+    case SummaryPanel::Documents:
+        return access->IsDocument && access->PageWithoutQuery() == text;
+    case SummaryPanel::NotFound:
+        return access->Status == 404 && access->PageWithoutQuery() == text;
+    case SummaryPanel::Clients:
+        return access->HostName() == text;
+    case SummaryPanel::Referers: {
+        const std::string_view referer = access->Referer();
+        if (IsLocalReferer(referer, LowerServerName(entry.Server)))
+            return false;
+        const std::string_view host = ReferringHost(referer);
+        return !host.empty() && EqualsAsciiIgnoreCase(host, text);
+    }
+    case SummaryPanel::Agents:
+        return IconIndex(AgentGroup(access->IsSpider, access->BrowserImage())) == number;
+    case SummaryPanel::Spiders:
+        return access->IsSpider && Tables_->SpiderNameOf.Of(access->HostName()) == text;
+    case SummaryPanel::Exceptions:
+        return CheckSuspiciousCode(access).Code == number;
+    }
+    return false;
+}
+
 void AccessSummary::Clear() {
     Totals_ = SummaryTotals{};
     Tables_ = std::make_unique<Tables>();

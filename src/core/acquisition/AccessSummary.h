@@ -125,6 +125,10 @@ public:
     // panel text).
     std::int64_t CountOf(SummaryPanel panel, std::int32_t number, std::string_view text) const;
 
+    // Whether the entry's access is counted under the key in the panel, decided as Add keys it:
+    // the way from a row of a panel to the accesses behind it.
+    bool HasKey(const LogEntry& entry, SummaryPanel panel, std::int32_t number, std::string_view text);
+
     // The counts of the clock minutes from first to last (both included), oldest first.
     std::vector<MinuteCounts> Minutes(std::int64_t first, std::int64_t last) const;
     MinuteCounts AtMinute(std::int64_t minute) const;

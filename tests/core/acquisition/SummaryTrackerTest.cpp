@@ -232,6 +232,43 @@ TEST_F(SummaryTrackerTest, CountsEqualARecountAfterEveryStep) {
     EXPECT_GT(tracker.Recounts(), 100u);
 }
 
+// A row of a panel leads to exactly the accesses it counts: over the corpus of both formats and
+// generated lines, the entries that have a row's key are as many as the row's count, and a key
+// that no row has matches nothing.
+TEST_F(SummaryTrackerTest, EveryRowLeadsToTheAccessesItCounts) {
+    for (const std::string& line : test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/logfile_w3c_big.0"))
+        Append(line, W3c_, At(2024, 3, 10, 9, 0, 0));
+    for (const std::string& line :
+         test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/logfile_shop_access_log.0"))
+        Append(line, Servers_[0], At(2024, 3, 10, 9, 0, 0));
+    std::mt19937 random(5);
+    for (int i = 0; i < 400; ++i)
+        Append(Generated(random), Servers_[i % 2], At(2024, 3, 10, 9, 0, 0));
+    for (const char* client : {"66.249.66.1", "crawl-7.ahrefs.com", "CRAWL-7.AHREFS.COM", "66.249.66.1"})
+        Append(std::string(client) +
+                   " - - [10/Mar/2024:11:30:00 +0000] \"GET /robots.txt HTTP/1.1\" 200 1 \"-\" \"x\"",
+               Servers_[0], At(2024, 3, 10, 9, 0, 0));
+    AccessSummary summary;
+    for (const LogEntry* entry = Queue_.First(); entry != nullptr; entry = Queue_.Next(entry))
+        summary.Add(*entry);
+    for (const SummaryPanel panel : AllSummaryPanels) {
+        SCOPED_TRACE(static_cast<int>(panel));
+        const std::vector<PanelRow> rows = summary.Top(panel, 0);
+        ASSERT_FALSE(rows.empty());
+        for (const PanelRow& row : rows) {
+            const std::string text(row.Text);
+            std::int64_t matched = 0;
+            for (const LogEntry* entry = Queue_.First(); entry != nullptr; entry = Queue_.Next(entry))
+                matched += summary.HasKey(*entry, panel, row.Number, text) ? 1 : 0;
+            ASSERT_EQ(matched, row.Count) << row.Number << " " << text;
+        }
+        std::int64_t stray = 0;
+        for (const LogEntry* entry = Queue_.First(); entry != nullptr; entry = Queue_.Next(entry))
+            stray += summary.HasKey(*entry, panel, -7, "no such key") ? 1 : 0;
+        EXPECT_EQ(stray, 0);
+    }
+}
+
 TEST_F(SummaryTrackerTest, SpanFollowsTheClockAcrossAnHourAndMidnight) {
     const char* const line =
         "192.0.2.1 - - [10/Mar/2024:11:30:00 +0000] \"GET / HTTP/1.1\" 200 1 \"-\" \"-\"";
