@@ -24,6 +24,7 @@
 #include "ui/MessageBox.h"
 #include "ui/NewRowsBar.h"
 #include "ui/OpenUrl.h"
+#include "ui/OverviewPage.h"
 #include "ui/RealtimeView.h"
 #include "ui/ServerEditorDialog.h"
 #include "ui/ServerTree.h"
@@ -210,6 +211,12 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
 
     InstallListHooks();
     InstallViewExtras();
+    const int span = StoredInt(Styles_.get(), "OverviewSpan", 0);
+    Overview_->SetChoices(span >= 0 && span <= static_cast<int>(SummarySpan::KeepPeriod)
+                              ? static_cast<SummarySpan>(span)
+                              : SummarySpan::LastHour,
+                          StoredBool(Styles_.get(), "OverviewDocumentsOnly"));
+    UpdateOverviewScope();
     Alerts_ = std::make_unique<AlertsController>(*this);
     SetReaderView(this);
     SetReaderMainThread(&Handshake_);
@@ -569,6 +576,11 @@ void MainWindow::CreateCentralArea() {
     Pages_->addTab(TabRaw_, IconFor(Icon::ServerIdle), QStringLiteral("Rohformat"));
     Pages_->addTab(TabLog_, IconFor(Icon::PageAccesses), QStringLiteral("Zugriffe"));
     Pages_->addTab(TabExceptions_, IconFor(Icon::PageExceptions), QStringLiteral("Ausnahmen"));
+    Overview_ = new OverviewPage(Entries(), Pages_);
+    Overview_->SetOnRowActivated([this](SummaryPanel panel, std::int32_t number, const std::string& text) {
+        OverviewRowActivated(panel, number, text);
+    });
+    Pages_->addTab(Overview_, IconFor(Icon::StatusOk), QStringLiteral("Übersicht"));
     Pages_->setCurrentWidget(TabLog_);
     connect(Pages_, &QTabWidget::currentChanged, this, [this] { UpdateActionStates(); });
 
@@ -675,7 +687,10 @@ void MainWindow::InstallViewExtras() {
                          [this] { return RealtimeMode_->isChecked(); }});
     hooks.RealtimeMode = [this] { return RealtimeMode_->isChecked(); };
     hooks.BuildRealtimeView = [this] { Realtime_->Build(); };
-    hooks.EntryRemoved = [this](const LogEntry& entry) { Realtime_->Forget(entry); };
+    hooks.EntryRemoved = [this](const LogEntry& entry) {
+        Realtime_->Forget(entry);
+        Overview_->Forget(entry);
+    };
     connect(UseMeter_, &UseMeter::ColumnClicked, this, [this](qint64 timeMs) { UseMeterClicked(timeMs); });
     Tray_ = new TrayControl(this);
     Tray_->SetOnMinimise([this] {
@@ -737,6 +752,8 @@ void MainWindow::StoreLayout() {
     Styles_->SetValue("MainHeight", std::int32_t{inner.height()});
     Styles_->SetValue("MainLeft", std::int32_t{corner.x()});
     Styles_->SetValue("MainTop", std::int32_t{corner.y()});
+    Styles_->SetValue("OverviewSpan", static_cast<std::int32_t>(Overview_->Span()));
+    Styles_->SetValue("OverviewDocumentsOnly", Overview_->DocumentsOnly());
 }
 
 void MainWindow::ApplyStoredGeometry() {
@@ -837,6 +854,7 @@ void MainWindow::TakeOverEntries(LogEntry& first) {
     ++TakeOverDepth_;
     try {
         Lists_.TakeOverEntries(first);
+        Overview_->EntriesTakenOver();
     } catch (...) {
         --TakeOverDepth_;
         throw;
@@ -881,6 +899,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::ReleaseListsAndTree() {
     Lists_.NewUpdate();
+    if (Overview_ != nullptr)
+        Overview_->Release();
     Lists_.Raw().Clear();
     Lists_.Log().Clear();
     Lists_.Exceptions().Clear();
@@ -1095,8 +1115,11 @@ void MainWindow::OnTreePressed(Qt::MouseButton button, QPoint globalPosition) {
 
 void MainWindow::OnNodeEdited(QTreeWidgetItem* node, const QString& text) {
     auto* serverNode = dynamic_cast<ServerTreeItem*>(node);
-    if (serverNode != nullptr && serverNode->ServerRef() != nullptr)
+    if (serverNode != nullptr && serverNode->ServerRef() != nullptr) {
         serverNode->ServerRef()->SetName(text.toStdString());
+        // Local referring pages are told by the server's name.
+        UpdateOverviewScope();
+    }
 }
 
 Server& MainWindow::AddServer(std::unique_ptr<Server> server) {
@@ -1119,8 +1142,47 @@ void MainWindow::RefreshLists() {
     Realtime_->Reset();
     Realtime_->MarkViews(RealtimeMode_->isChecked());
     Lists_.Rebuild();
+    UpdateOverviewScope();
     QApplication::restoreOverrideCursor();
     Progress_->hide();
+}
+
+void MainWindow::UpdateOverviewScope() {
+    const DisplayFilterSettings filters = DisplayFilterSettings::Current();
+    Overview_->SetFilter(Lists_.CurrentServer(),
+                         [filters](const LogEntry& entry) { return !IsHiddenBy(filters, entry); });
+}
+
+void MainWindow::OverviewRowActivated(SummaryPanel panel, std::int32_t number, const std::string& text) {
+    if (panel == SummaryPanel::Clients) {
+        // The one-address view of the client.
+        SetShownAddress(text);
+        Pages_->setCurrentWidget(TabLog_);
+        RefreshLists();
+        UpdateActionStates();
+        return;
+    }
+    // The newest access behind the row, selected in its list.
+    const bool exceptions = panel == SummaryPanel::Exceptions;
+    Pages_->setCurrentWidget(exceptions ? TabExceptions_ : TabLog_);
+    AccessTableView* view = exceptions ? ExceptionsView_ : LogView_;
+    AccessSummary keys;
+    const int rows = view->model()->rowCount();
+    const bool newestLast = RealtimeMode_->isChecked();
+    for (int i = 0; i < rows; ++i) {
+        const int row = newestLast ? rows - 1 - i : i;
+        const LogEntry* entry = exceptions ? Lists_.Exceptions().EntryAt(row) : Lists_.Log().EntryAt(row);
+        if (entry == nullptr || !keys.HasKey(*entry, panel, number, text))
+            continue;
+        view->setFocus();
+        const QModelIndex index = view->model()->index(row, 0);
+        view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                           QItemSelectionModel::Rows);
+        view->scrollTo(index, QAbstractItemView::EnsureVisible);
+        UpdateActionStates();
+        return;
+    }
+    SetStatusText(0, QStringLiteral("Kein passender Zugriff in der Liste"));
 }
 
 void MainWindow::ListPressed(QTableView* view, Qt::MouseButton button) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/AccessSummary.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderHandshake.h"
 #include "config/AppSettings.h"
@@ -36,6 +37,7 @@ class AboutDialog;
 class AlertsController;
 class ElidedLabel;
 class AccessPopup;
+class OverviewPage;
 class RealtimeView;
 class TrayControl;
 class ServerEditorDialog;
@@ -119,6 +121,8 @@ public:
     // The new-access popup, once a reader raised it.
     AccessPopup* Popup() const { return Popup_.get(); }
     QTabWidget* Pages() const { return Pages_; }
+    // The page "Übersicht".
+    OverviewPage* Overview() const { return Overview_; }
     QProgressBar* ProgressBar() const { return Progress_; }
     QString StatusText(int panel) const;
     QString ServerLabelText() const;
@@ -162,6 +166,10 @@ private:
     void InstallViewExtras();
     // ImageUseMeterMouseDown: the newest access older than the clicked minute.
     void UseMeterClicked(qint64 timeMs);
+    // The overview counts what the lists show: the current server and the display filters.
+    void UpdateOverviewScope();
+    // A double-click on a row of the overview: the lists show the accesses behind it.
+    void OverviewRowActivated(SummaryPanel panel, std::int32_t number, const std::string& text);
 
     platform::IdleResult FirstIdle();
     void TakeOverEntries(LogEntry& first);
@@ -217,6 +225,7 @@ private:
     QWidget* TabRaw_ = nullptr;
     QWidget* TabLog_ = nullptr;
     QWidget* TabExceptions_ = nullptr;
+    OverviewPage* Overview_ = nullptr;
     AccessTableView* RawView_ = nullptr;
     AccessTableView* LogView_ = nullptr;
     AccessTableView* ExceptionsView_ = nullptr;

@@ -33,7 +33,9 @@ std::vector<std::string> Keys(const SettingsStore& store) {
                                         "MainHeight",
                                         "MainLeft",
                                         "MainTop",
-                                        "ShowInfoTips"};
+                                        "ShowInfoTips",
+                                        "OverviewSpan",
+                                        "OverviewDocumentsOnly"};
     keys.resize(store.Count());
     for (const char* key : Known) {
         try {
@@ -110,11 +112,13 @@ TEST(AppSettings, StylesStoreDefaultsInTableOrder) {
                                  "ListViewRealtimeMode", "ListViewHideNonDocuments", "ListViewHideSpiders",
                                  "ListViewHideWords", "ListViewHideWordsWords", "ListViewHideLocalReferers",
                                  "ListViewResolveDomains", "ListViewLogWidthes", "ListViewExceptionsWidthes",
-                                 "MainWidth", "MainHeight", "MainLeft", "MainTop", "ShowInfoTips"}));
+                                 "MainWidth", "MainHeight", "MainLeft", "MainTop", "ShowInfoTips",
+                                 "OverviewSpan", "OverviewDocumentsOnly"}));
     const std::vector<SettingValue> expected = {
         false, false,     false,         false,         std::string("Hier Wörter eintragen"),
         false, true,      std::string(), std::string(), 946,
-        638,   640 - 473, 512 - 319,     true};
+        638,   640 - 473, 512 - 319,     true,          0,
+        true};
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(styles->ValueAt(i), expected[i]) << i;
     styles->Save();
