@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
         ui::CancelModalDialogs();
         if (runningWindow != nullptr) {
             QMetaObject::invokeMethod(
-                runningWindow, [window = runningWindow] { window->close(); }, Qt::QueuedConnection);
+                runningWindow, [window = runningWindow] { window->EndProgram(); }, Qt::QueuedConnection);
         }
     };
     std::thread signalWaiter([&finished, &app, &stop, stopSignals] {

@@ -897,6 +897,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void MainWindow::EndProgram() {
+    if (TakeOverDepth_ > 0) {
+        // The reader being served must outlive the take-over, whose loop must not end early.
+        QMetaObject::invokeMethod(
+            this, [this] { EndProgram(); }, Qt::QueuedConnection);
+        return;
+    }
+    close();
+    QCoreApplication::quit();
+}
+
 void MainWindow::ReleaseListsAndTree() {
     Lists_.NewUpdate();
     if (Overview_ != nullptr)

@@ -91,6 +91,9 @@ public:
     Server& AddServer(std::unique_ptr<Server> server);
     // Before the queue and the servers are finished: the lists and the tree let go of them.
     void ReleaseListsAndTree();
+    // Closes the window as the user would and ends the event loop, also from the tray: closing a
+    // hidden window does not end it on its own.
+    void EndProgram();
 
     // ReaderView, on the main thread inside a reader's synchronized call.
     void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) override;

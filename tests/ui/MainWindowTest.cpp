@@ -714,6 +714,29 @@ TEST_F(MainWindowTest, ThePopupRisesWhileTheWindowSitsInTheTray) {
     TrayControl::SetAvailabilityOverride({});
 }
 
+// A stop signal ends the program also while the window sits in the tray, where closing a
+// hidden window leaves the event loop running.
+TEST_F(MainWindowTest, EndingTheProgramFromTheTrayEndsTheEventLoop) {
+    WriteServers({});
+    Start();
+    TrayControl::SetAvailabilityOverride([] { return true; });
+    ASSERT_TRUE(Window_->Tray()->Minimise());
+    ASSERT_FALSE(Window_->isVisible());
+    bool timedOut = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [&timedOut] {
+        timedOut = true;
+        QCoreApplication::quit();
+    });
+    deadline.start(10000);
+    QTimer::singleShot(0, Window_.get(), [this] { Window_->EndProgram(); });
+    QApplication::exec();
+    TrayControl::SetAvailabilityOverride({});
+    EXPECT_FALSE(timedOut) << "the event loop went on after the window closed in the tray";
+    EXPECT_TRUE(Window_->Closed());
+}
+
 struct DefaultSizeCase {
     QRect available;
     QSize size;
