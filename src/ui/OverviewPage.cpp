@@ -163,6 +163,8 @@ private:
 
 struct OverviewPage::Panel {
     SummaryPanel Shown;
+    // Of the object names.
+    QString Name;
     QString Title;
     QTableView* View = nullptr;
     OverviewPanelModel* Model = nullptr;
@@ -240,6 +242,7 @@ void OverviewPage::CreatePanels(QGridLayout* grid, QWidget* content) {
         panel->Shown = text.Panel == SummaryPanel::Pages ? SummaryPanel::Documents : text.Panel;
         panel->Title = QString::fromUtf8(text.Title);
         const QString name = QString::fromLatin1(text.Name);
+        panel->Name = name;
         auto* box = new QGroupBox(panel->Title, content);
         box->setObjectName(QStringLiteral("GroupBoxOverview") + name);
         auto* boxLayout = new QVBoxLayout(box);
@@ -426,15 +429,13 @@ void OverviewPage::Refresh() {
 
     // The chart spans the whole span up to now; all the queue holds spans its counted minutes.
     const std::int64_t now = MinuteOfTime(platform::Now());
-    std::int64_t first = MinuteOfTime(Tracker_->Start());
-    std::int64_t last = now;
-    if (Span_ == SummarySpan::KeepPeriod) {
-        const auto range = counts.MinuteRange();
-        first = range ? range->first : now;
-        last = range ? std::max(range->second, now) : now;
-    } else if (const auto range = counts.MinuteRange()) {
-        last = std::max(last, range->second);
-    }
+    const auto range = counts.MinuteRange();
+    std::int64_t first = now;
+    if (Span_ != SummarySpan::KeepPeriod)
+        first = MinuteOfTime(Tracker_->Start());
+    else if (range)
+        first = range->first;
+    const std::int64_t last = range ? std::max(now, range->second) : now;
     // A log whose clock runs far ahead must not make the chart endless.
     constexpr std::int64_t MostMinutes = 60 * 24 * 62;
     first = std::max(first, last - MostMinutes + 1);
@@ -456,8 +457,7 @@ QDialog* OverviewPage::ShowWholePanel(SummaryPanel which) {
     Panel& panel = PanelFor(which);
     if (panel.Whole == nullptr) {
         panel.Whole = new QDialog(this);
-        const QString name =
-            panel.View->objectName().mid(int(std::char_traits<char>::length("ListViewOverview")));
+        const QString& name = panel.Name;
         panel.Whole->setObjectName(QStringLiteral("FormOverview") + name);
         panel.Whole->setWindowTitle(panel.Title);
         panel.Whole->resize(560, 480);
