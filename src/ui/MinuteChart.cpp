@@ -34,6 +34,11 @@ QString Thousands(std::int64_t value) {
     return QString::fromStdString(platform::CurrentLocaleFormat().Thousands(value));
 }
 
+// The bars begin right of the axis line at the plot's left edge.
+int BarsWidth(const QRect& plot) {
+    return plot.width() - 1;
+}
+
 QColor ErrorColour() {
     return QColor(205, 40, 40);
 }
@@ -71,7 +76,7 @@ QRect MinuteChart::PlotArea() const {
 }
 
 std::size_t MinuteChart::MinutesPerColumn(const QRect& plot) const {
-    const auto width = static_cast<std::size_t>(std::max(plot.width(), 1));
+    const auto width = static_cast<std::size_t>(std::max(BarsWidth(plot), 1));
     return std::max<std::size_t>(1, (Minutes_.size() + width - 1) / width);
 }
 
@@ -80,7 +85,7 @@ void MinuteChart::paintEvent(QPaintEvent*) {
     const QPalette& p = palette();
     painter.fillRect(rect(), p.color(QPalette::Base));
     const QRect plot = PlotArea();
-    if (plot.width() <= 0 || plot.height() <= 0)
+    if (BarsWidth(plot) <= 0 || plot.height() <= 0)
         return;
     const std::size_t per = MinutesPerColumn(plot);
     const std::size_t columns = (Minutes_.size() + per - 1) / per;
@@ -109,7 +114,7 @@ void MinuteChart::paintEvent(QPaintEvent*) {
     }
     if (columns == 0 || highest == 0)
         return;
-    const double columnWidth = static_cast<double>(plot.width()) / static_cast<double>(columns);
+    const double columnWidth = static_cast<double>(BarsWidth(plot)) / static_cast<double>(columns);
     const auto heightOf = [&plot, highest](std::uint32_t count) {
         return static_cast<int>(static_cast<double>(plot.height() - 1) * count / highest + 0.5);
     };
@@ -130,11 +135,12 @@ void MinuteChart::paintEvent(QPaintEvent*) {
 
 QString MinuteChart::TipAt(QPoint position) const {
     const QRect plot = PlotArea();
-    if (Minutes_.empty() || position.x() <= plot.left() || position.x() > plot.right())
+    if (Minutes_.empty() || BarsWidth(plot) <= 0 || position.x() <= plot.left() ||
+        position.x() > plot.right())
         return {};
     const std::size_t per = MinutesPerColumn(plot);
     const std::size_t columns = (Minutes_.size() + per - 1) / per;
-    const double columnWidth = static_cast<double>(plot.width()) / static_cast<double>(columns);
+    const double columnWidth = static_cast<double>(BarsWidth(plot)) / static_cast<double>(columns);
     const auto column =
         std::min(columns - 1, static_cast<std::size_t>((position.x() - plot.left() - 1) / columnWidth));
     const std::size_t first = column * per;

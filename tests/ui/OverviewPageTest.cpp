@@ -29,6 +29,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTime>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -335,6 +336,41 @@ TEST_F(OverviewPageTest, MoreShowsTheWholeTableAndHeadersSort) {
     ASSERT_TRUE(CountsReach(79));
     EXPECT_EQ(all->model()->rowCount(), 13);
     whole->close();
+}
+
+} // namespace
+} // namespace kavel::ui
+
+namespace kavel::ui {
+namespace {
+
+// A column of the chart names its minute, or the run of minutes summed into it when there are
+// more minutes than pixel columns; outside the bars nothing.
+TEST(MinuteChartTest, HoverNamesTheMinutesOfAColumn) {
+    test::App();
+    const std::int64_t first = MinuteOfTime(TestNow);
+    MinuteChart chart;
+    // The bars end 4 pixels before the right edge: at x 395.
+    chart.resize(400, 120);
+    chart.SetMinutes(first, {{4, 1}, {0, 0}, {7, 2}});
+    EXPECT_EQ(chart.TipAt(QPoint(395, 60)), QStringLiteral("10.03.2024 12:02\n7 Zugriffe, 2 Fehler"));
+    EXPECT_EQ(chart.TipAt(QPoint(0, 60)), QString());
+    EXPECT_EQ(chart.TipAt(QPoint(396, 60)), QString());
+
+    // Ten thousand minutes in a few hundred columns: each column sums a run of them, the last
+    // column ends at the last minute.
+    std::vector<MinuteCounts> many(10000, MinuteCounts{1, 0});
+    many.back() = {5, 5};
+    chart.SetMinutes(first, many);
+    const QString last = chart.TipAt(QPoint(395, 60));
+    // "17.03.2024 HH:MM bis 10:39", then the sums of the minutes between.
+    const QString when = last.section(QLatin1Char('\n'), 0, 0);
+    ASSERT_TRUE(when.endsWith(QStringLiteral(" bis 10:39"))) << when.toStdString();
+    const QTime from = QTime::fromString(when.section(QLatin1Char(' '), 1, 1), QStringLiteral("HH:mm"));
+    const int minutes = from.secsTo(QTime(10, 39)) / 60 + 1;
+    EXPECT_GT(minutes, 1);
+    EXPECT_EQ(last.section(QLatin1Char('\n'), 1),
+              QStringLiteral("%1 Zugriffe, 5 Fehler").arg(minutes - 1 + 5));
 }
 
 } // namespace
