@@ -295,6 +295,31 @@ private:
     std::unordered_map<std::string, std::string, Hash, std::equal_to<>> Names_;
 };
 
+// The browser image of the user agents seen, remembered: a few thousand agents make up most
+// accesses, and a look-up costs less than reading the agent for every browser's name.
+class AgentImages {
+public:
+    Icon Of(const AccessRecord& access) {
+        const std::string_view agent = access.UserAgent();
+        const auto found = Images_.find(agent);
+        if (found != Images_.end())
+            return found->second;
+        if (Images_.size() >= Limit)
+            Images_.clear();
+        const Icon image = access.BrowserImage();
+        Images_.emplace(std::string(agent), image);
+        return image;
+    }
+
+private:
+    static constexpr std::size_t Limit = 4096;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, Icon, Hash, std::equal_to<>> Images_;
+};
+
 constexpr std::string_view ExecutableKindNames[] = {"EXE", "COM", "DLL", "BAT", "VBS", "CMD"};
 
 bool IsSchemeChar(char c) {
@@ -317,6 +342,7 @@ struct AccessSummary::Tables {
     TextTally Visitors;
     std::unordered_map<std::int64_t, MinuteCounts> Minutes;
     SpiderNames SpiderNameOf;
+    AgentImages AgentImageOf;
     // Server names folded to lower case, read once per server until Clear: the local-referer
     // test of an entry must decide alike when the entry is subtracted.
     std::unordered_map<const Server*, std::string> ServerNames;
@@ -508,7 +534,7 @@ void AccessSummary::Apply(const LogEntry& entry, int delta) {
         if (!host.empty())
             t.Referers.Change(host, delta);
     }
-    t.Agents.Change(IconIndex(AgentGroup(access->IsSpider, access->BrowserImage())), delta);
+    t.Agents.Change(IconIndex(AgentGroup(access->IsSpider, t.AgentImageOf.Of(*access))), delta);
     if (access->IsSpider)
         t.Spiders.Change(t.SpiderNameOf.Of(access->HostName()), delta);
     const std::int32_t code = CheckSuspiciousCode(access).Code;
@@ -553,7 +579,7 @@ bool AccessSummary::HasKey(const LogEntry& entry, SummaryPanel panel, std::int32
         return !host.empty() && EqualsAsciiIgnoreCase(host, text);
     }
     case SummaryPanel::Agents:
-        return IconIndex(AgentGroup(access->IsSpider, access->BrowserImage())) == number;
+        return IconIndex(AgentGroup(access->IsSpider, Tables_->AgentImageOf.Of(*access))) == number;
     case SummaryPanel::Spiders:
         return access->IsSpider && Tables_->SpiderNameOf.Of(access->HostName()) == text;
     case SummaryPanel::Exceptions:
