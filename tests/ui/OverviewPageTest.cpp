@@ -17,6 +17,7 @@
 #include "ui/MessageBox.h"
 #include "ui/MinuteChart.h"
 #include "ui/OverviewPanelModel.h"
+#include "ui/ServerTree.h"
 #include "ui/TextInputDialog.h"
 
 #include <QAction>
@@ -80,11 +81,16 @@ protected:
         ReleaseSingleInstance();
     }
 
-    void Start(const std::string& log) {
+    // A second log makes a second server, shop.example.com.
+    void Start(const std::string& log, const std::string& shopLog = {}) {
         WriteBytes(Home_ / "www.log", log);
-        WriteBytes(Home_ / "kavel.servers", DefinitionFileHeader("Servers", true) + "\r\nwww.example.com;" +
-                                                (Home_ / "www.log").string() +
-                                                ";1;500;0;0;0;-1;10;0;0;0\r\n");
+        std::string servers = DefinitionFileHeader("Servers", true) + "\r\nwww.example.com;" +
+                              (Home_ / "www.log").string() + ";1;500;0;0;0;-1;10;0;0;0\r\n";
+        if (!shopLog.empty()) {
+            WriteBytes(Home_ / "shop.log", shopLog);
+            servers += "shop.example.com;" + (Home_ / "shop.log").string() + ";1;500;0;0;0;-1;10;0;0;0\r\n";
+        }
+        WriteBytes(Home_ / "kavel.servers", servers);
         WriteBytes(Home_ / "kavel.documents", ".html\r\n");
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
@@ -212,6 +218,26 @@ TEST_F(OverviewPageTest, CountsFollowTheLiveLogAndTheDisplayFilters) {
     EXPECT_EQ(CountIn(pages, QStringLiteral("/logo.png")), 0);
     Window_->Action("ActionMenuViewHideNonDocuments")->trigger();
     ASSERT_TRUE(CountsReach(6));
+}
+
+// All servers count together; a server chosen in the tree counts alone, as the lists show it.
+TEST_F(OverviewPageTest, TheServerChosenInTheTreeIsCounted) {
+    ASSERT_NO_FATAL_FAILURE(
+        Start(Line("10.0.0.1", 11, 30, "/www.html") + Line("10.0.0.2", 11, 31, "/www.html"),
+              Line("10.0.0.3", 11, 32, "/shop.html")));
+    ShowPage();
+    ASSERT_TRUE(CountsReach(3));
+    for (const auto& server : Servers()) {
+        if (server->Name() != "shop.example.com")
+            continue;
+        Window_->Tree()->SelectNode(Window_->Tree()->NodeOf(*server));
+        Window_->TreePressed(Qt::LeftButton);
+    }
+    ASSERT_TRUE(CountsReach(1));
+    EXPECT_EQ(CountIn(Page_->PanelModel(SummaryPanel::Pages), QStringLiteral("/shop.html")), 1);
+    Window_->Tree()->SelectNode(Window_->Tree()->Root());
+    Window_->TreePressed(Qt::LeftButton);
+    ASSERT_TRUE(CountsReach(3));
 }
 
 // The span choice counts from the minute an hour ago, from midnight or everything; the clock
