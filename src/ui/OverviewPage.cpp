@@ -284,7 +284,7 @@ void OverviewPage::CreatePanels(QGridLayout* grid, QWidget* content) {
         const SummaryPanel which = text.Panel;
         connect(more, &QPushButton::clicked, this, [this, which] { ShowWholePanel(which); });
         Panel* raw = panel.get();
-        connect(panel->View, &QTableView::doubleClicked, this, [this, raw](const QModelIndex& index) {
+        connect(panel->View, &QTableView::activated, this, [this, raw](const QModelIndex& index) {
             const OverviewPanelModel::Row* row = raw->Model->RowAt(index.row());
             if (row != nullptr && Activated_)
                 Activated_(raw->Shown, row->Number, row->Text);
@@ -477,7 +477,7 @@ QDialog* OverviewPage::ShowWholePanel(SummaryPanel which) {
         layout->addWidget(buttons);
         connect(buttons, &QDialogButtonBox::rejected, panel.Whole, &QDialog::close);
         Panel* raw = &panel;
-        connect(view, &QTableView::doubleClicked, this, [this, raw](const QModelIndex& index) {
+        connect(view, &QTableView::activated, this, [this, raw](const QModelIndex& index) {
             const OverviewPanelModel::Row* row = raw->WholeModel->RowAt(index.row());
             if (row != nullptr && Activated_)
                 Activated_(raw->Shown, row->Number, row->Text);
