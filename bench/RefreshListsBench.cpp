@@ -4,20 +4,24 @@
 // cells a view asks for when it paints. The lists are shown in real table views (offscreen), so
 // the views' own bookkeeping of inserted rows is part of every figure.
 
+#include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"
 #include "acquisition/SummaryTracker.h"
+#include "base/TextPattern.h"
 #include "net/ReverseLookup.h"
 #include "platform/Clock.h"
 #include "ui/AccessLists.h"
 #include "ui/AccessTableView.h"
+#include "ui/ListFilterModel.h"
 #include "ui/NewRowsBar.h"
 #include "ui/OverviewPage.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QTableView>
+#include <QTimer>
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -159,10 +163,10 @@ double Ms(SteadyClock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// RefreshLists: every list emptied and refilled from the 100,000 queued entries, the views
+// RefreshLists: every list emptied and refilled from the queued entries (argument), the views
 // shown and kept up to date while the loop yields to the window.
 void BM_RefreshLists(benchmark::State& state) {
-    ListsFixture fixture(QueuedEntries);
+    ListsFixture fixture(static_cast<int>(state.range(0)));
     fixture.Lists_.Rebuild();
     QCoreApplication::processEvents();
     std::int64_t heapBefore = 0;
@@ -183,7 +187,55 @@ void BM_RefreshLists(benchmark::State& state) {
     // Raw and accesses rows of one entry, the exception rows and the three views together.
     state.counters["heap_bytes_per_entry_all_lists"] = static_cast<double>(heapAfter - heapBefore) / rows;
 }
-BENCHMARK(BM_RefreshLists)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefreshLists)
+    ->Arg(QueuedEntries)
+    ->Arg(1000000)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+struct FilterCase {
+    const char* Name;
+    const char* Pattern;
+    PatternOptions Options;
+};
+
+// What people type: a page, a browser in any case, a page pattern, crawlers in any case, and a
+// pattern that backtracking engines take ages over.
+const FilterCase FilterCases[] = {
+    {"text", "page42", {PatternSyntax::Text, true}},
+    {"text_any_case", "FIREFOX", {PatternSyntax::Text, false}},
+    {"regex", R"(page4[0-9]\.html)", {PatternSyntax::RegularExpression, true}},
+    {"regex_any_case", "(bot|crawl)", {PatternSyntax::RegularExpression, false}},
+    {"regex_hostile", "(a+)+$", {PatternSyntax::RegularExpression, true}},
+};
+
+// The quick filter's work over every row of the accesses list after a rebuild: the shown text
+// of each cell made and searched, "Alle Spalten" with the server column, stopping at the first
+// cell that matches. Arguments: the case, the queued entries.
+void BM_FilterRows(benchmark::State& state) {
+    const FilterCase& c = FilterCases[state.range(0)];
+    state.SetLabel(c.Name);
+    ListsFixture fixture(static_cast<int>(state.range(1)));
+    fixture.Lists_.Rebuild();
+    QCoreApplication::processEvents();
+    auto compiled = TextPattern::Compile(c.Pattern, c.Options);
+    const TextPattern& pattern = std::get<TextPattern>(compiled);
+    const AccessListModel& model = fixture.Lists_.Log();
+    EntryMatcher matcher(pattern, AccessCells);
+    std::int64_t matched = 0;
+    for (auto _ : state) {
+        matched = 0;
+        for (int row = 0, rows = model.rowCount(); row < rows; ++row)
+            matched += matcher.Matches(*model.EntryAt(row)) ? 1 : 0;
+    }
+    state.counters["rows"] = static_cast<double>(model.rowCount());
+    state.counters["matched"] = static_cast<double>(matched);
+}
+BENCHMARK(BM_FilterRows)
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1000000}})
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
 
 // What one row of each model costs on its own, without a view.
 void BM_RowMemory(benchmark::State& state) {
@@ -325,6 +377,137 @@ void BM_OverviewRefresh(benchmark::State& state) {
     state.counters["accesses"] = static_cast<double>(page.Tracker()->Counts().Totals().Accesses);
 }
 BENCHMARK(BM_OverviewRefresh)->Iterations(20)->Unit(benchmark::kMillisecond);
+
+std::shared_ptr<const TextPattern> FilterPattern(const FilterCase& c) {
+    auto compiled = TextPattern::Compile(c.Pattern, c.Options);
+    return std::make_shared<const TextPattern>(std::move(std::get<TextPattern>(compiled)));
+}
+
+// The longest time between two turns of the event loop while it runs until done() holds.
+double RunLoopUntil(const std::function<bool()>& done) {
+    auto last = SteadyClock::now();
+    double longest = 0;
+    QTimer tick;
+    tick.setInterval(0);
+    QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
+        const auto now = SteadyClock::now();
+        longest = std::max(longest, Ms(now - last));
+        last = now;
+    });
+    tick.start();
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return longest;
+}
+
+// The window's quick filter over the accesses list of a million rows: the filter shown in a
+// view, the pass in slices until every row was tested, with the longest stall of the event
+// loop meanwhile. Arguments: the case, the queued entries.
+void BM_QuickFilterPass(benchmark::State& state) {
+    const FilterCase& c = FilterCases[state.range(0)];
+    state.SetLabel(c.Name);
+    ListsFixture fixture(static_cast<int>(state.range(1)));
+    fixture.Lists_.Rebuild();
+    ListFilterModel filter;
+    AccessListModel& log = fixture.Lists_.Log();
+    filter.SetSource(
+        &log, [&log](int row) { return log.EntryAt(row); }, &AccessListModel::CellOfColumn);
+    fixture.LogView_.setModel(&filter);
+    QCoreApplication::processEvents();
+    const auto pattern = FilterPattern(c);
+    double stallMs = 0;
+    for (auto _ : state) {
+        filter.SetFilter({});
+        QCoreApplication::processEvents();
+        const auto start = SteadyClock::now();
+        filter.SetFilter({pattern, -1, false});
+        stallMs = std::max(stallMs, RunLoopUntil([&] { return !filter.Running(); }));
+        state.SetIterationTime(std::chrono::duration<double>(SteadyClock::now() - start).count());
+    }
+    state.counters["rows"] = static_cast<double>(log.rowCount());
+    state.counters["matched"] = static_cast<double>(filter.MatchCount());
+    state.counters["longest_stall_ms"] = stallMs;
+    fixture.LogView_.setModel(&log);
+}
+BENCHMARK(BM_QuickFilterPass)
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1000000}})
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// BM_NotificationOfTenEntries with the quick filter set over all three lists, as the window
+// shows them: every new row is tested as it arrives.
+void BM_NotificationOfTenEntriesFiltered(benchmark::State& state) {
+    ListsFixture fixture(QueuedEntries);
+    fixture.Lists_.SetPublishInterval(std::chrono::milliseconds(0));
+    fixture.Lists_.Rebuild();
+    ListFilterModel raw;
+    ListFilterModel log;
+    ListFilterModel exceptions;
+    AccessLists& lists = fixture.Lists_;
+    raw.SetSource(
+        &lists.Raw(), [&lists](int row) { return lists.Raw().EntryAt(row); },
+        [](int column) { return column == 0 ? std::optional<EntryCell>(EntryCell::Line) : std::nullopt; });
+    log.SetSource(
+        &lists.Log(), [&lists](int row) { return lists.Log().EntryAt(row); }, &AccessListModel::CellOfColumn);
+    exceptions.SetSource(
+        &lists.Exceptions(), [&lists](int row) { return lists.Exceptions().EntryAt(row); },
+        &ExceptionListModel::CellOfColumn);
+    fixture.RawView_.setModel(&raw);
+    fixture.LogView_.setModel(&log);
+    fixture.ExceptionsView_.setModel(&exceptions);
+    const auto pattern = FilterPattern(FilterCases[state.range(0)]);
+    for (ListFilterModel* filter : {&raw, &log, &exceptions}) {
+        filter->SetFilter({pattern, -1, false});
+        RunLoopUntil([filter] { return !filter->Running(); });
+    }
+    int next = 0;
+    double worstMs = 0;
+    double takeOverMs = 0;
+    QObject context;
+    for (auto _ : state) {
+        state.PauseTiming();
+        LogEntry* first = nullptr;
+        for (int i = 0; i < 10; ++i) {
+            LogEntry* entry =
+                fixture.Queue(fixture.FirstServer(), DateTime{BenchNow.Ms + 1000 * (next + 1)}, next);
+            ++next;
+            if (first == nullptr)
+                first = entry;
+        }
+        bool done = false;
+        state.ResumeTiming();
+        const auto start = SteadyClock::now();
+        QMetaObject::invokeMethod(
+            &context,
+            [&] {
+                const auto takeOver = SteadyClock::now();
+                lists.TakeOverEntries(*first);
+                takeOverMs += Ms(SteadyClock::now() - takeOver);
+                done = true;
+            },
+            Qt::QueuedConnection);
+        while (!done)
+            QCoreApplication::processEvents();
+        worstMs = std::max(worstMs, Ms(SteadyClock::now() - start));
+        state.PauseTiming();
+        for (int round = 0; round < 4; ++round)
+            QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.SetLabel(FilterCases[state.range(0)].Name);
+    state.counters["worst_ms"] = worstMs;
+    state.counters["take_over_call_ms_mean"] = takeOverMs / static_cast<double>(state.iterations());
+    state.counters["shown_rows"] = static_cast<double>(log.rowCount());
+    fixture.RawView_.setModel(&lists.Raw());
+    fixture.LogView_.setModel(&lists.Log());
+    fixture.ExceptionsView_.setModel(&lists.Exceptions());
+}
+BENCHMARK(BM_NotificationOfTenEntriesFiltered)
+    ->Arg(1)
+    ->Arg(3)
+    ->Iterations(2000)
+    ->Unit(benchmark::kMicrosecond);
 
 // The cells a view asks for when it paints one row, in a list of a million rows, at rows spread
 // over the whole list.

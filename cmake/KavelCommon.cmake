@@ -20,3 +20,8 @@ set(KAVEL_COMPANY_NAME "Quarnet")
 set(KAVEL_FILE_DESCRIPTION "Kavel - live web server access log monitor")
 set(KAVEL_FILE_VERSION "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.${PROJECT_VERSION_TWEAK}")
 set(KAVEL_LEGAL_COPYRIGHT "Copyright (c) 2026 Quarnet")
+
+# Regular expressions of the quick filter: RE2 matches in time linear in the text, so no
+# pattern a user types can hang the window or the watcher.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(RE2 REQUIRED IMPORTED_TARGET GLOBAL re2)

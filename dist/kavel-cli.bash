@@ -4,8 +4,8 @@ _kavel_cli() {
     _init_completion || return
 
     local global_options="--home --styles --version --help"
-    local parse_options="--server --home --styles --now --hosts --summary --top --format --save --help"
-    local watch_options="--home --styles --demo --for --count --quiet-popups --format --demo-errors --demo-pause --help"
+    local parse_options="--server --home --styles --now --hosts --summary --top --format --save --grep --regex --ignore-case --help"
+    local watch_options="--home --styles --demo --for --count --quiet-popups --format --demo-errors --demo-pause --grep --regex --ignore-case --help"
     case $prev in
         --home)
             _filedir -d
@@ -23,7 +23,7 @@ _kavel_cli() {
             fi
             return
             ;;
-        --server | --now | --for | --count | --top)
+        --server | --now | --for | --count | --top | --grep)
             return
             ;;
     esac

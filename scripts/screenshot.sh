@@ -19,8 +19,11 @@ output="$(cd "$(dirname "$output")" && pwd)/$(basename "$output")"
 
 # Inside the virtual display: kavel with a fresh demo workspace and fresh view settings; the
 # window is grabbed after the wait, then closed with SIGTERM (which writes the files back).
-# The window fills the virtual screen: its stored layout is set beforehand.
-printf '[Styles]\r\nMainLeft=0\r\nMainTop=0\r\nMainWidth=1180\r\nMainHeight=720\r\n' >"$work/styles.ini"
+# The window fills the virtual screen: its stored layout is set beforehand, with a quick
+# filter in use (KAVEL_SCREENSHOT_FILTER, empty for none).
+filter="${KAVEL_SCREENSHOT_FILTER-/img/}"
+printf '[Styles]\r\nMainLeft=0\r\nMainTop=0\r\nMainWidth=1180\r\nMainHeight=720\r\nQuickFilterText=%s\r\n' \
+    "$filter" >"$work/styles.ini"
 xvfb-run --auto-servernum --server-args="-screen 0 1180x720x24" bash -c '
     set -euo pipefail
     exe="$1"; work="$2"; output="$3"; wait_seconds="$4"

@@ -1,6 +1,7 @@
 #include "ParseCommand.h"
 
 #include "EntryFormat.h"
+#include "EntryGrep.h"
 #include "SummaryFormat.h"
 #include "acquisition/AccessSummary.h"
 #include "acquisition/EntryQueue.h"
@@ -15,9 +16,11 @@
 #include "parsing/SpiderList.h"
 #include "parsing/SuspiciousRequests.h"
 #include "platform/Clock.h"
+#include "platform/LocaleFormat.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -29,7 +32,7 @@ namespace kavel::cli {
 
 namespace {
 
-constexpr const char* ParseHelp = R"(Usage: kavel-cli parse [OPTIONS] [FILE...]
+constexpr std::string_view ParseHelpStart = R"(Usage: kavel-cli parse [OPTIONS] [FILE...]
 
 Reads log lines from the FILEs (or standard input when none is given or FILE is "-") as the
 lines of one server and prints one output line per input line. Every line goes the way a
@@ -60,7 +63,9 @@ Options:
                   or --top.
   --save          write the documents, buddies, spiders and revisitors lists back to the
                   home folder at the end, as the desktop program does when it ends.
-  --help          this text.
+)";
+
+constexpr std::string_view ParseHelpEnd = R"(  --help          this text.
 
 Output, one line per input line:
   -               the line was dropped (comment, not parseable, outside the keep period)
@@ -91,11 +96,15 @@ Output, one line per input line:
   then one line per row: a tab, the count, a tab, the share of the list's sum in percent
   with one decimal, a tab and the key, escaped as the fields above.
 
+With --grep only the matching accesses are printed (no "-" lines), and every count but
+"lines read" counts only them; all lines still go through the queue and the revisit rule.
+
 Exit status: 0 on success, 1 when a file could not be read or a list could not be
 written, 2 for a usage error.
 )";
 
 struct ParseOptions {
+    GrepOptions Grep;
     std::optional<std::string> ServerLine;
     std::optional<std::string> Now;
     std::optional<std::string> HostsFile;
@@ -147,6 +156,14 @@ bool TakeValue(int argc, char** argv, int& i, std::string_view name, std::option
     return true;
 }
 
+bool TakeGrep(int argc, char** argv, int& i, GrepOptions& grep) {
+    try {
+        return grep.Take(argc, argv, i);
+    } catch (const std::invalid_argument& error) {
+        throw UsageError(error.what());
+    }
+}
+
 ParseOptions ReadOptions(int argc, char** argv) {
     ParseOptions options;
     bool onlyFiles = false;
@@ -169,6 +186,8 @@ ParseOptions ReadOptions(int argc, char** argv) {
             ++i;
         } else if (arg == "--help") {
             options.Help = true;
+            ++i;
+        } else if (TakeGrep(argc, argv, i, options.Grep)) {
             ++i;
         } else if (!TakeValue(argc, argv, i, "--server", options.ServerLine) &&
                    !TakeValue(argc, argv, i, "--now", options.Now) &&
@@ -293,14 +312,32 @@ public:
         if (ClockInstalled) {
             platform::SetCurrentClock(nullptr);
         }
+        if (LocaleInstalled) {
+            platform::SetCurrentLocaleFormat(nullptr);
+        }
     }
     bool ClockInstalled = false;
+    bool LocaleInstalled = false;
 };
 
 int Run(const ParseOptions& options) {
     std::optional<platform::ManualClock> clock;
     std::unique_ptr<SettingsStore> optionsStore;
+    std::optional<platform::SystemLocaleFormat> localeFormat;
     RunScope scope;
+    auto madeGrep = EntryGrep::Make(options.Grep);
+    if (const auto* error = std::get_if<std::string>(&madeGrep)) {
+        throw UsageError(*error);
+    }
+    EntryGrep& grep = std::get<EntryGrep>(madeGrep);
+    if (grep.Active()) {
+        // The pattern sees the times as the window shows them, in the user's locale.
+        std::setlocale(LC_ALL, "");
+        std::setlocale(LC_NUMERIC, "C");
+        localeFormat.emplace();
+        platform::SetCurrentLocaleFormat(&*localeFormat);
+        scope.LocaleInstalled = true;
+    }
     if (options.Now) {
         const auto now = ParseNow(*options.Now);
         if (!now) {
@@ -350,12 +387,15 @@ int Run(const ParseOptions& options) {
         ++counts.LinesRead;
         std::unique_ptr<LogEntry> entry = ParseToEntry(line, *server, settings);
         if (!entry) {
-            if (!options.Summary) {
+            if (!options.Summary && !grep.Active()) {
                 output.Line(DroppedLine);
             }
             return;
         }
         const LogEntry* queued = Entries().Append(std::move(entry));
+        if (!grep.Matches(*queued)) {
+            return;
+        }
         const SuspicionCheck check = CheckSuspicious(queued->Access.get());
         const AccessRecord& access = *queued->Access;
         ++counts.Accepted;
@@ -470,7 +510,8 @@ int RunParse(int argc, char** argv) {
     try {
         const ParseOptions options = ReadOptions(argc, argv);
         if (options.Help) {
-            std::fputs(ParseHelp, stdout);
+            std::fputs((std::string(ParseHelpStart) + GrepHelp(18) + std::string(ParseHelpEnd)).c_str(),
+                       stdout);
             return 0;
         }
         return Run(options);

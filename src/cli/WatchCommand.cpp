@@ -3,6 +3,7 @@
 #include "AlertConsole.h"
 #include "DemoTraffic.h"
 #include "EntryFormat.h"
+#include "EntryGrep.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ProgramLifecycle.h"
@@ -27,19 +28,22 @@
 #include <filesystem>
 #include <optional>
 #include <pthread.h>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <variant>
 
 namespace kavel::cli {
 
 namespace {
 
-constexpr const char* WatchUsage =
+constexpr std::string_view WatchUsageStart =
     R"(Usage: kavel-cli watch [--home DIR] [--demo] [--for SECONDS] [--count N] [--quiet-popups]
                        [--format table|tsv|json] [--demo-errors] [--demo-pause]
+                       [--grep PATTERN [--regex] [--ignore-case]]
 
 Runs Kavel without a window: loads the definition files of the home folder (kavel.servers,
 kavel.documents, kavel.buddies, kavel.spiders, kavel.revisitors, kavel.config), starts one
@@ -93,12 +97,18 @@ Options:
                    every minute
   --demo-pause     with --demo: www.demo.example falls silent 30 s after the start for
                    three minutes
-  --help           this text
+)";
+
+constexpr std::string_view WatchUsageEnd = R"(  --help           this text
 
 Exit status: 0 on success, 1 when a definition file or the options file could not be read
 or a definition file could not be written back at the end (the run goes on with what it
 has), 2 for a usage error.
 )";
+
+std::string WatchUsage() {
+    return std::string(WatchUsageStart) + GrepHelp(19) + std::string(WatchUsageEnd);
+}
 
 // Shows on standard error what the window would show in the tree and the popup.
 class ConsoleReaderView final : public ReaderView {
@@ -210,8 +220,18 @@ int RunWatch(int argc, char** argv) {
     std::optional<double> seconds;
     std::optional<long> count;
     OutputFormat format = DefaultOutputFormat();
+    GrepOptions grepOptions;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        bool grepOption = false;
+        try {
+            grepOption = grepOptions.Take(argc, argv, i);
+        } catch (const std::invalid_argument& error) {
+            std::fprintf(stderr, "kavel-cli watch: %s\n", error.what());
+            return 2;
+        }
+        if (grepOption)
+            continue;
         if (arg == "--demo") {
             demo = true;
         } else if (arg == "--demo-errors") {
@@ -244,14 +264,21 @@ int RunWatch(int argc, char** argv) {
             }
             format = *chosen;
         } else if (arg == "--help" || arg == "-h") {
-            std::fputs(WatchUsage, stdout);
+            std::fputs(WatchUsage().c_str(), stdout);
             return 0;
         } else {
             PrintMessage(stderr, "kavel-cli watch: unknown argument '" + std::string(arg) + "'");
-            std::fprintf(stderr, "\n%s", WatchUsage);
+            std::fprintf(stderr, "\n%s", WatchUsage().c_str());
             return 2;
         }
     }
+
+    auto madeGrep = EntryGrep::Make(grepOptions);
+    if (const auto* error = std::get_if<std::string>(&madeGrep)) {
+        PrintMessage(stderr, "kavel-cli watch: " + *error);
+        return 2;
+    }
+    EntryGrep& grep = std::get<EntryGrep>(madeGrep);
 
     std::setlocale(LC_ALL, "");
     std::setlocale(LC_NUMERIC, "C");
@@ -317,6 +344,8 @@ int RunWatch(int argc, char** argv) {
     ReaderHandshake handshake([&](LogEntry& first) {
         alerts.Observe(first);
         TakeOverNewEntries(first, [&](LogEntry& entry) {
+            if (!grep.Matches(entry))
+                return;
             PrintEntry(entry, format, colour);
             ++printed[entry.Server];
         });

@@ -1,9 +1,11 @@
 #include "ui/AccessListModels.h"
 
+#include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
+#include "base/Text.h"
 #include "config/AppSettings.h"
 #include "parsing/SuspiciousRequests.h"
 #include "platform/LocaleFormat.h"
@@ -85,8 +87,16 @@ void PublishInTimeOrder(std::vector<Row>& rows, std::vector<Row>& pending, const
 static_assert(sizeof(AccessListModel::Row) <= 16);
 static_assert(sizeof(ExceptionListModel::Row) <= 16);
 
-QString Text(std::string_view bytes) {
-    return DisplayText(bytes);
+// The shown text of an entry's cell, made where the quick filter and kavel-cli make it.
+QString CellText(const LogEntry& entry, EntryCell cell) {
+    // Made anew for each cell: its time cache must not outlive a change of the locale's format.
+    EntryTexts texts;
+    const std::string_view text = texts.Text(entry, cell);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QVariant OutcomeCell(const LogEntry& entry) {
+    return static_cast<int>(OutcomeOf(entry));
 }
 
 QVariant IconCell(Icon icon, int role) {
@@ -157,10 +167,23 @@ const LogEntry* RawLinesModel::EntryAt(int row) const {
 }
 
 QVariant RawLinesModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
+        return {};
+    if (role == OutcomeRole) {
+        const LogEntry* entry = EntryAt(index.row());
+        return entry ? OutcomeCell(*entry) : QVariant();
+    }
+    if (role == Qt::ToolTipRole) {
+        // The server the line came from, which the line itself does not say.
+        const LogEntry* entry = EntryAt(index.row());
+        if (entry == nullptr || entry->Server == nullptr)
+            return {};
+        return ToolTipText(QStringLiteral("Server: ") + CellText(*entry, EntryCell::Server));
+    }
+    if (role != Qt::DisplayRole)
         return {};
     const LogEntry* entry = EntryAt(index.row());
-    return entry ? Text(entry->Line) : QVariant();
+    return entry ? CellText(*entry, EntryCell::Line) : QVariant();
 }
 
 QVariant RawLinesModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -198,7 +221,7 @@ void RawLinesModel::Clear() {
 // AccessListModel
 
 const std::vector<int>& AccessListModel::DefaultWidths() {
-    static const std::vector<int> widths = {20, 30, 120, 130, 60, 60, 200, 50, 200, 200};
+    static const std::vector<int> widths = {20, 30, 120, 130, 60, 60, 200, 50, 200, 200, 120};
     return widths;
 }
 
@@ -249,6 +272,47 @@ int AccessListModel::RowOf(const LogEntry* entry) const {
     return -1;
 }
 
+int AccessListModel::CompareRows(int column, int rowA, int rowB) const {
+    const Row& a = Rows_.At(rowA);
+    const Row& b = Rows_.At(rowB);
+    const auto order = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
+    if (column == ColumnNumber)
+        return order(a.Number, b.Number);
+    if (column == ColumnTime)
+        return order(a.Entry->Time.Ms, b.Entry->Time.Ms);
+    if (column == ColumnServer) {
+        if (a.Entry->Server == b.Entry->Server)
+            return 0;
+        const std::string nameA = a.Entry->Server ? a.Entry->Server->Name() : std::string();
+        const std::string nameB = b.Entry->Server ? b.Entry->Server->Name() : std::string();
+        return CompareAsciiIgnoreCase(nameA, nameB);
+    }
+    const AccessRecord* x = a.Entry->Access.get();
+    const AccessRecord* y = b.Entry->Access.get();
+    if (x == nullptr || y == nullptr)
+        return order(x != nullptr, y != nullptr);
+    switch (column) {
+    case ColumnVisitor:
+        return order(IconIndex(x->VisitorImage()), IconIndex(y->VisitorImage()));
+    case ColumnHost:
+        return CompareAsciiIgnoreCase(x->HostName(), y->HostName());
+    case ColumnUser:
+        return CompareAsciiIgnoreCase(x->User(), y->User());
+    case ColumnMethod:
+        return CompareAsciiIgnoreCase(x->Method(), y->Method());
+    case ColumnPage:
+        return CompareAsciiIgnoreCase(x->Page(), y->Page());
+    case ColumnStatus:
+        return order(x->Status, y->Status);
+    case ColumnReferer:
+        return CompareAsciiIgnoreCase(x->Referer(), y->Referer());
+    case ColumnUserAgent:
+        return CompareAsciiIgnoreCase(x->UserAgent(), y->UserAgent());
+    default:
+        return 0;
+    }
+}
+
 QVariant AccessListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid())
         return {};
@@ -258,34 +322,13 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        switch (column) {
-        case ColumnNumber:
+        if (column == ColumnNumber)
             return row.Number > 0 ? QString::number(row.Number) : QString();
-        case ColumnTime:
-            return EntryTimeText(entry.Time);
-        default:
-            break;
-        }
-        if (access == nullptr)
-            return {};
-        switch (column) {
-        case ColumnHost:
-            return Text(access->HostName());
-        case ColumnUser:
-            return Text(access->User());
-        case ColumnMethod:
-            return Text(access->Method());
-        case ColumnPage:
-            return Text(access->Page());
-        case ColumnStatus:
-            return QString::number(access->Status) + QLatin1Char(' ') + Text(StatusText(access->Status));
-        case ColumnReferer:
-            return Text(access->Referer());
-        case ColumnUserAgent:
-            return Text(access->UserAgent());
-        default:
-            return {};
-        }
+        if (const auto cell = CellOfColumn(column))
+            return CellText(entry, *cell);
+        return {};
+    case OutcomeRole:
+        return OutcomeCell(entry);
     case Qt::DecorationRole:
     case IconRole:
         if (access == nullptr)
@@ -362,8 +405,35 @@ QVariant AccessListModel::headerData(int section, Qt::Orientation orientation, i
         return HeaderText("Referenzseite");
     case ColumnUserAgent:
         return HeaderText("User Agent");
+    case ColumnServer:
+        return HeaderText("Server");
     default:
         return {};
+    }
+}
+
+std::optional<EntryCell> AccessListModel::CellOfColumn(int column) {
+    switch (column) {
+    case ColumnTime:
+        return EntryCell::Time;
+    case ColumnHost:
+        return EntryCell::Host;
+    case ColumnUser:
+        return EntryCell::User;
+    case ColumnMethod:
+        return EntryCell::Method;
+    case ColumnPage:
+        return EntryCell::Page;
+    case ColumnStatus:
+        return EntryCell::Status;
+    case ColumnReferer:
+        return EntryCell::Referer;
+    case ColumnUserAgent:
+        return EntryCell::UserAgent;
+    case ColumnServer:
+        return EntryCell::Server;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -427,18 +497,11 @@ QVariant ExceptionListModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        switch (column) {
-        case ColumnCode:
-            return QString::number(row.Code);
-        case ColumnServer:
-            return row.Entry->Server ? Text(row.Entry->Server->Name()) : QString();
-        case ColumnTime:
-            return EntryTimeText(row.Entry->Time);
-        case ColumnDescription:
-            return row.Entry->Access ? Text(CheckSuspicious(row.Entry->Access.get()).Message) : QString();
-        default:
-            return QString();
-        }
+        if (const auto cell = CellOfColumn(column))
+            return CellText(*row.Entry, *cell);
+        return QString();
+    case OutcomeRole:
+        return OutcomeCell(*row.Entry);
     case Qt::DecorationRole:
     case IconRole:
         return column == ColumnImage ? IconCell(row.Image, role) : QVariant();
@@ -473,6 +536,21 @@ QVariant ExceptionListModel::headerData(int section, Qt::Orientation orientation
         return HeaderText("Beschreibung");
     default:
         return {};
+    }
+}
+
+std::optional<EntryCell> ExceptionListModel::CellOfColumn(int column) {
+    switch (column) {
+    case ColumnCode:
+        return EntryCell::ExceptionCode;
+    case ColumnServer:
+        return EntryCell::Server;
+    case ColumnTime:
+        return EntryCell::Time;
+    case ColumnDescription:
+        return EntryCell::Description;
+    default:
+        return std::nullopt;
     }
 }
 

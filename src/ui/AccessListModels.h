@@ -5,11 +5,13 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace kavel {
 class LogEntry;
+enum class EntryCell : std::uint8_t;
 // platform/DateTime.h pulls in <compare>, which moc cannot parse.
 struct DateTime;
 } // namespace kavel
@@ -30,6 +32,8 @@ inline constexpr int IconRole = Qt::UserRole + 1;
 // cells start with an image. A column is never made narrower than this cell.
 inline constexpr int WidthSampleRole = Qt::UserRole + 2;
 inline constexpr int WidthSampleIconRole = Qt::UserRole + 3;
+// What the row's colour tells: a RowColour (ListItemDelegate.h) as an integer.
+inline constexpr int OutcomeRole = Qt::UserRole + 4;
 
 // The raw log lines, the last added on top ("Rohformat"). A row shows the line of its entry;
 // it is no reference for the actions (the entry's row in the accesses list is).
@@ -146,9 +150,13 @@ public:
         ColumnStatus,
         ColumnReferer,
         ColumnUserAgent,
+        // The server's name; the window hides it while one server is listed.
+        ColumnServer,
         ColumnCount
     };
     static const std::vector<int>& DefaultWidths();
+    // The cell a column shows, for the quick filter; none for the image and "Nr.".
+    static std::optional<EntryCell> CellOfColumn(int column);
 
     explicit AccessListModel(QObject* parent = nullptr);
     ~AccessListModel() override;
@@ -173,6 +181,9 @@ public:
     int RowOf(const LogEntry* entry) const;
     // Whether the entry's ListItem says that it has a row here.
     bool HasRow(const LogEntry& entry) const;
+    // The order of two published rows by a column, for a sort by its header: <0, 0 or >0. Texts
+    // compare ignoring ASCII case, numbers and times by value, images by their index.
+    int CompareRows(int column, int rowA, int rowB) const;
 
 private:
     // Clears the ListItem of every entry that has a row here.
@@ -188,6 +199,8 @@ class ExceptionListModel final : public TimeOrderedListModel<ExceptionRow> {
 public:
     enum Column { ColumnImage, ColumnCode, ColumnServer, ColumnTime, ColumnDescription, ColumnCount };
     static const std::vector<int>& DefaultWidths();
+    // The cell a column shows, for the quick filter; none for the image.
+    static std::optional<EntryCell> CellOfColumn(int column);
 
     explicit ExceptionListModel(QObject* parent = nullptr);
 

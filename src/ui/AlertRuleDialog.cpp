@@ -1,5 +1,6 @@
 #include "ui/AlertRuleDialog.h"
 
+#include "base/TextPattern.h"
 #include "ui/MessageBox.h"
 
 #include <QCheckBox>
@@ -117,7 +118,7 @@ AlertRuleDialog::AlertRuleDialog(QWidget* parent)
         {QStringLiteral("Status 5xx (Serverfehler)"), QStringLiteral("Status 4xx (Clientfehler)"),
          QStringLiteral("Bestimmter Statuscode"), QStringLiteral("Ausnahmen mit den Codes"),
          QStringLiteral("Mindestens N Zugriffe (Ansturm)"), QStringLiteral("Weniger als N Zugriffe (Stille)"),
-         QStringLiteral("Absenderadresse enthält"), QStringLiteral("Seite enthält"),
+         QStringLiteral("Absenderadresse passt zu Muster"), QStringLiteral("Seite passt zu Muster"),
          QStringLiteral("Protokolldatei fehlt oder ist nicht lesbar")});
     form->addRow(QStringLiteral("&Bedingung:"), Condition_);
 
@@ -193,7 +194,7 @@ AlertRuleDialog::AlertRuleDialog(QWidget* parent)
 void AlertRuleDialog::ConditionChosen() {
     const int choice = Condition_->currentIndex();
     static const char* const labels[ChoiceCount] = {
-        "", "", "Statuscode:", "Codes (mit Komma):", "", "", "Text:", "Text:", ""};
+        "", "", "Statuscode:", "Codes (mit Komma):", "", "", "Muster:", "Muster:", ""};
     const QString label = QString::fromUtf8(labels[choice >= 0 && choice < ChoiceCount ? choice : 0]);
     ParameterLabel_->setText(label.isEmpty() ? QStringLiteral("Wert:") : label);
     Parameter_->setEnabled(!label.isEmpty());
@@ -232,6 +233,15 @@ std::optional<AlertRule> AlertRuleDialog::TakeOverValues() {
                                            "ohne \";\"."));
         Parameter_->setFocus();
         return std::nullopt;
+    }
+    if (parsed->Kind == AlertConditionKind::MatchAddress || parsed->Kind == AlertConditionKind::MatchPage) {
+        const auto compiled = TextPattern::Compile(parsed->Pattern, AlertMatchPatternOptions);
+        if (const auto* error = std::get_if<std::string>(&compiled)) {
+            MessageBox::Warning(this, QStringLiteral("Das Muster ist kein gültiger regulärer Ausdruck: ") +
+                                          Utf8(*error));
+            Parameter_->setFocus();
+            return std::nullopt;
+        }
     }
     AlertRule rule;
     rule.Name = Name_->text().toStdString();

@@ -5,6 +5,7 @@
 #include "ui/AlertsController.h"
 #include "ui/MessageBox.h"
 
+#include <QBrush>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -21,6 +22,8 @@ AlertsDialog::RuleEditor& Editor() {
     static AlertsDialog::RuleEditor editor;
     return editor;
 }
+
+constexpr int ConditionColumn = 3;
 
 QString Utf8(const std::string& text) {
     return QString::fromStdString(text);
@@ -114,6 +117,8 @@ void AlertsDialog::SetRuleEditor(RuleEditor editor) {
 void AlertsDialog::Prepare() {
     const int selected = SelectedRule();
     const AlertRuleList& rules = Controller_.Rules();
+    const std::vector<std::string> patternErrors = Controller_.Monitor().PatternErrors();
+    std::size_t badPatterns = 0;
     Rules_->setRowCount(static_cast<int>(rules.Count()));
     for (std::size_t i = 0; i < rules.Count(); ++i) {
         const AlertRule& rule = rules[i];
@@ -126,22 +131,38 @@ void AlertsDialog::Prepare() {
                                    QString::number(rule.CooldownMinutes) + QStringLiteral(" min"),
                                    Utf8(AlertActionsText(rule.Actions)),
                                    Utf8(rule.Command)};
+        const QString patternError = i < patternErrors.size() ? Utf8(patternErrors[i]) : QString();
         for (int column = 0; column < cells.size(); ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
             item->setToolTip(cells[column].toHtmlEscaped());
+            if (column == ConditionColumn && !patternError.isEmpty()) {
+                // The rule stays as written and is not checked until its pattern compiles.
+                item->setForeground(QBrush(Qt::red));
+                item->setToolTip((QStringLiteral("Ungültiges Muster: ") + patternError).toHtmlEscaped());
+            }
             Rules_->setItem(static_cast<int>(i), column, item);
         }
+        if (!patternError.isEmpty())
+            ++badPatterns;
     }
     Rules_->resizeColumnsToContents();
     std::size_t unread = 0;
     for (const KeptLine& kept : rules.KeptLines())
         if (!kept.Text.empty() && kept.Text[0] != '#')
             ++unread;
-    Unread_->setVisible(unread > 0);
-    Unread_->setText(
-        QString::number(unread) +
-        QStringLiteral(" Zeile(n) der Datei konnten nicht gelesen werden und bleiben unverändert "
-                       "erhalten."));
+    QStringList notes;
+    if (unread > 0)
+        notes << QString::number(unread) +
+                     QStringLiteral(
+                         " Zeile(n) der Datei konnten nicht gelesen werden und bleiben unverändert "
+                         "erhalten.");
+    if (badPatterns > 0)
+        notes << QString::number(badPatterns) +
+                     QStringLiteral(
+                         " Regel(n) mit ungültigem Muster werden nicht geprüft (der Grund steht im "
+                         "Tipp der Bedingung).");
+    Unread_->setVisible(!notes.isEmpty());
+    Unread_->setText(notes.join(QLatin1Char('\n')));
     SelectRule(std::min(selected, static_cast<int>(rules.Count()) - 1));
     UpdateButtons();
 }

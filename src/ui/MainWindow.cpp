@@ -1,12 +1,15 @@
 #include "ui/MainWindow.h"
 
 #include "acquisition/DisplayFilters.h"
+#include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/ProgramLifecycle.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
 #include "base/SingleInstance.h"
+#include "base/TableExport.h"
 #include "base/Text.h"
+#include "base/TextPattern.h"
 #include "base/VersionInfo.h"
 #include "base/WindowLayout.h"
 #include "parsing/NameList.h"
@@ -19,12 +22,18 @@
 #include "ui/AlertsController.h"
 #include "ui/DisplayText.h"
 #include "ui/ElidedLabel.h"
+#include "ui/FileChooser.h"
 #include "ui/HelpViewer.h"
 #include "ui/IconSet.h"
+#include "ui/ListExport.h"
+#include "ui/ListFilterModel.h"
+#include "ui/ListItemDelegate.h"
+#include "ui/ListSortModel.h"
 #include "ui/MessageBox.h"
 #include "ui/NewRowsBar.h"
 #include "ui/OpenUrl.h"
 #include "ui/OverviewPage.h"
+#include "ui/QuickFilterBar.h"
 #include "ui/RealtimeView.h"
 #include "ui/ServerEditorDialog.h"
 #include "ui/ServerTree.h"
@@ -33,8 +42,10 @@
 #include "ui/TrayControl.h"
 #include "ui/UseMeter.h"
 
+#include <QAbstractProxyModel>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFontMetrics>
@@ -206,8 +217,11 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
 
     // 6. The view toggles' checked states from their stored values.
     UpdateActionStates();
-    // 7. Column widths.
+    // 7. Column widths, the quick filter and the row colours.
     ApplyStoredColumnWidths();
+    RestoreQuickFilter();
+    for (ListItemDelegate* delegate : Delegates_)
+        delegate->SetOutcomeColours(OutcomeColours_->isChecked());
 
     InstallListHooks();
     InstallViewExtras();
@@ -317,6 +331,17 @@ void MainWindow::CreateActions() {
     HelpHelp_ =
         make("ActionMenuHelpHelp", "Hilfe...", nullptr, QKeySequence(Qt::Key_F1), IconFor(Icon::Help), false);
     HelpInfo_ = make("ActionMenuHelpInfo", "&Info...", nullptr, none, QIcon(), false);
+    ExportList_ = make("ActionMenuFileExportList", "Liste &exportieren...", nullptr, none, QIcon(), false);
+    Copy_ =
+        make("ActionMenuEditCopy", "&Kopieren", nullptr, QKeySequence(QKeySequence::Copy), QIcon(), false);
+    FindQuick_ = make("ActionMenuEditQuickFilter", "&Schnellfilter", nullptr,
+                      QKeySequence(Qt::CTRL | Qt::Key_F), QIcon(), false);
+    OutcomeColours_ =
+        make("ActionMenuViewOutcomeColours", "Zeilen nach E&rgebnis färben", nullptr, none, QIcon(), true);
+    connect(ExportList_, &QAction::triggered, this, [this] { ExportListExecute(); });
+    connect(Copy_, &QAction::triggered, this, [this] { CopyExecute(); });
+    connect(FindQuick_, &QAction::triggered, this, [this] { QuickFilter_->FocusField(); });
+    connect(OutcomeColours_, &QAction::triggered, this, [this] { OutcomeColoursExecute(); });
 
     connect(RunServer_, &QAction::triggered, this, [this] { RunServerExecute(); });
     connect(OpenObject_, &QAction::triggered, this, [this] { OpenObjectExecute(); });
@@ -360,6 +385,8 @@ void MainWindow::CreateMenus() {
     file->addAction(OpenObject_);
     file->addAction(OpenReferer_);
     file->addSeparator();
+    file->addAction(ExportList_);
+    file->addSeparator();
     file->addAction(Quit_);
     QMenu* edit = menu("MenuEdit", "&Bearbeiten");
     edit->addAction(NewServer_);
@@ -367,6 +394,9 @@ void MainWindow::CreateMenus() {
     edit->addAction(DeleteServer_);
     edit->addSeparator();
     edit->addAction(FindPreviousVisit_);
+    edit->addSeparator();
+    edit->addAction(Copy_);
+    edit->addAction(FindQuick_);
     QMenu* view = menu("MenuView", "&Ansicht");
     view->addAction(RealtimeMode_);
     view->addSeparator();
@@ -378,6 +408,7 @@ void MainWindow::CreateMenus() {
     view->addAction(HideLocalReferers_);
     view->addSeparator();
     view->addAction(ResolveDomains_);
+    view->addAction(OutcomeColours_);
     QMenu* extras = menu("MenuExtras", "&Extras");
     extras->addAction(AddDocument_);
     extras->addAction(AddBuddy_);
@@ -509,7 +540,16 @@ void MainWindow::CreateCentralArea() {
     connect(Tree_, &ServerTreeView::NodeEdited, this,
             [this](QTreeWidgetItem* node, const QString& text) { OnNodeEdited(node, text); });
 
-    Pages_ = new QTabWidget(splitter);
+    // The quick filter sits above the pages and filters all three lists.
+    auto* listsArea = new QWidget(splitter);
+    listsArea->setObjectName(QStringLiteral("PanelLists"));
+    auto* listsLayout = new QVBoxLayout(listsArea);
+    listsLayout->setContentsMargins(0, 0, 0, 0);
+    listsLayout->setSpacing(2);
+    CreateQuickFilter(listsArea);
+    listsLayout->addWidget(QuickFilter_);
+    Pages_ = new QTabWidget(listsArea);
+    listsLayout->addWidget(Pages_, 1);
     Pages_->setObjectName(QStringLiteral("PageControlLogFormats"));
     Pages_->setIconSize(QSize(16, 16));
     Pages_->setDocumentMode(false);
@@ -521,7 +561,7 @@ void MainWindow::CreateCentralArea() {
     RawView_ = new AccessTableView(TabRaw_);
     RawView_->setObjectName(QStringLiteral("ListViewLogRaw"));
     SetUpListView(RawView_, false);
-    RawView_->setModel(&Lists_.Raw());
+    RawView_->setModel(RawFilter_);
     RawView_->horizontalHeader()->setStretchLastSection(true);
     rawLayout->addWidget(RawView_);
     new NewRowsBar(RawView_);
@@ -553,7 +593,7 @@ void MainWindow::CreateCentralArea() {
     LogView_ = new AccessTableView(TabLog_);
     LogView_->setObjectName(QStringLiteral("ListViewLog"));
     SetUpListView(LogView_, true);
-    LogView_->setModel(&Lists_.Log());
+    LogView_->setModel(LogSort_);
     SetDefaultColumnWidths(LogView_, AccessListModel::DefaultWidths());
     LogView_->horizontalHeader()->setSectionResizeMode(AccessListModel::ColumnVisitor, QHeaderView::Fixed);
     LogView_->horizontalHeader()->setStretchLastSection(true);
@@ -567,7 +607,7 @@ void MainWindow::CreateCentralArea() {
     ExceptionsView_ = new AccessTableView(TabExceptions_);
     ExceptionsView_->setObjectName(QStringLiteral("ListViewLogExceptions"));
     SetUpListView(ExceptionsView_, true);
-    ExceptionsView_->setModel(&Lists_.Exceptions());
+    ExceptionsView_->setModel(ExceptionsFilter_);
     SetDefaultColumnWidths(ExceptionsView_, ExceptionListModel::DefaultWidths());
     ExceptionsView_->horizontalHeader()->setStretchLastSection(true);
     exceptionsLayout->addWidget(ExceptionsView_);
@@ -582,7 +622,24 @@ void MainWindow::CreateCentralArea() {
     });
     Pages_->addTab(Overview_, IconFor(Icon::StatusOk), QStringLiteral("Übersicht"));
     Pages_->setCurrentWidget(TabLog_);
-    connect(Pages_, &QTabWidget::currentChanged, this, [this] { UpdateActionStates(); });
+    connect(Pages_, &QTabWidget::currentChanged, this, [this] {
+        UpdateQuickFilterColumns();
+        UpdateQuickFilterCounts();
+        UpdateActionStates();
+    });
+    for (AccessTableView* view : {RawView_, LogView_, ExceptionsView_}) {
+        auto* delegate = new ListItemDelegate(view);
+        delegate->SetFilter(FilterOf(view));
+        view->setItemDelegate(delegate);
+        Delegates_.push_back(delegate);
+    }
+    // A click on a header sorts the accesses by that column: again reverses, a third time
+    // returns to the time order.
+    LogView_->horizontalHeader()->setSectionsClickable(true);
+    connect(LogView_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int column) { SortLogByColumn(column); });
+    UpdateQuickFilterColumns();
+    UpdateServerColumns();
 
     connect(LogView_, &AccessTableView::Pressed, this,
             [this](Qt::MouseButton button, QPoint global) { OnListPressed(LogView_, button, global); });
@@ -607,7 +664,7 @@ void MainWindow::CreateCentralArea() {
             [this] { UpdateActionStates(); });
 
     splitter->addWidget(Tree_);
-    splitter->addWidget(Pages_);
+    splitter->addWidget(listsArea);
     // A wider window gives the tree a share too, so that long server names fit.
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 4);
@@ -706,10 +763,8 @@ void MainWindow::UseMeterClicked(qint64 timeMs) {
     const AccessListModel& log = Lists_.Log();
     for (int row = 0; row < log.rowCount(); ++row) {
         const LogEntry* entry = log.EntryAt(row);
-        if (entry != nullptr && entry->Time.Ms < timeMs) {
-            SelectLogRow(row);
+        if (entry != nullptr && entry->Time.Ms < timeMs && SelectLogRow(row))
             return;
-        }
     }
 }
 
@@ -743,6 +798,7 @@ void MainWindow::StoreLayout() {
     };
     Styles_->SetValue("ListViewLogWidthes", widths(LogView_));
     Styles_->SetValue("ListViewExceptionsWidthes", widths(ExceptionsView_));
+    StoreQuickFilter();
     // The size without the frame and the position of the frame: what resize and move take
     // back at the next start.
     const bool normal = !(isMaximized() || isMinimized() || isFullScreen());
@@ -963,6 +1019,7 @@ void MainWindow::UpdateActionStates() {
     HideLocalReferers_->setChecked(StoredBool(styles, "ListViewHideLocalReferers"));
     ResolveDomains_->setChecked(StoredBool(styles, "ListViewResolveDomains"));
     RealtimeMode_->setChecked(StoredBool(styles, "ListViewRealtimeMode"));
+    OutcomeColours_->setChecked(StoredBool(styles, "ListViewOutcomeColours"));
     ShowInfoTips_->setChecked(StoredBool(styles, "ShowInfoTips"));
     // 4. From the selected row of the accesses list.
     LogEntry* entry = SelectedLogEntry();
@@ -1010,20 +1067,67 @@ int MainWindow::SelectedRowCount(const QTableView* view) {
 }
 
 LogEntry* MainWindow::SelectedLogEntry() const {
-    return Lists_.Log().EntryAt(FirstSelectedRow(LogView_));
+    return EntryAtViewRow(LogView_, FirstSelectedRow(LogView_));
 }
 
 LogEntry* MainWindow::SelectedExceptionEntry() const {
-    return Lists_.Exceptions().EntryAt(FirstSelectedRow(ExceptionsView_));
+    return EntryAtViewRow(ExceptionsView_, FirstSelectedRow(ExceptionsView_));
 }
 
-void MainWindow::SelectLogRow(int row) {
+LogEntry* MainWindow::EntryAtViewRow(const QTableView* view, int row) const {
+    if (view == nullptr || row < 0)
+        return nullptr;
+    const QAbstractItemModel* model = view->model();
+    QModelIndex index = model->index(row, 0);
+    while (const auto* proxy = qobject_cast<const QAbstractProxyModel*>(model)) {
+        index = proxy->mapToSource(index);
+        model = proxy->sourceModel();
+    }
+    if (!index.isValid())
+        return nullptr;
+    if (model == &Lists_.Log())
+        return Lists_.Log().EntryAt(index.row());
+    if (model == &Lists_.Exceptions())
+        return Lists_.Exceptions().EntryAt(index.row());
+    if (model == &Lists_.Raw())
+        return const_cast<LogEntry*>(Lists_.Raw().EntryAt(index.row()));
+    return nullptr;
+}
+
+ListFilterModel* MainWindow::FilterOf(const QTableView* view) const {
+    if (view == RawView_)
+        return RawFilter_;
+    if (view == LogView_)
+        return LogFilter_;
+    if (view == ExceptionsView_)
+        return ExceptionsFilter_;
+    return nullptr;
+}
+
+AccessTableView* MainWindow::CurrentListView() const {
+    QWidget* page = Pages_->currentWidget();
+    if (page == TabRaw_)
+        return RawView_;
+    if (page == TabLog_)
+        return LogView_;
+    if (page == TabExceptions_)
+        return ExceptionsView_;
+    return nullptr;
+}
+
+bool MainWindow::SelectLogRow(int row) {
+    // The row of the accesses list as the view shows it; a row that the quick filter hides is
+    // not selected.
+    const QModelIndex index = LogSort_->mapFromSource(
+        LogFilter_->mapFromSource(Lists_.Log().index(row, AccessListModel::ColumnTime)));
+    if (!index.isValid())
+        return false;
     LogView_->setFocus();
     LogView_->clearSelection();
-    const QModelIndex index = Lists_.Log().index(row, AccessListModel::ColumnTime);
     LogView_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                            QItemSelectionModel::Rows);
     LogView_->scrollTo(index, QAbstractItemView::EnsureVisible);
+    return true;
 }
 
 QString MainWindow::StatusText(int panel) const {
@@ -1152,6 +1256,7 @@ void MainWindow::RefreshLists() {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     Realtime_->Reset();
     Realtime_->MarkViews(RealtimeMode_->isChecked());
+    UpdateServerColumns();
     Lists_.Rebuild();
     UpdateOverviewScope();
     QApplication::restoreOverrideCursor();
@@ -1217,8 +1322,7 @@ void MainWindow::ShowSelectionStatistics(QTableView* view) {
     std::int64_t rows = 0;
     std::int64_t bytes = 0;
     for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
-        const LogEntry* entry =
-            view == LogView_ ? Lists_.Log().EntryAt(index.row()) : Lists_.Exceptions().EntryAt(index.row());
+        const LogEntry* entry = EntryAtViewRow(view, index.row());
         ++rows;
         if (entry != nullptr && entry->Access != nullptr)
             bytes += entry->Access->Bytes;
@@ -1344,10 +1448,8 @@ void MainWindow::FindPreviousVisitExecute() {
         if (!EqualsAsciiIgnoreCase(entry->Access->HostName(), address))
             continue;
         const int row = Lists_.Log().RowOf(entry);
-        if (row >= 0) {
-            SelectLogRow(row);
+        if (row >= 0 && SelectLogRow(row))
             return;
-        }
     }
     MessageBox::Warning(this,
                         QStringLiteral("Es konnte kein weiter in der Vergangenheit liegender Besuch der "
@@ -1446,6 +1548,208 @@ AboutDialog& MainWindow::AboutBox() {
     if (AboutBox_ == nullptr)
         AboutBox_ = new AboutDialog(this);
     return *AboutBox_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Quick filter, sort, copy and export
+
+void MainWindow::CreateQuickFilter(QWidget* parent) {
+    RawFilter_ = new ListFilterModel(this);
+    RawFilter_->SetSource(
+        &Lists_.Raw(), [this](int row) { return Lists_.Raw().EntryAt(row); },
+        [](int column) { return column == 0 ? std::optional<EntryCell>(EntryCell::Line) : std::nullopt; });
+    LogFilter_ = new ListFilterModel(this);
+    LogFilter_->SetSource(
+        &Lists_.Log(), [this](int row) { return Lists_.Log().EntryAt(row); }, &AccessListModel::CellOfColumn);
+    ExceptionsFilter_ = new ListFilterModel(this);
+    ExceptionsFilter_->SetSource(
+        &Lists_.Exceptions(), [this](int row) { return Lists_.Exceptions().EntryAt(row); },
+        &ExceptionListModel::CellOfColumn);
+    // Sorted above the filter: the filter keeps its positions in the list's time order.
+    LogSort_ = new ListSortModel(this);
+    LogSort_->SetSource(LogFilter_, [this](int column, int a, int b) {
+        const QModelIndex left = LogFilter_->mapToSource(LogFilter_->index(a, column));
+        const QModelIndex right = LogFilter_->mapToSource(LogFilter_->index(b, column));
+        return Lists_.Log().CompareRows(column, left.row(), right.row());
+    });
+
+    QuickFilter_ = new QuickFilterBar(parent);
+    connect(QuickFilter_, &QuickFilterBar::FilterChanged, this, [this] { ApplyQuickFilter(); });
+    connect(QuickFilter_, &QuickFilterBar::ColumnChanged, this, [this] { ApplyQuickFilter(); });
+    connect(QuickFilter_, &QuickFilterBar::NextMatchRequested, this,
+            [this](bool backwards) { NextQuickFilterMatch(backwards); });
+    connect(QuickFilter_, &QuickFilterBar::Left, this, [this] {
+        if (AccessTableView* view = CurrentListView())
+            view->setFocus(Qt::ShortcutFocusReason);
+    });
+    for (ListFilterModel* filter : {RawFilter_, LogFilter_, ExceptionsFilter_}) {
+        connect(filter, &ListFilterModel::CountsChanged, this, [this, filter] {
+            if (filter == FilterOf(CurrentListView()))
+                UpdateQuickFilterCounts();
+        });
+        connect(filter, &ListFilterModel::ProgressChanged, this, [this, filter](int done, int total) {
+            if (filter == FilterOf(CurrentListView()))
+                QuickFilter_->SetProgress(done, total, filter->Running());
+        });
+    }
+}
+
+void MainWindow::ApplyQuickFilter() {
+    const std::shared_ptr<const TextPattern> pattern = QuickFilter_->Pattern();
+    const bool markOnly = QuickFilter_->CurrentState().MarkOnly;
+    // The column choice belongs to the visible list; the others search every column.
+    AccessTableView* current = CurrentListView();
+    for (AccessTableView* view : {RawView_, LogView_, ExceptionsView_}) {
+        ListFilterModel* filter = FilterOf(view);
+        const int column = view == current ? QuickFilter_->ChosenColumn() : -1;
+        const ListFilterModel::Filter& now = filter->CurrentFilter();
+        if (now.Pattern == pattern && now.Column == column && now.MarkOnly == markOnly)
+            continue;
+        filter->SetFilter({pattern, column, markOnly});
+        view->viewport()->update();
+    }
+    UpdateQuickFilterCounts();
+}
+
+void MainWindow::UpdateQuickFilterColumns() {
+    AccessTableView* view = CurrentListView();
+    if (view == nullptr || QuickFilter_ == nullptr)
+        return;
+    const ListFilterModel* filter = FilterOf(view);
+    QStringList names;
+    std::vector<int> columns;
+    for (int column = 0; column < view->model()->columnCount(); ++column) {
+        if (!filter->CellOf(column) || view->isColumnHidden(column))
+            continue;
+        QString name =
+            view->model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().trimmed();
+        if (name.isEmpty())
+            continue;
+        names << name;
+        columns.push_back(column);
+    }
+    QuickFilter_->SetColumns(names, columns, filter->CurrentFilter().Column);
+    ApplyQuickFilter();
+}
+
+void MainWindow::UpdateQuickFilterCounts() {
+    const ListFilterModel* filter = FilterOf(CurrentListView());
+    if (filter == nullptr) {
+        QuickFilter_->SetCounts(0, 0);
+        QuickFilter_->SetProgress(0, 0, false);
+        return;
+    }
+    QuickFilter_->SetCounts(filter->MatchCount(), filter->SourceRowCount());
+    QuickFilter_->SetProgress(0, filter->SourceRowCount(), filter->Running());
+}
+
+void MainWindow::NextQuickFilterMatch(bool backwards) {
+    AccessTableView* view = CurrentListView();
+    ListFilterModel* filter = FilterOf(view);
+    if (view == nullptr || !filter->Active())
+        return;
+    // From the current row (in the filter's rows, the list's own order) to the next match.
+    QModelIndex current = view->currentIndex();
+    if (view == LogView_ && current.isValid())
+        current = LogSort_->mapToSource(current);
+    const int from = current.isValid() ? filter->mapToSource(current).row() : -1;
+    const int next = filter->NextMatch(from, backwards);
+    if (next < 0)
+        return;
+    QModelIndex target = filter->mapFromSource(filter->sourceModel()->index(next, 0));
+    if (view == LogView_)
+        target = LogSort_->mapFromSource(target);
+    if (!target.isValid())
+        return;
+    view->selectionModel()->setCurrentIndex(target,
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->scrollTo(target, QAbstractItemView::PositionAtCenter);
+}
+
+void MainWindow::UpdateServerColumns() {
+    // The Server column tells the rows apart only while every server is shown.
+    const bool all = Lists_.CurrentServer() == nullptr;
+    const bool changed = LogView_->isColumnHidden(AccessListModel::ColumnServer) == all;
+    LogView_->setColumnHidden(AccessListModel::ColumnServer, !all);
+    ExceptionsView_->setColumnHidden(ExceptionListModel::ColumnServer, !all);
+    if (!changed)
+        return;
+    LogFilter_->SetHiddenColumns(all ? std::vector<int>{} : std::vector<int>{AccessListModel::ColumnServer});
+    ExceptionsFilter_->SetHiddenColumns(all ? std::vector<int>{}
+                                            : std::vector<int>{ExceptionListModel::ColumnServer});
+    UpdateQuickFilterColumns();
+}
+
+void MainWindow::SortLogByColumn(int column) {
+    // Ascending, descending, then the time order again ("Nr." counts the arrivals whatever the
+    // order).
+    QHeaderView* header = LogView_->horizontalHeader();
+    if (LogSort_->SortColumn() != column) {
+        LogSort_->SetSort(column, Qt::AscendingOrder);
+    } else if (LogSort_->SortOrder() == Qt::AscendingOrder) {
+        LogSort_->SetSort(column, Qt::DescendingOrder);
+    } else {
+        LogSort_->SetSort(-1, Qt::AscendingOrder);
+    }
+    header->setSortIndicatorShown(LogSort_->SortColumn() >= 0);
+    if (LogSort_->SortColumn() >= 0)
+        header->setSortIndicator(column, LogSort_->SortOrder());
+}
+
+void MainWindow::CopyExecute() {
+    const AccessTableView* view = CurrentListView();
+    if (view == nullptr)
+        return;
+    const QString text = SelectedRowsText(*view);
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void MainWindow::ExportListExecute() {
+    const AccessTableView* view = CurrentListView();
+    if (view == nullptr)
+        return;
+    const QString csv = QStringLiteral("CSV (*.csv)");
+    const QString jsonLines = QStringLiteral("JSON Lines (*.jsonl)");
+    const std::optional<FileChooser::Choice> choice = FileChooser::SaveFile(
+        this, QStringLiteral("Liste exportieren"), csv + QStringLiteral(";;") + jsonLines);
+    if (!choice || choice->File.isEmpty())
+        return;
+    const bool json = choice->Filter == jsonLines || choice->File.endsWith(QStringLiteral(".jsonl"));
+    try {
+        ExportRows(*view, std::filesystem::path(choice->File.toStdString()),
+                   json ? TableFormat::JsonLines : TableFormat::Csv);
+    } catch (const std::exception& error) {
+        MessageBox::Error(this, QStringLiteral("Die Liste konnte nicht exportiert werden: ") +
+                                    DisplayText(error.what()));
+    }
+}
+
+void MainWindow::OutcomeColoursExecute() {
+    Styles_->SetValue("ListViewOutcomeColours", !Styles_->Bool("ListViewOutcomeColours"));
+    UpdateActionStates();
+    for (ListItemDelegate* delegate : Delegates_)
+        delegate->SetOutcomeColours(OutcomeColours_->isChecked());
+    for (AccessTableView* view : {RawView_, LogView_, ExceptionsView_})
+        view->viewport()->update();
+}
+
+void MainWindow::RestoreQuickFilter() {
+    QuickFilterBar::State state;
+    state.Text = QString::fromStdString(Styles_->Text("QuickFilterText"));
+    state.Regex = Styles_->Bool("QuickFilterRegex");
+    state.CaseSensitive = Styles_->Bool("QuickFilterCaseSensitive");
+    state.MarkOnly = Styles_->Bool("QuickFilterMarkOnly");
+    QuickFilter_->SetState(state);
+    ApplyQuickFilter();
+}
+
+void MainWindow::StoreQuickFilter() {
+    const QuickFilterBar::State state = QuickFilter_->CurrentState();
+    Styles_->SetValue("QuickFilterText", state.Text.toStdString());
+    Styles_->SetValue("QuickFilterRegex", state.Regex);
+    Styles_->SetValue("QuickFilterCaseSensitive", state.CaseSensitive);
+    Styles_->SetValue("QuickFilterMarkOnly", state.MarkOnly);
 }
 
 } // namespace kavel::ui

@@ -36,6 +36,10 @@ class AccessTableView;
 class AboutDialog;
 class AlertsController;
 class ElidedLabel;
+class ListFilterModel;
+class ListItemDelegate;
+class ListSortModel;
+class QuickFilterBar;
 class AccessPopup;
 class OverviewPage;
 class RealtimeView;
@@ -114,6 +118,12 @@ public:
     AccessTableView* RawView() const { return RawView_; }
     AccessTableView* LogView() const { return LogView_; }
     AccessTableView* ExceptionsView() const { return ExceptionsView_; }
+    QuickFilterBar* QuickFilter() const { return QuickFilter_; }
+    // The quick filter over the list that the view shows.
+    ListFilterModel* FilterOf(const QTableView* view) const;
+    ListSortModel* LogSort() const { return LogSort_; }
+    // The entry of a row as the view shows it (filtered, sorted), or none.
+    LogEntry* EntryAtViewRow(const QTableView* view, int row) const;
     UseMeter* Meter() const { return UseMeter_; }
     RealtimeView& Realtime() { return *Realtime_; }
     // The about box; at program start it fades in and out once (StartFade).
@@ -153,6 +163,21 @@ protected:
 
 private:
     void CreateActions();
+    void CreateQuickFilter(QWidget* parent);
+    // The quick filter's pattern and options onto the three lists.
+    void ApplyQuickFilter();
+    void UpdateQuickFilterColumns();
+    void UpdateQuickFilterCounts();
+    void StoreQuickFilter();
+    void NextQuickFilterMatch(bool backwards);
+    // The Server column only while every server is shown.
+    void UpdateServerColumns();
+    void CopyExecute();
+    void ExportListExecute();
+    void OutcomeColoursExecute();
+    void SortLogByColumn(int column);
+    // The view of the visible page, none on another page.
+    AccessTableView* CurrentListView() const;
     void CreateMenus();
     void CreateToolBars();
     void CreateCentralArea();
@@ -188,7 +213,10 @@ private:
     static int SelectedRowCount(const QTableView* view);
     LogEntry* SelectedLogEntry() const;
     LogEntry* SelectedExceptionEntry() const;
-    void SelectLogRow(int row);
+    // Selects a row of the accesses list (a row of the model); false when the quick filter
+    // hides it.
+    bool SelectLogRow(int row);
+    void RestoreQuickFilter();
     void SetStatusText(int panel, const QString& text);
     QString ActionCaption(const QAction* action) const;
 
@@ -232,6 +260,14 @@ private:
     AccessTableView* RawView_ = nullptr;
     AccessTableView* LogView_ = nullptr;
     AccessTableView* ExceptionsView_ = nullptr;
+    // Between the lists and their views: the quick filter over each list, then the column sort
+    // of the accesses list.
+    ListFilterModel* RawFilter_ = nullptr;
+    ListFilterModel* LogFilter_ = nullptr;
+    ListFilterModel* ExceptionsFilter_ = nullptr;
+    ListSortModel* LogSort_ = nullptr;
+    QList<ListItemDelegate*> Delegates_;
+    QuickFilterBar* QuickFilter_ = nullptr;
     ElidedLabel* ServerLabel_ = nullptr;
     QLabel* ServerImage_ = nullptr;
     UseMeter* UseMeter_ = nullptr;
@@ -274,6 +310,10 @@ private:
     QAction* AddBuddy_ = nullptr;
     QAction* HelpHelp_ = nullptr;
     QAction* HelpInfo_ = nullptr;
+    QAction* ExportList_ = nullptr;
+    QAction* Copy_ = nullptr;
+    QAction* FindQuick_ = nullptr;
+    QAction* OutcomeColours_ = nullptr;
 };
 
 } // namespace kavel::ui

@@ -374,6 +374,84 @@ TEST(WatchCommand, AFileThatCouldNotBeWrittenGivesExitStatusOne) {
     }
 }
 
+// Runs "kavel-cli parse" with the arguments; its standard output.
+std::string RunParse(const TempFolder& scratch, const std::string& args) {
+    const std::string command =
+        Quote(KAVEL_CLI_PATH) + " parse " + args + " 2>" + Quote((scratch / "parse-stderr").string());
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+// The two programs agree on what matches: watch prints the accesses that parse prints for the
+// same lines and the same pattern.
+TEST(WatchCommand, GrepFindsWhatParseFinds) {
+    TempFolder home;
+    std::filesystem::copy_file(std::filesystem::path(KAVEL_CORPUS_DIR) / "logfile_shop_access_log.0",
+                               home / "access.log");
+    const std::string server =
+        "shop.example;" + (home / "access.log").string() + ";100000;500;0;0;0;-1;10;0;0;0";
+    WriteBytes(home / "kavel.servers", server + "\r\n");
+    WriteBytes(home / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
+    const struct {
+        const char* Grep;
+        std::size_t Matches;
+    } cases[] = {
+        {"--grep AhrefsBot", 45},
+        {"--grep ahrefsbot --ignore-case", 45},
+        {"--grep '^/image/[0-9]+/productModel' --regex", 228},
+        {"--grep 'Not Found'", 24},
+        {"--regex --grep '(a+)+$'", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Grep);
+        TempFolder scratch;
+        const std::string parsed =
+            RunParse(scratch, "--home " + Quote(home.Path().string()) + " --server " + Quote(server) +
+                                  " --now '2024-01-01 00:00:00' " + c.Grep + " " +
+                                  Quote((home / "access.log").string()));
+        std::vector<std::string> expected;
+        std::istringstream parsedLines(parsed);
+        for (std::string line; std::getline(parsedLines, line);)
+            expected.push_back("shop.example\t" + line);
+        ASSERT_EQ(expected.size(), c.Matches);
+
+        const WatchRun run =
+            RunWatch(scratch, "--home " + Quote(home.Path().string()) + " --format tsv --count " +
+                                  std::to_string(c.Matches) + " --for 120 " + c.Grep);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        std::vector<std::string> printed;
+        for (const std::string& line : run.Lines)
+            if (line.rfind("!\t", 0) != 0)
+                printed.push_back(line);
+        EXPECT_EQ(printed, expected);
+    }
+}
+
+TEST(WatchCommand, GrepPatternThatIsNoneIsAUsageError) {
+    const struct {
+        const char* Args;
+        const char* Message;
+    } cases[] = {
+        {"--grep '(' --regex", "kavel-cli watch: --grep: missing ): ("},
+        {"--grep", "--grep needs a pattern"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Args);
+        TempFolder scratch;
+        const WatchRun run = RunWatch(scratch, c.Args);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_TRUE(run.Lines.empty());
+        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
+    }
+}
+
 TEST(WatchCommand, RejectsUnknownArguments) {
     const struct {
         const char* Args;

@@ -27,7 +27,8 @@ fi
 
 depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
-for library in libc6 libstdc++6; do
+# libre2- without its soname version, which changes between Debian releases.
+for library in libc6 libstdc++6 libre2-; do
     [[ $depends == *"$library"* ]] || fail "Depends lacks $library"
 done
 

@@ -187,5 +187,31 @@ TEST_F(AccessListsTest, AnExceptionRowDescribesItsAccessAsTheDetectionDoes) {
               check.Message);
 }
 
+// A header click sorts by the column's value: texts ignoring ASCII case, codes as numbers, "Nr."
+// by the arrival number, ties left to the sort's own order.
+TEST_F(AccessListsTest, RowsCompareByTheirColumnsValues) {
+    Queue(3, "/b.html");
+    Queue(1, "/A.html");
+    Queue(2, "/a.html");
+    Lists_.AppendEntries(Entries().First());
+    const AccessListModel& log = Lists_.Log();
+    ASSERT_EQ(log.rowCount(), 3);
+    // Rows from the top: second 3 (Nr. 1), 2 (Nr. 3), 1 (Nr. 2).
+    const auto sign = [&](int column, int a, int b) {
+        const int result = log.CompareRows(column, a, b);
+        return result < 0 ? -1 : (result > 0 ? 1 : 0);
+    };
+    EXPECT_EQ(sign(AccessListModel::ColumnTime, 0, 1), 1);
+    EXPECT_EQ(sign(AccessListModel::ColumnTime, 2, 1), -1);
+    EXPECT_EQ(sign(AccessListModel::ColumnNumber, 0, 1), -1);
+    EXPECT_EQ(sign(AccessListModel::ColumnNumber, 2, 1), -1);
+    EXPECT_EQ(sign(AccessListModel::ColumnPage, 1, 2), 0) << "/a.html and /A.html";
+    EXPECT_EQ(sign(AccessListModel::ColumnPage, 0, 1), 1);
+    EXPECT_EQ(sign(AccessListModel::ColumnHost, 1, 2), 1) << "10.0.0.2 after 10.0.0.1";
+    EXPECT_EQ(sign(AccessListModel::ColumnStatus, 0, 1), 0);
+    EXPECT_EQ(sign(AccessListModel::ColumnServer, 0, 1), 0);
+    EXPECT_EQ(sign(AccessListModel::ColumnMethod, 0, 2), 0);
+}
+
 } // namespace
 } // namespace kavel::ui

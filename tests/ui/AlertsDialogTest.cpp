@@ -263,5 +263,35 @@ TEST(AlertRuleDialog, ControlsMakeTheRuleOrSayWhatIsWrong) {
     MessageBox::Reset();
 }
 
+// A "match:" rule's value is a regular expression: the editor says so and refuses one that does
+// not compile; a rule from the file whose pattern does not compile stays, shown as an error.
+TEST_F(AlertsDialogTest, MatchRulesArePatternsAndABadOneIsShownAsAnError) {
+    Start(std::string("# Alerts Definition File\r\n") +
+          "Angriff;*;match:page:(wp-login;1;5;10;1;notify;\r\n" +
+          "Gut;*;match:page:^/wp-(login|admin);1;5;10;1;notify;\r\n");
+    AlertsDialog& dialog = Dialog();
+    auto* rules = Child<QTableWidget>(&dialog, "ListViewAlertRules");
+    ASSERT_EQ(rules->rowCount(), 2);
+    EXPECT_EQ(rules->item(0, 3)->foreground().color(), QColor(Qt::red));
+    EXPECT_NE(rules->item(0, 3)->toolTip().indexOf(QStringLiteral("missing )")), -1)
+        << rules->item(0, 3)->toolTip().toStdString();
+    EXPECT_EQ(rules->item(1, 3)->toolTip().indexOf(QStringLiteral("Muster")), -1);
+    auto* note = Child<QLabel>(&dialog, "LabelAlertsUnread");
+    EXPECT_TRUE(note->isVisibleTo(&dialog));
+    EXPECT_TRUE(note->text().contains(QStringLiteral("1 Regel(n) mit ungültigem Muster")))
+        << note->text().toStdString();
+
+    AlertRuleDialog editor;
+    editor.Prepare(Alerts().Rules()[1], {});
+    EXPECT_EQ(editor.ConditionBox()->currentText(), QStringLiteral("Seite passt zu Muster"));
+    editor.ParameterEdit()->setText(QStringLiteral("[unclosed"));
+    MessageBox::SetNextAnswer(MessageBox::Answer::Ok);
+    EXPECT_FALSE(editor.TakeOverValues());
+    EXPECT_TRUE(MessageBox::Recorded().back().text.startsWith(
+        QStringLiteral("Das Muster ist kein gültiger regulärer Ausdruck: ")));
+    editor.ParameterEdit()->setText(QStringLiteral("\\.php$"));
+    EXPECT_TRUE(editor.TakeOverValues());
+}
+
 } // namespace
 } // namespace kavel::ui

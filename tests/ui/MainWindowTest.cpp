@@ -7,6 +7,7 @@
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
 #include "base/SingleInstance.h"
+#include "base/TextPattern.h"
 #include "base/WindowLayout.h"
 #include "config/SettingsStore.h"
 #include "platform/Clock.h"
@@ -17,7 +18,11 @@
 #include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
 #include "ui/ElidedLabel.h"
+#include "ui/FileChooser.h"
+#include "ui/ListFilterModel.h"
+#include "ui/ListSortModel.h"
 #include "ui/MessageBox.h"
+#include "ui/QuickFilterBar.h"
 #include "ui/ServerEditorDialog.h"
 #include "ui/ServerTree.h"
 #include "ui/TextInputDialog.h"
@@ -25,9 +30,14 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QEventLoop>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
@@ -40,8 +50,10 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -196,6 +208,10 @@ TEST_F(MainWindowTest, EveryActionIsFoundByItsNameWithCaptionShortCutAndToggle) 
         {"ActionMenuExtrasAddBuddy", "Als Freund kennzeichnen", "", false},
         {"ActionMenuHelpHelp", "Hilfe...", "F1", false},
         {"ActionMenuHelpInfo", "Info...", "", false},
+        {"ActionMenuFileExportList", "Liste exportieren...", "", false},
+        {"ActionMenuEditCopy", "Kopieren", "Ctrl+C", false},
+        {"ActionMenuEditQuickFilter", "Schnellfilter", "Ctrl+F", false},
+        {"ActionMenuViewOutcomeColours", "Zeilen nach Ergebnis färben", "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1026,6 +1042,346 @@ TEST_F(MainWindowTest, HostileServerNamesAreShownAsPlainTextEverywhere) {
     // The closing status names every log file.
     Window_->close();
     allPlain(Window_.get());
+}
+
+// The quick filter, the sort, copy and export as the user drives them: by object name, with
+// rows arriving live.
+class QuickFilterWindowTest : public MainWindowTest {
+protected:
+    void StartWithTwoServers() {
+        WriteServers({{"alpha", "none-a.log"}, {"beta", "none-b.log"}});
+        Start();
+        Window_->Lists().SetPublishInterval(std::chrono::milliseconds(0));
+        Window_->QuickFilter()->SetTypingPause(0);
+    }
+
+    template <typename T>
+    T* Child(const char* name) {
+        T* child = Window_->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    QLineEdit* Field() { return Child<QLineEdit>("EditQuickFilter"); }
+
+    // Types the text into the field as a user would and waits until every list was filtered.
+    void Type(const QString& text) {
+        Field()->setFocus();
+        Field()->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(Field(), Qt::Key_Backspace);
+        else
+            QTest::keyClicks(Field(), text);
+        WaitForFilters();
+    }
+
+    void WaitForFilters() {
+        // The field's text was taken (or refused) after the typing pause, then every pass ended.
+        ASSERT_TRUE(test::RunEventLoopUntil([this] {
+            const QuickFilterBar* bar = Window_->QuickFilter();
+            if (!bar->TextValid())
+                return true;
+            const QString text = Field()->text();
+            const auto pattern = bar->Pattern();
+            if (Window_->FilterOf(Window_->LogView())->CurrentFilter().Pattern != pattern)
+                return false;
+            return text.isEmpty()
+                       ? pattern == nullptr
+                       : pattern != nullptr &&
+                             QString::fromUtf8(pattern->Pattern().data(),
+                                               static_cast<qsizetype>(pattern->Pattern().size())) == text;
+        }));
+        ASSERT_TRUE(test::RunEventLoopUntil([this] {
+            for (QTableView* view :
+                 {static_cast<QTableView*>(Window_->RawView()), static_cast<QTableView*>(Window_->LogView()),
+                  static_cast<QTableView*>(Window_->ExceptionsView())})
+                if (Window_->FilterOf(view)->Running())
+                    return false;
+            return !Window_->LogSort()->Sorting();
+        }));
+        QCoreApplication::processEvents();
+    }
+
+    // Entries queued and taken over as a reader's notification does.
+    void Arrive(Server& server, const std::vector<std::string>& lines) {
+        LogEntry* first = nullptr;
+        for (const std::string& line : lines) {
+            LogEntry* entry = Queue(server, line);
+            if (first == nullptr)
+                first = entry;
+        }
+        Window_->Lists().TakeOverEntries(*first);
+        QCoreApplication::processEvents();
+    }
+
+    // The pages of the rows as the accesses view shows them, top down.
+    std::vector<std::string> ShownPages() {
+        std::vector<std::string> pages;
+        QTableView* view = Window_->LogView();
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            pages.push_back(std::string(Window_->EntryAtViewRow(view, row)->Access->Page()));
+        return pages;
+    }
+
+    QString CountText() { return Child<QLabel>("LabelQuickFilterCount")->text(); }
+};
+
+TEST_F(QuickFilterWindowTest, FiltersAllThreeListsAndTheRowsThatArriveLive) {
+    StartWithTwoServers();
+    Server& alpha = ServerNamed("alpha");
+    Arrive(alpha, {NcsaLine("10.0.0.1", 1, "/index.html"), NcsaLine("10.0.0.2", 2, "/wp-login.php"),
+                   NcsaLine("10.0.0.3", 3, "/../etc/passwd")});
+    ASSERT_EQ(Window_->LogView()->model()->rowCount(), 3);
+    ASSERT_EQ(Window_->ExceptionsView()->model()->rowCount(), 1);
+
+    Type(QStringLiteral("ETC"));
+    EXPECT_EQ(ShownPages(), std::vector<std::string>{"/../etc/passwd"});
+    EXPECT_EQ(Window_->RawView()->model()->rowCount(), 1);
+    EXPECT_EQ(Window_->ExceptionsView()->model()->rowCount(), 1);
+    EXPECT_EQ(CountText(), QStringLiteral("1 von 3 Zugriffen"));
+
+    // Live rows: only those that match come in; the label follows.
+    Arrive(alpha, {NcsaLine("10.0.0.4", 4, "/etc/hosts"), NcsaLine("10.0.0.5", 5, "/about.html")});
+    EXPECT_EQ(ShownPages(), (std::vector<std::string>{"/etc/hosts", "/../etc/passwd"}));
+    EXPECT_EQ(Window_->RawView()->model()->rowCount(), 2);
+    EXPECT_EQ(CountText(), QStringLiteral("2 von 5 Zugriffen"));
+
+    // Another page shows the count of its own list.
+    Window_->Pages()->setCurrentWidget(Window_->ExceptionsView()->parentWidget());
+    EXPECT_EQ(CountText(), QStringLiteral("1 von 1 Zugriffen"));
+    Window_->Pages()->setCurrentIndex(1);
+
+    // The list that holds still keeps its selected row in place and counts only the new rows
+    // that the filter lets through.
+    AccessTableView* view = Window_->LogView();
+    view->selectRow(1);
+    ASSERT_TRUE(view->HoldsStill());
+    Arrive(alpha, {NcsaLine("10.0.0.6", 6, "/etc/shadow"), NcsaLine("10.0.0.7", 7, "/news.html"),
+                   NcsaLine("10.0.0.8", 8, "/etc/group")});
+    EXPECT_EQ(
+        Window_->EntryAtViewRow(view, view->selectionModel()->selectedRows().front().row())->Access->Page(),
+        "/../etc/passwd");
+    EXPECT_EQ(ShownPages().size(), 4u);
+    view->ScrollToNewest();
+    EXPECT_EQ(view->UnseenRows(), 0);
+    EXPECT_TRUE(view->selectionModel()->selectedRows().isEmpty());
+
+    // Emptying the field shows every row again.
+    Type(QString());
+    EXPECT_EQ(view->model()->rowCount(), 8);
+    EXPECT_EQ(CountText(), QString());
+}
+
+// A filter that is set before the rows come (stored from the last run): the rebuild and the live
+// rows, some of them older than rows already shown, show only what matches.
+TEST_F(QuickFilterWindowTest, AFilterSetBeforeTheRowsComeLetsOnlyMatchesIn) {
+    StartWithTwoServers();
+    Type(QStringLiteral(".html"));
+    Server& alpha = ServerNamed("alpha");
+    Server& beta = ServerNamed("beta");
+    Queue(alpha, NcsaLine("10.0.0.1", 1, "/a.html"));
+    Queue(alpha, NcsaLine("10.0.0.2", 2, "/a.png"));
+    Window_->RefreshLists();
+    WaitForFilters();
+    for (int round = 0; round < 20; ++round) {
+        // beta's lines are older than alpha's: they go below the newest rows.
+        Arrive(alpha, {NcsaLine("10.0.0.3", 30 + round, "/x" + std::to_string(round) + ".html"),
+                       NcsaLine("10.0.0.3", 30 + round, "/x" + std::to_string(round) + ".js")});
+        Arrive(beta, {NcsaLine("10.0.0.4", 10 + round, "/y" + std::to_string(round) + ".html"),
+                      NcsaLine("10.0.0.4", 10 + round, "/y" + std::to_string(round) + ".css")});
+    }
+    WaitForFilters();
+    const std::vector<std::string> pages = ShownPages();
+    EXPECT_EQ(pages.size(), 41u);
+    for (const std::string& page : pages)
+        EXPECT_NE(page.find(".html"), std::string::npos) << page;
+    EXPECT_EQ(Window_->RawView()->model()->rowCount(), 41);
+}
+
+TEST_F(QuickFilterWindowTest, PatternCaseAndColumnChoices) {
+    StartWithTwoServers();
+    Server& alpha = ServerNamed("alpha");
+    Arrive(alpha, {NcsaLine("10.0.0.1", 1, "/Admin/a.html"), NcsaLine("10.0.0.2", 2, "/admin/b.html"),
+                   NcsaLine("192.168.1.9", 3, "/c.html")});
+    auto* syntax = Child<QComboBox>("ComboQuickFilterSyntax");
+    auto* caseSensitive = Child<QCheckBox>("CheckQuickFilterCaseSensitive");
+    auto* column = Child<QComboBox>("ComboQuickFilterColumn");
+
+    Type(QStringLiteral("admin"));
+    EXPECT_EQ(ShownPages().size(), 2u);
+    caseSensitive->click();
+    WaitForFilters();
+    EXPECT_EQ(ShownPages(), std::vector<std::string>{"/admin/b.html"});
+    caseSensitive->click();
+
+    // A regular expression; one that does not compile turns the field red, says why in its tip
+    // and leaves the rows as they were.
+    syntax->setCurrentIndex(1);
+    Type(QStringLiteral("^/[Aa]dmin/[ab]\\.html$"));
+    EXPECT_EQ(ShownPages().size(), 2u);
+    Type(QStringLiteral("(admin"));
+    EXPECT_FALSE(Window_->QuickFilter()->TextValid());
+    EXPECT_NE(Field()->palette().color(QPalette::Base),
+              Window_->QuickFilter()->palette().color(QPalette::Base));
+    EXPECT_TRUE(TipShown(Field()->toolTip()).contains(QStringLiteral("missing )")))
+        << Field()->toolTip().toStdString();
+    EXPECT_EQ(ShownPages().size(), 2u);
+
+    // The column choice: "192" is in the address column only.
+    syntax->setCurrentIndex(0);
+    Type(QStringLiteral("192"));
+    EXPECT_EQ(ShownPages(), std::vector<std::string>{"/c.html"});
+    const int pageColumn = column->findText(QStringLiteral("Seite"));
+    ASSERT_GT(pageColumn, 0);
+    column->setCurrentIndex(pageColumn);
+    WaitForFilters();
+    EXPECT_TRUE(ShownPages().empty());
+    column->setCurrentIndex(0);
+    WaitForFilters();
+    EXPECT_EQ(ShownPages().size(), 1u);
+}
+
+TEST_F(QuickFilterWindowTest, EscClearsTheFieldAndMarkOnlyStepsThroughTheMatches) {
+    StartWithTwoServers();
+    Server& alpha = ServerNamed("alpha");
+    Arrive(alpha, {NcsaLine("10.0.0.1", 1, "/x.html"), NcsaLine("10.0.0.2", 2, "/a.html"),
+                   NcsaLine("10.0.0.3", 3, "/x.png"), NcsaLine("10.0.0.4", 4, "/b.html")});
+    // Ctrl+F reaches the field from the list.
+    Window_->LogView()->setFocus();
+    Window_->activateWindow();
+    Window_->Action("ActionMenuEditQuickFilter")->trigger();
+    EXPECT_TRUE(Field()->hasFocus());
+    Type(QStringLiteral("/x"));
+    EXPECT_EQ(ShownPages().size(), 2u);
+    QTest::keyClick(Field(), Qt::Key_Escape);
+    WaitForFilters();
+    EXPECT_TRUE(Field()->text().isEmpty());
+    EXPECT_EQ(ShownPages().size(), 4u);
+    EXPECT_TRUE(Window_->LogView()->hasFocus());
+
+    // Mark only: every row stays, Enter goes down from match to match, Shift+Enter back up.
+    Child<QCheckBox>("CheckQuickFilterMarkOnly")->click();
+    Type(QStringLiteral("/x"));
+    EXPECT_EQ(ShownPages().size(), 4u);
+    EXPECT_EQ(CountText(), QStringLiteral("2 von 4 Zugriffen"));
+    const auto current = [this] {
+        QTableView* view = Window_->LogView();
+        return std::string(Window_->EntryAtViewRow(view, view->currentIndex().row())->Access->Page());
+    };
+    QTest::keyClick(Field(), Qt::Key_Return);
+    EXPECT_EQ(current(), "/x.png");
+    QTest::keyClick(Field(), Qt::Key_Return);
+    EXPECT_EQ(current(), "/x.html");
+    QTest::keyClick(Field(), Qt::Key_Return, Qt::ShiftModifier);
+    ReleaseModifiers(Field());
+    EXPECT_EQ(current(), "/x.png");
+}
+
+TEST_F(QuickFilterWindowTest, ServerColumnOnlyUnderAllServersAndServerInTheRawTip) {
+    StartWithTwoServers();
+    Arrive(ServerNamed("alpha"), {NcsaLine("10.0.0.1", 1, "/../a")});
+    Arrive(ServerNamed("beta"), {NcsaLine("10.0.0.2", 2, "/../b")});
+    ServerTreeView* tree = Window_->Tree();
+    const auto columnShown = [this] {
+        return std::pair(!Window_->LogView()->isColumnHidden(AccessListModel::ColumnServer),
+                         !Window_->ExceptionsView()->isColumnHidden(ExceptionListModel::ColumnServer));
+    };
+    EXPECT_EQ(columnShown(), std::pair(true, true));
+    tree->SelectNode(tree->NodeOf(ServerNamed("beta")));
+    Window_->TreePressed(Qt::LeftButton);
+    EXPECT_EQ(columnShown(), std::pair(false, false));
+    // A hidden column is searched no more.
+    Type(QStringLiteral("beta"));
+    EXPECT_EQ(Window_->LogView()->model()->rowCount(), 0);
+    Type(QString());
+    tree->SelectNode(tree->Root());
+    Window_->TreePressed(Qt::LeftButton);
+    EXPECT_EQ(columnShown(), std::pair(true, true));
+    Type(QStringLiteral("beta"));
+    EXPECT_EQ(ShownPages(), std::vector<std::string>{"/../b"});
+    Type(QString());
+    Window_->StylesStore()->SetValue("ShowInfoTips", true);
+    const QAbstractItemModel* raw = Window_->RawView()->model();
+    EXPECT_EQ(TipShown(raw->index(0, 0).data(Qt::ToolTipRole).toString()), QStringLiteral("Server: beta"));
+}
+
+TEST_F(QuickFilterWindowTest, CtrlCCopiesTheSelectedRowsAndExportWritesTheShownRows) {
+    StartWithTwoServers();
+    Arrive(ServerNamed("alpha"), {NcsaLine("10.0.0.1", 1, "/a,b.html"), NcsaLine("10.0.0.2", 2, "/b.html"),
+                                  NcsaLine("10.0.0.3", 3, "/c.html")});
+    AccessTableView* view = Window_->LogView();
+    view->setFocus();
+    view->selectRow(0);
+    view->selectionModel()->select(view->model()->index(2, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    ReleaseModifiers(view);
+    const QStringList lines =
+        QGuiApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << QGuiApplication::clipboard()->text().toStdString();
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("Seite"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("/c.html")));
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("/a,b.html")));
+
+    // Export through the file chooser: the rows the view shows, filtered.
+    Type(QStringLiteral("/a,"));
+    const std::filesystem::path file = Home_.Path() / "export.csv";
+    FileChooser::SetNextAnswer(
+        FileChooser::Choice{QString::fromStdString(file.string()), QStringLiteral("CSV (*.csv)")});
+    Window_->Action("ActionMenuFileExportList")->trigger();
+    EXPECT_EQ(FileChooser::LastCaption(), QStringLiteral("Liste exportieren"));
+    FileChooser::Reset();
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string csv = text.str();
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2) << csv;
+    EXPECT_NE(csv.find(",\"/a,b.html\","), std::string::npos) << csv;
+    EXPECT_EQ(csv.find("/b.html"), std::string::npos) << csv;
+}
+
+TEST_F(QuickFilterWindowTest, HeaderClicksSortAndLiveRowsTakeTheirPlace) {
+    StartWithTwoServers();
+    Server& alpha = ServerNamed("alpha");
+    Arrive(alpha, {NcsaLine("10.0.0.1", 1, "/m.html"), NcsaLine("10.0.0.2", 2, "/c.html"),
+                   NcsaLine("10.0.0.3", 3, "/x.html")});
+    QHeaderView* header = Window_->LogView()->horizontalHeader();
+    const int pageColumn = AccessListModel::ColumnPage;
+    const std::vector<std::string> timeOrder = {"/x.html", "/c.html", "/m.html"};
+    ASSERT_EQ(ShownPages(), timeOrder);
+    const auto click = [&] {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(pageColumn) + 5, header->height() / 2));
+        WaitForFilters();
+    };
+    click();
+    EXPECT_EQ(ShownPages(), (std::vector<std::string>{"/c.html", "/m.html", "/x.html"}));
+    Arrive(alpha, {NcsaLine("10.0.0.4", 4, "/d.html")});
+    EXPECT_EQ(ShownPages(), (std::vector<std::string>{"/c.html", "/d.html", "/m.html", "/x.html"}));
+    click();
+    EXPECT_EQ(ShownPages(), (std::vector<std::string>{"/x.html", "/m.html", "/d.html", "/c.html"}));
+    click();
+    EXPECT_EQ(ShownPages(), (std::vector<std::string>{"/d.html", "/x.html", "/c.html", "/m.html"}));
+    // "Nr." stays the number of arrival whatever the order.
+    click();
+    ASSERT_EQ(ShownPages(), (std::vector<std::string>{"/c.html", "/d.html", "/m.html", "/x.html"}));
+    QAbstractItemModel* model = Window_->LogView()->model();
+    EXPECT_EQ(model->index(0, AccessListModel::ColumnNumber).data().toString(), QStringLiteral("2"));
+    EXPECT_EQ(model->index(1, AccessListModel::ColumnNumber).data().toString(), QStringLiteral("4"));
+}
+
+TEST_F(QuickFilterWindowTest, FilterStateAndRowColoursAreStoredWithTheLayout) {
+    StartWithTwoServers();
+    Child<QComboBox>("ComboQuickFilterSyntax")->setCurrentIndex(1);
+    Type(QStringLiteral("a+b"));
+    QAction* colours = Window_->Action("ActionMenuViewOutcomeColours");
+    EXPECT_TRUE(colours->isChecked());
+    colours->trigger();
+    EXPECT_FALSE(Window_->StylesStore()->Bool("ListViewOutcomeColours"));
+    Window_->close();
+    EXPECT_EQ(Window_->StylesStore()->Text("QuickFilterText"), "a+b");
+    EXPECT_TRUE(Window_->StylesStore()->Bool("QuickFilterRegex"));
+    EXPECT_FALSE(Window_->StylesStore()->Bool("QuickFilterCaseSensitive"));
 }
 
 } // namespace

@@ -14,7 +14,7 @@ namespace kavel {
 
 struct AlertMonitor::RuleState {
     AlertRule Rule;
-    std::shared_ptr<const TextPattern> Pattern;
+    std::optional<TextPattern> Pattern;
     std::string PatternError;
     // On, and with its pattern when it needs one.
     bool Live = false;
@@ -107,10 +107,12 @@ void AlertMonitor::SetRules(const std::vector<AlertRule>& rules) {
         state.Rule = rule;
         const AlertConditionKind kind = rule.Condition.Kind;
         if (kind == AlertConditionKind::MatchAddress || kind == AlertConditionKind::MatchPage) {
-            CompiledPattern compiled = CompileTextPattern(rule.Condition.Pattern);
-            state.Pattern = std::move(compiled.Pattern);
-            state.PatternError = std::move(compiled.Error);
-            state.Live = rule.On && state.Pattern != nullptr;
+            auto compiled = TextPattern::Compile(rule.Condition.Pattern, AlertMatchPatternOptions);
+            if (auto* pattern = std::get_if<TextPattern>(&compiled))
+                state.Pattern.emplace(std::move(*pattern));
+            else
+                state.PatternError = std::move(std::get<std::string>(compiled));
+            state.Live = rule.On && state.Pattern.has_value();
         } else {
             state.Live = rule.On;
         }
@@ -219,7 +221,8 @@ void AlertMonitor::Count(ServerSlot& slot, const LogEntry& entry, DateTime now, 
     for (const auto& owned : slot.Pairs) {
         PairState& pair = *owned;
         const RuleState& rule = Rules_[pair.Rule];
-        if (!rule.Live || !Counts(rule.Rule.Condition, rule.Pattern.get(), access, suspicion))
+        if (!rule.Live ||
+            !Counts(rule.Rule.Condition, rule.Pattern ? &*rule.Pattern : nullptr, access, suspicion))
             continue;
         pair.Counter.Add(minute);
         if (IsJudgedByClock(rule.Rule.Condition.Kind))

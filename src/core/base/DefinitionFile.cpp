@@ -188,6 +188,11 @@ std::string DefinitionFileHeader(std::string_view kind, bool withTime) {
 }
 
 void WriteFileAtomically(const std::filesystem::path& file, std::string_view content) {
+    WriteFileAtomically(file, [content](const FileSink& sink) { sink(content); });
+}
+
+void WriteFileAtomically(const std::filesystem::path& file,
+                         const std::function<void(const FileSink&)>& write) {
     // A symbolic link stays a link: the file it points to is replaced.
     std::filesystem::path resolved = file;
     std::error_code ec;
@@ -218,7 +223,7 @@ void WriteFileAtomically(const std::filesystem::path& file, std::string_view con
     try {
         if (hadOld)
             (void)::fchmod(fd, mode);
-        WriteAll(fd, content, temp);
+        write([fd, &temp](std::string_view piece) { WriteAll(fd, piece, temp); });
         if (::fsync(fd) != 0)
             ThrowErrno(errno, "cannot flush " + temp);
         if (const int error = guard.Close(); error != 0)

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
@@ -62,6 +63,11 @@ std::string DefinitionFileHeader(std::string_view kind, bool withTime);
 // and renamed over the old one, so a crash or a full disk never leaves a half-written file.
 // Throws std::system_error (the old file stays intact) when any step fails.
 void WriteFileAtomically(const std::filesystem::path& file, std::string_view content);
+// The same for content made piece by piece: write hands every piece to the sink in order. An
+// exception from write leaves the old file as it was and is passed on.
+using FileSink = std::function<void(std::string_view piece)>;
+void WriteFileAtomically(const std::filesystem::path& file,
+                         const std::function<void(const FileSink&)>& write);
 
 // Whether name is one of the temporary names WriteFileAtomically gives while it replaces the
 // file called fileName.

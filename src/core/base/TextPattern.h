@@ -1,43 +1,78 @@
 #pragma once
 
-#include <functional>
+#include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
+
+namespace re2 {
+class RE2;
+}
 
 namespace kavel {
 
-// A compiled pattern that a text either matches or not: what an alert rule's "match:"
-// condition tests a client address or a page with. The engine behind it is exchangeable
-// (SetTextPatternEngine); the built-in one matches plain text.
+// How the user's pattern is read: as the text itself or as a regular expression (RE2 syntax:
+// no back-references or look-around, and so matching time grows only linearly with the text,
+// whatever the pattern and the log line).
+enum class PatternSyntax { Text, RegularExpression };
+
+struct PatternOptions {
+    PatternSyntax Syntax = PatternSyntax::Text;
+    bool CaseSensitive = false;
+};
+
+// A matched stretch of a text, in bytes.
+struct TextSpan {
+    std::size_t Start = 0;
+    std::size_t Length = 0;
+    friend bool operator==(const TextSpan&, const TextSpan&) = default;
+};
+
+// A compiled search pattern, matched against UTF-8 texts (the shown texts of the lists), each
+// on its own: "^" and "$" are the start and end of the text. Case is folded by Unicode's simple
+// rules ("Ä" finds "ä"). The empty pattern matches every text. Immutable once made, so one
+// pattern may be used from several threads.
 class TextPattern {
 public:
-    virtual ~TextPattern() = default;
-    virtual bool Matches(std::string_view text) const = 0;
-};
+    // The pattern, or the engine's message why it is no pattern (the text is UTF-8 expected:
+    // a regular expression that is not reports that).
+    static std::variant<TextPattern, std::string> Compile(std::string_view pattern, PatternOptions options);
 
-// Plain text: the pattern occurs anywhere in the text, compared ignoring ASCII case. An empty
-// pattern matches every text.
-class PlainTextPattern final : public TextPattern {
-public:
-    explicit PlainTextPattern(std::string_view pattern);
-    bool Matches(std::string_view text) const override;
+    TextPattern(TextPattern&&) noexcept;
+    TextPattern& operator=(TextPattern&&) noexcept;
+    ~TextPattern();
+
+    std::string_view Pattern() const { return Pattern_; }
+    PatternOptions Options() const { return Options_; }
+    bool Empty() const { return Pattern_.empty(); }
+
+    // Whether the pattern occurs in the text.
+    bool Matches(std::string_view text) const;
+    // Whether the pattern occurs in one of the texts joined by LF, none of which holds an LF
+    // itself (shown texts make line ends visible): the same answer as Matches on each text, in
+    // one search. scratch is the caller's working space.
+    bool MatchesAnyLine(std::string_view lines, std::string& scratch) const;
+    // The matches from the start on, one after the other without overlap, at most maxSpans
+    // (a text can hold millions of empty matches); spans is cleared first. An empty match
+    // gives no span. Returns whether any match was found.
+    bool FindAll(std::string_view text, std::vector<TextSpan>& spans, std::size_t maxSpans = 256) const;
 
 private:
-    std::string Folded_;
-};
+    TextPattern(std::string pattern, PatternOptions options);
 
-// What compiling a pattern gives: the pattern, or the engine's message why it is no pattern.
-struct CompiledPattern {
-    std::shared_ptr<const TextPattern> Pattern;
-    std::string Error;
+    std::string Pattern_;
+    PatternOptions Options_;
+    // None for a case-sensitive text, which is found without the engine.
+    std::unique_ptr<re2::RE2> Regex_;
+    // The regular expression for texts joined by LF: "^" and "$" at every line, no match across
+    // one. None when the pattern would mean something else there (\A, \z, a flag group that
+    // turns the line mode off), and for texts, which never hold an LF.
+    std::unique_ptr<re2::RE2> LinesRegex_;
+    // A text to find in any case that is printable ASCII, in lower case: found in lines of
+    // ASCII by folding them, without the engine.
+    std::string FoldedText_;
 };
-using TextPatternEngine = std::function<CompiledPattern(std::string_view pattern)>;
-
-// The engine that CompileTextPattern uses; an empty function restores plain text. Install it
-// before rules are compiled (main thread, at start).
-void SetTextPatternEngine(TextPatternEngine engine);
-CompiledPattern CompileTextPattern(std::string_view pattern);
 
 } // namespace kavel

@@ -101,6 +101,12 @@ std::unique_ptr<SettingsStore> CreateStylesStore(const LayoutDefaults& defaults)
     add("MainLeft", SettingKind::Integer, std::int32_t{defaults.ScreenWidth / 2 - defaults.MainWidth / 2});
     add("MainTop", SettingKind::Integer, std::int32_t{defaults.ScreenHeight / 2 - defaults.MainHeight / 2});
     add("ShowInfoTips", SettingKind::Boolean, true);
+    // Beyond the original table: the row colours and the quick filter.
+    add("ListViewOutcomeColours", SettingKind::Boolean, true);
+    add("QuickFilterText", SettingKind::Text, std::string());
+    add("QuickFilterRegex", SettingKind::Boolean, false);
+    add("QuickFilterCaseSensitive", SettingKind::Boolean, false);
+    add("QuickFilterMarkOnly", SettingKind::Boolean, false);
     // The overview's span (0 the last hour, 1 today, 2 all that is kept) and its pages panel.
     add("OverviewSpan", SettingKind::Integer, std::int32_t{0});
     add("OverviewDocumentsOnly", SettingKind::Boolean, true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/DefinitionFile.h"
+#include "base/TextPattern.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -40,6 +41,10 @@ struct AlertCondition {
     std::string Pattern;
     bool operator==(const AlertCondition&) const = default;
 };
+
+// How a "match:" pattern is read: a regular expression (the quick filter's engine, whose time
+// grows only linearly with the text), found anywhere in the address or page, ignoring case.
+inline constexpr PatternOptions AlertMatchPatternOptions{PatternSyntax::RegularExpression, false};
 
 // "status:5xx", "exception:160,162", "rate:below", "match:page:/admin", "reader:missing".
 std::optional<AlertCondition> ParseAlertCondition(std::string_view text);

@@ -30,11 +30,8 @@ AlertRule Rule(const std::string& line) {
 
 std::string NcsaLine(const std::string& address, const std::string& method, const std::string& page,
                      int status) {
-    char line[1024];
-    std::snprintf(line, sizeof line,
-                  "%s - - [10/Mar/2024:11:59:00 +0000] \"%s %s HTTP/1.1\" %d 100 \"-\" \"x\"",
-                  address.c_str(), method.c_str(), page.c_str(), status);
-    return line;
+    return address + " - - [10/Mar/2024:11:59:00 +0000] \"" + method + " " + page + " HTTP/1.1\" " +
+           std::to_string(status) + " 100 \"-\" \"x\"";
 }
 
 class AlertMonitorTest : public testing::Test {
@@ -129,6 +126,10 @@ TEST_P(AlertMonitorCounts, FiresAtTheThresholdAndNotBefore) {
     EXPECT_EQ(Fired[0].Time, Noon);
 }
 
+// Pages on which a backtracking engine would take ages to fail "(a+)+$" (the one with "!").
+const std::string LongRunOfA = "/" + std::string(50000, 'a');
+const std::string LongRunOfAThenBang = LongRunOfA + "!";
+
 INSTANTIATE_TEST_SUITE_P(
     Conditions, AlertMonitorCounts,
     testing::Values(CountCase{"Status5xxLow", "status:5xx", 500, "/a", "192.0.2.1", 499, "/a", "192.0.2.1"},
@@ -142,7 +143,12 @@ INSTANTIATE_TEST_SUITE_P(
                     CountCase{"MatchPage", "match:page:WP-LOGIN", 200, "/wp-login.php", "192.0.2.1", 200,
                               "/wp-admin.php", "192.0.2.1"},
                     CountCase{"MatchAddress", "match:address:203.0.113.", 200, "/a", "203.0.113.9", 200, "/a",
-                              "192.0.2.1"}),
+                              "192.0.2.1"},
+                    // The pattern is a regular expression, anchored where it says so.
+                    CountCase{"MatchPageRegex", "match:page:^/wp-(login|admin)\\.php$", 200, "/WP-Admin.php",
+                              "192.0.2.1", 200, "/x/wp-login.php", "192.0.2.1"},
+                    CountCase{"MatchPageBacktrackingPattern", "match:page:(a+)+$", 200, LongRunOfA.c_str(),
+                              "192.0.2.1", 200, LongRunOfAThenBang.c_str(), "192.0.2.1"}),
     [](const testing::TestParamInfo<CountCase>& param) { return std::string(param.param.Name); });
 
 TEST_F(AlertMonitorTest, SpikeCountsEveryAccess) {
@@ -317,10 +323,11 @@ TEST_F(AlertMonitorTest, RenamedServerIsJudgedByTheRulesOfItsNewName) {
 }
 
 TEST_F(AlertMonitorTest, PatternThatDoesNotCompileNeverFires) {
-    SetTextPatternEngine([](std::string_view) { return CompiledPattern{nullptr, "kaputt"}; });
-    SetRules({"m;*;match:page:(;1;5;10;1;;"});
-    SetTextPatternEngine({});
-    EXPECT_EQ(Monitor_.PatternErrors(), std::vector<std::string>{"kaputt"});
+    SetRules({"m;*;match:page:(;1;5;10;1;;", "ok;*;match:page:x;1;5;10;1;;"});
+    const std::vector<std::string> errors = Monitor_.PatternErrors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_NE(errors[0].find("missing )"), std::string::npos) << errors[0];
+    EXPECT_EQ(errors[1], "");
     Access(*Www, 200, "/(");
     EXPECT_TRUE(Fired.empty());
 }

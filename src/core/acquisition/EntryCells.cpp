@@ -1,0 +1,156 @@
+#include "acquisition/EntryCells.h"
+
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "base/ShownText.h"
+#include "base/TextPattern.h"
+#include "platform/LocaleFormat.h"
+
+#include <charconv>
+
+namespace kavel {
+namespace {
+
+void AppendNumber(std::string& out, std::int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+} // namespace
+
+const SuspicionCheck& EntryTexts::CheckOf(const LogEntry& entry) {
+    if (!HasCheck_ || CheckSerial_ != entry.Serial) {
+        Check_ = CheckSuspicious(entry.Access.get());
+        CheckSerial_ = entry.Serial;
+        HasCheck_ = true;
+    }
+    return Check_;
+}
+
+const std::string& EntryTexts::TimeText(DateTime time) {
+    // The text is the day's date and the time to the second: both change seldom from one entry
+    // to the next, so each is made only when it changes (see platform::FormatDateTime).
+    const std::int64_t second =
+        time.Ms >= 0 ? time.Ms / MsPerSecond : (time.Ms - MsPerSecond + 1) / MsPerSecond;
+    if (HasTime_ && TimeSecond_ == second)
+        return TimeText_;
+    const platform::LocaleFormat& format = platform::CurrentLocaleFormat();
+    constexpr std::int64_t SecondsPerDay = MsPerDay / MsPerSecond;
+    const std::int64_t day =
+        second >= 0 ? second / SecondsPerDay : (second - SecondsPerDay + 1) / SecondsPerDay;
+    if (!HasTime_ || Day_ != day) {
+        DateText_ = format.ShortDate(time);
+        Day_ = day;
+    }
+    TimeText_.assign(DateText_);
+    TimeText_ += ' ';
+    TimeText_ += format.LongTime(time);
+    TimeSecond_ = second;
+    HasTime_ = true;
+    return TimeText_;
+}
+
+std::string_view EntryTexts::Text(const LogEntry& entry, EntryCell cell) {
+    Scratch_.clear();
+    AppendText(Scratch_, entry, cell);
+    return Scratch_;
+}
+
+void EntryTexts::AppendText(std::string& out, const LogEntry& entry, EntryCell cell) {
+    const AccessRecord* access = entry.Access.get();
+    switch (cell) {
+    case EntryCell::Line:
+        AppendShownText(out, entry.Line.View());
+        return;
+    case EntryCell::Time:
+        out += TimeText(entry.Time);
+        return;
+    case EntryCell::Server:
+        if (entry.Server != nullptr)
+            AppendShownText(out, entry.Server->Name());
+        return;
+    case EntryCell::ExceptionCode:
+        if (const SuspicionCheck& check = CheckOf(entry); check.Code != suspicion_code::None)
+            AppendNumber(out, check.Code);
+        return;
+    case EntryCell::Description:
+        if (const SuspicionCheck& check = CheckOf(entry); check.Code != suspicion_code::None)
+            AppendShownText(out, check.Message);
+        return;
+    default:
+        break;
+    }
+    if (access == nullptr)
+        return;
+    switch (cell) {
+    case EntryCell::Host:
+        AppendShownText(out, access->HostName());
+        return;
+    case EntryCell::User:
+        AppendShownText(out, access->User());
+        return;
+    case EntryCell::Method:
+        AppendShownText(out, access->Method());
+        return;
+    case EntryCell::Page:
+        AppendShownText(out, access->Page());
+        return;
+    case EntryCell::Status:
+        AppendNumber(out, access->Status);
+        out += ' ';
+        out += StatusText(access->Status);
+        return;
+    case EntryCell::Referer:
+        AppendShownText(out, access->Referer());
+        return;
+    case EntryCell::UserAgent:
+        AppendShownText(out, access->UserAgent());
+        return;
+    default:
+        return;
+    }
+}
+
+RowOutcome OutcomeOf(const LogEntry& entry) {
+    const AccessRecord* access = entry.Access.get();
+    if (access == nullptr)
+        return RowOutcome::Ordinary;
+    if (access->Status >= 500 && access->Status <= 599)
+        return RowOutcome::ServerError;
+    if (access->Status >= 400 && access->Status <= 499)
+        return RowOutcome::ClientError;
+    if (CheckSuspicious(access).Code != suspicion_code::None)
+        return RowOutcome::Suspicious;
+    if (access->Status >= 300 && access->Status <= 399)
+        return RowOutcome::Redirection;
+    return RowOutcome::Ordinary;
+}
+
+bool AnyCellMatches(const TextPattern& pattern, const LogEntry& entry, std::span<const EntryCell> cells,
+                    EntryTexts& texts) {
+    if (pattern.Empty())
+        return true;
+    for (const EntryCell cell : cells)
+        if (pattern.Matches(texts.Text(entry, cell)))
+            return true;
+    return false;
+}
+
+EntryMatcher::EntryMatcher(const TextPattern& pattern, std::span<const EntryCell> cells)
+    : Pattern_(&pattern)
+    , Cells_(cells.begin(), cells.end()) {}
+
+bool EntryMatcher::Matches(const LogEntry& entry) {
+    if (Pattern_->Empty())
+        return true;
+    Lines_.clear();
+    for (std::size_t i = 0; i < Cells_.size(); ++i) {
+        if (i > 0)
+            Lines_ += '\n';
+        Texts_.AppendText(Lines_, entry, Cells_[i]);
+    }
+    return Pattern_->MatchesAnyLine(Lines_, Scratch_);
+}
+
+} // namespace kavel
