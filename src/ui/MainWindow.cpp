@@ -1265,40 +1265,116 @@ void MainWindow::RefreshLists() {
 
 void MainWindow::UpdateOverviewScope() {
     const DisplayFilterSettings filters = DisplayFilterSettings::Current();
-    Overview_->SetFilter(Lists_.CurrentServer(),
-                         [filters](const LogEntry& entry) { return !IsHiddenBy(filters, entry); });
+    std::function<bool(const LogEntry&)> admit = [filters](const LogEntry& entry) {
+        return !IsHiddenBy(filters, entry);
+    };
+    // The quick filter narrows the counts as it narrows the accesses list: the same pattern over
+    // the same cells.
+    if (LogFilter_ != nullptr && LogFilter_->Hiding()) {
+        std::vector<EntryCell> cells;
+        for (int column = 0; column < LogFilter_->columnCount(); ++column)
+            if (const auto cell = LogFilter_->SearchedCell(column))
+                cells.push_back(*cell);
+        std::shared_ptr<const TextPattern> pattern = LogFilter_->CurrentFilter().Pattern;
+        auto matcher = std::make_shared<EntryMatcher>(*pattern, cells);
+        admit = [filters, pattern, matcher](const LogEntry& entry) {
+            return !IsHiddenBy(filters, entry) && matcher->Matches(entry);
+        };
+    }
+    Overview_->SetFilter(Lists_.CurrentServer(), std::move(admit));
+}
+
+namespace {
+
+// A text that a regular expression matches literally: its special characters escaped, so that a
+// user reads the page in the field as it is.
+QString LiteralPattern(const QString& text) {
+    static const QString special = QStringLiteral("\\.^$|?*+()[]{}");
+    QString pattern;
+    for (const QChar c : text) {
+        if (special.contains(c))
+            pattern += QLatin1Char('\\');
+        pattern += c;
+    }
+    return pattern;
+}
+
+} // namespace
+
+void MainWindow::SetQuickFilterTo(int column, const QString& text, bool regex, bool caseSensitive) {
+    Pages_->setCurrentWidget(TabLog_);
+    // The bar offers the accesses list's columns with this one chosen, then takes the text.
+    const ListFilterModel::Filter now = LogFilter_->CurrentFilter();
+    LogFilter_->SetFilter({now.Pattern, column, now.MarkOnly});
+    UpdateQuickFilterColumns();
+    QuickFilterBar::State state = QuickFilter_->CurrentState();
+    state.Text = text;
+    state.Regex = regex;
+    state.CaseSensitive = caseSensitive;
+    state.MarkOnly = false;
+    QuickFilter_->SetState(state);
+    ApplyQuickFilter();
+    LogView_->setFocus();
 }
 
 void MainWindow::OverviewRowActivated(SummaryPanel panel, std::int32_t number, const std::string& text) {
-    if (panel == SummaryPanel::Clients) {
+    const QString key = DisplayText(text);
+    switch (panel) {
+    case SummaryPanel::Clients:
         // The one-address view of the client.
         SetShownAddress(text);
         Pages_->setCurrentWidget(TabLog_);
         RefreshLists();
         UpdateActionStates();
         return;
+    case SummaryPanel::Status:
+        SetQuickFilterTo(AccessListModel::ColumnStatus, QStringLiteral("^%1( |$)").arg(number), true, true);
+        return;
+    case SummaryPanel::Pages:
+    case SummaryPanel::Documents:
+    case SummaryPanel::NotFound:
+        // The page with any query.
+        SetQuickFilterTo(AccessListModel::ColumnPage, QStringLiteral("^%1(\\?|$)").arg(LiteralPattern(key)),
+                         true, true);
+        return;
+    case SummaryPanel::Referers:
+        SetQuickFilterTo(AccessListModel::ColumnReferer,
+                         QStringLiteral("(^|//|@)%1([:/?#]|$)").arg(LiteralPattern(key)), true, false);
+        return;
+    case SummaryPanel::Spiders:
+        SetQuickFilterTo(AccessListModel::ColumnHost, key, false, false);
+        return;
+    case SummaryPanel::Agents:
+    case SummaryPanel::Exceptions:
+        break;
     }
-    // The newest access behind the row, selected in its list.
+    // No text of a cell tells a browser group or an exception kind: the newest access behind the
+    // row is selected in its list.
     const bool exceptions = panel == SummaryPanel::Exceptions;
     Pages_->setCurrentWidget(exceptions ? TabExceptions_ : TabLog_);
     AccessTableView* view = exceptions ? ExceptionsView_ : LogView_;
     AccessSummary keys;
-    const int rows = view->model()->rowCount();
-    const bool newestLast = RealtimeMode_->isChecked();
-    for (int i = 0; i < rows; ++i) {
-        const int row = newestLast ? rows - 1 - i : i;
-        const LogEntry* entry = exceptions ? Lists_.Exceptions().EntryAt(row) : Lists_.Log().EntryAt(row);
+    int newestRow = -1;
+    DateTime newest;
+    for (int row = 0; row < view->model()->rowCount(); ++row) {
+        const LogEntry* entry = EntryAtViewRow(view, row);
         if (entry == nullptr || !keys.HasKey(*entry, panel, number, text))
             continue;
-        view->setFocus();
-        const QModelIndex index = view->model()->index(row, 0);
-        view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                           QItemSelectionModel::Rows);
-        view->scrollTo(index, QAbstractItemView::EnsureVisible);
-        UpdateActionStates();
+        if (newestRow < 0 || newest < entry->Time) {
+            newestRow = row;
+            newest = entry->Time;
+        }
+    }
+    if (newestRow < 0) {
+        SetStatusText(0, QStringLiteral("Kein passender Zugriff in der Liste"));
         return;
     }
-    SetStatusText(0, QStringLiteral("Kein passender Zugriff in der Liste"));
+    view->setFocus();
+    const QModelIndex index = view->model()->index(newestRow, 0);
+    view->selectionModel()->setCurrentIndex(index,
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->scrollTo(index, QAbstractItemView::EnsureVisible);
+    UpdateActionStates();
 }
 
 void MainWindow::ListPressed(QTableView* view, Qt::MouseButton button) {
@@ -1599,6 +1675,7 @@ void MainWindow::ApplyQuickFilter() {
     const bool markOnly = QuickFilter_->CurrentState().MarkOnly;
     // The column choice belongs to the visible list; the others search every column.
     AccessTableView* current = CurrentListView();
+    bool logChanged = false;
     for (AccessTableView* view : {RawView_, LogView_, ExceptionsView_}) {
         ListFilterModel* filter = FilterOf(view);
         const int column = view == current ? QuickFilter_->ChosenColumn() : -1;
@@ -1607,8 +1684,11 @@ void MainWindow::ApplyQuickFilter() {
             continue;
         filter->SetFilter({pattern, column, markOnly});
         view->viewport()->update();
+        logChanged = logChanged || view == LogView_;
     }
     UpdateQuickFilterCounts();
+    if (logChanged && Overview_ != nullptr)
+        UpdateOverviewScope();
 }
 
 void MainWindow::UpdateQuickFilterColumns() {

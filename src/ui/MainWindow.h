@@ -198,6 +198,8 @@ private:
     void UpdateOverviewScope();
     // A double-click on a row of the overview: the lists show the accesses behind it.
     void OverviewRowActivated(SummaryPanel panel, std::int32_t number, const std::string& text);
+    // The quick filter set to a text in one column of the accesses list, shown.
+    void SetQuickFilterTo(int column, const QString& text, bool regex, bool caseSensitive);
 
     platform::IdleResult FirstIdle();
     void TakeOverEntries(LogEntry& first);

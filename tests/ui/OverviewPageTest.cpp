@@ -12,11 +12,13 @@
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "ui/AccessListModels.h"
 #include "ui/AccessTableView.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
 #include "ui/MinuteChart.h"
 #include "ui/OverviewPanelModel.h"
+#include "ui/QuickFilterBar.h"
 #include "ui/ServerTree.h"
 #include "ui/TextInputDialog.h"
 
@@ -26,6 +28,7 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
@@ -275,8 +278,9 @@ TEST_F(OverviewPageTest, SpanChoiceAndTheClockDecideWhatCounts) {
     EXPECT_EQ(CountIn(Page_->PanelModel(SummaryPanel::Pages), QStringLiteral("/now.html")), 1);
 }
 
-// A double-click (or Enter) on a client shows its accesses alone; on a page, the newest access to
-// it is selected in the accesses list; on an exception kind, in the exceptions list.
+// A double-click (or Enter) on a client shows its accesses alone; on a status or a page it sets
+// the quick filter to it in its column, and the overview follows the quick filter; on an
+// exception kind, the newest exception of the kind is selected.
 TEST_F(OverviewPageTest, DoubleClickLeadsToTheAccessesBehindARow) {
     std::string log;
     log += Line("10.0.0.1", 11, 30, "/index.html");
@@ -284,23 +288,51 @@ TEST_F(OverviewPageTest, DoubleClickLeadsToTheAccessesBehindARow) {
     log += Line("10.0.0.1", 11, 32, "/x.html");
     log += Line("10.0.0.3", 11, 33, "/a/../b.html");
     log += Line("10.0.0.1", 11, 34, "/y.html");
+    log += Line("10.0.0.4", 11, 35, "/gone.html?from=mail");
+    log += Line("10.0.0.4", 11, 36, "/gone.htmlx");
     ASSERT_NO_FATAL_FAILURE(Start(log));
     ShowPage();
-    ASSERT_TRUE(CountsReach(5));
+    ASSERT_TRUE(CountsReach(7));
     // A row is activated by a double-click or by Enter on the current row; synthetic double
     // clicks depend on the timing of earlier clicks, so the test presses Enter.
     const auto doubleClick = [](QTableView* view, int row) {
         view->setCurrentIndex(view->model()->index(row, 0));
         QTest::keyClick(view, Qt::Key_Return);
     };
+    QTableView* list = Window_->LogView();
+    const auto shownPages = [list] {
+        QStringList pages;
+        for (int row = 0; row < list->model()->rowCount(); ++row)
+            pages << list->model()->index(row, AccessListModel::ColumnPage).data().toString();
+        pages.sort();
+        return pages;
+    };
+    auto* field = Child<QLineEdit>("EditQuickFilter");
 
+    // The page with any query, and no other page.
     auto* notFound = Child<QTableView>("ListViewOverviewNotFound");
     ASSERT_EQ(notFound->model()->rowCount(), 1);
     doubleClick(notFound, 0);
     EXPECT_EQ(Window_->Pages()->currentWidget()->objectName(), QStringLiteral("TabSheetLog"));
-    const QModelIndexList selected = Window_->LogView()->selectionModel()->selectedRows();
-    ASSERT_EQ(selected.size(), 1);
-    EXPECT_EQ(Window_->Lists().Log().EntryAt(selected[0].row())->Access->Page(), "/gone.html");
+    EXPECT_EQ(field->text(), QStringLiteral("^/gone\\.html(\\?|$)"));
+    const QStringList gone = {QStringLiteral("/gone.html"), QStringLiteral("/gone.html?from=mail")};
+    ASSERT_TRUE(test::RunEventLoopUntil([&] { return shownPages() == gone; }))
+        << shownPages().join(u' ').toStdString();
+    ASSERT_TRUE(CountsReach(2));
+
+    // A status in the code column.
+    Window_->QuickFilter()->SetState({});
+    ASSERT_TRUE(CountsReach(7));
+    ShowPage();
+    auto* status = Child<QTableView>("ListViewOverviewStatus");
+    const auto* statusRows = static_cast<const OverviewPanelModel*>(status->model());
+    ASSERT_EQ(statusRows->RowAt(1)->Number, 404);
+    doubleClick(status, 1);
+    ASSERT_TRUE(
+        test::RunEventLoopUntil([&] { return shownPages() == QStringList{QStringLiteral("/gone.html")}; }));
+    ASSERT_TRUE(CountsReach(1));
+    Window_->QuickFilter()->SetState({});
+    ASSERT_TRUE(CountsReach(7));
 
     ShowPage();
     auto* exceptions = Child<QTableView>("ListViewOverviewExceptions");
