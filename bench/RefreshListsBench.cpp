@@ -8,6 +8,7 @@
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"
+#include "acquisition/SummaryTracker.h"
 #include "base/TextPattern.h"
 #include "net/ReverseLookup.h"
 #include "platform/Clock.h"
@@ -15,6 +16,7 @@
 #include "ui/AccessTableView.h"
 #include "ui/ListFilterModel.h"
 #include "ui/NewRowsBar.h"
+#include "ui/OverviewPage.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -275,14 +277,22 @@ BENCHMARK(BM_RowMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 // take-over into lists that already hold 100,000 rows, up to the point where the handshake resumes
 // the reader. The view's repaint afterwards is reported apart.
 // Argument 1: the user selected a row further down, so the list holds it still and counts the
-// new rows in its bar; 0: the list shows the newest row and follows.
+// new rows in its bar; 0: the list shows the newest row and follows; 2: as 0, with the overview's
+// counts following the queue, as they do while the window runs.
 void BM_NotificationOfTenEntries(benchmark::State& state) {
     ListsFixture fixture(QueuedEntries);
     // Every notification inserts its rows into the views at once: the worst case, not the burst.
     fixture.Lists_.SetPublishInterval(std::chrono::milliseconds(0));
     fixture.Lists_.Rebuild();
     QCoreApplication::processEvents();
-    const bool held = state.range(0) != 0;
+    const bool held = state.range(0) == 1;
+    std::unique_ptr<SummaryTracker> counts;
+    if (state.range(0) == 2) {
+        counts = std::make_unique<SummaryTracker>(Entries());
+        counts->Restart({nullptr, SummarySpan::KeepPeriod, {}}, BenchNow);
+        while (!counts->Step(1u << 20)) {
+        }
+    }
     if (held) {
         fixture.LogView_.selectRow(500);
         fixture.LogView_.scrollTo(fixture.Lists_.Log().index(500, 0), QAbstractItemView::PositionAtCenter);
@@ -311,6 +321,8 @@ void BM_NotificationOfTenEntries(benchmark::State& state) {
             [&] {
                 const auto takeOver = SteadyClock::now();
                 fixture.Lists_.TakeOverEntries(*first);
+                if (counts)
+                    counts->CatchUp();
                 takeOverMs += Ms(SteadyClock::now() - takeOver);
                 done = true;
             },
@@ -337,7 +349,34 @@ void BM_NotificationOfTenEntries(benchmark::State& state) {
         state.counters["held_row"] = fixture.LogView_.selectionModel()->selectedRows().front().row();
     }
 }
-BENCHMARK(BM_NotificationOfTenEntries)->Arg(0)->Arg(1)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NotificationOfTenEntries)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(2000)
+    ->Unit(benchmark::kMicrosecond);
+
+// The overview page shown over the queued entries: what one refresh of its tables, totals and
+// chart costs (once a second while the page is shown), and the longest recount slice it ran.
+void BM_OverviewRefresh(benchmark::State& state) {
+    ListsFixture fixture(QueuedEntries);
+    OverviewPage page(Entries());
+    page.SetSpan(SummarySpan::KeepPeriod);
+    page.resize(900, 700);
+    page.show();
+    const auto start = SteadyClock::now();
+    while (page.Tracker()->Recounting())
+        QCoreApplication::processEvents();
+    const double recountMs = Ms(SteadyClock::now() - start);
+    for (auto _ : state) {
+        page.Refresh();
+        QCoreApplication::processEvents();
+    }
+    state.counters["recount_in_slices_ms"] = recountMs;
+    state.counters["longest_slice_ms"] = page.LongestSliceMs();
+    state.counters["accesses"] = static_cast<double>(page.Tracker()->Counts().Totals().Accesses);
+}
+BENCHMARK(BM_OverviewRefresh)->Iterations(20)->Unit(benchmark::kMillisecond);
 
 std::shared_ptr<const TextPattern> FilterPattern(const FilterCase& c) {
     auto compiled = TextPattern::Compile(c.Pattern, c.Options);

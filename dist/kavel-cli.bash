@@ -4,7 +4,7 @@ _kavel_cli() {
     _init_completion || return
 
     local global_options="--home --styles --version --help"
-    local parse_options="--server --home --styles --now --hosts --summary --save --grep --regex --ignore-case --help"
+    local parse_options="--server --home --styles --now --hosts --summary --top --format --save --grep --regex --ignore-case --help"
     local watch_options="--home --styles --demo --for --count --quiet-popups --format --demo-errors --demo-pause --grep --regex --ignore-case --help"
     case $prev in
         --home)
@@ -16,10 +16,14 @@ _kavel_cli() {
             return
             ;;
         --format)
-            COMPREPLY=($(compgen -W 'table tsv json' -- "$cur"))
+            if [[ " ${words[*]} " == *" parse "* ]]; then
+                COMPREPLY=($(compgen -W 'text json' -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W 'table tsv json' -- "$cur"))
+            fi
             return
             ;;
-        --server | --now | --for | --count | --grep)
+        --server | --now | --for | --count | --top | --grep)
             return
             ;;
     esac

@@ -232,44 +232,6 @@ std::string FormatEntryTime(DateTime time) {
 
 namespace {
 
-// Builds one JSON object; keys are fixed ASCII, values escaped.
-class JsonBuilder {
-public:
-    JsonBuilder() { Text_ = "{"; }
-    void Text(std::string_view key, std::string_view value) {
-        Key(key);
-        Text_ += '"';
-        cli::AppendJsonString(Text_, value);
-        Text_ += '"';
-    }
-    void Number(std::string_view key, std::int64_t value) {
-        Key(key);
-        Text_ += std::to_string(value);
-    }
-    void Flag(std::string_view key, bool value) {
-        Key(key);
-        Text_ += value ? "true" : "false";
-    }
-    void Raw(std::string_view key, std::string_view json) {
-        Key(key);
-        Text_ += json;
-    }
-    std::string Take() {
-        Text_ += '}';
-        return std::move(Text_);
-    }
-
-private:
-    void Key(std::string_view key) {
-        if (Text_.size() > 1)
-            Text_ += ',';
-        Text_ += '"';
-        Text_ += key;
-        Text_ += "\":";
-    }
-    std::string Text_;
-};
-
 std::string_view VisitorName(VisitorKind kind) {
     switch (kind) {
     case VisitorKind::New:
@@ -357,7 +319,7 @@ std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check) 
 }
 
 std::string FormatEntryJson(std::string_view server, const LogEntry& entry, const SuspicionCheck& check) {
-    JsonBuilder json;
+    cli::JsonBuilder json;
     json.Text("server", server);
     json.Text("time", cli::FormatEntryTime(entry.Time));
     const AccessRecord* access = entry.Access.get();
@@ -382,7 +344,7 @@ std::string FormatEntryJson(std::string_view server, const LogEntry& entry, cons
     json.Flag("spider", access->IsSpider);
     json.Flag("buddy", access->IsBuddy);
     if (check.Code != -1) {
-        JsonBuilder suspicion;
+        cli::JsonBuilder suspicion;
         suspicion.Number("code", check.Code);
         suspicion.Text("message", check.Message);
         json.Raw("suspicion", suspicion.Take());

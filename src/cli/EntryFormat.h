@@ -3,9 +3,11 @@
 #include "parsing/SuspiciousRequests.h"
 #include "platform/DateTime.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kavel {
 
@@ -33,6 +35,44 @@ std::string FormatEntryTime(DateTime time);
 // read as Latin-1), and a direction control \uXXXX, so any log line gives valid JSON and no
 // byte is lost.
 void AppendJsonString(std::string& out, std::string_view bytes);
+
+// Builds one JSON object; keys are fixed ASCII, values escaped.
+class JsonBuilder {
+public:
+    JsonBuilder() { Text_ = "{"; }
+    void Text(std::string_view key, std::string_view value) {
+        Key(key);
+        Text_ += '"';
+        AppendJsonString(Text_, value);
+        Text_ += '"';
+    }
+    void Number(std::string_view key, std::int64_t value) {
+        Key(key);
+        Text_ += std::to_string(value);
+    }
+    void Flag(std::string_view key, bool value) {
+        Key(key);
+        Text_ += value ? "true" : "false";
+    }
+    void Raw(std::string_view key, std::string_view json) {
+        Key(key);
+        Text_ += json;
+    }
+    std::string Take() {
+        Text_ += '}';
+        return std::move(Text_);
+    }
+
+private:
+    void Key(std::string_view key) {
+        if (Text_.size() > 1)
+            Text_ += ',';
+        Text_ += '"';
+        Text_ += key;
+        Text_ += "\":";
+    }
+    std::string Text_;
+};
 
 // The bytes for a terminal: like EscapeField, but lone bytes of ill-formed UTF-8 become \xhh
 // as well, so what a terminal shows is exactly what was counted for the column width.

@@ -2,6 +2,8 @@
 
 #include "EntryFormat.h"
 #include "EntryGrep.h"
+#include "SummaryFormat.h"
+#include "acquisition/AccessSummary.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
@@ -54,6 +56,11 @@ Options:
                   no name. Look-ups happen only when MiscDnsResolve in kavel.config is on
                   (the default).
   --summary       print only the counts at the end instead of one line per input line.
+  --top N         with the counts, the overview's totals and its top lists, N rows each
+                  (0: every row); implies --summary.
+  --format FORMAT text (the default) or json: the summary as one JSON object, with the
+                  top lists (10 rows each unless --top says otherwise); needs --summary
+                  or --top.
   --save          write the documents, buddies, spiders and revisitors lists back to the
                   home folder at the end, as the desktop program does when it ends.
 )";
@@ -79,6 +86,15 @@ Output, one line per input line:
 --summary prints six lines, each a name, a tab and a number:
   lines read, accepted, documents, spiders, revisitors (accepted revisitor accesses),
   exceptions (accepted entries for which an exception rule fired).
+--top adds, in the same form, visitors (distinct client addresses), bytes, errors (status
+  400 or above) and status 1xx, 2xx, 3xx, 4xx, 5xx and other; then the top lists, counted
+  as the overview page of the desktop program counts them: status codes, pages (without
+  their query), documents, pages not found (404), client addresses (the resolved name where
+  there is one), referring sites (hosts of referring pages that are not the server's own),
+  user agents (by browser, spiders together), spiders (by their spiders-list entry) and
+  exceptions. Each list is a blank line, its name, a tab and its number of distinct keys,
+  then one line per row: a tab, the count, a tab, the share of the list's sum in percent
+  with one decimal, a tab and the key, escaped as the fields above.
 
 With --grep only the matching accesses are printed (no "-" lines), and every count but
 "lines read" counts only them; all lines still go through the queue and the revisit rule.
@@ -92,6 +108,12 @@ struct ParseOptions {
     std::optional<std::string> ServerLine;
     std::optional<std::string> Now;
     std::optional<std::string> HostsFile;
+    std::optional<std::string> Top;
+    std::optional<std::string> Format;
+    // From --top and --format: the overview's top lists after the counts, their rows, JSON.
+    bool Panels = false;
+    std::size_t TopRows = 10;
+    bool Json = false;
     bool Summary = false;
     bool Save = false;
     bool Help = false;
@@ -169,9 +191,30 @@ ParseOptions ReadOptions(int argc, char** argv) {
             ++i;
         } else if (!TakeValue(argc, argv, i, "--server", options.ServerLine) &&
                    !TakeValue(argc, argv, i, "--now", options.Now) &&
-                   !TakeValue(argc, argv, i, "--hosts", options.HostsFile)) {
+                   !TakeValue(argc, argv, i, "--hosts", options.HostsFile) &&
+                   !TakeValue(argc, argv, i, "--top", options.Top) &&
+                   !TakeValue(argc, argv, i, "--format", options.Format)) {
             throw UsageError("unknown option " + std::string(arg));
         }
+    }
+    if (options.Top) {
+        const std::optional<std::int32_t> rows = ParseInt32(*options.Top);
+        if (!rows || *rows < 0) {
+            throw UsageError("--top wants a number of rows, not '" + *options.Top + "'");
+        }
+        options.TopRows = static_cast<std::size_t>(*rows);
+        options.Summary = true;
+        options.Panels = true;
+    }
+    if (options.Format && *options.Format != "text") {
+        if (*options.Format != "json") {
+            throw UsageError("--format wants text or json, not '" + *options.Format + "'");
+        }
+        if (!options.Summary) {
+            throw UsageError("--format json prints the summary: add --summary or --top");
+        }
+        options.Json = true;
+        options.Panels = true;
     }
     return options;
 }
@@ -337,6 +380,7 @@ int Run(const ParseOptions& options) {
     } queueGuard;
 
     Counts counts;
+    AccessSummary summary;
     Output output;
     const EntrySettings settings = EntrySettings::Current();
     const auto onLine = [&](std::string_view line) {
@@ -359,6 +403,9 @@ int Run(const ParseOptions& options) {
         counts.Spiders += access.IsSpider ? 1 : 0;
         counts.Revisitors += access.IsDocument && access.VisitorState == VisitorKind::Revisitor ? 1 : 0;
         counts.Exceptions += check.Code != suspicion_code::None ? 1 : 0;
+        if (options.Panels) {
+            summary.Add(*queued);
+        }
         if (!options.Summary) {
             output.Line(FormatEntryLine(*queued, check));
         }
@@ -388,14 +435,17 @@ int Run(const ParseOptions& options) {
     }
 
     if (options.Summary) {
-        const std::pair<const char*, std::int64_t> lines[] = {
+        const NamedCount lines[] = {
             {"lines read", counts.LinesRead},  {"accepted", counts.Accepted},
             {"documents", counts.Documents},   {"spiders", counts.Spiders},
             {"revisitors", counts.Revisitors}, {"exceptions", counts.Exceptions},
         };
-        for (const auto& [name, value] : lines) {
-            output.Line(std::string(name) + '\t' + std::to_string(value));
+        std::string text = options.Json ? FormatSummaryJson(lines, summary, options.TopRows)
+                                        : FormatSummaryText(lines, summary, options.TopRows, options.Panels);
+        if (!text.empty() && text.back() == '\n') {
+            text.pop_back();
         }
+        output.Line(text);
     }
     output.Flush();
 

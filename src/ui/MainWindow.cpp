@@ -33,6 +33,7 @@
 #include "ui/MessageBox.h"
 #include "ui/NewRowsBar.h"
 #include "ui/OpenUrl.h"
+#include "ui/OverviewPage.h"
 #include "ui/QuickFilterBar.h"
 #include "ui/RealtimeView.h"
 #include "ui/ServerEditorDialog.h"
@@ -227,6 +228,12 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
     InstallListHooks();
     InstallViewExtras();
     InstallExpirySweep();
+    const int span = StoredInt(Styles_.get(), "OverviewSpan", 0);
+    Overview_->SetChoices(span >= 0 && span <= static_cast<int>(SummarySpan::KeepPeriod)
+                              ? static_cast<SummarySpan>(span)
+                              : SummarySpan::LastHour,
+                          StoredBool(Styles_.get(), "OverviewDocumentsOnly"));
+    UpdateOverviewScope();
     Alerts_ = std::make_unique<AlertsController>(*this);
     SetReaderView(this);
     SetReaderMainThread(&Handshake_);
@@ -613,6 +620,11 @@ void MainWindow::CreateCentralArea() {
     Pages_->addTab(TabRaw_, IconFor(Icon::ServerIdle), QStringLiteral("Rohformat"));
     Pages_->addTab(TabLog_, IconFor(Icon::PageAccesses), QStringLiteral("Zugriffe"));
     Pages_->addTab(TabExceptions_, IconFor(Icon::PageExceptions), QStringLiteral("Ausnahmen"));
+    Overview_ = new OverviewPage(Entries(), Pages_);
+    Overview_->SetOnRowActivated([this](SummaryPanel panel, std::int32_t number, const std::string& text) {
+        OverviewRowActivated(panel, number, text);
+    });
+    Pages_->addTab(Overview_, IconFor(Icon::StatusOk), QStringLiteral("Übersicht"));
     Pages_->setCurrentWidget(TabLog_);
     connect(Pages_, &QTabWidget::currentChanged, this, [this] {
         UpdateQuickFilterColumns();
@@ -736,7 +748,10 @@ void MainWindow::InstallViewExtras() {
                          [this] { return RealtimeMode_->isChecked(); }});
     hooks.RealtimeMode = [this] { return RealtimeMode_->isChecked(); };
     hooks.BuildRealtimeView = [this] { Realtime_->Build(); };
-    hooks.EntryRemoved = [this](const LogEntry& entry) { Realtime_->Forget(entry); };
+    hooks.EntryRemoved = [this](const LogEntry& entry) {
+        Realtime_->Forget(entry);
+        Overview_->Forget(entry);
+    };
     connect(UseMeter_, &UseMeter::ColumnClicked, this, [this](qint64 timeMs) { UseMeterClicked(timeMs); });
     Tray_ = new TrayControl(this);
     Tray_->SetOnMinimise([this] {
@@ -820,6 +835,8 @@ void MainWindow::StoreLayout() {
     Styles_->SetValue("MainHeight", std::int32_t{inner.height()});
     Styles_->SetValue("MainLeft", std::int32_t{corner.x()});
     Styles_->SetValue("MainTop", std::int32_t{corner.y()});
+    Styles_->SetValue("OverviewSpan", static_cast<std::int32_t>(Overview_->Span()));
+    Styles_->SetValue("OverviewDocumentsOnly", Overview_->DocumentsOnly());
 }
 
 void MainWindow::ApplyStoredGeometry() {
@@ -921,6 +938,7 @@ void MainWindow::TakeOverEntries(LogEntry& first) {
     ++TakeOverDepth_;
     try {
         Lists_.TakeOverEntries(first);
+        Overview_->EntriesTakenOver();
     } catch (...) {
         --TakeOverDepth_;
         throw;
@@ -985,6 +1003,8 @@ void MainWindow::EndProgram() {
 
 void MainWindow::ReleaseListsAndTree() {
     Lists_.NewUpdate();
+    if (Overview_ != nullptr)
+        Overview_->Release();
     Lists_.Raw().Clear();
     Lists_.Log().Clear();
     Lists_.Exceptions().Clear();
@@ -1247,8 +1267,11 @@ void MainWindow::OnTreePressed(Qt::MouseButton button, QPoint globalPosition) {
 
 void MainWindow::OnNodeEdited(QTreeWidgetItem* node, const QString& text) {
     auto* serverNode = dynamic_cast<ServerTreeItem*>(node);
-    if (serverNode != nullptr && serverNode->ServerRef() != nullptr)
+    if (serverNode != nullptr && serverNode->ServerRef() != nullptr) {
         serverNode->ServerRef()->SetName(text.toStdString());
+        // Local referring pages are told by the server's name.
+        UpdateOverviewScope();
+    }
 }
 
 Server& MainWindow::AddServer(std::unique_ptr<Server> server) {
@@ -1272,8 +1295,123 @@ void MainWindow::RefreshLists() {
     Realtime_->MarkViews(RealtimeMode_->isChecked());
     UpdateServerColumns();
     Lists_.Rebuild();
+    UpdateOverviewScope();
     QApplication::restoreOverrideCursor();
     Progress_->hide();
+}
+
+void MainWindow::UpdateOverviewScope() {
+    const DisplayFilterSettings filters = DisplayFilterSettings::Current();
+    std::function<bool(const LogEntry&)> admit = [filters](const LogEntry& entry) {
+        return !IsHiddenBy(filters, entry);
+    };
+    // The quick filter narrows the counts as it narrows the accesses list: the same pattern over
+    // the same cells.
+    if (LogFilter_ != nullptr && LogFilter_->Hiding()) {
+        std::vector<EntryCell> cells;
+        for (int column = 0; column < LogFilter_->columnCount(); ++column)
+            if (const auto cell = LogFilter_->SearchedCell(column))
+                cells.push_back(*cell);
+        std::shared_ptr<const TextPattern> pattern = LogFilter_->CurrentFilter().Pattern;
+        auto matcher = std::make_shared<EntryMatcher>(*pattern, cells);
+        admit = [filters, pattern, matcher](const LogEntry& entry) {
+            return !IsHiddenBy(filters, entry) && matcher->Matches(entry);
+        };
+    }
+    Overview_->SetFilter(Lists_.CurrentServer(), std::move(admit));
+}
+
+namespace {
+
+// A text that a regular expression matches literally: its special characters escaped, so that a
+// user reads the page in the field as it is.
+QString LiteralPattern(const QString& text) {
+    static const QString special = QStringLiteral("\\.^$|?*+()[]{}");
+    QString pattern;
+    for (const QChar c : text) {
+        if (special.contains(c))
+            pattern += QLatin1Char('\\');
+        pattern += c;
+    }
+    return pattern;
+}
+
+} // namespace
+
+void MainWindow::SetQuickFilterTo(int column, const QString& text, bool regex, bool caseSensitive) {
+    Pages_->setCurrentWidget(TabLog_);
+    // The bar offers the accesses list's columns with this one chosen, then takes the text.
+    const ListFilterModel::Filter now = LogFilter_->CurrentFilter();
+    LogFilter_->SetFilter({now.Pattern, column, now.MarkOnly});
+    UpdateQuickFilterColumns();
+    QuickFilterBar::State state = QuickFilter_->CurrentState();
+    state.Text = text;
+    state.Regex = regex;
+    state.CaseSensitive = caseSensitive;
+    state.MarkOnly = false;
+    QuickFilter_->SetState(state);
+    ApplyQuickFilter();
+    LogView_->setFocus();
+}
+
+void MainWindow::OverviewRowActivated(SummaryPanel panel, std::int32_t number, const std::string& text) {
+    const QString key = DisplayText(text);
+    switch (panel) {
+    case SummaryPanel::Clients:
+        // The one-address view of the client.
+        SetShownAddress(text);
+        Pages_->setCurrentWidget(TabLog_);
+        RefreshLists();
+        UpdateActionStates();
+        return;
+    case SummaryPanel::Status:
+        SetQuickFilterTo(AccessListModel::ColumnStatus, QStringLiteral("^%1( |$)").arg(number), true, true);
+        return;
+    case SummaryPanel::Pages:
+    case SummaryPanel::Documents:
+    case SummaryPanel::NotFound:
+        // The page with any query.
+        SetQuickFilterTo(AccessListModel::ColumnPage, QStringLiteral("^%1(\\?|$)").arg(LiteralPattern(key)),
+                         true, true);
+        return;
+    case SummaryPanel::Referers:
+        SetQuickFilterTo(AccessListModel::ColumnReferer,
+                         QStringLiteral("(^|//|@)%1([:/?#]|$)").arg(LiteralPattern(key)), true, false);
+        return;
+    case SummaryPanel::Spiders:
+        SetQuickFilterTo(AccessListModel::ColumnHost, key, false, false);
+        return;
+    case SummaryPanel::Agents:
+    case SummaryPanel::Exceptions:
+        break;
+    }
+    // No text of a cell tells a browser group or an exception kind: the newest access behind the
+    // row is selected in its list.
+    const bool exceptions = panel == SummaryPanel::Exceptions;
+    Pages_->setCurrentWidget(exceptions ? TabExceptions_ : TabLog_);
+    AccessTableView* view = exceptions ? ExceptionsView_ : LogView_;
+    AccessSummary keys;
+    int newestRow = -1;
+    DateTime newest;
+    for (int row = 0; row < view->model()->rowCount(); ++row) {
+        const LogEntry* entry = EntryAtViewRow(view, row);
+        if (entry == nullptr || !keys.HasKey(*entry, panel, number, text))
+            continue;
+        if (newestRow < 0 || newest < entry->Time) {
+            newestRow = row;
+            newest = entry->Time;
+        }
+    }
+    if (newestRow < 0) {
+        SetStatusText(0, QStringLiteral("Kein passender Zugriff in der Liste"));
+        return;
+    }
+    view->setFocus();
+    const QModelIndex index = view->model()->index(newestRow, 0);
+    view->selectionModel()->setCurrentIndex(index,
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->scrollTo(index, QAbstractItemView::EnsureVisible);
+    UpdateActionStates();
 }
 
 void MainWindow::ListPressed(QTableView* view, Qt::MouseButton button) {
@@ -1574,6 +1712,7 @@ void MainWindow::ApplyQuickFilter() {
     const bool markOnly = QuickFilter_->CurrentState().MarkOnly;
     // The column choice belongs to the visible list; the others search every column.
     AccessTableView* current = CurrentListView();
+    bool logChanged = false;
     for (AccessTableView* view : {RawView_, LogView_, ExceptionsView_}) {
         ListFilterModel* filter = FilterOf(view);
         const int column = view == current ? QuickFilter_->ChosenColumn() : -1;
@@ -1582,8 +1721,11 @@ void MainWindow::ApplyQuickFilter() {
             continue;
         filter->SetFilter({pattern, column, markOnly});
         view->viewport()->update();
+        logChanged = logChanged || view == LogView_;
     }
     UpdateQuickFilterCounts();
+    if (logChanged && Overview_ != nullptr)
+        UpdateOverviewScope();
 }
 
 void MainWindow::UpdateQuickFilterColumns() {

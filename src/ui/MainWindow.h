@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/AccessSummary.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderHandshake.h"
 #include "config/AppSettings.h"
@@ -41,6 +42,7 @@ class ListItemDelegate;
 class ListSortModel;
 class QuickFilterBar;
 class AccessPopup;
+class OverviewPage;
 class RealtimeView;
 class TrayControl;
 class ServerEditorDialog;
@@ -134,6 +136,8 @@ public:
     // The new-access popup, once a reader raised it.
     AccessPopup* Popup() const { return Popup_.get(); }
     QTabWidget* Pages() const { return Pages_; }
+    // The page "Übersicht".
+    OverviewPage* Overview() const { return Overview_; }
     QProgressBar* ProgressBar() const { return Progress_; }
     QString StatusText(int panel) const;
     QString ServerLabelText() const;
@@ -194,6 +198,12 @@ private:
     void InstallExpirySweep();
     // ImageUseMeterMouseDown: the newest access older than the clicked minute.
     void UseMeterClicked(qint64 timeMs);
+    // The overview counts what the lists show: the current server and the display filters.
+    void UpdateOverviewScope();
+    // A double-click on a row of the overview: the lists show the accesses behind it.
+    void OverviewRowActivated(SummaryPanel panel, std::int32_t number, const std::string& text);
+    // The quick filter set to a text in one column of the accesses list, shown.
+    void SetQuickFilterTo(int column, const QString& text, bool regex, bool caseSensitive);
 
     platform::IdleResult FirstIdle();
     void TakeOverEntries(LogEntry& first);
@@ -252,6 +262,7 @@ private:
     QWidget* TabRaw_ = nullptr;
     QWidget* TabLog_ = nullptr;
     QWidget* TabExceptions_ = nullptr;
+    OverviewPage* Overview_ = nullptr;
     AccessTableView* RawView_ = nullptr;
     AccessTableView* LogView_ = nullptr;
     AccessTableView* ExceptionsView_ = nullptr;

@@ -1,3 +1,9 @@
+#include "acquisition/AccessSummary.h"
+#include "acquisition/EntryQueue.h"
+#include "acquisition/Server.h"
+#include "platform/Clock.h"
+#include "support/ParsingSupport.h"
+
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -241,6 +247,134 @@ TEST_F(ParseCommand, SummaryCountsOnly) {
               "lines read\t17\naccepted\t12\ndocuments\t5\nspiders\t1\nrevisitors\t2\nexceptions\t5\n");
 }
 
+// The fixture's twelve accepted lines by hand: eight 200s, 201, 304, 400 and 404; nine client
+// addresses; the robots.txt fetch of bot.known.example is the only spider's; the put, the
+// executable, the two error answers and the unknown search engine are the exceptions; only the
+// first two referring pages name a site (the server has no name to be local to).
+TEST_F(ParseCommand, TopListsOfTheFixture) {
+    const CliRun run =
+        RunCli(Args({"--top", "2", "--now", "2023-10-10 15:00:00", (DataDir / "ncsa_small.log").string()}));
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "lines read\t17\naccepted\t12\ndocuments\t5\nspiders\t1\nrevisitors\t2\nexceptions\t5\n"
+              "visitors\t9\nbytes\t13151\nerrors\t2\n"
+              "status 1xx\t0\nstatus 2xx\t9\nstatus 3xx\t1\nstatus 4xx\t2\nstatus 5xx\t0\nstatus other\t0\n"
+              "\nstatus codes\t5\n\t8\t66.7%\t200 Ok\n\t1\t8.3%\t201 Created\n"
+              "\npages\t10\n\t3\t25.0%\t/robots.txt\n\t1\t8.3%\t/\n"
+              "\ndocuments\t5\n\t1\t20.0%\t/\n\t1\t20.0%\t/again.html\n"
+              "\npages not found\t1\n\t1\t100.0%\t/missing.html\n"
+              "\nclient addresses\t9\n\t4\t33.3%\t192.0.2.10\n\t1\t8.3%\t192.0.2.11\n"
+              "\nreferring sites\t1\n\t2\t100.0%\twww.example.com\n"
+              "\nuser agents\t5\n\t6\t50.0%\tAndere\n\t3\t25.0%\tFirefox\n"
+              "\nspiders\t1\n\t1\t100.0%\tknown.example\n"
+              "\nexceptions\t5\n\t1\t20.0%\tAusf\xC3\xBChrbare EXE Datei\n\t1\t20.0%\tPUT Methode\n");
+    EXPECT_EQ(run.Err, "");
+
+    // The same as one JSON object, on one line.
+    const CliRun json = RunCli(Args({"--top", "1", "--format", "json", "--now", "2023-10-10 15:00:00",
+                                     (DataDir / "ncsa_small.log").string()}));
+    EXPECT_EQ(json.Status, 0) << json.Err;
+    EXPECT_EQ(
+        json.Out,
+        "{\"lines_read\":17,\"accepted\":12,\"documents\":5,\"spiders\":1,\"revisitors\":2,\"exceptions\":5,"
+        "\"visitors\":9,\"bytes\":13151,\"errors\":2,"
+        "\"status_classes\":{\"1xx\":0,\"2xx\":9,\"3xx\":1,\"4xx\":2,\"5xx\":0,\"other\":0},\"panels\":{"
+        "\"status_codes\":{\"distinct\":5,\"total\":12,\"rows\":[{\"key\":200,\"label\":\"200 "
+        "Ok\",\"count\":8,"
+        "\"share\":0.6667}]},"
+        "\"pages\":{\"distinct\":10,\"total\":12,\"rows\":[{\"key\":\"/"
+        "robots.txt\",\"count\":3,\"share\":0.2500}]},"
+        "\"documents\":{\"distinct\":5,\"total\":5,\"rows\":[{\"key\":\"/\",\"count\":1,\"share\":0.2000}]},"
+        "\"pages_not_found\":{\"distinct\":1,\"total\":1,\"rows\":[{\"key\":\"/missing.html\",\"count\":1,"
+        "\"share\":1.0000}]},"
+        "\"client_addresses\":{\"distinct\":9,\"total\":12,\"rows\":[{\"key\":\"192.0.2.10\",\"count\":4,"
+        "\"share\":0.3333}]},"
+        "\"referring_sites\":{\"distinct\":1,\"total\":2,\"rows\":[{\"key\":\"www.example.com\",\"count\":2,"
+        "\"share\":1.0000}]},"
+        "\"user_agents\":{\"distinct\":5,\"total\":12,\"rows\":[{\"key\":19,\"label\":\"Andere\",\"count\":6,"
+        "\"share\":0.5000}]},"
+        "\"spiders\":{\"distinct\":1,\"total\":1,\"rows\":[{\"key\":\"known.example\",\"count\":1,"
+        "\"share\":1.0000}]},"
+        "\"exceptions\":{\"distinct\":5,\"total\":5,\"rows\":[{\"key\":150,\"label\":\"Ausf\xC3\xBChrbare "
+        "EXE "
+        "Datei\",\"count\":1,\"share\":0.2000}]}}}\n");
+}
+
+// The counts of kavel-cli and of the window's overview come from the same code: the top lists
+// of a real log, as text and as JSON, against a summary made here of the same lines.
+TEST(ParseCommandSummary, TopListsCountAsTheOverview) {
+    const char* const serverLine = "n;-;100000;5000;0;0;0;0;10;0;0;-1";
+    const fs::path file = CorpusDir / "logfile_shop_access_log.0";
+    TempDir home;
+    WriteFile(home.Path() / "kavel.config", "[Options]\r\nMiscDnsResolve=0\r\n");
+    const std::vector<std::string> common = {"parse",    "--home", home.Path().string(), "--server",
+                                             serverLine, "--now",  "2024-01-01 00:00:00"};
+
+    kavel::test::ScopedOptions options(false);
+    kavel::test::ScopedClassificationLists lists;
+    kavel::platform::ManualClock clock(*kavel::EncodeDateTime(2024, 1, 1, 0, 0, 0));
+    kavel::platform::ScopedClock scopedClock(clock);
+    const std::unique_ptr<kavel::Server> server = kavel::LineToServer(serverLine);
+    ASSERT_NE(server, nullptr);
+    kavel::AccessSummary summary;
+    for (const std::string& line : kavel::test::ReadLogLines(file.string())) {
+        if (auto entry = kavel::ParseToEntry(line, *server))
+            summary.Add(*kavel::Entries().Append(std::move(entry)));
+    }
+    ASSERT_EQ(summary.Totals().Accesses, 1000);
+
+    std::vector<std::string> textArgs = common;
+    textArgs.insert(textArgs.end(), {"--top", "5", file.string()});
+    const CliRun text = RunCli(textArgs);
+    ASSERT_EQ(text.Status, 0) << text.Err;
+    std::string expected = "visitors\t" + std::to_string(summary.Totals().Visitors) + "\nbytes\t" +
+                           std::to_string(summary.Totals().Bytes) + "\n";
+    EXPECT_NE(text.Out.find(expected), std::string::npos) << text.Out;
+    // The sections after the totals, in the panels' order.
+    const char* const names[] = {"status codes",     "pages",           "documents",   "pages not found",
+                                 "client addresses", "referring sites", "user agents", "spiders",
+                                 "exceptions"};
+    std::size_t at = text.Out.find("\n\n");
+    ASSERT_NE(at, std::string::npos);
+    for (std::size_t i = 0; i < kavel::SummaryPanelCount; ++i) {
+        const kavel::SummaryPanel panel = kavel::AllSummaryPanels[i];
+        std::string section =
+            "\n\n" + std::string(names[i]) + "\t" + std::to_string(summary.Distinct(panel)) + "\n";
+        for (const kavel::PanelRow& row : summary.Top(panel, 5)) {
+            char share[32];
+            std::snprintf(share, sizeof share, "%.1f%%",
+                          100.0 * static_cast<double>(row.Count) /
+                              static_cast<double>(summary.PanelTotal(panel)));
+            section += "\t" + std::to_string(row.Count) + "\t" + share + "\t" +
+                       kavel::PanelRowLabel(panel, row.Number, row.Text) + "\n";
+        }
+        EXPECT_EQ(text.Out.compare(at, section.size(), section), 0)
+            << "expected:" << section << "\ngot:" << text.Out.substr(at, section.size());
+        at += section.size() - 1;
+    }
+    EXPECT_EQ(at + 1, text.Out.size());
+
+    std::vector<std::string> jsonArgs = common;
+    jsonArgs.insert(jsonArgs.end(), {"--summary", "--format", "json", file.string()});
+    const CliRun json = RunCli(jsonArgs);
+    ASSERT_EQ(json.Status, 0) << json.Err;
+    EXPECT_EQ(CountLines(json.Out), 1u);
+    EXPECT_EQ(json.Out.rfind("{\"lines_read\":1000,\"accepted\":1000,", 0), 0u) << json.Out;
+    for (const kavel::SummaryPanel panel : kavel::AllSummaryPanels) {
+        for (const kavel::PanelRow& row : summary.Top(panel, 10)) {
+            std::string fragment = "{\"key\":";
+            if (kavel::IsNumberPanel(panel)) {
+                fragment += std::to_string(row.Number) + ",\"label\":\"" +
+                            kavel::PanelRowLabel(panel, row.Number, row.Text) + "\"";
+            } else {
+                fragment += "\"" + std::string(row.Text) + "\"";
+            }
+            fragment += ",\"count\":" + std::to_string(row.Count) + ",";
+            EXPECT_NE(json.Out.find(fragment), std::string::npos) << fragment;
+        }
+    }
+}
+
 // Without --now the real clock judges the keep period: the 2023 lines are long expired.
 TEST_F(ParseCommand, RealClockByDefault) {
     const CliRun run = RunCli(Args({"--summary", (DataDir / "ncsa_small.log").string()}));
@@ -291,6 +425,11 @@ TEST_F(ParseCommand, UsageErrors) {
         {{"parse", "--now"}, 2, "needs a value"},
         {{"parse", "--server", "only-a-name"}, 2, "--server"},
         {{"parse", "--server", "a;b;1;2;3"}, 2, "--server"},
+        {{"parse", "--top", "ten"}, 2, "--top"},
+        {{"parse", "--top", "-1"}, 2, "--top"},
+        {{"parse", "--top"}, 2, "needs a value"},
+        {{"parse", "--summary", "--format", "xml"}, 2, "--format"},
+        {{"parse", "--format", "json"}, 2, "--summary"},
         {{"parse", "--frobnicate"}, 2, "unknown option"},
         {{"parse", "-x"}, 2, "unknown option"},
         {{"frobnicate"}, 2, "unknown command"},
@@ -372,8 +511,9 @@ TEST(ParseCommandHelp, DocumentsEveryOption) {
     const CliRun run = RunCli({"parse", "--help"});
     EXPECT_EQ(run.Status, 0);
     for (const char* part :
-         {"--server", "--home", "--now", "--summary", "--save", "--hosts", "--grep", "--regex",
-          "--ignore-case", "Booleans", "VisitorState", "ServerAddress", "Cookie", "\\\\", "lines read"}) {
+         {"--server", "--home", "--now", "--summary", "--top", "--format", "json", "referring sites", "--save",
+          "--hosts", "--grep", "--regex", "--ignore-case", "Booleans", "VisitorState", "ServerAddress", "Cookie",
+          "\\\\", "lines read"}) {
         EXPECT_NE(run.Out.find(part), std::string::npos) << part;
     }
     const CliRun version = RunCli({"--version"});

@@ -60,11 +60,7 @@ bool StyleSwitch(const SettingsStore* styles, std::string_view key) {
     return styles != nullptr && styles->Bool(key);
 }
 
-} // namespace
-
-bool MatchesHiddenWords(const LogEntry& entry) {
-    RefreshHiddenWords();
-    const std::vector<std::string>& words = State().HiddenWords;
+bool MatchesWords(const std::vector<std::string>& words, const LogEntry& entry) {
     if (words.empty()) {
         return false;
     }
@@ -85,13 +81,72 @@ bool MatchesHiddenWords(const LogEntry& entry) {
     return false;
 }
 
-bool HasLocalReferer(const LogEntry& entry) {
-    const std::string referer = entry.Access ? AsciiLowerCase(entry.Access->Referer()) : std::string("-");
+} // namespace
+
+bool MatchesHiddenWords(const LogEntry& entry) {
+    RefreshHiddenWords();
+    return MatchesWords(State().HiddenWords, entry);
+}
+
+bool IsLocalReferer(std::string_view referer, std::string_view lowerServerName) {
     if (referer.size() < 5) {
         return true;
     }
+    if (lowerServerName.empty() || lowerServerName.size() > referer.size()) {
+        return false;
+    }
+    const std::size_t last = referer.size() - lowerServerName.size();
+    for (std::size_t at = 0; at <= last; ++at) {
+        std::size_t i = 0;
+        while (i < lowerServerName.size() && AsciiLower(referer[at + i]) == lowerServerName[i]) {
+            ++i;
+        }
+        if (i == lowerServerName.size()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HasLocalReferer(const LogEntry& entry) {
+    const std::string_view referer = entry.Access ? entry.Access->Referer() : std::string_view("-");
     const std::string name = entry.Server != nullptr ? AsciiLowerCase(entry.Server->Name()) : std::string();
-    return !name.empty() && referer.find(name) != std::string::npos;
+    return IsLocalReferer(referer, name);
+}
+
+DisplayFilterSettings DisplayFilterSettings::Current() {
+    DisplayFilterSettings settings;
+    const SettingsStore* styles = Styles();
+    settings.HideNonDocuments = StyleSwitch(styles, "ListViewHideNonDocuments");
+    settings.HideSpiders = StyleSwitch(styles, "ListViewHideSpiders");
+    settings.HideWords = StyleSwitch(styles, "ListViewHideWords");
+    settings.HideLocalReferers = StyleSwitch(styles, "ListViewHideLocalReferers");
+    if (settings.HideWords) {
+        RefreshHiddenWords();
+        settings.Words = State().HiddenWords;
+    }
+    settings.ShownAddress = State().ShownAddress;
+    return settings;
+}
+
+bool IsHiddenBy(const DisplayFilterSettings& settings, const LogEntry& entry) {
+    const AccessRecord* access = entry.Access.get();
+    if (access == nullptr) {
+        return false;
+    }
+    if (settings.HideNonDocuments && !access->IsDocument) {
+        return true;
+    }
+    if (settings.HideSpiders && access->IsSpider) {
+        return true;
+    }
+    if (settings.HideWords && MatchesWords(settings.Words, entry)) {
+        return true;
+    }
+    if (settings.HideLocalReferers && HasLocalReferer(entry)) {
+        return true;
+    }
+    return !settings.ShownAddress.empty() && access->HostName() != settings.ShownAddress;
 }
 
 bool IsHiddenByFilters(const LogEntry& entry) {

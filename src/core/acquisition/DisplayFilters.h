@@ -26,6 +26,26 @@ bool MatchesHiddenWords(const LogEntry& entry);
 // the server's name (both folded to lower case A-Z only).
 bool HasLocalReferer(const LogEntry& entry);
 
+// HasLocalReferer's test for a referring page and the server's name already folded to lower case
+// (A-Z only): no copies, for passes over many entries.
+bool IsLocalReferer(std::string_view referer, std::string_view lowerServerName);
+
+// The filters' settings read once, for a pass over many entries that must decide alike for each
+// of them however the settings change meanwhile (the overview's counts subtract an entry by the
+// same decision that added it).
+struct DisplayFilterSettings {
+    bool HideNonDocuments = false;
+    bool HideSpiders = false;
+    bool HideWords = false;
+    bool HideLocalReferers = false;
+    std::vector<std::string> Words;
+    std::string ShownAddress;
+    // The switches, the hidden words and the singled-out address now.
+    static DisplayFilterSettings Current();
+};
+// IsHiddenByFilters by the given settings rather than the stores'.
+bool IsHiddenBy(const DisplayFilterSettings& settings, const LogEntry& entry);
+
 // The one host name to show; empty shows all. Not persisted.
 void SetShownAddress(std::string address);
 std::string ShownAddress();

@@ -109,6 +109,9 @@ std::unique_ptr<SettingsStore> CreateStylesStore(const LayoutDefaults& defaults)
     add("QuickFilterRegex", SettingKind::Boolean, false);
     add("QuickFilterCaseSensitive", SettingKind::Boolean, false);
     add("QuickFilterMarkOnly", SettingKind::Boolean, false);
+    // The overview's span (0 the last hour, 1 today, 2 all that is kept) and its pages panel.
+    add("OverviewSpan", SettingKind::Integer, std::int32_t{0});
+    add("OverviewDocumentsOnly", SettingKind::Boolean, true);
     return styles;
 }
 

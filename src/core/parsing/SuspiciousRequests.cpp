@@ -103,7 +103,12 @@ std::string_view StatusText(std::int32_t code) {
     return "Unknown Status Code";
 }
 
-SuspicionCheck CheckSuspicious(const AccessRecord* access) {
+namespace {
+
+// The rules in their order; WithMessage false leaves the message empty, for callers that only
+// count what fired and should not pay for the texts.
+template <bool WithMessage>
+SuspicionCheck RunRules(const AccessRecord* access) {
     SuspicionCheck check;
     if (access == nullptr) {
         return check;
@@ -115,21 +120,25 @@ SuspicionCheck CheckSuspicious(const AccessRecord* access) {
     for (const auto& [method, code] : WritingMethods) {
         if (EqualsAsciiIgnoreCase(access->Method(), method)) {
             check.Code = code;
-            check.Message = "Benutzer ";
-            check.Message += access->User();
-            check.Message += " nutzte die ";
-            check.Message += method;
-            check.Message += " Methode auf Seite ";
-            check.Message += page;
+            if constexpr (WithMessage) {
+                check.Message = "Benutzer ";
+                check.Message += access->User();
+                check.Message += " nutzte die ";
+                check.Message += method;
+                check.Message += " Methode auf Seite ";
+                check.Message += page;
+            }
         }
     }
 
     if (page.find("../") != std::string_view::npos) {
         check.Code = suspicion_code::ParentPath;
         check.Image = Icon::SuspiciousSeveral;
-        check.Message = "Der aufgerufene Pfad ";
-        check.Message += page;
-        check.Message += " beinhaltet ../";
+        if constexpr (WithMessage) {
+            check.Message = "Der aufgerufene Pfad ";
+            check.Message += page;
+            check.Message += " beinhaltet ../";
+        }
     }
 
     if (access->Status >= 400) {
@@ -141,11 +150,13 @@ SuspicionCheck CheckSuspicious(const AccessRecord* access) {
             check.Image = Icon::SuspiciousStatus;
         }
         check.Code = access->Status;
-        check.Message = StatusText(access->Status);
-        check.Message += ' ';
-        check.Message += std::to_string(access->Status);
-        check.Message += " Fehler auf Seite ";
-        check.Message += page;
+        if constexpr (WithMessage) {
+            check.Message = StatusText(access->Status);
+            check.Message += ' ';
+            check.Message += std::to_string(access->Status);
+            check.Message += " Fehler auf Seite ";
+            check.Message += page;
+        }
     }
 
     const unsigned kinds = DottedKinds(page);
@@ -157,21 +168,35 @@ SuspicionCheck CheckSuspicious(const AccessRecord* access) {
             check.Image = Icon::SuspiciousSeveral;
         }
         check.Code = suspicion_code::Executable + static_cast<std::int32_t>(i);
-        check.Message = "Die ausf\xC3\xBChrbare ";
-        check.Message += ExecutableKinds[i];
-        check.Message += " Datei ";
-        check.Message += page;
-        check.Message += " wurde angefordert";
+        if constexpr (WithMessage) {
+            check.Message = "Die ausf\xC3\xBChrbare ";
+            check.Message += ExecutableKinds[i];
+            check.Message += " Datei ";
+            check.Message += page;
+            check.Message += " wurde angefordert";
+        }
     }
 
     if (access->Resolved() && EqualsAsciiIgnoreCase(page, "/robots.txt") && !FindSpider(access->HostName())) {
         check.Code = suspicion_code::NewSpider;
         check.Image = Icon::Spider;
-        check.Message = "Neue unbekannte Suchmaschine ";
-        check.Message += access->HostName();
-        check.Message += " erkannt";
+        if constexpr (WithMessage) {
+            check.Message = "Neue unbekannte Suchmaschine ";
+            check.Message += access->HostName();
+            check.Message += " erkannt";
+        }
     }
     return check;
+}
+
+} // namespace
+
+SuspicionCheck CheckSuspicious(const AccessRecord* access) {
+    return RunRules<true>(access);
+}
+
+SuspicionCheck CheckSuspiciousCode(const AccessRecord* access) {
+    return RunRules<false>(access);
 }
 
 } // namespace kavel

@@ -32,6 +32,8 @@ struct SuspicionCheck {
 // fires overwrites code and message. No access fires nothing. Reads the
 // spider list for the search-engine rule.
 SuspicionCheck CheckSuspicious(const AccessRecord* access);
+// The same code and image without the message, for a count of what fired.
+SuspicionCheck CheckSuspiciousCode(const AccessRecord* access);
 
 // The English reason text of an HTTP status code; "Unknown Status Code" for any code not
 // in the table.

@@ -264,6 +264,7 @@ TEST_F(DisplayFiltersTest, SwitchCombinations) {
         entry->Access->IsSpider = c.IsSpider;
         entry->Access->SetReferer(c.Referer);
         EXPECT_EQ(IsHiddenByFilters(*entry), c.Hidden);
+        EXPECT_EQ(IsHiddenBy(DisplayFilterSettings::Current(), *entry), c.Hidden);
         if (*c.Switch != '\0') {
             Store_.SetValue(c.Switch, false);
         }
@@ -278,6 +279,59 @@ TEST_F(DisplayFiltersTest, ShownAddressAppliesAfterTheSwitches) {
     EXPECT_TRUE(IsHiddenByFilters(*spider));
     spider->Access->IsSpider = false;
     EXPECT_FALSE(IsHiddenByFilters(*spider));
+}
+
+// Settings read once keep deciding as the store did then, whatever changes afterwards: the
+// overview subtracts an entry by the decision that counted it.
+TEST_F(DisplayFiltersTest, SettingsReadOnceKeepTheirDecision) {
+    SetWords("secret");
+    Store_.SetValue("ListViewHideWords", true);
+    Store_.SetValue("ListViewHideLocalReferers", true);
+    SetShownAddress("192.0.2.1");
+    const DisplayFilterSettings settings = DisplayFilterSettings::Current();
+    EXPECT_EQ(settings.Words, std::vector<std::string>{"secret"});
+    auto secret = Entry("a secret line");
+    secret->Access->SetReferer("http://elsewhere/");
+    auto local = Entry("a line");
+    local->Access->SetReferer("http://www.example.org/");
+    auto other = Entry("a line", "198.51.100.7");
+    other->Access->SetReferer("http://elsewhere/");
+
+    Store_.SetValue("ListViewHideWords", false);
+    Store_.SetValue("ListViewHideLocalReferers", false);
+    SetWords("line");
+    SetShownAddress("");
+    for (const LogEntry* entry : {secret.get(), local.get(), other.get()}) {
+        EXPECT_TRUE(IsHiddenBy(settings, *entry)) << entry->Line.View();
+        EXPECT_FALSE(IsHiddenByFilters(*entry)) << entry->Line.View();
+    }
+    EXPECT_FALSE(IsHiddenBy(DisplayFilterSettings::Current(), *secret));
+}
+
+// The test without copies decides as HasLocalReferer for the same texts.
+TEST(IsLocalReferer, FoldsOnlyTheReferringPage) {
+    struct Case {
+        const char* Referer;
+        const char* Name;
+        bool Local;
+    };
+    const Case cases[] = {
+        {"abcd", "", true},
+        {"abcde", "", false},
+        {"xxABx", "ab", true},
+        {"xxaBx", "ab", true},
+        {"xxabx", "abc", false},
+        {"abc", "abcdef", true},
+        {"abcdefg", "efg", true},
+        {"abcdefg", "efgh", false},
+        {"\xC4"
+         "bcdef",
+         "\xE4"
+         "bc",
+         false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsLocalReferer(c.Referer, c.Name), c.Local) << c.Referer << " " << c.Name;
 }
 
 TEST(DisplayFiltersWithoutStore, OnlyTheDefaultWordsAndNoSwitches) {

@@ -39,7 +39,9 @@ std::vector<std::string> Keys(const SettingsStore& store) {
                                         "QuickFilterText",
                                         "QuickFilterRegex",
                                         "QuickFilterCaseSensitive",
-                                        "QuickFilterMarkOnly"};
+                                        "QuickFilterMarkOnly",
+                                        "OverviewSpan",
+                                        "OverviewDocumentsOnly"};
     keys.resize(store.Count());
     for (const char* key : Known) {
         try {
@@ -115,18 +117,33 @@ TEST(AppSettings, StylesStoreDefaultsInTableOrder) {
     ScopedHome home;
     const auto styles = CreateStylesStore({946, 638, 1280, 1025});
     EXPECT_EQ(styles->PersistenceMode(), Persistence::Registry);
-    EXPECT_EQ(Keys(*styles),
-              (std::vector<std::string>{
-                  "ListViewRealtimeMode", "ListViewHideNonDocuments", "ListViewHideSpiders",
-                  "ListViewHideWords", "ListViewHideWordsWords", "ListViewHideLocalReferers",
-                  "ListViewResolveDomains", "ListViewLogWidthes", "ListViewExceptionsWidthes", "MainWidth",
-                  "MainHeight", "MainLeft", "MainTop", "ShowInfoTips", "ListViewOutcomeColours",
-                  "QuickFilterText", "QuickFilterRegex", "QuickFilterCaseSensitive", "QuickFilterMarkOnly"}));
+    EXPECT_EQ(Keys(*styles), (std::vector<std::string>{"ListViewRealtimeMode",
+                                                       "ListViewHideNonDocuments",
+                                                       "ListViewHideSpiders",
+                                                       "ListViewHideWords",
+                                                       "ListViewHideWordsWords",
+                                                       "ListViewHideLocalReferers",
+                                                       "ListViewResolveDomains",
+                                                       "ListViewLogWidthes",
+                                                       "ListViewExceptionsWidthes",
+                                                       "MainWidth",
+                                                       "MainHeight",
+                                                       "MainLeft",
+                                                       "MainTop",
+                                                       "ShowInfoTips",
+                                                       "ListViewOutcomeColours",
+                                                       "QuickFilterText",
+                                                       "QuickFilterRegex",
+                                                       "QuickFilterCaseSensitive",
+                                                       "QuickFilterMarkOnly",
+                                                       "OverviewSpan",
+                                                       "OverviewDocumentsOnly"}));
     const std::vector<SettingValue> expected = {
         false,         false,     false,         false,         std::string("Hier Wörter eintragen"),
         false,         true,      std::string(), std::string(), 946,
         638,           640 - 473, 512 - 319,     true,          true,
-        std::string(), false,     false,         false};
+        std::string(), false,     false,         false,         0,
+        true};
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(styles->ValueAt(i), expected[i]) << i;
     styles->Save();

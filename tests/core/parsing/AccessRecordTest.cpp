@@ -1,5 +1,6 @@
 #include "parsing/AccessRecord.h"
 
+#include "base/Text.h"
 #include "net/ReverseLookup.h"
 #include "support/ParsingSupport.h"
 
@@ -240,11 +241,47 @@ TEST(AccessRecordTest, BrowserImage) {
         {"Mozilla/4.0 (compatible; msie 5.5)", Icon::BrowserMsie},
         {"NEON/0.26", Icon::BrowserNeon},
         {"", Icon::BrowserOther},
+        {"Opera then fIrEfOx", Icon::BrowserFirefox},
+        {"Neon Safari", Icon::BrowserSafari},
+        {"Neon MSIE", Icon::BrowserMsie},
+        {"Mozilla Firefo", Icon::BrowserOther},
+        {"Mozilla Safar", Icon::BrowserOther},
+        {"SafariMSIEOpera", Icon::BrowserOpera},
+        {"\xFF\xE9NEO", Icon::BrowserOther},
     };
     for (const auto& [agent, expected] : cases) {
         NcsaRecord record;
         record.SetUserAgent(agent);
         EXPECT_EQ(record.BrowserImage(), expected) << agent;
+    }
+}
+
+// The image is the first of the names, in their order, that the agent contains ignoring case,
+// wherever the names stand in the agent and however they overlap.
+TEST(AccessRecordTest, BrowserImageIsTheFirstNameContained) {
+    const char* const parts[] = {"Fire",   "fox", "Opera", "OPE",  "ra", "MSIE", "ms", "ie",
+                                 "Safari", "SAF", "ari",   "Neon", "NE", "on",   " ",  "/",
+                                 "\xE9",   "F",   "O",     "M",    "S",  "N"};
+    const std::pair<const char*, Icon> names[] = {{"Firefox", Icon::BrowserFirefox},
+                                                  {"Opera", Icon::BrowserOpera},
+                                                  {"MSIE", Icon::BrowserMsie},
+                                                  {"Safari", Icon::BrowserSafari},
+                                                  {"Neon", Icon::BrowserNeon}};
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string agent;
+        for (int i = static_cast<int>(random() % 8); i > 0; --i)
+            agent += parts[random() % std::size(parts)];
+        Icon expected = Icon::BrowserOther;
+        for (const auto& [name, image] : names) {
+            if (ContainsIgnoreCase(agent, name)) {
+                expected = image;
+                break;
+            }
+        }
+        NcsaRecord record;
+        record.SetUserAgent(agent);
+        ASSERT_EQ(record.BrowserImage(), expected) << agent;
     }
 }
 
