@@ -27,7 +27,8 @@ void ListFilterModel::SetSource(QAbstractItemModel* source, EntryOfRow entryOf, 
     connect(source, &QAbstractItemModel::rowsInserted, this, &ListFilterModel::OnInserted);
     connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this, &ListFilterModel::OnAboutToRemove);
     connect(source, &QAbstractItemModel::rowsRemoved, this, &ListFilterModel::OnRemoved);
-    connect(source, &QAbstractItemModel::layoutAboutToBeChanged, this, &ListFilterModel::OnAboutToReset);
+    connect(source, &QAbstractItemModel::layoutAboutToBeChanged, this,
+            &ListFilterModel::OnAboutToChangeLayout);
     connect(source, &QAbstractItemModel::layoutChanged, this, &ListFilterModel::OnLayoutChanged);
     connect(source, &QAbstractItemModel::dataChanged, this, &ListFilterModel::OnDataChanged);
     connect(source, &QAbstractItemModel::headerDataChanged, this, &ListFilterModel::OnHeaderChanged);
@@ -253,8 +254,33 @@ void ListFilterModel::OnReset() {
     Q_EMIT CountsChanged();
 }
 
+void ListFilterModel::OnAboutToChangeLayout() {
+    // Hidden rows leave no place for a persistent index to follow: those lists start over.
+    if (Hiding()) {
+        beginResetModel();
+        return;
+    }
+    Q_EMIT layoutAboutToBeChanged();
+    Layout_.Remember(*this, persistentIndexList());
+}
+
 void ListFilterModel::OnLayoutChanged() {
-    OnReset();
+    if (!Layout_.Pending()) {
+        OnReset();
+        return;
+    }
+    const auto [from, to] = Layout_.Moved(*this);
+    changePersistentIndexList(from, to);
+    if (Active()) {
+        // Every row stays, marked or not; the marks are looked for again.
+        Matches_.clear();
+        Cursor_ = SourceRowCount() - 1;
+        ++Generation_;
+    }
+    Q_EMIT layoutChanged();
+    if (Running())
+        QTimer::singleShot(0, this, [this, generation = Generation_] { RunSlice(generation); });
+    Q_EMIT CountsChanged();
 }
 
 void ListFilterModel::OnAboutToInsert(const QModelIndex& parent, int first, int last) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/PassThroughLayout.h"
+
 #include <QAbstractProxyModel>
 #include <cstdint>
 #include <functional>
@@ -109,6 +111,7 @@ private:
     void OnInserted(const QModelIndex& parent, int first, int last);
     void OnAboutToRemove(const QModelIndex& parent, int first, int last);
     void OnRemoved(const QModelIndex& parent, int first, int last);
+    void OnAboutToChangeLayout();
     void OnLayoutChanged();
     void OnDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles);
     void OnHeaderChanged(Qt::Orientation orientation, int first, int last);
@@ -126,6 +129,7 @@ private:
     int RowsBefore_ = 0;
     std::uint64_t Generation_ = 0;
     int SliceMs_ = 15;
+    PassThroughLayout Layout_;
 };
 
 } // namespace kavel::ui

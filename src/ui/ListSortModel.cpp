@@ -29,8 +29,8 @@ void ListSortModel::SetSource(QAbstractItemModel* source, CompareRows compare) {
     connect(source, &QAbstractItemModel::rowsInserted, this, &ListSortModel::OnInserted);
     connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this, &ListSortModel::OnAboutToRemove);
     connect(source, &QAbstractItemModel::rowsRemoved, this, &ListSortModel::OnRemoved);
-    connect(source, &QAbstractItemModel::layoutAboutToBeChanged, this, &ListSortModel::OnAboutToReset);
-    connect(source, &QAbstractItemModel::layoutChanged, this, &ListSortModel::OnReset);
+    connect(source, &QAbstractItemModel::layoutAboutToBeChanged, this, &ListSortModel::OnAboutToChangeLayout);
+    connect(source, &QAbstractItemModel::layoutChanged, this, &ListSortModel::OnLayoutChanged);
     connect(source, &QAbstractItemModel::dataChanged, this, &ListSortModel::OnDataChanged);
     connect(source, &QAbstractItemModel::headerDataChanged, this, &ListSortModel::OnHeaderChanged);
     Column_ = -1;
@@ -237,6 +237,26 @@ void ListSortModel::OnReset() {
     endResetModel();
     if (Column_ >= 0)
         Start();
+}
+
+void ListSortModel::OnAboutToChangeLayout() {
+    // A sorted (or sorting) list keeps positions that the change makes stale: it sorts anew.
+    if (Column_ >= 0) {
+        OnAboutToReset();
+        return;
+    }
+    Q_EMIT layoutAboutToBeChanged();
+    Layout_.Remember(*this, persistentIndexList());
+}
+
+void ListSortModel::OnLayoutChanged() {
+    if (!Layout_.Pending()) {
+        OnReset();
+        return;
+    }
+    const auto [from, to] = Layout_.Moved(*this);
+    changePersistentIndexList(from, to);
+    Q_EMIT layoutChanged();
 }
 
 void ListSortModel::OnAboutToInsert(const QModelIndex& parent, int first, int last) {

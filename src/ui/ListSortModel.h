@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/PassThroughLayout.h"
+
 #include <QAbstractProxyModel>
 #include <cstdint>
 #include <functional>
@@ -66,6 +68,8 @@ private:
 
     void OnAboutToReset();
     void OnReset();
+    void OnAboutToChangeLayout();
+    void OnLayoutChanged();
     void OnAboutToInsert(const QModelIndex& parent, int first, int last);
     void OnInserted(const QModelIndex& parent, int first, int last);
     void OnAboutToRemove(const QModelIndex& parent, int first, int last);
@@ -91,6 +95,7 @@ private:
     int SortedRows_ = 0;
     std::vector<Position> Added_;
     std::uint64_t Generation_ = 0;
+    PassThroughLayout Layout_;
     int RowsBefore_ = 0;
     int SliceMs_ = 15;
     int DirectLimit_ = 20000;

@@ -12,6 +12,7 @@
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "ui/AccessListModels.h"
 #include "ui/AccessLists.h"
 #include "ui/AccessTableView.h"
 #include "ui/MainWindow.h"
@@ -60,7 +61,7 @@ protected:
         ReleaseSingleInstance();
     }
 
-    void Start() {
+    void Start(int linesPerServer = 12) {
         // name;log;keep;poll;type;fields;zone;active;revisit;sound;unit;popup
         WriteBytes(Home_ / "kavel.servers",
                    DefinitionFileHeader("Servers", true) + "\r\n" + "kurz;" + (Home_ / "kurz.log").string() +
@@ -69,10 +70,14 @@ protected:
         WriteBytes(Home_ / "kavel.documents", ".html\r\n");
         std::string kurz;
         std::string lang;
-        for (int i = 0; i < 12; ++i) {
+        // All within the hour that "kurz" keeps; more lines end at 11:59.
+        const int firstMinute = 11 * 60 + (linesPerServer > 12 ? 57 - 2 * linesPerServer : 0);
+        for (int i = 0; i < linesPerServer; ++i) {
             // Interleaved in time: the rows of the two servers alternate in the lists.
-            kurz += NcsaLine(i, 11, 2 * i + 2);
-            lang += NcsaLine(50 + i, 11, 2 * i + 3);
+            const int kurzMinute = firstMinute + 2 * i + 2;
+            const int langMinute = kurzMinute + 1;
+            kurz += NcsaLine(i % 50, kurzMinute / 60, kurzMinute % 60);
+            lang += NcsaLine(50 + i % 50, langMinute / 60, langMinute % 60);
         }
         WriteBytes(Home_ / "kurz.log", kurz);
         WriteBytes(Home_ / "lang.log", lang);
@@ -82,8 +87,9 @@ protected:
         setup.InstanceLockName = "kavel-expiry-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(setup);
         Window_->show();
-        ASSERT_TRUE(test::RunEventLoopUntil(
-            [this] { return Window_->FirstIdleDone() && Window_->Lists().Log().rowCount() == 24; }));
+        ASSERT_TRUE(test::RunEventLoopUntil([this, linesPerServer] {
+            return Window_->FirstIdleDone() && Window_->Lists().Log().rowCount() == 2 * linesPerServer;
+        }));
     }
 
     Server& ServerNamed(const std::string& name) {
@@ -154,6 +160,34 @@ TEST_P(ExpirySweepTest, ExpiredAccessesLeaveWithoutAClick) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ByTimerAndByNotification, ExpirySweepTest, testing::Bool());
+
+class ExpirySweepManyRunsTest : public ExpirySweepTest {};
+
+// Rows that leave in many runs go in one change of the list's layout, which reaches the view
+// through its filter and its sort: the selected row stays selected and the row at the top of
+// the view stays at its top.
+TEST_F(ExpirySweepManyRunsTest, AHeldListKeepsItsSelectionAndItsTopRow) {
+    Start(20);
+    AccessTableView* view = Window_->LogView();
+    QAbstractItemModel* shown = view->model();
+    const auto numberAt = [shown](const QModelIndex& index) {
+        return shown->index(index.row(), AccessListModel::ColumnNumber).data().toString();
+    };
+    view->resize(900, 150);
+    view->selectRow(20);
+    view->scrollTo(shown->index(20, AccessListModel::ColumnNumber), QAbstractItemView::PositionAtTop);
+    const QString selected = numberAt(shown->index(20, 0));
+    const QString top = numberAt(view->indexAt(QPoint(2, 2)));
+    ASSERT_EQ(top, selected);
+
+    Clock_.Set(DateTime{TestNow.Ms + 2 * MsPerHour});
+    Window_->Expiry().SetInterval(std::chrono::milliseconds(20));
+    ASSERT_TRUE(test::RunEventLoopUntil([&] { return ServerNamed("kurz").QueueCount() == 0; }));
+    EXPECT_EQ(shown->rowCount(), 20);
+    ASSERT_EQ(view->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(numberAt(view->selectionModel()->selectedRows().front()), selected);
+    EXPECT_EQ(numberAt(view->indexAt(QPoint(2, 2))), top);
+}
 
 // A sweep over many entries walks in slices, so the event loop gets its turn, and removes
 // nothing before its walk has ended; when the lists are rebuilt between two slices (which frees

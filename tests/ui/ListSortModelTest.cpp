@@ -42,6 +42,14 @@ public:
         Rows_.erase(Rows_.begin() + first, Rows_.begin() + last + 1);
         endRemoveRows();
     }
+    // Removes the rows in one layout change.
+    void RemoveInOneLayout(const std::vector<int>& rows) {
+        Q_EMIT layoutAboutToBeChanged();
+        const std::vector<int> newRowOf = test::KeepRowsExcept(Rows_, rows);
+        const QModelIndexList before = persistentIndexList();
+        changePersistentIndexList(before, test::MovedIndexes(*this, before, newRowOf));
+        Q_EMIT layoutChanged();
+    }
     void Reset(const std::vector<int>& keys) {
         beginResetModel();
         Rows_.clear();
@@ -149,6 +157,26 @@ TEST_F(ListSortModelTest, ALongListIsSortedInSlicesWhileRowsArrive) {
     Source_.Insert(100, {-1});
     Source_.Remove(5, 6);
     ASSERT_TRUE(Finish());
+    EXPECT_EQ(Shown(), Expected(Qt::AscendingOrder));
+}
+
+// A layout change of the source keeps the persistent rows of a list in time order; a sorted
+// list sorts anew.
+TEST_F(ListSortModelTest, ALayoutChangeOfTheSourceKeepsPersistentRowsInTimeOrder) {
+    Source_.Insert(0, {5, 4, 3, 2, 1});
+    QSignalSpy resets(&Sort_, &QAbstractItemModel::modelReset);
+    QPersistentModelIndex held(Sort_.index(3, 0));
+    Source_.RemoveInOneLayout({0, 2});
+    EXPECT_EQ(held.row(), 1);
+    EXPECT_EQ(held.data().toInt(), 2);
+    EXPECT_EQ(resets.count(), 0);
+
+    Sort_.SetSort(0, Qt::AscendingOrder);
+    ASSERT_TRUE(Finish());
+    resets.clear();
+    Source_.RemoveInOneLayout({1});
+    ASSERT_TRUE(Finish());
+    EXPECT_GE(resets.count(), 1);
     EXPECT_EQ(Shown(), Expected(Qt::AscendingOrder));
 }
 
