@@ -36,13 +36,33 @@ QuickFilterBar::QuickFilterBar(QWidget* parent)
     Field_->setPlaceholderText(QStringLiteral("Schnellfilter (Strg+F)"));
     Field_->setClearButtonEnabled(true);
     Field_->installEventFilter(this);
+    // What the user types stays in sight when the bar is narrow: the choices give way first.
+    Field_->setMinimumWidth(Field_->fontMetrics().averageCharWidth() * 18);
     layout->addWidget(Field_, 1);
+
+    Progress_ = new QProgressBar(this);
+    Progress_->setObjectName(QStringLiteral("ProgressQuickFilter"));
+    Progress_->setAccessibleName(QStringLiteral("Fortschritt des Schnellfilters"));
+    Progress_->setTextVisible(false);
+    Progress_->setFixedWidth(80);
+    Progress_->setMaximumHeight(12);
+    Progress_->hide();
+    layout->addWidget(Progress_);
+
+    Count_ = new QLabel(this);
+    Count_->setObjectName(QStringLiteral("LabelQuickFilterCount"));
+    Count_->setTextFormat(Qt::PlainText);
+    // The count stays whole beside the field; a narrow bar cuts the choices at its end instead.
+    Count_->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    layout->addWidget(Count_);
 
     Syntax_ = new QComboBox(this);
     Syntax_->setObjectName(QStringLiteral("ComboQuickFilterSyntax"));
     Syntax_->setAccessibleName(QStringLiteral("Art des Musters"));
     Syntax_->addItem(QStringLiteral("Text"));
     Syntax_->addItem(QStringLiteral("Regul\u00E4rer Ausdruck"));
+    Syntax_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Syntax_->setMinimumContentsLength(10);
     layout->addWidget(Syntax_);
 
     Case_ = new QCheckBox(QStringLiteral("Gro\u00DF-/Kleinschreibung beachten"), this);
@@ -59,20 +79,11 @@ QuickFilterBar::QuickFilterBar(QWidget* parent)
     MarkOnly_ = new QCheckBox(QStringLiteral("Nur markieren"), this);
     MarkOnly_->setObjectName(QStringLiteral("CheckQuickFilterMarkOnly"));
     layout->addWidget(MarkOnly_);
-
-    Progress_ = new QProgressBar(this);
-    Progress_->setObjectName(QStringLiteral("ProgressQuickFilter"));
-    Progress_->setAccessibleName(QStringLiteral("Fortschritt des Schnellfilters"));
-    Progress_->setTextVisible(false);
-    Progress_->setFixedWidth(80);
-    Progress_->setMaximumHeight(12);
-    Progress_->hide();
-    layout->addWidget(Progress_);
-
-    Count_ = new QLabel(this);
-    Count_->setObjectName(QStringLiteral("LabelQuickFilterCount"));
-    Count_->setTextFormat(Qt::PlainText);
-    layout->addWidget(Count_);
+    // The choices' captions give way in a narrow bar (their whole text is the tip).
+    for (QCheckBox* choice : {Case_, MarkOnly_}) {
+        choice->setMinimumWidth(choice->fontMetrics().averageCharWidth() * 8);
+        choice->setToolTip(choice->text());
+    }
 
     Pause_.setSingleShot(true);
     Pause_.setInterval(DefaultPauseMs);
