@@ -120,7 +120,7 @@ bool Reap(pid_t pid, bool block, int& status) {
 struct ProcessRunner::Watch {
     pid_t Pid = -1;
     int Output = -1;
-    ProcessSpec Spec;
+    ProcessRequest Request;
     Finished OnEnd;
     SteadyClock::time_point Started;
 };
@@ -150,7 +150,7 @@ std::size_t ProcessRunner::Running() const {
     return Running_;
 }
 
-bool ProcessRunner::Start(ProcessSpec spec, Finished finished) {
+bool ProcessRunner::Start(ProcessRequest request, Finished finished) {
     const auto fail = [&finished](std::string why) {
         ProcessOutcome outcome;
         outcome.Ending = ProcessOutcome::End::NotStarted;
@@ -158,7 +158,7 @@ bool ProcessRunner::Start(ProcessSpec spec, Finished finished) {
         if (finished)
             finished(std::move(outcome));
     };
-    if (spec.Program.empty()) {
+    if (request.Program.empty()) {
         fail("kein Programm angegeben");
         return false;
     }
@@ -194,18 +194,18 @@ bool ProcessRunner::Start(ProcessSpec spec, Finished finished) {
                                                              POSIX_SPAWN_SETSIGDEF));
 
     std::vector<std::string> argv;
-    argv.reserve(spec.Arguments.size() + 1);
-    argv.push_back(spec.Program);
-    argv.insert(argv.end(), spec.Arguments.begin(), spec.Arguments.end());
+    argv.reserve(request.Arguments.size() + 1);
+    argv.push_back(request.Program);
+    argv.insert(argv.end(), request.Arguments.begin(), request.Arguments.end());
     std::vector<char*> argvPointers = PointersOf(argv);
-    std::vector<std::string> environment = MergedEnvironment(spec.Environment);
+    std::vector<std::string> environment = MergedEnvironment(request.Environment);
     std::vector<char*> environmentPointers = PointersOf(environment);
 
     pid_t pid = -1;
-    const bool searchPath = spec.Program.find('/') == std::string::npos;
-    const int error = searchPath ? ::posix_spawnp(&pid, spec.Program.c_str(), &actions, &attributes,
+    const bool searchPath = request.Program.find('/') == std::string::npos;
+    const int error = searchPath ? ::posix_spawnp(&pid, request.Program.c_str(), &actions, &attributes,
                                                   argvPointers.data(), environmentPointers.data())
-                                 : ::posix_spawn(&pid, spec.Program.c_str(), &actions, &attributes,
+                                 : ::posix_spawn(&pid, request.Program.c_str(), &actions, &attributes,
                                                  argvPointers.data(), environmentPointers.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -220,7 +220,7 @@ bool ProcessRunner::Start(ProcessSpec spec, Finished finished) {
     auto watch = std::make_shared<Watch>();
     watch->Pid = pid;
     watch->Output = readEnd;
-    watch->Spec = std::move(spec);
+    watch->Request = std::move(request);
     watch->OnEnd = std::move(finished);
     watch->Started = SteadyClock::now();
     {
@@ -235,9 +235,9 @@ bool ProcessRunner::Start(ProcessSpec spec, Finished finished) {
 
 void ProcessRunner::WatchProcess(const std::shared_ptr<Watch>& watch) {
     ProcessOutcome outcome;
-    OutputLines output(watch->Spec.OutputLines, watch->Spec.MaxLineBytes);
+    OutputLines output(watch->Request.OutputLines, watch->Request.MaxLineBytes);
     int pidFd = OpenPidFd(watch->Pid);
-    const auto deadline = watch->Started + watch->Spec.TimeLimit;
+    const auto deadline = watch->Started + watch->Request.TimeLimit;
     int status = 0;
     bool ended = false;
     const auto readOutput = [&] {

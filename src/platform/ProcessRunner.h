@@ -15,7 +15,7 @@ namespace kavel::platform {
 
 // A program to start: its path (a name without "/" is looked up in PATH) and its arguments,
 // each passed as it is; no shell ever sees them.
-struct ProcessSpec {
+struct ProcessRequest {
     std::string Program;
     std::vector<std::string> Arguments;
     // Set in the program's environment on top of this process' own, replacing variables of
@@ -66,7 +66,7 @@ public:
 
     // Starts the program; false when it could not be started: its outcome (NotStarted) was
     // then handed over at once, in the calling thread.
-    bool Start(ProcessSpec spec, Finished finished);
+    bool Start(ProcessRequest request, Finished finished);
     // Programs started and not yet ended.
     std::size_t Running() const;
 

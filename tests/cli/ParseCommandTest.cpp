@@ -510,10 +510,9 @@ TEST(ParseCommandGrep, FindsTheAccessesWhoseCellsMatch) {
 TEST(ParseCommandHelp, DocumentsEveryOption) {
     const CliRun run = RunCli({"parse", "--help"});
     EXPECT_EQ(run.Status, 0);
-    for (const char* part :
-         {"--server", "--home", "--now", "--summary", "--top", "--format", "json", "referring sites", "--save",
-          "--hosts", "--grep", "--regex", "--ignore-case", "Booleans", "VisitorState", "ServerAddress", "Cookie",
-          "\\\\", "lines read"}) {
+    for (const char* part : {"--server", "--home", "--now", "--summary", "--top", "--format", "json",
+                             "referring sites", "--save", "--hosts", "--grep", "--regex", "--ignore-case",
+                             "Booleans", "VisitorState", "ServerAddress", "Cookie", "\\\\", "lines read"}) {
         EXPECT_NE(run.Out.find(part), std::string::npos) << part;
     }
     const CliRun version = RunCli({"--version"});

@@ -43,11 +43,11 @@ private:
     std::vector<ProcessOutcome> Received_;
 };
 
-ProcessSpec Recorder(std::vector<std::string> arguments) {
-    ProcessSpec spec;
-    spec.Program = KAVEL_RECORDER_PATH;
-    spec.Arguments = std::move(arguments);
-    return spec;
+ProcessRequest Recorder(std::vector<std::string> arguments) {
+    ProcessRequest request;
+    request.Program = KAVEL_RECORDER_PATH;
+    request.Arguments = std::move(arguments);
+    return request;
 }
 
 // A process that is gone or a zombie no longer runs (a zombie whose parent died waits for
@@ -89,10 +89,11 @@ TEST(ProcessRunner, ExitStatusAndFirstOutputLinesOfBothStreams) {
     Outcomes outcomes;
     {
         ProcessRunner runner;
-        ProcessSpec spec = Recorder({"say", "3", "eins", "zwei", "drei", "vier", "fünf", "sechs", "sieben"});
-        spec.OutputLines = 5;
-        spec.MaxLineBytes = 3;
-        ASSERT_TRUE(runner.Start(spec, outcomes.Sink()));
+        ProcessRequest request =
+            Recorder({"say", "3", "eins", "zwei", "drei", "vier", "fünf", "sechs", "sieben"});
+        request.OutputLines = 5;
+        request.MaxLineBytes = 3;
+        ASSERT_TRUE(runner.Start(request, outcomes.Sink()));
         const auto outcome = outcomes.Wait();
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->Ending, ProcessOutcome::End::Exited);
@@ -107,9 +108,9 @@ TEST(ProcessRunner, ArgumentsAndEnvironmentArriveAsGiven) {
     TempFolder folder;
     Outcomes outcomes;
     ProcessRunner runner;
-    ProcessSpec spec = Recorder({"record", (folder / "out").string(), "a b", "", "$(x)", "c\nd"});
-    spec.Environment = {{"KAVEL_RULE", "r;1"}, {"KAVEL_EMPTY", ""}};
-    ASSERT_TRUE(runner.Start(spec, outcomes.Sink()));
+    ProcessRequest request = Recorder({"record", (folder / "out").string(), "a b", "", "$(x)", "c\nd"});
+    request.Environment = {{"KAVEL_RULE", "r;1"}, {"KAVEL_EMPTY", ""}};
+    ASSERT_TRUE(runner.Start(request, outcomes.Sink()));
     ASSERT_TRUE(outcomes.Wait());
     const auto call = test::ReadRecordedCall(folder / "out");
     ASSERT_TRUE(call);
@@ -121,9 +122,9 @@ TEST(ProcessRunner, ArgumentsAndEnvironmentArriveAsGiven) {
 TEST(ProcessRunner, ProgramThatCannotStartIsReportedAtOnce) {
     ProcessRunner runner;
     std::optional<ProcessOutcome> seen;
-    ProcessSpec spec;
-    spec.Program = "/nonexistent/kavel-no-such-program";
-    EXPECT_FALSE(runner.Start(spec, [&seen](ProcessOutcome outcome) { seen = std::move(outcome); }));
+    ProcessRequest request;
+    request.Program = "/nonexistent/kavel-no-such-program";
+    EXPECT_FALSE(runner.Start(request, [&seen](ProcessOutcome outcome) { seen = std::move(outcome); }));
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->Ending, ProcessOutcome::End::NotStarted);
     EXPECT_EQ(DescribeOutcome(*seen), "nicht gestartet: No such file or directory");
@@ -134,10 +135,10 @@ TEST(ProcessRunner, TimeLimitKillsTheWholeGroup) {
     TempFolder folder;
     Outcomes outcomes;
     ProcessRunner runner;
-    ProcessSpec spec = Recorder({"hang", (folder / "pids").string()});
+    ProcessRequest request = Recorder({"hang", (folder / "pids").string()});
     // Long enough for a slow start (a sanitizer build on a busy machine) to write its pids.
-    spec.TimeLimit = 2000ms;
-    ASSERT_TRUE(runner.Start(spec, outcomes.Sink()));
+    request.TimeLimit = 2000ms;
+    ASSERT_TRUE(runner.Start(request, outcomes.Sink()));
     const auto [parent, child] = WaitForPids(folder / "pids");
     ASSERT_GT(parent, 0);
     const auto outcome = outcomes.Wait();

@@ -52,8 +52,8 @@ bool AlertCommandRunner::Running(const std::string& rule) const {
 }
 
 AlertCommandRunner::Start AlertCommandRunner::Run(const FiredAlert& alert) {
-    std::optional<platform::ProcessSpec> spec = AlertProcessSpec(alert);
-    if (!spec)
+    std::optional<platform::ProcessRequest> request = AlertProcessRequest(alert);
+    if (!request)
         return Start::NoCommand;
     const std::string rule = alert.Rule.Name;
     {
@@ -61,11 +61,11 @@ AlertCommandRunner::Start AlertCommandRunner::Run(const FiredAlert& alert) {
         if (!Shared_->Running.emplace(rule, alert.Id).second)
             return Start::Busy;
     }
-    spec->TimeLimit = TimeLimit_;
+    request->TimeLimit = TimeLimit_;
     const std::uint64_t id = alert.Id;
     std::weak_ptr<Shared> shared = Shared_;
     const bool started =
-        Runner_->Start(std::move(*spec), [shared, rule, id](platform::ProcessOutcome outcome) {
+        Runner_->Start(std::move(*request), [shared, rule, id](platform::ProcessOutcome outcome) {
             const std::shared_ptr<Shared> state = shared.lock();
             if (!state || outcome.Ending == platform::ProcessOutcome::End::Abandoned)
                 return;

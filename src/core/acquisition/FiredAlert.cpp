@@ -142,17 +142,17 @@ std::vector<std::pair<std::string, std::string>> AlertEnvironment(const FiredAle
     return environment;
 }
 
-std::optional<platform::ProcessSpec> AlertProcessSpec(const FiredAlert& alert) {
+std::optional<platform::ProcessRequest> AlertProcessRequest(const FiredAlert& alert) {
     const std::optional<std::vector<std::string>> words = SplitCommandLine(alert.Rule.Command);
     if (!words || words->empty())
         return std::nullopt;
-    platform::ProcessSpec spec;
-    spec.Program = words->front();
+    platform::ProcessRequest request;
+    request.Program = words->front();
     const PlaceholderValues values = AlertPlaceholders(alert);
     for (std::size_t i = 1; i < words->size(); ++i)
-        spec.Arguments.push_back(FillPlaceholders((*words)[i], values));
-    spec.Environment = AlertEnvironment(alert);
-    return spec;
+        request.Arguments.push_back(FillPlaceholders((*words)[i], values));
+    request.Environment = AlertEnvironment(alert);
+    return request;
 }
 
 } // namespace kavel

@@ -66,6 +66,6 @@ std::vector<std::pair<std::string, std::string>> AlertEnvironment(const FiredAle
 // The program to start for the alert: the rule's command split into words, the placeholders
 // filled inside the arguments (never in the program's name, which log text must not choose),
 // the environment set. Nothing when the command is empty or does not split.
-std::optional<platform::ProcessSpec> AlertProcessSpec(const FiredAlert& alert);
+std::optional<platform::ProcessRequest> AlertProcessRequest(const FiredAlert& alert);
 
 } // namespace kavel

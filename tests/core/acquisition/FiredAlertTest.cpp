@@ -40,23 +40,23 @@ TEST(FiredAlert, TextsNameRuleServerCountAndNewestAccess) {
 TEST(FiredAlert, ProcessSpecFillsArgumentsAndEnvironmentNotTheProgram) {
     FiredAlert alert = Alert("status:5xx", 3, true);
     alert.Rule.Command = "{page} --page={page} \"{rule} auf {server}\" {status} {unknown}";
-    const auto spec = AlertProcessSpec(alert);
-    ASSERT_TRUE(spec);
-    EXPECT_EQ(spec->Program, "{page}");
-    EXPECT_EQ(spec->Arguments,
+    const auto request = AlertProcessRequest(alert);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->Program, "{page}");
+    EXPECT_EQ(request->Arguments,
               (std::vector<std::string>{"--page=/shop?id=1", "Fehler auf www", "503", "{unknown}"}));
     const std::vector<std::pair<std::string, std::string>> environment = {
         {"KAVEL_RULE", "Fehler"},       {"KAVEL_SERVER", "www"},
         {"KAVEL_COUNT", "3"},           {"KAVEL_TIME", "2024-03-10 12:00:00"},
         {"KAVEL_ADDRESS", "192.0.2.7"}, {"KAVEL_PAGE", "/shop?id=1"},
         {"KAVEL_STATUS", "503"}};
-    EXPECT_EQ(spec->Environment, environment);
+    EXPECT_EQ(request->Environment, environment);
     // Without an access the access' placeholders are empty.
     alert.Access.reset();
-    EXPECT_EQ(AlertProcessSpec(alert)->Arguments,
+    EXPECT_EQ(AlertProcessRequest(alert)->Arguments,
               (std::vector<std::string>{"--page=", "Fehler auf www", "", "{unknown}"}));
     alert.Rule.Command = "  ";
-    EXPECT_FALSE(AlertProcessSpec(alert));
+    EXPECT_FALSE(AlertProcessRequest(alert));
 }
 
 TEST(FiredAlert, SampleAlertForTestenFitsTheCondition) {
