@@ -15,6 +15,12 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    # kavel runs under xvfb-run, not as this script's child: its files are written before the
+    # folder goes.
+    for _ in $(seq 100); do
+        [ -n "${kavel:-}" ] && kill -0 "$kavel" 2>/dev/null || break
+        sleep 0.1
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -28,7 +34,8 @@ xvfb-run -a build/release/src/app/kavel --home "$work" --styles "$work/styles.in
 pids+=($!)
 kavel=""
 for _ in $(seq 50); do
-    kavel=$(pgrep -n -f "build/release/src/app/kavel --home $work" || true)
+    # Anchored: xvfb-run's own command line holds the same words.
+    kavel=$(pgrep -n -f "^build/release/src/app/kavel --home $work" || true)
     [ -n "$kavel" ] && break
     sleep 0.2
 done
@@ -38,5 +45,5 @@ echo "seconds  rss_mb  log_lines"
 for ((t = 0; t <= seconds; t += 30)); do
     rss=$(awk '/VmRSS/ { print $2 / 1024 }' "/proc/$kavel/status")
     printf '%7d  %6.1f  %9d\n' "$t" "$rss" "$(wc -l <"$work/live.log")"
-    [ "$t" -lt "$seconds" ] && sleep 30
+    if [ "$t" -lt "$seconds" ]; then sleep 30; fi
 done
