@@ -3,6 +3,7 @@
 // longest slice), and the heap the counts hold against the number of entries and of distinct
 // keys. Every allocation is counted by the replaced global operator new.
 
+#include "HeapCounter.h"
 #include "LogGenerator.h"
 #include "acquisition/AccessSummary.h"
 #include "acquisition/DisplayFilters.h"
@@ -13,52 +14,9 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdlib>
-#include <malloc.h>
-#include <new>
-
-namespace {
-
-std::atomic<std::int64_t> LiveBytes{0};
-
-void* Allocate(std::size_t size) {
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (!p)
-        throw std::bad_alloc();
-    LiveBytes.fetch_add(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
-    return p;
-}
-
-void Release(void* p) noexcept {
-    if (!p)
-        return;
-    LiveBytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
-    std::free(p);
-}
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-void operator delete[](void* p) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    Release(p);
-}
 
 namespace kavel::bench {
 namespace {
@@ -204,12 +162,12 @@ void BM_CountsMemory(benchmark::State& state) {
     std::int64_t bytes = 0;
     std::size_t keys = 0;
     for (auto _ : state) {
-        const std::int64_t before = LiveBytes.load();
+        const std::int64_t before = LiveHeapBytes();
         auto summary = std::make_unique<AccessSummary>();
         for (const LogEntry* entry = fixture.Queue().First(); entry != nullptr;
              entry = fixture.Queue().Next(entry))
             summary->Add(*entry);
-        bytes = LiveBytes.load() - before;
+        bytes = LiveHeapBytes() - before;
         keys = 0;
         for (const SummaryPanel panel : AllSummaryPanels)
             keys += summary->Distinct(panel);

@@ -2,56 +2,15 @@
 // length of its raw line. Every allocation of the program is counted by the replaced global
 // operator new; the C library's own view (mallinfo2) is reported beside it.
 
+#include "HeapCounter.h"
 #include "LogGenerator.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "parsing/RevisitorList.h"
 
-#include <atomic>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <malloc.h>
-#include <new>
-
-namespace {
-
-std::atomic<std::int64_t> LiveBytes{0};
-
-void* Allocate(std::size_t size) {
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (!p)
-        throw std::bad_alloc();
-    LiveBytes.fetch_add(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
-    return p;
-}
-
-void Release(void* p) noexcept {
-    if (!p)
-        return;
-    LiveBytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
-    std::free(p);
-}
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-void operator delete[](void* p) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    Release(p);
-}
 
 namespace kavel::bench {
 namespace {
@@ -69,7 +28,7 @@ void BM_QueuedEntryBytes(benchmark::State& state) {
         for (const std::string& line : lines)
             lineBytes += static_cast<double>(line.size());
         EntryQueue queue;
-        const std::int64_t before = LiveBytes.load();
+        const std::int64_t before = LiveHeapBytes();
         const std::size_t mallocBefore = mallinfo2().uordblks;
         state.ResumeTiming();
 
@@ -82,7 +41,7 @@ void BM_QueuedEntryBytes(benchmark::State& state) {
 
         state.PauseTiming();
         const double queued = static_cast<double>(queue.Count());
-        const double bytes = static_cast<double>(LiveBytes.load() - before);
+        const double bytes = static_cast<double>(LiveHeapBytes() - before);
         const double mallocBytes = static_cast<double>(mallinfo2().uordblks - mallocBefore);
         const double averageLine = lineBytes / static_cast<double>(lines.size());
         state.counters["entries"] = queued;
@@ -115,7 +74,7 @@ void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
         for (const std::string& line : lines)
             lineBytes += static_cast<double>(line.size());
         EntryQueue queue;
-        const std::int64_t before = LiveBytes.load();
+        const std::int64_t before = LiveHeapBytes();
         const std::uint64_t pooledBefore = ThreadPooledEntryBytes();
         state.ResumeTiming();
 
@@ -125,7 +84,7 @@ void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
 
         state.PauseTiming();
         const double queued = static_cast<double>(queue.Count());
-        const double bytes = static_cast<double>(LiveBytes.load() - before) +
+        const double bytes = static_cast<double>(LiveHeapBytes() - before) +
                              static_cast<double>(ThreadPooledEntryBytes() - pooledBefore);
         const double averageLine = lineBytes / static_cast<double>(lines.size());
         state.counters["entries"] = queued;
