@@ -147,6 +147,19 @@ public:
 
     Server& FirstServer() { return Servers_[0]; }
 
+    // Ten new entries of the first server, each a second after the one before (next counts
+    // them); the oldest of them, where a take-over starts.
+    LogEntry* QueueTen(int& next) {
+        LogEntry* first = nullptr;
+        for (int i = 0; i < 10; ++i) {
+            LogEntry* entry = Queue(FirstServer(), DateTime{BenchNow.Ms + 1000 * (next + 1)}, next);
+            ++next;
+            if (first == nullptr)
+                first = entry;
+        }
+        return first;
+    }
+
     // The application object comes before the views.
     QApplication& App_ = App();
     platform::ManualClock Clock_{BenchNow};
@@ -305,14 +318,7 @@ void BM_NotificationOfTenEntries(benchmark::State& state) {
     QObject context;
     for (auto _ : state) {
         state.PauseTiming();
-        LogEntry* first = nullptr;
-        for (int i = 0; i < 10; ++i) {
-            LogEntry* entry =
-                fixture.Queue(fixture.FirstServer(), DateTime{BenchNow.Ms + 1000 * (next + 1)}, next);
-            ++next;
-            if (first == nullptr)
-                first = entry;
-        }
+        LogEntry* first = fixture.QueueTen(next);
         bool done = false;
         state.ResumeTiming();
         const auto start = SteadyClock::now();
@@ -467,14 +473,7 @@ void BM_NotificationOfTenEntriesFiltered(benchmark::State& state) {
     QObject context;
     for (auto _ : state) {
         state.PauseTiming();
-        LogEntry* first = nullptr;
-        for (int i = 0; i < 10; ++i) {
-            LogEntry* entry =
-                fixture.Queue(fixture.FirstServer(), DateTime{BenchNow.Ms + 1000 * (next + 1)}, next);
-            ++next;
-            if (first == nullptr)
-                first = entry;
-        }
+        LogEntry* first = fixture.QueueTen(next);
         bool done = false;
         state.ResumeTiming();
         const auto start = SteadyClock::now();
