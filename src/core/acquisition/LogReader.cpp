@@ -371,17 +371,18 @@ void LogReader::Body() {
                 MissingFileStep();
                 return;
             }
-            // Shown once per problem: the node and the console need no repetition per poll.
-            if (problem != shownProblem) {
-                ShowProblem(problem);
-                shownProblem = problem;
-            }
             // Deleted or moved away, the log may still be written through the web server's handle.
             if (!rotated.Empty() && SafePoint()) {
                 StartPass(progress);
                 ReadRotatedFiles(rotated, progress);
             }
             TakeWaitingLines(progress, false);
+            // Shown once per problem, after what the pass still read: whoever sees the log
+            // missing finds the reader resting, not reading on behind the problem.
+            if (problem != shownProblem) {
+                ShowProblem(problem);
+                shownProblem = problem;
+            }
             SetState(problem);
             // A log that appears later is new: it is read from its start, not searched.
             firstFile = false;
