@@ -139,8 +139,24 @@ void ListFilterModel::RunSlice(std::uint64_t generation) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(SliceMs_);
     // Found going down, so in descending order: all below the matches found before.
     std::vector<Position> found;
+    // Rows ahead whose memory is asked for: their heads first, their bodies once the heads
+    // are there.
+    constexpr Position HeadAhead = 16;
+    constexpr Position BodyAhead = 8;
+    const int rows = SourceRowCount();
+    const auto entryAt = [this, rows](Position position) {
+        return position >= 0 && EntryOf_ ? EntryOf_(rows - 1 - position) : nullptr;
+    };
+    for (Position ahead = 0; ahead < HeadAhead; ++ahead) {
+        EntryMatcher::PrefetchHead(entryAt(Cursor_ - ahead));
+        if (ahead < BodyAhead)
+            EntryMatcher::PrefetchBody(entryAt(Cursor_ - ahead));
+    }
     for (int tested = 1; Cursor_ >= 0; ++tested) {
-        if (Test(SourceRowOf(Cursor_)))
+        EntryMatcher::PrefetchHead(entryAt(Cursor_ - HeadAhead));
+        EntryMatcher::PrefetchBody(entryAt(Cursor_ - BodyAhead));
+        const LogEntry* entry = entryAt(Cursor_);
+        if (entry != nullptr && Matcher_ && Matcher_->Matches(*entry))
             found.push_back(Cursor_);
         --Cursor_;
         if (tested % 256 == 0 && Clock::now() >= deadline)

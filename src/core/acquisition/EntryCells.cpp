@@ -51,6 +51,18 @@ const std::string& EntryTexts::TimeText(DateTime time) {
     return TimeText_;
 }
 
+const std::string& EntryTexts::ServerNameText(const Server& server) {
+    // Revisions are unique among all servers: a server made where another was freed has
+    // another one.
+    const std::uint64_t revision = server.NameRevision();
+    if (revision != ServerNameRevision_) {
+        ServerName_.clear();
+        AppendShownText(ServerName_, server.Name());
+        ServerNameRevision_ = revision;
+    }
+    return ServerName_;
+}
+
 std::string_view EntryTexts::Text(const LogEntry& entry, EntryCell cell) {
     Scratch_.clear();
     AppendText(Scratch_, entry, cell);
@@ -58,17 +70,32 @@ std::string_view EntryTexts::Text(const LogEntry& entry, EntryCell cell) {
 }
 
 void EntryTexts::AppendText(std::string& out, const LogEntry& entry, EntryCell cell) {
+    Append<false>(out, entry, cell);
+}
+
+void EntryTexts::AppendLoggedText(std::string& out, const LogEntry& entry, EntryCell cell) {
+    Append<true>(out, entry, cell);
+}
+
+template <bool Logged>
+void EntryTexts::Append(std::string& out, const LogEntry& entry, EntryCell cell) {
+    const auto add = [&out](std::string_view bytes) {
+        if constexpr (Logged)
+            out.append(bytes);
+        else
+            AppendShownText(out, bytes);
+    };
     const AccessRecord* access = entry.Access.get();
     switch (cell) {
     case EntryCell::Line:
-        AppendShownText(out, entry.Line.View());
+        add(entry.Line.View());
         return;
     case EntryCell::Time:
         out += TimeText(entry.Time);
         return;
     case EntryCell::Server:
         if (entry.Server != nullptr)
-            AppendShownText(out, entry.Server->Name());
+            out += ServerNameText(*entry.Server);
         return;
     case EntryCell::ExceptionCode:
         if (const SuspicionCheck& check = CheckOf(entry); check.Code != suspicion_code::None)
@@ -76,7 +103,7 @@ void EntryTexts::AppendText(std::string& out, const LogEntry& entry, EntryCell c
         return;
     case EntryCell::Description:
         if (const SuspicionCheck& check = CheckOf(entry); check.Code != suspicion_code::None)
-            AppendShownText(out, check.Message);
+            add(check.Message);
         return;
     default:
         break;
@@ -85,16 +112,16 @@ void EntryTexts::AppendText(std::string& out, const LogEntry& entry, EntryCell c
         return;
     switch (cell) {
     case EntryCell::Host:
-        AppendShownText(out, access->HostName());
+        add(access->HostName());
         return;
     case EntryCell::User:
-        AppendShownText(out, access->User());
+        add(access->User());
         return;
     case EntryCell::Method:
-        AppendShownText(out, access->Method());
+        add(access->Method());
         return;
     case EntryCell::Page:
-        AppendShownText(out, access->Page());
+        add(access->Page());
         return;
     case EntryCell::Status:
         AppendNumber(out, access->Status);
@@ -102,10 +129,10 @@ void EntryTexts::AppendText(std::string& out, const LogEntry& entry, EntryCell c
         out += StatusText(access->Status);
         return;
     case EntryCell::Referer:
-        AppendShownText(out, access->Referer());
+        add(access->Referer());
         return;
     case EntryCell::UserAgent:
-        AppendShownText(out, access->UserAgent());
+        add(access->UserAgent());
         return;
     default:
         return;
@@ -141,9 +168,42 @@ EntryMatcher::EntryMatcher(const TextPattern& pattern, std::span<const EntryCell
     : Pattern_(&pattern)
     , Cells_(cells.begin(), cells.end()) {}
 
+void EntryMatcher::PrefetchHead(const LogEntry* entry) {
+    if (entry == nullptr)
+        return;
+    __builtin_prefetch(entry);
+    __builtin_prefetch(reinterpret_cast<const char*>(entry) + 64);
+}
+
+void EntryMatcher::PrefetchBody(const LogEntry* entry) {
+    if (entry == nullptr)
+        return;
+    // Only what lies together with the entry, and no more than a long line's worth of it.
+    constexpr std::ptrdiff_t Reach = 1024;
+    constexpr std::ptrdiff_t CacheLine = 64;
+    const char* const head = reinterpret_cast<const char*>(entry);
+    const std::string_view line = entry->Line.View();
+    const std::ptrdiff_t span = line.data() + line.size() - head;
+    if (span <= 0 || span > Reach)
+        return;
+    for (std::ptrdiff_t at = 2 * CacheLine; at < span; at += CacheLine)
+        __builtin_prefetch(head + at);
+}
+
 bool EntryMatcher::Matches(const LogEntry& entry) {
     if (Pattern_->Empty())
         return true;
+    if (Pattern_->FindsLoggedBytes()) {
+        // Most patterns are found in the bytes themselves, which saves making the texts.
+        Lines_.clear();
+        for (std::size_t i = 0; i < Cells_.size(); ++i) {
+            if (i > 0)
+                Lines_ += '\n';
+            Texts_.AppendLoggedText(Lines_, entry, Cells_[i]);
+        }
+        if (const std::optional<bool> found = Pattern_->MatchesLoggedLines(Lines_))
+            return *found;
+    }
     Lines_.clear();
     for (std::size_t i = 0; i < Cells_.size(); ++i) {
         if (i > 0)

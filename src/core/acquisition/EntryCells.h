@@ -12,6 +12,7 @@
 namespace kavel {
 
 class LogEntry;
+class Server;
 class TextPattern;
 
 // What a cell of the lists shows of an entry. The window's columns and kavel-cli's --grep take
@@ -44,11 +45,17 @@ public:
     std::string_view Text(const LogEntry& entry, EntryCell cell);
     // Appends the shown text of the cell to out.
     void AppendText(std::string& out, const LogEntry& entry, EntryCell cell);
+    // Appends what the cell shows, cells taken from the log as their bytes (the line, the
+    // access' fields), the others as their shown text.
+    void AppendLoggedText(std::string& out, const LogEntry& entry, EntryCell cell);
 
 private:
+    template <bool Logged>
+    void Append(std::string& out, const LogEntry& entry, EntryCell cell);
     // What the detection reports for the entry, found once for its two exception cells.
     const SuspicionCheck& CheckOf(const LogEntry& entry);
     const std::string& TimeText(DateTime time);
+    const std::string& ServerNameText(const Server& server);
 
     std::string Scratch_;
     // Log lines come several a second: the time text of the last second asked, and the date
@@ -59,6 +66,9 @@ private:
     std::int64_t TimeSecond_ = 0;
     std::int64_t Day_ = 0;
     bool HasTime_ = false;
+    // The shown name of the last server asked, while its name stays the same.
+    std::string ServerName_;
+    std::uint64_t ServerNameRevision_ = 0;
     SuspicionCheck Check_;
     std::uint64_t CheckSerial_ = 0;
     bool HasCheck_ = false;
@@ -83,6 +93,13 @@ public:
 
     bool Matches(const LogEntry& entry);
     const TextPattern& Pattern() const { return *Pattern_; }
+
+    // A pass over rows in an order other than the queue's waits for memory more than it
+    // matches: these ask for an entry's memory ahead of its test. Its head (the links to its
+    // access and line) some rows ahead, then, once the head is there, the rest of it: access,
+    // side texts and line lie behind it in one stretch.
+    static void PrefetchHead(const LogEntry* entry);
+    static void PrefetchBody(const LogEntry* entry);
 
 private:
     const TextPattern* Pattern_;

@@ -64,8 +64,16 @@ const char* BooleanText(bool value) {
 
 } // namespace
 
+namespace {
+std::atomic<std::uint64_t> LastNameRevision{0};
+std::uint64_t NextNameRevision() {
+    return LastNameRevision.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+} // namespace
+
 Server::Server()
-    : TimeDeleteAfter_(OptionTimeDeleteAfter())
+    : NameRevision_(NextNameRevision())
+    , TimeDeleteAfter_(OptionTimeDeleteAfter())
     , TimeRevisitorAfterMinutes_(OptionTimeRevisitorAfterMinutes())
     , TimeLogPollCycleInMs_(OptionTimeLogPollCycleInMs()) {}
 
@@ -77,6 +85,7 @@ std::string Server::Name() const {
 void Server::SetName(std::string name) {
     std::lock_guard guard(TextLock_);
     Name_ = std::move(name);
+    NameRevision_.store(NextNameRevision(), std::memory_order_release);
 }
 
 std::string Server::LogFileName() const {

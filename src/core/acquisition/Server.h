@@ -50,6 +50,9 @@ public:
 
     std::string Name() const;
     void SetName(std::string name);
+    // Unique over the process' life for each name given (and each server made): whoever keeps
+    // a copy of the name knows it is still the name while this stays the same.
+    std::uint64_t NameRevision() const { return NameRevision_.load(std::memory_order_acquire); }
     std::string LogFileName() const;
     void SetLogFileName(std::string logFileName);
 
@@ -116,6 +119,7 @@ public:
 private:
     mutable std::mutex TextLock_;
     std::string Name_;
+    std::atomic<std::uint64_t> NameRevision_;
     std::string LogFileName_;
     std::shared_ptr<const W3cFieldLayout> W3cLayout_;
     ServerNode* TreeNode_ = nullptr;

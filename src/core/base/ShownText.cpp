@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kavel {
 namespace {
@@ -95,9 +96,21 @@ void AppendUtf8(std::string& out, char32_t point) {
     }
 }
 
-// Printable ASCII, by far the most common log text, is shown as it is.
+// Printable ASCII, by far the most common log text, is shown as it is. Eight bytes at a time:
+// this runs over every cell a filter searches.
 bool IsPrintableAscii(std::string_view bytes) {
-    for (const char c : bytes) {
+    constexpr std::uint64_t Ones = 0x0101010101010101u;
+    constexpr std::uint64_t High = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        // A high bit of its own, one borrowed below 0x20, or one carried from 0x7F. A borrow or
+        // carry that runs on into the next byte comes from a byte already found.
+        if (((word | (word - 0x20 * Ones) | (word + Ones)) & High) != 0)
+            return false;
+    }
+    for (const char c : bytes.substr(i)) {
         const auto byte = static_cast<std::uint8_t>(c);
         if (byte < 0x20 || byte >= 0x7F)
             return false;

@@ -2,9 +2,12 @@
 
 #include "base/ShownText.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <re2/filtered_re2.h>
 #include <re2/re2.h>
+#include <string.h>
 
 namespace kavel {
 namespace {
@@ -81,6 +84,34 @@ bool FitsJoinedLines(std::string_view pattern) {
     return true;
 }
 
+// A short text is found fastest by looking for its first byte and comparing there; a long
+// one, which a hostile line could make that take long, by the C library's linear search.
+bool Contains(std::string_view text, std::string_view part) {
+    constexpr std::size_t LongText = 16;
+    if (part.size() <= LongText)
+        return text.find(part) != std::string_view::npos;
+    return ::memmem(text.data(), text.size(), part.data(), part.size()) != nullptr;
+}
+
+// The texts in lower case of which every match of the expression holds one, or none when the
+// expression can match without any (".*", "\d+") or would need too many to be worth the look.
+std::vector<std::string> RequiredTexts(std::string_view pattern, const RE2::Options& engine) {
+    constexpr int ShortestText = 3;
+    constexpr std::size_t MostTexts = 8;
+    re2::FilteredRE2 filter(ShortestText);
+    int id = 0;
+    if (filter.Add(Piece(pattern), engine, &id) != RE2::NoError)
+        return {};
+    std::vector<std::string> texts;
+    filter.Compile(&texts);
+    // An expression that passes with no text found is not filtered at all.
+    std::vector<int> passing;
+    filter.AllPotentials({}, &passing);
+    if (!passing.empty() || texts.empty() || texts.size() > MostTexts)
+        return {};
+    return texts;
+}
+
 } // namespace
 
 TextPattern::TextPattern(std::string pattern, PatternOptions options)
@@ -96,6 +127,8 @@ std::variant<TextPattern, std::string> TextPattern::Compile(std::string_view pat
     if (!IsWellFormedUtf8(pattern))
         return std::string("invalid UTF-8");
     TextPattern compiled{std::string(pattern), options};
+    if (options.Syntax == PatternSyntax::Text && !pattern.empty() && IsPrintableAscii(pattern))
+        compiled.FindsLoggedBytes_ = true;
     if (pattern.empty() || (options.Syntax == PatternSyntax::Text && options.CaseSensitive))
         return compiled;
     RE2::Options engine;
@@ -115,8 +148,10 @@ std::variant<TextPattern, std::string> TextPattern::Compile(std::string_view pat
         engine.set_never_nl(true);
         const std::string lines = "(?m:" + std::string(pattern) + ")";
         auto linesRegex = std::make_unique<RE2>(Piece(lines), engine);
-        if (linesRegex->ok())
+        if (linesRegex->ok()) {
             compiled.LinesRegex_ = std::move(linesRegex);
+            compiled.RequiredTexts_ = RequiredTexts(lines, engine);
+        }
     }
     return compiled;
 }
@@ -125,7 +160,7 @@ bool TextPattern::Matches(std::string_view text) const {
     if (Pattern_.empty())
         return true;
     if (!Regex_)
-        return text.find(Pattern_) != std::string_view::npos;
+        return Contains(text, Pattern_);
     return RE2::PartialMatch(Piece(text), *Regex_);
 }
 
@@ -138,13 +173,21 @@ bool TextPattern::MatchesAnyLine(std::string_view lines, std::string& scratch) c
         if (Pattern_.find('\n') != std::string::npos)
             return false;
         if (!Regex_)
-            return lines.find(Pattern_) != std::string_view::npos;
+            return Contains(lines, Pattern_);
         if (!FoldedText_.empty() && FoldAscii(lines, scratch))
-            return std::string_view(scratch).find(FoldedText_) != std::string_view::npos;
+            return Contains(scratch, FoldedText_);
         return RE2::PartialMatch(Piece(lines), *Regex_);
     }
-    if (LinesRegex_)
+    if (LinesRegex_) {
+        if (!RequiredTexts_.empty() && FoldAscii(lines, scratch)) {
+            const bool holdsOne =
+                std::any_of(RequiredTexts_.begin(), RequiredTexts_.end(),
+                            [&scratch](const std::string& text) { return Contains(scratch, text); });
+            if (!holdsOne)
+                return false;
+        }
         return RE2::PartialMatch(Piece(lines), *LinesRegex_);
+    }
     for (std::size_t start = 0;;) {
         const std::size_t end = lines.find('\n', start);
         if (Matches(lines.substr(start, end - start)))
@@ -153,6 +196,16 @@ bool TextPattern::MatchesAnyLine(std::string_view lines, std::string& scratch) c
             return false;
         start = end + 1;
     }
+}
+
+std::optional<bool> TextPattern::MatchesLoggedLines(std::string& lines) const {
+    if (!FindsLoggedBytes_)
+        return std::nullopt;
+    if (!Regex_)
+        return Contains(lines, Pattern_);
+    if (!FoldAscii(lines, lines))
+        return std::nullopt;
+    return Contains(lines, FoldedText_);
 }
 
 bool TextPattern::FindAll(std::string_view text, std::vector<TextSpan>& spans, std::size_t maxSpans) const {

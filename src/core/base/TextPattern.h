@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -54,6 +55,15 @@ public:
     // itself (shown texts make line ends visible): the same answer as Matches on each text, in
     // one search. scratch is the caller's working space.
     bool MatchesAnyLine(std::string_view lines, std::string& scratch) const;
+    // Whether the pattern is a text of printable ASCII, which is found in a log's bytes exactly
+    // where it is found in their shown texts (base/ShownText.h): printable ASCII shows as
+    // itself, every other byte as bytes beyond ASCII or a symbol.
+    bool FindsLoggedBytes() const { return FindsLoggedBytes_; }
+    // MatchesAnyLine over the log bytes of the texts joined by LF, for a pattern that
+    // FindsLoggedBytes; none where only the shown texts can tell: bytes beyond ASCII in a
+    // search in any case (Unicode folds some letters there to ASCII ones). The lines are the
+    // caller's working space: a search in any case folds them where they are.
+    std::optional<bool> MatchesLoggedLines(std::string& lines) const;
     // The matches from the start on, one after the other without overlap, at most maxSpans
     // (a text can hold millions of empty matches); spans is cleared first. An empty match
     // gives no span. Returns whether any match was found.
@@ -73,6 +83,11 @@ private:
     // A text to find in any case that is printable ASCII, in lower case: found in lines of
     // ASCII by folding them, without the engine.
     std::string FoldedText_;
+    bool FindsLoggedBytes_ = false;
+    // Texts in lower case of which every match of the regular expression holds at least one
+    // (the engine's prefilter): lines of ASCII that hold none, folded, need no search by the
+    // engine. Empty when the expression has no such texts.
+    std::vector<std::string> RequiredTexts_;
 };
 
 } // namespace kavel

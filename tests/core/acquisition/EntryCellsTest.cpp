@@ -117,6 +117,22 @@ TEST_F(EntryCellsTest, TheTimeTextFollowsTheEntry) {
     }
 }
 
+// The server's name is kept between entries: a new name, or another server made where a
+// freed one was, shows at once.
+TEST_F(EntryCellsTest, TheServerCellFollowsARenameAndAnotherServer) {
+    auto entry = Entry("/", 200, "-");
+    EXPECT_EQ(Texts_.Text(*entry, EntryCell::Server), "www.example.org");
+    Server_.SetName("Bu\xCC\x88ro\x1B");
+    EXPECT_EQ(Texts_.Text(*entry, EntryCell::Server), "Bu\xCC\x88ro\xE2\x90\x9B");
+    for (int round = 0; round < 2; ++round) {
+        auto other = std::make_unique<Server>();
+        other->SetName(round == 0 ? "first" : "second");
+        entry->Server = other.get();
+        EXPECT_EQ(Texts_.Text(*entry, EntryCell::Server), round == 0 ? "first" : "second");
+        entry->Server = &Server_;
+    }
+}
+
 TEST_F(EntryCellsTest, AnEntryWithoutAccessShowsOnlyItsLineTimeAndServer) {
     LogEntry entry("raw", &Server_);
     entry.Time = *EncodeDateTime(2024, 5, 1, 12, 0, 0);
@@ -182,15 +198,18 @@ TEST_F(EntryCellsTest, TheMatcherFindsWhatEachCellFinds) {
     entries.push_back(Entry("", 500, ""));
 
     const char* const texts[] = {
-        "GET",    "get",       "bot", "BOT", "kspider", "\xC3\xA4", "\xC3\x84",          "M\xC3\xA4rz",
-        "200 Ok", "Not Found", "-",   " ",   "\n",      "a\nb",     "www.example.org\n", "/"};
-    const char* const regexes[] = {"^GET$",       "^/product",   "Ok$",       "^$",
-                                   "^-$",         R"(\bbot\b)",  R"(\Bot)",   R"(\s)",
-                                   "[^a]+z",      R"(\n)",       "(?s:.)GET", "(?s).+Mozilla",
-                                   R"(\AGET)",    R"(org\z)",    R"(\A2019)", "(?-m:^GET)",
-                                   "(?i)kSPIDER", R"(\x{212A})", "^.{0,3}$",  "Firefox|Chrome",
-                                   R"(\C)",       "(a+)+$",      "(?U)a+",    "^[0-9]{3} ",
-                                   R"(\pL+)",     "^\\A"};
+        "GET", "get", "bot", "BOT", "kspider", "\xC3\xA4", "\xC3\x84", "M\xC3\xA4rz", "200 Ok", "Not Found",
+        "-", " ", "\n", "a\nb", "www.example.org\n", "/",
+        // Found in the logged bytes: beside controls, after an escape, longer than a quick look.
+        "[2J", "tb", "\x1B", "\t", "rz", "FIREFOX", "Mozilla/5.0 (Windows NT"};
+    const char* const regexes[] = {"^GET$", "^/product", "Ok$", "^$", "^-$", R"(\bbot\b)", R"(\Bot)", R"(\s)",
+                                   "[^a]+z", R"(\n)", "(?s:.)GET", "(?s).+Mozilla", R"(\AGET)", R"(org\z)",
+                                   R"(\A2019)", "(?-m:^GET)", "(?i)kSPIDER", R"(\x{212A})", "^.{0,3}$",
+                                   "Firefox|Chrome", R"(\C)", "(a+)+$", "(?U)a+", "^[0-9]{3} ", R"(\pL+)",
+                                   "^\\A",
+                                   // Texts that every match holds, looked for before the engine.
+                                   "(bot|crawl)", "Mozilla.*Gecko", R"(M\x{E4}rz)", R"(product\d+\.html)",
+                                   "(?i)FIREFOX/[0-9]+", "sPiDeR"};
     const EntryCell pageAndAgent[] = {EntryCell::Page, EntryCell::UserAgent};
     const EntryCell lineOnly[] = {EntryCell::Line};
     const std::span<const EntryCell> cellSets[] = {AccessCells, pageAndAgent, lineOnly};

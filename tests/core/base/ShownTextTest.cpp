@@ -67,6 +67,21 @@ TEST(ShownText, PrintableAsciiIsTheBytesThemselves) {
     EXPECT_EQ(changed.data(), scratch.data());
 }
 
+// Texts are looked at several bytes at a time: every byte value, at every place of a text
+// longer than one such step, must be told apart.
+TEST(ShownText, EveryByteOutsidePrintableAsciiIsFoundWhereverItStands) {
+    std::string scratch;
+    for (int value = 0; value < 256; ++value) {
+        const bool printable = value >= 0x20 && value <= 0x7E;
+        for (std::size_t at = 0; at < 19; ++at) {
+            std::string bytes(19, 'a');
+            bytes[at] = static_cast<char>(value);
+            const std::string_view shown = ShownText(bytes, scratch);
+            ASSERT_EQ(shown.data() == bytes.data(), printable) << "byte " << value << " at " << at;
+        }
+    }
+}
+
 TEST(ShownText, LoggedTextKeepsControlsAndReadsWindows1252) {
     const struct {
         std::string_view bytes;
