@@ -5,6 +5,7 @@
 
 #include "LogGenerator.h"
 #include "acquisition/AlertMonitor.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 
@@ -49,7 +50,7 @@ void BM_AlertCheckPerAccess(benchmark::State& state) {
     std::vector<std::unique_ptr<LogEntry>> entries;
     for (const std::string& line : lines) {
         auto entry = std::make_unique<LogEntry>(line, &server);
-        if (ParseEntryLine(*entry))
+        if (ParseEntry(*entry, KeepPeriod::Ignored))
             entries.push_back(std::move(entry));
     }
 

@@ -7,6 +7,7 @@
 #include "LogGenerator.h"
 #include "acquisition/AccessSummary.h"
 #include "acquisition/DisplayFilters.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "acquisition/SummaryTracker.h"
@@ -53,7 +54,7 @@ public:
     QueueFixture& operator=(const QueueFixture&) = delete;
 
     LogEntry* Append(const std::string& line) {
-        std::unique_ptr<LogEntry> entry = ParseToEntry(line, Server_);
+        std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
         return entry ? Queue_.Append(std::move(entry)) : nullptr;
     }
 

@@ -1,6 +1,7 @@
 // Lines per second of the two parsers with every classification step on, one core.
 
 #include "LogGenerator.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/RevisitRule.h"
 #include "acquisition/Server.h"
@@ -27,7 +28,7 @@ void RunLines(benchmark::State& state, const std::vector<std::string>& lines, Se
     const std::size_t prefill = std::min(QueueWindow, lines.size() / 2);
     for (std::size_t i = 0; i < prefill; ++i) {
         auto entry = std::make_unique<LogEntry>(lines[i], &server);
-        ParseEntryLine(*entry);
+        ParseEntry(*entry, KeepPeriod::Ignored);
         if (entry->Access)
             queue.Append(std::move(entry));
     }
@@ -35,7 +36,7 @@ void RunLines(benchmark::State& state, const std::vector<std::string>& lines, Se
     std::int64_t accepted = 0;
     for (auto _ : state) {
         LogEntry entry(lines[index], &server);
-        ParseEntryLine(entry);
+        ParseEntry(entry, KeepPeriod::Ignored);
         accepted += entry.Access ? 1 : 0;
         if (++index == lines.size())
             index = prefill;
@@ -121,20 +122,20 @@ void BM_ReaderPathNCSA(benchmark::State& state) {
     Server server;
     RunReaderPath(state, server, [](const std::string& line, Server& s, const EntrySettings&) {
         auto entry = std::make_unique<LogEntry>(line, &s);
-        ParseEntryLine(*entry);
+        ParseEntry(*entry, KeepPeriod::Ignored);
         return entry->Access ? std::move(entry) : nullptr;
     });
 }
 BENCHMARK(BM_ReaderPathNCSA)->MinTime(2.0);
 
 // The path as the reader runs it: each line made into its kept entry in one piece
-// (ParseToEntry), with the settings read once, as a reader does for a run of lines.
+// (MakeEntry), with the settings read once, as a reader does for a run of lines.
 void BM_ReaderPathInOnePiece(benchmark::State& state) {
     Server server;
     // The generated lines are years old: a keep period that holds them all.
     server.SetTimeDeleteAfter(1000000);
     RunReaderPath(state, server, [](const std::string& line, Server& s, const EntrySettings& settings) {
-        return ParseToEntry(line, s, settings);
+        return MakeEntry(line, s, settings);
     });
 }
 BENCHMARK(BM_ReaderPathInOnePiece)->MinTime(2.0);
@@ -173,7 +174,7 @@ void BM_ParseNCSAWithoutQueue(benchmark::State& state) {
     std::size_t index = 0;
     for (auto _ : state) {
         LogEntry entry(lines[index], &server);
-        ParseEntryLine(entry);
+        ParseEntry(entry, KeepPeriod::Ignored);
         benchmark::DoNotOptimize(entry.Access.get());
         if (++index == lines.size())
             index = 0;

@@ -5,6 +5,7 @@
 // development files are there.
 
 #include "LogGenerator.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "parsing/SuspiciousRequests.h"
@@ -127,7 +128,7 @@ Rows MakeRows(const std::vector<std::string>& lines) {
     const EntrySettings settings = EntrySettings::Current();
     Rows rows;
     for (const std::string& line : lines) {
-        std::unique_ptr<LogEntry> entry = ParseToEntry(line, server, settings);
+        std::unique_ptr<LogEntry> entry = MakeEntry(line, server, settings);
         if (!entry)
             continue;
         const AccessRecord& a = *entry->Access;

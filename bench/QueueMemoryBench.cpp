@@ -4,6 +4,8 @@
 
 #include "HeapCounter.h"
 #include "LogGenerator.h"
+#include "acquisition/EntryArena.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "parsing/RevisitorList.h"
@@ -34,7 +36,7 @@ void BM_QueuedEntryBytes(benchmark::State& state) {
 
         for (const std::string& line : lines) {
             auto entry = std::make_unique<LogEntry>(line, &server);
-            ParseEntryLine(*entry);
+            ParseEntry(*entry, KeepPeriod::Ignored);
             if (entry->Access)
                 queue.Append(std::move(entry));
         }
@@ -79,7 +81,7 @@ void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
         state.ResumeTiming();
 
         for (const std::string& line : lines)
-            if (std::unique_ptr<LogEntry> entry = ParseToEntry(line, server, settings))
+            if (std::unique_ptr<LogEntry> entry = MakeEntry(line, server, settings))
                 queue.Append(std::move(entry));
 
         state.PauseTiming();

@@ -5,6 +5,7 @@
 // the views' own bookkeeping of inserted rows is part of every figure.
 
 #include "acquisition/EntryCells.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"

@@ -1,9 +1,10 @@
 #pragma once
-// The reader's path makes an entry in one piece (ParseToEntry: a draft record placed beside its
+// The reader's path makes an entry in one piece (MakeEntry: a draft record placed beside its
 // line); the texts and numbers it gives must be those of the entry-by-entry path, whatever the
 // bytes. The visitor state is left out: the first parse may list a revisitor that the second
 // then finds.
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "platform/Clock.h"
@@ -32,10 +33,9 @@ inline bool SameAccess(const AccessRecord& a, const AccessRecord& b) {
            x.BytesReceived == y.BytesReceived && x.TimeTaken == y.TimeTaken;
 }
 
-// entry has been through ParseEntryLine.
+// entry has been through ParseEntry with the keep period ignored.
 inline void CheckOnePieceAgrees(const LogEntry& entry, Server& server) {
-    const std::unique_ptr<LogEntry> placed =
-        ParseToEntry(entry.Line.View(), server, EntrySettings::Current());
+    const std::unique_ptr<LogEntry> placed = MakeEntry(entry.Line.View(), server, EntrySettings::Current());
     if (!entry.Access) {
         if (placed)
             __builtin_trap();

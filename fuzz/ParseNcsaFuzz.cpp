@@ -1,6 +1,7 @@
 // Any bytes as one NCSA log line: the parser must drop or accept it, never crash.
 
 #include "OnePieceCheck.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "config/AppSettings.h"
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!entry->Access) {
         entry->Access.reset();
         setup.Server.SetTimeDeleteAfter(1000000);
-        kavel::ParseEntryLine(*entry);
+        kavel::ParseEntry(*entry, kavel::KeepPeriod::Ignored);
     }
     kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server);
     if (const kavel::AccessRecord* record = entry->Access.get()) {

@@ -1,6 +1,7 @@
 // Any bytes as one W3C log line; the first four bytes choose the field set and the zone.
 
 #include "OnePieceCheck.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "config/AppSettings.h"
@@ -45,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     setup.Server.SetTimeZone(static_cast<std::int32_t>(choice >> 24) - 128);
     auto entry = std::make_unique<kavel::LogEntry>(
         std::string(reinterpret_cast<const char*>(data) + 4, size - 4), &setup.Server);
-    kavel::ParseEntryLine(*entry);
+    kavel::ParseEntry(*entry, kavel::KeepPeriod::Ignored);
     kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server);
     if (entry->Access) {
         const auto& record = static_cast<const kavel::W3cRecord&>(*entry->Access);

@@ -2,6 +2,7 @@
 // 100,000 entries (with and without a change of the set), redrawing the meter from every
 // entry after a resize, and the shift of one column each minute.
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"

@@ -4,6 +4,7 @@
 #include "EntryGrep.h"
 #include "SummaryFormat.h"
 #include "acquisition/AccessSummary.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
@@ -385,7 +386,7 @@ int Run(const ParseOptions& options) {
     const EntrySettings settings = EntrySettings::Current();
     const auto onLine = [&](std::string_view line) {
         ++counts.LinesRead;
-        std::unique_ptr<LogEntry> entry = ParseToEntry(line, *server, settings);
+        std::unique_ptr<LogEntry> entry = MakeEntry(line, *server, settings);
         if (!entry) {
             if (!options.Summary && !grep.Active()) {
                 output.Line(DroppedLine);

@@ -4,6 +4,7 @@
 #include "DemoTraffic.h"
 #include "EntryFormat.h"
 #include "EntryGrep.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ProgramLifecycle.h"

@@ -1,6 +1,7 @@
 #include "ui/AccessLists.h"
 
 #include "acquisition/DisplayFilters.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "parsing/SuspiciousRequests.h"

@@ -1,5 +1,6 @@
 #include "ui/ExpirySweep.h"
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "platform/Clock.h"
 #include "ui/AccessLists.h"

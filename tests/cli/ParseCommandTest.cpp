@@ -1,4 +1,5 @@
 #include "acquisition/AccessSummary.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "platform/Clock.h"
@@ -318,7 +319,7 @@ TEST(ParseCommandSummary, TopListsCountAsTheOverview) {
     ASSERT_NE(server, nullptr);
     kavel::AccessSummary summary;
     for (const std::string& line : kavel::test::ReadLogLines(file.string())) {
-        if (auto entry = kavel::ParseToEntry(line, *server))
+        if (auto entry = kavel::MakeEntry(line, *server))
             summary.Add(*kavel::Entries().Append(std::move(entry)));
     }
     ASSERT_EQ(summary.Totals().Accesses, 1000);

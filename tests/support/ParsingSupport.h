@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "config/AppSettings.h"
@@ -76,7 +77,7 @@ inline std::vector<std::string> ReadLogLines(const std::string& path) {
 
 // The parse step of the reader without the keep period.
 inline void ParseInto(LogEntry& entry) {
-    ParseEntryLine(entry);
+    ParseEntry(entry, KeepPeriod::Ignored);
 }
 
 // Parses one line for server as the reader does; the entry, or none when it is not kept.

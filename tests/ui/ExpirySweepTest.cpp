@@ -1,6 +1,8 @@
 #include "ui/ExpirySweep.h"
 
 #include "UiTestSupport.h"
+#include "acquisition/EntryArena.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ProgramLifecycle.h"

@@ -2,6 +2,7 @@
 
 #include "UiTestSupport.h"
 #include "acquisition/EntryCells.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "UiTestSupport.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/ProgramLifecycle.h"
 #include "acquisition/ReaderRegistry.h"

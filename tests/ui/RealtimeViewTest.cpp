@@ -1,6 +1,7 @@
 #include "ui/RealtimeView.h"
 
 #include "UiTestSupport.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"

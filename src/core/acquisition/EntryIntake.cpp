@@ -1,5 +1,6 @@
 #include "acquisition/EntryIntake.h"
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/Server.h"
 
 #include <utility>
@@ -22,7 +23,7 @@ EntryIntake::Made EntryIntake::TryMake(std::string_view line, bool takeWithoutNa
                                        std::vector<std::string>& open) {
     Names_.ForgetOpen();
     Names_.SetTakeWithoutNames(takeWithoutNames);
-    std::unique_ptr<LogEntry> entry = ParseToEntry(line, Server_, Settings_);
+    std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_, Settings_);
     Names_.SetTakeWithoutNames(false);
     if (entry) {
         Entries().Append(std::move(entry));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "net/NamePass.h"
 

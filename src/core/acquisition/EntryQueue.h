@@ -4,7 +4,6 @@
 #include "platform/DateTime.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,14 +17,13 @@ namespace kavel {
 
 class Server;
 class EntryQueue;
-class NamePass;
 struct EntrySettings;
 
 // Whether the main window has shown an entry; kept per entry for the redraws of the lists and
 // the use meter.
 enum class DisplayState : std::uint8_t { NotShown = 0, Hidden = 1, Shown = 2 };
 
-// The bytes of an entry's log line, read as a view. An entry made by ParseToEntry keeps them in
+// The bytes of an entry's log line, read as a view. An entry made by MakeEntry keeps them in
 // its own allocation; one made from a string owns a copy.
 class LineText {
 public:
@@ -48,6 +46,8 @@ public:
     bool empty() const { return size() == 0; }
     char operator[](std::size_t i) const { return Data_[i]; }
     friend bool operator==(const LineText& a, std::string_view b) { return a.View() == b; }
+    // The size of a line as stored; throws for a line of 2 GiB or longer.
+    static std::uint32_t CheckedSize(std::size_t size);
 
 private:
     static constexpr std::uint32_t OwnedBit = 0x80000000u;
@@ -69,7 +69,7 @@ public:
     LogEntry(const LogEntry&) = delete;
     LogEntry& operator=(const LogEntry&) = delete;
 
-    // Entries come from malloc, so that one made by ParseToEntry frees its line and access with
+    // Entries come from malloc, so that one made by MakeEntry frees its line and access with
     // it.
     static void* operator new(std::size_t size);
     static void operator delete(void* p) noexcept;
@@ -102,10 +102,9 @@ public:
 
 private:
     friend class EntryQueue;
-    friend std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server,
-                                                  const EntrySettings& settings);
+    friend std::unique_ptr<LogEntry> MakeEntry(std::string_view line, kavel::Server& server,
+                                               const EntrySettings& settings);
     LogEntry(LineText line, kavel::Server* server);
-    static void ReleasePooled(void* p);
 
     LogEntry* Prev_ = nullptr;
     LogEntry* Next_ = nullptr;
@@ -193,53 +192,5 @@ private:
 };
 
 EntryQueue& Entries();
-
-// Parses the entry's line by its server's log type, gives a document access its visitor state
-// by the revisit rule and applies the keep period; true when the entry is to stay (it then has
-// an access).
-bool ParseEntry(LogEntry& entry);
-// The same without the keep period: the access and its time, whatever its age.
-bool ParseEntryLine(LogEntry& entry);
-// Keep-period test against the current local time, or against now (a sweep over many entries
-// asks the clock once).
-bool IsExpired(const LogEntry& entry);
-bool IsExpired(const LogEntry& entry, DateTime now);
-// ParseEntry for a line that is not an entry yet: the kept entry made in one allocation with its
-// line, access and texts, the access' texts slices of the line where they can be; none when
-// ParseEntry would drop the line (a W3C "#Fields:" directive still takes effect).
-std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server);
-// Bytes of entry memory the calling thread has taken from its entry blocks so far (an entry's
-// whole cost to the allocator: blocks carry no header per entry).
-std::uint64_t ThreadPooledEntryBytes();
-// Bytes of entry blocks the process has mapped now, of all threads.
-std::uint64_t MappedEntryBlockBytes();
-// The calling thread's current entry block goes back when none of its entries is queued any
-// more (a reader before it rests), and its next block starts small again.
-void ReleaseEmptyEntryBlock();
-
-// The settings the parse of a line reads, read by a reader once for a run of lines: looking a
-// setting up costs more than parsing a short line.
-struct EntrySettings {
-    bool ResolveNames = false;
-    std::int32_t RevisitorAfterMinutes = 0;
-    // With ResolveNames: the names come from it without waiting, and a line whose names it
-    // gives up on makes no entry (to be parsed again once they are answered). None: the parse
-    // waits for each look-up.
-    NamePass* Names = nullptr;
-    // How long a reader's line waits for its names.
-    std::chrono::milliseconds NameDeadline{0};
-    // The options' values now.
-    static EntrySettings Current();
-};
-
-// Whether the line would make an entry within the server's keep period, asked without names and
-// without any entry memory (the start search's probes).
-bool LineWithinKeepPeriod(std::string_view line, Server& server);
-// Parses the line only so that settings.Names asks for its addresses; nothing else is decided
-// (the visitor state is not, so the revisitors stay as they are). A directive line is left
-// alone: it takes effect when the line's turn comes.
-void AskNamesOfLine(std::string_view line, Server& server, const EntrySettings& settings);
-std::unique_ptr<LogEntry> ParseToEntry(std::string_view line, kavel::Server& server,
-                                       const EntrySettings& settings);
 
 } // namespace kavel

@@ -1,6 +1,8 @@
 #include "acquisition/LogReader.h"
 
+#include "acquisition/EntryArena.h"
 #include "acquisition/EntryIntake.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogFileReader.h"
 #include "acquisition/RotatedLogFiles.h"
@@ -144,10 +146,6 @@ std::int64_t FindStart(LogFileReader& reader, std::int64_t low, std::int64_t hig
             low = middle;
         }
     }
-}
-
-std::unique_ptr<LogEntry> MakeEntry(std::string line, Server& server) {
-    return ParseToEntry(line, server);
 }
 
 LogReader::LogReader()

@@ -263,9 +263,6 @@ private:
 std::int64_t FindStart(LogFileReader& reader, std::int64_t low, std::int64_t high,
                        const std::function<bool(std::string)>& isWithinKeep, int* probes = nullptr);
 
-// A queue entry for the line of the server, parsed and within its keep period; else nothing.
-std::unique_ptr<LogEntry> MakeEntry(std::string line, Server& server);
-
 // Slices of 500 ms of a poll pause (the remainder is not slept), and the one short pause used
 // when the interval is below one slice so that a reader never spins.
 int PollPauseSlices(std::int32_t pollCycleMs);

@@ -1,5 +1,6 @@
 #include "acquisition/AlertMonitor.h"
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "base/TextPattern.h"
@@ -62,7 +63,7 @@ protected:
     void Access(Server& server, int status = 200, const std::string& page = "/index.html",
                 const std::string& address = "192.0.2.1", const std::string& method = "GET") {
         auto entry = std::make_unique<LogEntry>(NcsaLine(address, method, page, status), &server);
-        ASSERT_TRUE(ParseEntryLine(*entry));
+        ASSERT_TRUE(ParseEntry(*entry, KeepPeriod::Ignored));
         Monitor_.ObserveEntry(*entry, Clock_.Now(), !FirstPassPending.count(&server));
         Kept_.push_back(std::move(entry));
     }
@@ -338,7 +339,7 @@ TEST_F(AlertMonitorTest, TakeOverLooksAtEachQueuedEntryOnce) {
     FirstPassPending.insert(Shop);
     const auto queue = [](Server& server, int status) {
         auto entry = std::make_unique<LogEntry>(NcsaLine("192.0.2.1", "GET", "/", status), &server);
-        EXPECT_TRUE(ParseEntryLine(*entry));
+        EXPECT_TRUE(ParseEntry(*entry, KeepPeriod::Ignored));
         return Entries().Append(std::move(entry));
     };
     LogEntry* first = queue(*Www, 500);

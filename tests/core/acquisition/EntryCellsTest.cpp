@@ -1,5 +1,6 @@
 #include "acquisition/EntryCells.h"
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "base/TextPattern.h"
@@ -188,7 +189,7 @@ TEST_F(EntryCellsTest, TheMatcherFindsWhatEachCellFinds) {
     const EntrySettings settings = EntrySettings::Current();
     for (const std::string& line :
          test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/logfile_shop_access_log.0"))
-        if (auto entry = ParseToEntry(line, Server_, settings))
+        if (auto entry = MakeEntry(line, Server_, settings))
             entries.push_back(std::move(entry));
     ASSERT_GT(entries.size(), 900u);
     entries.resize(300);

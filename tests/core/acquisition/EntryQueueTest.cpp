@@ -1,5 +1,7 @@
 #include "acquisition/EntryQueue.h"
 
+#include "acquisition/EntryArena.h"
+#include "acquisition/EntryParsing.h"
 #include "base/Text.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
@@ -19,7 +21,8 @@ namespace {
 
 const DateTime Now = *EncodeDateTime(2022, 3, 27, 12, 0, 0);
 
-std::unique_ptr<LogEntry> MakeEntry(Server& server, std::string_view host = "10.0.0.1") {
+// An entry of the host with an access and no parse.
+std::unique_ptr<LogEntry> HostEntry(Server& server, std::string_view host = "10.0.0.1") {
     auto entry = std::make_unique<LogEntry>("line", &server);
     entry->Access = std::make_unique<NcsaRecord>();
     entry->Access->AssignAddressPair(host, host);
@@ -73,7 +76,7 @@ TEST_F(EntryQueueTest, EmptyQueue) {
 TEST_F(EntryQueueTest, AppendAndRemoveKeepTheChain) {
     EntryQueue queue;
     Server other;
-    LogEntry* a = queue.Append(MakeEntry(Server_));
+    LogEntry* a = queue.Append(HostEntry(Server_));
     EXPECT_EQ(queue.First(), a);
     EXPECT_EQ(queue.Last(), a);
     EXPECT_EQ(Server_.QueueCount(), 1);
@@ -81,9 +84,9 @@ TEST_F(EntryQueueTest, AppendAndRemoveKeepTheChain) {
     EXPECT_EQ(Chain(queue).size(), 0u);
     EXPECT_EQ(Server_.QueueCount(), 0);
 
-    a = queue.Append(MakeEntry(Server_));
-    LogEntry* b = queue.Append(MakeEntry(other));
-    LogEntry* c = queue.Append(MakeEntry(Server_));
+    a = queue.Append(HostEntry(Server_));
+    LogEntry* b = queue.Append(HostEntry(other));
+    LogEntry* c = queue.Append(HostEntry(Server_));
     EXPECT_EQ(Chain(queue), (std::vector<const LogEntry*>{a, b, c}));
     EXPECT_EQ(Server_.QueueCount(), 2);
     EXPECT_EQ(other.QueueCount(), 1);
@@ -94,11 +97,11 @@ TEST_F(EntryQueueTest, AppendAndRemoveKeepTheChain) {
     EXPECT_EQ(other.QueueCount(), 0);
     queue.Remove(a);
     EXPECT_EQ(Chain(queue), (std::vector<const LogEntry*>{c}));
-    LogEntry* d = queue.Append(MakeEntry(Server_));
+    LogEntry* d = queue.Append(HostEntry(Server_));
     queue.Remove(d);
     EXPECT_EQ(Chain(queue), (std::vector<const LogEntry*>{c}));
 
-    queue.Append(MakeEntry(Server_));
+    queue.Append(HostEntry(Server_));
     queue.Clear();
     EXPECT_EQ(Chain(queue).size(), 0u);
     EXPECT_EQ(Server_.QueueCount(), 2) << "clearing at the end leaves the definitions alone";
@@ -106,16 +109,16 @@ TEST_F(EntryQueueTest, AppendAndRemoveKeepTheChain) {
 
 TEST_F(EntryQueueTest, FirstNew) {
     EntryQueue queue;
-    LogEntry* a = queue.Append(MakeEntry(Server_));
-    LogEntry* b = queue.Append(MakeEntry(Server_));
-    LogEntry* c = queue.Append(MakeEntry(Server_));
+    LogEntry* a = queue.Append(HostEntry(Server_));
+    LogEntry* b = queue.Append(HostEntry(Server_));
+    LogEntry* c = queue.Append(HostEntry(Server_));
     EXPECT_EQ(queue.FirstNew(), a);
     a->IsNew = false;
     EXPECT_EQ(queue.FirstNew(), b);
     b->IsNew = false;
     c->IsNew = false;
     EXPECT_EQ(queue.FirstNew(), nullptr);
-    LogEntry* d = queue.Append(MakeEntry(Server_));
+    LogEntry* d = queue.Append(HostEntry(Server_));
     EXPECT_EQ(queue.FirstNew(), d);
     a->IsNew = true;
     d->IsNew = false;
@@ -184,7 +187,7 @@ TEST_F(EntryQueueTest, ParseEntry) {
 
 TEST_F(EntryQueueTest, ReadLockMayBeTakenAgain) {
     EntryQueue queue;
-    queue.Append(MakeEntry(Server_));
+    queue.Append(HostEntry(Server_));
     EXPECT_FALSE(queue.ReadLockHeld());
     std::atomic<bool> appended{false};
     std::thread writer;
@@ -197,11 +200,11 @@ TEST_F(EntryQueueTest, ReadLockMayBeTakenAgain) {
             EXPECT_NE(queue.FirstNew(), nullptr);
         }
         EXPECT_TRUE(queue.ReadLockHeld());
-        EXPECT_THROW(queue.Append(MakeEntry(Server_)), std::logic_error);
+        EXPECT_THROW(queue.Append(HostEntry(Server_)), std::logic_error);
 
         // A writer that queues up meanwhile must not block this thread's further reads.
         writer = std::thread([&] {
-            queue.Append(MakeEntry(Server_));
+            queue.Append(HostEntry(Server_));
             appended = true;
         });
         for (int i = 0; i < 1000; ++i) {
@@ -250,7 +253,7 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
     for (int step = 0; step < 6000; ++step) {
         // Appends outweigh removals first, then removals empty most chains again.
         if (step < 3000 || random() % 3 == 0)
-            queued.push_back(queue.Append(MakeEntry(Server_, hosts[random() % hosts.size()])));
+            queued.push_back(queue.Append(HostEntry(Server_, hosts[random() % hosts.size()])));
         const int removals = step < 3000 ? (random() % 3 == 0 ? 1 : 0) : 2;
         for (int r = 0; r < removals && !queued.empty(); ++r) {
             const std::size_t victim = random() % queued.size();
@@ -304,7 +307,7 @@ std::string Describe(const LogEntry& entry) {
     return text;
 }
 
-TEST_F(EntryQueueTest, ParseToEntryReadsTheCorpusLikeParseEntry) {
+TEST_F(EntryQueueTest, MakeEntryReadsTheCorpusLikeParseEntry) {
     test::ScopedOptions options;
     test::ScopedClassificationLists lists;
     Documents().Add(".html");
@@ -331,7 +334,7 @@ TEST_F(EntryQueueTest, ParseToEntryReadsTheCorpusLikeParseEntry) {
             // Both ways see the same queue, so the revisit rule gives both the same state.
             auto old = std::make_unique<LogEntry>(line, &Server_);
             const bool oldKept = ParseEntry(*old);
-            std::unique_ptr<LogEntry> placed = ParseToEntry(line, Server_);
+            std::unique_ptr<LogEntry> placed = MakeEntry(line, Server_);
             ASSERT_EQ(placed != nullptr, oldKept) << f.File << ": " << line;
             if (!placed)
                 continue;
@@ -351,7 +354,7 @@ TEST_F(EntryQueueTest, TextsOfAPlacedEntryMayBeReassigned) {
     Server_.SetTimeDeleteAfter(100000);
     const std::string line = "10.0.0.1 - bob [27/Mar/2022:11:00:00 +0000] \"GET /a.html HTTP/1.1\" 200 1 "
                              "\"http://x/\" \"Agent \"\"q\"\"\"";
-    std::unique_ptr<LogEntry> entry = ParseToEntry(line, Server_);
+    std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
     ASSERT_TRUE(entry);
     AccessRecord& a = *entry->Access;
     EXPECT_EQ(a.UserAgent(), "Agent \"q\"");
@@ -392,7 +395,7 @@ TEST_F(EntryQueueTest, PlacedEntriesFreedInAnyOrder) {
         const std::string line = "10.0.0." + std::to_string(i % 40) +
                                  " - - [27/Mar/2022:11:00:00 +0000] \"GET /" + std::string(padding, 'p') +
                                  " HTTP/1.1\" 200 1 \"-\" \"A\"";
-        std::unique_ptr<LogEntry> entry = ParseToEntry(line, Server_);
+        std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->Access->Page().size(), padding + 1);
         Entries().Append(std::move(entry));
@@ -432,7 +435,7 @@ TEST_F(EntryQueueTest, EntryBlocksStartSmallAndGrowWithWhatAThreadKeeps) {
         unchangedByProbes = MappedEntryBlockBytes() - before;
         std::uint64_t mapped = before;
         for (int i = 0; i < 20000; ++i) {
-            Entries().Append(ParseToEntry(line(i), Server_));
+            Entries().Append(MakeEntry(line(i), Server_));
             if (MappedEntryBlockBytes() != mapped) {
                 blocks.push_back(MappedEntryBlockBytes() - mapped);
                 mapped = MappedEntryBlockBytes();
@@ -442,7 +445,7 @@ TEST_F(EntryQueueTest, EntryBlocksStartSmallAndGrowWithWhatAThreadKeeps) {
         const std::uint64_t beforeRelease = MappedEntryBlockBytes();
         ReleaseEmptyEntryBlock();
         released = beforeRelease - MappedEntryBlockBytes();
-        Entries().Append(ParseToEntry(line(0), Server_));
+        Entries().Append(MakeEntry(line(0), Server_));
         blocks.push_back(MappedEntryBlockBytes() - before);
         Entries().Clear();
     });
@@ -477,7 +480,7 @@ TEST_F(EntryQueueTest, RemovingTheOldestEntriesReturnsTheirMemory) {
         const std::string line = "10.0." + std::to_string(i % 200) +
                                  ".1 - - [27/Mar/2022:11:00:00 +0000] \"GET /" + padding +
                                  " HTTP/1.1\" 200 1 \"-\" \"A\"";
-        Entries().Append(ParseToEntry(line, Server_));
+        Entries().Append(MakeEntry(line, Server_));
     }
     const std::size_t full = ResidentBytes();
     ASSERT_GT(full, before + Count * padding.size());
@@ -521,7 +524,7 @@ TEST_F(EntryQueueTest, ReadersAppendWhileTheMainThreadRemoves) {
                 // Half the readers make entries the old way, half in one allocation.
                 std::unique_ptr<LogEntry> entry;
                 if (r % 2 == 0) {
-                    entry = ParseToEntry(line, server);
+                    entry = MakeEntry(line, server);
                 } else {
                     entry = std::make_unique<LogEntry>(line, &server);
                     if (!ParseEntry(*entry))

@@ -1,5 +1,6 @@
 #include "acquisition/LogReader.h"
 
+#include "acquisition/EntryArena.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogFileReader.h"
 #include "acquisition/ReaderHandshake.h"

@@ -1,5 +1,6 @@
 #include "acquisition/ReaderHandshake.h"
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "platform/Clock.h"

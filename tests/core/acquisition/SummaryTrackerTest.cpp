@@ -1,6 +1,7 @@
 #include "acquisition/SummaryTracker.h"
 
 #include "acquisition/DisplayFilters.h"
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "parsing/AccessRecord.h"
@@ -66,7 +67,7 @@ protected:
     ~SummaryTrackerTest() override { Queue_.Clear(); }
 
     LogEntry* Append(const std::string& line, Server& server, DateTime time) {
-        std::unique_ptr<LogEntry> entry = ParseToEntry(line, server);
+        std::unique_ptr<LogEntry> entry = MakeEntry(line, server);
         if (!entry)
             return nullptr;
         entry->Time = time;

@@ -1,3 +1,4 @@
+#include "acquisition/EntryParsing.h"
 #include "net/ReverseLookup.h"
 #include "parsing/AccessRecord.h"
 #include "parsing/Parsers.h"

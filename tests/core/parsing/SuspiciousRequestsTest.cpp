@@ -1,5 +1,6 @@
 #include "parsing/SuspiciousRequests.h"
 
+#include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "parsing/AccessRecord.h"

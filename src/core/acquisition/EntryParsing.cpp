@@ -1,0 +1,160 @@
+#include "acquisition/EntryParsing.h"
+
+#include "acquisition/EntryArena.h"
+#include "acquisition/RevisitRule.h"
+#include "acquisition/Server.h"
+#include "config/AppSettings.h"
+#include "net/NamePass.h"
+#include "parsing/Parsers.h"
+#include "platform/Clock.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace kavel {
+
+namespace {
+
+bool IsExpiredAt(const Server* server, DateTime time, DateTime now) {
+    if (!server)
+        return false;
+    const std::int64_t limit = server->TimeDeleteAfter();
+    if (server->TimeDeleteAfterUnit() == KeepUnit::Hours)
+        return WholeHoursBetween(time, now) >= limit;
+    return WholeDaysBetween(time, now) >= limit;
+}
+
+bool IsExpiredAt(const Server* server, DateTime time) {
+    return IsExpiredAt(server, time, platform::Now());
+}
+
+// The access of a line with its time (left alone when the line names none), the revisit rule
+// applied unless visitorState is false; none for a line that is no access, and none for a line
+// whose names settings.Names gives up on (still being looked up).
+std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server, bool draft,
+                                          const EntrySettings& settings, DateTime& time,
+                                          bool visitorState = true) {
+    if (!line.empty() && line[0] == '#') {
+        // A W3C log declares its field order in a directive; the lines after it follow it.
+        if (server && server->LogType() == LogFormat::W3c)
+            if (std::optional<W3cFieldLayout> layout = ParseW3cDirective(line))
+                server->SetW3cLayout(std::make_shared<const W3cFieldLayout>(std::move(*layout)));
+        return nullptr;
+    }
+    if (!line.empty() && line[0] == ' ')
+        return nullptr;
+    if (!server)
+        return nullptr;
+    ParseOptions options;
+    options.W3cFields = server->W3CFields();
+    options.W3cLayout = server->W3cLayout();
+    options.TimeZone = server->TimeZone();
+    options.ResolveNames = settings.ResolveNames;
+    options.Names = settings.Names;
+    options.Draft = draft;
+    ParsedLine parsed;
+    switch (server->LogType()) {
+    case LogFormat::Ncsa:
+        parsed = ParseNcsa(line, options);
+        break;
+    case LogFormat::W3c:
+        parsed = ParseW3c(line, options);
+        break;
+    default:
+        return nullptr;
+    }
+    if (!parsed.Record)
+        return nullptr;
+    if (parsed.Time)
+        time = *parsed.Time;
+    // Names are asked for only for a line that is kept; nothing is decided for a line that waits
+    // for its names (the rule below remembers a revisitor by its name).
+    if (settings.Names != nullptr && settings.Names->HasUnanswered() && !IsExpiredAt(server, time)) {
+        settings.Names->AskMissing();
+        if (settings.Names->ShouldDefer()) {
+            settings.Names->Defer();
+            return nullptr;
+        }
+    }
+    // The rule runs before the keep period is applied: an old access still tells that its
+    // visitor came back.
+    if (visitorState && parsed.Record->IsDocument)
+        ApplyRevisitRule(*parsed.Record, time, settings.RevisitorAfterMinutes);
+    return std::move(parsed.Record);
+}
+
+} // namespace
+
+bool ParseEntry(LogEntry& entry, KeepPeriod keep) {
+    std::unique_ptr<AccessRecord> access =
+        ParseAccess(entry.Line, entry.Server, false, EntrySettings::Current(), entry.Time);
+    if (!access)
+        return false;
+    entry.Access = std::move(access);
+    if (keep == KeepPeriod::Applied && IsExpired(entry)) {
+        entry.Access.reset();
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<LogEntry> MakeEntry(std::string_view line, Server& server) {
+    return MakeEntry(line, server, EntrySettings::Current());
+}
+
+EntrySettings EntrySettings::Current() {
+    EntrySettings settings;
+    settings.ResolveNames = OptionMiscDnsResolve();
+    settings.RevisitorAfterMinutes = OptionTimeRevisitorAfterMinutes();
+    settings.NameDeadline = std::chrono::milliseconds{OptionMiscDnsDeadlineMs()};
+    return settings;
+}
+
+bool LineWithinKeepPeriod(std::string_view line, Server& server) {
+    DateTime time = platform::Now();
+    const EntrySettings withoutNames;
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, withoutNames, time, false);
+    return draft && !IsExpiredAt(&server, time);
+}
+
+void AskNamesOfLine(std::string_view line, Server& server, const EntrySettings& settings) {
+    if (!settings.ResolveNames || line.empty() || line[0] == '#')
+        return;
+    DateTime time = platform::Now();
+    ParseAccess(line, &server, true, settings, time, false);
+}
+
+std::unique_ptr<LogEntry> MakeEntry(std::string_view line, Server& server, const EntrySettings& settings) {
+    DateTime time = platform::Now();
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, settings, time);
+    if (!draft || IsExpiredAt(&server, time))
+        return nullptr;
+    // Entry, access with its side texts, then the line: one allocation, freed by the entry's
+    // operator delete.
+    const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
+    const std::size_t accessSize = draft->PlacedSize();
+    const std::uint32_t lineSize = LineText::CheckedSize(line.size());
+    const std::size_t total = entrySize + accessSize + lineSize;
+    const bool pooled = total <= LargestPooledEntry();
+    char* memory = static_cast<char*>(pooled ? CutPooledEntry(total) : LogEntry::operator new(total));
+    char* lineCopy = memory + entrySize + accessSize;
+    if (!line.empty())
+        std::memcpy(lineCopy, line.data(), line.size());
+    std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineCopy, lineSize), &server));
+    entry->Pooled_ = pooled;
+    entry->Time = time;
+    entry->Access.reset(draft->PlaceCopy(memory + entrySize));
+    return entry;
+}
+
+bool IsExpired(const LogEntry& entry) {
+    return IsExpiredAt(entry.Server, entry.Time);
+}
+
+bool IsExpired(const LogEntry& entry, DateTime now) {
+    return IsExpiredAt(entry.Server, entry.Time, now);
+}
+
+} // namespace kavel
