@@ -2,12 +2,8 @@
 
 #include "acquisition/EntryArena.h"
 #include "acquisition/EntryHostIndex.h"
-#include "acquisition/RevisitRule.h"
 #include "acquisition/Server.h"
 #include "base/Text.h"
-#include "config/AppSettings.h"
-#include "net/NamePass.h"
-#include "parsing/Parsers.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
@@ -19,16 +15,8 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
-#include <sys/mman.h>
 #include <utility>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#else
-#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#endif
 
 namespace kavel {
 
