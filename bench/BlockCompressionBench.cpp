@@ -305,6 +305,7 @@ struct Setting {
 
 const Setting Settings[] = {
     {"lz4", [](const BlockedLog&) -> std::unique_ptr<Codec> { return std::make_unique<Lz4Codec>(); }},
+    {"lz4hc_4", [](const BlockedLog&) -> std::unique_ptr<Codec> { return std::make_unique<Lz4HcCodec>(4); }},
     {"lz4hc_9", [](const BlockedLog&) -> std::unique_ptr<Codec> { return std::make_unique<Lz4HcCodec>(9); }},
     {"zstd_1",
      [](const BlockedLog&) -> std::unique_ptr<Codec> { return std::make_unique<ZstdCodec>(1, ""); }},
