@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <chrono>
 
 namespace kavel::ui {
@@ -140,22 +141,31 @@ void ListFilterModel::RunSlice(std::uint64_t generation) {
     // Found going down, so in descending order: all below the matches found before.
     std::vector<Position> found;
     // Rows ahead whose memory is asked for: their heads first, their bodies once the heads
-    // are there.
+    // are there. The entries looked up ahead wait in a ring until their test.
     constexpr Position HeadAhead = 16;
     constexpr Position BodyAhead = 8;
     const int rows = SourceRowCount();
     const auto entryAt = [this, rows](Position position) {
         return position >= 0 && EntryOf_ ? EntryOf_(rows - 1 - position) : nullptr;
     };
-    for (Position ahead = 0; ahead < HeadAhead; ++ahead) {
-        EntryMatcher::PrefetchHead(entryAt(Cursor_ - ahead));
-        if (ahead < BodyAhead)
-            EntryMatcher::PrefetchBody(entryAt(Cursor_ - ahead));
+    std::array<const LogEntry*, HeadAhead> ahead{};
+    const auto slot = [&ahead](Position position) -> const LogEntry*& {
+        return ahead[static_cast<std::size_t>(position) % ahead.size()];
+    };
+    for (Position position = Cursor_; position > Cursor_ - HeadAhead && position >= 0; --position) {
+        slot(position) = entryAt(position);
+        EntryMatcher::PrefetchHead(slot(position));
+        if (position > Cursor_ - BodyAhead)
+            EntryMatcher::PrefetchBody(slot(position));
     }
     for (int tested = 1; Cursor_ >= 0; ++tested) {
-        EntryMatcher::PrefetchHead(entryAt(Cursor_ - HeadAhead));
-        EntryMatcher::PrefetchBody(entryAt(Cursor_ - BodyAhead));
-        const LogEntry* entry = entryAt(Cursor_);
+        const LogEntry* entry = slot(Cursor_);
+        if (Cursor_ >= HeadAhead) {
+            slot(Cursor_ - HeadAhead) = entryAt(Cursor_ - HeadAhead);
+            EntryMatcher::PrefetchHead(slot(Cursor_ - HeadAhead));
+        }
+        if (Cursor_ >= BodyAhead)
+            EntryMatcher::PrefetchBody(slot(Cursor_ - BodyAhead));
         if (entry != nullptr && Matcher_ && Matcher_->Matches(*entry))
             found.push_back(Cursor_);
         --Cursor_;
