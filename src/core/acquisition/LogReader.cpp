@@ -670,10 +670,14 @@ void LogReader::StartPass(ReadProgress& progress) {
 
 void LogReader::EntryQueued(ReadProgress& progress) {
     ShowReadingImagesIfDue();
-    // Every 10 entries, and at the end of a pass, the main thread is told.
+    // Every 10 entries, and at the end of a pass, the main thread is told. The log's history,
+    // read in the first pass, goes in runs of 1,000: each handshake costs both threads a wait,
+    // and nobody watches that history arrive line by line.
     progress.PendingInform = true;
     ++progress.Queued;
-    if (progress.Queued % 10 == 0) {
+    const std::int32_t run =
+        progress.FirstPassDone ? EntriesPerNotification : EntriesPerFirstPassNotification;
+    if (progress.Queued % run == 0) {
         EndPass(progress);
     }
 }

@@ -47,6 +47,11 @@ std::string Unreadable(std::string_view reason);
 std::string SleepingFor(int ms);
 } // namespace reader_state
 
+// Entries a reader queues before it tells the main thread and waits for it: live lines, and the
+// lines of the log's history in a reader's first pass.
+inline constexpr std::int32_t EntriesPerNotification = 10;
+inline constexpr std::int32_t EntriesPerFirstPassNotification = 1000;
+
 inline constexpr int PopupBeepHighHz = 1000;
 inline constexpr int PopupBeepLowHz = 500;
 inline constexpr int PopupBeepMs = 100;

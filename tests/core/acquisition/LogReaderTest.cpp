@@ -319,7 +319,9 @@ TEST_F(LogReaderTest, WithoutFollowingAMissingLogShowsImageFourAndActivationDoes
 
 // Notifications after the 10th and the 20th entry and one at the end; each time the reader
 // waits until the main thread has taken its entries over.
-TEST_F(LogReaderTest, TwentyFiveLinesAreHandedOverInStepsOfTen) {
+// Live lines go to the window ten at a time; the log's history, read in the first pass, in runs
+// of a thousand, which spares both threads most of their waits.
+TEST_F(LogReaderTest, LiveLinesAreHandedOverInStepsOfTenAndTheHistoryInStepsOfAThousand) {
     // Without look-up no line waits for its name into the pause, where it would be handed over
     // on its own.
     const test::ScopedOptions noLookUp;
@@ -328,26 +330,35 @@ TEST_F(LogReaderTest, TwentyFiveLinesAreHandedOverInStepsOfTen) {
     Server& server = AddServer(log);
     LogReader& reader = StartReader(server);
     ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
-    for (const bool initial : {false, true}) {
-        SCOPED_TRACE(initial ? "initial load" : "appended");
+    const auto linesOf = [](int count) {
         std::string lines;
-        for (int i = 0; i < 25; ++i) {
-            lines += NcsaLine(i, i, "/p" + std::to_string(i) + ".html");
-        }
-        TakeOverSizes.clear();
-        TakenLines.clear();
-        if (initial) {
-            StopServerReaders(server);
-            WriteLog(log, lines);
-            LogReader& again = StartReader(server);
-            ASSERT_TRUE(RunUntil([&] { return Taken() == 25 && again.PassCount() >= 1; }));
-        } else {
-            AppendLog(log, lines);
-            reader.PollNow();
-            ASSERT_TRUE(RunUntil([&] { return Taken() == 25; }));
-        }
-        EXPECT_EQ(TakeOverSizes, (std::vector<std::size_t>{10, 10, 5}));
-    }
+        for (int i = 0; i < count; ++i)
+            lines += NcsaLine(i % 250, i % 60, "/p" + std::to_string(i) + ".html");
+        return lines;
+    };
+    const std::size_t live = EntriesPerNotification;
+    const std::size_t history = EntriesPerFirstPassNotification;
+
+    TakeOverSizes.clear();
+    TakenLines.clear();
+    AppendLog(log, linesOf(25));
+    reader.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 25; }));
+    EXPECT_EQ(TakeOverSizes, (std::vector<std::size_t>{live, live, 25 - 2 * live}));
+
+    TakeOverSizes.clear();
+    TakenLines.clear();
+    StopServerReaders(server);
+    WriteLog(log, linesOf(2 * static_cast<int>(history) + 25));
+    LogReader& again = StartReader(server);
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 2 * history + 25 && again.PassCount() >= 1; }));
+    EXPECT_EQ(TakeOverSizes, (std::vector<std::size_t>{history, history, 25}));
+    // Once the history is read, lines are live again.
+    TakeOverSizes.clear();
+    AppendLog(log, linesOf(15));
+    again.PollNow();
+    ASSERT_TRUE(RunUntil([&] { return Taken() == 2 * history + 40; }));
+    EXPECT_EQ(TakeOverSizes, (std::vector<std::size_t>{live, 5}));
 }
 
 TEST_F(LogReaderTest, StoppingAReaderInItsPollPauseEndsItSoon) {
