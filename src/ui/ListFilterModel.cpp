@@ -33,13 +33,10 @@ void ListFilterModel::SetSource(QAbstractItemModel* source, EntryOfRow entryOf, 
     connect(source, &QAbstractItemModel::layoutChanged, this, &ListFilterModel::OnLayoutChanged);
     connect(source, &QAbstractItemModel::dataChanged, this, &ListFilterModel::OnDataChanged);
     connect(source, &QAbstractItemModel::headerDataChanged, this, &ListFilterModel::OnHeaderChanged);
-    Matches_.clear();
     RebuildMatcher();
-    Cursor_ = Active() ? SourceRowCount() - 1 : -1;
-    ++Generation_;
+    BeginPass();
     endResetModel();
-    if (Running())
-        QTimer::singleShot(0, this, [this, generation = Generation_] { RunSlice(generation); });
+    ScheduleSlice();
     Q_EMIT CountsChanged();
 }
 
@@ -60,14 +57,11 @@ void ListFilterModel::SetFilter(Filter filter) {
     Filter_ = std::move(filter);
     if (!wasHiding && !Hiding()) {
         // The rows stay: only the marks and the matches change.
-        Matches_.clear();
         RebuildMatcher();
-        Cursor_ = Active() ? SourceRowCount() - 1 : -1;
-        ++Generation_;
+        BeginPass();
         if (rowCount() > 0)
             Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
-        if (Running())
-            QTimer::singleShot(0, this, [this, generation = Generation_] { RunSlice(generation); });
+        ScheduleSlice();
         Q_EMIT CountsChanged();
         return;
     }
@@ -85,13 +79,10 @@ void ListFilterModel::SetHiddenColumns(std::vector<int> columns) {
 
 void ListFilterModel::Restart() {
     beginResetModel();
-    Matches_.clear();
     RebuildMatcher();
-    Cursor_ = Active() ? SourceRowCount() - 1 : -1;
-    ++Generation_;
+    BeginPass();
     endResetModel();
-    if (Running())
-        QTimer::singleShot(0, this, [this, generation = Generation_] { RunSlice(generation); });
+    ScheduleSlice();
     Q_EMIT CountsChanged();
 }
 
@@ -118,6 +109,17 @@ void ListFilterModel::RebuildMatcher() {
         if (const auto cell = SearchedCell(column))
             cells.push_back(*cell);
     Matcher_ = std::make_unique<EntryMatcher>(*Filter_.Pattern, cells);
+}
+
+void ListFilterModel::BeginPass() {
+    Matches_.clear();
+    Cursor_ = Active() ? SourceRowCount() - 1 : -1;
+    ++Generation_;
+}
+
+void ListFilterModel::ScheduleSlice() {
+    if (Running())
+        QTimer::singleShot(0, this, [this, generation = Generation_] { RunSlice(generation); });
 }
 
 ListFilterModel::Position ListFilterModel::PositionOf(int sourceRow) const {
@@ -186,8 +188,7 @@ void ListFilterModel::RunSlice(std::uint64_t generation) {
     const int total = SourceRowCount();
     Q_EMIT ProgressChanged(total - 1 - Cursor_, total);
     Q_EMIT CountsChanged();
-    if (Running())
-        QTimer::singleShot(0, this, [this, generation] { RunSlice(generation); });
+    ScheduleSlice();
 }
 
 bool ListFilterModel::SourceRowMatches(int sourceRow) const {
@@ -271,12 +272,9 @@ void ListFilterModel::OnAboutToReset() {
 }
 
 void ListFilterModel::OnReset() {
-    Matches_.clear();
-    Cursor_ = Active() ? SourceRowCount() - 1 : -1;
-    ++Generation_;
+    BeginPass();
     endResetModel();
-    if (Running())
-        QTimer::singleShot(0, this, [this, generation = Generation_] { RunSlice(generation); });
+    ScheduleSlice();
     Q_EMIT CountsChanged();
 }
 
@@ -297,15 +295,11 @@ void ListFilterModel::OnLayoutChanged() {
     }
     const auto [from, to] = Layout_.Moved(*this);
     changePersistentIndexList(from, to);
-    if (Active()) {
-        // Every row stays, marked or not; the marks are looked for again.
-        Matches_.clear();
-        Cursor_ = SourceRowCount() - 1;
-        ++Generation_;
-    }
+    // Every row stays, marked or not; the marks are looked for again.
+    if (Active())
+        BeginPass();
     Q_EMIT layoutChanged();
-    if (Running())
-        QTimer::singleShot(0, this, [this, generation = Generation_] { RunSlice(generation); });
+    ScheduleSlice();
     Q_EMIT CountsChanged();
 }
 

@@ -99,6 +99,11 @@ private:
     using Position = std::int32_t;
 
     void Restart();
+    // Forgets the matches and starts a pass from the top row (none without a pattern); a pass
+    // still under way ends.
+    void BeginPass();
+    // The pass goes on at the event loop's next turn.
+    void ScheduleSlice();
     void RunSlice(std::uint64_t generation);
     bool Test(int sourceRow);
     void RebuildMatcher();
