@@ -7,6 +7,7 @@
 #include "platform/LocaleFormat.h"
 
 #include <charconv>
+#include <cstdint>
 
 namespace kavel {
 namespace {
@@ -183,9 +184,12 @@ void EntryMatcher::PrefetchBody(const LogEntry* entry) {
     constexpr std::ptrdiff_t CacheLine = 64;
     const char* const head = reinterpret_cast<const char*>(entry);
     const std::string_view line = entry->Line.View();
-    const std::ptrdiff_t span = line.data() + line.size() - head;
-    if (span <= 0 || span > Reach)
+    // As addresses: a line of its own lies in another allocation, which pointers may not span.
+    const auto end = reinterpret_cast<std::uintptr_t>(line.data()) + line.size();
+    const auto begin = reinterpret_cast<std::uintptr_t>(head);
+    if (end <= begin || end - begin > static_cast<std::uintptr_t>(Reach))
         return;
+    const auto span = static_cast<std::ptrdiff_t>(end - begin);
     for (std::ptrdiff_t at = 2 * CacheLine; at < span; at += CacheLine)
         __builtin_prefetch(head + at);
 }
