@@ -1,6 +1,7 @@
 #include "EntryFormat.h"
 
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "parsing/AccessRecord.h"
 #include "platform/DateTime.h"
 
@@ -274,6 +275,7 @@ private:
 } // namespace
 
 std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check) {
+    const LinePin pin(entry);
     const AccessRecord* access = entry.Access.get();
     if (access == nullptr) {
         return std::string(cli::DroppedLine);
@@ -319,6 +321,7 @@ std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check) 
 }
 
 std::string FormatEntryJson(std::string_view server, const LogEntry& entry, const SuspicionCheck& check) {
+    const LinePin pin(entry);
     cli::JsonBuilder json;
     json.Text("server", server);
     json.Text("time", cli::FormatEntryTime(entry.Time));
@@ -371,6 +374,7 @@ std::string FormatEntryColumns(std::string_view server, const LogEntry& entry, c
                                bool colour) {
     static constexpr std::string_view Red = "\x1b[31m";
     static constexpr std::string_view Reset = "\x1b[0m";
+    const LinePin pin(entry);
     const AccessRecord* access = entry.Access.get();
     std::string line = cli::FormatEntryTime(entry.Time);
     line += "  ";

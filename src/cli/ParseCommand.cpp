@@ -6,6 +6,7 @@
 #include "acquisition/AccessSummary.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
 #include "base/Text.h"
@@ -397,6 +398,7 @@ int Run(const ParseOptions& options) {
         if (!grep.Matches(*queued)) {
             return;
         }
+        const LinePin pin(*queued);
         const SuspicionCheck check = CheckSuspicious(queued->Access.get());
         const AccessRecord& access = *queued->Access;
         ++counts.Accepted;

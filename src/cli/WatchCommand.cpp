@@ -6,6 +6,7 @@
 #include "EntryGrep.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ProgramLifecycle.h"
 #include "acquisition/ReaderHandshake.h"
@@ -167,6 +168,7 @@ bool UseColour() {
 }
 
 void PrintEntry(LogEntry& entry, OutputFormat format, bool colour) {
+    const LinePin pin(entry);
     const SuspicionCheck check = CheckSuspicious(entry.Access.get());
     const std::string serverName = entry.Server ? entry.Server->Name() : std::string();
     std::string out;

@@ -2,6 +2,7 @@
 
 #include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
@@ -13,6 +14,7 @@
 #include "ui/IconSet.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace kavel::ui {
 namespace {
@@ -425,6 +427,10 @@ int AccessListModel::CompareRows(int column, int rowA, int rowB) const {
     const AccessRecord* y = b.Entry->Access.get();
     if (x == nullptr || y == nullptr)
         return order(x != nullptr, y != nullptr);
+    if (column == SortKeyColumn_ && a.SortKey != AccessRow::NoSortKey && b.SortKey != AccessRow::NoSortKey)
+        return order(a.SortKey, b.SortKey);
+    const LinePin pinA(*a.Entry);
+    const LinePin pinB(*b.Entry);
     switch (column) {
     case ColumnVisitor:
         return order(IconIndex(x->VisitorImage()), IconIndex(y->VisitorImage()));
@@ -447,6 +453,72 @@ int AccessListModel::CompareRows(int column, int rowA, int rowB) const {
     }
 }
 
+namespace {
+
+// The text of a sortable text column, or none for the other columns.
+std::optional<std::string_view> SortText(const AccessRecord& access, int column) {
+    switch (column) {
+    case AccessListModel::ColumnHost:
+        return access.HostName();
+    case AccessListModel::ColumnUser:
+        return access.User();
+    case AccessListModel::ColumnMethod:
+        return access.Method();
+    case AccessListModel::ColumnPage:
+        return access.Page();
+    case AccessListModel::ColumnReferer:
+        return access.Referer();
+    case AccessListModel::ColumnUserAgent:
+        return access.UserAgent();
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+void AccessListModel::PrepareCompare(int column) {
+    SortKeyColumn_ = -1;
+    std::vector<Row>& rows = Rows_.Storage();
+    // Distinct texts first: a column holds far fewer of them than rows.
+    std::unordered_map<std::string, std::uint32_t> ids;
+    std::vector<const std::string*> texts;
+    LinePin pin;
+    for (Row& row : rows) {
+        row.SortKey = AccessRow::NoSortKey;
+        const AccessRecord* access = row.Entry->Access.get();
+        if (access == nullptr)
+            continue;
+        pin.Reach(*row.Entry);
+        const std::optional<std::string_view> text = SortText(*access, column);
+        if (!text)
+            return;
+        const auto [position, added] =
+            ids.try_emplace(std::string(*text), static_cast<std::uint32_t>(texts.size()));
+        if (added)
+            texts.push_back(&position->first);
+        row.SortKey = position->second;
+    }
+    std::vector<std::uint32_t> order(texts.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&texts](std::uint32_t x, std::uint32_t y) {
+        return CompareAsciiIgnoreCase(*texts[x], *texts[y]) < 0;
+    });
+    // Texts equal but for case share their rank, as their comparison gives 0.
+    std::vector<std::uint32_t> rank(texts.size());
+    std::uint32_t next = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && CompareAsciiIgnoreCase(*texts[order[i - 1]], *texts[order[i]]) != 0)
+            ++next;
+        rank[order[i]] = next;
+    }
+    for (Row& row : rows)
+        if (row.SortKey != AccessRow::NoSortKey)
+            row.SortKey = rank[row.SortKey];
+    SortKeyColumn_ = column;
+}
+
 QVariant AccessListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid())
         return {};
@@ -454,6 +526,8 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
     const LogEntry& entry = *row.Entry;
     const AccessRecord* access = entry.Access.get();
     const int column = index.column();
+    // The browser image is told by the user agent, a slice of the line.
+    const LinePin pin(entry);
     switch (role) {
     case Qt::DisplayRole:
         if (column == ColumnNumber)
@@ -706,6 +780,7 @@ std::vector<std::string> InfoTipLines(const LogEntry& entry) {
     const Server* server = entry.Server;
     if (access == nullptr || server == nullptr)
         return {};
+    const LinePin pin(entry);
     std::vector<std::string> lines;
     const auto line = [&lines](std::string_view label, std::string_view value) {
         std::string& text = lines.emplace_back(label);

@@ -88,6 +88,10 @@ private:
 struct AccessRow {
     LogEntry* Entry;
     std::int32_t Number;
+    // The row's place among the texts of the column sorted by (see PrepareCompare); in what
+    // would be padding.
+    std::uint32_t SortKey = NoSortKey;
+    static constexpr std::uint32_t NoSortKey = 0xFFFFFFFFu;
 };
 
 // The description is made again when a view asks for it: the detection depends on the access
@@ -192,6 +196,10 @@ public:
     // The order of two published rows by a column, for a sort by its header: <0, 0 or >0. Texts
     // compare ignoring ASCII case, numbers and times by value, images by their index.
     int CompareRows(int column, int rowA, int rowB) const;
+    // Before a sort by a text column: each row's rank among the column's texts, found in one
+    // pass in the rows' order, so that the sort compares numbers and reads no line again.
+    // Rows added later compare by their texts.
+    void PrepareCompare(int column);
 
 protected:
     void ReleaseRow(Row& row) override;
@@ -199,6 +207,9 @@ protected:
 private:
     // Clears the ListItem of every entry that has a row here.
     void ReleaseListItems();
+
+    // The column whose ranks the rows' SortKeys hold, or -1.
+    int SortKeyColumn_ = -1;
 };
 
 // The exceptions ("Ausnahmen", ListViewLogExceptions): suspicious requests with the code,

@@ -3,6 +3,7 @@
 #include "acquisition/DisplayFilters.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
 #include "parsing/SuspiciousRequests.h"
 
@@ -40,6 +41,8 @@ void AccessLists::ClearLists() {
 }
 
 bool AccessLists::CheckExceptions(LogEntry& entry) {
+    // Rebuilding the lists checks every entry in queue order: one block after the other.
+    CheckPin_.Reach(entry);
     SuspicionCheck check = CheckSuspicious(entry.Access.get());
     if (check.Code == suspicion_code::None)
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/LineBlocks.h"
 #include "platform/DateTime.h"
 #include "ui/AccessListModels.h"
 
@@ -122,6 +123,8 @@ private:
     RawLinesModel Raw_;
     AccessListModel Log_;
     ExceptionListModel Exceptions_;
+    // Keeps the block of the entry checked last readable.
+    LinePin CheckPin_;
     Server* CurrentServer_ = nullptr;
     std::uint64_t UpdateStamp_ = 0;
     std::uint64_t RemovalStamp_ = 0;

@@ -2,6 +2,7 @@
 
 #include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "base/ShownText.h"
 #include "ui/ListFilterModel.h"
 
@@ -126,8 +127,10 @@ QString SelectedRowsText(const QTableView& view) {
     if (IsRawList(view, columns)) {
         const ListFilterModel* filter = FilterUnder(view.model());
         for (const int row : rows) {
-            if (const LogEntry* entry = EntryOfRow(view.model(), filter, row))
+            if (const LogEntry* entry = EntryOfRow(view.model(), filter, row)) {
+                const LinePin pin(*entry);
                 AppendLoggedText(text, entry->Line.View());
+            }
             text += '\n';
         }
         return QString::fromStdString(text);

@@ -74,6 +74,8 @@ bool ListSortModel::Before(Position a, Position b) const {
 
 void ListSortModel::Start() {
     ++Generation_;
+    if (Prepare_ && Column_ >= 0)
+        Prepare_(Column_);
     const int rows = sourceModel()->rowCount();
     beginResetModel();
     Rows_.clear();

@@ -27,6 +27,8 @@ public:
     ~ListSortModel() override;
 
     void SetSource(QAbstractItemModel* source, CompareRows compare);
+    // Called with the column before each sort, so that the comparison may make its keys once.
+    void SetPrepare(std::function<void(int column)> prepare) { Prepare_ = std::move(prepare); }
     // The column order, or the source's order for column -1.
     void SetSort(int column, Qt::SortOrder order);
     int SortColumn() const { return Column_; }
@@ -78,6 +80,7 @@ private:
     void OnHeaderChanged(Qt::Orientation orientation, int first, int last);
 
     CompareRows Compare_;
+    std::function<void(int column)> Prepare_;
     int Column_ = -1;
     Qt::SortOrder Order_ = Qt::AscendingOrder;
     // In the chosen order while Ordered().

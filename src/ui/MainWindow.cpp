@@ -3,6 +3,7 @@
 #include "acquisition/DisplayFilters.h"
 #include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/ProgramLifecycle.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
@@ -1069,6 +1070,7 @@ void MainWindow::UpdateActionStates() {
         ShowOneAddress_->setEnabled(ShowOneAddress_->isChecked());
     } else {
         OpenObject_->setEnabled(true);
+        const LinePin pin(*entry);
         // Only an http or https address can be opened; "-" and the like cannot.
         OpenReferer_->setEnabled(RefererUrl(entry->Access->Referer()).has_value());
         ShowOneAddress_->setEnabled(true);
@@ -1457,6 +1459,7 @@ void MainWindow::OpenObjectExecute() {
     const LogEntry* entry = SelectedLogEntry();
     if (entry == nullptr || entry->Access == nullptr || entry->Server == nullptr)
         return;
+    const LinePin pin(*entry);
     const std::string_view page = entry->Access->Page();
     const std::string server = entry->Server->Name();
     // The page from the log never chooses the host: it is a path on the server or nothing.
@@ -1481,6 +1484,7 @@ void MainWindow::OpenRefererExecute() {
     const LogEntry* entry = SelectedLogEntry();
     if (entry == nullptr || entry->Access == nullptr)
         return;
+    const LinePin pin(*entry);
     const std::optional<QUrl> url = RefererUrl(entry->Access->Referer());
     if (!url) {
         MessageBox::Error(this, QStringLiteral("Die Referenzseite \"%1\" ist keine http- oder https-Adresse "
@@ -1553,11 +1557,13 @@ void MainWindow::FindPreviousVisitExecute() {
     LogEntry* selected = SelectedLogEntry();
     if (selected == nullptr || selected->Access == nullptr)
         return;
+    LinePin pin(*selected);
     const std::string address(selected->Access->HostName());
     EntryQueue& queue = Entries();
     for (LogEntry* entry = queue.Prev(selected); entry != nullptr; entry = queue.Prev(entry)) {
         if (entry->Access == nullptr || !Lists_.Log().HasRow(*entry))
             continue;
+        pin.Reach(*entry);
         if (!EqualsAsciiIgnoreCase(entry->Access->HostName(), address))
             continue;
         const int row = Lists_.Log().RowOf(entry);
@@ -1574,6 +1580,7 @@ void MainWindow::ShowOneAddressExecute() {
     if (ShownAddress().empty()) {
         const LogEntry* entry = SelectedLogEntry();
         if (entry != nullptr && entry->Access != nullptr) {
+            const LinePin pin(*entry);
             SetShownAddress(std::string(entry->Access->HostName()));
             RefreshLists();
         }
@@ -1616,6 +1623,7 @@ void MainWindow::AddSpiderExecute(QAction* sender) {
     const LogEntry* entry = SelectedExceptionEntry();
     if (entry == nullptr || entry->Access == nullptr)
         return;
+    const LinePin pin(*entry);
     QString domain = DisplayText(entry->Access->HostName());
     if (InputText(this, ActionCaption(AddSpider_), QStringLiteral("Domäne der (Nicht-)Suchmaschine eingeben"),
                   domain, QStringLiteral("Nur neue Protokolleinträge werden berücksichtigt"))) {
@@ -1626,15 +1634,19 @@ void MainWindow::AddSpiderExecute(QAction* sender) {
 
 void MainWindow::AddDocumentExecute() {
     const LogEntry* entry = SelectedLogEntry();
-    if (entry != nullptr && entry->Access != nullptr && SelectedRowCount(LogView_) == 1)
+    if (entry != nullptr && entry->Access != nullptr && SelectedRowCount(LogView_) == 1) {
+        const LinePin pin(*entry);
         AddDocumentExtension(DocumentExtension(entry->Access->PageWithoutQuery()));
+    }
     UpdateActionStates();
 }
 
 void MainWindow::AddBuddyExecute() {
     const LogEntry* entry = SelectedLogEntry();
-    if (entry != nullptr && entry->Access != nullptr && SelectedRowCount(LogView_) == 1)
+    if (entry != nullptr && entry->Access != nullptr && SelectedRowCount(LogView_) == 1) {
+        const LinePin pin(*entry);
         AddBuddy(entry->Access->HostName());
+    }
     UpdateActionStates();
 }
 
@@ -1685,6 +1697,7 @@ void MainWindow::CreateQuickFilter(QWidget* parent) {
         const QModelIndex right = LogFilter_->mapToSource(LogFilter_->index(b, column));
         return Lists_.Log().CompareRows(column, left.row(), right.row());
     });
+    LogSort_->SetPrepare([this](int column) { Lists_.Log().PrepareCompare(column); });
 
     QuickFilter_ = new QuickFilterBar(parent);
     connect(QuickFilter_, &QuickFilterBar::FilterChanged, this, [this] { ApplyQuickFilter(); });

@@ -1,6 +1,7 @@
 #include "ui/RealtimeView.h"
 
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
 #include "config/AppSettings.h"
 #include "platform/Clock.h"
@@ -10,10 +11,21 @@
 #include <QToolTip>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
 namespace kavel::ui {
+
+namespace {
+
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
+} // namespace
 
 RealtimeView::RealtimeView(AccessLists& lists, QObject* timerParent)
     : Lists_(lists)
@@ -62,7 +74,9 @@ void RealtimeView::Build() {
     std::vector<LogEntry*> set;
     // Newest document access per host among the entries walked so far (all newer than the
     // current one), so that each entry asks one look-up instead of walking the newer ones.
-    std::unordered_map<std::string_view, std::int64_t> latestDocument;
+    // Keys are copies: the lines they were read from need not stay readable.
+    std::unordered_map<std::string, std::int64_t, TextHash, std::equal_to<>> latestDocument;
+    LinePin pin;
     const Server* current = Lists_.CurrentServer();
     EntryQueue& queue = Entries();
     for (LogEntry* entry = queue.Last(); entry != nullptr; entry = queue.Prev(entry)) {
@@ -77,6 +91,7 @@ void RealtimeView::Build() {
         } else {
             bool laterVisit = false;
             if (access != nullptr) {
+                pin.Reach(*entry);
                 const auto found = latestDocument.find(access->HostName());
                 laterVisit = found != latestDocument.end() && found->second >= entry->Time.Ms;
             }
@@ -87,9 +102,12 @@ void RealtimeView::Build() {
             }
         }
         if (access != nullptr && access->IsDocument) {
-            auto [position, inserted] = latestDocument.try_emplace(access->HostName(), entry->Time.Ms);
-            if (!inserted)
-                position->second = std::max(position->second, entry->Time.Ms);
+            pin.Reach(*entry);
+            const std::string_view host = access->HostName();
+            if (const auto found = latestDocument.find(host); found != latestDocument.end())
+                found->second = std::max(found->second, entry->Time.Ms);
+            else
+                latestDocument.emplace(std::string(host), entry->Time.Ms);
         }
     }
     Apply(std::move(set));

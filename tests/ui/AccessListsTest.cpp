@@ -216,6 +216,40 @@ TEST_F(AccessListsTest, RowsCompareByTheirColumnsValues) {
     EXPECT_EQ(sign(AccessListModel::ColumnMethod, 0, 2), 0);
 }
 
+// Before a sort by a text column the rows get ranks of their texts: the ranks order the rows as
+// their texts do (texts equal but for case tie), and rows added after them compare by text.
+TEST_F(AccessListsTest, RanksMadeForASortOrderRowsAsTheirTextsDo) {
+    const char* pages[] = {"/b.html", "/A.html", "/a.html", "/c", "/B.html", "/a.html", "/"};
+    for (int i = 0; i < 7; ++i)
+        Queue(i + 1, pages[i]);
+    Lists_.AppendEntries(Entries().First());
+    AccessListModel& log = Lists_.Log();
+    const auto signs = [&](int column) {
+        std::vector<int> result;
+        for (int a = 0; a < log.rowCount(); ++a)
+            for (int b = 0; b < log.rowCount(); ++b) {
+                const int order = log.CompareRows(column, a, b);
+                result.push_back(order < 0 ? -1 : (order > 0 ? 1 : 0));
+            }
+        return result;
+    };
+    for (const int column :
+         {AccessListModel::ColumnPage, AccessListModel::ColumnHost, AccessListModel::ColumnMethod}) {
+        const std::vector<int> byText = signs(column);
+        log.PrepareCompare(column);
+        EXPECT_EQ(signs(column), byText) << column;
+    }
+    log.PrepareCompare(AccessListModel::ColumnPage);
+    LogEntry* added = Queue(9, "/b.HTML");
+    Lists_.AppendEntries(added);
+    ASSERT_EQ(log.rowCount(), 8);
+    const std::vector<int> mixed = signs(AccessListModel::ColumnPage);
+    log.PrepareCompare(AccessListModel::ColumnPage);
+    EXPECT_EQ(signs(AccessListModel::ColumnPage), mixed);
+    EXPECT_EQ(log.CompareRows(AccessListModel::ColumnPage, 0, log.rowCount() - 1), 0)
+        << "/b.HTML and /b.html";
+}
+
 } // namespace
 } // namespace kavel::ui
 

@@ -2,6 +2,7 @@
 
 #include "acquisition/DisplayFilters.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
 #include "base/Text.h"
 #include "parsing/AccessRecord.h"
@@ -507,6 +508,7 @@ void AccessSummary::Apply(const LogEntry& entry, int delta) {
     const AccessRecord* access = entry.Access.get();
     if (access == nullptr)
         return;
+    Pin_.Reach(entry);
     Tables& t = *Tables_;
     const std::int32_t status = access->Status;
     const bool error = status >= 400;
@@ -560,6 +562,7 @@ bool AccessSummary::HasKey(const LogEntry& entry, SummaryPanel panel, std::int32
     const AccessRecord* access = entry.Access.get();
     if (access == nullptr)
         return false;
+    Pin_.Reach(entry);
     switch (panel) {
     case SummaryPanel::Status:
         return access->Status == number;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/LineBlocks.h"
 #include "base/Icon.h"
 #include "platform/DateTime.h"
 
@@ -142,6 +143,8 @@ private:
 
     SummaryTotals Totals_;
     std::unique_ptr<Tables> Tables_;
+    // Entries come and go in queue order: the block of the last one stays readable.
+    LinePin Pin_;
 };
 
 } // namespace kavel

@@ -1,6 +1,7 @@
 #include "acquisition/AlertMonitor.h"
 
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"
 #include "base/MinuteCounter.h"
@@ -215,6 +216,8 @@ void AlertMonitor::Count(ServerSlot& slot, const LogEntry& entry, DateTime now, 
     slot.HadTraffic = true;
     if (!firstPassDone)
         return;
+    // Address and page are slices of the line.
+    const LinePin pin(entry);
     const std::int64_t minute = MinuteOf(now.Ms);
     const AccessRecord& access = *entry.Access;
     std::optional<std::int32_t> suspicion;

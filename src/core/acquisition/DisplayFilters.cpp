@@ -1,6 +1,7 @@
 #include "acquisition/DisplayFilters.h"
 
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
 #include "base/Text.h"
 #include "config/AppSettings.h"
@@ -66,6 +67,7 @@ bool MatchesWords(const std::vector<std::string>& words, const LogEntry& entry) 
     }
     // Rebuilding the lists tests every entry; the buffer keeps its capacity between calls.
     thread_local std::string searched;
+    const LinePin pin(entry);
     searched.assign(entry.Line);
     if (const AccessRecord* access = entry.Access.get()) {
         searched += access->DateText();
@@ -109,6 +111,7 @@ bool IsLocalReferer(std::string_view referer, std::string_view lowerServerName) 
 }
 
 bool HasLocalReferer(const LogEntry& entry) {
+    const LinePin pin(entry);
     const std::string_view referer = entry.Access ? entry.Access->Referer() : std::string_view("-");
     const std::string name = entry.Server != nullptr ? AsciiLowerCase(entry.Server->Name()) : std::string();
     return IsLocalReferer(referer, name);
@@ -146,7 +149,10 @@ bool IsHiddenBy(const DisplayFilterSettings& settings, const LogEntry& entry) {
     if (settings.HideLocalReferers && HasLocalReferer(entry)) {
         return true;
     }
-    return !settings.ShownAddress.empty() && access->HostName() != settings.ShownAddress;
+    if (settings.ShownAddress.empty())
+        return false;
+    const LinePin pin(entry);
+    return access->HostName() != settings.ShownAddress;
 }
 
 bool IsHiddenByFilters(const LogEntry& entry) {
@@ -173,7 +179,10 @@ bool IsHiddenByFilters(const LogEntry& entry) {
         return true;
     }
     const std::string& shown = State().ShownAddress;
-    return !shown.empty() && access->HostName() != shown;
+    if (shown.empty())
+        return false;
+    const LinePin pin(entry);
+    return access->HostName() != shown;
 }
 
 void SetShownAddress(std::string address) {

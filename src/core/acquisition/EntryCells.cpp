@@ -1,6 +1,7 @@
 #include "acquisition/EntryCells.h"
 
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
 #include "base/ShownText.h"
 #include "base/TextPattern.h"
@@ -22,6 +23,7 @@ void AppendNumber(std::string& out, std::int64_t value) {
 
 const SuspicionCheck& EntryTexts::CheckOf(const LogEntry& entry) {
     if (!HasCheck_ || CheckSerial_ != entry.Serial) {
+        Pin_.Reach(entry);
         Check_ = CheckSuspicious(entry.Access.get());
         CheckSerial_ = entry.Serial;
         HasCheck_ = true;
@@ -86,6 +88,7 @@ void EntryTexts::Append(std::string& out, const LogEntry& entry, EntryCell cell)
         else
             AppendShownText(out, bytes);
     };
+    Pin_.Reach(entry);
     const AccessRecord* access = entry.Access.get();
     switch (cell) {
     case EntryCell::Line:
@@ -148,6 +151,7 @@ RowOutcome OutcomeOf(const LogEntry& entry) {
         return RowOutcome::ServerError;
     if (access->Status >= 400 && access->Status <= 499)
         return RowOutcome::ClientError;
+    const LinePin pin(entry);
     if (CheckSuspicious(access).Code != suspicion_code::None)
         return RowOutcome::Suspicious;
     if (access->Status >= 300 && access->Status <= 399)
@@ -179,19 +183,12 @@ void EntryMatcher::PrefetchHead(const LogEntry* entry) {
 void EntryMatcher::PrefetchBody(const LogEntry* entry) {
     if (entry == nullptr)
         return;
-    // Only what lies together with the entry, and no more than a long line's worth of it.
-    constexpr std::ptrdiff_t Reach = 1024;
+    // The access and its side texts follow the entry; the line lies in its block.
     constexpr std::ptrdiff_t CacheLine = 64;
     const char* const head = reinterpret_cast<const char*>(entry);
-    const std::string_view line = entry->Line.View();
-    // As addresses: a line of its own lies in another allocation, which pointers may not span.
-    const auto end = reinterpret_cast<std::uintptr_t>(line.data()) + line.size();
-    const auto begin = reinterpret_cast<std::uintptr_t>(head);
-    if (end <= begin || end - begin > static_cast<std::uintptr_t>(Reach))
-        return;
-    const auto span = static_cast<std::ptrdiff_t>(end - begin);
-    for (std::ptrdiff_t at = 2 * CacheLine; at < span; at += CacheLine)
+    for (std::ptrdiff_t at = 2 * CacheLine; at < 5 * CacheLine; at += CacheLine)
         __builtin_prefetch(head + at);
+    __builtin_prefetch(entry->Line.data());
 }
 
 bool EntryMatcher::Matches(const LogEntry& entry) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/LineBlocks.h"
 #include "parsing/SuspiciousRequests.h"
 #include "platform/DateTime.h"
 
@@ -57,6 +58,8 @@ private:
     const std::string& TimeText(DateTime time);
     const std::string& ServerNameText(const Server& server);
 
+    // Keeps the line of the entry asked last readable: the next entry is mostly in the same block.
+    LinePin Pin_;
     std::string Scratch_;
     // Log lines come several a second: the time text of the last second asked, and the date
     // text of its day. Kept for the object's life: make a new one when the locale's format

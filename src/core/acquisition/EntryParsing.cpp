@@ -1,6 +1,7 @@
 #include "acquisition/EntryParsing.h"
 
 #include "acquisition/EntryArena.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/RevisitRule.h"
 #include "acquisition/Server.h"
 #include "config/AppSettings.h"
@@ -131,21 +132,28 @@ std::unique_ptr<LogEntry> MakeEntry(std::string_view line, Server& server, const
     const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, settings, time);
     if (!draft || IsExpiredAt(&server, time))
         return nullptr;
-    // Entry, access with its side texts, then the line: one allocation, freed by the entry's
-    // operator delete.
-    const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
-    const std::size_t accessSize = draft->PlacedSize();
+    // Entry and access with its side texts in one allocation, freed by the entry's operator
+    // delete; the line in the reader's line block, or after the access when it goes into none.
     const std::uint32_t lineSize = LineText::CheckedSize(line.size());
-    const std::size_t total = entrySize + accessSize + lineSize;
+    char* blockLine = CutBlockLine(lineSize);
+    const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
+    const std::size_t accessSize = draft->PlacedSize(blockLine != nullptr);
+    const std::size_t total = entrySize + accessSize + (blockLine != nullptr ? 0 : lineSize);
     const bool pooled = total <= LargestPooledEntry();
-    char* memory = static_cast<char*>(pooled ? CutPooledEntry(total) : LogEntry::operator new(total));
-    char* lineCopy = memory + entrySize + accessSize;
+    char* memory = nullptr;
+    try {
+        memory = static_cast<char*>(pooled ? CutPooledEntry(total) : LogEntry::operator new(total));
+    } catch (...) {
+        ReleaseBlockLine(blockLine);
+        throw;
+    }
+    char* lineCopy = blockLine != nullptr ? blockLine : memory + entrySize + accessSize;
     if (!line.empty())
         std::memcpy(lineCopy, line.data(), line.size());
     std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineCopy, lineSize), &server));
     entry->Pooled_ = pooled;
     entry->Time = time;
-    entry->Access.reset(draft->PlaceCopy(memory + entrySize));
+    entry->Access.reset(draft->PlaceCopy(memory + entrySize, blockLine));
     return entry;
 }
 

@@ -2,6 +2,7 @@
 
 #include "acquisition/EntryArena.h"
 #include "acquisition/EntryHostIndex.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
 #include "base/Text.h"
 #include "platform/Clock.h"
@@ -77,6 +78,8 @@ LineText LineText::Borrowed(const char* data, std::size_t size) {
 LineText::~LineText() {
     if (Owned())
         std::free(const_cast<char*>(Data_));
+    else
+        ReleaseBlockLine(Data_);
 }
 
 LineText::LineText(LineText&& other) noexcept
@@ -87,6 +90,8 @@ LineText& LineText::operator=(LineText&& other) noexcept {
     if (this != &other) {
         if (Owned())
             std::free(const_cast<char*>(Data_));
+        else
+            ReleaseBlockLine(Data_);
         Data_ = std::exchange(other.Data_, "");
         SizeAndOwned_ = std::exchange(other.SizeAndOwned_, 0);
     }
@@ -179,6 +184,8 @@ LogEntry* EntryQueue::Append(std::unique_ptr<LogEntry> entry) {
         return nullptr;
     if (ReadLockHeld())
         throw std::logic_error("EntryQueue::Append under the shared lock");
+    // The host name is read from the line (its address) unless it was looked up.
+    const LinePin pin(*entry);
     LogEntry* e = entry.release();
     std::unique_lock lock(Lock_);
     if (!First_)
@@ -219,6 +226,7 @@ void EntryQueue::Remove(LogEntry* entry) {
         return;
     if (ReadLockHeld())
         throw std::logic_error("EntryQueue::Remove under the shared lock");
+    const LinePin pin(*entry);
     std::unique_ptr<LogEntry> owned(entry);
     std::unique_lock lock(Lock_);
     if (entry == First_)

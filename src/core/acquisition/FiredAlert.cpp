@@ -1,6 +1,7 @@
 #include "acquisition/FiredAlert.h"
 
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "platform/LocaleFormat.h"
 
 #include <cstdio>
@@ -65,6 +66,7 @@ AlertAccess AlertAccessOf(const LogEntry& entry) {
     AlertAccess access;
     access.Time = entry.Time;
     if (const AccessRecord* record = entry.Access.get()) {
+        const LinePin pin(entry);
         access.Address = std::string(record->Address());
         access.HostName = std::string(record->HostName());
         access.Method = std::string(record->Method());

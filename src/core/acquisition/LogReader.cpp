@@ -4,6 +4,7 @@
 #include "acquisition/EntryIntake.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/LogFileReader.h"
 #include "acquisition/RotatedLogFiles.h"
 #include "acquisition/TruncatedLogCopy.h"
@@ -33,6 +34,9 @@ namespace {
 
 constexpr std::chrono::milliseconds PollSlice{500};
 constexpr std::chrono::milliseconds MinimumShortPause{100};
+// A block of lines is sealed when its reader found no new line for this long; a busy log fills
+// its blocks long before.
+constexpr std::chrono::seconds LineBlockQuietTime{5};
 // Readers yield to the main thread and the web server they watch.
 constexpr int ReaderNiceness = 10;
 
@@ -565,6 +569,7 @@ LogReader::ReadEnd LogReader::ReadingLoop(FollowedFile& log, const std::string& 
         }
         PassCount_.fetch_add(1, std::memory_order_acq_rel);
         ReleaseEmptyEntryBlock();
+        SealQuietLineBlock(LineBlockQuietTime);
         PauseWithWaitingLines(progress, true);
         if (server.LogType() == LogFormat::W3c && !Terminated()) {
             // Reading again from after the last accepted line takes a line that was not accepted
@@ -752,6 +757,7 @@ void LogReader::InformMain(bool firstPassDone) {
                     break;
                 }
                 if (entry->Server == &server && entry->Access && entry->Access->IsDocument) {
+                    const LinePin pin(*entry);
                     text = FormatPopupText(entry->Access->PageWithoutQuery(), entry->Access->HostName(),
                                            server.Name());
                     image = entry->Access->VisitorImage();

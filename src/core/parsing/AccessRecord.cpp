@@ -217,16 +217,21 @@ struct AccessRecord::TextStore {
         return store;
     }
 
-    // Bytes of a copy whose line follows it.
-    std::size_t PlacedSize() const { return Size - PointerBytes(LineFollows); }
+    // Bytes of a copy whose line follows it, or that points to its line kept apart.
+    std::size_t PlacedSize(bool lineApart) const {
+        return Size - PointerBytes(LineFollows) + (lineApart ? PointerBytes(false) : 0u);
+    }
 
-    // The copy at memory, the line right after its PlacedSize bytes.
-    TextStore* PlaceCopy(void* memory) const {
+    // The copy at memory, the line right after its PlacedSize bytes or at lineApart.
+    TextStore* PlaceCopy(void* memory, const char* lineApart) const {
+        const std::size_t tableBytes = PlacedSize(false) - sizeof(TextStore);
         TextStore* copy = new (memory) TextStore(*this);
-        copy->Size = static_cast<std::uint32_t>(PlacedSize());
+        copy->Size = static_cast<std::uint32_t>(PlacedSize(lineApart != nullptr));
         copy->Inline = true;
-        copy->LineFollows = true;
-        std::memcpy(copy->Table(), Table(), PlacedSize() - sizeof(TextStore));
+        copy->LineFollows = lineApart == nullptr;
+        if (lineApart != nullptr)
+            copy->SetLinePointer(LineSize != 0 ? lineApart : nullptr);
+        std::memcpy(copy->Table(), Table(), tableBytes);
         return copy;
     }
 
@@ -335,12 +340,12 @@ void AccessRecord::operator delete(AccessRecord* p, std::destroying_delete_t) {
         ::operator delete(p);
 }
 
-std::size_t AccessRecord::PlacedSize() const {
+std::size_t AccessRecord::PlacedSize(bool lineApart) const {
     const std::size_t object = Kind_ == LogFormat::W3c ? ObjectSize<W3cRecord>() : ObjectSize<NcsaRecord>();
-    return object + (Texts_ ? Texts_->PlacedSize() : 0u);
+    return object + (Texts_ ? Texts_->PlacedSize(lineApart) : 0u);
 }
 
-AccessRecord* AccessRecord::PlaceCopy(void* memory) const {
+AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* lineApart) const {
     AccessRecord* copy = nullptr;
     std::size_t object = 0;
     if (Kind_ == LogFormat::W3c) {
@@ -366,7 +371,7 @@ AccessRecord* AccessRecord::PlaceCopy(void* memory) const {
     copy->IsBuddy = IsBuddy;
     copy->Resolved_ = Resolved_;
     if (Texts_)
-        copy->Texts_.reset(Texts_->PlaceCopy(static_cast<char*>(memory) + object));
+        copy->Texts_.reset(Texts_->PlaceCopy(static_cast<char*>(memory) + object, lineApart));
     return copy;
 }
 

@@ -67,12 +67,12 @@ public:
     static std::unique_ptr<NcsaRecord> DraftNcsa(const AccessTexts& texts, std::string_view line);
     static std::unique_ptr<W3cRecord> DraftW3c(const AccessTexts& texts, std::string_view line);
     // Bytes that PlaceCopy needs, alignment that of std::max_align_t.
-    std::size_t PlacedSize() const;
+    std::size_t PlacedSize(bool lineApart = false) const;
     // A copy of the record made in memory (PlacedSize bytes), its line slices referring to the
-    // bytes right after those: where the caller puts a copy of the line this record's slices
-    // refer to. Deleting the copy destroys it without freeing memory, which belongs to the
-    // caller.
-    AccessRecord* PlaceCopy(void* memory) const;
+    // bytes right after those (where the caller puts a copy of the line this record's slices
+    // refer to), or to lineApart, a copy of the line kept elsewhere (PlacedSize(true) bytes).
+    // Deleting the copy destroys it without freeing memory, which belongs to the caller.
+    AccessRecord* PlaceCopy(void* memory, const char* lineApart = nullptr) const;
     // Frees what MakeNcsa or MakeW3c allocated as well as a plainly made record; drafts and
     // placed copies are only destroyed.
     static void operator delete(AccessRecord* p, std::destroying_delete_t);

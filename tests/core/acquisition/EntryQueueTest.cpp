@@ -2,6 +2,7 @@
 
 #include "acquisition/EntryArena.h"
 #include "acquisition/EntryParsing.h"
+#include "acquisition/LineBlocks.h"
 #include "base/Text.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
@@ -434,7 +435,7 @@ TEST_F(EntryQueueTest, EntryBlocksStartSmallAndGrowWithWhatAThreadKeeps) {
             EXPECT_TRUE(LineWithinKeepPeriod(line(i), Server_));
         unchangedByProbes = MappedEntryBlockBytes() - before;
         std::uint64_t mapped = before;
-        for (int i = 0; i < 20000; ++i) {
+        for (int i = 0; i < 40000; ++i) {
             Entries().Append(MakeEntry(line(i), Server_));
             if (MappedEntryBlockBytes() != mapped) {
                 blocks.push_back(MappedEntryBlockBytes() - mapped);
@@ -468,7 +469,8 @@ std::size_t ResidentBytes() {
     return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 }
 
-// Removing the oldest nine tenths of the queue gives their memory back to the system at once.
+// Removing the oldest nine tenths of the queue gives their memory back to the system at once:
+// the entries' blocks, and the blocks of their lines.
 TEST_F(EntryQueueTest, RemovingTheOldestEntriesReturnsTheirMemory) {
     test::ScopedOptions options;
     test::ScopedClassificationLists lists;
@@ -483,14 +485,16 @@ TEST_F(EntryQueueTest, RemovingTheOldestEntriesReturnsTheirMemory) {
         Entries().Append(MakeEntry(line, Server_));
     }
     const std::size_t full = ResidentBytes();
-    ASSERT_GT(full, before + Count * padding.size());
+    ASSERT_GT(full, before + Count * sizeof(LogEntry));
+    const LineBlockCounts sealed = CountLineBlocks();
     for (int i = 0; i < Count / 10 * 9; ++i)
         Entries().Remove(Entries().First());
     const std::size_t after = ResidentBytes();
-    // At least the removed lines' bytes; other memory of the process (a sanitizer's quarantine)
-    // may stay.
-    EXPECT_GT(full - std::min(after, full), std::size_t{Count / 10 * 9} * padding.size())
+    // At least the removed entries' bytes; other memory of the process (a sanitizer's
+    // quarantine) may stay.
+    EXPECT_GT(full - std::min(after, full), std::size_t{Count / 10 * 9} * sizeof(LogEntry))
         << before << " " << full;
+    EXPECT_LT(CountLineBlocks().Sealed, sealed.Sealed / 5);
     Entries().Clear();
 }
 

@@ -1,0 +1,423 @@
+#include "acquisition/LineBlocks.h"
+
+#include "acquisition/EntryQueue.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <lz4.h>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <sys/mman.h>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
+
+namespace kavel {
+
+namespace {
+
+// One stretch of addresses holds every block, so that a line finds its block by its address
+// and a sealed block's bytes come back where they were: the views into a line and the record's
+// slices stay the same while the pages behind them come and go. 64 GiB of addresses are
+// reserved, not memory; a block's pages are taken when bytes are written into it.
+constexpr std::size_t RegionBlocks = std::size_t{1} << 20;
+constexpr std::size_t RegionBytes = RegionBlocks * LineBlockBytes;
+constexpr std::size_t ChunkBlocks = 4096;
+constexpr std::uint32_t NoBlock = 0xFFFFFFFFu;
+
+enum class BlockState : std::uint8_t { Free, Open, Resident, Evicted };
+
+struct BlockInfo {
+    // The block's live lines, plus one while its reader still puts lines into it.
+    std::atomic<std::uint32_t> Holds{0};
+    // The rest under the region's lock.
+    BlockState State = BlockState::Free;
+    // Its last line went while a pin held it: it goes back with the last pin.
+    bool Dropped = false;
+    std::uint32_t Pins = 0;
+    std::uint32_t Used = 0;
+    std::uint32_t CompressedSize = 0;
+    std::unique_ptr<char[]> Compressed;
+    // Sealed blocks that are decompressed and held by no pin, least recently used first.
+    std::uint32_t LruPrev = NoBlock;
+    std::uint32_t LruNext = NoBlock;
+    bool InLru = false;
+};
+
+class LineRegion {
+public:
+    LineRegion() {
+        void* base = ::mmap(nullptr, RegionBytes, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        Base_ = base == MAP_FAILED ? nullptr : static_cast<char*>(base);
+    }
+    // Lives for the process: entries freed at its end still give their lines back.
+    ~LineRegion() = delete;
+
+    bool Usable() const { return Base_ != nullptr; }
+    bool Contains(const char* p) const { return Base_ != nullptr && p >= Base_ && p < Base_ + RegionBytes; }
+    std::uint32_t IndexOf(const char* p) const {
+        return static_cast<std::uint32_t>(static_cast<std::size_t>(p - Base_) / LineBlockBytes);
+    }
+    char* Bytes(std::uint32_t index) const { return Base_ + std::size_t{index} * LineBlockBytes; }
+    BlockInfo& Info(std::uint32_t index) const {
+        return Chunks_[index / ChunkBlocks].load(std::memory_order_acquire)[index % ChunkBlocks];
+    }
+
+    // A block for the calling thread to fill; NoBlock when every block is taken.
+    std::uint32_t Open() {
+        std::lock_guard lock(Mutex_);
+        std::uint32_t index = NoBlock;
+        if (!FreeBlocks_.empty()) {
+            index = FreeBlocks_.back();
+            FreeBlocks_.pop_back();
+        } else if (NextFresh_ < RegionBlocks) {
+            index = NextFresh_++;
+            if (index % ChunkBlocks == 0)
+                Chunks_[index / ChunkBlocks].store(new BlockInfo[ChunkBlocks], std::memory_order_release);
+        } else {
+            return NoBlock;
+        }
+        BlockInfo& info = Info(index);
+        info.State = BlockState::Open;
+        info.Holds.store(1, std::memory_order_relaxed);
+        info.Used = 0;
+        info.Dropped = false;
+        ++OpenCount_;
+        ASAN_UNPOISON_MEMORY_REGION(Bytes(index), LineBlockBytes);
+        return index;
+    }
+
+    // Seals an open block of used bytes: compressed by the calling thread (its reader), without
+    // the lock, then handed to the cache.
+    void Seal(std::uint32_t index, std::uint32_t used, std::vector<char>& scratch) {
+        BlockInfo& info = Info(index);
+        // A block whose lines are all gone already is given back, not sealed. Only its reader
+        // adds holds, so none comes meanwhile.
+        if (used == 0 || info.Holds.load(std::memory_order_acquire) == 1) {
+            Release(index);
+            return;
+        }
+        // Compressed into the reader's scratch, then kept in an allocation of its size.
+        scratch.resize(static_cast<std::size_t>(LZ4_COMPRESSBOUND(LineBlockBytes)));
+        const int compressedSize = LZ4_compress_default(Bytes(index), scratch.data(), static_cast<int>(used),
+                                                        static_cast<int>(scratch.size()));
+        std::unique_ptr<char[]> compressed;
+        if (compressedSize > 0) {
+            try {
+                compressed = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(compressedSize));
+                std::copy_n(scratch.data(), compressedSize, compressed.get());
+            } catch (const std::bad_alloc&) {
+                // Kept uncompressed, as open blocks are.
+            }
+        }
+        {
+            std::lock_guard lock(Mutex_);
+            --OpenCount_;
+            info.Used = used;
+            info.State = BlockState::Resident;
+            ++SealedCount_;
+            ++ResidentCount_;
+            SealedTextBytes_ += used;
+            if (compressed) {
+                info.CompressedSize = static_cast<std::uint32_t>(compressedSize);
+                info.Compressed = std::move(compressed);
+                CompressedBytes_ += info.CompressedSize;
+                // A block that could not be compressed stays as it is, outside the cache.
+                if (info.Pins == 0)
+                    PushLru(index);
+                Trim();
+            }
+        }
+        // The reader's own hold goes; the block goes back with it when its lines are gone.
+        Release(index);
+    }
+
+    // One hold of the block goes.
+    void Release(std::uint32_t index) {
+        BlockInfo& info = Info(index);
+        if (info.Holds.fetch_sub(1, std::memory_order_acq_rel) != 1)
+            return;
+        std::lock_guard lock(Mutex_);
+        if (info.Pins > 0)
+            info.Dropped = true;
+        else
+            Free(index);
+    }
+
+    void Pin(std::uint32_t index) {
+        std::lock_guard lock(Mutex_);
+        BlockInfo& info = Info(index);
+        if (info.State == BlockState::Evicted)
+            Restore(index);
+        if (info.InLru)
+            UnlinkLru(index);
+        ++info.Pins;
+    }
+
+    void Unpin(std::uint32_t index) {
+        std::lock_guard lock(Mutex_);
+        BlockInfo& info = Info(index);
+        if (--info.Pins > 0)
+            return;
+        if (info.Dropped) {
+            Free(index);
+            return;
+        }
+        if (info.State == BlockState::Resident && info.Compressed) {
+            PushLru(index);
+            Trim();
+        }
+    }
+
+    void SetCacheBlocks(std::size_t blocks) {
+        std::lock_guard lock(Mutex_);
+        CacheBlocks_ = std::max<std::size_t>(blocks, 1);
+        Trim();
+    }
+    std::size_t CacheBlocks() const {
+        std::lock_guard lock(Mutex_);
+        return CacheBlocks_;
+    }
+
+    LineBlockCounts Counts() const {
+        std::lock_guard lock(Mutex_);
+        LineBlockCounts counts;
+        counts.Open = OpenCount_;
+        counts.Sealed = SealedCount_;
+        counts.Resident = ResidentCount_;
+        counts.SealedTextBytes = SealedTextBytes_;
+        counts.CompressedBytes = CompressedBytes_;
+        counts.Decompressions = Decompressions_;
+        return counts;
+    }
+
+private:
+    // Under the lock from here on.
+    void Free(std::uint32_t index) {
+        BlockInfo& info = Info(index);
+        if (info.InLru)
+            UnlinkLru(index);
+        if (info.State == BlockState::Open) {
+            --OpenCount_;
+        } else {
+            --SealedCount_;
+            SealedTextBytes_ -= info.Used;
+            CompressedBytes_ -= info.CompressedSize;
+            if (info.State == BlockState::Resident)
+                --ResidentCount_;
+        }
+        info.Compressed.reset();
+        info.CompressedSize = 0;
+        info.Used = 0;
+        info.Dropped = false;
+        info.State = BlockState::Free;
+        GiveBackPages(index);
+        FreeBlocks_.push_back(index);
+    }
+
+    void Evict(std::uint32_t index) {
+        UnlinkLru(index);
+        Info(index).State = BlockState::Evicted;
+        --ResidentCount_;
+        GiveBackPages(index);
+    }
+
+    void Restore(std::uint32_t index) {
+        BlockInfo& info = Info(index);
+        ASAN_UNPOISON_MEMORY_REGION(Bytes(index), LineBlockBytes);
+        const int size =
+            LZ4_decompress_safe(info.Compressed.get(), Bytes(index), static_cast<int>(info.CompressedSize),
+                                static_cast<int>(LineBlockBytes));
+        if (size != static_cast<int>(info.Used)) {
+            // Only a fault of memory gets here: reading on would show other bytes than logged.
+            std::fputs("kavel: a sealed line block does not decompress to its lines\n", stderr);
+            std::abort();
+        }
+        info.State = BlockState::Resident;
+        ++ResidentCount_;
+        ++Decompressions_;
+    }
+
+    void GiveBackPages(std::uint32_t index) {
+        ::madvise(Bytes(index), LineBlockBytes, MADV_DONTNEED);
+        ASAN_POISON_MEMORY_REGION(Bytes(index), LineBlockBytes);
+    }
+
+    void PushLru(std::uint32_t index) {
+        BlockInfo& info = Info(index);
+        info.LruPrev = LruNewest_;
+        info.LruNext = NoBlock;
+        if (LruNewest_ != NoBlock)
+            Info(LruNewest_).LruNext = index;
+        else
+            LruOldest_ = index;
+        LruNewest_ = index;
+        info.InLru = true;
+    }
+
+    void UnlinkLru(std::uint32_t index) {
+        BlockInfo& info = Info(index);
+        if (info.LruPrev != NoBlock)
+            Info(info.LruPrev).LruNext = info.LruNext;
+        else
+            LruOldest_ = info.LruNext;
+        if (info.LruNext != NoBlock)
+            Info(info.LruNext).LruPrev = info.LruPrev;
+        else
+            LruNewest_ = info.LruPrev;
+        info.LruPrev = info.LruNext = NoBlock;
+        info.InLru = false;
+    }
+
+    // Pinned blocks stay; of the others, the least recently used go until the cache holds its
+    // number.
+    void Trim() {
+        while (ResidentCount_ > CacheBlocks_ && LruOldest_ != NoBlock)
+            Evict(LruOldest_);
+    }
+
+    char* Base_ = nullptr;
+    mutable std::mutex Mutex_;
+    std::atomic<BlockInfo*> Chunks_[RegionBlocks / ChunkBlocks] = {};
+    std::uint32_t NextFresh_ = 0;
+    std::vector<std::uint32_t> FreeBlocks_;
+    std::uint32_t LruOldest_ = NoBlock;
+    std::uint32_t LruNewest_ = NoBlock;
+    std::size_t CacheBlocks_ = DefaultLineCacheBlocks;
+    std::size_t OpenCount_ = 0;
+    std::size_t SealedCount_ = 0;
+    std::size_t ResidentCount_ = 0;
+    std::uint64_t SealedTextBytes_ = 0;
+    std::uint64_t CompressedBytes_ = 0;
+    std::uint64_t Decompressions_ = 0;
+};
+
+std::atomic<std::size_t> BlockFill{LineBlockBytes};
+
+LineRegion& Region() {
+    static LineRegion* region = new LineRegion;
+    return *region;
+}
+
+// The calling thread's open block.
+class OpenLineBlock {
+public:
+    OpenLineBlock() = default;
+    ~OpenLineBlock() { Seal(); }
+    OpenLineBlock(const OpenLineBlock&) = delete;
+    OpenLineBlock& operator=(const OpenLineBlock&) = delete;
+
+    char* Cut(std::size_t size) {
+        LineRegion& region = Region();
+        if (size == 0 || size > LineBlockBytes || !region.Usable())
+            return nullptr;
+        if (Index_ == NoBlock || Used_ + size > BlockFill.load(std::memory_order_relaxed)) {
+            Seal();
+            Index_ = region.Open();
+            if (Index_ == NoBlock)
+                return nullptr;
+        }
+        char* p = region.Bytes(Index_) + Used_;
+        Used_ += static_cast<std::uint32_t>(size);
+        region.Info(Index_).Holds.fetch_add(1, std::memory_order_relaxed);
+        LastCut_ = std::chrono::steady_clock::now();
+        return p;
+    }
+
+    void Seal() {
+        if (Index_ == NoBlock)
+            return;
+        Region().Seal(std::exchange(Index_, NoBlock), std::exchange(Used_, 0), Scratch_);
+    }
+
+    void SealIfQuiet(std::chrono::steady_clock::duration quietFor) {
+        if (Index_ == NoBlock)
+            return;
+        if (std::chrono::steady_clock::now() - LastCut_ >= quietFor ||
+            Region().Info(Index_).Holds.load(std::memory_order_acquire) == 1)
+            Seal();
+    }
+
+private:
+    std::uint32_t Index_ = NoBlock;
+    std::uint32_t Used_ = 0;
+    std::chrono::steady_clock::time_point LastCut_;
+    std::vector<char> Scratch_;
+};
+
+OpenLineBlock& ThreadLineBlock() {
+    thread_local OpenLineBlock block;
+    return block;
+}
+
+} // namespace
+
+char* CutBlockLine(std::size_t size) {
+    return ThreadLineBlock().Cut(size);
+}
+
+bool InLineBlock(const char* data) {
+    return Region().Contains(data);
+}
+
+void ReleaseBlockLine(const char* data) {
+    LineRegion& region = Region();
+    if (region.Contains(data))
+        region.Release(region.IndexOf(data));
+}
+
+void SealOpenLineBlock() {
+    ThreadLineBlock().Seal();
+}
+
+void SealQuietLineBlock(std::chrono::steady_clock::duration quietFor) {
+    ThreadLineBlock().SealIfQuiet(quietFor);
+}
+
+void SetLineBlockFill(std::size_t bytes) {
+    BlockFill.store(std::clamp<std::size_t>(bytes, 1, LineBlockBytes), std::memory_order_relaxed);
+}
+
+void SetLineCacheBlocks(std::size_t blocks) {
+    Region().SetCacheBlocks(blocks);
+}
+
+std::size_t LineCacheBlocks() {
+    return Region().CacheBlocks();
+}
+
+LineBlockCounts CountLineBlocks() {
+    return Region().Counts();
+}
+
+void LinePin::Reach(const LogEntry& entry) {
+    Reach(entry.Line.data());
+}
+
+void LinePin::Reach(const char* line) {
+    LineRegion& region = Region();
+    if (!region.Contains(line))
+        return;
+    const std::uint32_t index = region.IndexOf(line);
+    if (index == Block_)
+        return;
+    Drop();
+    region.Pin(index);
+    Block_ = index;
+}
+
+void LinePin::Drop() {
+    if (Block_ != NoBlock)
+        Region().Unpin(std::exchange(Block_, NoBlock));
+}
+
+} // namespace kavel
