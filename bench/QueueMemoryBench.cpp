@@ -7,9 +7,11 @@
 #include "acquisition/EntryArena.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
 #include "parsing/RevisitorList.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <malloc.h>
@@ -60,7 +62,8 @@ void BM_QueuedEntryBytes(benchmark::State& state) {
 }
 BENCHMARK(BM_QueuedEntryBytes)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// The way readers queue lines: one piece per entry from the reader's entry blocks.
+// The way readers queue lines: entry and access in one piece from the reader's entry blocks,
+// the line in its sealed, compressed line block.
 void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
     const std::size_t count = static_cast<std::size_t>(state.range(0));
     BenchOptions options;
@@ -78,21 +81,30 @@ void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
         EntryQueue queue;
         const std::int64_t before = LiveHeapBytes();
         const std::uint64_t pooledBefore = ThreadPooledEntryBytes();
+        const LineBlockCounts blocksBefore = CountLineBlocks();
         state.ResumeTiming();
 
         for (const std::string& line : lines)
             if (std::unique_ptr<LogEntry> entry = MakeEntry(line, server, settings))
                 queue.Append(std::move(entry));
+        SealOpenLineBlock();
 
         state.PauseTiming();
         const double queued = static_cast<double>(queue.Count());
+        const LineBlockCounts blocks = CountLineBlocks();
+        // The compressed lines are on the heap too; what is left of it is structure.
+        const double stored = static_cast<double>(blocks.CompressedBytes - blocksBefore.CompressedBytes);
         const double bytes = static_cast<double>(LiveHeapBytes() - before) +
                              static_cast<double>(ThreadPooledEntryBytes() - pooledBefore);
         const double averageLine = lineBytes / static_cast<double>(lines.size());
         state.counters["entries"] = queued;
         state.counters["line_bytes_avg"] = averageLine;
+        state.counters["stored_line_bytes"] = stored / queued;
+        state.counters["line_ratio"] =
+            static_cast<double>(blocks.SealedTextBytes - blocksBefore.SealedTextBytes) /
+            std::max(stored, 1.0);
         state.counters["bytes_per_entry"] = bytes / queued;
-        state.counters["over_line"] = bytes / queued - averageLine;
+        state.counters["structure_per_entry"] = (bytes - stored) / queued;
         state.counters["lines_per_s"] = benchmark::Counter(queued, benchmark::Counter::kIsRate);
         queue.Clear();
         Revisitors().Clear();

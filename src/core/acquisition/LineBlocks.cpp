@@ -156,11 +156,14 @@ public:
     void Pin(std::uint32_t index) {
         std::lock_guard lock(Mutex_);
         BlockInfo& info = Info(index);
-        if (info.State == BlockState::Evicted)
+        const bool restored = info.State == BlockState::Evicted;
+        if (restored)
             Restore(index);
         if (info.InLru)
             UnlinkLru(index);
         ++info.Pins;
+        if (restored)
+            Trim();
     }
 
     void Unpin(std::uint32_t index) {
