@@ -227,13 +227,6 @@ private:
         FreeBlocks_.push_back(index);
     }
 
-    void Evict(std::uint32_t index) {
-        UnlinkLru(index);
-        Info(index).State = BlockState::Evicted;
-        --ResidentCount_;
-        GiveBackPages(index);
-    }
-
     void Restore(std::uint32_t index) {
         BlockInfo& info = Info(index);
         ASAN_UNPOISON_MEMORY_REGION(Bytes(index), LineBlockBytes);
@@ -250,9 +243,10 @@ private:
         ++Decompressions_;
     }
 
-    void GiveBackPages(std::uint32_t index) {
-        ::madvise(Bytes(index), LineBlockBytes, MADV_DONTNEED);
-        ASAN_POISON_MEMORY_REGION(Bytes(index), LineBlockBytes);
+    void GiveBackPages(std::uint32_t index, std::uint32_t count = 1) {
+        const std::size_t bytes = std::size_t{count} * LineBlockBytes;
+        ::madvise(Bytes(index), bytes, MADV_DONTNEED);
+        ASAN_POISON_MEMORY_REGION(Bytes(index), bytes);
     }
 
     void PushLru(std::uint32_t index) {
@@ -281,11 +275,29 @@ private:
         info.InLru = false;
     }
 
-    // Pinned blocks stay; of the others, the least recently used go until the cache holds its
-    // number.
+    // Pinned blocks stay; of the others, the least recently used go once the cache holds more
+    // than its number: a quarter of it at once, so that the pages go back in long runs (each
+    // giving back flushes the processor's address cache, which costs more than the pages).
     void Trim() {
-        while (ResidentCount_ > CacheBlocks_ && LruOldest_ != NoBlock)
-            Evict(LruOldest_);
+        if (ResidentCount_ <= CacheBlocks_)
+            return;
+        const std::size_t target = CacheBlocks_ - CacheBlocks_ / 4;
+        Evicting_.clear();
+        while (ResidentCount_ > target && LruOldest_ != NoBlock) {
+            const std::uint32_t index = LruOldest_;
+            UnlinkLru(index);
+            Info(index).State = BlockState::Evicted;
+            --ResidentCount_;
+            Evicting_.push_back(index);
+        }
+        std::sort(Evicting_.begin(), Evicting_.end());
+        for (std::size_t i = 0; i < Evicting_.size();) {
+            std::size_t j = i + 1;
+            while (j < Evicting_.size() && Evicting_[j] == Evicting_[j - 1] + 1)
+                ++j;
+            GiveBackPages(Evicting_[i], static_cast<std::uint32_t>(j - i));
+            i = j;
+        }
     }
 
     char* Base_ = nullptr;
@@ -293,6 +305,7 @@ private:
     std::atomic<BlockInfo*> Chunks_[RegionBlocks / ChunkBlocks] = {};
     std::uint32_t NextFresh_ = 0;
     std::vector<std::uint32_t> FreeBlocks_;
+    std::vector<std::uint32_t> Evicting_;
     std::uint32_t LruOldest_ = NoBlock;
     std::uint32_t LruNewest_ = NoBlock;
     std::size_t CacheBlocks_ = DefaultLineCacheBlocks;
