@@ -399,7 +399,9 @@ int Run(const ParseOptions& options) {
             return;
         }
         const LinePin pin(*queued);
-        const SuspicionCheck check = CheckSuspicious(queued->Access.get());
+        // Lines printed say what fired; a summary only counts it.
+        const SuspicionCheck check = options.Summary ? CheckSuspiciousCode(queued->Access.get())
+                                                     : CheckSuspicious(queued->Access.get());
         const AccessRecord& access = *queued->Access;
         ++counts.Accepted;
         counts.Documents += access.IsDocument ? 1 : 0;

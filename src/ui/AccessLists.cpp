@@ -41,9 +41,11 @@ void AccessLists::ClearLists() {
 }
 
 bool AccessLists::CheckExceptions(LogEntry& entry) {
-    // Rebuilding the lists checks every entry in queue order: one block after the other.
-    CheckPin_.Reach(entry);
-    SuspicionCheck check = CheckSuspicious(entry.Access.get());
+    // A queued access keeps what the rules read of its texts, so that rebuilding the lists reads
+    // no line; one made otherwise is read in queue order, one block after the other.
+    if (entry.Access != nullptr && entry.Access->RequestFacts() == 0)
+        CheckPin_.Reach(entry);
+    const SuspicionCheck check = CheckSuspiciousCode(entry.Access.get());
     if (check.Code == suspicion_code::None)
         return false;
     Exceptions_.Add(entry, check.Code, check.Image);

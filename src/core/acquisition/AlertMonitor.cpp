@@ -64,7 +64,7 @@ bool Counts(const AlertCondition& condition, const TextPattern* pattern, const A
                                           : access.Status == condition.StatusCode;
     case AlertConditionKind::Exception:
         if (!suspicion)
-            suspicion = CheckSuspicious(&access).Code;
+            suspicion = CheckSuspiciousCode(&access).Code;
         return std::find(condition.ExceptionCodes.begin(), condition.ExceptionCodes.end(), *suspicion) !=
                condition.ExceptionCodes.end();
     case AlertConditionKind::RateAbove:

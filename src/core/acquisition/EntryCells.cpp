@@ -151,8 +151,10 @@ RowOutcome OutcomeOf(const LogEntry& entry) {
         return RowOutcome::ServerError;
     if (access->Status >= 400 && access->Status <= 499)
         return RowOutcome::ClientError;
-    const LinePin pin(entry);
-    if (CheckSuspicious(access).Code != suspicion_code::None)
+    LinePin pin;
+    if (access->RequestFacts() == 0)
+        pin.Reach(entry);
+    if (CheckSuspiciousCode(access).Code != suspicion_code::None)
         return RowOutcome::Suspicious;
     if (access->Status >= 300 && access->Status <= 399)
         return RowOutcome::Redirection;

@@ -7,6 +7,7 @@
 #include "config/AppSettings.h"
 #include "net/NamePass.h"
 #include "parsing/Parsers.h"
+#include "parsing/SuspiciousRequests.h"
 #include "platform/Clock.h"
 
 #include <cstring>
@@ -68,6 +69,8 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
     }
     if (!parsed.Record)
         return nullptr;
+    // Found while the line is at hand, so that lists and counts never read it again for them.
+    parsed.Record->SetRequestFacts(FindRequestFacts(*parsed.Record));
     if (parsed.Time)
         time = *parsed.Time;
     // Names are asked for only for a line that is kept; nothing is decided for a line that waits

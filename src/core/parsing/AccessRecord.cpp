@@ -370,6 +370,7 @@ AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* lineApart) const
     copy->IsSpider = IsSpider;
     copy->IsBuddy = IsBuddy;
     copy->Resolved_ = Resolved_;
+    copy->RequestFacts_ = RequestFacts_;
     if (Texts_)
         copy->Texts_.reset(Texts_->PlaceCopy(static_cast<char*>(memory) + object, lineApart));
     return copy;
@@ -399,6 +400,7 @@ void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
     texts[slot] = text;
     std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts());
     Texts_ = std::move(store);
+    RequestFacts_ = 0;
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
 }
 
@@ -406,6 +408,7 @@ void AccessRecord::AssignTexts(const AccessTexts& t) {
     const std::array<std::string_view, SlotCountW3C> texts = TextArray(t);
     std::unique_ptr<TextStore> store = TextStore::Build(SlotCount(Kind_), texts.data(), LineOfTexts());
     Texts_ = std::move(store);
+    RequestFacts_ = 0;
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
 }
 

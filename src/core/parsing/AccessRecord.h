@@ -112,6 +112,11 @@ public:
     bool IsBuddy = false;
 
     std::string_view PageWithoutQuery() const;
+    // What the exception rules read of the page and the method (FindRequestFacts), kept once
+    // found so that the lists and counts of queued accesses need not read their texts again;
+    // 0 while unknown, and again once a text is assigned.
+    std::uint16_t RequestFacts() const { return RequestFacts_; }
+    void SetRequestFacts(std::uint16_t facts) { RequestFacts_ = facts; }
     Icon StatusImage() const;
     Icon BrowserImage() const;
     Icon VisitorImage() const;
@@ -132,6 +137,7 @@ protected:
     LogFormat Kind_;
     bool Resolved_ = false;
     Placement Placement_ = Placement::Heap;
+    std::uint16_t RequestFacts_ = 0;
 };
 
 class NcsaRecord final : public AccessRecord {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <tuple>
 #include <utility>
 
 namespace kavel {
@@ -105,20 +106,37 @@ std::string_view StatusText(std::int32_t code) {
 
 namespace {
 
+namespace request_fact {
+constexpr std::uint16_t Known = 1u << 0;
+constexpr std::uint16_t MethodPut = 1u << 1;
+constexpr std::uint16_t MethodDelete = 1u << 2;
+constexpr std::uint16_t ParentPath = 1u << 3;
+constexpr std::uint16_t Robots = 1u << 4;
+// The executable kinds found, from this bit on.
+constexpr unsigned KindsShift = 8;
+} // namespace request_fact
+static_assert(ExecutableKinds.size() + request_fact::KindsShift <= 16);
+
 // The rules in their order; WithMessage false leaves the message empty, for callers that only
-// count what fired and should not pay for the texts.
+// count what fired and should not pay for the texts. The facts of the page and the method come
+// from the record where it keeps them: then only a message reads its texts.
 template <bool WithMessage>
 SuspicionCheck RunRules(const AccessRecord* access) {
     SuspicionCheck check;
     if (access == nullptr) {
         return check;
     }
-    const std::string_view page = access->Page();
+    const std::uint16_t facts =
+        access->RequestFacts() != 0 ? access->RequestFacts() : FindRequestFacts(*access);
+    std::string_view page;
+    if constexpr (WithMessage)
+        page = access->Page();
 
-    constexpr std::pair<std::string_view, std::int32_t> WritingMethods[] = {
-        {"PUT", suspicion_code::MethodPut}, {"DELETE", suspicion_code::MethodDelete}};
-    for (const auto& [method, code] : WritingMethods) {
-        if (EqualsAsciiIgnoreCase(access->Method(), method)) {
+    constexpr std::tuple<std::uint16_t, std::string_view, std::int32_t> WritingMethods[] = {
+        {request_fact::MethodPut, "PUT", suspicion_code::MethodPut},
+        {request_fact::MethodDelete, "DELETE", suspicion_code::MethodDelete}};
+    for (const auto& [fact, method, code] : WritingMethods) {
+        if ((facts & fact) != 0) {
             check.Code = code;
             if constexpr (WithMessage) {
                 check.Message = "Benutzer ";
@@ -131,7 +149,7 @@ SuspicionCheck RunRules(const AccessRecord* access) {
         }
     }
 
-    if (page.find("../") != std::string_view::npos) {
+    if ((facts & request_fact::ParentPath) != 0) {
         check.Code = suspicion_code::ParentPath;
         check.Image = Icon::SuspiciousSeveral;
         if constexpr (WithMessage) {
@@ -159,7 +177,7 @@ SuspicionCheck RunRules(const AccessRecord* access) {
         }
     }
 
-    const unsigned kinds = DottedKinds(page);
+    const unsigned kinds = static_cast<unsigned>(facts) >> request_fact::KindsShift;
     for (std::size_t i = 0; i < ExecutableKinds.size(); ++i) {
         if ((kinds >> i & 1u) == 0) {
             continue;
@@ -177,7 +195,8 @@ SuspicionCheck RunRules(const AccessRecord* access) {
         }
     }
 
-    if (access->Resolved() && EqualsAsciiIgnoreCase(page, "/robots.txt") && !FindSpider(access->HostName())) {
+    // A looked-up name is kept apart from the line: the rule reads no line.
+    if ((facts & request_fact::Robots) != 0 && access->Resolved() && !FindSpider(access->HostName())) {
         check.Code = suspicion_code::NewSpider;
         check.Image = Icon::Spider;
         if constexpr (WithMessage) {
@@ -197,6 +216,21 @@ SuspicionCheck CheckSuspicious(const AccessRecord* access) {
 
 SuspicionCheck CheckSuspiciousCode(const AccessRecord* access) {
     return RunRules<false>(access);
+}
+
+std::uint16_t FindRequestFacts(const AccessRecord& access) {
+    const std::string_view page = access.Page();
+    std::uint16_t facts = request_fact::Known;
+    if (EqualsAsciiIgnoreCase(access.Method(), "PUT"))
+        facts |= request_fact::MethodPut;
+    else if (EqualsAsciiIgnoreCase(access.Method(), "DELETE"))
+        facts |= request_fact::MethodDelete;
+    if (page.find("../") != std::string_view::npos)
+        facts |= request_fact::ParentPath;
+    if (EqualsAsciiIgnoreCase(page, "/robots.txt"))
+        facts |= request_fact::Robots;
+    facts = static_cast<std::uint16_t>(facts | DottedKinds(page) << request_fact::KindsShift);
+    return facts;
 }
 
 } // namespace kavel

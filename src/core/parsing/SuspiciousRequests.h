@@ -32,8 +32,12 @@ struct SuspicionCheck {
 // fires overwrites code and message. No access fires nothing. Reads the
 // spider list for the search-engine rule.
 SuspicionCheck CheckSuspicious(const AccessRecord* access);
-// The same code and image without the message, for a count of what fired.
+// The same code and image without the message, for a count of what fired. Reads no text of
+// an access that keeps its request facts, but its looked-up name.
 SuspicionCheck CheckSuspiciousCode(const AccessRecord* access);
+// What the rules read of the access' page and method, to be kept in it
+// (AccessRecord::SetRequestFacts): never 0.
+std::uint16_t FindRequestFacts(const AccessRecord& access);
 
 // The English reason text of an HTTP status code; "Unknown Status Code" for any code not
 // in the table.

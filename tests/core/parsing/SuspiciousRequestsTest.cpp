@@ -59,6 +59,12 @@ TEST_P(CheckSuspiciousTest, FinalState) {
     EXPECT_EQ(check.Code, c.Code);
     EXPECT_EQ(IconIndex(check.Image), c.Image);
     EXPECT_EQ(check.Message, c.Message);
+    // The same from the facts a queued access keeps of its page and method.
+    entry->Access->SetRequestFacts(FindRequestFacts(*entry->Access));
+    const SuspicionCheck kept = CheckSuspiciousCode(entry->Access.get());
+    EXPECT_EQ(kept.Code, c.Code);
+    EXPECT_EQ(IconIndex(kept.Image), c.Image);
+    EXPECT_EQ(CheckSuspicious(entry->Access.get()).Message, c.Message);
 }
 
 const Case Cases[] = {
@@ -149,6 +155,34 @@ TEST(CheckSuspicious, MarkedHostNoLongerFires) {
         EXPECT_EQ(CheckSuspicious(entry->Access.get()).Code, -1);
     }
     Spiders().Clear();
+}
+
+// Kept facts go with a new page or method, and a changed status counts as it is.
+TEST(CheckSuspicious, KeptFactsFollowTheTextsAndTheStatus) {
+    const auto entry = MakeEntry({"GET", "/a/../b", 200});
+    AccessRecord& access = *entry->Access;
+    access.SetRequestFacts(FindRequestFacts(access));
+    EXPECT_EQ(CheckSuspiciousCode(&access).Code, 160);
+    access.SetPage("/b");
+    EXPECT_EQ(access.RequestFacts(), 0);
+    EXPECT_EQ(CheckSuspiciousCode(&access).Code, -1);
+    access.SetRequestFacts(FindRequestFacts(access));
+    access.SetMethod("delete");
+    EXPECT_EQ(CheckSuspiciousCode(&access).Code, 163);
+    access.SetRequestFacts(FindRequestFacts(access));
+    access.Status = 404;
+    EXPECT_EQ(CheckSuspiciousCode(&access).Code, 404);
+}
+
+// What the parser makes keeps its facts, so that a queued access is checked without its line.
+TEST(CheckSuspicious, AParsedAccessKeepsItsFacts) {
+    Server server;
+    server.SetTimeDeleteAfter(100000);
+    const std::unique_ptr<LogEntry> entry = kavel::MakeEntry(
+        "192.0.2.1 - - [01/Jan/2024:00:00:00 +0000] \"PUT /setup.exe HTTP/1.1\" 200 1", server);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->Access->RequestFacts(), FindRequestFacts(*entry->Access));
+    EXPECT_EQ(CheckSuspiciousCode(entry->Access.get()).Code, 150);
 }
 
 TEST(CheckSuspicious, EntryWithoutAccessFiresNothing) {
