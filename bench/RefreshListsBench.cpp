@@ -442,6 +442,7 @@ void BM_QuickFilterPass(benchmark::State& state) {
     double stallMs = 0;
     double filterMs = 0;
     double refreshMs = 0;
+    std::uint64_t decompressions = 0;
     for (auto _ : state) {
         // RefreshLists over the same rows, just before: the machine's memory and its mood are
         // the same for both, which a comparison with another run cannot promise.
@@ -453,8 +454,10 @@ void BM_QuickFilterPass(benchmark::State& state) {
         QCoreApplication::processEvents();
         refreshMs += Ms(SteadyClock::now() - refresh);
         const auto start = SteadyClock::now();
+        const std::uint64_t decompressedBefore = CountLineBlocks().Decompressions;
         filter.SetFilter({pattern, -1, false});
         stallMs = std::max(stallMs, RunLoopUntil([&] { return !filter.Running(); }));
+        decompressions += CountLineBlocks().Decompressions - decompressedBefore;
         filterMs += Ms(SteadyClock::now() - start);
         state.SetIterationTime(std::chrono::duration<double>(SteadyClock::now() - start).count());
     }
@@ -463,6 +466,9 @@ void BM_QuickFilterPass(benchmark::State& state) {
     state.counters["longest_stall_ms"] = stallMs;
     state.counters["refresh_lists_ms"] = refreshMs / static_cast<double>(state.iterations());
     state.counters["times_refresh_lists"] = filterMs / refreshMs;
+    state.counters["decompressions_per_pass"] =
+        static_cast<double>(decompressions) / static_cast<double>(state.iterations());
+    state.counters["line_blocks"] = static_cast<double>(CountLineBlocks().Sealed);
     fixture.LogView_.setModel(&log);
 }
 BENCHMARK(BM_QuickFilterPass)
