@@ -4,8 +4,8 @@
 #include "LogGenerator.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "parsing/RevisitorList.h"
 
 #include <benchmark/benchmark.h>

@@ -7,8 +7,8 @@
 #include "acquisition/EntryArena.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "parsing/RevisitorList.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "EntryFormat.h"
 
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
+#include "base/LineBlocks.h"
 #include "parsing/AccessRecord.h"
 #include "platform/DateTime.h"
 

@@ -2,10 +2,10 @@
 
 #include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "base/Text.h"
 #include "config/AppSettings.h"
 #include "parsing/SuspiciousRequests.h"

@@ -3,8 +3,8 @@
 #include "acquisition/DisplayFilters.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "parsing/SuspiciousRequests.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/LineBlocks.h"
+#include "base/LineBlocks.h"
 #include "platform/DateTime.h"
 #include "ui/AccessListModels.h"
 

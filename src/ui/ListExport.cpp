@@ -2,7 +2,7 @@
 
 #include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
+#include "base/LineBlocks.h"
 #include "base/ShownText.h"
 #include "ui/ListFilterModel.h"
 

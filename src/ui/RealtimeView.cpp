@@ -1,8 +1,8 @@
 #include "ui/RealtimeView.h"
 
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "config/AppSettings.h"
 #include "platform/Clock.h"
 #include "ui/AccessLists.h"

@@ -2,8 +2,8 @@
 
 #include "acquisition/DisplayFilters.h"
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "base/Text.h"
 #include "parsing/AccessRecord.h"
 #include "parsing/SpiderList.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "acquisition/LineBlocks.h"
 #include "base/Icon.h"
+#include "base/LineBlocks.h"
 #include "platform/DateTime.h"
 
 #include <array>

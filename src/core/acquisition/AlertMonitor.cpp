@@ -1,9 +1,9 @@
 #include "acquisition/AlertMonitor.h"
 
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "base/MinuteCounter.h"
 #include "base/TextPattern.h"
 #include "parsing/SuspiciousRequests.h"

@@ -1,8 +1,8 @@
 #include "acquisition/DisplayFilters.h"
 
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "base/Text.h"
 #include "config/AppSettings.h"
 #include "parsing/AccessRecord.h"

@@ -1,8 +1,8 @@
 #include "acquisition/EntryCells.h"
 
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "base/ShownText.h"
 #include "base/TextPattern.h"
 #include "platform/LocaleFormat.h"
@@ -185,12 +185,12 @@ void EntryMatcher::PrefetchHead(const LogEntry* entry) {
 void EntryMatcher::PrefetchBody(const LogEntry* entry) {
     if (entry == nullptr)
         return;
-    // The access and its side texts follow the entry; the line lies in its block.
+    // The access and its side texts follow the entry; the line lies in its block, which the
+    // matcher's pin brings in.
     constexpr std::ptrdiff_t CacheLine = 64;
     const char* const head = reinterpret_cast<const char*>(entry);
     for (std::ptrdiff_t at = 2 * CacheLine; at < 5 * CacheLine; at += CacheLine)
         __builtin_prefetch(head + at);
-    __builtin_prefetch(entry->Line.data());
 }
 
 bool EntryMatcher::Matches(const LogEntry& entry) {

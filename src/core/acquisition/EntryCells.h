@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/LineBlocks.h"
+#include "base/LineBlocks.h"
 #include "parsing/SuspiciousRequests.h"
 #include "platform/DateTime.h"
 

@@ -1,9 +1,9 @@
 #include "acquisition/EntryParsing.h"
 
 #include "acquisition/EntryArena.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/RevisitRule.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "config/AppSettings.h"
 #include "net/NamePass.h"
 #include "parsing/Parsers.h"
@@ -138,25 +138,27 @@ std::unique_ptr<LogEntry> MakeEntry(std::string_view line, Server& server, const
     // Entry and access with its side texts in one allocation, freed by the entry's operator
     // delete; the line in the reader's line block, or after the access when it goes into none.
     const std::uint32_t lineSize = LineText::CheckedSize(line.size());
-    char* blockLine = CutBlockLine(lineSize);
+    const BlockLine blockLine = CutBlockLine(lineSize);
+    const bool inBlock = blockLine.Key != nullptr;
     const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
-    const std::size_t accessSize = draft->PlacedSize(blockLine != nullptr);
-    const std::size_t total = entrySize + accessSize + (blockLine != nullptr ? 0 : lineSize);
+    const std::size_t accessSize = draft->PlacedSize(inBlock);
+    const std::size_t total = entrySize + accessSize + (inBlock ? 0 : lineSize);
     const bool pooled = total <= LargestPooledEntry();
     char* memory = nullptr;
     try {
         memory = static_cast<char*>(pooled ? CutPooledEntry(total) : LogEntry::operator new(total));
     } catch (...) {
-        ReleaseBlockLine(blockLine);
+        ReleaseBlockLine(blockLine.Key);
         throw;
     }
-    char* lineCopy = blockLine != nullptr ? blockLine : memory + entrySize + accessSize;
+    char* lineCopy = inBlock ? blockLine.Bytes : memory + entrySize + accessSize;
     if (!line.empty())
         std::memcpy(lineCopy, line.data(), line.size());
-    std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineCopy, lineSize), &server));
+    const char* lineKey = inBlock ? blockLine.Key : lineCopy;
+    std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineKey, lineSize), &server));
     entry->Pooled_ = pooled;
     entry->Time = time;
-    entry->Access.reset(draft->PlaceCopy(memory + entrySize, blockLine));
+    entry->Access.reset(draft->PlaceCopy(memory + entrySize, blockLine.Key));
     return entry;
 }
 

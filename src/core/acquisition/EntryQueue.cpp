@@ -2,8 +2,8 @@
 
 #include "acquisition/EntryArena.h"
 #include "acquisition/EntryHostIndex.h"
-#include "acquisition/LineBlocks.h"
 #include "acquisition/Server.h"
+#include "base/LineBlocks.h"
 #include "base/Text.h"
 #include "platform/Clock.h"
 

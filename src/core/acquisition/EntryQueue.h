@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/LineBlocks.h"
 #include "parsing/AccessRecord.h"
 #include "platform/DateTime.h"
 
@@ -23,13 +24,14 @@ struct EntrySettings;
 // the use meter.
 enum class DisplayState : std::uint8_t { NotShown = 0, Hidden = 1, Shown = 2 };
 
-// The bytes of an entry's log line, read as a view. An entry made by MakeEntry keeps them in
-// its own allocation; one made from a string owns a copy.
+// The bytes of an entry's log line, read as a view. An entry made by MakeEntry keeps them in a
+// line block (under a LinePin while they are read) or, when they fit none, in its own
+// allocation; one made from a string owns a copy.
 class LineText {
 public:
     LineText() = default;
     explicit LineText(std::string_view text);
-    // Refers to bytes that outlive it (the entry's own allocation).
+    // Refers to bytes that outlive it: the entry's own allocation, or a line block's key.
     static LineText Borrowed(const char* data, std::size_t size);
     ~LineText();
     LineText(LineText&& other) noexcept;
@@ -37,14 +39,16 @@ public:
     LineText(const LineText&) = delete;
     LineText& operator=(const LineText&) = delete;
 
-    std::string_view View() const { return {Data_, size()}; }
+    std::string_view View() const { return {data(), size()}; }
     operator std::string_view() const { return View(); }
     // Implicit, as callers took the line as a string before it became a view.
     operator std::string() const { return std::string(View()); }
-    const char* data() const { return Data_; }
+    const char* data() const { return LineBytes(Data_); }
+    // What the line is known by: the key of its block's line, or its bytes.
+    const char* Key() const { return Data_; }
     std::size_t size() const { return SizeAndOwned_ & ~OwnedBit; }
     bool empty() const { return size() == 0; }
-    char operator[](std::size_t i) const { return Data_[i]; }
+    char operator[](std::size_t i) const { return data()[i]; }
     friend bool operator==(const LineText& a, std::string_view b) { return a.View() == b; }
     // The size of a line as stored; throws for a line of 2 GiB or longer.
     static std::uint32_t CheckedSize(std::size_t size);

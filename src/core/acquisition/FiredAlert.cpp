@@ -1,7 +1,7 @@
 #include "acquisition/FiredAlert.h"
 
 #include "acquisition/EntryQueue.h"
-#include "acquisition/LineBlocks.h"
+#include "base/LineBlocks.h"
 #include "platform/LocaleFormat.h"
 
 #include <cstdio>

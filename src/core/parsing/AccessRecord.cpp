@@ -1,5 +1,6 @@
 #include "parsing/AccessRecord.h"
 
+#include "base/LineBlocks.h"
 #include "base/Text.h"
 #include "net/NamePass.h"
 #include "net/ReverseLookup.h"
@@ -97,13 +98,16 @@ struct AccessRecord::TextStore {
     unsigned char* Table() { return reinterpret_cast<unsigned char*>(this + 1) + PointerBytes(LineFollows); }
     const char* Side() const { return reinterpret_cast<const char*>(Table() + TableSize()); }
 
-    const char* Line() const {
+    // The line as it is known: where it follows, or the pointer kept (a line block's key).
+    const char* StoredLine() const {
         if (LineFollows)
             return reinterpret_cast<const char*>(this) + Size;
         const char* line;
         std::memcpy(&line, this + 1, sizeof line);
         return line;
     }
+    // Its bytes, for a line in a block those of the block held by the reader's pin.
+    const char* Line() const { return LineBytes(StoredLine()); }
     void SetLinePointer(const char* line) { std::memcpy(static_cast<void*>(this + 1), &line, sizeof line); }
 
     std::uint32_t Value(std::size_t i) const {
@@ -185,8 +189,9 @@ struct AccessRecord::TextStore {
     }
 
     // A block with a line pointer, Plan's Size bytes.
+    // lineKey is what the block keeps of the line (its bytes, or its block's key).
     static TextStore* Write(void* memory, const Layout& plan, const std::string_view* texts,
-                            std::string_view line) {
+                            std::string_view line, const char* lineKey) {
         TextStore* store = new (memory) TextStore;
         store->LineSize = plan.Slices != 0 ? static_cast<std::uint32_t>(line.size()) : 0;
         store->Size = static_cast<std::uint32_t>(plan.Size);
@@ -194,7 +199,7 @@ struct AccessRecord::TextStore {
         store->AliasMask = plan.Aliases;
         store->Slots = plan.Slots;
         store->Wide = plan.Wide;
-        store->SetLinePointer(plan.Slices != 0 ? line.data() : nullptr);
+        store->SetLinePointer(plan.Slices != 0 ? lineKey : nullptr);
         char* side = reinterpret_cast<char*>(store->Table() + store->TableSize());
         std::uint32_t offset = 0;
         std::size_t index = 0;
@@ -236,11 +241,11 @@ struct AccessRecord::TextStore {
     }
 
     static std::unique_ptr<TextStore> Build(std::uint8_t slots, const std::string_view* texts,
-                                            std::string_view line) {
+                                            std::string_view line, const char* lineKey) {
         const Layout plan = Plan(slots, texts, line);
         if (plan.Size == 0)
             return nullptr;
-        return std::unique_ptr<TextStore>(Write(::operator new(plan.Size), plan, texts, line));
+        return std::unique_ptr<TextStore>(Write(::operator new(plan.Size), plan, texts, line, lineKey));
     }
 };
 
@@ -309,7 +314,7 @@ std::unique_ptr<T> AccessRecord::MakeWithTexts(const AccessTexts& t, std::string
     record->Placement_ = draft ? Placement::Draft : Placement::Heap;
     if (plan.Size != 0) {
         TextStore* store =
-            TextStore::Write(static_cast<char*>(memory) + objectSize, plan, texts.data(), line);
+            TextStore::Write(static_cast<char*>(memory) + objectSize, plan, texts.data(), line, line.data());
         store->Inline = true;
         record->Texts_.reset(store);
     }
@@ -388,6 +393,10 @@ std::string_view AccessRecord::LineOfTexts() const {
     return {Texts_->Line(), Texts_->LineSize};
 }
 
+const char* AccessRecord::LineKeyOfTexts() const {
+    return Texts_ && Texts_->LineSize != 0 ? Texts_->StoredLine() : nullptr;
+}
+
 std::string_view AccessRecord::TextAt(std::uint8_t slot) const {
     return Texts_ ? Texts_->Text(slot) : Defaults[slot];
 }
@@ -398,7 +407,7 @@ void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
     for (std::uint8_t i = 0; i < slots; ++i)
         texts[i] = TextAt(i);
     texts[slot] = text;
-    std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts());
+    std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
     RequestFacts_ = 0;
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
@@ -406,7 +415,8 @@ void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
 
 void AccessRecord::AssignTexts(const AccessTexts& t) {
     const std::array<std::string_view, SlotCountW3C> texts = TextArray(t);
-    std::unique_ptr<TextStore> store = TextStore::Build(SlotCount(Kind_), texts.data(), LineOfTexts());
+    std::unique_ptr<TextStore> store =
+        TextStore::Build(SlotCount(Kind_), texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
     RequestFacts_ = 0;
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
@@ -638,7 +648,7 @@ void AccessRecord::AssignAddressPair(std::string_view address, std::string_view 
         texts[i] = TextAt(i);
     texts[SlotAddress] = address;
     texts[SlotHostName] = hostName;
-    std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts());
+    std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
     Resolved_ = !EqualsAsciiIgnoreCase(address, hostName);
 }

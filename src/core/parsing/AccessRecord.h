@@ -124,6 +124,8 @@ public:
 protected:
     std::string_view TextAt(std::uint8_t slot) const;
     std::string_view LineOfTexts() const;
+    // What the texts keep of that line: its bytes, or its line block's key.
+    const char* LineKeyOfTexts() const;
     void AssignSlot(std::uint8_t slot, std::string_view text);
 
     template <class T>

@@ -2,7 +2,7 @@
 
 #include "acquisition/EntryArena.h"
 #include "acquisition/EntryParsing.h"
-#include "acquisition/LineBlocks.h"
+#include "base/LineBlocks.h"
 #include "base/Text.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"

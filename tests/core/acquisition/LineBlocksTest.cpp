@@ -1,4 +1,4 @@
-#include "acquisition/LineBlocks.h"
+#include "base/LineBlocks.h"
 
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
@@ -165,7 +165,8 @@ TEST_F(LineBlocksTest, APinnedBlockOutlivesEvictionsAroundIt) {
     // Read through the view taken before the walk: an eviction of its block would be a
     // use after poison under the address sanitizer.
     EXPECT_EQ(page, copy);
-    EXPECT_TRUE(InLineBlock(page.data()));
+    EXPECT_TRUE(InLineBlock(first->Line.Key()));
+    EXPECT_FALSE(InLineBlock(page.data()));
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -216,11 +217,11 @@ TEST_F(LineBlocksTest, LinesThatFitNoBlockStayWithTheirEntry) {
     const std::string line = "10.0.0.1 - - [01/Jan/2024:00:00:00 +0000] \"GET /" + page + " HTTP/1.1\" 200 1";
     std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
     ASSERT_TRUE(entry);
-    EXPECT_FALSE(InLineBlock(entry->Line.data()));
+    EXPECT_FALSE(InLineBlock(entry->Line.Key()));
     EXPECT_EQ(entry->Line.View(), line);
     EXPECT_EQ(entry->Access->Page(), "/" + page);
-    EXPECT_EQ(CutBlockLine(0), nullptr);
-    EXPECT_EQ(CutBlockLine(LineBlockBytes + 1), nullptr);
+    EXPECT_EQ(CutBlockLine(0).Key, nullptr);
+    EXPECT_EQ(CutBlockLine(LineBlockBytes + 1).Key, nullptr);
 }
 
 // A reader's block is sealed once it found no new line for the quiet time; not before.

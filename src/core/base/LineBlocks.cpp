@@ -1,9 +1,6 @@
-#include "acquisition/LineBlocks.h"
-
-#include "acquisition/EntryQueue.h"
+#include "base/LineBlocks.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <lz4.h>
@@ -24,28 +21,31 @@ namespace kavel {
 
 namespace {
 
-// One stretch of addresses holds every block, so that a line finds its block by its address
-// and a sealed block's bytes come back where they were: the views into a line and the record's
-// slices stay the same while the pages behind them come and go. 64 GiB of addresses are
-// reserved, not memory; a block's pages are taken when bytes are written into it.
+// The keys of a block are the addresses of one slot of LineBlockBytes in a reserved stretch
+// that no one may read or write: a key read as a pointer faults at once. 64 GiB of addresses
+// make a million blocks.
 constexpr std::size_t RegionBlocks = std::size_t{1} << 20;
 constexpr std::size_t RegionBytes = RegionBlocks * LineBlockBytes;
 constexpr std::size_t ChunkBlocks = 4096;
 constexpr std::uint32_t NoBlock = 0xFFFFFFFFu;
+// Buffers of evicted blocks kept for the next ones brought back or opened.
+constexpr std::size_t SpareBuffers = 8;
 
 enum class BlockState : std::uint8_t { Free, Open, Resident, Evicted };
 
 struct BlockInfo {
     // The block's live lines, plus one while its reader still puts lines into it.
     std::atomic<std::uint32_t> Holds{0};
-    // The rest under the region's lock.
+    // The rest under the region's lock, but Bytes, which a pin or the open block's reader reads.
     BlockState State = BlockState::Free;
-    // Its last line went while a pin held it: it goes back with the last pin.
+    // Its last line went while a pin held it: it goes with the last pin.
     bool Dropped = false;
     std::uint32_t Pins = 0;
     std::uint32_t Used = 0;
     std::uint32_t CompressedSize = 0;
     std::unique_ptr<char[]> Compressed;
+    // The block's bytes while it is open or resident.
+    char* Bytes = nullptr;
     // Sealed blocks that are decompressed and held by no pin, least recently used first.
     std::uint32_t LruPrev = NoBlock;
     std::uint32_t LruNext = NoBlock;
@@ -55,19 +55,22 @@ struct BlockInfo {
 class LineRegion {
 public:
     LineRegion() {
-        void* base = ::mmap(nullptr, RegionBytes, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        Base_ = base == MAP_FAILED ? nullptr : static_cast<char*>(base);
+        void* keys =
+            ::mmap(nullptr, RegionBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (keys == MAP_FAILED)
+            return;
+        Keys_ = static_cast<const char*>(keys);
+        line_blocks::KeysEnd.store(Keys_ + RegionBytes, std::memory_order_relaxed);
+        line_blocks::KeysBegin.store(Keys_, std::memory_order_relaxed);
     }
     // Lives for the process: entries freed at its end still give their lines back.
     ~LineRegion() = delete;
 
-    bool Usable() const { return Base_ != nullptr; }
-    bool Contains(const char* p) const { return Base_ != nullptr && p >= Base_ && p < Base_ + RegionBytes; }
-    std::uint32_t IndexOf(const char* p) const {
-        return static_cast<std::uint32_t>(static_cast<std::size_t>(p - Base_) / LineBlockBytes);
+    bool Usable() const { return Keys_ != nullptr; }
+    std::uint32_t IndexOf(const char* key) const {
+        return static_cast<std::uint32_t>(static_cast<std::size_t>(key - Keys_) / LineBlockBytes);
     }
-    char* Bytes(std::uint32_t index) const { return Base_ + std::size_t{index} * LineBlockBytes; }
+    const char* Key(std::uint32_t index) const { return Keys_ + std::size_t{index} * LineBlockBytes; }
     BlockInfo& Info(std::uint32_t index) const {
         return Chunks_[index / ChunkBlocks].load(std::memory_order_acquire)[index % ChunkBlocks];
     }
@@ -91,9 +94,8 @@ public:
         info.Holds.store(1, std::memory_order_relaxed);
         info.Used = 0;
         info.Dropped = false;
+        info.Bytes = TakeBuffer();
         ++OpenCount_;
-        ASAN_UNPOISON_MEMORY_REGION(Bytes(index), LineBlockBytes);
-        TakePages(index);
         return index;
     }
 
@@ -101,15 +103,15 @@ public:
     // the lock, then handed to the cache.
     void Seal(std::uint32_t index, std::uint32_t used, std::vector<char>& scratch) {
         BlockInfo& info = Info(index);
-        // A block whose lines are all gone already is given back, not sealed. Only its reader
-        // adds holds, so none comes meanwhile.
+        // A block whose lines are all gone already goes, unsealed. Only its reader adds holds,
+        // so none comes meanwhile.
         if (used == 0 || info.Holds.load(std::memory_order_acquire) == 1) {
             Release(index);
             return;
         }
         // Compressed into the reader's scratch, then kept in an allocation of its size.
         scratch.resize(static_cast<std::size_t>(LZ4_COMPRESSBOUND(LineBlockBytes)));
-        const int compressedSize = LZ4_compress_default(Bytes(index), scratch.data(), static_cast<int>(used),
+        const int compressedSize = LZ4_compress_default(info.Bytes, scratch.data(), static_cast<int>(used),
                                                         static_cast<int>(scratch.size()));
         std::unique_ptr<char[]> compressed;
         if (compressedSize > 0) {
@@ -138,7 +140,7 @@ public:
                 Trim();
             }
         }
-        // The reader's own hold goes; the block goes back with it when its lines are gone.
+        // The reader's own hold goes; the block goes with it when its lines are gone.
         Release(index);
     }
 
@@ -219,45 +221,64 @@ private:
             if (info.State == BlockState::Resident)
                 --ResidentCount_;
         }
+        GiveBuffer(std::exchange(info.Bytes, nullptr));
         info.Compressed.reset();
         info.CompressedSize = 0;
         info.Used = 0;
         info.Dropped = false;
         info.State = BlockState::Free;
-        GiveBackPages(index);
         FreeBlocks_.push_back(index);
+    }
+
+    void Evict(std::uint32_t index) {
+        UnlinkLru(index);
+        BlockInfo& info = Info(index);
+        info.State = BlockState::Evicted;
+        GiveBuffer(std::exchange(info.Bytes, nullptr));
+        --ResidentCount_;
     }
 
     void Restore(std::uint32_t index) {
         BlockInfo& info = Info(index);
-        ASAN_UNPOISON_MEMORY_REGION(Bytes(index), LineBlockBytes);
-        TakePages(index);
+        char* bytes = TakeBuffer();
         const int size =
-            LZ4_decompress_safe(info.Compressed.get(), Bytes(index), static_cast<int>(info.CompressedSize),
+            LZ4_decompress_safe(info.Compressed.get(), bytes, static_cast<int>(info.CompressedSize),
                                 static_cast<int>(LineBlockBytes));
         if (size != static_cast<int>(info.Used)) {
             // Only a fault of memory gets here: reading on would show other bytes than logged.
             std::fputs("kavel: a sealed line block does not decompress to its lines\n", stderr);
             std::abort();
         }
+        info.Bytes = bytes;
         info.State = BlockState::Resident;
         ++ResidentCount_;
         ++Decompressions_;
     }
 
-    // The block's pages in one call rather than a fault each: a pass over the queue restores
-    // thousands of blocks.
-    void TakePages(std::uint32_t index) {
-#ifdef MADV_POPULATE_WRITE
-        // Advice only: a kernel without it faults the pages in as they are written.
-        ::madvise(Bytes(index), LineBlockBytes, MADV_POPULATE_WRITE);
-#endif
+    // Buffers go round: a pass over the queue brings back thousands of blocks, and a buffer
+    // used again costs neither the system's pages nor their clearing.
+    char* TakeBuffer() {
+        char* buffer = nullptr;
+        if (!Spare_.empty()) {
+            buffer = Spare_.back();
+            Spare_.pop_back();
+        } else {
+            buffer = static_cast<char*>(::operator new(LineBlockBytes));
+        }
+        ASAN_UNPOISON_MEMORY_REGION(buffer, LineBlockBytes);
+        return buffer;
     }
 
-    void GiveBackPages(std::uint32_t index, std::uint32_t count = 1) {
-        const std::size_t bytes = std::size_t{count} * LineBlockBytes;
-        ::madvise(Bytes(index), bytes, MADV_DONTNEED);
-        ASAN_POISON_MEMORY_REGION(Bytes(index), bytes);
+    void GiveBuffer(char* buffer) {
+        if (buffer == nullptr)
+            return;
+        if (Spare_.size() < SpareBuffers) {
+            // A view kept past its pin is reported while the buffer waits.
+            ASAN_POISON_MEMORY_REGION(buffer, LineBlockBytes);
+            Spare_.push_back(buffer);
+        } else {
+            ::operator delete(buffer);
+        }
     }
 
     void PushLru(std::uint32_t index) {
@@ -286,37 +307,19 @@ private:
         info.InLru = false;
     }
 
-    // Pinned blocks stay; of the others, the least recently used go once the cache holds more
-    // than its number: a quarter of it at once, so that the pages go back in long runs (each
-    // giving back flushes the processor's address cache, which costs more than the pages).
+    // Pinned blocks stay; of the others, the least recently used go until the cache holds its
+    // number.
     void Trim() {
-        if (ResidentCount_ <= CacheBlocks_)
-            return;
-        const std::size_t target = CacheBlocks_ - CacheBlocks_ / 4;
-        Evicting_.clear();
-        while (ResidentCount_ > target && LruOldest_ != NoBlock) {
-            const std::uint32_t index = LruOldest_;
-            UnlinkLru(index);
-            Info(index).State = BlockState::Evicted;
-            --ResidentCount_;
-            Evicting_.push_back(index);
-        }
-        std::sort(Evicting_.begin(), Evicting_.end());
-        for (std::size_t i = 0; i < Evicting_.size();) {
-            std::size_t j = i + 1;
-            while (j < Evicting_.size() && Evicting_[j] == Evicting_[j - 1] + 1)
-                ++j;
-            GiveBackPages(Evicting_[i], static_cast<std::uint32_t>(j - i));
-            i = j;
-        }
+        while (ResidentCount_ > CacheBlocks_ && LruOldest_ != NoBlock)
+            Evict(LruOldest_);
     }
 
-    char* Base_ = nullptr;
+    const char* Keys_ = nullptr;
     mutable std::mutex Mutex_;
     std::atomic<BlockInfo*> Chunks_[RegionBlocks / ChunkBlocks] = {};
     std::uint32_t NextFresh_ = 0;
     std::vector<std::uint32_t> FreeBlocks_;
-    std::vector<std::uint32_t> Evicting_;
+    std::vector<char*> Spare_;
     std::uint32_t LruOldest_ = NoBlock;
     std::uint32_t LruNewest_ = NoBlock;
     std::size_t CacheBlocks_ = DefaultLineCacheBlocks;
@@ -343,21 +346,22 @@ public:
     OpenLineBlock(const OpenLineBlock&) = delete;
     OpenLineBlock& operator=(const OpenLineBlock&) = delete;
 
-    char* Cut(std::size_t size) {
+    BlockLine Cut(std::size_t size) {
         LineRegion& region = Region();
         if (size == 0 || size > LineBlockBytes || !region.Usable())
-            return nullptr;
+            return {};
         if (Index_ == NoBlock || Used_ + size > BlockFill.load(std::memory_order_relaxed)) {
             Seal();
             Index_ = region.Open();
             if (Index_ == NoBlock)
-                return nullptr;
+                return {};
         }
-        char* p = region.Bytes(Index_) + Used_;
+        BlockInfo& info = region.Info(Index_);
+        const BlockLine line{region.Key(Index_) + Used_, info.Bytes + Used_};
         Used_ += static_cast<std::uint32_t>(size);
-        region.Info(Index_).Holds.fetch_add(1, std::memory_order_relaxed);
+        info.Holds.fetch_add(1, std::memory_order_relaxed);
         LastCut_ = std::chrono::steady_clock::now();
-        return p;
+        return line;
     }
 
     void Seal() {
@@ -388,18 +392,25 @@ OpenLineBlock& ThreadLineBlock() {
 
 } // namespace
 
-char* CutBlockLine(std::size_t size) {
+const char* line_blocks::BytesOfKey(const char* key) {
+    LineRegion& region = Region();
+    const std::uint32_t index = region.IndexOf(key);
+    const char* bytes = region.Info(index).Bytes;
+    // Read without a pin, a sealed block's bytes may be gone: the key itself then faults.
+    if (bytes == nullptr)
+        return key;
+    return bytes + (key - region.Key(index));
+}
+
+BlockLine CutBlockLine(std::size_t size) {
     return ThreadLineBlock().Cut(size);
 }
 
-bool InLineBlock(const char* data) {
-    return Region().Contains(data);
-}
-
-void ReleaseBlockLine(const char* data) {
-    LineRegion& region = Region();
-    if (region.Contains(data))
-        region.Release(region.IndexOf(data));
+void ReleaseBlockLine(const char* key) {
+    if (InLineBlock(key)) {
+        LineRegion& region = Region();
+        region.Release(region.IndexOf(key));
+    }
 }
 
 void SealOpenLineBlock() {
@@ -426,15 +437,11 @@ LineBlockCounts CountLineBlocks() {
     return Region().Counts();
 }
 
-void LinePin::Reach(const LogEntry& entry) {
-    Reach(entry.Line.data());
-}
-
-void LinePin::Reach(const char* line) {
-    LineRegion& region = Region();
-    if (!region.Contains(line))
+void LinePin::ReachKey(const char* key) {
+    if (!InLineBlock(key))
         return;
-    const std::uint32_t index = region.IndexOf(line);
+    LineRegion& region = Region();
+    const std::uint32_t index = region.IndexOf(key);
     if (index == Block_)
         return;
     Drop();
