@@ -170,19 +170,24 @@ TEST_F(LineBlocksTest, APinnedBlockOutlivesEvictionsAroundIt) {
 }
 
 #if defined(__SANITIZE_ADDRESS__)
-// A view kept without a pin is caught: the bytes of an evicted block are poisoned.
+// A view kept past its pin is caught: the bytes of an evicted block are poisoned while their
+// buffer waits for another block, and a line's key is no memory at all.
 TEST_F(LineBlocksTest, TheBytesOfAnEvictedBlockArePoisoned) {
     const ScopedLineBlocks blocks(1024, 1);
     AppendLines(GeneratedLines(100), Server_);
     SealOpenLineBlock();
     const LogEntry* first = Entries().First();
-    const char* line = first->Line.data();
+    const char* line = nullptr;
     {
         const LinePin pin(*first);
+        line = first->Line.data();
         EXPECT_FALSE(__asan_address_is_poisoned(line));
+        EXPECT_NE(line, first->Line.Key());
     }
     const LinePin other(*Entries().Last());
     EXPECT_TRUE(__asan_address_is_poisoned(line));
+    // Unpinned, the line's bytes are no longer found: the key is given, which faults.
+    EXPECT_EQ(first->Line.data(), first->Line.Key());
 }
 #endif
 
