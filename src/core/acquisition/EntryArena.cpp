@@ -1,15 +1,10 @@
 #include "acquisition/EntryArena.h"
 
+#include "base/MemoryPoison.h"
+
 #include <atomic>
 #include <new>
 #include <sys/mman.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#else
-#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#endif
 
 namespace kavel {
 

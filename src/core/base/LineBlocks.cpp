@@ -1,5 +1,7 @@
 #include "base/LineBlocks.h"
 
+#include "base/MemoryPoison.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,13 +11,6 @@
 #include <new>
 #include <sys/mman.h>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#else
-#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#endif
 
 namespace kavel {
 
