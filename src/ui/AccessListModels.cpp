@@ -455,6 +455,11 @@ int AccessListModel::CompareRows(int column, int rowA, int rowB) const {
 
 namespace {
 
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
 // The text of a sortable text column, or none for the other columns.
 std::optional<std::string_view> SortText(const AccessRecord& access, int column) {
     switch (column) {
@@ -480,8 +485,9 @@ std::optional<std::string_view> SortText(const AccessRecord& access, int column)
 void AccessListModel::PrepareCompare(int column) {
     SortKeyColumn_ = -1;
     std::vector<Row>& rows = Rows_.Storage();
-    // Distinct texts first: a column holds far fewer of them than rows.
-    std::unordered_map<std::string, std::uint32_t> ids;
+    // Distinct texts first: a column holds far fewer of them than rows, and a text seen before
+    // is found without a copy.
+    std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> ids;
     std::vector<const std::string*> texts;
     LinePin pin;
     for (Row& row : rows) {
@@ -493,10 +499,11 @@ void AccessListModel::PrepareCompare(int column) {
         const std::optional<std::string_view> text = SortText(*access, column);
         if (!text)
             return;
-        const auto [position, added] =
-            ids.try_emplace(std::string(*text), static_cast<std::uint32_t>(texts.size()));
-        if (added)
+        auto position = ids.find(*text);
+        if (position == ids.end()) {
+            position = ids.emplace(std::string(*text), static_cast<std::uint32_t>(texts.size())).first;
             texts.push_back(&position->first);
+        }
         row.SortKey = position->second;
     }
     std::vector<std::uint32_t> order(texts.size());
