@@ -455,11 +455,6 @@ int AccessListModel::CompareRows(int column, int rowA, int rowB) const {
 
 namespace {
 
-struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-};
-
 // The text of a sortable text column, or none for the other columns.
 std::optional<std::string_view> SortText(const AccessRecord& access, int column) {
     switch (column) {
@@ -533,8 +528,6 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
     const LogEntry& entry = *row.Entry;
     const AccessRecord* access = entry.Access.get();
     const int column = index.column();
-    // The browser image is told by the user agent, a slice of the line.
-    const LinePin pin(entry);
     switch (role) {
     case Qt::DisplayRole:
         if (column == ColumnNumber)
@@ -553,8 +546,11 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
             return IconCell(access->VisitorImage(), role);
         case ColumnStatus:
             return IconCell(access->StatusImage(), role);
-        case ColumnUserAgent:
+        case ColumnUserAgent: {
+            // The browser image is told by the user agent, a slice of the line.
+            const LinePin pin(entry);
             return IconCell(access->BrowserImage(), role);
+        }
         default:
             return {};
         }

@@ -3,6 +3,7 @@
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "base/LineBlocks.h"
+#include "base/Text.h"
 #include "config/AppSettings.h"
 #include "platform/Clock.h"
 #include "ui/AccessLists.h"
@@ -17,15 +18,6 @@
 #include <unordered_map>
 
 namespace kavel::ui {
-
-namespace {
-
-struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-};
-
-} // namespace
 
 RealtimeView::RealtimeView(AccessLists& lists, QObject* timerParent)
     : Lists_(lists)

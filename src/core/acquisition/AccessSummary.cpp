@@ -289,11 +289,7 @@ public:
 
 private:
     static constexpr std::size_t Limit = 4096;
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-    };
-    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> Names_;
+    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> Names_;
 };
 
 // The browser image of the user agents seen, remembered: a few thousand agents make up most
@@ -314,11 +310,7 @@ public:
 
 private:
     static constexpr std::size_t Limit = 4096;
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-    };
-    std::unordered_map<std::string, Icon, Hash, std::equal_to<>> Images_;
+    std::unordered_map<std::string, Icon, TextHash, std::equal_to<>> Images_;
 };
 
 constexpr std::string_view ExecutableKindNames[] = {"EXE", "COM", "DLL", "BAT", "VBS", "CMD"};

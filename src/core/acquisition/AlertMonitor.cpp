@@ -214,7 +214,7 @@ void AlertMonitor::ObserveEntry(const LogEntry& entry, DateTime now, bool firstP
 
 void AlertMonitor::Count(ServerSlot& slot, const LogEntry& entry, DateTime now, bool firstPassDone) {
     slot.HadTraffic = true;
-    if (!firstPassDone)
+    if (!firstPassDone || slot.Pairs.empty())
         return;
     // Address and page are slices of the line.
     const LinePin pin(entry);

@@ -61,13 +61,13 @@ bool StyleSwitch(const SettingsStore* styles, std::string_view key) {
     return styles != nullptr && styles->Bool(key);
 }
 
+// Under the caller's pin on the entry.
 bool MatchesWords(const std::vector<std::string>& words, const LogEntry& entry) {
     if (words.empty()) {
         return false;
     }
     // Rebuilding the lists tests every entry; the buffer keeps its capacity between calls.
     thread_local std::string searched;
-    const LinePin pin(entry);
     searched.assign(entry.Line);
     if (const AccessRecord* access = entry.Access.get()) {
         searched += access->DateText();
@@ -83,10 +83,31 @@ bool MatchesWords(const std::vector<std::string>& words, const LogEntry& entry) 
     return false;
 }
 
+// Under the caller's pin on the entry.
+bool RefersLocally(const LogEntry& entry) {
+    const std::string_view referer = entry.Access ? entry.Access->Referer() : std::string_view("-");
+    const std::string name = entry.Server != nullptr ? AsciiLowerCase(entry.Server->Name()) : std::string();
+    return IsLocalReferer(referer, name);
+}
+
+// The filters that read texts, under one pin for all of them; the others are asked first.
+bool IsHiddenByTexts(const LogEntry& entry, const std::vector<std::string>* words, bool hideLocalReferers,
+                     const std::string& shownAddress) {
+    if (words == nullptr && !hideLocalReferers && shownAddress.empty())
+        return false;
+    const LinePin pin(entry);
+    if (words != nullptr && MatchesWords(*words, entry))
+        return true;
+    if (hideLocalReferers && RefersLocally(entry))
+        return true;
+    return !shownAddress.empty() && entry.Access->HostName() != shownAddress;
+}
+
 } // namespace
 
 bool MatchesHiddenWords(const LogEntry& entry) {
     RefreshHiddenWords();
+    const LinePin pin(entry);
     return MatchesWords(State().HiddenWords, entry);
 }
 
@@ -112,9 +133,7 @@ bool IsLocalReferer(std::string_view referer, std::string_view lowerServerName) 
 
 bool HasLocalReferer(const LogEntry& entry) {
     const LinePin pin(entry);
-    const std::string_view referer = entry.Access ? entry.Access->Referer() : std::string_view("-");
-    const std::string name = entry.Server != nullptr ? AsciiLowerCase(entry.Server->Name()) : std::string();
-    return IsLocalReferer(referer, name);
+    return RefersLocally(entry);
 }
 
 DisplayFilterSettings DisplayFilterSettings::Current() {
@@ -143,16 +162,8 @@ bool IsHiddenBy(const DisplayFilterSettings& settings, const LogEntry& entry) {
     if (settings.HideSpiders && access->IsSpider) {
         return true;
     }
-    if (settings.HideWords && MatchesWords(settings.Words, entry)) {
-        return true;
-    }
-    if (settings.HideLocalReferers && HasLocalReferer(entry)) {
-        return true;
-    }
-    if (settings.ShownAddress.empty())
-        return false;
-    const LinePin pin(entry);
-    return access->HostName() != settings.ShownAddress;
+    return IsHiddenByTexts(entry, settings.HideWords ? &settings.Words : nullptr, settings.HideLocalReferers,
+                           settings.ShownAddress);
 }
 
 bool IsHiddenByFilters(const LogEntry& entry) {
@@ -172,17 +183,10 @@ bool IsHiddenByFilters(const LogEntry& entry) {
     if (hideSpiders && access->IsSpider) {
         return true;
     }
-    if (hideWords && MatchesHiddenWords(entry)) {
-        return true;
-    }
-    if (hideLocalReferers && HasLocalReferer(entry)) {
-        return true;
-    }
-    const std::string& shown = State().ShownAddress;
-    if (shown.empty())
-        return false;
-    const LinePin pin(entry);
-    return access->HostName() != shown;
+    if (hideWords)
+        RefreshHiddenWords();
+    return IsHiddenByTexts(entry, hideWords ? &State().HiddenWords : nullptr, hideLocalReferers,
+                           State().ShownAddress);
 }
 
 void SetShownAddress(std::string address) {

@@ -184,10 +184,6 @@ public:
         CacheBlocks_ = std::max<std::size_t>(blocks, 1);
         Trim();
     }
-    std::size_t CacheBlocks() const {
-        std::lock_guard lock(Mutex_);
-        return CacheBlocks_;
-    }
 
     LineBlockCounts Counts() const {
         std::lock_guard lock(Mutex_);
@@ -422,10 +418,6 @@ void SetLineBlockFill(std::size_t bytes) {
 
 void SetLineCacheBlocks(std::size_t blocks) {
     Region().SetCacheBlocks(blocks);
-}
-
-std::size_t LineCacheBlocks() {
-    return Region().CacheBlocks();
 }
 
 LineBlockCounts CountLineBlocks() {

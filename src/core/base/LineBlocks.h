@@ -68,7 +68,6 @@ void SetLineBlockFill(std::size_t bytes);
 // How many sealed blocks stay decompressed while no pin holds them (at least one). Pinned
 // blocks stay whatever the number.
 void SetLineCacheBlocks(std::size_t blocks);
-std::size_t LineCacheBlocks();
 inline constexpr std::size_t DefaultLineCacheBlocks = 64;
 
 struct LineBlockCounts {

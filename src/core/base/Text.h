@@ -46,6 +46,13 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
 // Whether needle occurs in haystack, both upper-cased by the code page's rules.
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) noexcept;
 
+// Hash of texts as they are, usable with string views in the standard containers (with
+// std::equal_to<>) so that a look-up never copies the text.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
 // Hash and equality of texts under a case folding (AsciiLower, Cp1252Upper), usable with
 // string views in the standard containers so that a look-up never copies the text.
 template <char (*Fold)(char) noexcept>
