@@ -5,6 +5,7 @@
 #include "SummaryFormat.h"
 #include "acquisition/AccessSummary.h"
 #include "acquisition/EntryParsing.h"
+#include "acquisition/EntryPipeline.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
@@ -27,6 +28,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
@@ -385,9 +387,7 @@ int Run(const ParseOptions& options) {
     AccessSummary summary;
     Output output;
     const EntrySettings settings = EntrySettings::Current();
-    const auto onLine = [&](std::string_view line) {
-        ++counts.LinesRead;
-        std::unique_ptr<LogEntry> entry = MakeEntry(line, *server, settings);
+    const auto queueEntry = [&](std::unique_ptr<LogEntry> entry) {
         if (!entry) {
             if (!options.Summary && !grep.Active()) {
                 output.Line(DroppedLine);
@@ -415,12 +415,39 @@ int Run(const ParseOptions& options) {
             output.Line(FormatEntryLine(*queued, check));
         }
     };
+    // Without names to wait for, lines are parsed on a second thread while this one queues and
+    // prints them in their order.
+    std::optional<EntryPipeline> pipeline;
+    if (!settings.ResolveNames) {
+        pipeline.emplace(*server, settings);
+    }
+    const EntryPipeline::Deliver deliver = [&](EntryPipeline::Made& made) {
+        if (!made.Error.empty()) {
+            throw std::runtime_error(made.Error);
+        }
+        queueEntry(std::move(made.Entry));
+    };
+    const auto onLine = [&](std::string_view line) {
+        ++counts.LinesRead;
+        if (pipeline) {
+            pipeline->Take(line, 0, deliver);
+        } else {
+            queueEntry(MakeEntry(line, *server, settings));
+        }
+    };
+    const auto endOfFile = [&] {
+        if (pipeline) {
+            pipeline->Flush(deliver);
+        }
+    };
 
     int status = 0;
     const std::vector<std::string> stdinOnly = {"-"};
     for (const std::string& file : options.Files.empty() ? stdinOnly : options.Files) {
         if (file == "-") {
-            if (!ReadLines(stdin, onLine)) {
+            const bool read = ReadLines(stdin, onLine);
+            endOfFile();
+            if (!read) {
                 std::fprintf(stderr, "kavel-cli: error reading standard input\n");
                 status = 1;
             }
@@ -432,11 +459,13 @@ int Run(const ParseOptions& options) {
             status = 1;
             continue;
         }
-        if (!ReadLines(stream, onLine)) {
+        const bool read = ReadLines(stream, onLine);
+        std::fclose(stream);
+        endOfFile();
+        if (!read) {
             PrintMessage(stderr, "kavel-cli: error reading " + file);
             status = 1;
         }
-        std::fclose(stream);
     }
 
     if (options.Summary) {

@@ -12,11 +12,37 @@ using SteadyClock = std::chrono::steady_clock;
 EntryIntake::EntryIntake(Server& server, std::shared_ptr<AnswerSignal> signal, Queued queued)
     : Server_(server)
     , Names_(std::move(signal))
-    , Queued_(std::move(queued)) {}
+    , Queued_(std::move(queued))
+    , Append_([this](EntryPipeline::Made& made) {
+        if (!made.Entry)
+            return;
+        Entries().Append(std::move(made.Entry));
+        AcceptedMark_ = made.Mark;
+        Queued_();
+    }) {}
 
-void EntryIntake::SetSettings(const EntrySettings& settings) {
+EntryIntake::~EntryIntake() = default;
+
+void EntryIntake::SetSettings(const EntrySettings& settings, bool inParallel,
+                              std::function<void()> threadStart) {
+    EndParallel();
     Settings_ = settings;
     Settings_.Names = settings.ResolveNames ? &Names_ : nullptr;
+    if (inParallel && !settings.ResolveNames && Waiting_.empty())
+        Pipeline_ = std::make_unique<EntryPipeline>(Server_, Settings_, std::move(threadStart));
+}
+
+void EntryIntake::FlushParallel() {
+    if (Pipeline_)
+        Pipeline_->Flush(Append_);
+}
+
+void EntryIntake::EndParallel() {
+    if (!Pipeline_)
+        return;
+    // Gone even when appending fails: the lines are made here from now on.
+    const std::unique_ptr<EntryPipeline> pipeline = std::move(Pipeline_);
+    pipeline->Flush(Append_);
 }
 
 EntryIntake::Made EntryIntake::TryMake(std::string_view line, bool takeWithoutNames,
@@ -36,7 +62,11 @@ EntryIntake::Made EntryIntake::TryMake(std::string_view line, bool takeWithoutNa
     return Made::Deferred;
 }
 
-bool EntryIntake::Take(std::string_view line) {
+bool EntryIntake::Take(std::string_view line, std::int64_t mark) {
+    if (Pipeline_) {
+        Pipeline_->Take(line, mark, Append_);
+        return true;
+    }
     if (Waiting_.empty()) {
         std::vector<std::string> open;
         const Made made = TryMake(line, false, open);
@@ -66,6 +96,7 @@ bool EntryIntake::Take(std::string_view line) {
 }
 
 void EntryIntake::TakeReady(bool waitForOldest) {
+    FlushParallel();
     while (!Waiting_.empty()) {
         if (Names_.Signal().Interrupted()) {
             Waiting_.clear();
@@ -93,6 +124,7 @@ void EntryIntake::TakeReady(bool waitForOldest) {
 }
 
 void EntryIntake::Finish() {
+    FlushParallel();
     while (!Waiting_.empty())
         TakeReady(true);
 }

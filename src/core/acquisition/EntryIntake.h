@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/EntryParsing.h"
+#include "acquisition/EntryPipeline.h"
 #include "acquisition/EntryQueue.h"
 #include "net/NamePass.h"
 
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kavel {
@@ -31,22 +33,34 @@ public:
     // queued runs after each entry was appended.
     using Queued = std::function<void()>;
     EntryIntake(Server& server, std::shared_ptr<AnswerSignal> signal, Queued queued);
+    ~EntryIntake();
     EntryIntake(const EntryIntake&) = delete;
     EntryIntake& operator=(const EntryIntake&) = delete;
 
-    // The settings of the lines that follow (read once per pass).
-    void SetSettings(const EntrySettings& settings);
+    // The settings of the lines that follow (read once per pass). With inParallel (a log's
+    // history) and no names to look up, the lines are made into entries on a thread of their
+    // own (EntryPipeline) until the settings change again; threadStart runs first there.
+    void SetSettings(const EntrySettings& settings, bool inParallel = false,
+                     std::function<void()> threadStart = {});
     // A complete line. May append entries of earlier lines first, and waits only when too many
     // lines wait already. True when the line was accepted: its entry appended, or the line waits
-    // (behind others, or for its names).
-    bool Take(std::string_view line);
+    // (behind others, or for its names). In parallel, the line is taken, and whether it was
+    // accepted is known once it was handed on (AcceptedMark).
+    bool Take(std::string_view line, std::int64_t mark = 0);
+    bool InParallel() const { return Pipeline_ != nullptr; }
+    // In parallel: appends the entries of every line taken, waiting for them.
+    void FlushParallel();
+    // Appends what was taken in parallel, and makes the lines that follow on the calling thread.
+    void EndParallel();
+    // The mark of the last line accepted in parallel since it was last asked.
+    std::optional<std::int64_t> TakeAcceptedMark() { return std::exchange(AcceptedMark_, std::nullopt); }
     // Takes the waiting lines whose names are there or whose deadline has passed, from the
     // oldest on, without waiting.
     void TakeReady() { TakeReady(false); }
     // Every waiting line is taken, its names or its deadline waited for (the end of the first
     // pass, or of a file). Returns at once, dropping what waits, once the signal is interrupted.
     void Finish();
-    std::size_t WaitingCount() const { return Waiting_.size(); }
+    std::size_t WaitingCount() const { return Waiting_.size() + (Pipeline_ ? Pipeline_->PendingCount() : 0); }
     // The deadline of the oldest waiting line.
     std::optional<std::chrono::steady_clock::time_point> OldestDeadline() const;
 
@@ -76,6 +90,9 @@ private:
     EntrySettings Settings_;
     std::deque<WaitingLine> Waiting_;
     std::size_t WaitingBytes_ = 0;
+    EntryPipeline::Deliver Append_;
+    std::unique_ptr<EntryPipeline> Pipeline_;
+    std::optional<std::int64_t> AcceptedMark_;
 };
 
 } // namespace kavel

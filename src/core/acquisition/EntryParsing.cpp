@@ -130,18 +130,21 @@ void AskNamesOfLine(std::string_view line, Server& server, const EntrySettings& 
     ParseAccess(line, &server, true, settings, time, false);
 }
 
-std::unique_ptr<LogEntry> MakeEntry(std::string_view line, Server& server, const EntrySettings& settings) {
-    DateTime time = platform::Now();
-    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, settings, time);
-    if (!draft || IsExpiredAt(&server, time))
-        return nullptr;
-    // Entry and access with its side texts in one allocation, freed by the entry's operator
-    // delete; the line in the reader's line block, or after the access when it goes into none.
+// The entry of a parsed line: entry and access with its side texts in one allocation, freed by
+// the entry's operator delete; the line in the calling thread's line block, or after the access
+// when it goes into none.
+struct EntryPlacement {
+    static std::unique_ptr<LogEntry> Place(std::string_view line, Server& server, const AccessRecord& draft,
+                                           DateTime time);
+};
+
+std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& server,
+                                                const AccessRecord& draft, DateTime time) {
     const std::uint32_t lineSize = LineText::CheckedSize(line.size());
     const BlockLine blockLine = CutBlockLine(lineSize);
     const bool inBlock = blockLine.Key != nullptr;
     const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
-    const std::size_t accessSize = draft->PlacedSize(inBlock);
+    const std::size_t accessSize = draft.PlacedSize(inBlock);
     const std::size_t total = entrySize + accessSize + (inBlock ? 0 : lineSize);
     const bool pooled = total <= LargestPooledEntry();
     char* memory = nullptr;
@@ -158,8 +161,45 @@ std::unique_ptr<LogEntry> MakeEntry(std::string_view line, Server& server, const
     std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineKey, lineSize), &server));
     entry->Pooled_ = pooled;
     entry->Time = time;
-    entry->Access.reset(draft->PlaceCopy(memory + entrySize, blockLine.Key));
+    entry->Access.reset(draft.PlaceCopy(memory + entrySize, blockLine.Key));
     return entry;
+}
+
+std::unique_ptr<LogEntry> MakeEntry(std::string_view line, Server& server, const EntrySettings& settings) {
+    DateTime time = platform::Now();
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, settings, time);
+    if (!draft || IsExpiredAt(&server, time))
+        return nullptr;
+    return EntryPlacement::Place(line, server, *draft, time);
+}
+
+UnvisitedEntry MakeUnvisitedEntry(std::string_view line, Server& server, const EntrySettings& settings) {
+    UnvisitedEntry made;
+    EntrySettings withoutNames = settings;
+    withoutNames.ResolveNames = false;
+    withoutNames.Names = nullptr;
+    DateTime time = platform::Now();
+    const std::unique_ptr<AccessRecord> draft = ParseAccess(line, &server, true, withoutNames, time, false);
+    if (!draft)
+        return made;
+    if (!IsExpiredAt(&server, time)) {
+        made.Entry = EntryPlacement::Place(line, server, *draft, time);
+    } else if (draft->IsDocument) {
+        made.Past = PastVisit{std::string(draft->Address()), std::string(draft->HostName()), time};
+    }
+    return made;
+}
+
+void ApplyRevisitRule(UnvisitedEntry& made, std::int32_t thresholdMinutes) {
+    if (made.Entry) {
+        AccessRecord& access = *made.Entry->Access;
+        if (!access.IsDocument)
+            return;
+        const LinePin pin(*made.Entry);
+        ApplyRevisitRule(access, made.Entry->Time, thresholdMinutes);
+    } else if (made.Past) {
+        ApplyRevisitRule(made.Past->Address, made.Past->Host, made.Past->Time, thresholdMinutes);
+    }
 }
 
 bool IsExpired(const LogEntry& entry) {

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace kavel {
@@ -38,6 +40,25 @@ struct EntrySettings {
 std::unique_ptr<LogEntry> MakeEntry(std::string_view line, kavel::Server& server);
 std::unique_ptr<LogEntry> MakeEntry(std::string_view line, kavel::Server& server,
                                     const EntrySettings& settings);
+
+// What MakeEntry makes of a line with the revisit rule left out, so that lines can be made on
+// another thread while the rule, which depends on the entries before, follows in the order of
+// the lines (ApplyRevisitRule below). Names are never looked up.
+struct PastVisit {
+    std::string Address;
+    std::string Host;
+    DateTime Time;
+};
+struct UnvisitedEntry {
+    std::unique_ptr<LogEntry> Entry;
+    // A document access older than the keep period makes no entry, but still tells that its
+    // visitor came back.
+    std::optional<PastVisit> Past;
+};
+UnvisitedEntry MakeUnvisitedEntry(std::string_view line, kavel::Server& server,
+                                  const EntrySettings& settings);
+// The revisit rule for a line made by MakeUnvisitedEntry, the lines before it made and queued.
+void ApplyRevisitRule(UnvisitedEntry& made, std::int32_t thresholdMinutes);
 
 // Whether ParseEntry drops an access older than the keep period.
 enum class KeepPeriod { Applied, Ignored };

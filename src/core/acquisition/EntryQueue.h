@@ -18,7 +18,6 @@ namespace kavel {
 
 class Server;
 class EntryQueue;
-struct EntrySettings;
 
 // Whether the main window has shown an entry; kept per entry for the redraws of the lists and
 // the use meter.
@@ -106,8 +105,8 @@ public:
 
 private:
     friend class EntryQueue;
-    friend std::unique_ptr<LogEntry> MakeEntry(std::string_view line, kavel::Server& server,
-                                               const EntrySettings& settings);
+    // Makes entries of parsed lines (acquisition/EntryParsing.cpp).
+    friend struct EntryPlacement;
     LogEntry(LineText line, kavel::Server* server);
 
     LogEntry* Prev_ = nullptr;

@@ -40,6 +40,12 @@ constexpr std::chrono::seconds LineBlockQuietTime{5};
 // Readers yield to the main thread and the web server they watch.
 constexpr int ReaderNiceness = 10;
 
+// Failure to lower the priority leaves the thread at normal priority; nothing else changes.
+void LowerThreadPriority() {
+    [[maybe_unused]] const int niced =
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), ReaderNiceness);
+}
+
 std::atomic<ReaderView*> InstalledView{nullptr};
 std::atomic<ReaderMainThread*> InstalledMainThread{nullptr};
 
@@ -338,8 +344,7 @@ bool LogReader::Holding() const {
 void LogReader::Execute() {
     const pid_t tid = ::gettid();
     SystemThreadId_.store(tid, std::memory_order_release);
-    // Failure to lower the priority leaves the reader at normal priority; nothing else changes.
-    [[maybe_unused]] const int niced = ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), ReaderNiceness);
+    LowerThreadPriority();
     try {
         Body();
     } catch (const std::exception& error) {
@@ -556,6 +561,7 @@ LogReader::ReadEnd LogReader::ReadingLoop(FollowedFile& log, const std::string& 
         // the next poll rather than after the names.
         TakeWaitingLines(progress, !progress.FirstPassDone);
         progress.FirstPassDone = true;
+        EndParallelParse(progress);
         try {
             reader.CaptureTail(reader.Position());
         } catch (const std::exception& e) {
@@ -586,6 +592,25 @@ LogReader::ReadEnd LogReader::ReadingLoop(FollowedFile& log, const std::string& 
 }
 
 bool LogReader::ReadNewLines(FollowedFile& file, ReadProgress& progress) {
+    const bool more = ReadLinesOf(file, progress);
+    EntryIntake& intake = *progress.Intake;
+    if (intake.InParallel()) {
+        // Every line read is queued before the file is left, so that a W3C log restarts after
+        // the last line accepted.
+        SetState(reader_state::MakingEntry);
+        try {
+            intake.FlushParallel();
+        } catch (const std::exception& e) {
+            SetState(e.what());
+        }
+        if (const std::optional<std::int64_t> mark = intake.TakeAcceptedMark();
+            mark && Server_->LogType() == LogFormat::W3c)
+            file.RestartPos = *mark;
+    }
+    return more;
+}
+
+bool LogReader::ReadLinesOf(FollowedFile& file, ReadProgress& progress) {
     const bool w3c = Server_->LogType() == LogFormat::W3c;
     LogFileReader& reader = *file.Reader;
     file.Holding = false;
@@ -606,11 +631,11 @@ bool LogReader::ReadNewLines(FollowedFile& file, ReadProgress& progress) {
         SetState(reader_state::MakingEntry);
         bool accepted = false;
         try {
-            accepted = progress.Intake->Take(line);
+            accepted = progress.Intake->Take(line, reader.Position());
         } catch (const std::exception& e) {
             SetState(e.what());
         }
-        if (accepted && w3c) {
+        if (accepted && w3c && !progress.Intake->InParallel()) {
             file.RestartPos = reader.Position();
         }
     }
@@ -668,9 +693,20 @@ void LogReader::RestartTruncatedLog(FollowedFile& log, const std::string& fileNa
 }
 
 void LogReader::StartPass(ReadProgress& progress) {
-    // Read once a pass: looking the settings up costs more than a line's parse.
-    progress.Intake->SetSettings(EntrySettings::Current());
+    // Read once a pass: looking the settings up costs more than a line's parse. A log's history,
+    // read in the first pass, is parsed on a second thread while this one queues.
+    progress.Intake->SetSettings(EntrySettings::Current(), !progress.FirstPassDone,
+                                 [] { LowerThreadPriority(); });
     progress.Queued = 0;
+}
+
+void LogReader::EndParallelParse(ReadProgress& progress) {
+    try {
+        progress.Intake->EndParallel();
+    } catch (const std::exception& e) {
+        SetState(e.what());
+    }
+    EndPass(progress);
 }
 
 void LogReader::EntryQueued(ReadProgress& progress) {

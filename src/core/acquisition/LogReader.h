@@ -186,6 +186,8 @@ private:
     // Queues an entry for every complete line that has arrived in the file; an unterminated
     // last line waits for a later pass. False when a stop was requested.
     bool ReadNewLines(FollowedFile& file, ReadProgress& progress);
+    // ReadNewLines without appending what is still being made in parallel.
+    bool ReadLinesOf(FollowedFile& file, ReadProgress& progress);
     // The lines the web server still writes into the files its log was rotated away from.
     void ReadRotatedFiles(RotatedLogFiles& rotated, ReadProgress& progress);
     // The log was cut back under what was read: the lines written between the last pass and
@@ -193,6 +195,8 @@ private:
     void RestartTruncatedLog(FollowedFile& log, const std::string& fileName, ReadProgress& progress);
     // A pass over the files begins: the settings its lines are made with are read.
     void StartPass(ReadProgress& progress);
+    // Appends what the first pass made in parallel; the lines that follow are made here.
+    void EndParallelParse(ReadProgress& progress);
     // After each entry queued: the node shows the reading, every tenth entry notifies.
     void EntryQueued(ReadProgress& progress);
     // Takes the lines that wait for their names (all of them, their names or deadlines waited

@@ -5,19 +5,20 @@
 #include "parsing/RevisitorList.h"
 
 #include <optional>
+#include <string_view>
 
 namespace kavel {
 
 namespace {
 
-// The rule with the threshold asked for only when a queued access has to be measured.
+// The rule with the threshold asked for only when a queued access has to be measured: the
+// visitor state of an access of host from address at time, none while the host is new.
 template <class Threshold>
-void RevisitRule(AccessRecord& record, DateTime time, const EntryQueue& queue, RevisitorList& revisitors,
-                 Threshold threshold) {
-    if (revisitors.Contains(record.Address())) {
-        record.VisitorState = VisitorKind::Revisitor;
-        return;
-    }
+std::optional<VisitorKind> RevisitState(std::string_view address, std::string_view host, DateTime time,
+                                        const EntryQueue& queue, RevisitorList& revisitors,
+                                        Threshold threshold) {
+    if (revisitors.Contains(address))
+        return VisitorKind::Revisitor;
     // The walk back through the host's earlier accesses ends at the first one that makes the
     // visitor a revisitor, so the outcome depends only on whether such an access exists:
     // one of a revisitor, or one whose distance exceeds the threshold, and the distance is
@@ -26,22 +27,30 @@ void RevisitRule(AccessRecord& record, DateTime time, const EntryQueue& queue, R
     {
         // Held while the summary is read so that the main thread cannot change the chain.
         const auto lock = queue.ReadLock();
-        if (const std::optional<EntryQueue::HostSummary> summary = queue.SummaryOf(record.HostName())) {
-            record.VisitorState = VisitorKind::Known;
-            if (summary->AnyRevisitor) {
-                revisit = true;
-            } else {
-                const std::int64_t t = threshold();
-                revisit = WholeMinutesBetween(summary->Earliest, time) > t ||
-                          WholeMinutesBetween(summary->Latest, time) > t;
-            }
+        const std::optional<EntryQueue::HostSummary> summary = queue.SummaryOf(host);
+        if (!summary)
+            return std::nullopt;
+        if (summary->AnyRevisitor) {
+            revisit = true;
+        } else {
+            const std::int64_t t = threshold();
+            revisit = WholeMinutesBetween(summary->Earliest, time) > t ||
+                      WholeMinutesBetween(summary->Latest, time) > t;
         }
     }
     if (!revisit)
-        return;
-    record.VisitorState = VisitorKind::Revisitor;
-    if (!record.Address().empty() && !record.HostName().empty())
-        revisitors.Add(record.Address(), record.HostName());
+        return VisitorKind::Known;
+    if (!address.empty() && !host.empty())
+        revisitors.Add(address, host);
+    return VisitorKind::Revisitor;
+}
+
+template <class Threshold>
+void RevisitRule(AccessRecord& record, DateTime time, const EntryQueue& queue, RevisitorList& revisitors,
+                 Threshold threshold) {
+    if (const std::optional<VisitorKind> state =
+            RevisitState(record.Address(), record.HostName(), time, queue, revisitors, threshold))
+        record.VisitorState = *state;
 }
 
 } // namespace
@@ -61,6 +70,12 @@ void ApplyRevisitRule(AccessRecord& record, DateTime time) {
 
 void ApplyRevisitRule(AccessRecord& record, DateTime time, std::int32_t thresholdMinutes) {
     RevisitRule(record, time, Entries(), Revisitors(), [thresholdMinutes] { return thresholdMinutes; });
+}
+
+void ApplyRevisitRule(std::string_view address, std::string_view host, DateTime time,
+                      std::int32_t thresholdMinutes) {
+    RevisitState(address, host, time, Entries(), Revisitors(),
+                 [thresholdMinutes] { return thresholdMinutes; });
 }
 
 } // namespace kavel

@@ -4,6 +4,7 @@
 #include "platform/DateTime.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace kavel {
 
@@ -22,5 +23,9 @@ void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQu
 void ApplyRevisitRule(AccessRecord& record, DateTime time);
 // The same with the threshold read by the caller once for a run of lines.
 void ApplyRevisitRule(AccessRecord& record, DateTime time, std::int32_t thresholdMinutes);
+// The rule for an access that is not kept (older than the keep period): it still tells that its
+// visitor came back, and may list its address.
+void ApplyRevisitRule(std::string_view address, std::string_view host, DateTime time,
+                      std::int32_t thresholdMinutes);
 
 } // namespace kavel
