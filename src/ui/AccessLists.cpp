@@ -53,7 +53,12 @@ bool AccessLists::CheckExceptions(LogEntry& entry) {
 }
 
 void AccessLists::AddEntryToLists(LogEntry& entry, RowPlacement placement) {
-    if (IsHiddenByFilters(entry)) {
+    AddEntryToLists(entry, placement, DisplayFilterSettings::Current());
+}
+
+void AccessLists::AddEntryToLists(LogEntry& entry, RowPlacement placement,
+                                  const DisplayFilterSettings& filters) {
+    if (IsHiddenBy(filters, entry)) {
         entry.ListItem = nullptr;
         if (Hooks_.MarkUseMeter)
             Hooks_.MarkUseMeter(entry.Time, true);
@@ -113,6 +118,9 @@ void AccessLists::Fill(LogEntry* first) {
     const std::uint64_t stamp = NewUpdate();
     int position = 0;
     auto lastEvents = std::chrono::steady_clock::now();
+    // Read once, and again after the window processed messages: looking the switches up for
+    // every entry cost a take-over of the log's history more than adding its rows.
+    DisplayFilterSettings filters = DisplayFilterSettings::Current();
     for (LogEntry* entry = first; entry != nullptr;) {
         ++position;
         if (UpdateStamp_ != stamp)
@@ -121,7 +129,7 @@ void AccessLists::Fill(LogEntry* first) {
             entry->DisplayState = DisplayState::NotShown;
         } else {
             CheckExceptions(*entry);
-            AddEntryToLists(*entry, RowPlacement::Top);
+            AddEntryToLists(*entry, RowPlacement::Top, filters);
             if (Hooks_.AddToTransferTotals)
                 Hooks_.AddToTransferTotals(*entry);
         }
@@ -140,6 +148,7 @@ void AccessLists::Fill(LogEntry* first) {
                 Publish();
                 Hooks_.ProcessEvents();
                 lastEvents = std::chrono::steady_clock::now();
+                filters = DisplayFilterSettings::Current();
                 // A newer update may have freed entries: this one must not be touched again.
                 if (UpdateStamp_ != stamp)
                     break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/DisplayFilters.h"
 #include "base/LineBlocks.h"
 #include "platform/DateTime.h"
 #include "ui/AccessListModels.h"
@@ -86,6 +87,8 @@ public:
     void TakeOverEntries(LogEntry& first);
     // One entry into the raw list and, unless a display filter hides it, the accesses list.
     void AddEntryToLists(LogEntry& entry, RowPlacement placement);
+    // The same with the filters' settings read by the caller.
+    void AddEntryToLists(LogEntry& entry, RowPlacement placement, const DisplayFilterSettings& filters);
     // An exception row for the entry when the detection reports one; true when it did.
     bool CheckExceptions(LogEntry& entry);
     // ClearLists, then the realtime view or AppendEntries from the oldest entry.

@@ -57,7 +57,7 @@ public:
     static constexpr std::size_t BatchLines = 512;
     static constexpr std::size_t BatchBytes = std::size_t{128} << 10;
     // Batches on their way before Take waits for the oldest.
-    static constexpr std::size_t MaxBatchesOnTheirWay = 4;
+    static constexpr std::size_t MaxBatchesOnTheirWay = 16;
 
 private:
     struct LineSpan {
