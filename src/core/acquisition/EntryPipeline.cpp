@@ -87,8 +87,18 @@ void EntryPipeline::Take(std::string_view line, std::int64_t mark, const Deliver
 void EntryPipeline::Flush(const Deliver& deliver) {
     if (Open_)
         Send();
-    while (Pending_ > 0)
-        HandOnOldest(true, deliver);
+    // A failed hand-over stops none of the batches after it.
+    std::exception_ptr failure;
+    while (Pending_ > 0) {
+        try {
+            HandOnOldest(true, deliver);
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void EntryPipeline::Send() {

@@ -48,7 +48,8 @@ public:
     // Copies the line into the open batch; a full batch goes over. Hands on what is made,
     // waiting only when too many batches are on their way.
     void Take(std::string_view line, std::int64_t mark, const Deliver& deliver);
-    // Sends the open batch and hands on every line taken, waiting for them.
+    // Sends the open batch and hands on every line taken, waiting for them; a failure of a
+    // hand-over is thrown once every line was handed on.
     void Flush(const Deliver& deliver);
     // Lines taken and not handed on yet.
     std::size_t PendingCount() const { return Pending_; }
