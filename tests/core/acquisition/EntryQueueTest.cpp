@@ -248,13 +248,39 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
                 all.push_back(&e);
             return true;
         });
-        EXPECT_EQ(queue.SummaryOf(host).has_value(), !all.empty()) << host;
+        // What the revisit rule reads of the chain: its earliest and latest time and whether a
+        // revisitor is among it, however many of its entries went, the earliest and latest
+        // among them.
+        const std::optional<EntryQueue::HostSummary> summary = queue.SummaryOf(host);
+        EXPECT_EQ(summary.has_value(), !all.empty()) << host;
+        if (summary && !all.empty()) {
+            const auto [earliest, latest] =
+                std::minmax_element(all.begin(), all.end(),
+                                    [](const LogEntry* a, const LogEntry* b) { return a->Time < b->Time; });
+            EXPECT_EQ(summary->Earliest, (*earliest)->Time) << host;
+            EXPECT_EQ(summary->Latest, (*latest)->Time) << host;
+            EXPECT_EQ(summary->AnyRevisitor, std::any_of(all.begin(), all.end(),
+                                                         [](const LogEntry* e) {
+                                                             return e->Access->VisitorState ==
+                                                                    VisitorKind::Revisitor;
+                                                         }))
+                << host;
+        }
         return indexed == all;
+    };
+    // Times spread over a day, so that a removal often takes a chain's earliest or latest entry;
+    // a revisitor now and then.
+    const auto spreadEntry = [&](const std::string& host) {
+        std::unique_ptr<LogEntry> entry = HostEntry(Server_, host);
+        entry->Time = DateTime{Now.Ms - static_cast<std::int64_t>(random() % 1440) * MsPerMinute};
+        if (random() % 8 == 0)
+            entry->Access->VisitorState = VisitorKind::Revisitor;
+        return entry;
     };
     for (int step = 0; step < 6000; ++step) {
         // Appends outweigh removals first, then removals empty most chains again.
         if (step < 3000 || random() % 3 == 0)
-            queued.push_back(queue.Append(HostEntry(Server_, hosts[random() % hosts.size()])));
+            queued.push_back(queue.Append(spreadEntry(hosts[random() % hosts.size()])));
         const int removals = step < 3000 ? (random() % 3 == 0 ? 1 : 0) : 2;
         for (int r = 0; r < removals && !queued.empty(); ++r) {
             const std::size_t victim = random() % queued.size();
