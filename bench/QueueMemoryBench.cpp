@@ -105,6 +105,8 @@ void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
             std::max(stored, 1.0);
         state.counters["bytes_per_entry"] = bytes / queued;
         state.counters["structure_per_entry"] = (bytes - stored) / queued;
+        state.counters["pooled_per_entry"] =
+            static_cast<double>(ThreadPooledEntryBytes() - pooledBefore) / queued;
         state.counters["lines_per_s"] = benchmark::Counter(queued, benchmark::Counter::kIsRate);
         queue.Clear();
         Revisitors().Clear();

@@ -144,7 +144,7 @@ std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& s
     const BlockLine blockLine = CutBlockLine(lineSize);
     const bool inBlock = blockLine.Key != nullptr;
     const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
-    const std::size_t accessSize = draft.PlacedSize(inBlock);
+    const std::size_t accessSize = draft.PlacedSize();
     const std::size_t total = entrySize + accessSize + (inBlock ? 0 : lineSize);
     const bool pooled = total <= LargestPooledEntry();
     char* memory = nullptr;
@@ -161,7 +161,7 @@ std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& s
     std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineKey, lineSize), &server));
     entry->Pooled_ = pooled;
     entry->Time = time;
-    entry->Access.reset(draft.PlaceCopy(memory + entrySize, blockLine.Key));
+    entry->Access.reset(draft.PlaceCopy(memory + entrySize, inBlock ? entry->Line.KeyAddress() : nullptr));
     return entry;
 }
 

@@ -45,6 +45,8 @@ public:
     const char* data() const { return LineBytes(Data_); }
     // What the line is known by: the key of its block's line, or its bytes.
     const char* Key() const { return Data_; }
+    // Where the key is kept, for a record placed after its entry that finds its line there.
+    const char* const* KeyAddress() const { return &Data_; }
     std::size_t size() const { return SizeAndOwned_ & ~OwnedBit; }
     bool empty() const { return size() == 0; }
     char operator[](std::size_t i) const { return data()[i]; }

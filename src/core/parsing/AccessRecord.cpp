@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <stdexcept>
 #include <type_traits>
 
 namespace kavel {
@@ -42,12 +43,23 @@ enum Slot : std::uint8_t {
     SlotSiteName,
     SlotComputerName,
     SlotCookie,
-    SlotCountW3C
+    SlotCountW3C,
+    // What follows the date text when it is kept in two pieces (the NCSA zone offset, which
+    // the line keeps apart from the date by a blank): stored after every other slot.
+    SlotDateTail = SlotCountW3C,
+    SlotCountAll
 };
 constexpr std::uint8_t SlotCountNCSA = SlotServerAddress;
 
-constexpr std::array<std::string_view, SlotCountW3C> Defaults = {
-    "??.??.?? ??:??:??", "", "", "-", "-", "", "", "?", "-", "", "", "?", "?", "-"};
+constexpr std::array<std::string_view, SlotCountAll> Defaults = {
+    "??.??.?? ??:??:??", "", "", "-", "-", "", "", "?", "-", "", "", "?", "?", "-", ""};
+
+using SlotTexts = std::array<std::string_view, SlotCountAll>;
+
+// The slots of a record with slots field slots, the date tail included.
+constexpr std::uint16_t AllSlots(std::uint8_t slots) {
+    return static_cast<std::uint16_t>(((1u << slots) - 1u) | (1u << SlotDateTail));
+}
 
 std::uint8_t SlotCount(LogFormat kind) {
     return kind == LogFormat::W3c ? static_cast<std::uint8_t>(SlotCountW3C) : SlotCountNCSA;
@@ -70,40 +82,57 @@ struct AccessRecord::TextStore {
     std::uint16_t DefaultMask = 0;
     std::uint16_t AliasMask = 0;
     std::uint8_t Slots = 0;
-    bool Wide = false;
-    // Set when the block lives in the record's own allocation.
-    bool Inline = false;
-    // The line begins right after the block's Size bytes; else a pointer to it follows the
-    // header.
-    bool LineFollows = false;
+    // Where the line's key is kept, and the store's own bits.
+    enum : std::uint8_t {
+        // Table values are 32 bits wide, not 16.
+        WideBit = 1,
+        // The block lives in the record's own allocation.
+        InlineBit = 2,
+        // The line begins right after the block's Size bytes.
+        LineFollowsBit = 4,
+        // The line's key is kept in a pointer KeyOffset bytes before the block (the entry's);
+        // else, unless the line follows, a pointer to it follows the header.
+        KeyBehindBit = 8,
+    };
+    std::uint8_t Flags = 0;
+    std::uint16_t KeyOffset = 0;
+
+    bool Wide() const { return (Flags & WideBit) != 0; }
+    bool Inline() const { return (Flags & InlineBit) != 0; }
+    bool LineFollows() const { return (Flags & LineFollowsBit) != 0; }
+    bool KeyBehind() const { return (Flags & KeyBehindBit) != 0; }
+    void SetFlag(std::uint8_t bit, bool on) {
+        Flags = static_cast<std::uint8_t>(on ? Flags | bit : Flags & ~bit);
+    }
 
     static void operator delete(TextStore* p, std::destroying_delete_t) {
-        const bool inlined = p->Inline;
+        const bool inlined = p->Inline();
         p->~TextStore();
         if (!inlined)
             ::operator delete(p);
     }
 
-    static constexpr std::size_t PointerBytes(bool lineFollows) {
-        return lineFollows ? 0 : sizeof(const char*);
-    }
+    // Bytes of the pointer to the line after the header.
+    std::size_t PointerBytes() const { return LineFollows() || KeyBehind() ? 0 : sizeof(const char*); }
     std::uint16_t Present() const {
-        return static_cast<std::uint16_t>(((1u << Slots) - 1u) &
-                                          ~static_cast<unsigned>(DefaultMask | AliasMask));
+        return static_cast<std::uint16_t>(AllSlots(Slots) & ~static_cast<unsigned>(DefaultMask | AliasMask));
     }
-    std::size_t TableSize() const { return SlotCount(Present()) * (Wide ? 8u : 4u); }
+    std::size_t TableSize() const { return SlotCount(Present()) * (Wide() ? 8u : 4u); }
     const unsigned char* Table() const {
-        return reinterpret_cast<const unsigned char*>(this + 1) + PointerBytes(LineFollows);
+        return reinterpret_cast<const unsigned char*>(this + 1) + PointerBytes();
     }
-    unsigned char* Table() { return reinterpret_cast<unsigned char*>(this + 1) + PointerBytes(LineFollows); }
+    unsigned char* Table() { return reinterpret_cast<unsigned char*>(this + 1) + PointerBytes(); }
     const char* Side() const { return reinterpret_cast<const char*>(Table() + TableSize()); }
 
     // The line as it is known: where it follows, or the pointer kept (a line block's key).
     const char* StoredLine() const {
-        if (LineFollows)
+        if (LineFollows())
             return reinterpret_cast<const char*>(this) + Size;
         const char* line;
-        std::memcpy(&line, this + 1, sizeof line);
+        if (KeyBehind())
+            std::memcpy(&line, reinterpret_cast<const char*>(this) - KeyOffset, sizeof line);
+        else
+            std::memcpy(&line, this + 1, sizeof line);
         return line;
     }
     // Its bytes, for a line in a block those of the block held by the reader's pin.
@@ -111,7 +140,7 @@ struct AccessRecord::TextStore {
     void SetLinePointer(const char* line) { std::memcpy(static_cast<void*>(this + 1), &line, sizeof line); }
 
     std::uint32_t Value(std::size_t i) const {
-        if (Wide) {
+        if (Wide()) {
             std::uint32_t v;
             std::memcpy(&v, Table() + 4 * i, 4);
             return v;
@@ -121,7 +150,7 @@ struct AccessRecord::TextStore {
         return v;
     }
     void SetValue(std::size_t i, std::uint32_t value) {
-        if (Wide) {
+        if (Wide()) {
             std::memcpy(Table() + 4 * i, &value, 4);
         } else {
             const auto v = static_cast<std::uint16_t>(value);
@@ -132,7 +161,7 @@ struct AccessRecord::TextStore {
     std::string_view Text(std::uint8_t slot) const {
         if ((AliasMask & (1u << slot)) != 0)
             slot = slot == SlotServerHostName ? SlotServerAddress : SlotAddress;
-        if (slot >= Slots || (DefaultMask & (1u << slot)) != 0)
+        if ((AllSlots(Slots) & (1u << slot)) == 0 || (DefaultMask & (1u << slot)) != 0)
             return Defaults[slot];
         const std::size_t index = SlotCount(Present() & ((1u << slot) - 1u));
         const std::uint32_t begin = Value(2u * index);
@@ -166,8 +195,10 @@ struct AccessRecord::TextStore {
     static Layout Plan(std::uint8_t slots, const std::string_view* texts, std::string_view line) {
         Layout plan;
         plan.Slots = slots;
-        for (std::uint8_t i = 0; i < slots; ++i) {
+        for (std::uint8_t i = 0; i < SlotCountAll; ++i) {
             const auto bit = static_cast<std::uint16_t>(1u << i);
+            if ((AllSlots(slots) & bit) == 0)
+                continue;
             if (texts[i] == Defaults[i]) {
                 plan.Defaults = static_cast<std::uint16_t>(plan.Defaults | bit);
             } else if ((i == SlotHostName || i == SlotServerHostName) && texts[i] == texts[i - 1]) {
@@ -178,12 +209,12 @@ struct AccessRecord::TextStore {
                 plan.SideTotal += texts[i].size();
             }
         }
-        if (plan.SideTotal == 0 && plan.Aliases == 0 && plan.Defaults == (1u << slots) - 1u)
+        if (plan.SideTotal == 0 && plan.Aliases == 0 && plan.Defaults == AllSlots(slots))
             return plan;
         plan.Wide = line.size() + plan.SideTotal > 0xFFFF;
         const std::size_t present =
-            SlotCount(((1u << slots) - 1u) & ~static_cast<unsigned>(plan.Defaults | plan.Aliases));
-        plan.Size = Aligned(sizeof(TextStore) + PointerBytes(false) + present * (plan.Wide ? 8u : 4u) +
+            SlotCount(AllSlots(slots) & ~static_cast<unsigned>(plan.Defaults | plan.Aliases));
+        plan.Size = Aligned(sizeof(TextStore) + sizeof(const char*) + present * (plan.Wide ? 8u : 4u) +
                             plan.SideTotal);
         return plan;
     }
@@ -198,14 +229,14 @@ struct AccessRecord::TextStore {
         store->DefaultMask = plan.Defaults;
         store->AliasMask = plan.Aliases;
         store->Slots = plan.Slots;
-        store->Wide = plan.Wide;
+        store->SetFlag(WideBit, plan.Wide);
         store->SetLinePointer(plan.Slices != 0 ? lineKey : nullptr);
         char* side = reinterpret_cast<char*>(store->Table() + store->TableSize());
         std::uint32_t offset = 0;
         std::size_t index = 0;
-        for (std::uint8_t i = 0; i < plan.Slots; ++i) {
+        for (std::uint8_t i = 0; i < SlotCountAll; ++i) {
             const auto bit = static_cast<std::uint16_t>(1u << i);
-            if (((plan.Defaults | plan.Aliases) & bit) != 0)
+            if ((AllSlots(plan.Slots) & bit) == 0 || ((plan.Defaults | plan.Aliases) & bit) != 0)
                 continue;
             std::uint32_t begin = 0;
             if ((plan.Slices & bit) != 0) {
@@ -222,20 +253,28 @@ struct AccessRecord::TextStore {
         return store;
     }
 
-    // Bytes of a copy whose line follows it, or that points to its line kept apart.
-    std::size_t PlacedSize(bool lineApart) const {
-        return Size - PointerBytes(LineFollows) + (lineApart ? PointerBytes(false) : 0u);
+    // Bytes of a copy: no pointer to the line is kept in it.
+    std::size_t PlacedSize() const {
+        static_assert(sizeof(TextStore) == 16, "the header of a record's texts grew");
+        return Size - PointerBytes();
     }
 
-    // The copy at memory, the line right after its PlacedSize bytes or at lineApart.
-    TextStore* PlaceCopy(void* memory, const char* lineApart) const {
-        const std::size_t tableBytes = PlacedSize(false) - sizeof(TextStore);
+    // The copy at memory, the line right after its PlacedSize bytes or its key kept at
+    // lineKeyAt, at most 64 KiB before memory.
+    TextStore* PlaceCopy(void* memory, const char* const* lineKeyAt) const {
+        const std::size_t tableBytes = PlacedSize() - sizeof(TextStore);
         TextStore* copy = new (memory) TextStore(*this);
-        copy->Size = static_cast<std::uint32_t>(PlacedSize(lineApart != nullptr));
-        copy->Inline = true;
-        copy->LineFollows = lineApart == nullptr;
-        if (lineApart != nullptr)
-            copy->SetLinePointer(LineSize != 0 ? lineApart : nullptr);
+        copy->Size = static_cast<std::uint32_t>(PlacedSize());
+        copy->SetFlag(InlineBit, true);
+        copy->SetFlag(LineFollowsBit, lineKeyAt == nullptr);
+        copy->SetFlag(KeyBehindBit, lineKeyAt != nullptr);
+        if (lineKeyAt != nullptr) {
+            const std::ptrdiff_t back =
+                static_cast<const char*>(memory) - reinterpret_cast<const char*>(lineKeyAt);
+            if (back < static_cast<std::ptrdiff_t>(sizeof(const char*)) || back > 0xFFFF)
+                throw std::invalid_argument("the line's key is not kept shortly before the record's texts");
+            copy->KeyOffset = static_cast<std::uint16_t>(back);
+        }
         std::memcpy(copy->Table(), Table(), tableBytes);
         return copy;
     }
@@ -251,7 +290,7 @@ struct AccessRecord::TextStore {
 
 namespace {
 
-std::array<std::string_view, SlotCountW3C> TextArray(const AccessTexts& t) {
+SlotTexts TextArray(const AccessTexts& t) {
     return {t.DateText,
             t.Address,
             t.HostName.value_or(t.Address),
@@ -265,7 +304,8 @@ std::array<std::string_view, SlotCountW3C> TextArray(const AccessTexts& t) {
             t.ServerHostName.value_or(t.ServerAddress),
             t.SiteName,
             t.ComputerName,
-            t.Cookie};
+            t.Cookie,
+            t.DateTextTail};
 }
 
 } // namespace
@@ -304,7 +344,7 @@ constexpr std::size_t ObjectSize() {
 // record's operator delete frees both.
 template <class T>
 std::unique_ptr<T> AccessRecord::MakeWithTexts(const AccessTexts& t, std::string_view line, bool draft) {
-    const std::array<std::string_view, SlotCountW3C> texts = TextArray(t);
+    const SlotTexts texts = TextArray(t);
     constexpr LogFormat kind = std::is_same_v<T, W3cRecord> ? LogFormat::W3c : LogFormat::Ncsa;
     const TextStore::Layout plan = TextStore::Plan(SlotCount(kind), texts.data(), line);
     constexpr std::size_t objectSize = ObjectSize<T>();
@@ -315,7 +355,7 @@ std::unique_ptr<T> AccessRecord::MakeWithTexts(const AccessTexts& t, std::string
     if (plan.Size != 0) {
         TextStore* store =
             TextStore::Write(static_cast<char*>(memory) + objectSize, plan, texts.data(), line, line.data());
-        store->Inline = true;
+        store->SetFlag(TextStore::InlineBit, true);
         record->Texts_.reset(store);
     }
     record->Resolved_ = !EqualsAsciiIgnoreCase(texts[SlotAddress], texts[SlotHostName]);
@@ -345,12 +385,12 @@ void AccessRecord::operator delete(AccessRecord* p, std::destroying_delete_t) {
         ::operator delete(p);
 }
 
-std::size_t AccessRecord::PlacedSize(bool lineApart) const {
+std::size_t AccessRecord::PlacedSize() const {
     const std::size_t object = Kind_ == LogFormat::W3c ? ObjectSize<W3cRecord>() : ObjectSize<NcsaRecord>();
-    return object + (Texts_ ? Texts_->PlacedSize(lineApart) : 0u);
+    return object + (Texts_ ? Texts_->PlacedSize() : 0u);
 }
 
-AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* lineApart) const {
+AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* const* lineKeyAt) const {
     AccessRecord* copy = nullptr;
     std::size_t object = 0;
     if (Kind_ == LogFormat::W3c) {
@@ -377,7 +417,7 @@ AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* lineApart) const
     copy->Resolved_ = Resolved_;
     copy->RequestFacts_ = RequestFacts_;
     if (Texts_)
-        copy->Texts_.reset(Texts_->PlaceCopy(static_cast<char*>(memory) + object, lineApart));
+        copy->Texts_.reset(Texts_->PlaceCopy(static_cast<char*>(memory) + object, lineKeyAt));
     return copy;
 }
 
@@ -401,12 +441,23 @@ std::string_view AccessRecord::TextAt(std::uint8_t slot) const {
     return Texts_ ? Texts_->Text(slot) : Defaults[slot];
 }
 
-void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
-    std::array<std::string_view, SlotCountW3C> texts{};
+std::array<std::string_view, AccessRecord::SlotArraySize> AccessRecord::CurrentTexts() const {
+    static_assert(SlotArraySize == SlotCountAll);
+    SlotTexts texts{};
     const std::uint8_t slots = SlotCount(Kind_);
     for (std::uint8_t i = 0; i < slots; ++i)
         texts[i] = TextAt(i);
+    texts[SlotDateTail] = TextAt(SlotDateTail);
+    return texts;
+}
+
+void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
+    SlotTexts texts = CurrentTexts();
     texts[slot] = text;
+    // A date text assigned whole replaces both pieces.
+    if (slot == SlotDateText)
+        texts[SlotDateTail] = {};
+    const std::uint8_t slots = SlotCount(Kind_);
     std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
     RequestFacts_ = 0;
@@ -414,7 +465,7 @@ void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
 }
 
 void AccessRecord::AssignTexts(const AccessTexts& t) {
-    const std::array<std::string_view, SlotCountW3C> texts = TextArray(t);
+    const SlotTexts texts = TextArray(t);
     std::unique_ptr<TextStore> store =
         TextStore::Build(SlotCount(Kind_), texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
@@ -422,8 +473,13 @@ void AccessRecord::AssignTexts(const AccessTexts& t) {
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
 }
 
-std::string_view AccessRecord::DateText() const {
-    return TextAt(SlotDateText);
+std::string AccessRecord::DateText() const {
+    const std::string_view head = TextAt(SlotDateText);
+    const std::string_view tail = TextAt(SlotDateTail);
+    std::string text;
+    text.reserve(head.size() + tail.size());
+    text.append(head).append(tail);
+    return text;
 }
 void AccessRecord::SetDateText(std::string_view text) {
     AssignSlot(SlotDateText, text);
@@ -642,10 +698,8 @@ void SetAddress(AccessRecord& record, std::string_view token, bool resolve) {
 }
 
 void AccessRecord::AssignAddressPair(std::string_view address, std::string_view hostName) {
-    std::array<std::string_view, SlotCountW3C> texts{};
+    SlotTexts texts = CurrentTexts();
     const std::uint8_t slots = SlotCount(Kind_);
-    for (std::uint8_t i = 0; i < slots; ++i)
-        texts[i] = TextAt(i);
     texts[SlotAddress] = address;
     texts[SlotHostName] = hostName;
     std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts(), LineKeyOfTexts());

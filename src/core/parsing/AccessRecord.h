@@ -2,6 +2,7 @@
 
 #include "base/Icon.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,9 @@ enum class VisitorKind : std::uint8_t { New = 0, Known = 1, Revisitor = 2 };
 // store them at once. Fields left alone keep the record's defaults.
 struct AccessTexts {
     std::string_view DateText = "??.??.?? ??:??:??";
+    // Read as following DateText directly; kept apart so that a date and its zone offset,
+    // which the line separates by a blank, can both stay slices of the line.
+    std::string_view DateTextTail;
     std::string_view Address;
     // Equal to Address unless set.
     std::optional<std::string_view> HostName;
@@ -67,12 +71,13 @@ public:
     static std::unique_ptr<NcsaRecord> DraftNcsa(const AccessTexts& texts, std::string_view line);
     static std::unique_ptr<W3cRecord> DraftW3c(const AccessTexts& texts, std::string_view line);
     // Bytes that PlaceCopy needs, alignment that of std::max_align_t.
-    std::size_t PlacedSize(bool lineApart = false) const;
+    std::size_t PlacedSize() const;
     // A copy of the record made in memory (PlacedSize bytes), its line slices referring to the
     // bytes right after those (where the caller puts a copy of the line this record's slices
-    // refer to), or to lineApart, a copy of the line kept elsewhere (PlacedSize(true) bytes).
-    // Deleting the copy destroys it without freeing memory, which belongs to the caller.
-    AccessRecord* PlaceCopy(void* memory, const char* lineApart = nullptr) const;
+    // refer to), or, given lineKeyAt, to the line whose key the caller keeps in the pointer at
+    // lineKeyAt, shortly before memory (an entry's line). Deleting the copy destroys it
+    // without freeing memory, which belongs to the caller.
+    AccessRecord* PlaceCopy(void* memory, const char* const* lineKeyAt = nullptr) const;
     // Frees what MakeNcsa or MakeW3c allocated as well as a plainly made record; drafts and
     // placed copies are only destroyed.
     static void operator delete(AccessRecord* p, std::destroying_delete_t);
@@ -82,7 +87,8 @@ public:
     // Address and HostName in one step.
     void AssignAddressPair(std::string_view address, std::string_view hostName);
 
-    std::string_view DateText() const;
+    // A copy: the text may be kept in two pieces.
+    std::string DateText() const;
     void SetDateText(std::string_view text);
     std::string_view Address() const;
     void SetAddress(std::string_view text);
@@ -123,6 +129,9 @@ public:
 
 protected:
     std::string_view TextAt(std::uint8_t slot) const;
+    // Every slot's text, the date text's tail last.
+    static constexpr std::size_t SlotArraySize = 15;
+    std::array<std::string_view, SlotArraySize> CurrentTexts() const;
     std::string_view LineOfTexts() const;
     // What the texts keep of that line: its bytes, or its line block's key.
     const char* LineKeyOfTexts() const;

@@ -114,12 +114,12 @@ DateOutcome ReadDate(std::string_view body, DateTime& time, Scratch& s) {
     return DateOutcome::SetTime;
 }
 
-// Tokens 3 and 4: DateText into s.DateText and the time stamp into the entry.
+// Tokens 3 and 4: the two pieces of DateText into texts and the time stamp into the entry.
 bool ApplyDate(std::string_view token3, std::string_view token4, std::optional<DateTime>& result,
-               Scratch& s) {
+               AccessTexts& texts, Scratch& s) {
     const std::string_view body = token3.substr(1);
-    s.DateText.assign(body);
-    s.DateText.append(token4.substr(0, token4.size() - 1));
+    texts.DateText = body;
+    texts.DateTextTail = token4.substr(0, token4.size() - 1);
     DateTime time;
     switch (ReadDate(body, time, s)) {
     case DateOutcome::Abandon:
@@ -150,8 +150,11 @@ bool SplitRequest(std::string_view token5, AccessTexts& texts, Scratch& s) {
 bool ParseNcsaDate(AccessRecord& record, std::string_view token3, std::string_view token4,
                    std::optional<DateTime>& time) {
     Scratch& s = ThreadScratch();
-    if (token3.empty() || token4.empty() || !ApplyDate(token3, token4, time, s))
+    AccessTexts texts;
+    if (token3.empty() || token4.empty() || !ApplyDate(token3, token4, time, texts, s))
         return false;
+    s.DateText.assign(texts.DateText);
+    s.DateText.append(texts.DateTextTail);
     record.SetDateText(s.DateText);
     return true;
 }
@@ -180,9 +183,8 @@ ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options) {
     texts.Address = tokens[0];
     if (ResolveIfWanted(options, tokens[0], s.HostName))
         texts.HostName = s.HostName;
-    if (n < 5 || !ApplyDate(tokens[3], tokens[4], parsed.Time, s))
+    if (n < 5 || !ApplyDate(tokens[3], tokens[4], parsed.Time, texts, s))
         return {};
-    texts.DateText = s.DateText;
     if (n < 6 || !SplitRequest(tokens[5], texts, s))
         return {};
     texts.User = tokens[2];

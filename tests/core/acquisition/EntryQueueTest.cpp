@@ -315,8 +315,9 @@ std::string Describe(const LogEntry& entry) {
     const AccessRecord* a = entry.Access.get();
     if (!a)
         return text + "|none";
-    for (const std::string_view field : {a->DateText(), a->Address(), a->HostName(), a->User(),
-                                         a->UserAgent(), a->Method(), a->Page(), a->Protocol(), a->Referer()})
+    (text += '|') += a->DateText();
+    for (const std::string_view field : {a->Address(), a->HostName(), a->User(), a->UserAgent(), a->Method(),
+                                         a->Page(), a->Protocol(), a->Referer()})
         (text += '|') += field;
     text += '|' + std::to_string(a->Status) + '|' + std::to_string(a->Bytes) + '|' +
             std::to_string(static_cast<int>(a->VisitorState)) + (a->IsDocument ? "D" : "") +
@@ -394,12 +395,15 @@ TEST_F(EntryQueueTest, TextsOfAPlacedEntryMayBeReassigned) {
         {&AccessRecord::SetUser, &AccessRecord::User, ""},
         {&AccessRecord::SetHostName, &AccessRecord::HostName, "host.example"},
         {&AccessRecord::SetUserAgent, &AccessRecord::UserAgent, "-"},
-        {&AccessRecord::SetDateText, &AccessRecord::DateText, std::string_view(line).substr(0, 4)},
     };
     for (const auto& c : changes) {
         (a.*c.Set)(c.Text);
         EXPECT_EQ((a.*c.Get)(), c.Text);
     }
+    // The date and its zone offset are kept as two slices; a date text set whole replaces both.
+    EXPECT_EQ(a.DateText(), "27/Mar/2022:11:00:00+0000");
+    a.SetDateText(std::string_view(line).substr(0, 4));
+    EXPECT_EQ(a.DateText(), "10.0");
     EXPECT_EQ(a.Address(), "10.0.0.1");
     EXPECT_EQ(a.Method(), "GET");
     EXPECT_EQ(a.Referer(), "http://x/");

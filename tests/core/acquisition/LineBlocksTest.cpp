@@ -49,9 +49,11 @@ std::string TextsOf(const LogEntry& entry) {
     const AccessRecord* access = entry.Access.get();
     if (access == nullptr)
         return texts;
+    texts += '\x1f';
+    texts += access->DateText();
     for (const std::string_view text :
-         {access->DateText(), access->Address(), access->HostName(), access->User(), access->UserAgent(),
-          access->Method(), access->Page(), access->Protocol(), access->Referer()}) {
+         {access->Address(), access->HostName(), access->User(), access->UserAgent(), access->Method(),
+          access->Page(), access->Protocol(), access->Referer()}) {
         texts += '\x1f';
         texts += text;
     }

@@ -71,11 +71,21 @@ TEST(AccessRecordTest, EveryTextFieldKeepsItsValueWhenOthersChange) {
     W3cRecord record;
     std::map<int, std::string> expected;
     const auto check = [&] {
-        const std::string_view values[] = {record.DateText(),      record.Address(),        record.HostName(),
-                                           record.User(),          record.UserAgent(),      record.Method(),
-                                           record.Page(),          record.Protocol(),       record.Referer(),
-                                           record.ServerAddress(), record.ServerHostName(), record.SiteName(),
-                                           record.ComputerName(),  record.Cookie()};
+        const std::string dateText = record.DateText();
+        const std::string_view values[] = {dateText,
+                                           record.Address(),
+                                           record.HostName(),
+                                           record.User(),
+                                           record.UserAgent(),
+                                           record.Method(),
+                                           record.Page(),
+                                           record.Protocol(),
+                                           record.Referer(),
+                                           record.ServerAddress(),
+                                           record.ServerHostName(),
+                                           record.SiteName(),
+                                           record.ComputerName(),
+                                           record.Cookie()};
         for (const auto& [slot, value] : expected)
             ASSERT_EQ(values[slot], value) << "field " << slot;
     };
