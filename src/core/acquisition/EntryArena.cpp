@@ -2,9 +2,12 @@
 
 #include "base/MemoryPoison.h"
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <new>
 #include <sys/mman.h>
+#include <vector>
 
 namespace kavel {
 
@@ -23,11 +26,11 @@ constexpr std::size_t AlignedToMax(std::size_t size) {
 // few page faults.
 constexpr std::size_t LargestBlock = std::size_t{2} << 20;
 constexpr std::size_t FirstBlock = std::size_t{16} << 10;
-// Larger entries (overlong lines) come from malloc.
+// Larger entries (overlong lines) get a block of their own.
 constexpr std::size_t LargestPooled = LargestBlock / 16;
 
 // Every block starts at a multiple of LargestBlock, whatever its size, so that an entry finds
-// its block by masking its address; the rest of that span is left to other mappings.
+// its block by masking its address; the rest of that span is left unmapped.
 struct EntryBlock {
     explicit EntryBlock(std::size_t size)
         : Size(size) {}
@@ -39,21 +42,96 @@ constexpr std::size_t BlockHeader = AlignedToMax(sizeof(EntryBlock));
 
 std::atomic<std::uint64_t> MappedBlockBytes{0};
 
-EntryBlock* MapBlock(std::size_t size) {
-    // Mapped LargestBlock larger so that a start aligned to it fits; the rest goes at once.
-    const std::size_t mapped = size + LargestBlock;
-    void* raw = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED)
+// Every entry lives in one reserved span of address space, so that the queue links entries by
+// 32-bit numbers (EntryRefOf) instead of pointers. Reserving costs no memory; a block's pages
+// are mapped when it is taken and given back when it goes. Where the system grants less
+// address space, the span is smaller.
+class EntryRegion {
+public:
+    static EntryRegion& Instance() {
+        static EntryRegion region;
+        return region;
+    }
+
+    // A block of size bytes (a power of two up to LargestBlock, or a multiple of it), mapped.
+    void* Map(std::size_t size) {
+        const std::size_t spans = (size + LargestBlock - 1) / LargestBlock;
+        std::size_t first = 0;
+        {
+            const std::lock_guard lock(Lock_);
+            first = TakeSpans(spans);
+        }
+        char* block = Begin_ + first * LargestBlock;
+        if (::mmap(block, size, PROT_READ | PROT_WRITE, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) ==
+            MAP_FAILED) {
+            GiveSpans(first, spans);
+            throw std::bad_alloc();
+        }
+        return block;
+    }
+
+    // Gives the block's pages back; its address space stays reserved for later blocks.
+    void Unmap(void* block, std::size_t size) {
+        ::mmap(block, size, PROT_NONE, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        GiveSpans(static_cast<std::size_t>(static_cast<char*>(block) - Begin_) / LargestBlock,
+                  (size + LargestBlock - 1) / LargestBlock);
+    }
+
+private:
+    EntryRegion() {
+        // Entry numbers count 8-byte units: 32 GiB at most, less where the system says no.
+        for (std::size_t size = std::size_t{32} << 30; size >= LargestBlock * 8; size /= 2) {
+            void* raw = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            if (raw == MAP_FAILED)
+                continue;
+            const auto begin = reinterpret_cast<std::uintptr_t>(raw);
+            const std::uintptr_t aligned = (begin + LargestBlock - 1) & ~(LargestBlock - 1);
+            Begin_ = reinterpret_cast<char*>(aligned);
+            Spans_.assign((begin + size - aligned) / LargestBlock, false);
+            // The first span holds no entry, so that number 0 names none.
+            Spans_[0] = true;
+            EntryRegionStart = aligned;
+            return;
+        }
         throw std::bad_alloc();
-    const auto begin = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = (begin + LargestBlock - 1) & ~(LargestBlock - 1);
-    if (aligned > begin)
-        ::munmap(raw, aligned - begin);
-    if (aligned + size < begin + mapped)
-        ::munmap(reinterpret_cast<void*>(aligned + size), begin + mapped - aligned - size);
-    void* block = reinterpret_cast<void*>(aligned);
+    }
+
+    // The first run of spans free spans; under Lock_.
+    std::size_t TakeSpans(std::size_t spans) {
+        std::size_t run = 0;
+        for (std::size_t i = Hint_; i < Spans_.size(); ++i) {
+            run = Spans_[i] ? 0 : run + 1;
+            if (run != spans)
+                continue;
+            const std::size_t first = i + 1 - spans;
+            std::fill(Spans_.begin() + static_cast<std::ptrdiff_t>(first),
+                      Spans_.begin() + static_cast<std::ptrdiff_t>(i + 1), true);
+            if (first == Hint_)
+                Hint_ = i + 1;
+            return first;
+        }
+        throw std::bad_alloc();
+    }
+
+    void GiveSpans(std::size_t first, std::size_t spans) {
+        const std::lock_guard lock(Lock_);
+        std::fill(Spans_.begin() + static_cast<std::ptrdiff_t>(first),
+                  Spans_.begin() + static_cast<std::ptrdiff_t>(first + spans), false);
+        Hint_ = std::min(Hint_, first);
+    }
+
+    char* Begin_ = nullptr;
+    std::mutex Lock_;
+    // Which spans of LargestBlock bytes are taken.
+    std::vector<bool> Spans_;
+    // Where the search for free spans starts: spans before it are all taken.
+    std::size_t Hint_ = 1;
+};
+
+EntryBlock* MapBlock(std::size_t size) {
+    void* block = EntryRegion::Instance().Map(size);
     // Advice only: without huge pages the block works the same.
-    if (size == LargestBlock)
+    if (size >= LargestBlock)
         ::madvise(block, size, MADV_HUGEPAGE);
     ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + BlockHeader, size - BlockHeader);
     MappedBlockBytes.fetch_add(size, std::memory_order_relaxed);
@@ -66,13 +144,15 @@ void ReleaseBlock(EntryBlock* block) {
     const std::size_t size = block->Size;
     block->~EntryBlock();
     ASAN_UNPOISON_MEMORY_REGION(block, size);
-    ::munmap(block, size);
+    EntryRegion::Instance().Unmap(block, size);
     MappedBlockBytes.fetch_sub(size, std::memory_order_relaxed);
 }
 
 // The smallest block size, a power of two from FirstBlock on, that holds size bytes after the
-// header.
+// header; beyond LargestBlock a multiple of it.
 std::size_t BlockSizeFor(std::size_t size) {
+    if (size > LargestBlock - BlockHeader)
+        return (size + BlockHeader + LargestBlock - 1) / LargestBlock * LargestBlock;
     std::size_t block = FirstBlock;
     while (block - BlockHeader < size)
         block *= 2;
@@ -93,6 +173,8 @@ public:
 
     void* Allocate(std::size_t size) {
         size = AlignedForEntry(size);
+        if (size > LargestPooled)
+            return AllocateApart(size);
         if (!Block_ || Used_ + size > Block_->Size) {
             const std::size_t blockSize = std::max(NextSize_, BlockSizeFor(size));
             EntryBlock* fresh = MapBlock(blockSize);
@@ -105,6 +187,15 @@ public:
         Block_->Holds.fetch_add(1, std::memory_order_relaxed);
         char* p = reinterpret_cast<char*>(Block_) + Used_;
         Used_ += size;
+        Cut_ += size;
+        ASAN_UNPOISON_MEMORY_REGION(p, size);
+        return p;
+    }
+
+    // An overlong entry in a block of its own, which goes back with it.
+    void* AllocateApart(std::size_t size) {
+        EntryBlock* block = MapBlock(BlockSizeFor(size));
+        char* p = reinterpret_cast<char*>(block) + BlockHeader;
         Cut_ += size;
         ASAN_UNPOISON_MEMORY_REGION(p, size);
         return p;
@@ -135,9 +226,7 @@ EntryArena& ThreadArena() {
 
 } // namespace
 
-std::size_t LargestPooledEntry() {
-    return LargestPooled;
-}
+std::uintptr_t EntryRegionStart = 0;
 
 void* CutPooledEntry(std::size_t size) {
     return ThreadArena().Allocate(size);

@@ -1,7 +1,8 @@
 #pragma once
 
-// Where entries live: a reader's entries, with their accesses and lines, are cut from blocks of
-// its own; entries too large for a block, and entries made elsewhere, from malloc.
+// Where entries live: every entry, with its access and often its line, is cut from the entry
+// blocks of the thread that makes it (an overlong one gets a block of its own). All blocks lie in
+// one reserved span of address space, so that an entry is also known by a 32-bit number.
 
 #include "acquisition/EntryQueue.h"
 #include "parsing/AccessRecord.h"
@@ -18,10 +19,21 @@ constexpr std::size_t AlignedForEntry(std::size_t size) {
     return (size + EntryAlign - 1) / EntryAlign * EntryAlign;
 }
 
-// The largest entry cut from a block; larger ones (overlong lines) come from malloc.
-std::size_t LargestPooledEntry();
 // size bytes cut from the calling thread's current block (a new one when it is full).
 void* CutPooledEntry(std::size_t size);
+
+// Where the span of entry blocks begins; set before the first block is taken.
+extern std::uintptr_t EntryRegionStart;
+// The number of an entry (of memory from CutPooledEntry), 0 for none.
+inline std::uint32_t EntryRefOf(const void* p) {
+    return p == nullptr ? 0u
+                        : static_cast<std::uint32_t>(
+                              (reinterpret_cast<std::uintptr_t>(p) - EntryRegionStart) / EntryAlign);
+}
+template <class T>
+T* EntryAtRef(std::uint32_t ref) {
+    return ref == 0 ? nullptr : reinterpret_cast<T*>(EntryRegionStart + std::uintptr_t{ref} * EntryAlign);
+}
 // Gives the memory of an entry cut from a block back to its block, which goes back to the
 // system with its last entry.
 void ReleasePooledEntry(void* p);

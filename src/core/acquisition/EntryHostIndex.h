@@ -2,6 +2,7 @@
 
 // The queue's index of its entries by host name; only the queue includes it.
 
+#include "acquisition/EntryArena.h"
 #include "acquisition/EntryQueue.h"
 #include "base/Text.h"
 
@@ -118,7 +119,7 @@ struct EntryQueue::HostIndex {
             return i;
         const LogEntry* newest = entry;
         while (newest->HostNext_)
-            newest = newest->HostNext_;
+            newest = EntryAtRef<const LogEntry>(newest->HostNext_);
         for (std::size_t i = 0; i < Slots.size(); ++i)
             if (Slots[i].Chain != nullptr && Slots[i].Chain->Newest == newest)
                 return i;

@@ -146,10 +146,9 @@ std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& s
     const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
     const std::size_t accessSize = draft.PlacedSize();
     const std::size_t total = entrySize + accessSize + (inBlock ? 0 : lineSize);
-    const bool pooled = total <= LargestPooledEntry();
     char* memory = nullptr;
     try {
-        memory = static_cast<char*>(pooled ? CutPooledEntry(total) : LogEntry::operator new(total));
+        memory = static_cast<char*>(CutPooledEntry(total));
     } catch (...) {
         ReleaseBlockLine(blockLine.Key);
         throw;
@@ -159,7 +158,6 @@ std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& s
         std::memcpy(lineCopy, line.data(), line.size());
     const char* lineKey = inBlock ? blockLine.Key : lineCopy;
     std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineKey, lineSize), &server));
-    entry->Pooled_ = pooled;
     entry->Time = time;
     entry->Access.reset(draft.PlaceCopy(memory + entrySize, inBlock ? entry->Line.KeyAddress() : nullptr));
     return entry;

@@ -43,6 +43,11 @@ HeldLock* FindHeld(const EntryQueue* queue) {
 
 namespace {
 
+// The entry of a link number.
+LogEntry* At(std::uint32_t ref) {
+    return EntryAtRef<LogEntry>(ref);
+}
+
 std::uint64_t NextEntrySerial() {
     static std::atomic<std::uint64_t> next{1};
     return next.fetch_add(1, std::memory_order_relaxed);
@@ -99,7 +104,7 @@ LineText& LineText::operator=(LineText&& other) noexcept {
 }
 
 // The flags share the line's 8-byte word; a layout that loses that costs every entry 8 bytes.
-static_assert(sizeof(void*) != 8 || sizeof(LogEntry) == 88);
+static_assert(sizeof(void*) != 8 || sizeof(LogEntry) == 72);
 
 LogEntry::LogEntry(std::string_view line, kavel::Server* server)
     : LogEntry(LineText(line), server) {}
@@ -113,22 +118,16 @@ LogEntry::LogEntry(LineText line, kavel::Server* server)
 LogEntry::~LogEntry() = default;
 
 void* LogEntry::operator new(std::size_t size) {
-    if (void* p = std::malloc(size))
-        return p;
-    throw std::bad_alloc();
+    return CutPooledEntry(size);
 }
 
 void LogEntry::operator delete(void* p) noexcept {
-    std::free(p);
+    ReleasePooledEntry(p);
 }
 
 void LogEntry::operator delete(LogEntry* p, std::destroying_delete_t) {
-    const bool pooled = p->Pooled_;
     p->~LogEntry();
-    if (pooled)
-        ReleasePooledEntry(p);
-    else
-        std::free(p);
+    ReleasePooledEntry(p);
 }
 
 EntryQueue::EntryQueue()
@@ -191,16 +190,16 @@ LogEntry* EntryQueue::Append(std::unique_ptr<LogEntry> entry) {
     if (!First_)
         First_ = e;
     if (Last_) {
-        Last_->Next_ = e;
-        e->Prev_ = Last_;
+        Last_->Next_ = EntryRefOf(e);
+        e->Prev_ = EntryRefOf(Last_);
     }
     Last_ = e;
     if (e->Access) {
         HostChain& chain = Hosts_->FindOrAdd(e->Access->HostName());
         const std::int64_t time = e->Time.Ms;
         if (chain.Newest) {
-            chain.Newest->HostNext_ = e;
-            e->HostPrev_ = chain.Newest;
+            chain.Newest->HostNext_ = EntryRefOf(e);
+            e->HostPrev_ = EntryRefOf(chain.Newest);
             if (time < chain.Earliest.load(std::memory_order_relaxed))
                 chain.Earliest.store(time, std::memory_order_relaxed);
             if (time > chain.Latest.load(std::memory_order_relaxed))
@@ -230,24 +229,24 @@ void EntryQueue::Remove(LogEntry* entry) {
     std::unique_ptr<LogEntry> owned(entry);
     std::unique_lock lock(Lock_);
     if (entry == First_)
-        First_ = entry->Next_;
+        First_ = At(entry->Next_);
     else
-        entry->Prev_->Next_ = entry->Next_;
+        At(entry->Prev_)->Next_ = entry->Next_;
     if (entry == Last_)
-        Last_ = entry->Prev_;
+        Last_ = At(entry->Prev_);
     else
-        entry->Next_->Prev_ = entry->Prev_;
+        At(entry->Next_)->Prev_ = entry->Prev_;
     if (entry->Indexed_) {
         // Looked up while the entry is still linked.
         const std::optional<std::size_t> slot = Hosts_->SlotOfEntry(entry);
         if (entry->HostPrev_)
-            entry->HostPrev_->HostNext_ = entry->HostNext_;
+            At(entry->HostPrev_)->HostNext_ = entry->HostNext_;
         if (entry->HostNext_)
-            entry->HostNext_->HostPrev_ = entry->HostPrev_;
+            At(entry->HostNext_)->HostPrev_ = entry->HostPrev_;
         if (slot) {
             HostChain& chain = *Hosts_->Slots[*slot].Chain;
             if (chain.Newest == entry)
-                chain.Newest = entry->HostPrev_;
+                chain.Newest = At(entry->HostPrev_);
             if (!chain.Newest) {
                 Hosts_->Erase(*slot);
             } else {
@@ -280,7 +279,7 @@ void EntryQueue::Clear() {
         Count_.store(0, std::memory_order_relaxed);
     }
     while (chain) {
-        LogEntry* next = chain->Next_;
+        LogEntry* next = At(chain->Next_);
         delete chain;
         chain = next;
     }
@@ -298,12 +297,12 @@ LogEntry* EntryQueue::Last() const {
 
 LogEntry* EntryQueue::Prev(const LogEntry* entry) const {
     const ReadGuard lock(*this);
-    return entry ? entry->Prev_ : nullptr;
+    return entry ? At(entry->Prev_) : nullptr;
 }
 
 LogEntry* EntryQueue::Next(const LogEntry* entry) const {
     const ReadGuard lock(*this);
-    return entry ? entry->Next_ : nullptr;
+    return entry ? At(entry->Next_) : nullptr;
 }
 
 LogEntry* EntryQueue::FirstNew() const {
@@ -311,8 +310,8 @@ LogEntry* EntryQueue::FirstNew() const {
     LogEntry* e = Last_;
     if (!e)
         return nullptr;
-    while (e->Prev_ && e->Prev_->IsNew.load(std::memory_order_acquire))
-        e = e->Prev_;
+    while (e->Prev_ && At(e->Prev_)->IsNew.load(std::memory_order_acquire))
+        e = At(e->Prev_);
     return e->IsNew.load(std::memory_order_acquire) ? e : nullptr;
 }
 
@@ -321,7 +320,7 @@ void EntryQueue::WalkHostBackward(std::string_view hostName,
     const HostChain* chain = Hosts_->Find(hostName);
     if (chain == nullptr)
         return;
-    for (const LogEntry* e = chain->Newest; e; e = e->HostPrev_)
+    for (const LogEntry* e = chain->Newest; e; e = At(e->HostPrev_))
         if (!visit(*e))
             return;
 }
@@ -334,7 +333,7 @@ std::optional<EntryQueue::HostSummary> EntryQueue::SummaryOf(std::string_view ho
     if (chain.Stale.load(std::memory_order_acquire)) {
         std::int64_t earliest = chain.Newest->Time.Ms;
         std::int64_t latest = earliest;
-        for (const LogEntry* e = chain.Newest; e; e = e->HostPrev_) {
+        for (const LogEntry* e = chain.Newest; e; e = At(e->HostPrev_)) {
             earliest = std::min(earliest, e->Time.Ms);
             latest = std::max(latest, e->Time.Ms);
         }
@@ -350,7 +349,7 @@ std::optional<EntryQueue::HostSummary> EntryQueue::SummaryOf(std::string_view ho
 }
 
 void EntryQueue::WalkAllBackward(const std::function<bool(const LogEntry&)>& visit) const {
-    for (const LogEntry* e = Last_; e; e = e->Prev_)
+    for (const LogEntry* e = Last_; e; e = At(e->Prev_))
         if (!visit(*e))
             return;
 }

@@ -74,11 +74,11 @@ public:
     LogEntry(const LogEntry&) = delete;
     LogEntry& operator=(const LogEntry&) = delete;
 
-    // Entries come from malloc, so that one made by MakeEntry frees its line and access with
-    // it.
+    // Entries are cut from the entry blocks of the thread that makes them (acquisition/
+    // EntryArena.h), where the queue knows them by number, and where one made by MakeEntry
+    // keeps its access (and line) right after it.
     static void* operator new(std::size_t size);
     static void operator delete(void* p) noexcept;
-    // Gives the memory back where it came from: malloc, or the block of a reader's entries.
     static void operator delete(LogEntry* p, std::destroying_delete_t);
 
     // Its tail padding holds the flags that follow.
@@ -92,8 +92,6 @@ public:
 private:
     // Whether the entry is in its host's chain (entries without an access are not).
     bool Indexed_ = false;
-    // Cut from a reader's entry block rather than taken from malloc.
-    bool Pooled_ = false;
 
 public:
     std::unique_ptr<AccessRecord> Access;
@@ -111,12 +109,13 @@ private:
     friend struct EntryPlacement;
     LogEntry(LineText line, kavel::Server* server);
 
-    LogEntry* Prev_ = nullptr;
-    LogEntry* Next_ = nullptr;
+    // The neighbours by number (EntryRefOf), half the size of pointers.
+    std::uint32_t Prev_ = 0;
+    std::uint32_t Next_ = 0;
     // Chain of the entries of the same host name (compared ignoring ASCII case), kept by the
     // queue so that the revisit rule need not walk other hosts' entries.
-    LogEntry* HostPrev_ = nullptr;
-    LogEntry* HostNext_ = nullptr;
+    std::uint32_t HostPrev_ = 0;
+    std::uint32_t HostNext_ = 0;
 };
 
 // The process-wide queue of accepted accesses, oldest first. Readers append; only the main
