@@ -357,25 +357,27 @@ const std::vector<int>& AccessListModel::DefaultWidths() {
 }
 
 AccessListModel::AccessListModel(QObject* parent)
-    : TimeOrderedListModel(parent) {}
+    : TimeOrderedListModel(parent)
+    , Handle_(ListHandles::Take()) {}
 
 AccessListModel::~AccessListModel() {
-    // The entries outlive the lists only at the end of the program; none may point here.
+    // The entries outlive the lists only at the end of the program; none may name this list.
     ReleaseListItems();
+    ListHandles::Give(Handle_);
 }
 
 void AccessListModel::ReleaseListItems() {
     for (const Row& row : Rows_.Storage())
-        if (row.Entry->ListItem == this)
-            row.Entry->ListItem = nullptr;
+        if (row.Entry->ListItem == Handle_)
+            row.Entry->ListItem = ListHandle::None;
     for (const Row& row : Pending_)
-        if (row.Entry->ListItem == this)
-            row.Entry->ListItem = nullptr;
+        if (row.Entry->ListItem == Handle_)
+            row.Entry->ListItem = ListHandle::None;
 }
 
 void AccessListModel::ReleaseRow(Row& row) {
-    if (row.Entry->ListItem == this)
-        row.Entry->ListItem = nullptr;
+    if (row.Entry->ListItem == Handle_)
+        row.Entry->ListItem = ListHandle::None;
 }
 
 int AccessListModel::columnCount(const QModelIndex& parent) const {
@@ -383,7 +385,7 @@ int AccessListModel::columnCount(const QModelIndex& parent) const {
 }
 
 bool AccessListModel::HasRow(const LogEntry& entry) const {
-    return entry.ListItem == this;
+    return entry.ListItem == Handle_;
 }
 
 LogEntry* AccessListModel::EntryAt(int row) const {
@@ -397,7 +399,7 @@ std::int32_t AccessListModel::NumberAt(int row) const {
 }
 
 int AccessListModel::RowOf(const LogEntry* entry) const {
-    if (entry == nullptr || entry->ListItem != this)
+    if (entry == nullptr || entry->ListItem != Handle_)
         return -1;
     const std::vector<Row>& rows = Rows_.Storage();
     const Row probe{const_cast<LogEntry*>(entry), 0};
@@ -650,7 +652,7 @@ std::optional<EntryCell> AccessListModel::CellOfColumn(int column) {
 
 void AccessListModel::Add(LogEntry& entry, std::int32_t number) {
     Pending_.push_back(Row{&entry, number});
-    entry.ListItem = this;
+    entry.ListItem = Handle_;
 }
 
 void AccessListModel::Reserve(std::size_t rows) {
@@ -670,8 +672,8 @@ void AccessListModel::RemoveRow(int row) {
     std::vector<Row>& rows = Rows_.Storage();
     const std::size_t position = rows.size() - 1 - static_cast<std::size_t>(row);
     beginRemoveRows({}, row, row);
-    if (rows[position].Entry->ListItem == this)
-        rows[position].Entry->ListItem = nullptr;
+    if (rows[position].Entry->ListItem == Handle_)
+        rows[position].Entry->ListItem = ListHandle::None;
     rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(position));
     endRemoveRows();
 }

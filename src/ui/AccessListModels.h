@@ -12,6 +12,7 @@
 
 namespace kavel {
 class LogEntry;
+enum class ListHandle : std::uint8_t;
 enum class EntryCell : std::uint8_t;
 // platform/DateTime.h pulls in <compare>, which moc cannot parse.
 struct DateTime;
@@ -146,7 +147,7 @@ extern template class TimeOrderedListModel<AccessRow>;
 extern template class TimeOrderedListModel<ExceptionRow>;
 
 // The accesses ("Zugriffe", ListViewLog). While a row exists its entry's ListItem is this
-// model (RowOf finds the row); ListItem is cleared when the row goes.
+// model's handle (RowOf finds the row); ListItem is cleared when the row goes.
 class AccessListModel final : public TimeOrderedListModel<AccessRow> {
     Q_OBJECT
 
@@ -210,6 +211,8 @@ private:
 
     // The column whose ranks the rows' SortKeys hold, or -1.
     int SortKeyColumn_ = -1;
+    // What the entries with a row here keep as their ListItem.
+    const ListHandle Handle_;
 };
 
 // The exceptions ("Ausnahmen", ListViewLogExceptions): suspicious requests with the code,

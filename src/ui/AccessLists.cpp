@@ -59,7 +59,7 @@ void AccessLists::AddEntryToLists(LogEntry& entry, RowPlacement placement) {
 void AccessLists::AddEntryToLists(LogEntry& entry, RowPlacement placement,
                                   const DisplayFilterSettings& filters) {
     if (IsHiddenBy(filters, entry)) {
-        entry.ListItem = nullptr;
+        entry.ListItem = ListHandle::None;
         if (Hooks_.MarkUseMeter)
             Hooks_.MarkUseMeter(entry.Time, true);
         entry.DisplayState = DisplayState::Hidden;

@@ -259,6 +259,29 @@ namespace {
 // Entries leave with their rows of all three lists while the other rows stay: one removal
 // per run of neighbouring rows, one change of the layout when the runs are too many; the views
 // never see a row of a freed entry, and what stays keeps its place and its selection.
+// Each list knows its own rows by the handle its entries keep, also while another list lives
+// beside it, and a list made after one went claims none of the rows of those that live.
+TEST_F(AccessListsTest, ListsLivingSideBySideTellTheirRowsApart) {
+    LogEntry* first = Queue(1);
+    LogEntry* second = Queue(2);
+    AccessListModel one;
+    auto other = std::make_unique<AccessListModel>();
+    one.Add(*first, 1);
+    other->Add(*second, 1);
+    EXPECT_TRUE(one.HasRow(*first));
+    EXPECT_FALSE(one.HasRow(*second));
+    EXPECT_TRUE(other->HasRow(*second));
+    EXPECT_FALSE(other->HasRow(*first));
+    other.reset();
+    EXPECT_EQ(second->ListItem, ListHandle::None);
+    const AccessListModel later;
+    EXPECT_FALSE(later.HasRow(*first));
+    EXPECT_TRUE(one.HasRow(*first));
+    // Handles go back with their lists: many more lists than handles, one after another.
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_NO_THROW(AccessListModel());
+}
+
 TEST_F(AccessListsTest, RemovedEntriesTakeTheirRowsAlongAndTheOtherRowsStay) {
     struct Case {
         const char* Name;

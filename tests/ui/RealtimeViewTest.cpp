@@ -153,7 +153,7 @@ TEST_F(RealtimeViewTest, SmallestWindowOverServersAndOwnWindowWhenDropping) {
     Clock_.Advance(6 * MsPerMinute);
     View_.DropExpiredRows();
     EXPECT_EQ(Shown(), std::vector<LogEntry*>{longRow});
-    EXPECT_EQ(shortRow->ListItem, nullptr);
+    EXPECT_EQ(shortRow->ListItem, ListHandle::None);
     Clock_.Advance(24 * MsPerMinute);
     View_.DropExpiredRows();
     EXPECT_TRUE(Shown().empty());

@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -104,7 +105,28 @@ LineText& LineText::operator=(LineText&& other) noexcept {
 }
 
 // The flags share the line's 8-byte word; a layout that loses that costs every entry 8 bytes.
-static_assert(sizeof(void*) != 8 || sizeof(LogEntry) == 72);
+static_assert(sizeof(void*) != 8 || sizeof(LogEntry) == 64);
+
+namespace {
+
+// Which list numbers are taken; number 0 is None.
+std::bitset<256> TakenListHandles{1};
+
+} // namespace
+
+ListHandle ListHandles::Take() {
+    for (std::size_t i = 1; i < TakenListHandles.size(); ++i) {
+        if (!TakenListHandles[i]) {
+            TakenListHandles[i] = true;
+            return static_cast<ListHandle>(i);
+        }
+    }
+    throw std::length_error("more than 255 lists show entries");
+}
+
+void ListHandles::Give(ListHandle handle) {
+    TakenListHandles[static_cast<std::size_t>(handle)] = false;
+}
 
 LogEntry::LogEntry(std::string_view line, kavel::Server* server)
     : LogEntry(LineText(line), server) {}

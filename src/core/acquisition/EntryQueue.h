@@ -23,6 +23,18 @@ class EntryQueue;
 // the use meter.
 enum class DisplayState : std::uint8_t { NotShown = 0, Hidden = 1, Shown = 2 };
 
+// Which list shows an entry in a row: a number that each such list takes for its life
+// (ListHandles), None when no list does. One byte, so that it fits beside the entry's flags.
+enum class ListHandle : std::uint8_t { None = 0 };
+
+// The numbers that lists take and give back (main thread only).
+class ListHandles {
+public:
+    // A number no other living list holds; throws when all 255 are taken.
+    static ListHandle Take();
+    static void Give(ListHandle handle);
+};
+
 // The bytes of an entry's log line, read as a view. An entry made by MakeEntry keeps them in a
 // line block (under a LinePin while they are read) or, when they fit none, in its own
 // allocation; one made from a string owns a copy.
@@ -88,6 +100,8 @@ public:
     std::atomic<bool> IsNew{true};
     // Main thread only.
     kavel::DisplayState DisplayState = kavel::DisplayState::NotShown;
+    // Main thread only: the list that shows the entry in a row.
+    ListHandle ListItem = ListHandle::None;
 
 private:
     // Whether the entry is in its host's chain (entries without an access are not).
@@ -100,8 +114,6 @@ public:
     // Unique over the process' life, so that something that remembers an entry (the popup)
     // can tell it from a later entry at the same address.
     const std::uint64_t Serial;
-    // Main thread only: the row that shows the entry.
-    void* ListItem = nullptr;
 
 private:
     friend class EntryQueue;

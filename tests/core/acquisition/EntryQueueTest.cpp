@@ -60,7 +60,7 @@ TEST_F(EntryQueueTest, NewEntry) {
     EXPECT_EQ(entry.Time, Now);
     EXPECT_TRUE(entry.IsNew);
     EXPECT_EQ(entry.DisplayState, DisplayState::NotShown);
-    EXPECT_EQ(entry.ListItem, nullptr);
+    EXPECT_EQ(entry.ListItem, ListHandle::None);
     EXPECT_EQ(entry.Access, nullptr);
 }
 
