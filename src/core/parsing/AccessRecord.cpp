@@ -54,6 +54,11 @@ constexpr std::uint8_t SlotCountNCSA = SlotServerAddress;
 constexpr std::array<std::string_view, SlotCountAll> Defaults = {
     "??.??.?? ??:??:??", "", "", "-", "-", "", "", "?", "-", "", "", "?", "?", "-", ""};
 
+// Texts so frequent that a slot holding one keeps only a bit: a request's usual method and
+// protocol.
+constexpr std::array<std::string_view, SlotCountAll> Commons = {"", "", "", "", "", "GET", "", "HTTP/1.1",
+                                                                "", "", "", "", "", "",    ""};
+
 using SlotTexts = std::array<std::string_view, SlotCountAll>;
 
 // The slots of a record with slots field slots, the date tail included.
@@ -81,7 +86,8 @@ struct AccessRecord::TextStore {
     std::uint32_t Size = 0;
     std::uint16_t DefaultMask = 0;
     std::uint16_t AliasMask = 0;
-    std::uint8_t Slots = 0;
+    // Slots that hold their Commons text.
+    std::uint16_t CommonMask = 0;
     // Where the line's key is kept, and the store's own bits.
     enum : std::uint8_t {
         // Table values are 32 bits wide, not 16.
@@ -93,9 +99,18 @@ struct AccessRecord::TextStore {
         // The line's key is kept in a pointer KeyOffset bytes before the block (the entry's);
         // else, unless the line follows, a pointer to it follows the header.
         KeyBehindBit = 8,
+        // A W3C record's slots; else an NCSA record's.
+        W3cSlotsBit = 16,
     };
     std::uint8_t Flags = 0;
-    std::uint16_t KeyOffset = 0;
+    // How far before the block the line's key is kept, in units of a pointer.
+    std::uint8_t KeyUnits = 0;
+
+    std::uint8_t Slots() const {
+        return (Flags & W3cSlotsBit) != 0 ? static_cast<std::uint8_t>(SlotCountW3C) : SlotCountNCSA;
+    }
+    // Slots whose texts the table does not hold.
+    unsigned Elided() const { return static_cast<unsigned>(DefaultMask | AliasMask | CommonMask); }
 
     bool Wide() const { return (Flags & WideBit) != 0; }
     bool Inline() const { return (Flags & InlineBit) != 0; }
@@ -114,9 +129,7 @@ struct AccessRecord::TextStore {
 
     // Bytes of the pointer to the line after the header.
     std::size_t PointerBytes() const { return LineFollows() || KeyBehind() ? 0 : sizeof(const char*); }
-    std::uint16_t Present() const {
-        return static_cast<std::uint16_t>(AllSlots(Slots) & ~static_cast<unsigned>(DefaultMask | AliasMask));
-    }
+    std::uint16_t Present() const { return static_cast<std::uint16_t>(AllSlots(Slots()) & ~Elided()); }
     std::size_t TableSize() const { return SlotCount(Present()) * (Wide() ? 8u : 4u); }
     const unsigned char* Table() const {
         return reinterpret_cast<const unsigned char*>(this + 1) + PointerBytes();
@@ -130,7 +143,7 @@ struct AccessRecord::TextStore {
             return reinterpret_cast<const char*>(this) + Size;
         const char* line;
         if (KeyBehind())
-            std::memcpy(&line, reinterpret_cast<const char*>(this) - KeyOffset, sizeof line);
+            std::memcpy(&line, reinterpret_cast<const char*>(this) - KeyUnits * sizeof line, sizeof line);
         else
             std::memcpy(&line, this + 1, sizeof line);
         return line;
@@ -161,8 +174,10 @@ struct AccessRecord::TextStore {
     std::string_view Text(std::uint8_t slot) const {
         if ((AliasMask & (1u << slot)) != 0)
             slot = slot == SlotServerHostName ? SlotServerAddress : SlotAddress;
-        if ((AllSlots(Slots) & (1u << slot)) == 0 || (DefaultMask & (1u << slot)) != 0)
+        if ((AllSlots(Slots()) & (1u << slot)) == 0 || (DefaultMask & (1u << slot)) != 0)
             return Defaults[slot];
+        if ((CommonMask & (1u << slot)) != 0)
+            return Commons[slot];
         const std::size_t index = SlotCount(Present() & ((1u << slot) - 1u));
         const std::uint32_t begin = Value(2u * index);
         const std::uint32_t size = Value(2u * index + 1u);
@@ -175,6 +190,7 @@ struct AccessRecord::TextStore {
         std::uint8_t Slots = 0;
         std::uint16_t Defaults = 0;
         std::uint16_t Aliases = 0;
+        std::uint16_t Commons = 0;
         // Slots whose text is a slice of the line.
         std::uint16_t Slices = 0;
         std::size_t SideTotal = 0;
@@ -201,6 +217,8 @@ struct AccessRecord::TextStore {
                 continue;
             if (texts[i] == Defaults[i]) {
                 plan.Defaults = static_cast<std::uint16_t>(plan.Defaults | bit);
+            } else if (!Commons[i].empty() && texts[i] == Commons[i]) {
+                plan.Commons = static_cast<std::uint16_t>(plan.Commons | bit);
             } else if ((i == SlotHostName || i == SlotServerHostName) && texts[i] == texts[i - 1]) {
                 plan.Aliases = static_cast<std::uint16_t>(plan.Aliases | bit);
             } else if (Inside(texts[i], line)) {
@@ -209,11 +227,11 @@ struct AccessRecord::TextStore {
                 plan.SideTotal += texts[i].size();
             }
         }
-        if (plan.SideTotal == 0 && plan.Aliases == 0 && plan.Defaults == AllSlots(slots))
+        if (plan.SideTotal == 0 && plan.Aliases == 0 && plan.Commons == 0 && plan.Defaults == AllSlots(slots))
             return plan;
         plan.Wide = line.size() + plan.SideTotal > 0xFFFF;
         const std::size_t present =
-            SlotCount(AllSlots(slots) & ~static_cast<unsigned>(plan.Defaults | plan.Aliases));
+            SlotCount(AllSlots(slots) & ~static_cast<unsigned>(plan.Defaults | plan.Aliases | plan.Commons));
         plan.Size = Aligned(sizeof(TextStore) + sizeof(const char*) + present * (plan.Wide ? 8u : 4u) +
                             plan.SideTotal);
         return plan;
@@ -228,7 +246,8 @@ struct AccessRecord::TextStore {
         store->Size = static_cast<std::uint32_t>(plan.Size);
         store->DefaultMask = plan.Defaults;
         store->AliasMask = plan.Aliases;
-        store->Slots = plan.Slots;
+        store->CommonMask = plan.Commons;
+        store->SetFlag(W3cSlotsBit, plan.Slots == SlotCountW3C);
         store->SetFlag(WideBit, plan.Wide);
         store->SetLinePointer(plan.Slices != 0 ? lineKey : nullptr);
         char* side = reinterpret_cast<char*>(store->Table() + store->TableSize());
@@ -236,7 +255,8 @@ struct AccessRecord::TextStore {
         std::size_t index = 0;
         for (std::uint8_t i = 0; i < SlotCountAll; ++i) {
             const auto bit = static_cast<std::uint16_t>(1u << i);
-            if ((AllSlots(plan.Slots) & bit) == 0 || ((plan.Defaults | plan.Aliases) & bit) != 0)
+            if ((AllSlots(plan.Slots) & bit) == 0 ||
+                ((plan.Defaults | plan.Aliases | plan.Commons) & bit) != 0)
                 continue;
             std::uint32_t begin = 0;
             if ((plan.Slices & bit) != 0) {
@@ -260,7 +280,7 @@ struct AccessRecord::TextStore {
     }
 
     // The copy at memory, the line right after its PlacedSize bytes or its key kept at
-    // lineKeyAt, at most 64 KiB before memory.
+    // lineKeyAt, a pointer-aligned place at most 255 pointers before memory.
     TextStore* PlaceCopy(void* memory, const char* const* lineKeyAt) const {
         const std::size_t tableBytes = PlacedSize() - sizeof(TextStore);
         TextStore* copy = new (memory) TextStore(*this);
@@ -271,9 +291,10 @@ struct AccessRecord::TextStore {
         if (lineKeyAt != nullptr) {
             const std::ptrdiff_t back =
                 static_cast<const char*>(memory) - reinterpret_cast<const char*>(lineKeyAt);
-            if (back < static_cast<std::ptrdiff_t>(sizeof(const char*)) || back > 0xFFFF)
+            constexpr auto unit = static_cast<std::ptrdiff_t>(sizeof(const char*));
+            if (back < unit || back > 0xFF * unit || back % unit != 0)
                 throw std::invalid_argument("the line's key is not kept shortly before the record's texts");
-            copy->KeyOffset = static_cast<std::uint16_t>(back);
+            copy->KeyUnits = static_cast<std::uint8_t>(back / unit);
         }
         std::memcpy(copy->Table(), Table(), tableBytes);
         return copy;

@@ -92,11 +92,19 @@ TEST(AccessRecordTest, EveryTextFieldKeepsItsValueWhenOthersChange) {
     for (int round = 0; round < 1000; ++round) {
         const int slot = static_cast<int>(random() % 14);
         // Now and then a text beyond 64 KiB, which changes the width of the block's offsets;
-        // often a default text or the address, which the block keeps without bytes or slots.
+        // often a default or usual text or the address, which the block keeps without bytes or
+        // slots.
         std::string value;
-        switch (random() % 8) {
+        switch (random() % 10) {
         case 0:
             value = "-";
+            break;
+        // The usual method and protocol, which a block keeps as a bit in their own slots.
+        case 8:
+            value = "GET";
+            break;
+        case 9:
+            value = "HTTP/1.1";
             break;
         case 1:
             value = "?";
