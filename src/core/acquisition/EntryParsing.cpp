@@ -141,11 +141,16 @@ struct EntryPlacement {
 std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& server,
                                                 const AccessRecord& draft, DateTime time) {
     const std::uint32_t lineSize = LineText::CheckedSize(line.size());
-    const BlockLine blockLine = CutBlockLine(lineSize);
+    // The access' texts that are no slices of the line follow it, in its line block where they
+    // are compressed with it.
+    const std::string_view side = draft.SideTextsFor(line);
+    const bool sideWithLine = !side.empty();
+    const std::size_t kept = LineText::CheckedSize(line.size() + side.size());
+    const BlockLine blockLine = CutBlockLine(kept);
     const bool inBlock = blockLine.Key != nullptr;
     const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
-    const std::size_t accessSize = draft.PlacedSize();
-    const std::size_t total = entrySize + accessSize + (inBlock ? 0 : lineSize);
+    const std::size_t accessSize = draft.PlacedSize(sideWithLine);
+    const std::size_t total = entrySize + accessSize + (inBlock ? 0 : kept);
     char* memory = nullptr;
     try {
         memory = static_cast<char*>(CutPooledEntry(total));
@@ -156,10 +161,13 @@ std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& s
     char* lineCopy = inBlock ? blockLine.Bytes : memory + entrySize + accessSize;
     if (!line.empty())
         std::memcpy(lineCopy, line.data(), line.size());
+    if (sideWithLine)
+        std::memcpy(lineCopy + line.size(), side.data(), side.size());
     const char* lineKey = inBlock ? blockLine.Key : lineCopy;
     std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineKey, lineSize), &server));
     entry->Time = time;
-    entry->Access.reset(draft.PlaceCopy(memory + entrySize, inBlock ? entry->Line.KeyAddress() : nullptr));
+    entry->Access.reset(
+        draft.PlaceCopy(memory + entrySize, inBlock ? entry->Line.KeyAddress() : nullptr, sideWithLine));
     return entry;
 }
 

@@ -101,6 +101,9 @@ struct AccessRecord::TextStore {
         KeyBehindBit = 8,
         // A W3C record's slots; else an NCSA record's.
         W3cSlotsBit = 16,
+        // The side texts follow the line's bytes (in its line block, compressed with it)
+        // rather than the table: every begin counts from the line.
+        SideWithLineBit = 32,
     };
     std::uint8_t Flags = 0;
     // How far before the block the line's key is kept, in units of a pointer.
@@ -116,6 +119,7 @@ struct AccessRecord::TextStore {
     bool Inline() const { return (Flags & InlineBit) != 0; }
     bool LineFollows() const { return (Flags & LineFollowsBit) != 0; }
     bool KeyBehind() const { return (Flags & KeyBehindBit) != 0; }
+    bool SideWithLine() const { return (Flags & SideWithLineBit) != 0; }
     void SetFlag(std::uint8_t bit, bool on) {
         Flags = static_cast<std::uint8_t>(on ? Flags | bit : Flags & ~bit);
     }
@@ -183,7 +187,20 @@ struct AccessRecord::TextStore {
         const std::uint32_t size = Value(2u * index + 1u);
         if (size == 0)
             return {};
-        return {begin < LineSize ? Line() + begin : Side() + (begin - LineSize), size};
+        return {begin < LineSize || SideWithLine() ? Line() + begin : Side() + (begin - LineSize), size};
+    }
+
+    // The side texts as they lie after the table: the bytes that a line-with-side keeps after
+    // the line.
+    std::string_view SideTexts() const {
+        if (SideWithLine())
+            return {};
+        std::uint32_t total = 0;
+        const std::size_t present = SlotCount(Present());
+        for (std::size_t i = 0; i < present; ++i)
+            if (Value(2u * i) >= LineSize)
+                total += Value(2u * i + 1u);
+        return {Side(), total};
     }
 
     struct Layout {
@@ -273,21 +290,25 @@ struct AccessRecord::TextStore {
         return store;
     }
 
-    // Bytes of a copy: no pointer to the line is kept in it.
-    std::size_t PlacedSize() const {
+    // Bytes of a copy: no pointer to the line is kept in it, nor, sideWithLine, its side texts.
+    std::size_t PlacedSize(bool sideWithLine) const {
         static_assert(sizeof(TextStore) == 16, "the header of a record's texts grew");
+        if (sideWithLine)
+            return Aligned(sizeof(TextStore) + TableSize());
         return Size - PointerBytes();
     }
 
     // The copy at memory, the line right after its PlacedSize bytes or its key kept at
-    // lineKeyAt, a pointer-aligned place at most 255 pointers before memory.
-    TextStore* PlaceCopy(void* memory, const char* const* lineKeyAt) const {
-        const std::size_t tableBytes = PlacedSize() - sizeof(TextStore);
+    // lineKeyAt, a pointer-aligned place at most 255 pointers before memory; sideWithLine, its
+    // side texts follow the line (the caller puts them there).
+    TextStore* PlaceCopy(void* memory, const char* const* lineKeyAt, bool sideWithLine) const {
+        const std::size_t tableBytes = sideWithLine ? TableSize() : PlacedSize(false) - sizeof(TextStore);
         TextStore* copy = new (memory) TextStore(*this);
-        copy->Size = static_cast<std::uint32_t>(PlacedSize());
+        copy->Size = static_cast<std::uint32_t>(PlacedSize(sideWithLine));
         copy->SetFlag(InlineBit, true);
         copy->SetFlag(LineFollowsBit, lineKeyAt == nullptr);
         copy->SetFlag(KeyBehindBit, lineKeyAt != nullptr);
+        copy->SetFlag(SideWithLineBit, sideWithLine);
         if (lineKeyAt != nullptr) {
             const std::ptrdiff_t back =
                 static_cast<const char*>(memory) - reinterpret_cast<const char*>(lineKeyAt);
@@ -406,12 +427,18 @@ void AccessRecord::operator delete(AccessRecord* p, std::destroying_delete_t) {
         ::operator delete(p);
 }
 
-std::size_t AccessRecord::PlacedSize() const {
-    const std::size_t object = Kind_ == LogFormat::W3c ? ObjectSize<W3cRecord>() : ObjectSize<NcsaRecord>();
-    return object + (Texts_ ? Texts_->PlacedSize() : 0u);
+std::string_view AccessRecord::SideTextsFor(std::string_view line) const {
+    if (!Texts_ || Texts_->LineSize != line.size() || line.empty() || Texts_->Line() != line.data())
+        return {};
+    return Texts_->SideTexts();
 }
 
-AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* const* lineKeyAt) const {
+std::size_t AccessRecord::PlacedSize(bool sideWithLine) const {
+    const std::size_t object = Kind_ == LogFormat::W3c ? ObjectSize<W3cRecord>() : ObjectSize<NcsaRecord>();
+    return object + (Texts_ ? Texts_->PlacedSize(sideWithLine) : 0u);
+}
+
+AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* const* lineKeyAt, bool sideWithLine) const {
     AccessRecord* copy = nullptr;
     std::size_t object = 0;
     if (Kind_ == LogFormat::W3c) {
@@ -438,7 +465,7 @@ AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* const* lineKeyAt
     copy->Resolved_ = Resolved_;
     copy->RequestFacts_ = RequestFacts_;
     if (Texts_)
-        copy->Texts_.reset(Texts_->PlaceCopy(static_cast<char*>(memory) + object, lineKeyAt));
+        copy->Texts_.reset(Texts_->PlaceCopy(static_cast<char*>(memory) + object, lineKeyAt, sideWithLine));
     return copy;
 }
 

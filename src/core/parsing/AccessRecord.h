@@ -70,14 +70,21 @@ public:
     // takes it over with PlaceCopy.
     static std::unique_ptr<NcsaRecord> DraftNcsa(const AccessTexts& texts, std::string_view line);
     static std::unique_ptr<W3cRecord> DraftW3c(const AccessTexts& texts, std::string_view line);
+    // The texts of a draft of line that are no slices of it, as they are to follow the line
+    // when PlaceCopy is told sideWithLine; empty when there are none, or when the draft's
+    // slices are not of line.
+    std::string_view SideTextsFor(std::string_view line) const;
     // Bytes that PlaceCopy needs, alignment that of std::max_align_t.
-    std::size_t PlacedSize() const;
+    std::size_t PlacedSize(bool sideWithLine = false) const;
     // A copy of the record made in memory (PlacedSize bytes), its line slices referring to the
     // bytes right after those (where the caller puts a copy of the line this record's slices
     // refer to), or, given lineKeyAt, to the line whose key the caller keeps in the pointer at
-    // lineKeyAt, shortly before memory (an entry's line). Deleting the copy destroys it
+    // lineKeyAt, shortly before memory (an entry's line). With sideWithLine, the texts that are
+    // no slices are read from right after the line, where the caller puts SideTextsFor(line)
+    // (in a line block they are compressed with the line). Deleting the copy destroys it
     // without freeing memory, which belongs to the caller.
-    AccessRecord* PlaceCopy(void* memory, const char* const* lineKeyAt = nullptr) const;
+    AccessRecord* PlaceCopy(void* memory, const char* const* lineKeyAt = nullptr,
+                            bool sideWithLine = false) const;
     // Frees what MakeNcsa or MakeW3c allocated as well as a plainly made record; drafts and
     // placed copies are only destroyed.
     static void operator delete(AccessRecord* p, std::destroying_delete_t);
