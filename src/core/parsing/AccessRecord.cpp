@@ -78,8 +78,9 @@ std::uint8_t SlotCount(LogFormat kind) {
 // below LineSize are in the line, the others in the side block. Texts equal to their defaults
 // take no bytes, and a host name equal to its address is not stored twice.
 //
-// The line is found without a pointer where it follows the block (a placed record: entry,
-// record, block, line in one allocation); other blocks keep a pointer to it after the header.
+// A placed record's block keeps no pointer to the line: the line follows the block (entry,
+// record, block, line in one allocation), or its key is read from the entry before the record.
+// Other blocks keep a pointer to it after the header.
 struct AccessRecord::TextStore {
     std::uint32_t LineSize = 0;
     // Bytes of the whole store, header included.
@@ -96,8 +97,8 @@ struct AccessRecord::TextStore {
         InlineBit = 2,
         // The line begins right after the block's Size bytes.
         LineFollowsBit = 4,
-        // The line's key is kept in a pointer KeyOffset bytes before the block (the entry's);
-        // else, unless the line follows, a pointer to it follows the header.
+        // The line's key is kept in a pointer KeyUnits pointers before the block (the
+        // entry's); else, unless the line follows, a pointer to it follows the header.
         KeyBehindBit = 8,
         // A W3C record's slots; else an NCSA record's.
         W3cSlotsBit = 16,
