@@ -49,7 +49,7 @@ void BM_AlertCheckPerAccess(benchmark::State& state) {
     Server& server = Servers().Add(std::move(owned));
     std::vector<std::unique_ptr<LogEntry>> entries;
     for (const std::string& line : lines) {
-        auto entry = std::make_unique<LogEntry>(line, &server);
+        auto entry = LogEntry::Make(line, &server);
         if (ParseEntry(*entry, KeepPeriod::Ignored))
             entries.push_back(std::move(entry));
     }

@@ -85,11 +85,11 @@ void BM_LiveLatency(benchmark::State& state) {
             const auto now = SteadyClock::now();
             TakeOverNewEntries(first, [&](LogEntry& entry) {
                 // The page names the line's number.
-                const std::string_view page = entry.Access->Page();
+                const std::string_view page = entry.Access()->Page();
                 const int i = std::atoi(std::string(page.substr(1)).c_str());
                 shown[static_cast<std::size_t>(i)] = now;
                 ++shownCount;
-                named += entry.Access->Resolved() ? 1 : 0;
+                named += entry.Access()->Resolved() ? 1 : 0;
             });
         });
         ScopedReaderMainThread installed(handshake);

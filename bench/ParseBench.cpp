@@ -27,17 +27,18 @@ void RunLines(benchmark::State& state, const std::vector<std::string>& lines, Se
     EntryQueue& queue = Entries();
     const std::size_t prefill = std::min(QueueWindow, lines.size() / 2);
     for (std::size_t i = 0; i < prefill; ++i) {
-        auto entry = std::make_unique<LogEntry>(lines[i], &server);
+        auto entry = LogEntry::Make(lines[i], &server);
         ParseEntry(*entry, KeepPeriod::Ignored);
-        if (entry->Access)
+        if (entry->Access())
             queue.Append(std::move(entry));
     }
     std::size_t index = prefill;
     std::int64_t accepted = 0;
     for (auto _ : state) {
-        LogEntry entry(lines[index], &server);
+        const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(lines[index], &server);
+        LogEntry& entry = *entryMade;
         ParseEntry(entry, KeepPeriod::Ignored);
-        accepted += entry.Access ? 1 : 0;
+        accepted += entry.Access() ? 1 : 0;
         if (++index == lines.size())
             index = prefill;
     }
@@ -121,9 +122,9 @@ void RunReaderPath(benchmark::State& state, Server& server, MakeEntry makeEntry)
 void BM_ReaderPathNCSA(benchmark::State& state) {
     Server server;
     RunReaderPath(state, server, [](const std::string& line, Server& s, const EntrySettings&) {
-        auto entry = std::make_unique<LogEntry>(line, &s);
+        auto entry = LogEntry::Make(line, &s);
         ParseEntry(*entry, KeepPeriod::Ignored);
-        return entry->Access ? std::move(entry) : nullptr;
+        return entry->Access() ? std::move(entry) : nullptr;
     });
 }
 BENCHMARK(BM_ReaderPathNCSA)->MinTime(2.0);
@@ -173,9 +174,10 @@ void BM_ParseNCSAWithoutQueue(benchmark::State& state) {
     Server server;
     std::size_t index = 0;
     for (auto _ : state) {
-        LogEntry entry(lines[index], &server);
+        const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(lines[index], &server);
+        LogEntry& entry = *entryMade;
         ParseEntry(entry, KeepPeriod::Ignored);
-        benchmark::DoNotOptimize(entry.Access.get());
+        benchmark::DoNotOptimize(entry.Access());
         if (++index == lines.size())
             index = 0;
     }
@@ -200,15 +202,16 @@ void RevisitRule(benchmark::State& state, bool indexed) {
     }();
     std::mt19937 random(8);
     for (std::size_t i = 0; i < queued; ++i) {
-        auto entry = std::make_unique<LogEntry>("", &server);
-        entry->Access = std::make_unique<NcsaRecord>();
+        auto entry = LogEntry::Make("", &server);
+        entry->SetAccess(std::make_unique<NcsaRecord>());
         const std::string& host = hosts[random() % hosts.size()];
-        entry->Access->AssignAddressPair(host, host);
+        entry->Access()->AssignAddressPair(host, host);
         entry->Time = DateTime{static_cast<std::int64_t>(i) * MsPerSecond};
         queue.Append(std::move(entry));
     }
     RevisitorList revisitors;
-    LogEntry probe("", &server);
+    const std::unique_ptr<LogEntry> probeMade = LogEntry::Make("", &server);
+    LogEntry& probe = *probeMade;
     probe.Time = DateTime{static_cast<std::int64_t>(queued) * MsPerSecond};
     std::size_t index = 0;
     for (auto _ : state) {
@@ -220,14 +223,14 @@ void RevisitRule(benchmark::State& state, bool indexed) {
         } else {
             const auto lock = queue.ReadLock();
             queue.WalkAllBackward([&](const LogEntry& e) {
-                if (!EqualsAsciiIgnoreCase(e.Access->HostName(), host))
+                if (!EqualsAsciiIgnoreCase(e.Access()->HostName(), host))
                     return true;
                 record.VisitorState = VisitorKind::Known;
-                return e.Access->VisitorState != VisitorKind::Revisitor &&
+                return e.Access()->VisitorState != VisitorKind::Revisitor &&
                        WholeMinutesBetween(e.Time, probe.Time) <= 1000000;
             });
         }
-        benchmark::DoNotOptimize(record.VisitorState);
+        benchmark::DoNotOptimize(static_cast<int>(record.VisitorState));
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }

@@ -131,7 +131,7 @@ Rows MakeRows(const std::vector<std::string>& lines) {
         std::unique_ptr<LogEntry> entry = MakeEntry(line, server, settings);
         if (!entry)
             continue;
-        const AccessRecord& a = *entry->Access;
+        const AccessRecord& a = *entry->Access();
         rows.Cells.push_back({std::string(a.DateText()), std::string(a.HostName()), std::string(a.User()),
                               std::string(a.Method()), std::string(a.Page()),
                               std::to_string(a.Status) + ' ' + std::string(StatusText(a.Status)),

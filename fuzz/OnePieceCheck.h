@@ -36,7 +36,7 @@ inline bool SameAccess(const AccessRecord& a, const AccessRecord& b) {
 // entry has been through ParseEntry with the keep period ignored.
 inline void CheckOnePieceAgrees(const LogEntry& entry, Server& server) {
     const std::unique_ptr<LogEntry> placed = MakeEntry(entry.Line.View(), server, EntrySettings::Current());
-    if (!entry.Access) {
+    if (!entry.Access()) {
         if (placed)
             __builtin_trap();
         return;
@@ -50,8 +50,8 @@ inline void CheckOnePieceAgrees(const LogEntry& entry, Server& server) {
     // A line without a time stamp leaves each entry at the time it was made.
     const std::int64_t now = platform::Now().Ms;
     const bool bothNow = std::llabs(placed->Time.Ms - now) < 10000 && std::llabs(entry.Time.Ms - now) < 10000;
-    if (!placed->Access || (placed->Time != entry.Time && !bothNow) ||
-        placed->Line.View() != entry.Line.View() || !SameAccess(*placed->Access, *entry.Access))
+    if (!placed->Access() || (placed->Time != entry.Time && !bothNow) ||
+        placed->Line.View() != entry.Line.View() || !SameAccess(*placed->Access(), *entry.Access()))
         __builtin_trap();
 }
 

@@ -36,16 +36,15 @@ struct Setup {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Setup setup;
-    auto entry = std::make_unique<kavel::LogEntry>(std::string(reinterpret_cast<const char*>(data), size),
-                                                   &setup.Server);
+    auto entry = kavel::LogEntry::Make(std::string(reinterpret_cast<const char*>(data), size), &setup.Server);
     kavel::ParseEntry(*entry);
-    if (!entry->Access) {
-        entry->Access.reset();
+    if (!entry->Access()) {
+        entry->SetAccess(nullptr);
         setup.Server.SetTimeDeleteAfter(1000000);
         kavel::ParseEntry(*entry, kavel::KeepPeriod::Ignored);
     }
     kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server);
-    if (const kavel::AccessRecord* record = entry->Access.get()) {
+    if (const kavel::AccessRecord* record = entry->Access()) {
         (void)record->BrowserImage();
         (void)record->VisitorImage();
         (void)record->PageWithoutQuery();

@@ -44,12 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(&choice, data, 4);
     setup.Server.SetW3CFields(choice);
     setup.Server.SetTimeZone(static_cast<std::int32_t>(choice >> 24) - 128);
-    auto entry = std::make_unique<kavel::LogEntry>(
-        std::string(reinterpret_cast<const char*>(data) + 4, size - 4), &setup.Server);
+    auto entry =
+        kavel::LogEntry::Make(std::string(reinterpret_cast<const char*>(data) + 4, size - 4), &setup.Server);
     kavel::ParseEntry(*entry, kavel::KeepPeriod::Ignored);
     kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server);
-    if (entry->Access) {
-        const auto& record = static_cast<const kavel::W3cRecord&>(*entry->Access);
+    if (entry->Access()) {
+        const auto& record = static_cast<const kavel::W3cRecord&>(*entry->Access());
         (void)record.BrowserImage();
         (void)record.VisitorImage();
         (void)record.ServerHostName();

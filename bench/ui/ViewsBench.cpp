@@ -38,7 +38,7 @@ void FillQueue(Server& server, int count, int minutes) {
             continue;
         entry->Time =
             DateTime{BenchNow.Ms - static_cast<std::int64_t>(count - i) * minutes * MsPerMinute / count};
-        entry->Access->IsDocument = i % 4 == 0;
+        entry->Access()->IsDocument = i % 4 == 0;
         entry->DisplayState = i % 3 == 0 ? DisplayState::Hidden : DisplayState::Shown;
         Entries().Append(std::move(entry));
     }

@@ -276,7 +276,7 @@ private:
 
 std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check) {
     const LinePin pin(entry);
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     if (access == nullptr) {
         return std::string(cli::DroppedLine);
     }
@@ -325,7 +325,7 @@ std::string FormatEntryJson(std::string_view server, const LogEntry& entry, cons
     cli::JsonBuilder json;
     json.Text("server", server);
     json.Text("time", cli::FormatEntryTime(entry.Time));
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     if (access == nullptr) {
         json.Flag("dropped", true);
         return json.Take();
@@ -375,7 +375,7 @@ std::string FormatEntryColumns(std::string_view server, const LogEntry& entry, c
     static constexpr std::string_view Red = "\x1b[31m";
     static constexpr std::string_view Reset = "\x1b[0m";
     const LinePin pin(entry);
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     std::string line = cli::FormatEntryTime(entry.Time);
     line += "  ";
     line += cli::TerminalColumn(server, 12);

@@ -400,9 +400,9 @@ int Run(const ParseOptions& options) {
         }
         const LinePin pin(*queued);
         // Lines printed say what fired; a summary only counts it.
-        const SuspicionCheck check = options.Summary ? CheckSuspiciousCode(queued->Access.get())
-                                                     : CheckSuspicious(queued->Access.get());
-        const AccessRecord& access = *queued->Access;
+        const SuspicionCheck check =
+            options.Summary ? CheckSuspiciousCode(queued->Access()) : CheckSuspicious(queued->Access());
+        const AccessRecord& access = *queued->Access();
         ++counts.Accepted;
         counts.Documents += access.IsDocument ? 1 : 0;
         counts.Spiders += access.IsSpider ? 1 : 0;

@@ -169,7 +169,7 @@ bool UseColour() {
 
 void PrintEntry(LogEntry& entry, OutputFormat format, bool colour) {
     const LinePin pin(entry);
-    const SuspicionCheck check = CheckSuspicious(entry.Access.get());
+    const SuspicionCheck check = CheckSuspicious(entry.Access());
     const std::string serverName = entry.Server ? entry.Server->Name() : std::string();
     std::string out;
     switch (format) {

@@ -425,8 +425,8 @@ int AccessListModel::CompareRows(int column, int rowA, int rowB) const {
         const std::string nameB = b.Entry->Server ? b.Entry->Server->Name() : std::string();
         return CompareAsciiIgnoreCase(nameA, nameB);
     }
-    const AccessRecord* x = a.Entry->Access.get();
-    const AccessRecord* y = b.Entry->Access.get();
+    const AccessRecord* x = a.Entry->Access();
+    const AccessRecord* y = b.Entry->Access();
     if (x == nullptr || y == nullptr)
         return order(x != nullptr, y != nullptr);
     if (column == SortKeyColumn_ && a.SortKey != AccessRow::NoSortKey && b.SortKey != AccessRow::NoSortKey)
@@ -489,7 +489,7 @@ void AccessListModel::PrepareCompare(int column) {
     LinePin pin;
     for (Row& row : rows) {
         row.SortKey = AccessRow::NoSortKey;
-        const AccessRecord* access = row.Entry->Access.get();
+        const AccessRecord* access = row.Entry->Access();
         if (access == nullptr)
             continue;
         pin.Reach(*row.Entry);
@@ -528,7 +528,7 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
         return {};
     const Row& row = Rows_.At(index.row());
     const LogEntry& entry = *row.Entry;
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
@@ -781,7 +781,7 @@ void ExceptionListModel::Clear() {
 // Hover text
 
 std::vector<std::string> InfoTipLines(const LogEntry& entry) {
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     const Server* server = entry.Server;
     if (access == nullptr || server == nullptr)
         return {};

@@ -43,9 +43,9 @@ void AccessLists::ClearLists() {
 bool AccessLists::CheckExceptions(LogEntry& entry) {
     // A queued access keeps what the rules read of its texts, so that rebuilding the lists reads
     // no line; one made otherwise is read in queue order, one block after the other.
-    if (entry.Access != nullptr && entry.Access->RequestFacts() == 0)
+    if (entry.Access() != nullptr && entry.Access()->RequestFacts() == 0)
         CheckPin_.Reach(entry);
-    const SuspicionCheck check = CheckSuspiciousCode(entry.Access.get());
+    const SuspicionCheck check = CheckSuspiciousCode(entry.Access());
     if (check.Code == suspicion_code::None)
         return false;
     Exceptions_.Add(entry, check.Code, check.Image);

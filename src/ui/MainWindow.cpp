@@ -733,7 +733,7 @@ void MainWindow::InstallViewExtras() {
     // The totals count every access at once and show their text when the rows are shown: a
     // label set for every access would have the status bar laid out again each time.
     hooks.AddToTransferTotals = [this](const LogEntry& entry) {
-        const std::int64_t bytes = entry.Access != nullptr ? entry.Access->Bytes : 0;
+        const std::int64_t bytes = entry.Access() != nullptr ? entry.Access()->Bytes : 0;
         if (Totals_.Accumulate(bytes, entry.Time, platform::Now()))
             TotalsDue_ = true;
     };
@@ -767,7 +767,7 @@ void MainWindow::InstallExpirySweep() {
     // The realtime view counts no totals; the normal view counted every access it shows or hides.
     hooks.Leaving = [this](const LogEntry& entry) {
         if (!RealtimeMode_->isChecked())
-            Totals_.Forget(entry.Access != nullptr ? entry.Access->Bytes : 0, entry.Time);
+            Totals_.Forget(entry.Access() != nullptr ? entry.Access()->Bytes : 0, entry.Time);
     };
     hooks.Swept = [this](const ExpirySweep::Result& result) {
         for (Server* server : result.Servers)
@@ -1061,7 +1061,7 @@ void MainWindow::UpdateActionStates() {
     ShowInfoTips_->setChecked(StoredBool(styles, "ShowInfoTips"));
     // 4. From the selected row of the accesses list.
     LogEntry* entry = SelectedLogEntry();
-    if (entry == nullptr || entry->Access == nullptr) {
+    if (entry == nullptr || entry->Access() == nullptr) {
         OpenObject_->setEnabled(false);
         OpenReferer_->setEnabled(false);
         AddDocument_->setEnabled(false);
@@ -1072,11 +1072,11 @@ void MainWindow::UpdateActionStates() {
         OpenObject_->setEnabled(true);
         const LinePin pin(*entry);
         // Only an http or https address can be opened; "-" and the like cannot.
-        OpenReferer_->setEnabled(RefererUrl(entry->Access->Referer()).has_value());
+        OpenReferer_->setEnabled(RefererUrl(entry->Access()->Referer()).has_value());
         ShowOneAddress_->setEnabled(true);
         FindPreviousVisit_->setEnabled(true);
         const bool single = SelectedRowCount(LogView_) == 1;
-        const AccessRecord& access = *entry->Access;
+        const AccessRecord& access = *entry->Access();
         const std::string_view extension = DocumentExtension(access.PageWithoutQuery());
         AddDocument_->setEnabled(single && !Documents().Contains(extension) && !access.IsDocument);
         AddBuddy_->setEnabled(single && !Buddies().Contains(access.HostName()));
@@ -1439,8 +1439,8 @@ void MainWindow::ShowSelectionStatistics(QTableView* view) {
     for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
         const LogEntry* entry = EntryAtViewRow(view, index.row());
         ++rows;
-        if (entry != nullptr && entry->Access != nullptr)
-            bytes += entry->Access->Bytes;
+        if (entry != nullptr && entry->Access() != nullptr)
+            bytes += entry->Access()->Bytes;
     }
     SetStatusText(0, QStringLiteral("%1 Objekt(e) ausgewählt, %2 Bytes übertragen")
                          .arg(Thousands(rows), Thousands(bytes)));
@@ -1457,10 +1457,10 @@ void MainWindow::RunServerExecute() {
 
 void MainWindow::OpenObjectExecute() {
     const LogEntry* entry = SelectedLogEntry();
-    if (entry == nullptr || entry->Access == nullptr || entry->Server == nullptr)
+    if (entry == nullptr || entry->Access() == nullptr || entry->Server == nullptr)
         return;
     const LinePin pin(*entry);
-    const std::string_view page = entry->Access->Page();
+    const std::string_view page = entry->Access()->Page();
     const std::string server = entry->Server->Name();
     // The page from the log never chooses the host: it is a path on the server or nothing.
     if (page.empty() || page.front() != '/') {
@@ -1482,14 +1482,14 @@ void MainWindow::OpenObjectExecute() {
 
 void MainWindow::OpenRefererExecute() {
     const LogEntry* entry = SelectedLogEntry();
-    if (entry == nullptr || entry->Access == nullptr)
+    if (entry == nullptr || entry->Access() == nullptr)
         return;
     const LinePin pin(*entry);
-    const std::optional<QUrl> url = RefererUrl(entry->Access->Referer());
+    const std::optional<QUrl> url = RefererUrl(entry->Access()->Referer());
     if (!url) {
         MessageBox::Error(this, QStringLiteral("Die Referenzseite \"%1\" ist keine http- oder https-Adresse "
                                                "und wird nicht geöffnet.")
-                                    .arg(DisplayText(entry->Access->Referer())));
+                                    .arg(DisplayText(entry->Access()->Referer())));
         return;
     }
     OpenAddress(this, *url);
@@ -1555,16 +1555,16 @@ void MainWindow::DeleteServerExecute() {
 
 void MainWindow::FindPreviousVisitExecute() {
     LogEntry* selected = SelectedLogEntry();
-    if (selected == nullptr || selected->Access == nullptr)
+    if (selected == nullptr || selected->Access() == nullptr)
         return;
     LinePin pin(*selected);
-    const std::string address(selected->Access->HostName());
+    const std::string address(selected->Access()->HostName());
     EntryQueue& queue = Entries();
     for (LogEntry* entry = queue.Prev(selected); entry != nullptr; entry = queue.Prev(entry)) {
-        if (entry->Access == nullptr || !Lists_.Log().HasRow(*entry))
+        if (entry->Access() == nullptr || !Lists_.Log().HasRow(*entry))
             continue;
         pin.Reach(*entry);
-        if (!EqualsAsciiIgnoreCase(entry->Access->HostName(), address))
+        if (!EqualsAsciiIgnoreCase(entry->Access()->HostName(), address))
             continue;
         const int row = Lists_.Log().RowOf(entry);
         if (row >= 0 && SelectLogRow(row))
@@ -1579,9 +1579,9 @@ void MainWindow::FindPreviousVisitExecute() {
 void MainWindow::ShowOneAddressExecute() {
     if (ShownAddress().empty()) {
         const LogEntry* entry = SelectedLogEntry();
-        if (entry != nullptr && entry->Access != nullptr) {
+        if (entry != nullptr && entry->Access() != nullptr) {
             const LinePin pin(*entry);
-            SetShownAddress(std::string(entry->Access->HostName()));
+            SetShownAddress(std::string(entry->Access()->HostName()));
             RefreshLists();
         }
     } else {
@@ -1621,10 +1621,10 @@ void MainWindow::HideWordsExecute() {
 
 void MainWindow::AddSpiderExecute(QAction* sender) {
     const LogEntry* entry = SelectedExceptionEntry();
-    if (entry == nullptr || entry->Access == nullptr)
+    if (entry == nullptr || entry->Access() == nullptr)
         return;
     const LinePin pin(*entry);
-    QString domain = DisplayText(entry->Access->HostName());
+    QString domain = DisplayText(entry->Access()->HostName());
     if (InputText(this, ActionCaption(AddSpider_), QStringLiteral("Domäne der (Nicht-)Suchmaschine eingeben"),
                   domain, QStringLiteral("Nur neue Protokolleinträge werden berücksichtigt"))) {
         AddSpider(domain.toStdString(), sender == AddNoSpider_);
@@ -1634,18 +1634,18 @@ void MainWindow::AddSpiderExecute(QAction* sender) {
 
 void MainWindow::AddDocumentExecute() {
     const LogEntry* entry = SelectedLogEntry();
-    if (entry != nullptr && entry->Access != nullptr && SelectedRowCount(LogView_) == 1) {
+    if (entry != nullptr && entry->Access() != nullptr && SelectedRowCount(LogView_) == 1) {
         const LinePin pin(*entry);
-        AddDocumentExtension(DocumentExtension(entry->Access->PageWithoutQuery()));
+        AddDocumentExtension(DocumentExtension(entry->Access()->PageWithoutQuery()));
     }
     UpdateActionStates();
 }
 
 void MainWindow::AddBuddyExecute() {
     const LogEntry* entry = SelectedLogEntry();
-    if (entry != nullptr && entry->Access != nullptr && SelectedRowCount(LogView_) == 1) {
+    if (entry != nullptr && entry->Access() != nullptr && SelectedRowCount(LogView_) == 1) {
         const LinePin pin(*entry);
-        AddBuddy(entry->Access->HostName());
+        AddBuddy(entry->Access()->HostName());
     }
     UpdateActionStates();
 }

@@ -75,7 +75,7 @@ void RealtimeView::Build() {
         if (Lists_.UpdateStamp() != stamp)
             break;
         const std::int64_t age = WholeMinutesBetween(entry->Time, now);
-        const AccessRecord* access = entry->Access.get();
+        const AccessRecord* access = entry->Access();
         if (window <= age) {
             if (Hooks_.MarkUseMeter)
                 Hooks_.MarkUseMeter(entry->Time, true);

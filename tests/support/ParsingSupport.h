@@ -82,7 +82,7 @@ inline void ParseInto(LogEntry& entry) {
 
 // Parses one line for server as the reader does; the entry, or none when it is not kept.
 inline std::unique_ptr<LogEntry> ParseLine(const std::string& line, Server& server) {
-    auto entry = std::make_unique<LogEntry>(line, &server);
+    auto entry = LogEntry::Make(line, &server);
     if (!ParseEntry(*entry))
         return nullptr;
     return entry;

@@ -178,7 +178,7 @@ TEST_F(AccessListsTest, AnExceptionRowDescribesItsAccessAsTheDetectionDoes) {
     LogEntry* suspicious = Queue(1, "/a/../b");
     Queue(2);
     Lists_.AppendEntries(Entries().First());
-    const SuspicionCheck check = CheckSuspicious(suspicious->Access.get());
+    const SuspicionCheck check = CheckSuspicious(suspicious->Access());
     ASSERT_NE(check.Code, suspicion_code::None);
     const ExceptionListModel& exceptions = Lists_.Exceptions();
     ASSERT_EQ(exceptions.rowCount(), 1);

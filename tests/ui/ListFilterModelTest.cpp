@@ -37,7 +37,7 @@ public:
         beginInsertRows({}, at, at + static_cast<int>(lines.size()) - 1);
         std::vector<const LogEntry*> made;
         for (const std::string& line : lines) {
-            Entries_.push_back(std::make_unique<LogEntry>(line, nullptr));
+            Entries_.push_back(LogEntry::Make(line, nullptr));
             made.push_back(Entries_.back().get());
         }
         Rows_.insert(Rows_.begin() + at, made.begin(), made.end());
@@ -60,7 +60,7 @@ public:
         beginResetModel();
         Rows_.clear();
         for (const std::string& line : lines) {
-            Entries_.push_back(std::make_unique<LogEntry>(line, nullptr));
+            Entries_.push_back(LogEntry::Make(line, nullptr));
             Rows_.push_back(Entries_.back().get());
         }
         endResetModel();

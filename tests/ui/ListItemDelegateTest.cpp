@@ -97,7 +97,7 @@ protected:
         auto* item = new QStandardItem(text);
         item->setData(outcome, OutcomeRole);
         Source_.appendRow({item, new QStandardItem(text)});
-        Entries_.push_back(std::make_unique<LogEntry>(text.toStdString(), nullptr));
+        Entries_.push_back(LogEntry::Make(text.toStdString(), nullptr));
     }
     void Mark(std::string_view pattern, bool caseSensitive = true,
               PatternSyntax syntax = PatternSyntax::Text) {

@@ -347,7 +347,7 @@ TEST_F(MainWindowTest, HideWordsAsksForTheWordsAndKeepsThemOnlyWhenConfirmed) {
     EXPECT_TRUE(hideWords->isChecked());
     EXPECT_EQ(styles.Text("ListViewHideWordsWords"), "Bot");
     ASSERT_EQ(Window_->Lists().Log().rowCount(), 1);
-    EXPECT_EQ(Window_->Lists().Log().EntryAt(0)->Access->HostName(), "10.0.0.1");
+    EXPECT_EQ(Window_->Lists().Log().EntryAt(0)->Access()->HostName(), "10.0.0.1");
 
     // Switching off asks nothing.
     hideWords->trigger();
@@ -368,10 +368,10 @@ TEST_F(MainWindowTest, RowsAreNewestFirstAndNumberedInArrivalOrder) {
     ASSERT_EQ(log.rowCount(), 4);
     std::vector<std::string> hosts;
     for (int row = 0; row < 4; ++row)
-        hosts.emplace_back(log.EntryAt(row)->Access->HostName());
+        hosts.emplace_back(log.EntryAt(row)->Access()->HostName());
     EXPECT_EQ(hosts, (std::vector<std::string>{"10.0.0.9", "10.0.0.5", "10.0.0.3", "10.0.0.1"}));
     EXPECT_EQ(Numbers(), (std::vector<std::int32_t>{3, 1, 4, 2}));
-    EXPECT_EQ(Window_->Lists().Raw().EntryAt(0)->Access->HostName(), "10.0.0.3");
+    EXPECT_EQ(Window_->Lists().Raw().EntryAt(0)->Access()->HostName(), "10.0.0.3");
     for (int row = 0; row < 4; ++row)
         EXPECT_EQ(log.RowOf(log.EntryAt(row)), row);
 
@@ -380,7 +380,7 @@ TEST_F(MainWindowTest, RowsAreNewestFirstAndNumberedInArrivalOrder) {
     EXPECT_EQ(Numbers(), (std::vector<std::int32_t>{3, 1, 4, 2}));
     Queue(server, NcsaLine("10.0.0.7", 7, "/index.html"));
     Window_->Lists().AppendEntries(Entries().Last());
-    EXPECT_EQ(log.EntryAt(1)->Access->HostName(), "10.0.0.7");
+    EXPECT_EQ(log.EntryAt(1)->Access()->HostName(), "10.0.0.7");
     EXPECT_EQ(log.NumberAt(1), 5);
 }
 
@@ -1120,7 +1120,7 @@ protected:
         std::vector<std::string> pages;
         QTableView* view = Window_->LogView();
         for (int row = 0; row < view->model()->rowCount(); ++row)
-            pages.push_back(std::string(Window_->EntryAtViewRow(view, row)->Access->Page()));
+            pages.push_back(std::string(Window_->EntryAtViewRow(view, row)->Access()->Page()));
         return pages;
     }
 
@@ -1160,7 +1160,7 @@ TEST_F(QuickFilterWindowTest, FiltersAllThreeListsAndTheRowsThatArriveLive) {
     Arrive(alpha, {NcsaLine("10.0.0.6", 6, "/etc/shadow"), NcsaLine("10.0.0.7", 7, "/news.html"),
                    NcsaLine("10.0.0.8", 8, "/etc/group")});
     EXPECT_EQ(
-        Window_->EntryAtViewRow(view, view->selectionModel()->selectedRows().front().row())->Access->Page(),
+        Window_->EntryAtViewRow(view, view->selectionModel()->selectedRows().front().row())->Access()->Page(),
         "/../etc/passwd");
     EXPECT_EQ(ShownPages().size(), 4u);
     view->ScrollToNewest();
@@ -1267,7 +1267,7 @@ TEST_F(QuickFilterWindowTest, EscClearsTheFieldAndMarkOnlyStepsThroughTheMatches
     EXPECT_EQ(CountText(), QStringLiteral("2 von 4 Zugriffen"));
     const auto current = [this] {
         QTableView* view = Window_->LogView();
-        return std::string(Window_->EntryAtViewRow(view, view->currentIndex().row())->Access->Page());
+        return std::string(Window_->EntryAtViewRow(view, view->currentIndex().row())->Access()->Page());
     };
     QTest::keyClick(Field(), Qt::Key_Return);
     EXPECT_EQ(current(), "/x.png");

@@ -50,7 +50,7 @@ protected:
         if (!entry)
             throw std::runtime_error("line does not parse");
         entry->Time = DateTime{Clock_.Now().Ms - ageMs};
-        entry->Access->IsDocument = document;
+        entry->Access()->IsDocument = document;
         return Entries().Append(std::move(entry));
     }
 

@@ -497,7 +497,7 @@ void AccessSummary::Subtract(const LogEntry& entry) {
 }
 
 void AccessSummary::Apply(const LogEntry& entry, int delta) {
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     if (access == nullptr)
         return;
     Pin_.Reach(entry);
@@ -551,7 +551,7 @@ void AccessSummary::Apply(const LogEntry& entry, int delta) {
 
 bool AccessSummary::HasKey(const LogEntry& entry, SummaryPanel panel, std::int32_t number,
                            std::string_view text) {
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     if (access == nullptr)
         return false;
     Pin_.Reach(entry);

@@ -187,7 +187,7 @@ void AlertMonitor::Observe(LogEntry& first) {
     // notified waits.
     std::vector<std::pair<const Server*, bool>> passes;
     for (const LogEntry* entry = &first; entry != nullptr; entry = queue.Next(entry)) {
-        if (entry->Server == nullptr || entry->Access == nullptr)
+        if (entry->Server == nullptr || entry->Access() == nullptr)
             continue;
         ServerSlot& slot = SlotFor(*entry->Server);
         if (entry->Serial <= slot.LastSerial)
@@ -207,7 +207,7 @@ void AlertMonitor::Observe(LogEntry& first) {
 }
 
 void AlertMonitor::ObserveEntry(const LogEntry& entry, DateTime now, bool firstPassDone) {
-    if (entry.Server == nullptr || entry.Access == nullptr)
+    if (entry.Server == nullptr || entry.Access() == nullptr)
         return;
     Count(SlotFor(*entry.Server), entry, now, firstPassDone);
 }
@@ -219,7 +219,7 @@ void AlertMonitor::Count(ServerSlot& slot, const LogEntry& entry, DateTime now, 
     // Address and page are slices of the line.
     const LinePin pin(entry);
     const std::int64_t minute = MinuteOf(now.Ms);
-    const AccessRecord& access = *entry.Access;
+    const AccessRecord& access = *entry.Access();
     std::optional<std::int32_t> suspicion;
     for (const auto& owned : slot.Pairs) {
         PairState& pair = *owned;

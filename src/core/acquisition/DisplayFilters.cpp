@@ -69,7 +69,7 @@ bool MatchesWords(const std::vector<std::string>& words, const LogEntry& entry) 
     // Rebuilding the lists tests every entry; the buffer keeps its capacity between calls.
     thread_local std::string searched;
     searched.assign(entry.Line);
-    if (const AccessRecord* access = entry.Access.get()) {
+    if (const AccessRecord* access = entry.Access()) {
         searched += access->DateText();
         searched += access->HostName();
         searched += ' ';
@@ -85,7 +85,7 @@ bool MatchesWords(const std::vector<std::string>& words, const LogEntry& entry) 
 
 // Under the caller's pin on the entry.
 bool RefersLocally(const LogEntry& entry) {
-    const std::string_view referer = entry.Access ? entry.Access->Referer() : std::string_view("-");
+    const std::string_view referer = entry.Access() ? entry.Access()->Referer() : std::string_view("-");
     const std::string name = entry.Server != nullptr ? AsciiLowerCase(entry.Server->Name()) : std::string();
     return IsLocalReferer(referer, name);
 }
@@ -100,7 +100,7 @@ bool IsHiddenByTexts(const LogEntry& entry, const std::vector<std::string>* word
         return true;
     if (hideLocalReferers && RefersLocally(entry))
         return true;
-    return !shownAddress.empty() && entry.Access->HostName() != shownAddress;
+    return !shownAddress.empty() && entry.Access()->HostName() != shownAddress;
 }
 
 } // namespace
@@ -152,7 +152,7 @@ DisplayFilterSettings DisplayFilterSettings::Current() {
 }
 
 bool IsHiddenBy(const DisplayFilterSettings& settings, const LogEntry& entry) {
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     if (access == nullptr) {
         return false;
     }
@@ -167,7 +167,7 @@ bool IsHiddenBy(const DisplayFilterSettings& settings, const LogEntry& entry) {
 }
 
 bool IsHiddenByFilters(const LogEntry& entry) {
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     if (access == nullptr) {
         return false;
     }

@@ -24,7 +24,7 @@ void AppendNumber(std::string& out, std::int64_t value) {
 const SuspicionCheck& EntryTexts::CheckOf(const LogEntry& entry) {
     if (!HasCheck_ || CheckSerial_ != entry.Serial) {
         Pin_.Reach(entry);
-        Check_ = CheckSuspicious(entry.Access.get());
+        Check_ = CheckSuspicious(entry.Access());
         CheckSerial_ = entry.Serial;
         HasCheck_ = true;
     }
@@ -89,7 +89,7 @@ void EntryTexts::Append(std::string& out, const LogEntry& entry, EntryCell cell)
             AppendShownText(out, bytes);
     };
     Pin_.Reach(entry);
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     switch (cell) {
     case EntryCell::Line:
         add(entry.Line.View());
@@ -144,7 +144,7 @@ void EntryTexts::Append(std::string& out, const LogEntry& entry, EntryCell cell)
 }
 
 RowOutcome OutcomeOf(const LogEntry& entry) {
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     if (access == nullptr)
         return RowOutcome::Ordinary;
     if (access->Status >= 500 && access->Status <= 599)

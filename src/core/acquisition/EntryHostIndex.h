@@ -114,7 +114,7 @@ struct EntryQueue::HostIndex {
     // The slot of the chain the entry is linked into: found by the entry's name, and should the
     // name have been changed since the entry was appended, by the chain's newest entry.
     std::optional<std::size_t> SlotOfEntry(const LogEntry* entry) const {
-        const std::string_view host = entry->Access->HostName();
+        const std::string_view host = entry->Access()->HostName();
         if (std::optional<std::size_t> i = SlotOf(host, HashOf(host)))
             return i;
         const LogEntry* newest = entry;

@@ -96,9 +96,9 @@ bool ParseEntry(LogEntry& entry, KeepPeriod keep) {
         ParseAccess(entry.Line, entry.Server, false, EntrySettings::Current(), entry.Time);
     if (!access)
         return false;
-    entry.Access = std::move(access);
+    entry.SetAccess(std::move(access));
     if (keep == KeepPeriod::Applied && IsExpired(entry)) {
-        entry.Access.reset();
+        entry.SetAccess(nullptr);
         return false;
     }
     return true;
@@ -148,7 +148,8 @@ std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& s
     const std::size_t kept = LineText::CheckedSize(line.size() + side.size());
     const BlockLine blockLine = CutBlockLine(kept);
     const bool inBlock = blockLine.Key != nullptr;
-    const std::size_t entrySize = AlignedForEntry(sizeof(LogEntry));
+    constexpr std::size_t entrySize = LogEntry::AccessOffset;
+    static_assert(entrySize == AlignedForEntry(sizeof(LogEntry)), "the access would not follow its entry");
     const std::size_t accessSize = draft.PlacedSize(sideWithLine);
     const std::size_t total = entrySize + accessSize + (inBlock ? 0 : kept);
     char* memory = nullptr;
@@ -166,8 +167,8 @@ std::unique_ptr<LogEntry> EntryPlacement::Place(std::string_view line, Server& s
     const char* lineKey = inBlock ? blockLine.Key : lineCopy;
     std::unique_ptr<LogEntry> entry(::new (memory) LogEntry(LineText::Borrowed(lineKey, lineSize), &server));
     entry->Time = time;
-    entry->Access.reset(
-        draft.PlaceCopy(memory + entrySize, inBlock ? entry->Line.KeyAddress() : nullptr, sideWithLine));
+    draft.PlaceCopy(memory + entrySize, inBlock ? entry->Line.KeyAddress() : nullptr, sideWithLine);
+    entry->Bits_ = static_cast<std::uint8_t>(entry->Bits_ | LogEntry::AccessPlacedBit);
     return entry;
 }
 
@@ -198,7 +199,7 @@ UnvisitedEntry MakeUnvisitedEntry(std::string_view line, Server& server, const E
 
 void ApplyRevisitRule(UnvisitedEntry& made, std::int32_t thresholdMinutes) {
     if (made.Entry) {
-        AccessRecord& access = *made.Entry->Access;
+        AccessRecord& access = *made.Entry->Access();
         if (!access.IsDocument)
             return;
         const LinePin pin(*made.Entry);

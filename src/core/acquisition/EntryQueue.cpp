@@ -105,7 +105,7 @@ LineText& LineText::operator=(LineText&& other) noexcept {
 }
 
 // The flags share the line's 8-byte word; a layout that loses that costs every entry 8 bytes.
-static_assert(sizeof(void*) != 8 || sizeof(LogEntry) == 64);
+static_assert(sizeof(void*) != 8 || sizeof(LogEntry) == 56);
 
 namespace {
 
@@ -128,8 +128,9 @@ void ListHandles::Give(ListHandle handle) {
     TakenListHandles[static_cast<std::size_t>(handle)] = false;
 }
 
-LogEntry::LogEntry(std::string_view line, kavel::Server* server)
-    : LogEntry(LineText(line), server) {}
+std::unique_ptr<LogEntry> LogEntry::Make(std::string_view line, kavel::Server* server) {
+    return std::unique_ptr<LogEntry>(new LogEntry(LineText(line), server));
+}
 
 LogEntry::LogEntry(LineText line, kavel::Server* server)
     : Line(std::move(line))
@@ -137,10 +138,28 @@ LogEntry::LogEntry(LineText line, kavel::Server* server)
     , Time(platform::Now())
     , Serial(NextEntrySerial()) {}
 
-LogEntry::~LogEntry() = default;
+LogEntry::~LogEntry() {
+    // A placed access is only destroyed, one given by SetAccess freed.
+    delete Access();
+}
+
+void LogEntry::SetAccess(std::unique_ptr<AccessRecord> access) {
+    if ((Bits_ & AccessPlacedBit) != 0)
+        throw std::logic_error("LogEntry::SetAccess on an entry made with its access");
+    AccessRecord* const old = Access();
+    char* after = reinterpret_cast<char*>(this) + AccessOffset;
+    if (access) {
+        ::new (after) AccessRecord*(access.release());
+        Bits_ = static_cast<std::uint8_t>(Bits_ | AccessApartBit);
+    } else {
+        Bits_ = static_cast<std::uint8_t>(Bits_ & ~AccessApartBit);
+    }
+    delete old;
+}
 
 void* LogEntry::operator new(std::size_t size) {
-    return CutPooledEntry(size);
+    // With room for the pointer to an access given later.
+    return CutPooledEntry(std::max(size, AccessOffset) + sizeof(AccessRecord*));
 }
 
 void LogEntry::operator delete(void* p) noexcept {
@@ -216,8 +235,8 @@ LogEntry* EntryQueue::Append(std::unique_ptr<LogEntry> entry) {
         e->Prev_ = EntryRefOf(Last_);
     }
     Last_ = e;
-    if (e->Access) {
-        HostChain& chain = Hosts_->FindOrAdd(e->Access->HostName());
+    if (e->Access()) {
+        HostChain& chain = Hosts_->FindOrAdd(e->Access()->HostName());
         const std::int64_t time = e->Time.Ms;
         if (chain.Newest) {
             chain.Newest->HostNext_ = EntryRefOf(e);
@@ -232,9 +251,9 @@ LogEntry* EntryQueue::Append(std::unique_ptr<LogEntry> entry) {
             chain.Stale.store(false, std::memory_order_relaxed);
         }
         chain.Newest = e;
-        if (e->Access->VisitorState == VisitorKind::Revisitor)
+        if (e->Access()->VisitorState == VisitorKind::Revisitor)
             ++chain.Revisitors;
-        e->Indexed_ = true;
+        e->Bits_ = static_cast<std::uint8_t>(e->Bits_ | LogEntry::IndexedBit);
     }
     if (e->Server)
         e->Server->AddQueueCount(1);
@@ -258,7 +277,7 @@ void EntryQueue::Remove(LogEntry* entry) {
         Last_ = At(entry->Prev_);
     else
         At(entry->Next_)->Prev_ = entry->Prev_;
-    if (entry->Indexed_) {
+    if ((entry->Bits_ & LogEntry::IndexedBit) != 0) {
         // Looked up while the entry is still linked.
         const std::optional<std::size_t> slot = Hosts_->SlotOfEntry(entry);
         if (entry->HostPrev_)
@@ -272,7 +291,7 @@ void EntryQueue::Remove(LogEntry* entry) {
             if (!chain.Newest) {
                 Hosts_->Erase(*slot);
             } else {
-                if (entry->Access->VisitorState == VisitorKind::Revisitor)
+                if (entry->Access()->VisitorState == VisitorKind::Revisitor)
                     --chain.Revisitors;
                 const std::int64_t time = entry->Time.Ms;
                 if (time == chain.Earliest.load(std::memory_order_relaxed) ||

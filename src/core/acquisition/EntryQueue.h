@@ -80,15 +80,16 @@ private:
 // queue, taken over and finally removed by the main thread.
 class LogEntry {
 public:
-    // Time starts as the current local time.
-    LogEntry(std::string_view line, kavel::Server* server);
+    // An entry without access, its time the current local time; SetAccess gives it one.
+    static std::unique_ptr<LogEntry> Make(std::string_view line, kavel::Server* server);
     ~LogEntry();
     LogEntry(const LogEntry&) = delete;
     LogEntry& operator=(const LogEntry&) = delete;
 
     // Entries are cut from the entry blocks of the thread that makes them (acquisition/
     // EntryArena.h), where the queue knows them by number, and where one made by MakeEntry
-    // keeps its access (and line) right after it.
+    // keeps its access (and line) right after it. One made with new keeps a pointer to an
+    // access of its own there instead.
     static void* operator new(std::size_t size);
     static void operator delete(void* p) noexcept;
     static void operator delete(LogEntry* p, std::destroying_delete_t);
@@ -104,21 +105,31 @@ public:
     ListHandle ListItem = ListHandle::None;
 
 private:
-    // Whether the entry is in its host's chain (entries without an access are not).
-    bool Indexed_ = false;
+    // Whether the entry is in its host's chain (entries without an access are not), and
+    // where its access is.
+    enum : std::uint8_t { IndexedBit = 1, AccessPlacedBit = 2, AccessApartBit = 4 };
+    std::uint8_t Bits_ = 0;
 
 public:
-    std::unique_ptr<AccessRecord> Access;
+    // The parsed access, or none. It lies right after the entry (MakeEntry), where the entry
+    // needs no pointer to it, or is one given by SetAccess.
+    AccessRecord* Access() const;
+    // Replaces an access given by SetAccess; not for an entry made with its access.
+    void SetAccess(std::unique_ptr<AccessRecord> access);
     kavel::Server* Server = nullptr;
     DateTime Time;
     // Unique over the process' life, so that something that remembers an entry (the popup)
     // can tell it from a later entry at the same address.
     const std::uint64_t Serial;
 
+    // Where an access lies after its entry, and where an entry made by Make keeps its pointer.
+    static constexpr std::size_t AccessOffset = 56;
+
 private:
     friend class EntryQueue;
-    // Makes entries of parsed lines (acquisition/EntryParsing.cpp).
+    // Makes entries of parsed lines with their accesses (acquisition/EntryParsing.cpp).
     friend struct EntryPlacement;
+    // Only made by Make or EntryPlacement, which leave room after the entry for its access.
     LogEntry(LineText line, kavel::Server* server);
 
     // The neighbours by number (EntryRefOf), half the size of pointers.
@@ -129,6 +140,19 @@ private:
     std::uint32_t HostPrev_ = 0;
     std::uint32_t HostNext_ = 0;
 };
+
+static_assert(LogEntry::AccessOffset >= sizeof(LogEntry) &&
+              LogEntry::AccessOffset % alignof(AccessRecord) == 0 &&
+              LogEntry::AccessOffset % alignof(AccessRecord*) == 0);
+
+inline AccessRecord* LogEntry::Access() const {
+    char* after = const_cast<char*>(reinterpret_cast<const char*>(this)) + AccessOffset;
+    if ((Bits_ & AccessPlacedBit) != 0)
+        return std::launder(reinterpret_cast<AccessRecord*>(after));
+    if ((Bits_ & AccessApartBit) != 0)
+        return *std::launder(reinterpret_cast<AccessRecord**>(after));
+    return nullptr;
+}
 
 // The process-wide queue of accepted accesses, oldest first. Readers append; only the main
 // thread removes. One reader/writer lock guards the links; a holder of the shared lock may

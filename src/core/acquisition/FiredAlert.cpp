@@ -65,7 +65,7 @@ std::string AlertWhatHappened(const FiredAlert& alert) {
 AlertAccess AlertAccessOf(const LogEntry& entry) {
     AlertAccess access;
     access.Time = entry.Time;
-    if (const AccessRecord* record = entry.Access.get()) {
+    if (const AccessRecord* record = entry.Access()) {
         const LinePin pin(entry);
         access.Address = std::string(record->Address());
         access.HostName = std::string(record->HostName());

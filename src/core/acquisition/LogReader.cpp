@@ -792,11 +792,11 @@ void LogReader::InformMain(bool firstPassDone) {
                 if (!entry->IsNew.load() || entry->Serial == lastPopup) {
                     break;
                 }
-                if (entry->Server == &server && entry->Access && entry->Access->IsDocument) {
+                if (entry->Server == &server && entry->Access() && entry->Access()->IsDocument) {
                     const LinePin pin(*entry);
-                    text = FormatPopupText(entry->Access->PageWithoutQuery(), entry->Access->HostName(),
+                    text = FormatPopupText(entry->Access()->PageWithoutQuery(), entry->Access()->HostName(),
                                            server.Name());
-                    image = entry->Access->VisitorImage();
+                    image = entry->Access()->VisitorImage();
                     LastPopupSerial.store(entry->Serial);
                     found = true;
                     break;

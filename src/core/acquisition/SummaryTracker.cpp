@@ -52,7 +52,7 @@ bool SummaryTracker::Tick(DateTime now) {
 }
 
 bool SummaryTracker::InScope(const LogEntry& entry) const {
-    return entry.Access != nullptr && (Scope_.OnlyServer == nullptr || entry.Server == Scope_.OnlyServer) &&
+    return entry.Access() != nullptr && (Scope_.OnlyServer == nullptr || entry.Server == Scope_.OnlyServer) &&
            entry.Time.Ms >= Start_ && (!Scope_.Admit || Scope_.Admit(entry));
 }
 

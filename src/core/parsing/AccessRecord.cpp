@@ -7,6 +7,7 @@
 #include "parsing/ParseSupport.h"
 #include "parsing/Parsers.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
@@ -375,11 +376,14 @@ DraftSpace& ThreadDraftSpace() {
     return space;
 }
 
+// The bytes of a record before its text block, which holds 32-bit numbers and perhaps a pointer.
 template <class T>
 constexpr std::size_t ObjectSize() {
-    constexpr std::size_t align = alignof(std::max_align_t);
+    constexpr std::size_t align = std::max(alignof(T), alignof(const char*));
     return (sizeof(T) + align - 1) / align * align;
 }
+// The numbers and flags of every queued access; a layout that grows costs every entry.
+static_assert(sizeof(void*) != 8 || (ObjectSize<NcsaRecord>() == 24 && ObjectSize<W3cRecord>() == 56));
 
 } // namespace
 
@@ -435,14 +439,14 @@ std::string_view AccessRecord::SideTextsFor(std::string_view line) const {
 }
 
 std::size_t AccessRecord::PlacedSize(bool sideWithLine) const {
-    const std::size_t object = Kind_ == LogFormat::W3c ? ObjectSize<W3cRecord>() : ObjectSize<NcsaRecord>();
+    const std::size_t object = Kind() == LogFormat::W3c ? ObjectSize<W3cRecord>() : ObjectSize<NcsaRecord>();
     return object + (Texts_ ? Texts_->PlacedSize(sideWithLine) : 0u);
 }
 
 AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* const* lineKeyAt, bool sideWithLine) const {
     AccessRecord* copy = nullptr;
     std::size_t object = 0;
-    if (Kind_ == LogFormat::W3c) {
+    if (Kind() == LogFormat::W3c) {
         auto* w3c = new (memory) W3cRecord;
         const auto& self = static_cast<const W3cRecord&>(*this);
         w3c->ServerPort = self.ServerPort;
@@ -471,7 +475,7 @@ AccessRecord* AccessRecord::PlaceCopy(void* memory, const char* const* lineKeyAt
 }
 
 AccessRecord::AccessRecord(LogFormat kind)
-    : Kind_(kind) {}
+    : Kind_(kind == LogFormat::W3c ? 1 : 0) {}
 
 AccessRecord::~AccessRecord() = default;
 
@@ -493,7 +497,7 @@ std::string_view AccessRecord::TextAt(std::uint8_t slot) const {
 std::array<std::string_view, AccessRecord::SlotArraySize> AccessRecord::CurrentTexts() const {
     static_assert(SlotArraySize == SlotCountAll);
     SlotTexts texts{};
-    const std::uint8_t slots = SlotCount(Kind_);
+    const std::uint8_t slots = SlotCount(Kind());
     for (std::uint8_t i = 0; i < slots; ++i)
         texts[i] = TextAt(i);
     texts[SlotDateTail] = TextAt(SlotDateTail);
@@ -506,7 +510,7 @@ void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
     // A date text assigned whole replaces both pieces.
     if (slot == SlotDateText)
         texts[SlotDateTail] = {};
-    const std::uint8_t slots = SlotCount(Kind_);
+    const std::uint8_t slots = SlotCount(Kind());
     std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
     RequestFacts_ = 0;
@@ -516,7 +520,7 @@ void AccessRecord::AssignSlot(std::uint8_t slot, std::string_view text) {
 void AccessRecord::AssignTexts(const AccessTexts& t) {
     const SlotTexts texts = TextArray(t);
     std::unique_ptr<TextStore> store =
-        TextStore::Build(SlotCount(Kind_), texts.data(), LineOfTexts(), LineKeyOfTexts());
+        TextStore::Build(SlotCount(Kind()), texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
     RequestFacts_ = 0;
     Resolved_ = !EqualsAsciiIgnoreCase(TextAt(SlotAddress), TextAt(SlotHostName));
@@ -748,7 +752,7 @@ void SetAddress(AccessRecord& record, std::string_view token, bool resolve) {
 
 void AccessRecord::AssignAddressPair(std::string_view address, std::string_view hostName) {
     SlotTexts texts = CurrentTexts();
-    const std::uint8_t slots = SlotCount(Kind_);
+    const std::uint8_t slots = SlotCount(Kind());
     texts[SlotAddress] = address;
     texts[SlotHostName] = hostName;
     std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts(), LineKeyOfTexts());

@@ -60,7 +60,7 @@ public:
     AccessRecord(const AccessRecord&) = delete;
     AccessRecord& operator=(const AccessRecord&) = delete;
 
-    LogFormat Kind() const { return Kind_; }
+    LogFormat Kind() const { return Kind_ != 0 ? LogFormat::W3c : LogFormat::Ncsa; }
 
     // A record with its texts, made in one allocation: the parsers' way of creating one.
     static std::unique_ptr<NcsaRecord> MakeNcsa(const AccessTexts& texts);
@@ -74,7 +74,7 @@ public:
     // when PlaceCopy is told sideWithLine; empty when there are none, or when the draft's
     // slices are not of line.
     std::string_view SideTextsFor(std::string_view line) const;
-    // Bytes that PlaceCopy needs, alignment that of std::max_align_t.
+    // Bytes that PlaceCopy needs, alignment that of a pointer.
     std::size_t PlacedSize(bool sideWithLine = false) const;
     // A copy of the record made in memory (PlacedSize bytes), its line slices referring to the
     // bytes right after those (where the caller puts a copy of the line this record's slices
@@ -119,10 +119,11 @@ public:
     // 64 bits: downloads of several GiB are ordinary.
     std::int64_t Bytes = 0;
     std::int32_t Status = 0;
-    bool IsDocument = false;
-    VisitorKind VisitorState = VisitorKind::New;
-    bool IsSpider = false;
-    bool IsBuddy = false;
+    // Bits, as every queued access keeps them.
+    bool IsDocument : 1 = false;
+    VisitorKind VisitorState : 2 = VisitorKind::New;
+    bool IsSpider : 1 = false;
+    bool IsBuddy : 1 = false;
 
     std::string_view PageWithoutQuery() const;
     // What the exception rules read of the page and the method (FindRequestFacts), kept once
@@ -149,13 +150,14 @@ protected:
 
     enum class Placement : std::uint8_t { Heap, Draft, Placed };
 
+    // Beside the public bits: 1 for W3C.
+    std::uint8_t Kind_ : 1;
+    bool Resolved_ : 1 = false;
+    Placement Placement_ : 2 = Placement::Heap;
+    std::uint16_t RequestFacts_ = 0;
     // Implementation detail owned by the parsing unit: compact storage of the texts.
     struct TextStore;
     std::unique_ptr<TextStore> Texts_;
-    LogFormat Kind_;
-    bool Resolved_ = false;
-    Placement Placement_ = Placement::Heap;
-    std::uint16_t RequestFacts_ = 0;
 };
 
 class NcsaRecord final : public AccessRecord {

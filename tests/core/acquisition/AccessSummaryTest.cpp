@@ -52,9 +52,9 @@ protected:
     }
 
     LogEntry& Parse(const std::string& line, Server& server) {
-        auto entry = std::make_unique<LogEntry>(line, &server);
+        auto entry = LogEntry::Make(line, &server);
         test::ParseInto(*entry);
-        EXPECT_NE(entry->Access, nullptr) << line;
+        EXPECT_NE(entry->Access(), nullptr) << line;
         Entries_.push_back(std::move(entry));
         return *Entries_.back();
     }
@@ -243,14 +243,14 @@ class SummaryCountsTest : public testing::Test {
 protected:
     LogEntry& Add(const char* address, const char* page, std::int32_t status, std::int64_t bytes,
                   DateTime time, bool document = false) {
-        auto entry = std::make_unique<LogEntry>("line", &Server_);
+        auto entry = LogEntry::Make("line", &Server_);
         auto record = std::make_unique<NcsaRecord>();
         record->AssignAddressPair(address, address);
         record->SetPage(page);
         record->Status = status;
         record->Bytes = bytes;
         record->IsDocument = document;
-        entry->Access = std::move(record);
+        entry->SetAccess(std::move(record));
         entry->Time = time;
         Entries_.push_back(std::move(entry));
         return *Entries_.back();
@@ -347,7 +347,7 @@ TEST_F(SummaryCountsTest, KeysComeAndGoInAnyOrder) {
             std::string host = "Host" + std::to_string(random() % 50) + ".Example";
             if (random() % 2 == 0)
                 host = folded(host);
-            entry.Access->SetReferer("http://" + host + "/");
+            entry.Access()->SetReferer("http://" + host + "/");
             summary.Add(entry);
             counted.push_back(&entry);
             ++expected[page];
@@ -358,10 +358,10 @@ TEST_F(SummaryCountsTest, KeysComeAndGoInAnyOrder) {
             counted[at] = counted.back();
             counted.pop_back();
             summary.Subtract(*entry);
-            const std::string page(entry->Access->Page());
+            const std::string page(entry->Access()->Page());
             if (--expected[page] == 0)
                 expected.erase(page);
-            const std::string host = folded(std::string(ReferringHost(entry->Access->Referer())));
+            const std::string host = folded(std::string(ReferringHost(entry->Access()->Referer())));
             if (--expectedHosts[host] == 0)
                 expectedHosts.erase(host);
         }

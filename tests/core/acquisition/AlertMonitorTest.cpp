@@ -62,7 +62,7 @@ protected:
     // One access of the server taken over at the clock's time.
     void Access(Server& server, int status = 200, const std::string& page = "/index.html",
                 const std::string& address = "192.0.2.1", const std::string& method = "GET") {
-        auto entry = std::make_unique<LogEntry>(NcsaLine(address, method, page, status), &server);
+        auto entry = LogEntry::Make(NcsaLine(address, method, page, status), &server);
         ASSERT_TRUE(ParseEntry(*entry, KeepPeriod::Ignored));
         Monitor_.ObserveEntry(*entry, Clock_.Now(), !FirstPassPending.count(&server));
         Kept_.push_back(std::move(entry));
@@ -338,7 +338,7 @@ TEST_F(AlertMonitorTest, TakeOverLooksAtEachQueuedEntryOnce) {
     test::ScopedNoNameLookups noLookups;
     FirstPassPending.insert(Shop);
     const auto queue = [](Server& server, int status) {
-        auto entry = std::make_unique<LogEntry>(NcsaLine("192.0.2.1", "GET", "/", status), &server);
+        auto entry = LogEntry::Make(NcsaLine("192.0.2.1", "GET", "/", status), &server);
         EXPECT_TRUE(ParseEntry(*entry, KeepPeriod::Ignored));
         return Entries().Append(std::move(entry));
     };

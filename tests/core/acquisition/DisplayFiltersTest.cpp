@@ -46,13 +46,13 @@ protected:
     }
 
     std::unique_ptr<LogEntry> Entry(std::string line, const char* hostName = "192.0.2.1") {
-        auto entry = std::make_unique<LogEntry>(std::move(line), &Server_);
+        auto entry = LogEntry::Make(std::move(line), &Server_);
         auto record = std::make_unique<NcsaRecord>();
         record->SetAddress("192.0.2.1");
         record->SetHostName(hostName);
         record->SetDateText("01/May/2024:12:00:00");
         record->Status = 200;
-        entry->Access = std::move(record);
+        entry->SetAccess(std::move(record));
         return entry;
     }
     void SetWords(const std::string& words) {
@@ -115,7 +115,7 @@ TEST_F(DisplayFiltersTest, OnlyCommasHideNothing) {
 // The searched text is the line, the date text, the host name, a blank and the status text.
 TEST_F(DisplayFiltersTest, SearchedTextAddsDerivedFields) {
     auto notFound = Entry("GET /missing 404");
-    notFound->Access->Status = 404;
+    notFound->Access()->Status = 404;
     auto found = Entry("GET /present 200");
     auto resolved = Entry("GET /", "crawler.search.example");
     auto plain = Entry("x");
@@ -143,7 +143,7 @@ TEST_F(DisplayFiltersTest, SearchedTextAddsDerivedFields) {
 
 TEST_F(DisplayFiltersTest, UnknownStatusTextIsSearched) {
     auto entry = Entry("x");
-    entry->Access->Status = 299;
+    entry->Access()->Status = 299;
     SetWords("Unknown Status Code");
     EXPECT_TRUE(MatchesHiddenWords(*entry));
 }
@@ -202,7 +202,7 @@ TEST_F(DisplayFiltersTest, LocalReferer) {
     };
     for (const Referer& r : referers) {
         auto entry = Entry("x");
-        entry->Access->SetReferer(r.Referer);
+        entry->Access()->SetReferer(r.Referer);
         EXPECT_EQ(HasLocalReferer(*entry), r.Local) << r.Referer;
     }
     EXPECT_EQ(Server_.Name(), "www.Example.org");
@@ -210,15 +210,15 @@ TEST_F(DisplayFiltersTest, LocalReferer) {
 
 TEST_F(DisplayFiltersTest, LocalRefererWithShortOrEmptyServerName) {
     auto entry = Entry("x");
-    entry->Access->SetReferer("xxabx");
+    entry->Access()->SetReferer("xxabx");
     Server_.SetName("AB");
     EXPECT_TRUE(HasLocalReferer(*entry));
-    entry->Access->SetReferer("xxxxx");
+    entry->Access()->SetReferer("xxxxx");
     EXPECT_FALSE(HasLocalReferer(*entry));
     Server_.SetName("");
-    entry->Access->SetReferer("http://anything/");
+    entry->Access()->SetReferer("http://anything/");
     EXPECT_FALSE(HasLocalReferer(*entry));
-    entry->Access->SetReferer("-");
+    entry->Access()->SetReferer("-");
     EXPECT_TRUE(HasLocalReferer(*entry));
 }
 
@@ -260,9 +260,9 @@ TEST_F(DisplayFiltersTest, SwitchCombinations) {
             Store_.SetValue(c.Switch, true);
         }
         auto entry = Entry(c.Line);
-        entry->Access->IsDocument = c.IsDocument;
-        entry->Access->IsSpider = c.IsSpider;
-        entry->Access->SetReferer(c.Referer);
+        entry->Access()->IsDocument = c.IsDocument;
+        entry->Access()->IsSpider = c.IsSpider;
+        entry->Access()->SetReferer(c.Referer);
         EXPECT_EQ(IsHiddenByFilters(*entry), c.Hidden);
         EXPECT_EQ(IsHiddenBy(DisplayFilterSettings::Current(), *entry), c.Hidden);
         if (*c.Switch != '\0') {
@@ -275,9 +275,9 @@ TEST_F(DisplayFiltersTest, ShownAddressAppliesAfterTheSwitches) {
     SetShownAddress("wanted.example");
     Store_.SetValue("ListViewHideSpiders", true);
     auto spider = Entry("x", "wanted.example");
-    spider->Access->IsSpider = true;
+    spider->Access()->IsSpider = true;
     EXPECT_TRUE(IsHiddenByFilters(*spider));
-    spider->Access->IsSpider = false;
+    spider->Access()->IsSpider = false;
     EXPECT_FALSE(IsHiddenByFilters(*spider));
 }
 
@@ -291,11 +291,11 @@ TEST_F(DisplayFiltersTest, SettingsReadOnceKeepTheirDecision) {
     const DisplayFilterSettings settings = DisplayFilterSettings::Current();
     EXPECT_EQ(settings.Words, std::vector<std::string>{"secret"});
     auto secret = Entry("a secret line");
-    secret->Access->SetReferer("http://elsewhere/");
+    secret->Access()->SetReferer("http://elsewhere/");
     auto local = Entry("a line");
-    local->Access->SetReferer("http://www.example.org/");
+    local->Access()->SetReferer("http://www.example.org/");
     auto other = Entry("a line", "198.51.100.7");
-    other->Access->SetReferer("http://elsewhere/");
+    other->Access()->SetReferer("http://elsewhere/");
 
     Store_.SetValue("ListViewHideWords", false);
     Store_.SetValue("ListViewHideLocalReferers", false);
@@ -336,8 +336,9 @@ TEST(IsLocalReferer, FoldsOnlyTheReferringPage) {
 
 TEST(DisplayFiltersWithoutStore, OnlyTheDefaultWordsAndNoSwitches) {
     SetStyles(nullptr);
-    LogEntry entry(std::string("x ") + DefaultWords, nullptr);
-    entry.Access = std::make_unique<NcsaRecord>();
+    const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(std::string("x ") + DefaultWords, nullptr);
+    LogEntry& entry = *entryMade;
+    entry.SetAccess(std::make_unique<NcsaRecord>());
     EXPECT_TRUE(MatchesHiddenWords(entry));
     EXPECT_FALSE(IsHiddenByFilters(entry));
 }

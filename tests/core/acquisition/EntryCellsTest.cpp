@@ -20,8 +20,7 @@ protected:
     EntryCellsTest() { Server_.SetName("www.example.org"); }
 
     std::unique_ptr<LogEntry> Entry(std::string_view page, std::int32_t status, std::string_view agent) {
-        auto entry =
-            std::make_unique<LogEntry>("10.0.0.1 - - [01/May/2024:12:00:00 +0000] \"GET x\"", &Server_);
+        auto entry = LogEntry::Make("10.0.0.1 - - [01/May/2024:12:00:00 +0000] \"GET x\"", &Server_);
         entry->Time = *EncodeDateTime(2024, 5, 1, 12, 0, 0);
         auto record = std::make_unique<NcsaRecord>();
         record->AssignAddressPair("10.0.0.1", "host.example.net");
@@ -30,7 +29,7 @@ protected:
         record->SetReferer("-");
         record->SetUserAgent(agent);
         record->Status = status;
-        entry->Access = std::move(record);
+        entry->SetAccess(std::move(record));
         return entry;
     }
 
@@ -92,7 +91,7 @@ TEST_F(EntryCellsTest, TheOutcomeTakesTheStatusClassAndTheSuspicion) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(OutcomeOf(*Entry(c.page, c.status, "-")), c.outcome) << c.page << " " << c.status;
-    EXPECT_EQ(OutcomeOf(LogEntry("raw", &Server_)), RowOutcome::Ordinary);
+    EXPECT_EQ(OutcomeOf(*LogEntry::Make("raw", &Server_)), RowOutcome::Ordinary);
 }
 
 TEST_F(EntryCellsTest, TheTimeTextFollowsTheEntry) {
@@ -135,14 +134,16 @@ TEST_F(EntryCellsTest, TheServerCellFollowsARenameAndAnotherServer) {
 }
 
 TEST_F(EntryCellsTest, AnEntryWithoutAccessShowsOnlyItsLineTimeAndServer) {
-    LogEntry entry("raw", &Server_);
+    const std::unique_ptr<LogEntry> entryMade = LogEntry::Make("raw", &Server_);
+    LogEntry& entry = *entryMade;
     entry.Time = *EncodeDateTime(2024, 5, 1, 12, 0, 0);
     EXPECT_EQ(Texts_.Text(entry, EntryCell::Line), "raw");
     EXPECT_EQ(Texts_.Text(entry, EntryCell::Server), "www.example.org");
     for (const EntryCell cell : {EntryCell::Host, EntryCell::Page, EntryCell::Status, EntryCell::UserAgent,
                                  EntryCell::ExceptionCode})
         EXPECT_EQ(Texts_.Text(entry, cell), "") << static_cast<int>(cell);
-    LogEntry orphan("raw", nullptr);
+    const std::unique_ptr<LogEntry> orphanMade = LogEntry::Make("raw", nullptr);
+    LogEntry& orphan = *orphanMade;
     EXPECT_EQ(Texts_.Text(orphan, EntryCell::Server), "");
 }
 

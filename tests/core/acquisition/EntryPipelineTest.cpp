@@ -26,7 +26,7 @@ std::string OutcomeOf(const LogEntry* entry) {
     if (entry == nullptr)
         return "-";
     const LinePin pin(*entry);
-    const AccessRecord& access = *entry->Access;
+    const AccessRecord& access = *entry->Access();
     return std::to_string(entry->Time.Ms) + (access.IsDocument ? " doc" : " ---") +
            (access.IsSpider ? " spider" : "") + (access.IsBuddy ? " buddy" : "") + " visitor " +
            std::to_string(static_cast<int>(access.VisitorState)) + " " + std::string(entry->Line.View());

@@ -24,9 +24,9 @@ const DateTime Now = *EncodeDateTime(2022, 3, 27, 12, 0, 0);
 
 // An entry of the host with an access and no parse.
 std::unique_ptr<LogEntry> HostEntry(Server& server, std::string_view host = "10.0.0.1") {
-    auto entry = std::make_unique<LogEntry>("line", &server);
-    entry->Access = std::make_unique<NcsaRecord>();
-    entry->Access->AssignAddressPair(host, host);
+    auto entry = LogEntry::Make("line", &server);
+    entry->SetAccess(std::make_unique<NcsaRecord>());
+    entry->Access()->AssignAddressPair(host, host);
     return entry;
 }
 
@@ -54,14 +54,15 @@ protected:
 };
 
 TEST_F(EntryQueueTest, NewEntry) {
-    const LogEntry entry("raw", &Server_);
+    const std::unique_ptr<LogEntry> entryMade = LogEntry::Make("raw", &Server_);
+    const LogEntry& entry = *entryMade;
     EXPECT_EQ(entry.Line, "raw");
     EXPECT_EQ(entry.Server, &Server_);
     EXPECT_EQ(entry.Time, Now);
     EXPECT_TRUE(entry.IsNew);
     EXPECT_EQ(entry.DisplayState, DisplayState::NotShown);
     EXPECT_EQ(entry.ListItem, ListHandle::None);
-    EXPECT_EQ(entry.Access, nullptr);
+    EXPECT_EQ(entry.Access(), nullptr);
 }
 
 TEST_F(EntryQueueTest, EmptyQueue) {
@@ -140,7 +141,8 @@ TEST_F(EntryQueueTest, IsExpired) {
     for (const auto& c : cases) {
         Server_.SetTimeDeleteAfter(c.Limit);
         Server_.SetTimeDeleteAfterUnit(static_cast<KeepUnit>(c.Unit));
-        LogEntry entry("", &Server_);
+        const std::unique_ptr<LogEntry> entryMade = LogEntry::Make("", &Server_);
+        LogEntry& entry = *entryMade;
         entry.Time = DateTime{Now.Ms - c.AgeMinutes * MsPerMinute};
         EXPECT_EQ(IsExpired(entry), c.Expired) << c.Limit << " " << c.Unit << " " << c.AgeMinutes;
     }
@@ -148,7 +150,8 @@ TEST_F(EntryQueueTest, IsExpired) {
     Server_.SetTimeDeleteAfter(1);
     Server_.SetTimeDeleteAfterUnit(KeepUnit::Days);
     Clock_.Set(*EncodeDateTime(2022, 3, 28, 0, 30, 0));
-    LogEntry entry("", &Server_);
+    const std::unique_ptr<LogEntry> entryMade = LogEntry::Make("", &Server_);
+    LogEntry& entry = *entryMade;
     entry.Time = *EncodeDateTime(2022, 3, 27, 23, 30, 0);
     EXPECT_FALSE(IsExpired(entry));
 }
@@ -169,20 +172,23 @@ TEST_F(EntryQueueTest, ParseEntry) {
     };
     for (const auto& c : cases) {
         Server_.SetLogType(static_cast<LogFormat>(c.LogType));
-        LogEntry entry(c.Line, &Server_);
+        const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(c.Line, &Server_);
+        LogEntry& entry = *entryMade;
         EXPECT_EQ(ParseEntry(entry), c.Kept) << c.LogType << " " << c.Line;
-        EXPECT_EQ(entry.Access != nullptr, c.Kept) << c.Line;
+        EXPECT_EQ(entry.Access() != nullptr, c.Kept) << c.Line;
     }
 
     Server_.SetLogType(LogFormat::Ncsa);
     Server_.SetTimeDeleteAfter(0);
-    LogEntry entry(good, &Server_);
+    const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(good, &Server_);
+    LogEntry& entry = *entryMade;
     EXPECT_FALSE(ParseEntry(entry)) << "a keep period of 0 keeps nothing";
 
     Server_.SetLogType(LogFormat::W3c);
     Server_.SetW3CFields(W3CAllFields);
     Server_.SetTimeDeleteAfter(3);
-    LogEntry empty("", &Server_);
+    const std::unique_ptr<LogEntry> emptyMade = LogEntry::Make("", &Server_);
+    LogEntry& empty = *emptyMade;
     EXPECT_FALSE(ParseEntry(empty));
 }
 
@@ -244,7 +250,7 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
         });
         std::vector<const LogEntry*> all;
         queue.WalkAllBackward([&](const LogEntry& e) {
-            if (EqualsAsciiIgnoreCase(e.Access->HostName(), host))
+            if (EqualsAsciiIgnoreCase(e.Access()->HostName(), host))
                 all.push_back(&e);
             return true;
         });
@@ -261,7 +267,7 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
             EXPECT_EQ(summary->Latest, (*latest)->Time) << host;
             EXPECT_EQ(summary->AnyRevisitor, std::any_of(all.begin(), all.end(),
                                                          [](const LogEntry* e) {
-                                                             return e->Access->VisitorState ==
+                                                             return e->Access()->VisitorState ==
                                                                     VisitorKind::Revisitor;
                                                          }))
                 << host;
@@ -274,7 +280,7 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
         std::unique_ptr<LogEntry> entry = HostEntry(Server_, host);
         entry->Time = DateTime{Now.Ms - static_cast<std::int64_t>(random() % 1440) * MsPerMinute};
         if (random() % 8 == 0)
-            entry->Access->VisitorState = VisitorKind::Revisitor;
+            entry->Access()->VisitorState = VisitorKind::Revisitor;
         return entry;
     };
     for (int step = 0; step < 6000; ++step) {
@@ -303,7 +309,7 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
             ASSERT_TRUE(agrees(host)) << host;
     }
     // An entry without an access is chained but never indexed.
-    auto bare = std::make_unique<LogEntry>("x", &Server_);
+    auto bare = LogEntry::Make("x", &Server_);
     LogEntry* b = queue.Append(std::move(bare));
     EXPECT_EQ(queue.Last(), b);
     queue.Remove(b);
@@ -312,7 +318,7 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
 // Every text and number a caller can read, so that two ways of making an entry can be compared.
 std::string Describe(const LogEntry& entry) {
     std::string text(entry.Line.View());
-    const AccessRecord* a = entry.Access.get();
+    const AccessRecord* a = entry.Access();
     if (!a)
         return text + "|none";
     (text += '|') += a->DateText();
@@ -360,7 +366,7 @@ TEST_F(EntryQueueTest, MakeEntryReadsTheCorpusLikeParseEntry) {
         Server_.SetW3CFields(W3CAllFields);
         for (const std::string& line : test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/" + f.File)) {
             // Both ways see the same queue, so the revisit rule gives both the same state.
-            auto old = std::make_unique<LogEntry>(line, &Server_);
+            auto old = LogEntry::Make(line, &Server_);
             const bool oldKept = ParseEntry(*old);
             std::unique_ptr<LogEntry> placed = MakeEntry(line, Server_);
             ASSERT_EQ(placed != nullptr, oldKept) << f.File << ": " << line;
@@ -384,7 +390,7 @@ TEST_F(EntryQueueTest, TextsOfAPlacedEntryMayBeReassigned) {
                              "\"http://x/\" \"Agent \"\"q\"\"\"";
     std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
     ASSERT_TRUE(entry);
-    AccessRecord& a = *entry->Access;
+    AccessRecord& a = *entry->Access();
     EXPECT_EQ(a.UserAgent(), "Agent \"q\"");
     const struct {
         void (AccessRecord::*Set)(std::string_view);
@@ -409,8 +415,24 @@ TEST_F(EntryQueueTest, TextsOfAPlacedEntryMayBeReassigned) {
     EXPECT_EQ(a.Referer(), "http://x/");
     EXPECT_TRUE(a.Resolved());
     EXPECT_EQ(entry->Line, line);
-    entry->Access = std::make_unique<NcsaRecord>();
-    EXPECT_EQ(entry->Access->Page(), "");
+    // An entry made with its access has no room for another one, and keeps its own.
+    EXPECT_THROW(entry->SetAccess(std::make_unique<NcsaRecord>()), std::logic_error);
+    EXPECT_EQ(entry->Access()->Address(), "10.0.0.1");
+}
+
+TEST_F(EntryQueueTest, AnAccessGivenLaterMayBeReplacedAndTaken) {
+    const std::unique_ptr<LogEntry> entry = LogEntry::Make("line", &Server_);
+    EXPECT_EQ(entry->Access(), nullptr);
+    for (const std::string_view host : {"10.0.0.1", "10.0.0.2"}) {
+        entry->SetAccess(std::make_unique<W3cRecord>());
+        entry->Access()->AssignAddressPair(host, host);
+        EXPECT_EQ(entry->Access()->HostName(), host);
+        EXPECT_EQ(entry->Access()->Kind(), LogFormat::W3c);
+    }
+    entry->SetAccess(nullptr);
+    EXPECT_EQ(entry->Access(), nullptr);
+    entry->SetAccess(std::make_unique<NcsaRecord>());
+    EXPECT_EQ(entry->Access()->Kind(), LogFormat::Ncsa);
 }
 
 TEST_F(EntryQueueTest, PlacedEntriesFreedInAnyOrder) {
@@ -428,7 +450,7 @@ TEST_F(EntryQueueTest, PlacedEntriesFreedInAnyOrder) {
                                  " HTTP/1.1\" 200 1 \"-\" \"A\"";
         std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
         ASSERT_TRUE(entry);
-        EXPECT_EQ(entry->Access->Page().size(), padding + 1);
+        EXPECT_EQ(entry->Access()->Page().size(), padding + 1);
         Entries().Append(std::move(entry));
     }
     std::vector<LogEntry*> queued;
@@ -437,7 +459,7 @@ TEST_F(EntryQueueTest, PlacedEntriesFreedInAnyOrder) {
     std::shuffle(queued.begin(), queued.end(), random);
     for (std::size_t i = 0; i < queued.size(); ++i) {
         if (i % 2 == 0) {
-            EXPECT_EQ(queued[i]->Access->Protocol(), "HTTP/1.1");
+            EXPECT_EQ(queued[i]->Access()->Protocol(), "HTTP/1.1");
         }
         Entries().Remove(queued[i]);
     }
@@ -560,7 +582,7 @@ TEST_F(EntryQueueTest, ReadersAppendWhileTheMainThreadRemoves) {
                 if (r % 2 == 0) {
                     entry = MakeEntry(line, server);
                 } else {
-                    entry = std::make_unique<LogEntry>(line, &server);
+                    entry = LogEntry::Make(line, &server);
                     if (!ParseEntry(*entry))
                         entry.reset();
                 }
@@ -570,7 +592,7 @@ TEST_F(EntryQueueTest, ReadersAppendWhileTheMainThreadRemoves) {
                     // The popup's search: a walk of several links under the shared lock.
                     const auto lock = Entries().ReadLock();
                     for (const LogEntry* e = Entries().Last(); e; e = Entries().Prev(e))
-                        if (e->IsNew && e->Access->IsDocument)
+                        if (e->IsNew && e->Access()->IsDocument)
                             break;
                 }
             }

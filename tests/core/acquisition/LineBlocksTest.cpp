@@ -46,7 +46,7 @@ public:
 std::string TextsOf(const LogEntry& entry) {
     const LinePin pin(entry);
     std::string texts(entry.Line.View());
-    const AccessRecord* access = entry.Access.get();
+    const AccessRecord* access = entry.Access();
     if (access == nullptr)
         return texts;
     texts += '\x1f';
@@ -159,7 +159,7 @@ TEST_F(LineBlocksTest, APinnedBlockOutlivesEvictionsAroundIt) {
     SealOpenLineBlock();
     const LogEntry* first = Entries().First();
     const LinePin pin(*first);
-    const std::string_view page = first->Access->Page();
+    const std::string_view page = first->Access()->Page();
     const std::string copy(page);
     const std::uint64_t before = CountLineBlocks().Decompressions;
     EXPECT_EQ(QueuedTexts(), expected);
@@ -226,7 +226,7 @@ TEST_F(LineBlocksTest, LinesThatFitNoBlockStayWithTheirEntry) {
     ASSERT_TRUE(entry);
     EXPECT_FALSE(InLineBlock(entry->Line.Key()));
     EXPECT_EQ(entry->Line.View(), line);
-    EXPECT_EQ(entry->Access->Page(), "/" + page);
+    EXPECT_EQ(entry->Access()->Page(), "/" + page);
     EXPECT_EQ(CutBlockLine(0).Key, nullptr);
     EXPECT_EQ(CutBlockLine(LineBlockBytes + 1).Key, nullptr);
 }

@@ -1489,7 +1489,7 @@ protected:
     static std::vector<std::string> HostNames() {
         std::vector<std::string> names;
         for (const LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry)) {
-            names.emplace_back(entry->Access->HostName());
+            names.emplace_back(entry->Access()->HostName());
         }
         return names;
     }
@@ -1539,7 +1539,7 @@ TEST_F(LogReaderNamesTest, ALineIsShownWithoutTheNameThatMissedItsDeadline) {
         ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
         EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 1, "/late.html"));
         EXPECT_EQ(HostNames(), (std::vector<std::string>{"10.0.0.1", "host-2.example"}));
-        EXPECT_FALSE(Entries().First()->Access->Resolved());
+        EXPECT_FALSE(Entries().First()->Access()->Resolved());
         EXPECT_EQ(resolver.Asked("10.0.0.1"), 1);
         if (late == ScriptedResolver::Answer::Never) {
             continue;

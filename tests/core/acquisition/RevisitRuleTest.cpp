@@ -35,14 +35,14 @@ protected:
         char date[64];
         std::snprintf(date, sizeof date, "[%02d/%s/%04d:%02d:%02d:%02d", t.Day, Months[t.Month - 1], t.Year,
                       t.Hour, t.Minute, t.Second);
-        auto entry = std::make_unique<LogEntry>(std::string(host) + " - - " + date + " +0000] \"GET " +
-                                                    std::string(page) + " HTTP/1.1\" 200 1",
-                                                server ? server : &Server_);
+        auto entry = LogEntry::Make(std::string(host) + " - - " + date + " +0000] \"GET " +
+                                        std::string(page) + " HTTP/1.1\" 200 1",
+                                    server ? server : &Server_);
         test::ParseInto(*entry);
-        EXPECT_NE(entry->Access, nullptr);
-        if (!entry->Access)
+        EXPECT_NE(entry->Access(), nullptr);
+        if (!entry->Access())
             return Icon::None;
-        const Icon image = entry->Access->VisitorImage();
+        const Icon image = entry->Access()->VisitorImage();
         Entries().Append(std::move(entry));
         return image;
     }
@@ -122,7 +122,7 @@ TEST_F(RevisitRuleTest, IndexedRuleAgreesWithThePlainWalk) {
         NcsaRecord record;
         record.AssignAddressPair(address, host);
         record.IsDocument = true;
-        auto entry = std::make_unique<LogEntry>("", &Server_);
+        auto entry = LogEntry::Make("", &Server_);
         entry->Time = DateTime{Start.Ms + static_cast<std::int64_t>(random() % 100000) * MsPerSecond};
 
         ApplyRevisitRule(record, *entry, queue, indexed, threshold);
@@ -133,10 +133,10 @@ TEST_F(RevisitRuleTest, IndexedRuleAgreesWithThePlainWalk) {
         } else {
             const auto lock = queue.ReadLock();
             queue.WalkAllBackward([&](const LogEntry& e) {
-                if (!EqualsAsciiIgnoreCase(e.Access->HostName(), host))
+                if (!EqualsAsciiIgnoreCase(e.Access()->HostName(), host))
                     return true;
                 expected = 1;
-                if (e.Access->VisitorState == VisitorKind::Revisitor ||
+                if (e.Access()->VisitorState == VisitorKind::Revisitor ||
                     WholeMinutesBetween(e.Time, entry->Time) > threshold) {
                     expected = 2;
                     return false;
@@ -148,9 +148,9 @@ TEST_F(RevisitRuleTest, IndexedRuleAgreesWithThePlainWalk) {
         }
         ASSERT_EQ(static_cast<int>(record.VisitorState), expected) << "step " << step;
 
-        entry->Access = std::make_unique<NcsaRecord>();
-        entry->Access->AssignAddressPair(address, host);
-        entry->Access->VisitorState = random() % 10 == 0 ? VisitorKind::Revisitor : record.VisitorState;
+        entry->SetAccess(std::make_unique<NcsaRecord>());
+        entry->Access()->AssignAddressPair(address, host);
+        entry->Access()->VisitorState = random() % 10 == 0 ? VisitorKind::Revisitor : record.VisitorState;
         queued.push_back(queue.Append(std::move(entry)));
         if (random() % 3 == 0) {
             const std::size_t victim = random() % queued.size();

@@ -109,8 +109,9 @@ AccessSummary Recount(const EntryQueue& queue, const SummaryScope& scope, DateTi
     AccessSummary summary;
     const DateTime start = SpanStart(scope.Span, now);
     for (const LogEntry* entry = queue.First(); entry != nullptr; entry = queue.Next(entry)) {
-        if (entry->Access == nullptr || (scope.OnlyServer != nullptr && entry->Server != scope.OnlyServer) ||
-            entry->Time < start || (scope.Admit && !scope.Admit(*entry)))
+        if (entry->Access() == nullptr ||
+            (scope.OnlyServer != nullptr && entry->Server != scope.OnlyServer) || entry->Time < start ||
+            (scope.Admit && !scope.Admit(*entry)))
             continue;
         summary.Add(*entry);
     }
@@ -161,7 +162,7 @@ TEST_F(SummaryTrackerTest, CountsEqualARecountAfterEveryStep) {
         {},
         [documentsOnly](const LogEntry& entry) { return !IsHiddenBy(documentsOnly, entry); },
         [oneAddress](const LogEntry& entry) { return !IsHiddenBy(oneAddress, entry); },
-        [](const LogEntry& entry) { return entry.Access->Status != 404; },
+        [](const LogEntry& entry) { return entry.Access()->Status != 404; },
     };
     const Server* servers[] = {nullptr, &Servers_[0], &Servers_[1], &W3c_};
     const SummarySpan spans[] = {SummarySpan::LastHour, SummarySpan::Today, SummarySpan::KeepPeriod};

@@ -20,9 +20,9 @@ protected:
 
     // The parsed record of line, or none.
     const AccessRecord* Parse(const std::string& line) {
-        Entry_ = std::make_unique<LogEntry>(line, &Server_);
+        Entry_ = LogEntry::Make(line, &Server_);
         test::ParseInto(*Entry_);
-        return Entry_->Access.get();
+        return Entry_->Access();
     }
     DateTime Time() const { return Entry_->Time; }
 
@@ -262,9 +262,9 @@ TEST_F(ParseNcsaTest, FailedLineLeavesTheListsAlone) {
     });
     Documents().Add(".html");
     // An earlier visit an hour ago makes the next document access a revisit.
-    auto earlier = std::make_unique<LogEntry>("", &Server_);
-    earlier->Access = std::make_unique<NcsaRecord>();
-    earlier->Access->AssignAddressPair("192.0.2.1", "host.example");
+    auto earlier = LogEntry::Make("", &Server_);
+    earlier->SetAccess(std::make_unique<NcsaRecord>());
+    earlier->Access()->AssignAddressPair("192.0.2.1", "host.example");
     earlier->Time = DateTime{*EncodeDateTime(2000, 10, 10, 12, 0, 0)};
     Entries().Append(std::move(earlier));
 

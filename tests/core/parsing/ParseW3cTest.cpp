@@ -38,9 +38,9 @@ protected:
     }
 
     const W3cRecord* Parse(const std::string& line) {
-        Entry_ = std::make_unique<LogEntry>(line, &Server_);
+        Entry_ = LogEntry::Make(line, &Server_);
         test::ParseInto(*Entry_);
-        return static_cast<const W3cRecord*>(Entry_->Access.get());
+        return static_cast<const W3cRecord*>(Entry_->Access());
     }
     DateTime Time() const { return Entry_->Time; }
 
@@ -101,7 +101,7 @@ TEST_F(ParseW3cTest, IntegerFieldsRejectTheDash) {
     Server_.SetW3CFields(Mask({11}));
     EXPECT_EQ(Parse("2147483648"), nullptr);
     ASSERT_NE(Parse("+200"), nullptr);
-    EXPECT_EQ(Entry_->Access->Status, 200);
+    EXPECT_EQ(Entry_->Access()->Status, 200);
 }
 
 TEST_F(ParseW3cTest, DateAndTime) {
@@ -164,7 +164,7 @@ TEST_F(ParseW3cTest, DateTextFollowsTheInstalledFormat) {
     };
     Server_.SetW3CFields(Mask({0, 1}));
     ASSERT_NE(Parse("2010-03-04 05:06:07"), nullptr);
-    const std::string fixed(Entry_->Access->DateText());
+    const std::string fixed(Entry_->Access()->DateText());
     DottedFormat dotted;
     platform::SetCurrentLocaleFormat(&dotted);
     const W3cRecord* r = Parse("2010-03-04 05:06:07");
@@ -317,9 +317,9 @@ TEST_F(ParseW3cTest, ServerAddressIsResolvedLikeTheClient) {
 TEST_F(ParseW3cTest, FailedLineLeavesTheListsAlone) {
     Options_.SetRevisitorMinutes(0);
     Documents().Add(".asp");
-    auto earlier = std::make_unique<LogEntry>("", &Server_);
-    earlier->Access = std::make_unique<W3cRecord>();
-    earlier->Access->AssignAddressPair("192.0.2.9", "192.0.2.9");
+    auto earlier = LogEntry::Make("", &Server_);
+    earlier->SetAccess(std::make_unique<W3cRecord>());
+    earlier->Access()->AssignAddressPair("192.0.2.9", "192.0.2.9");
     earlier->Time = *EncodeDateTime(2003, 12, 31, 20, 0, 0);
     Entries().Append(std::move(earlier));
 
@@ -368,7 +368,7 @@ TEST_F(ParseW3cTest, CorpusFiles) {
         Server_.SetW3cLayout(nullptr);
         std::size_t accepted = 0;
         for (const std::string& line : test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/" + c.File)) {
-            Entry_ = std::make_unique<LogEntry>(line, &Server_);
+            Entry_ = LogEntry::Make(line, &Server_);
             Server_.SetTimeDeleteAfter(std::numeric_limits<std::int32_t>::max());
             if (ParseEntry(*Entry_))
                 ++accepted;

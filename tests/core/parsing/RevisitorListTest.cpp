@@ -40,10 +40,11 @@ TEST_F(RevisitorListTest, AddIsUniqueAndNeedsBothTexts) {
 
     NcsaRecord record;
     record.IsDocument = true;
-    LogEntry entry("", &Server_);
-    auto earlier = std::make_unique<LogEntry>("", &Server_);
-    earlier->Access = std::make_unique<NcsaRecord>();
-    earlier->Access->VisitorState = VisitorKind::Revisitor;
+    const std::unique_ptr<LogEntry> entryMade = LogEntry::Make("", &Server_);
+    LogEntry& entry = *entryMade;
+    auto earlier = LogEntry::Make("", &Server_);
+    earlier->SetAccess(std::make_unique<NcsaRecord>());
+    earlier->Access()->VisitorState = VisitorKind::Revisitor;
     Entries().Append(std::move(earlier));
     ApplyRevisitRule(record, entry);
     EXPECT_EQ(record.VisitorState, VisitorKind::Revisitor);

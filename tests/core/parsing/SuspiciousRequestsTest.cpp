@@ -23,7 +23,7 @@ struct AccessSpec {
 };
 
 std::unique_ptr<LogEntry> MakeEntry(const AccessSpec& a, Server* server = nullptr) {
-    auto entry = std::make_unique<LogEntry>("", server);
+    auto entry = LogEntry::Make("", server);
     auto record = std::make_unique<NcsaRecord>();
     record->SetMethod(a.Method);
     record->SetPage(a.Page);
@@ -31,7 +31,7 @@ std::unique_ptr<LogEntry> MakeEntry(const AccessSpec& a, Server* server = nullpt
     record->SetUser(a.User);
     record->SetAddress(a.Address);
     record->SetHostName(a.HostName);
-    entry->Access = std::move(record);
+    entry->SetAccess(std::move(record));
     return entry;
 }
 
@@ -55,16 +55,16 @@ protected:
 TEST_P(CheckSuspiciousTest, FinalState) {
     const Case& c = GetParam();
     const auto entry = MakeEntry(c.Access);
-    const SuspicionCheck check = CheckSuspicious(entry->Access.get());
+    const SuspicionCheck check = CheckSuspicious(entry->Access());
     EXPECT_EQ(check.Code, c.Code);
     EXPECT_EQ(IconIndex(check.Image), c.Image);
     EXPECT_EQ(check.Message, c.Message);
     // The same from the facts a queued access keeps of its page and method.
-    entry->Access->SetRequestFacts(FindRequestFacts(*entry->Access));
-    const SuspicionCheck kept = CheckSuspiciousCode(entry->Access.get());
+    entry->Access()->SetRequestFacts(FindRequestFacts(*entry->Access()));
+    const SuspicionCheck kept = CheckSuspiciousCode(entry->Access());
     EXPECT_EQ(kept.Code, c.Code);
     EXPECT_EQ(IconIndex(kept.Image), c.Image);
-    EXPECT_EQ(CheckSuspicious(entry->Access.get()).Message, c.Message);
+    EXPECT_EQ(CheckSuspicious(entry->Access()).Message, c.Message);
 }
 
 const Case Cases[] = {
@@ -150,9 +150,9 @@ TEST(CheckSuspicious, MarkedHostNoLongerFires) {
     for (const bool noSpider : {false, true}) {
         Spiders().Clear();
         const auto entry = MakeEntry({"GET", "/robots.txt", 200, "-", "192.0.2.9", "crawl.new.example"});
-        EXPECT_EQ(CheckSuspicious(entry->Access.get()).Code, 902);
+        EXPECT_EQ(CheckSuspicious(entry->Access()).Code, 902);
         AddSpider("new.example", noSpider);
-        EXPECT_EQ(CheckSuspicious(entry->Access.get()).Code, -1);
+        EXPECT_EQ(CheckSuspicious(entry->Access()).Code, -1);
     }
     Spiders().Clear();
 }
@@ -160,7 +160,7 @@ TEST(CheckSuspicious, MarkedHostNoLongerFires) {
 // Kept facts go with a new page or method, and a changed status counts as it is.
 TEST(CheckSuspicious, KeptFactsFollowTheTextsAndTheStatus) {
     const auto entry = MakeEntry({"GET", "/a/../b", 200});
-    AccessRecord& access = *entry->Access;
+    AccessRecord& access = *entry->Access();
     access.SetRequestFacts(FindRequestFacts(access));
     EXPECT_EQ(CheckSuspiciousCode(&access).Code, 160);
     access.SetPage("/b");
@@ -181,13 +181,14 @@ TEST(CheckSuspicious, AParsedAccessKeepsItsFacts) {
     const std::unique_ptr<LogEntry> entry = kavel::MakeEntry(
         "192.0.2.1 - - [01/Jan/2024:00:00:00 +0000] \"PUT /setup.exe HTTP/1.1\" 200 1", server);
     ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->Access->RequestFacts(), FindRequestFacts(*entry->Access));
-    EXPECT_EQ(CheckSuspiciousCode(entry->Access.get()).Code, 150);
+    EXPECT_EQ(entry->Access()->RequestFacts(), FindRequestFacts(*entry->Access()));
+    EXPECT_EQ(CheckSuspiciousCode(entry->Access()).Code, 150);
 }
 
 TEST(CheckSuspicious, EntryWithoutAccessFiresNothing) {
-    LogEntry entry("PUT /x.exe", nullptr);
-    const SuspicionCheck check = CheckSuspicious(entry.Access.get());
+    const std::unique_ptr<LogEntry> entryMade = LogEntry::Make("PUT /x.exe", nullptr);
+    LogEntry& entry = *entryMade;
+    const SuspicionCheck check = CheckSuspicious(entry.Access());
     EXPECT_EQ(check.Code, -1);
     EXPECT_EQ(check.Image, Icon::SuspiciousRequest);
     EXPECT_EQ(check.Message, "");
