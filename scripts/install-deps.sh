@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 qt6-multimedia-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           # Regular expressions of the quick filter and kavel-cli --grep.
           libre2-dev
-          # Compression of sealed entry blocks: measured against each other in bench/.
+          # Compression of sealed entry blocks (Zstandard; LZ4 only for the comparison in bench/).
           liblz4-dev libzstd-dev
           clang-format
           # Qt's own texts (standard buttons, file dialog, key names) in German.

@@ -27,8 +27,8 @@ fi
 
 depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
-# libre2- and liblz4- without their soname versions, which change between Debian releases.
-for library in libc6 libstdc++6 libre2- liblz4-; do
+# libre2- and libzstd without their soname versions, which change between Debian releases.
+for library in libc6 libstdc++6 libre2- libzstd; do
     [[ $depends == *"$library"* ]] || fail "Depends lacks $library"
 done
 

@@ -5,12 +5,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <lz4.h>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string_view>
 #include <sys/mman.h>
 #include <vector>
+#include <zstd.h>
 
 namespace kavel {
 
@@ -27,6 +28,39 @@ constexpr std::uint32_t NoBlock = 0xFFFFFFFFu;
 constexpr std::size_t SpareBuffers = 8;
 
 enum class BlockState : std::uint8_t { Free, Open, Resident, Evicted };
+
+// Zstandard at level 1: it keeps access logs in an eighth to a ninth of their bytes, where LZ4
+// keeps a fifth, and still compresses some 600 MB and decompresses some 2 GB a second per core
+// (BlockCompressionBench), so that a block comes back in some 30 microseconds.
+constexpr int CompressionLevel = 1;
+
+// What a thread compresses its blocks with: a context kept from block to block (making one
+// costs more than compressing a block) and room for the compressed bytes.
+class BlockCompressor {
+public:
+    BlockCompressor() = default;
+    ~BlockCompressor() { ZSTD_freeCCtx(Context_); }
+    BlockCompressor(const BlockCompressor&) = delete;
+    BlockCompressor& operator=(const BlockCompressor&) = delete;
+
+    // The compressed bytes of block, or none when they cannot be had (no memory).
+    std::string_view Compress(std::string_view block) {
+        if (Context_ == nullptr)
+            Context_ = ZSTD_createCCtx();
+        if (Context_ == nullptr)
+            return {};
+        Scratch_.resize(ZSTD_compressBound(LineBlockBytes));
+        const std::size_t size = ZSTD_compressCCtx(Context_, Scratch_.data(), Scratch_.size(), block.data(),
+                                                   block.size(), CompressionLevel);
+        if (ZSTD_isError(size) != 0)
+            return {};
+        return {Scratch_.data(), size};
+    }
+
+private:
+    ZSTD_CCtx* Context_ = nullptr;
+    std::vector<char> Scratch_;
+};
 
 struct BlockInfo {
     // The block's live lines, plus one while its reader still puts lines into it.
@@ -96,7 +130,7 @@ public:
 
     // Seals an open block of used bytes: compressed by the calling thread (its reader), without
     // the lock, then handed to the cache.
-    void Seal(std::uint32_t index, std::uint32_t used, std::vector<char>& scratch) {
+    void Seal(std::uint32_t index, std::uint32_t used, BlockCompressor& compressor) {
         BlockInfo& info = Info(index);
         // A block whose lines are all gone already goes, unsealed. Only its reader adds holds,
         // so none comes meanwhile.
@@ -105,14 +139,13 @@ public:
             return;
         }
         // Compressed into the reader's scratch, then kept in an allocation of its size.
-        scratch.resize(static_cast<std::size_t>(LZ4_COMPRESSBOUND(LineBlockBytes)));
-        const int compressedSize = LZ4_compress_default(info.Bytes, scratch.data(), static_cast<int>(used),
-                                                        static_cast<int>(scratch.size()));
+        const std::string_view compressedBytes = compressor.Compress({info.Bytes, used});
+        const std::size_t compressedSize = compressedBytes.size();
         std::unique_ptr<char[]> compressed;
         if (compressedSize > 0) {
             try {
-                compressed = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(compressedSize));
-                std::copy_n(scratch.data(), compressedSize, compressed.get());
+                compressed = std::make_unique_for_overwrite<char[]>(compressedSize);
+                std::copy_n(compressedBytes.data(), compressedSize, compressed.get());
             } catch (const std::bad_alloc&) {
                 // Kept uncompressed, as open blocks are.
             }
@@ -231,11 +264,14 @@ private:
 
     void Restore(std::uint32_t index) {
         BlockInfo& info = Info(index);
+        if (Decompressor_ == nullptr)
+            Decompressor_ = ZSTD_createDCtx();
+        if (Decompressor_ == nullptr)
+            throw std::bad_alloc();
         char* bytes = TakeBuffer();
-        const int size =
-            LZ4_decompress_safe(info.Compressed.get(), bytes, static_cast<int>(info.CompressedSize),
-                                static_cast<int>(LineBlockBytes));
-        if (size != static_cast<int>(info.Used)) {
+        const std::size_t size = ZSTD_decompressDCtx(Decompressor_, bytes, LineBlockBytes,
+                                                     info.Compressed.get(), info.CompressedSize);
+        if (ZSTD_isError(size) != 0 || size != info.Used) {
             // Only a fault of memory gets here: reading on would show other bytes than logged.
             std::fputs("kavel: a sealed line block does not decompress to its lines\n", stderr);
             std::abort();
@@ -307,6 +343,8 @@ private:
 
     const char* Keys_ = nullptr;
     mutable std::mutex Mutex_;
+    // Under the lock: what blocks are brought back with (the region lives as long as the program).
+    ZSTD_DCtx* Decompressor_ = nullptr;
     std::atomic<BlockInfo*> Chunks_[RegionBlocks / ChunkBlocks] = {};
     std::uint32_t NextFresh_ = 0;
     std::vector<std::uint32_t> FreeBlocks_;
@@ -358,7 +396,7 @@ public:
     void Seal() {
         if (Index_ == NoBlock)
             return;
-        Region().Seal(std::exchange(Index_, NoBlock), std::exchange(Used_, 0), Scratch_);
+        Region().Seal(std::exchange(Index_, NoBlock), std::exchange(Used_, 0), Compressor_);
     }
 
     void SealIfQuiet(std::chrono::steady_clock::duration quietFor) {
@@ -373,7 +411,7 @@ private:
     std::uint32_t Index_ = NoBlock;
     std::uint32_t Used_ = 0;
     std::chrono::steady_clock::time_point LastCut_;
-    std::vector<char> Scratch_;
+    BlockCompressor Compressor_;
 };
 
 OpenLineBlock& ThreadLineBlock() {

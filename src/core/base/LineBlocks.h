@@ -2,7 +2,7 @@
 
 // Where the lines of queued entries live. A reader copies each kept line into an open block of
 // its own; a block that is full, or whose reader found no new line for a while, is sealed: its
-// bytes are compressed (LZ4) and the uncompressed copy goes. Every line is kept byte for byte:
+// bytes are compressed (Zstandard) and the uncompressed copy goes. Every line is kept byte for byte:
 // nothing is ever read again from the log.
 //
 // A line in a block is known by its key, an address in a stretch reserved for keys alone (no
