@@ -123,7 +123,7 @@ public:
     const std::uint64_t Serial;
 
     // Where an access lies after its entry, and where an entry made by Make keeps its pointer.
-    static constexpr std::size_t AccessOffset = 56;
+    static const std::size_t AccessOffset;
 
 private:
     friend class EntryQueue;
@@ -141,9 +141,9 @@ private:
     std::uint32_t HostNext_ = 0;
 };
 
-static_assert(LogEntry::AccessOffset >= sizeof(LogEntry) &&
-              LogEntry::AccessOffset % alignof(AccessRecord) == 0 &&
-              LogEntry::AccessOffset % alignof(AccessRecord*) == 0);
+inline constexpr std::size_t LogEntry::AccessOffset =
+    (sizeof(LogEntry) + alignof(AccessRecord) - 1) / alignof(AccessRecord) * alignof(AccessRecord);
+static_assert(alignof(AccessRecord) % alignof(AccessRecord*) == 0);
 
 inline AccessRecord* LogEntry::Access() const {
     char* after = const_cast<char*>(reinterpret_cast<const char*>(this)) + AccessOffset;
