@@ -3,6 +3,7 @@
 // beforehand; a clock a thousand accesses a second fast moves the minutes on, so the
 // counters' minutes roll over as on a busy server.
 
+#include "BenchWorkspace.h"
 #include "LogGenerator.h"
 #include "acquisition/AlertMonitor.h"
 #include "acquisition/EntryParsing.h"
@@ -43,19 +44,19 @@ void BM_AlertCheckPerAccess(benchmark::State& state) {
     BenchOptions options;
     FillLists();
     static const std::vector<std::string> lines = CombinedLines(20000);
-    Servers().Clear();
+    Space().Servers().Clear();
     auto owned = std::make_unique<Server>();
     owned->SetName("www.example.org");
-    Server& server = Servers().Add(std::move(owned));
+    Server& server = Space().Servers().Add(std::move(owned));
     std::vector<std::unique_ptr<LogEntry>> entries;
     for (const std::string& line : lines) {
         auto entry = LogEntry::Make(line, &server);
-        if (ParseEntry(*entry, KeepPeriod::Ignored))
+        if (ParseEntry(*entry, EntrySettings::Of(Space()), KeepPeriod::Ignored))
             entries.push_back(std::move(entry));
     }
 
     std::int64_t fired = 0;
-    AlertMonitor monitor([&fired](const FiredAlert&) { ++fired; });
+    AlertMonitor monitor(Space(), [&fired](const FiredAlert&) { ++fired; });
     std::vector<AlertRule> rules;
     for (std::int64_t i = 0; i < state.range(0); ++i)
         rules.push_back(*ParseAlertRule(TwentyRules[i]));
@@ -72,7 +73,7 @@ void BM_AlertCheckPerAccess(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
     state.counters["rules"] = static_cast<double>(rules.size());
     state.counters["alerts"] = static_cast<double>(fired);
-    Servers().Clear();
+    Space().Servers().Clear();
 }
 BENCHMARK(BM_AlertCheckPerAccess)->Arg(0)->Arg(1)->Arg(5)->Arg(8)->Arg(15)->Arg(20)->MinTime(1.0);
 

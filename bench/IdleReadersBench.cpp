@@ -7,6 +7,7 @@
 // The main thread runs the headless loop of kavel-cli watch; name look-up is on, with a
 // resolver that knows no names (nothing leaves the machine).
 
+#include "BenchWorkspace.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderHandshake.h"
@@ -70,7 +71,7 @@ void BM_IdleReaders(benchmark::State& state) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("kavel-idle-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+    Space().Names().SetResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
     // Every log line lies in the keep period of 3 days before this time, but for the old ones.
     platform::ManualClock clock(*EncodeDateTime(2024, 3, 10, 12, 0, 0));
     platform::ScopedClock useClock(clock);
@@ -93,15 +94,15 @@ void BM_IdleReaders(benchmark::State& state) {
     for (auto _ : state) {
         platform::LoopDispatcher loop;
         platform::ScopedDispatcher useLoop(loop);
-        ReaderHandshake handshake([](LogEntry& first) { TakeOverNewEntries(first, {}); });
-        ScopedReaderMainThread installed(handshake);
+        ReaderHandshake handshake(Space(),
+                                  [](LogEntry& first) { TakeOverNewEntries(Space().Entries(), first, {}); });
         loop.SetIdleHandler([&handshake] { return handshake.ResumePendingReader(); });
 
         const auto started = SteadyClock::now();
         for (const auto& server : servers)
-            StartReader(*server);
+            Space().Readers().Start(*server);
         const auto resting = [] {
-            for (const ReaderSlot& slot : Readers().Slots())
+            for (const ReaderSlot& slot : Space().Readers().Slots())
                 if (slot.Thread->PassCount() == 0 || !slot.Thread->State().starts_with("Schlafend für"))
                     return false;
             return true;
@@ -125,23 +126,23 @@ void BM_IdleReaders(benchmark::State& state) {
         handshake.SetClosing(true);
         loop.SetIdleHandler({});
         const auto stopping = SteadyClock::now();
-        StopAllReaders();
+        Space().Readers().StopAll();
         const double stopSeconds = std::chrono::duration<double>(SteadyClock::now() - stopping).count();
-        Readers().Clear();
+        Space().Readers().Clear();
 
         state.counters["cpu_percent"] = 100.0 * cpu / wall;
         state.counters["main_cpu_percent"] = 100.0 * mainCpu / wall;
         state.counters["rss_mb"] = rss;
         state.counters["rss_added_mb"] = rss - rssBefore;
         state.counters["kb_per_server"] = (rss - rssBefore) * 1024.0 / count;
-        state.counters["entries"] = Entries().Count();
+        state.counters["entries"] = Space().Entries().Count();
         state.counters["start_s"] = startSeconds;
         state.counters["stop_s"] = stopSeconds;
-        Entries().Clear();
+        Space().Entries().Clear();
     }
     servers.clear();
     std::filesystem::remove_all(folder);
-    SetHostNameResolver({});
+    Space().Names().SetResolver({});
 }
 
 BENCHMARK(BM_IdleReaders)->Arg(200)->Arg(1000)->Arg(10000)->Iterations(1)->Unit(benchmark::kSecond);

@@ -3,6 +3,7 @@
 // Generated access logs for the parse and memory benchmarks: a busy site with thousands of
 // clients, a few crawlers, pages and their images, several lines per second.
 
+#include "BenchWorkspace.h"
 #include "config/AppSettings.h"
 #include "config/SettingsStore.h"
 #include "parsing/NameList.h"
@@ -46,9 +47,9 @@ inline void FillLists() {
     }
     spiders.push_back({"66.249.66.1", false});
     spiders.push_back({".157.55.39.146", false});
-    Spiders().Assign(spiders);
-    Documents().Assign(std::vector<std::string>(std::begin(Extensions), std::end(Extensions)));
-    Buddies().Assign({"10.1.2.3", "proxy.friend.example", "192.0.2.200"});
+    Space().Spiders().Assign(spiders);
+    Space().Documents().Assign(std::vector<std::string>(std::begin(Extensions), std::end(Extensions)));
+    Space().Buddies().Assign({"10.1.2.3", "proxy.friend.example", "192.0.2.200"});
 }
 
 // Options held in memory: no reverse look-ups, the default revisitor time.
@@ -58,9 +59,9 @@ public:
         Config_.SetPersistenceMode(Persistence::None);
         Config_.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, false);
         Config_.AddItem("Options", "TimeRevisitorAfterMinutes", SettingKind::Integer, std::int32_t{10});
-        SetOptions(&Config_);
+        Space().SetOptions(&Config_);
     }
-    ~BenchOptions() { SetOptions(nullptr); }
+    ~BenchOptions() { Space().SetOptions(nullptr); }
 
 private:
     SettingsStore Config_;

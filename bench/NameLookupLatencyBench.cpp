@@ -5,6 +5,7 @@
 // every line shown within poll interval + deadline. The same run with look-up off is the
 // reference.
 
+#include "BenchWorkspace.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderHandshake.h"
@@ -51,9 +52,9 @@ void BM_LiveLatency(benchmark::State& state) {
     options.SetPersistenceMode(Persistence::None);
     options.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, resolve);
     options.AddItem("Options", "MiscDnsDeadlineMs", SettingKind::Integer, std::int32_t{DeadlineMs});
-    SetOptions(&options);
+    Space().SetOptions(&options);
     std::atomic<int> questions{0};
-    SetHostNameResolver([&questions](std::string_view address) -> std::optional<std::string> {
+    Space().Names().SetResolver([&questions](std::string_view address) -> std::optional<std::string> {
         if (questions.fetch_add(1) % 50 == 49) {
             std::this_thread::sleep_for(std::chrono::seconds(5));
             return std::nullopt;
@@ -61,7 +62,7 @@ void BM_LiveLatency(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return "host-" + std::string(address) + ".example";
     });
-    ClearResolveCache();
+    Space().Names().Clear();
     platform::ManualClock clock(*EncodeDateTime(2024, 3, 10, 12, 0, 0));
     platform::ScopedClock useClock(clock);
 
@@ -81,9 +82,9 @@ void BM_LiveLatency(benchmark::State& state) {
 
         platform::LoopDispatcher loop;
         platform::ScopedDispatcher useLoop(loop);
-        ReaderHandshake handshake([&](LogEntry& first) {
+        ReaderHandshake handshake(Space(), [&](LogEntry& first) {
             const auto now = SteadyClock::now();
-            TakeOverNewEntries(first, [&](LogEntry& entry) {
+            TakeOverNewEntries(Space().Entries(), first, [&](LogEntry& entry) {
                 // The page names the line's number.
                 const std::string_view page = entry.Access()->Page();
                 const int i = std::atoi(std::string(page.substr(1)).c_str());
@@ -92,9 +93,8 @@ void BM_LiveLatency(benchmark::State& state) {
                 named += entry.Access()->Resolved() ? 1 : 0;
             });
         });
-        ScopedReaderMainThread installed(handshake);
         loop.SetIdleHandler([&handshake] { return handshake.ResumePendingReader(); });
-        StartReader(server);
+        Space().Readers().Start(server);
 
         std::thread writer([&] {
             std::ofstream out(log, std::ios::binary | std::ios::app);
@@ -124,9 +124,9 @@ void BM_LiveLatency(benchmark::State& state) {
         handshake.SetClosing(true);
         loop.SetIdleHandler({});
         const auto stopping = SteadyClock::now();
-        StopAllReaders();
+        Space().Readers().StopAll();
         const double stopSeconds = std::chrono::duration<double>(SteadyClock::now() - stopping).count();
-        Readers().Clear();
+        Space().Readers().Clear();
 
         std::vector<double> latency;
         int inTime = 0;
@@ -153,11 +153,11 @@ void BM_LiveLatency(benchmark::State& state) {
         state.counters["p99_s"] = at(0.99);
         state.counters["max_s"] = at(1.0);
         state.counters["stop_s"] = stopSeconds;
-        Entries().Clear();
+        Space().Entries().Clear();
     }
-    SetHostNameResolver({});
-    ClearResolveCache();
-    SetOptions(nullptr);
+    Space().Names().SetResolver({});
+    Space().Names().Clear();
+    Space().SetOptions(nullptr);
     std::filesystem::remove_all(folder);
 }
 

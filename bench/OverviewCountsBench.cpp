@@ -3,6 +3,7 @@
 // longest slice), and the heap the counts hold against the number of entries and of distinct
 // keys. Every allocation is counted by the replaced global operator new.
 
+#include "BenchWorkspace.h"
 #include "HeapCounter.h"
 #include "LogGenerator.h"
 #include "acquisition/AccessSummary.h"
@@ -54,7 +55,7 @@ public:
     QueueFixture& operator=(const QueueFixture&) = delete;
 
     LogEntry* Append(const std::string& line) {
-        std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
+        std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_, EntrySettings::Of(Space()));
         return entry ? Queue_.Append(std::move(entry)) : nullptr;
     }
 
@@ -81,9 +82,9 @@ void CountAll(SummaryTracker& tracker) {
 // entries do: only the counting is timed.
 void BM_TakeOverTenEntries(benchmark::State& state) {
     QueueFixture& fixture = QueueFixture::Get(static_cast<std::size_t>(state.range(0)), 5000);
-    SummaryTracker tracker(fixture.Queue());
+    SummaryTracker tracker(fixture.Queue(), Space().Spiders());
     // The window's scope: the display filters as they are set, every server, the keep period.
-    const DisplayFilterSettings filters = DisplayFilterSettings::Current();
+    const DisplayFilterSettings filters = Space().Filters().Current();
     tracker.Restart({nullptr, SummarySpan::KeepPeriod,
                      [filters](const LogEntry& entry) { return !IsHiddenBy(filters, entry); }},
                     BenchNow);
@@ -117,7 +118,7 @@ BENCHMARK(BM_TakeOverTenEntries)->Arg(100000)->Arg(1000000)->UseManualTime()->Un
 void BM_RecountMillion(benchmark::State& state) {
     QueueFixture& fixture = QueueFixture::Get(1000000, 5000);
     const auto slice = static_cast<std::size_t>(state.range(0));
-    SummaryTracker tracker(fixture.Queue());
+    SummaryTracker tracker(fixture.Queue(), Space().Spiders());
     double longest = 0;
     double total = 0;
     for (auto _ : state) {
@@ -140,7 +141,7 @@ BENCHMARK(BM_RecountMillion)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterati
 // The last hour of a million entries: most are passed over by their time alone.
 void BM_RecountLastHourOfAMillion(benchmark::State& state) {
     QueueFixture& fixture = QueueFixture::Get(1000000, 5000);
-    SummaryTracker tracker(fixture.Queue());
+    SummaryTracker tracker(fixture.Queue(), Space().Spiders());
     DateTime newest;
     for (const LogEntry* entry = fixture.Queue().First(); entry != nullptr;
          entry = fixture.Queue().Next(entry))
@@ -164,7 +165,7 @@ void BM_CountsMemory(benchmark::State& state) {
     std::size_t keys = 0;
     for (auto _ : state) {
         const std::int64_t before = LiveHeapBytes();
-        auto summary = std::make_unique<AccessSummary>();
+        auto summary = std::make_unique<AccessSummary>(Space().Spiders());
         for (const LogEntry* entry = fixture.Queue().First(); entry != nullptr;
              entry = fixture.Queue().Next(entry))
             summary->Add(*entry);

@@ -1,5 +1,6 @@
 // Lines per second of the two parsers with every classification step on, one core.
 
+#include "BenchWorkspace.h"
 #include "LogGenerator.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
@@ -24,11 +25,11 @@ constexpr std::size_t QueueWindow = 100000;
 // QueueWindow lines are queued beforehand, so the revisit rule looks back through a queue
 // of a busy server's hours and the revisitor list holds the clients that came back.
 void RunLines(benchmark::State& state, const std::vector<std::string>& lines, Server& server) {
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Space().Entries();
     const std::size_t prefill = std::min(QueueWindow, lines.size() / 2);
     for (std::size_t i = 0; i < prefill; ++i) {
         auto entry = LogEntry::Make(lines[i], &server);
-        ParseEntry(*entry, KeepPeriod::Ignored);
+        ParseEntry(*entry, EntrySettings::Of(Space()), KeepPeriod::Ignored);
         if (entry->Access())
             queue.Append(std::move(entry));
     }
@@ -37,7 +38,7 @@ void RunLines(benchmark::State& state, const std::vector<std::string>& lines, Se
     for (auto _ : state) {
         const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(lines[index], &server);
         LogEntry& entry = *entryMade;
-        ParseEntry(entry, KeepPeriod::Ignored);
+        ParseEntry(entry, EntrySettings::Of(Space()), KeepPeriod::Ignored);
         accepted += entry.Access() ? 1 : 0;
         if (++index == lines.size())
             index = prefill;
@@ -45,9 +46,9 @@ void RunLines(benchmark::State& state, const std::vector<std::string>& lines, Se
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
     state.counters["accepted"] = static_cast<double>(accepted) / static_cast<double>(state.iterations());
     state.counters["queued"] = static_cast<double>(queue.Count());
-    state.counters["revisitors"] = static_cast<double>(Revisitors().Count());
+    state.counters["revisitors"] = static_cast<double>(Space().Revisitors().Count());
     queue.Clear();
-    Revisitors().Clear();
+    Space().Revisitors().Clear();
 }
 
 void BM_ParseNCSA(benchmark::State& state) {
@@ -98,8 +99,8 @@ void RunReaderPath(benchmark::State& state, Server& server, MakeEntry makeEntry)
     BenchOptions options;
     FillLists();
     static const std::vector<std::string> lines = CombinedLines(300000);
-    const EntrySettings settings = EntrySettings::Current();
-    EntryQueue& queue = Entries();
+    const EntrySettings settings = EntrySettings::Of(Space());
+    EntryQueue& queue = Space().Entries();
     std::size_t index = 0;
     std::int64_t accepted = 0;
     for (auto _ : state) {
@@ -115,7 +116,7 @@ void RunReaderPath(benchmark::State& state, Server& server, MakeEntry makeEntry)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
     state.counters["accepted"] = static_cast<double>(accepted) / static_cast<double>(state.iterations());
     queue.Clear();
-    Revisitors().Clear();
+    Space().Revisitors().Clear();
 }
 
 // An entry made from the line, then parsed into a record of its own.
@@ -123,7 +124,7 @@ void BM_ReaderPathNCSA(benchmark::State& state) {
     Server server;
     RunReaderPath(state, server, [](const std::string& line, Server& s, const EntrySettings&) {
         auto entry = LogEntry::Make(line, &s);
-        ParseEntry(*entry, KeepPeriod::Ignored);
+        ParseEntry(*entry, EntrySettings::Of(Space()), KeepPeriod::Ignored);
         return entry->Access() ? std::move(entry) : nullptr;
     });
 }
@@ -144,25 +145,25 @@ BENCHMARK(BM_ReaderPathInOnePiece)->MinTime(2.0);
 // A cached reverse look-up, what every line costs with name look-up on once its client was
 // seen: 5,000 clients asked in turn, the answers already in the cache.
 void BM_CachedNameLookUp(benchmark::State& state) {
-    SetHostNameResolver([](std::string_view address) -> std::optional<std::string> {
+    Space().Names().SetResolver([](std::string_view address) -> std::optional<std::string> {
         return "host-" + std::string(address) + ".example";
     });
-    ClearResolveCache();
+    Space().Names().Clear();
     std::vector<std::string> addresses;
     for (int i = 0; i < 5000; ++i)
         addresses.push_back("10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256));
     std::string name;
     for (const std::string& address : addresses)
-        ResolveAddress(address, name);
+        Space().Names().Resolve(address, name);
     std::size_t index = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(ResolveAddress(addresses[index], name));
+        benchmark::DoNotOptimize(Space().Names().Resolve(addresses[index], name));
         if (++index == addresses.size())
             index = 0;
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
-    SetHostNameResolver({});
-    ClearResolveCache();
+    Space().Names().SetResolver({});
+    Space().Names().Clear();
 }
 BENCHMARK(BM_CachedNameLookUp);
 
@@ -176,13 +177,13 @@ void BM_ParseNCSAWithoutQueue(benchmark::State& state) {
     for (auto _ : state) {
         const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(lines[index], &server);
         LogEntry& entry = *entryMade;
-        ParseEntry(entry, KeepPeriod::Ignored);
+        ParseEntry(entry, EntrySettings::Of(Space()), KeepPeriod::Ignored);
         benchmark::DoNotOptimize(entry.Access());
         if (++index == lines.size())
             index = 0;
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
-    Revisitors().Clear();
+    Space().Revisitors().Clear();
 }
 BENCHMARK(BM_ParseNCSAWithoutQueue)->MinTime(2.0);
 

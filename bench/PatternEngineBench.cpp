@@ -4,6 +4,7 @@
 // filter uses; PCRE2 (with its JIT, and match limits so that it ends at all) is measured when its
 // development files are there.
 
+#include "BenchWorkspace.h"
 #include "LogGenerator.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
@@ -125,7 +126,7 @@ Rows MakeRows(const std::vector<std::string>& lines) {
     FillLists();
     Server server;
     server.SetTimeDeleteAfter(1000000);
-    const EntrySettings settings = EntrySettings::Current();
+    const EntrySettings settings = EntrySettings::Of(Space());
     Rows rows;
     for (const std::string& line : lines) {
         std::unique_ptr<LogEntry> entry = MakeEntry(line, server, settings);

@@ -2,6 +2,7 @@
 // length of its raw line. Every allocation of the program is counted by the replaced global
 // operator new; the C library's own view (mallinfo2) is reported beside it.
 
+#include "BenchWorkspace.h"
 #include "HeapCounter.h"
 #include "LogGenerator.h"
 #include "acquisition/EntryArena.h"
@@ -38,7 +39,7 @@ void BM_QueuedEntryBytes(benchmark::State& state) {
 
         for (const std::string& line : lines) {
             auto entry = LogEntry::Make(line, &server);
-            ParseEntry(*entry, KeepPeriod::Ignored);
+            ParseEntry(*entry, EntrySettings::Of(Space()), KeepPeriod::Ignored);
             if (entry->Access())
                 queue.Append(std::move(entry));
         }
@@ -56,7 +57,7 @@ void BM_QueuedEntryBytes(benchmark::State& state) {
         if (bytes / queued > 2 * averageLine + 200)
             state.SkipWithError("a queued entry costs more than twice its line plus 200 bytes");
         queue.Clear();
-        Revisitors().Clear();
+        Space().Revisitors().Clear();
         state.ResumeTiming();
     }
 }
@@ -73,7 +74,7 @@ void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
     server.SetLogType(format);
     server.SetW3CFields(W3CAllFields);
     server.SetTimeDeleteAfter(1000000);
-    const EntrySettings settings = EntrySettings::Current();
+    const EntrySettings settings = EntrySettings::Of(Space());
     for (auto _ : state) {
         state.PauseTiming();
         std::vector<std::string> lines = format == LogFormat::W3c ? W3CLines(count) : CombinedLines(count);
@@ -111,7 +112,7 @@ void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
             static_cast<double>(ThreadPooledEntryBytes() - pooledBefore) / queued;
         state.counters["lines_per_s"] = benchmark::Counter(queued, benchmark::Counter::kIsRate);
         queue.Clear();
-        Revisitors().Clear();
+        Space().Revisitors().Clear();
         state.ResumeTiming();
     }
 }

@@ -4,6 +4,7 @@
 // cells a view asks for when it paints. The lists are shown in real table views (offscreen), so
 // the views' own bookkeeping of inserted rows is part of every figure.
 
+#include "BenchWorkspace.h"
 #include "acquisition/EntryCells.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
@@ -36,6 +37,8 @@
 #include <memory>
 #include <new>
 #include <random>
+
+using kavel::bench::Space;
 
 // Live heap bytes, for the memory a list row costs. Counted with the allocator's real block
 // sizes so that the figure includes what a vector's growth wastes.
@@ -106,8 +109,9 @@ QApplication& App() {
 class ListsFixture {
 public:
     explicit ListsFixture(int entries) {
-        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
-        Entries().Clear();
+        Space().Names().SetResolver(
+            [](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        Space().Entries().Clear();
         for (Server& server : Servers_) {
             server.SetTimeDeleteAfter(3);
             server.SetTimeDeleteAfterUnit(KeepUnit::Days);
@@ -137,17 +141,17 @@ public:
     }
     ~ListsFixture() {
         Lists_.ClearLists();
-        Entries().Clear();
-        SetHostNameResolver({});
-        ClearResolveCache();
+        Space().Entries().Clear();
+        Space().Names().SetResolver({});
+        Space().Names().Clear();
     }
     ListsFixture(const ListsFixture&) = delete;
     ListsFixture& operator=(const ListsFixture&) = delete;
 
     LogEntry* Queue(Server& server, DateTime time, int i) {
-        auto entry = MakeEntry(NcsaLine(time, i % 5000, i % 700), server);
+        auto entry = MakeEntry(NcsaLine(time, i % 5000, i % 700), server, EntrySettings::Of(Space()));
         entry->Time = time;
-        return Entries().Append(std::move(entry));
+        return Space().Entries().Append(std::move(entry));
     }
 
     Server& FirstServer() { return Servers_[0]; }
@@ -170,7 +174,7 @@ public:
     platform::ManualClock Clock_{BenchNow};
     platform::ScopedClock ClockInstalled_{Clock_};
     Server Servers_[2];
-    AccessLists Lists_;
+    AccessLists Lists_{Space()};
     QTableView RawView_;
     // The main window's list view, which holds still while the user reads.
     AccessTableView LogView_;
@@ -260,7 +264,7 @@ void BM_FilterRows(benchmark::State& state) {
     auto compiled = TextPattern::Compile(c.Pattern, c.Options);
     const TextPattern& pattern = std::get<TextPattern>(compiled);
     const AccessListModel& model = fixture.Lists_.Log();
-    EntryMatcher matcher(pattern, AccessCells);
+    EntryMatcher matcher(pattern, AccessCells, Space().Spiders());
     std::int64_t matched = 0;
     for (auto _ : state) {
         matched = 0;
@@ -279,14 +283,14 @@ BENCHMARK(BM_FilterRows)
 void BM_RowMemory(benchmark::State& state) {
     ListsFixture fixture(QueuedEntries);
     std::vector<LogEntry*> entries;
-    for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+    for (LogEntry* entry = Space().Entries().First(); entry != nullptr; entry = Space().Entries().Next(entry))
         entries.push_back(entry);
     double accessBytes = 0;
     double rawBytes = 0;
     for (auto _ : state) {
         {
             const std::int64_t before = LiveHeapBytes.load();
-            AccessListModel model;
+            AccessListModel model{Space()};
             model.Reserve(entries.size());
             std::int32_t number = 0;
             for (LogEntry* entry : entries)
@@ -297,7 +301,7 @@ void BM_RowMemory(benchmark::State& state) {
         }
         {
             const std::int64_t before = LiveHeapBytes.load();
-            RawLinesModel model;
+            RawLinesModel model{Space()};
             model.Reserve(entries.size());
             for (LogEntry* entry : entries)
                 model.Add(*entry);
@@ -326,7 +330,7 @@ void BM_NotificationOfTenEntries(benchmark::State& state) {
     const bool held = state.range(0) == 1;
     std::unique_ptr<SummaryTracker> counts;
     if (state.range(0) == 2) {
-        counts = std::make_unique<SummaryTracker>(Entries());
+        counts = std::make_unique<SummaryTracker>(Space().Entries(), Space().Spiders());
         counts->Restart({nullptr, SummarySpan::KeepPeriod, {}}, BenchNow);
         while (!counts->Step(1u << 20)) {
         }
@@ -384,7 +388,7 @@ BENCHMARK(BM_NotificationOfTenEntries)
 // chart costs (once a second while the page is shown), and the longest recount slice it ran.
 void BM_OverviewRefresh(benchmark::State& state) {
     ListsFixture fixture(QueuedEntries);
-    OverviewPage page(Entries());
+    OverviewPage page(Space().Entries(), Space().Spiders());
     page.SetSpan(SummarySpan::KeepPeriod);
     page.resize(900, 700);
     page.show();
@@ -432,7 +436,7 @@ void BM_QuickFilterPass(benchmark::State& state) {
     state.SetLabel(c.Name);
     ListsFixture fixture(static_cast<int>(state.range(1)));
     fixture.Lists_.Rebuild();
-    ListFilterModel filter;
+    ListFilterModel filter{Space().Spiders()};
     AccessListModel& log = fixture.Lists_.Log();
     filter.SetSource(
         &log, [&log](int row) { return log.EntryAt(row); }, &AccessListModel::CellOfColumn);
@@ -483,9 +487,9 @@ void BM_NotificationOfTenEntriesFiltered(benchmark::State& state) {
     ListsFixture fixture(QueuedEntries);
     fixture.Lists_.SetPublishInterval(std::chrono::milliseconds(0));
     fixture.Lists_.Rebuild();
-    ListFilterModel raw;
-    ListFilterModel log;
-    ListFilterModel exceptions;
+    ListFilterModel raw{Space().Spiders()};
+    ListFilterModel log{Space().Spiders()};
+    ListFilterModel exceptions{Space().Spiders()};
     AccessLists& lists = fixture.Lists_;
     raw.SetSource(
         &lists.Raw(), [&lists](int row) { return lists.Raw().EntryAt(row); },

@@ -2,6 +2,7 @@
 // that ten busy servers cost. Every figure comes from a real reader thread on a real file, with
 // a plain main loop taking the entries over as the window would.
 
+#include "BenchWorkspace.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderHandshake.h"
@@ -20,6 +21,8 @@
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+
+using kavel::bench::Space;
 
 namespace kavel {
 namespace {
@@ -96,19 +99,20 @@ class MainThread {
 public:
     MainThread() {
         // Name look-ups stay on, answered at once without the network.
-        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
-        ClearResolveCache();
-        Entries().Clear();
+        Space().Names().SetResolver(
+            [](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        Space().Names().Clear();
+        Space().Entries().Clear();
         Loop.SetIdleHandler([this] { return Handshake.ResumePendingReader(); });
     }
     ~MainThread() {
         Handshake.SetClosing(true);
         Loop.SetIdleHandler({});
-        StopAllReaders();
-        Readers().Clear();
-        Entries().Clear();
-        SetHostNameResolver({});
-        ClearResolveCache();
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().Entries().Clear();
+        Space().Names().SetResolver({});
+        Space().Names().Clear();
     }
     MainThread(const MainThread&) = delete;
     MainThread& operator=(const MainThread&) = delete;
@@ -143,13 +147,13 @@ public:
     platform::ScopedDispatcher LoopInstalled{Loop};
     std::int64_t Taken = 0;
     SteadyClock::time_point FirstTakeOver{};
-    ReaderHandshake Handshake{[this](LogEntry& first) {
-        if (Taken == 0) {
-            FirstTakeOver = SteadyClock::now();
-        }
-        TakeOverNewEntries(first, [this](LogEntry&) { ++Taken; });
-    }};
-    ScopedReaderMainThread HandshakeInstalled{Handshake};
+    ReaderHandshake Handshake{Space(), [this](LogEntry& first) {
+                                  if (Taken == 0) {
+                                      FirstTakeOver = SteadyClock::now();
+                                  }
+                                  TakeOverNewEntries(Space().Entries(), first,
+                                                     [this](LogEntry&) { ++Taken; });
+                              }};
     std::vector<std::unique_ptr<Server>> Servers;
 };
 
@@ -176,7 +180,7 @@ void BM_StartupOnOneGibibyteLog(benchmark::State& state) {
         MainThread main;
         Server& server = main.AddServer(log, 5000);
         const auto start = SteadyClock::now();
-        LogReader& reader = StartReader(server);
+        LogReader& reader = Space().Readers().Start(server);
         if (!main.RunUntil([&] { return reader.PassCount() >= 1; }, 300s)) {
             state.SkipWithError(("the first pass did not end: " + reader.State()).c_str());
             return;
@@ -207,7 +211,7 @@ void BM_AppendedLineToTakeOver(benchmark::State& state) {
     }
     MainThread main;
     Server& server = main.AddServer(log, pollMs);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     main.RunUntil([&] { return main.Taken == 1 && reader.PassCount() >= 1; }, 30s);
     double worstMs = 0;
     double sumMs = 0;
@@ -255,7 +259,7 @@ void BM_TenBusyServers(benchmark::State& state) {
             logs.push_back(BenchFolder() / ("busy" + std::to_string(s) + ".log"));
             std::FILE* out = std::fopen(logs.back().c_str(), "wb");
             std::fclose(out);
-            StartReader(main.AddServer(logs.back(), 1000));
+            Space().Readers().Start(main.AddServer(logs.back(), 1000));
         }
         main.RunUntil([&] { return false; }, 200ms);
         std::atomic<double> writerCpu{0};

@@ -3,6 +3,7 @@
 // while the reader's notifications were taken over. A timer asks every 10 ms; the largest gap
 // between two of its calls is the stall a user would feel.
 
+#include "BenchWorkspace.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryPipeline.h"
 #include "acquisition/EntryQueue.h"
@@ -29,6 +30,8 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+
+using kavel::bench::Space;
 
 namespace kavel::ui {
 namespace {
@@ -118,7 +121,7 @@ void WriteHome(const std::filesystem::path& home, bool names) {
 // entry and queued (without names: the command looks none up unless told to).
 double ParseMs(const std::filesystem::path& home) {
     const std::unique_ptr<Server> server = LineToServer("www;" + (home / "www.log").string() + ServerLine);
-    EntrySettings settings = EntrySettings::Current();
+    EntrySettings settings = EntrySettings::Of(Space());
     settings.ResolveNames = false;
     const auto start = SteadyClock::now();
     {
@@ -126,7 +129,7 @@ double ParseMs(const std::filesystem::path& home) {
         EntryPipeline pipeline(*server, settings);
         const EntryPipeline::Deliver deliver = [](EntryPipeline::Made& made) {
             if (made.Entry)
-                Entries().Append(std::move(made.Entry));
+                Space().Entries().Append(std::move(made.Entry));
         };
         std::string line;
         while (std::getline(log, line))
@@ -134,8 +137,8 @@ double ParseMs(const std::filesystem::path& home) {
         pipeline.Flush(deliver);
     }
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
-    Entries().Clear();
-    Revisitors().Clear();
+    Space().Entries().Clear();
+    Space().Revisitors().Clear();
     return ms;
 }
 
@@ -150,9 +153,10 @@ void BM_StartupOnAMillionLines(benchmark::State& state) {
     for (auto _ : state) {
         BenchHome home;
         WriteHome(home.Path(), names);
-        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        Space().Names().SetResolver(
+            [](std::string_view) -> std::optional<std::string> { return std::nullopt; });
         ProgramLifecycle lifecycle(
-            [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+            Space(), [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
         lifecycle.CreateObjects();
         platform::QtDispatcher dispatcher;
         platform::ScopedDispatcher installed(dispatcher);
@@ -164,7 +168,7 @@ void BM_StartupOnAMillionLines(benchmark::State& state) {
             static int windows = 0;
             setup.InstanceLockName =
                 "kavel-window-bench-" + std::to_string(::getpid()) + "-" + std::to_string(++windows);
-            MainWindow window(setup);
+            MainWindow window(Space(), setup);
             window.show();
             QEventLoop loop;
             QElapsedTimer sinceLast;
@@ -195,11 +199,11 @@ void BM_StartupOnAMillionLines(benchmark::State& state) {
             state.SetIterationTime(std::chrono::duration<double>(end - start).count());
             window.close();
         }
-        Readers().Clear();
-        Entries().Clear();
-        Revisitors().Clear();
-        SetHostNameResolver({});
-        ClearResolveCache();
+        Space().Readers().Clear();
+        Space().Entries().Clear();
+        Space().Revisitors().Clear();
+        Space().Names().SetResolver({});
+        Space().Names().Clear();
         parseMs = ParseMs(home.Path());
     }
     state.counters["rows"] = rows;

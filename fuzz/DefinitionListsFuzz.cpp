@@ -31,19 +31,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
 
-    kavel::LoadSpiders(file);
-    const std::vector<kavel::Spider> spiders = kavel::Spiders().Items();
-    (void)kavel::FindSpider("crawl.bot.example");
-    kavel::SaveSpiders(file);
-    kavel::LoadSpiders(file);
-    if (kavel::Spiders().Items() != spiders)
+    kavel::SpiderList spiderList;
+    kavel::LoadSpiders(file, spiderList);
+    const std::vector<kavel::Spider> spiders = spiderList.Items();
+    (void)spiderList.Find("crawl.bot.example");
+    kavel::SaveSpiders(file, spiderList);
+    kavel::LoadSpiders(file, spiderList);
+    if (spiderList.Items() != spiders)
         std::abort();
 
     const std::vector<std::string> names = kavel::LoadNameListFile(file);
-    kavel::Documents().Assign(names);
-    kavel::Buddies().Assign(names);
-    (void)kavel::Buddies().Contains("x");
-    (void)kavel::Documents().AnyOccursIn(".html");
+    kavel::DocumentList documents;
+    kavel::BuddyList buddies;
+    documents.Assign(names);
+    buddies.Assign(names);
+    (void)buddies.Contains("x");
+    (void)documents.AnyOccursIn(".html");
 
     {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -33,9 +33,9 @@ inline bool SameAccess(const AccessRecord& a, const AccessRecord& b) {
            x.BytesReceived == y.BytesReceived && x.TimeTaken == y.TimeTaken;
 }
 
-// entry has been through ParseEntry with the keep period ignored.
-inline void CheckOnePieceAgrees(const LogEntry& entry, Server& server) {
-    const std::unique_ptr<LogEntry> placed = MakeEntry(entry.Line.View(), server, EntrySettings::Current());
+// entry has been through ParseEntry with the keep period ignored, with the same settings.
+inline void CheckOnePieceAgrees(const LogEntry& entry, Server& server, const EntrySettings& settings) {
+    const std::unique_ptr<LogEntry> placed = MakeEntry(entry.Line.View(), server, settings);
     if (!entry.Access()) {
         if (placed)
             __builtin_trap();

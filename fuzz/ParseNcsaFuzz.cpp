@@ -4,6 +4,7 @@
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "config/AppSettings.h"
 #include "config/SettingsStore.h"
 #include "parsing/NameList.h"
@@ -12,22 +13,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace {
 
 struct Setup {
+    kavel::Workspace Space{std::filesystem::temp_directory_path()};
     kavel::SettingsStore Options;
     kavel::Server Server;
+    kavel::EntrySettings Settings;
 
     Setup() {
         Options.SetPersistenceMode(kavel::Persistence::None);
         Options.AddItem("Options", "MiscDnsResolve", kavel::SettingKind::Boolean, false);
         Options.AddItem("Options", "TimeRevisitorAfterMinutes", kavel::SettingKind::Integer, std::int32_t{1});
-        kavel::SetOptions(&Options);
-        kavel::Spiders().Assign({{"bot.example", false}, {"", true}, {"1", false}});
-        kavel::Documents().Assign({".html", "", ".php"});
-        kavel::Buddies().Assign({"a", "\xE4"});
+        Space.SetOptions(&Options);
+        Space.Spiders().Assign({{"bot.example", false}, {"", true}, {"1", false}});
+        Space.Documents().Assign({".html", "", ".php"});
+        Space.Buddies().Assign({"a", "\xE4"});
+        Settings = kavel::EntrySettings::Of(Space);
         Server.SetLogType(kavel::LogFormat::Ncsa);
     }
 };
@@ -37,24 +42,24 @@ struct Setup {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Setup setup;
     auto entry = kavel::LogEntry::Make(std::string(reinterpret_cast<const char*>(data), size), &setup.Server);
-    kavel::ParseEntry(*entry);
+    kavel::ParseEntry(*entry, setup.Settings);
     if (!entry->Access()) {
         entry->SetAccess(nullptr);
         setup.Server.SetTimeDeleteAfter(1000000);
-        kavel::ParseEntry(*entry, kavel::KeepPeriod::Ignored);
+        kavel::ParseEntry(*entry, setup.Settings, kavel::KeepPeriod::Ignored);
     }
-    kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server);
+    kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server, setup.Settings);
     if (const kavel::AccessRecord* record = entry->Access()) {
         (void)record->BrowserImage();
         (void)record->VisitorImage();
         (void)record->PageWithoutQuery();
         (void)kavel::DocumentExtension(record->Page());
         (void)kavel::Dequote(record->Referer());
-        kavel::Entries().Append(std::move(entry));
+        setup.Space.Entries().Append(std::move(entry));
     }
-    if (kavel::Entries().Count() > 1000) {
-        kavel::Entries().Clear();
-        kavel::Revisitors().Clear();
+    if (setup.Space.Entries().Count() > 1000) {
+        setup.Space.Entries().Clear();
+        setup.Space.Revisitors().Clear();
     }
     return 0;
 }

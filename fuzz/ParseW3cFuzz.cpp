@@ -4,6 +4,7 @@
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "config/AppSettings.h"
 #include "config/SettingsStore.h"
 #include "parsing/NameList.h"
@@ -13,22 +14,26 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace {
 
 struct Setup {
+    kavel::Workspace Space{std::filesystem::temp_directory_path()};
     kavel::SettingsStore Options;
     kavel::Server Server;
+    kavel::EntrySettings Settings;
 
     Setup() {
         Options.SetPersistenceMode(kavel::Persistence::None);
         Options.AddItem("Options", "MiscDnsResolve", kavel::SettingKind::Boolean, false);
         Options.AddItem("Options", "TimeRevisitorAfterMinutes", kavel::SettingKind::Integer, std::int32_t{1});
-        kavel::SetOptions(&Options);
-        kavel::Spiders().Assign({{"bot.example", false}, {"10.", true}});
-        kavel::Documents().Assign({".asp", ".htm"});
-        kavel::Buddies().Assign({"friend"});
+        Space.SetOptions(&Options);
+        Space.Spiders().Assign({{"bot.example", false}, {"10.", true}});
+        Space.Documents().Assign({".asp", ".htm"});
+        Space.Buddies().Assign({"friend"});
+        Settings = kavel::EntrySettings::Of(Space);
         Server.SetLogType(kavel::LogFormat::W3c);
         Server.SetTimeDeleteAfter(1000000);
     }
@@ -46,19 +51,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     setup.Server.SetTimeZone(static_cast<std::int32_t>(choice >> 24) - 128);
     auto entry =
         kavel::LogEntry::Make(std::string(reinterpret_cast<const char*>(data) + 4, size - 4), &setup.Server);
-    kavel::ParseEntry(*entry, kavel::KeepPeriod::Ignored);
-    kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server);
+    kavel::ParseEntry(*entry, setup.Settings, kavel::KeepPeriod::Ignored);
+    kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server, setup.Settings);
     if (entry->Access()) {
         const auto& record = static_cast<const kavel::W3cRecord&>(*entry->Access());
         (void)record.BrowserImage();
         (void)record.VisitorImage();
         (void)record.ServerHostName();
         (void)record.DateText();
-        kavel::Entries().Append(std::move(entry));
+        setup.Space.Entries().Append(std::move(entry));
     }
-    if (kavel::Entries().Count() > 1000) {
-        kavel::Entries().Clear();
-        kavel::Revisitors().Clear();
+    if (setup.Space.Entries().Count() > 1000) {
+        setup.Space.Entries().Clear();
+        setup.Space.Revisitors().Clear();
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 // 100,000 entries (with and without a change of the set), redrawing the meter from every
 // entry after a resize, and the shift of one column each minute.
 
+#include "../BenchWorkspace.h"
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
@@ -33,20 +34,20 @@ void FillQueue(Server& server, int count, int minutes) {
             "10.1." + std::to_string(random() % 20) + "." + std::to_string(random() % 250);
         auto entry = MakeEntry(host + " - - [10/Mar/2024:11:00:00 +0000] \"GET /p" + std::to_string(i % 97) +
                                    " HTTP/1.1\" 200 512 \"-\" \"Mozilla/5.0\"",
-                               server);
+                               server, EntrySettings::Of(Space()));
         if (!entry)
             continue;
         entry->Time =
             DateTime{BenchNow.Ms - static_cast<std::int64_t>(count - i) * minutes * MsPerMinute / count};
         entry->Access()->IsDocument = i % 4 == 0;
         entry->DisplayState = i % 3 == 0 ? DisplayState::Hidden : DisplayState::Shown;
-        Entries().Append(std::move(entry));
+        Space().Entries().Append(std::move(entry));
     }
 }
 
 struct Fixture {
     explicit Fixture(int minutes) {
-        server = &Servers().Add(std::make_unique<Server>());
+        server = &Space().Servers().Add(std::make_unique<Server>());
         server->SetTimeRevisitorAfterMinutes(10);
         FillQueue(*server, 100000, minutes);
     }
@@ -54,13 +55,13 @@ struct Fixture {
         lists.Log().Clear();
         lists.Raw().Clear();
         lists.Exceptions().Clear();
-        Entries().Clear();
-        Servers().Clear();
+        Space().Entries().Clear();
+        Space().Servers().Clear();
     }
     platform::ManualClock clock{BenchNow};
     platform::ScopedClock useClock{clock};
     Server* server = nullptr;
-    ui::AccessLists lists;
+    ui::AccessLists lists{Space()};
     ui::RealtimeView view{lists, nullptr};
 };
 
@@ -98,7 +99,7 @@ BENCHMARK(BM_BuildRealtimeViewDayOfTraffic)->Unit(benchmark::kMillisecond);
 
 void BM_RedrawUseMeter(benchmark::State& state) {
     Fixture fixture(24 * 60);
-    ui::UseMeter meter;
+    ui::UseMeter meter(Space().Entries());
     meter.ResizeSurface(1600, 33);
     for (auto _ : state) {
         meter.Clear();
@@ -110,7 +111,7 @@ BENCHMARK(BM_RedrawUseMeter)->Unit(benchmark::kMillisecond);
 void BM_ShiftUseMeter(benchmark::State& state) {
     platform::ManualClock clock{BenchNow};
     platform::ScopedClock useClock{clock};
-    ui::UseMeter meter;
+    ui::UseMeter meter(Space().Entries());
     meter.ResizeSurface(1600, 33);
     for (auto _ : state)
         meter.Shift(-1);
@@ -124,7 +125,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
     QApplication app(argc, argv);
     // The entries are made as a reader makes them, but without asking the network for names.
-    kavel::SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+    kavel::bench::Space().Names().SetResolver(
+        [](std::string_view) -> std::optional<std::string> { return std::nullopt; });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,10 +1,11 @@
 // kavel: the desktop program. Starts and ends in a fixed order: the
-// process-wide objects before any window, the main window (single-instance question, the two
+// workspace's objects before any window, the main window (single-instance question, the two
 // configuration stores), the definitions at the window's first idle moment, the readers
 // stopped and the layout stored when the window closes, and the files written back after the
 // message loop in the reverse order of creation.
 
 #include "acquisition/ProgramLifecycle.h"
+#include "acquisition/Workspace.h"
 #include "base/SingleInstance.h"
 #include "base/VersionInfo.h"
 #include "cli/DemoTraffic.h"
@@ -184,7 +185,9 @@ int main(int argc, char** argv) {
         }
     });
 
-    ProgramLifecycle lifecycle(reportError);
+    // Everything the window watches and shows, on the home folder's definitions.
+    Workspace space(platform::Paths::HomeDir());
+    ProgramLifecycle lifecycle(space, reportError);
     lifecycle.CreateObjects();
 
     platform::QtDispatcher dispatcher;
@@ -205,7 +208,7 @@ int main(int argc, char** argv) {
 
     int result = 0;
     {
-        ui::MainWindow window(std::move(setup));
+        ui::MainWindow window(space, std::move(setup));
         if (window.MayContinue() && !stopRequested) {
             if (const std::optional<int> rows = ExitAfterRows()) {
                 const auto check = [&window, limit = *rows] {

@@ -94,9 +94,9 @@ std::string AlertJson(const FiredAlert& alert, const std::string& commandStart) 
     return json.Take();
 }
 
-AlertConsole::AlertConsole(bool json)
+AlertConsole::AlertConsole(Workspace& space, bool json)
     : Json_(json)
-    , Monitor_([this](const FiredAlert& alert) { Fire(alert); })
+    , Monitor_(space, [this](const FiredAlert& alert) { Fire(alert); })
     , Commands_([this](std::uint64_t id, const platform::ProcessOutcome& outcome) {
         ReportCommand(id, outcome);
     }) {}

@@ -11,6 +11,7 @@
 namespace kavel {
 class LogEntry;
 class ProgramLifecycle;
+class Workspace;
 } // namespace kavel
 
 namespace kavel::cli {
@@ -22,7 +23,7 @@ namespace kavel::cli {
 // before the dispatcher.
 class AlertConsole {
 public:
-    explicit AlertConsole(bool json);
+    AlertConsole(Workspace& space, bool json);
 
     // Reads kavel.alerts (after the servers).
     void Load(ProgramLifecycle& lifecycle);

@@ -61,12 +61,20 @@ std::variant<EntryGrep, std::string> EntryGrep::Make(const GrepOptions& options)
     if (auto* error = std::get_if<std::string>(&compiled))
         return "--grep: " + *error;
     grep.Pattern_ = std::make_unique<TextPattern>(std::move(std::get<TextPattern>(compiled)));
-    grep.Matcher_.emplace(*grep.Pattern_, AccessCells);
     return grep;
 }
 
+void EntryGrep::Bind(const SpiderList& spiders) {
+    if (Pattern_)
+        Matcher_.emplace(*Pattern_, AccessCells, spiders);
+}
+
 bool EntryGrep::Matches(const LogEntry& entry) {
-    return !Matcher_ || Matcher_->Matches(entry);
+    if (!Pattern_)
+        return true;
+    if (!Matcher_)
+        throw std::logic_error("--grep used before it was bound to the spiders list");
+    return Matcher_->Matches(entry);
 }
 
 } // namespace kavel::cli

@@ -38,6 +38,9 @@ public:
     static std::variant<EntryGrep, std::string> Make(const GrepOptions& options);
 
     bool Active() const { return Pattern_ != nullptr; }
+    // Before the first Matches: the spiders list decides the new-spider exception in the
+    // searched cells; it must outlive the filter.
+    void Bind(const SpiderList& spiders);
     bool Matches(const LogEntry& entry);
 
 private:

@@ -8,6 +8,7 @@
 #include "acquisition/EntryPipeline.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "base/DefinitionFile.h"
 #include "base/LineBlocks.h"
 #include "base/Text.h"
@@ -299,20 +300,19 @@ private:
 };
 
 // What the program's end does to the lists, in its order.
-void SaveLists() {
-    SaveDocuments();
-    SaveBuddies();
-    SaveSpiders();
-    SaveRevisitors();
+void SaveLists(Workspace& space) {
+    SaveNameListFile(space.DefinitionFile(".documents"), space.Documents().Items());
+    SaveNameListFile(space.DefinitionFile(".buddies"), space.Buddies().Items());
+    SaveSpiders(space.DefinitionFile(".spiders"), space.Spiders());
+    if (space.Revisitors().Loaded())
+        SaveRevisitors(space.DefinitionFile(".revisitors"), space.Revisitors());
 }
 
 // Removes the process-wide state that a run installed, also when it fails part-way; it goes
-// before the clock and the store it refers to.
+// before the clock it refers to.
 class RunScope {
 public:
     ~RunScope() {
-        SetHostNameResolver(nullptr);
-        SetOptions(nullptr);
         if (ClockInstalled) {
             platform::SetCurrentClock(nullptr);
         }
@@ -329,11 +329,13 @@ int Run(const ParseOptions& options) {
     std::unique_ptr<SettingsStore> optionsStore;
     std::optional<platform::SystemLocaleFormat> localeFormat;
     RunScope scope;
+    Workspace space(platform::Paths::HomeDir());
     auto madeGrep = EntryGrep::Make(options.Grep);
     if (const auto* error = std::get_if<std::string>(&madeGrep)) {
         throw UsageError(*error);
     }
     EntryGrep& grep = std::get<EntryGrep>(madeGrep);
+    grep.Bind(space.Spiders());
     if (grep.Active()) {
         // The pattern sees the times as the window shows them, in the user's locale.
         std::setlocale(LC_ALL, "");
@@ -352,18 +354,18 @@ int Run(const ParseOptions& options) {
         scope.ClockInstalled = true;
     }
 
-    optionsStore = CreateOptionsStore();
-    SetOptions(optionsStore.get());
+    optionsStore = CreateOptionsStore(space.DefinitionFile(".config"));
+    space.SetOptions(optionsStore.get());
     if (options.HostsFile) {
-        SetHostNameResolver(HostsResolver(*options.HostsFile));
+        space.Names().SetResolver(HostsResolver(*options.HostsFile));
     }
 
-    LoadDocuments();
-    LoadBuddies();
-    LoadSpiders();
-    const RevisitorLoad revisitors = LoadRevisitors();
+    space.Documents().Assign(LoadNameListFile(space.DefinitionFile(".documents")));
+    space.Buddies().Assign(LoadNameListFile(space.DefinitionFile(".buddies")));
+    LoadSpiders(space.DefinitionFile(".spiders"), space.Spiders());
+    const RevisitorLoad revisitors = LoadRevisitors(space.DefinitionFile(".revisitors"), space.Revisitors());
     if (revisitors.FirstMalformedLine) {
-        PrintMessage(stderr, "kavel-cli: " + platform::Paths::DefinitionFile(".revisitors").string() + ": " +
+        PrintMessage(stderr, "kavel-cli: " + space.DefinitionFile(".revisitors").string() + ": " +
                                  std::to_string(revisitors.Malformed) +
                                  " malformed line(s) skipped, the first is line " +
                                  std::to_string(*revisitors.FirstMalformedLine));
@@ -371,22 +373,23 @@ int Run(const ParseOptions& options) {
 
     std::unique_ptr<Server> server;
     if (options.ServerLine) {
-        server = LineToServer(*options.ServerLine);
+        server = LineToServer(*options.ServerLine, space.Options());
         if (!server) {
             throw UsageError("--server: not a servers-file line: " + *options.ServerLine);
         }
     } else {
-        server = std::make_unique<Server>();
+        server = std::make_unique<Server>(space.Options());
     }
     // The queue refers to the server: it is emptied before the server goes.
     struct QueueGuard {
-        ~QueueGuard() { Entries().Clear(); }
-    } queueGuard;
+        EntryQueue& Queue;
+        ~QueueGuard() { Queue.Clear(); }
+    } queueGuard{space.Entries()};
 
     Counts counts;
-    AccessSummary summary;
+    AccessSummary summary(space.Spiders());
     Output output;
-    const EntrySettings settings = EntrySettings::Current();
+    const EntrySettings settings = EntrySettings::Of(space);
     const auto queueEntry = [&](std::unique_ptr<LogEntry> entry) {
         if (!entry) {
             if (!options.Summary && !grep.Active()) {
@@ -394,14 +397,14 @@ int Run(const ParseOptions& options) {
             }
             return;
         }
-        const LogEntry* queued = Entries().Append(std::move(entry));
+        const LogEntry* queued = space.Entries().Append(std::move(entry));
         if (!grep.Matches(*queued)) {
             return;
         }
         const LinePin pin(*queued);
         // Lines printed say what fired; a summary only counts it.
-        const SuspicionCheck check =
-            options.Summary ? CheckSuspiciousCode(queued->Access()) : CheckSuspicious(queued->Access());
+        const SuspicionCheck check = options.Summary ? CheckSuspiciousCode(queued->Access(), space.Spiders())
+                                                     : CheckSuspicious(queued->Access(), space.Spiders());
         const AccessRecord& access = *queued->Access();
         ++counts.Accepted;
         counts.Documents += access.IsDocument ? 1 : 0;
@@ -485,7 +488,7 @@ int Run(const ParseOptions& options) {
 
     if (options.Save) {
         try {
-            SaveLists();
+            SaveLists(space);
             optionsStore->Save();
         } catch (const std::exception& error) {
             PrintMessage(stderr, std::string("kavel-cli: cannot write the lists: ") + error.what());

@@ -11,6 +11,7 @@
 #include "acquisition/ReaderHandshake.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
 #include "config/AppSettings.h"
 #include "parsing/SuspiciousRequests.h"
@@ -167,9 +168,9 @@ bool UseColour() {
            std::string_view(term) != "dumb";
 }
 
-void PrintEntry(LogEntry& entry, OutputFormat format, bool colour) {
+void PrintEntry(LogEntry& entry, const SpiderList& spiders, OutputFormat format, bool colour) {
     const LinePin pin(entry);
-    const SuspicionCheck check = CheckSuspicious(entry.Access());
+    const SuspicionCheck check = CheckSuspicious(entry.Access(), spiders);
     const std::string serverName = entry.Server ? entry.Server->Name() : std::string();
     std::string out;
     switch (format) {
@@ -197,8 +198,7 @@ void PrintEntry(LogEntry& entry, OutputFormat format, bool colour) {
 }
 
 // Only the main thread removes entries; the readers never keep an expired one long.
-void RemoveExpiredEntries() {
-    EntryQueue& queue = Entries();
+void RemoveExpiredEntries(EntryQueue& queue) {
     for (LogEntry* entry = queue.First(); entry != nullptr;) {
         LogEntry* next = queue.Next(entry);
         if (!entry->IsNew.load() && IsExpired(*entry))
@@ -315,7 +315,9 @@ int RunWatch(int argc, char** argv) {
     }
 
     const auto reportError = [](const std::string& message) { PrintMessage(stderr, "Fehler: " + message); };
-    ProgramLifecycle lifecycle(reportError);
+    Workspace space(platform::Paths::HomeDir());
+    ProgramLifecycle lifecycle(space, reportError);
+    grep.Bind(space.Spiders());
     platform::LoopDispatcher loop;
 
     // Waits from before the lists are read, so that Ctrl+C also ends a long load.
@@ -330,42 +332,41 @@ int RunWatch(int argc, char** argv) {
 
     lifecycle.CreateObjects();
     std::unique_ptr<SettingsStore> options = lifecycle.CreateOptions();
-    SetOptions(options.get());
+    space.SetOptions(options.get());
 
     platform::ScopedDispatcher dispatcher(loop);
     platform::TerminalBellTone bell;
     platform::ScopedTone tone(bell);
     ConsoleReaderView view(popups);
-    SetReaderView(&view);
+    space.Readers().SetView(&view);
 
     // Accesses printed per server, for --count: a caller that waits for output ends the run
     // by what it saw, not by the clock.
     std::unordered_map<const Server*, long> printed;
     bool enough = false;
     const bool colour = format == OutputFormat::Table && UseColour();
-    AlertConsole alerts(format == OutputFormat::Json);
-    ReaderHandshake handshake([&](LogEntry& first) {
+    AlertConsole alerts(space, format == OutputFormat::Json);
+    ReaderHandshake handshake(space, [&](LogEntry& first) {
         alerts.Observe(first);
-        TakeOverNewEntries(first, [&](LogEntry& entry) {
+        TakeOverNewEntries(space.Entries(), first, [&](LogEntry& entry) {
             if (!grep.Matches(entry))
                 return;
-            PrintEntry(entry, format, colour);
+            PrintEntry(entry, space.Spiders(), format, colour);
             ++printed[entry.Server];
         });
         std::fflush(stdout);
-        if (count && printed.size() == Servers().Count() &&
+        if (count && printed.size() == space.Servers().Count() &&
             std::all_of(printed.begin(), printed.end(), [&](const auto& p) { return p.second >= *count; }))
             enough = true;
     });
-    ScopedReaderMainThread installed(handshake);
     loop.SetIdleHandler([&handshake] { return handshake.ResumePendingReader(); });
 
     std::unique_ptr<DemoTraffic> traffic;
     lifecycle.LoadDefinitions();
     alerts.Load(lifecycle);
-    if (Servers().Count() == 0 && !lifecycle.StopRequested())
-        PrintMessage(stderr, "Keine Webserver definiert (" +
-                                 platform::Paths::DefinitionFile(".servers").string() + ").");
+    if (space.Servers().Count() == 0 && !lifecycle.StopRequested())
+        PrintMessage(stderr,
+                     "Keine Webserver definiert (" + space.DefinitionFile(".servers").string() + ").");
     if (demoHome) {
         traffic = std::make_unique<DemoTraffic>(*demoHome);
         traffic->SetIncidents(incidents);
@@ -382,7 +383,7 @@ int RunWatch(int argc, char** argv) {
         if (seconds && now - started >= std::chrono::duration<double>(*seconds))
             break;
         if (now >= nextSweep) {
-            RemoveExpiredEntries();
+            RemoveExpiredEntries(space.Entries());
             nextSweep = now + std::chrono::seconds(10);
         }
     }
@@ -392,9 +393,9 @@ int RunWatch(int argc, char** argv) {
     handshake.SetClosing(true);
     loop.SetIdleHandler({});
     lifecycle.StopReaders([](const std::string& text) { PrintMessage(stderr, text); });
-    SetReaderView(nullptr);
+    space.Readers().SetView(nullptr);
     lifecycle.Finish(options.get(), nullptr);
-    SetOptions(nullptr);
+    space.SetOptions(nullptr);
     std::fflush(stdout);
 
     if (!stop.load())

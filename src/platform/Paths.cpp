@@ -186,7 +186,11 @@ std::filesystem::path Paths::ExecutableDir() {
 }
 
 std::filesystem::path Paths::DefinitionFile(std::string_view extension) {
-    return HomeDir() / (std::string(DefinitionBaseName) + std::string(extension));
+    return DefinitionFileIn(HomeDir(), extension);
+}
+
+std::filesystem::path Paths::DefinitionFileIn(const std::filesystem::path& home, std::string_view extension) {
+    return home / (std::string(DefinitionBaseName) + std::string(extension));
 }
 
 std::filesystem::path Paths::HelpFile() {

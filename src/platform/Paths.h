@@ -41,6 +41,9 @@ public:
     // The home folder's file named after the desktop program with the given extension:
     // DefinitionFile(".servers") is HOME/kavel.servers.
     static std::filesystem::path DefinitionFile(std::string_view extension);
+    // The same in another home folder.
+    static std::filesystem::path DefinitionFileIn(const std::filesystem::path& home,
+                                                  std::string_view extension);
     // The help file, beside the definition files.
     static std::filesystem::path HelpFile();
 };

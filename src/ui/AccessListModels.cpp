@@ -5,6 +5,7 @@
 #include "acquisition/LogReader.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
 #include "base/Text.h"
 #include "config/AppSettings.h"
@@ -182,15 +183,15 @@ static_assert(sizeof(AccessListModel::Row) <= 16);
 static_assert(sizeof(ExceptionListModel::Row) <= 16);
 
 // The shown text of an entry's cell, made where the quick filter and kavel-cli make it.
-QString CellText(const LogEntry& entry, EntryCell cell) {
+QString CellText(const LogEntry& entry, EntryCell cell, const SpiderList& spiders) {
     // Made anew for each cell: its time cache must not outlive a change of the locale's format.
-    EntryTexts texts;
+    EntryTexts texts(spiders);
     const std::string_view text = texts.Text(entry, cell);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QVariant OutcomeCell(const LogEntry& entry) {
-    return static_cast<int>(OutcomeOf(entry));
+QVariant OutcomeCell(const LogEntry& entry, const SpiderList& spiders) {
+    return static_cast<int>(OutcomeOf(entry, spiders));
 }
 
 QVariant IconCell(Icon icon, int role) {
@@ -262,8 +263,9 @@ QString EntryTimeText(DateTime time) {
 // ---------------------------------------------------------------------------------------------
 // RawLinesModel
 
-RawLinesModel::RawLinesModel(QObject* parent)
-    : QAbstractTableModel(parent) {}
+RawLinesModel::RawLinesModel(Workspace& space, QObject* parent)
+    : QAbstractTableModel(parent)
+    , Space_(space) {}
 
 int RawLinesModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(Lines_.size());
@@ -284,19 +286,20 @@ QVariant RawLinesModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role == OutcomeRole) {
         const LogEntry* entry = EntryAt(index.row());
-        return entry ? OutcomeCell(*entry) : QVariant();
+        return entry ? OutcomeCell(*entry, Space_.Spiders()) : QVariant();
     }
     if (role == Qt::ToolTipRole) {
         // The server the line came from, which the line itself does not say.
         const LogEntry* entry = EntryAt(index.row());
         if (entry == nullptr || entry->Server == nullptr)
             return {};
-        return ToolTipText(QStringLiteral("Server: ") + CellText(*entry, EntryCell::Server));
+        return ToolTipText(QStringLiteral("Server: ") +
+                           CellText(*entry, EntryCell::Server, Space_.Spiders()));
     }
     if (role != Qt::DisplayRole)
         return {};
     const LogEntry* entry = EntryAt(index.row());
-    return entry ? CellText(*entry, EntryCell::Line) : QVariant();
+    return entry ? CellText(*entry, EntryCell::Line, Space_.Spiders()) : QVariant();
 }
 
 QVariant RawLinesModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -356,14 +359,15 @@ const std::vector<int>& AccessListModel::DefaultWidths() {
     return widths;
 }
 
-AccessListModel::AccessListModel(QObject* parent)
+AccessListModel::AccessListModel(Workspace& space, QObject* parent)
     : TimeOrderedListModel(parent)
-    , Handle_(ListHandles::Take()) {}
+    , Space_(space)
+    , Handle_(space.Entries().Lists().Take()) {}
 
 AccessListModel::~AccessListModel() {
     // The entries outlive the lists only at the end of the program; none may name this list.
     ReleaseListItems();
-    ListHandles::Give(Handle_);
+    Space_.Entries().Lists().Give(Handle_);
 }
 
 void AccessListModel::ReleaseListItems() {
@@ -535,10 +539,10 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
         if (column == ColumnNumber)
             return row.Number > 0 ? QString::number(row.Number) : QString();
         if (const auto cell = CellOfColumn(column))
-            return CellText(entry, *cell);
+            return CellText(entry, *cell, Space_.Spiders());
         return {};
     case OutcomeRole:
-        return OutcomeCell(entry);
+        return OutcomeCell(entry, Space_.Spiders());
     case Qt::DecorationRole:
     case IconRole:
         if (access == nullptr)
@@ -561,10 +565,10 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
             return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
         return {};
     case Qt::ToolTipRole: {
-        const SettingsStore* styles = Styles();
+        const SettingsStore* styles = Space_.Styles();
         if (styles == nullptr || !styles->Bool("ShowInfoTips"))
             return {};
-        const QString tip = InfoTip(entry);
+        const QString tip = InfoTip(entry, Space_.Readers());
         if (tip.isEmpty())
             return {};
         return tip;
@@ -686,8 +690,9 @@ const std::vector<int>& ExceptionListModel::DefaultWidths() {
     return widths;
 }
 
-ExceptionListModel::ExceptionListModel(QObject* parent)
-    : TimeOrderedListModel(parent) {}
+ExceptionListModel::ExceptionListModel(Workspace& space, QObject* parent)
+    : TimeOrderedListModel(parent)
+    , Space_(space) {}
 
 int ExceptionListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
@@ -711,10 +716,10 @@ QVariant ExceptionListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         if (const auto cell = CellOfColumn(column))
-            return CellText(*row.Entry, *cell);
+            return CellText(*row.Entry, *cell, Space_.Spiders());
         return QString();
     case OutcomeRole:
-        return OutcomeCell(*row.Entry);
+        return OutcomeCell(*row.Entry, Space_.Spiders());
     case Qt::DecorationRole:
     case IconRole:
         return column == ColumnImage ? IconCell(row.Image, role) : QVariant();
@@ -780,7 +785,7 @@ void ExceptionListModel::Clear() {
 // ---------------------------------------------------------------------------------------------
 // Hover text
 
-std::vector<std::string> InfoTipLines(const LogEntry& entry) {
+std::vector<std::string> InfoTipLines(const LogEntry& entry, const ReaderRegistry& readers) {
     const AccessRecord* access = entry.Access();
     const Server* server = entry.Server;
     if (access == nullptr || server == nullptr)
@@ -823,7 +828,7 @@ std::vector<std::string> InfoTipLines(const LogEntry& entry) {
         line("Aufnahmezeit: ", Thousands(w3c.TimeTaken) + " Millisekunden");
         line("Cookies: ", w3c.Cookie());
     }
-    if (const LogReader* reader = Readers().ReaderOf(*server)) {
+    if (const LogReader* reader = readers.ReaderOf(*server)) {
         lines.emplace_back("___");
         std::string& sentence = lines.emplace_back("Die zust\xC3\xA4ndige \xC3\x9C"
                                                    "berwachung ist ");
@@ -833,8 +838,8 @@ std::vector<std::string> InfoTipLines(const LogEntry& entry) {
     return lines;
 }
 
-QString InfoTip(const LogEntry& entry) {
-    const std::vector<std::string> lines = InfoTipLines(entry);
+QString InfoTip(const LogEntry& entry, const ReaderRegistry& readers) {
+    const std::vector<std::string> lines = InfoTipLines(entry, readers);
     if (lines.empty())
         return {};
     // Each line on its own: control bytes from the log inside a line become visible symbols,

@@ -12,6 +12,8 @@
 
 namespace kavel {
 class LogEntry;
+class ReaderRegistry;
+class Workspace;
 enum class ListHandle : std::uint8_t;
 enum class EntryCell : std::uint8_t;
 // platform/DateTime.h pulls in <compare>, which moc cannot parse.
@@ -43,7 +45,8 @@ class RawLinesModel final : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    explicit RawLinesModel(QObject* parent = nullptr);
+    // Shows the lines of the workspace's entries.
+    explicit RawLinesModel(Workspace& space, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -63,6 +66,7 @@ public:
     const LogEntry* EntryAt(int row) const;
 
 private:
+    Workspace& Space_;
     // In insertion order; display row r is Lines_[size - 1 - r].
     std::vector<const LogEntry*> Lines_;
     std::vector<const LogEntry*> Pending_;
@@ -171,7 +175,7 @@ public:
     // The cell a column shows, for the quick filter; none for the image and "Nr.".
     static std::optional<EntryCell> CellOfColumn(int column);
 
-    explicit AccessListModel(QObject* parent = nullptr);
+    explicit AccessListModel(Workspace& space, QObject* parent = nullptr);
     ~AccessListModel() override;
 
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -209,6 +213,7 @@ private:
     // Clears the ListItem of every entry that has a row here.
     void ReleaseListItems();
 
+    Workspace& Space_;
     // The column whose ranks the rows' SortKeys hold, or -1.
     int SortKeyColumn_ = -1;
     // What the entries with a row here keep as their ListItem.
@@ -227,7 +232,7 @@ public:
     // The cell a column shows, for the quick filter; none for the image.
     static std::optional<EntryCell> CellOfColumn(int column);
 
-    explicit ExceptionListModel(QObject* parent = nullptr);
+    explicit ExceptionListModel(Workspace& space, QObject* parent = nullptr);
 
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -238,14 +243,17 @@ public:
 
     LogEntry* EntryAt(int row) const;
     std::int32_t CodeAt(int row) const;
+
+private:
+    Workspace& Space_;
 };
 
 // The hover text of an accesses row, line by line: the access, the W3C block for W3C servers
 // and the monitoring sentence when the server has a reader. The lines are the bytes the log and
 // the definitions hold; none when the entry has no access or no server.
-std::vector<std::string> InfoTipLines(const LogEntry& entry);
+std::vector<std::string> InfoTipLines(const LogEntry& entry, const ReaderRegistry& readers);
 // The same as a tool tip: every line shown as plain text, control characters made visible.
-QString InfoTip(const LogEntry& entry);
+QString InfoTip(const LogEntry& entry, const ReaderRegistry& readers);
 
 // "Angefordert am": the locale's short date, a blank and its long time.
 QString EntryTimeText(DateTime time);

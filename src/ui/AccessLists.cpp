@@ -4,6 +4,7 @@
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
 #include "parsing/SuspiciousRequests.h"
 
@@ -12,7 +13,11 @@
 
 namespace kavel::ui {
 
-AccessLists::AccessLists() {
+AccessLists::AccessLists(Workspace& space)
+    : Space_(space)
+    , Raw_(space)
+    , Log_(space)
+    , Exceptions_(space) {
     PublishTimer_.setSingleShot(true);
     PublishTimer_.callOnTimeout(&PublishTimer_, [this] { Publish(); });
 }
@@ -26,7 +31,7 @@ void AccessLists::ClearLists() {
     Raw_.Clear();
     Log_.Clear();
     Exceptions_.Clear();
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Space_.Entries();
     for (LogEntry* entry = queue.First(); entry != nullptr;) {
         LogEntry* next = queue.Next(entry);
         if (IsExpired(*entry)) {
@@ -45,7 +50,7 @@ bool AccessLists::CheckExceptions(LogEntry& entry) {
     // no line; one made otherwise is read in queue order, one block after the other.
     if (entry.Access() != nullptr && entry.Access()->RequestFacts() == 0)
         CheckPin_.Reach(entry);
-    const SuspicionCheck check = CheckSuspiciousCode(entry.Access());
+    const SuspicionCheck check = CheckSuspiciousCode(entry.Access(), Space_.Spiders());
     if (check.Code == suspicion_code::None)
         return false;
     Exceptions_.Add(entry, check.Code, check.Image);
@@ -53,7 +58,7 @@ bool AccessLists::CheckExceptions(LogEntry& entry) {
 }
 
 void AccessLists::AddEntryToLists(LogEntry& entry, RowPlacement placement) {
-    AddEntryToLists(entry, placement, DisplayFilterSettings::Current());
+    AddEntryToLists(entry, placement, Space_.Filters().Current());
 }
 
 void AccessLists::AddEntryToLists(LogEntry& entry, RowPlacement placement,
@@ -112,7 +117,7 @@ void AccessLists::Fill(LogEntry* first) {
         int& Depth;
         ~Leave() { --Depth; }
     } leave{FillDepth_};
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Space_.Entries();
     if (Hooks_.ProgressStart)
         Hooks_.ProgressStart(queue.Count());
     const std::uint64_t stamp = NewUpdate();
@@ -120,7 +125,7 @@ void AccessLists::Fill(LogEntry* first) {
     auto lastEvents = std::chrono::steady_clock::now();
     // Read once, and again after the window processed messages: looking the switches up for
     // every entry cost a take-over of the log's history more than adding its rows.
-    DisplayFilterSettings filters = DisplayFilterSettings::Current();
+    DisplayFilterSettings filters = Space_.Filters().Current();
     for (LogEntry* entry = first; entry != nullptr;) {
         ++position;
         if (UpdateStamp_ != stamp)
@@ -148,7 +153,7 @@ void AccessLists::Fill(LogEntry* first) {
                 Publish();
                 Hooks_.ProcessEvents();
                 lastEvents = std::chrono::steady_clock::now();
-                filters = DisplayFilterSettings::Current();
+                filters = Space_.Filters().Current();
                 // A newer update may have freed entries: this one must not be touched again.
                 if (UpdateStamp_ != stamp)
                     break;
@@ -175,10 +180,10 @@ void AccessLists::Rebuild() {
         Hooks_.BuildRealtimeView();
     } else {
         // Every entry has a raw row and at most one access row: the rows grow once.
-        const auto count = static_cast<std::size_t>(std::max(Entries().Count(), 0));
+        const auto count = static_cast<std::size_t>(std::max(Space_.Entries().Count(), 0));
         Raw_.Reserve(count);
         Log_.Reserve(count);
-        Fill(Entries().First());
+        Fill(Space_.Entries().First());
     }
     Publish();
     Raw_.ShrinkToFit();
@@ -188,7 +193,7 @@ void AccessLists::Rebuild() {
 void AccessLists::ForgetServer(Server& server) {
     ClearLists();
     ++RemovalStamp_;
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Space_.Entries();
     for (LogEntry* entry = queue.First(); entry != nullptr;) {
         LogEntry* next = queue.Next(entry);
         if (entry->Server == &server) {
@@ -219,7 +224,7 @@ void AccessLists::RemoveEntries(const std::vector<LogEntry*>& leaving) {
     Raw_.RemoveRowsIf(isLeaving);
     Log_.RemoveRowsIf(isLeaving);
     Exceptions_.RemoveRowsIf(isLeaving);
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Space_.Entries();
     for (LogEntry* entry : leaving) {
         if (Hooks_.EntryRemoved)
             Hooks_.EntryRemoved(*entry);

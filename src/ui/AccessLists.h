@@ -14,6 +14,7 @@
 namespace kavel {
 class LogEntry;
 class Server;
+class Workspace;
 } // namespace kavel
 
 namespace kavel::ui {
@@ -55,10 +56,12 @@ public:
         std::function<void()> Published;
     };
 
-    AccessLists();
+    // The lists of the workspace's entries.
+    explicit AccessLists(Workspace& space);
     AccessLists(const AccessLists&) = delete;
     AccessLists& operator=(const AccessLists&) = delete;
 
+    Workspace& Space() const { return Space_; }
     void SetHooks(Hooks hooks) { Hooks_ = std::move(hooks); }
     Hooks& GetHooks() { return Hooks_; }
 
@@ -120,6 +123,7 @@ private:
     // The rows of the entries from first on, pending until the next Publish.
     void Fill(LogEntry* first);
 
+    Workspace& Space_;
     Hooks Hooks_;
     // Servers with new entries taken over since the last Publish, whose nodes it marks.
     std::vector<Server*> NewServers_;

@@ -2,6 +2,7 @@
 
 #include "acquisition/ProgramLifecycle.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "platform/Clock.h"
 #include "platform/LocaleFormat.h"
 #include "ui/AlertLogModel.h"
@@ -47,7 +48,7 @@ QString Body(const FiredAlert& alert) {
 
 AlertsController::AlertsController(MainWindow& window)
     : Window_(window)
-    , Monitor_([this](const FiredAlert& alert) { Fire(alert); })
+    , Monitor_(window.Space(), [this](const FiredAlert& alert) { Fire(alert); })
     , Commands_(std::make_unique<AlertCommandRunner>(
           [this](std::uint64_t id, const platform::ProcessOutcome& outcome) { CommandEnded(id, outcome); })) {
     Log_ = new AlertLogModel(this);
@@ -120,7 +121,7 @@ void AlertsController::Load(ProgramLifecycle* lifecycle) {
         lifecycle->LoadAlerts(Rules_);
     } else {
         try {
-            LoadAlertRules(AlertRulesFile(), Rules_);
+            LoadAlertRules(Window_.Space().DefinitionFile(".alerts"), Rules_);
         } catch (const std::exception&) {
             // Left unloaded: the file is not written over.
         }
@@ -138,7 +139,7 @@ void AlertsController::ForgetServer(const Server& server) {
 
 QStringList AlertsController::ServerNames() const {
     QStringList names;
-    for (const auto& server : Servers())
+    for (const auto& server : Window_.Space().Servers())
         names.push_back(QString::fromStdString(server->Name()));
     return names;
 }
@@ -153,7 +154,7 @@ bool AlertsController::Apply() {
         return false;
     }
     try {
-        SaveAlertRules(AlertRulesFile(), Rules_);
+        SaveAlertRules(Window_.Space().DefinitionFile(".alerts"), Rules_);
         return true;
     } catch (const std::exception& error) {
         MessageBox::Error(&Window_, QStringLiteral("Die Alarme konnten nicht gespeichert werden: ") +
@@ -187,8 +188,8 @@ void AlertsController::TestRule(std::size_t index) {
         return;
     const AlertRule& rule = Rules_[index];
     std::string server = rule.Server;
-    if (rule.AllServers() && Servers().Count() > 0)
-        server = Servers()[0].Name();
+    if (rule.AllServers() && Window_.Space().Servers().Count() > 0)
+        server = Window_.Space().Servers()[0].Name();
     FiredAlert alert = SampleAlert(rule, server, platform::Now());
     alert.Id = Monitor_.TakeAlertId();
     Fire(alert);

@@ -2,6 +2,7 @@
 
 #include "acquisition/EntryParsing.h"
 #include "acquisition/EntryQueue.h"
+#include "acquisition/Workspace.h"
 #include "platform/Clock.h"
 #include "ui/AccessLists.h"
 
@@ -62,7 +63,7 @@ void ExpirySweep::Begin() {
     Now_ = platform::Now();
     LastBegin_ = Now_;
     RemovalStamp_ = Lists_.RemovalStamp();
-    Next_ = Entries().First();
+    Next_ = Lists_.Space().Entries().First();
     Leaving_.clear();
     PassedNew_.clear();
     OldestInView_.reset();
@@ -88,7 +89,7 @@ void ExpirySweep::Slice() {
     }
     using SteadyClock = std::chrono::steady_clock;
     const SteadyClock::time_point until = SteadyClock::now() + SliceTime_;
-    const EntryQueue& queue = Entries();
+    const EntryQueue& queue = Lists_.Space().Entries();
     const auto keep = [this](DateTime time) {
         if (!OldestInView_ || time < *OldestInView_)
             OldestInView_ = time;

@@ -11,6 +11,7 @@
 #include <QItemSelectionModel>
 #include <QTableView>
 #include <algorithm>
+#include <optional>
 
 namespace kavel::ui {
 namespace {
@@ -52,7 +53,10 @@ public:
         : Model_(view.model())
         , Filter_(FilterUnder(view.model()))
         , Columns_(columns)
-        , Texts_(columns.size()) {}
+        , Texts_(columns.size()) {
+        if (Filter_ != nullptr)
+            Cells_.emplace(Filter_->Spiders());
+    }
 
     const std::vector<std::string_view>& Row(int row) {
         const LogEntry* entry = EntryOfRow(Model_, Filter_, row);
@@ -63,7 +67,7 @@ public:
             const int column = Columns_[i].Column;
             const auto cell = Filter_ ? Filter_->CellOf(column) : std::nullopt;
             if (entry != nullptr && cell)
-                Cells_.AppendText(text, *entry, *cell);
+                Cells_->AppendText(text, *entry, *cell);
             else
                 text = Utf8(Model_->index(row, column).data(Qt::DisplayRole).toString());
             Views_.push_back(text);
@@ -75,7 +79,8 @@ private:
     const QAbstractItemModel* Model_;
     const ListFilterModel* Filter_;
     const std::vector<ListColumn>& Columns_;
-    EntryTexts Cells_;
+    // Where the filter is: the cells it makes, as it makes them.
+    std::optional<EntryTexts> Cells_;
     std::vector<std::string> Texts_;
     std::vector<std::string_view> Views_;
 };

@@ -10,8 +10,9 @@
 
 namespace kavel::ui {
 
-ListFilterModel::ListFilterModel(QObject* parent)
-    : QAbstractProxyModel(parent) {}
+ListFilterModel::ListFilterModel(const SpiderList& spiders, QObject* parent)
+    : QAbstractProxyModel(parent)
+    , Spiders_(spiders) {}
 
 ListFilterModel::~ListFilterModel() = default;
 
@@ -108,7 +109,7 @@ void ListFilterModel::RebuildMatcher() {
     for (int column = 0, columns = sourceModel()->columnCount(); column < columns; ++column)
         if (const auto cell = SearchedCell(column))
             cells.push_back(*cell);
-    Matcher_ = std::make_unique<EntryMatcher>(*Filter_.Pattern, cells);
+    Matcher_ = std::make_unique<EntryMatcher>(*Filter_.Pattern, cells, Spiders_);
 }
 
 void ListFilterModel::BeginPass() {

@@ -12,6 +12,7 @@
 namespace kavel {
 class EntryMatcher;
 class LogEntry;
+class SpiderList;
 class TextPattern;
 enum class EntryCell : std::uint8_t;
 } // namespace kavel
@@ -46,13 +47,16 @@ public:
         bool MarkOnly = false;
     };
 
-    explicit ListFilterModel(QObject* parent = nullptr);
+    // The spiders list decides the new-spider exception in the searched cells; it must outlive
+    // the model.
+    explicit ListFilterModel(const SpiderList& spiders, QObject* parent = nullptr);
     ~ListFilterModel() override;
 
     void SetSource(QAbstractItemModel* source, EntryOfRow entryOf, CellOfColumn cellOf);
     // Starts applying the filter (ending a pass still running).
     void SetFilter(Filter filter);
     const Filter& CurrentFilter() const { return Filter_; }
+    const SpiderList& Spiders() const { return Spiders_; }
     // Source columns left out of "every column" (hidden ones); a new pass when it changes what
     // is searched.
     void SetHiddenColumns(std::vector<int> columns);
@@ -123,6 +127,7 @@ private:
 
     EntryOfRow EntryOf_;
     CellOfColumn CellOf_;
+    const SpiderList& Spiders_;
     Filter Filter_;
     std::vector<int> HiddenColumns_;
     std::unique_ptr<EntryMatcher> Matcher_;

@@ -6,6 +6,7 @@
 #include "acquisition/ProgramLifecycle.h"
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
 #include "base/SingleInstance.h"
 #include "base/TableExport.h"
@@ -17,6 +18,7 @@
 #include "parsing/SpiderList.h"
 #include "platform/Clock.h"
 #include "platform/LocaleFormat.h"
+#include "platform/Paths.h"
 #include "ui/AboutDialog.h"
 #include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
@@ -165,10 +167,12 @@ protected:
 // ---------------------------------------------------------------------------------------------
 // Creation (FormCreate)
 
-MainWindow::MainWindow(Setup setup, QWidget* parent)
+MainWindow::MainWindow(Workspace& space, Setup setup, QWidget* parent)
     : QMainWindow(parent)
+    , Space_(space)
     , Lifecycle_(setup.Lifecycle)
-    , Handshake_([this](LogEntry& first) {
+    , Lists_(space)
+    , Handshake_(space, [this](LogEntry& first) {
         // The alert rules see the new entries before the lists do.
         if (Alerts_)
             Alerts_->Observe(first);
@@ -213,10 +217,11 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
         layout.ScreenWidth = 2 * area.x() + area.width();
         layout.ScreenHeight = 2 * area.y() + area.height();
     }
-    Options_ = setup.Lifecycle != nullptr ? setup.Lifecycle->CreateOptions() : CreateOptionsStore();
-    SetOptions(Options_.get());
-    Styles_ = CreateStylesStore(layout);
-    SetStyles(Styles_.get());
+    Options_ = setup.Lifecycle != nullptr ? setup.Lifecycle->CreateOptions()
+                                          : CreateOptionsStore(Space_.DefinitionFile(".config"));
+    Space_.SetOptions(Options_.get());
+    Styles_ = CreateStylesStore(platform::Paths::StylesFile(), layout);
+    Space_.SetStyles(Styles_.get());
 
     // 6. The view toggles' checked states from their stored values.
     UpdateActionStates();
@@ -236,8 +241,7 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
                           StoredBool(Styles_.get(), "OverviewDocumentsOnly"));
     UpdateOverviewScope();
     Alerts_ = std::make_unique<AlertsController>(*this);
-    SetReaderView(this);
-    SetReaderMainThread(&Handshake_);
+    Space_.Readers().SetView(this);
     // 8. The first idle moment loads the definitions.
     if (platform::HasMainDispatcher())
         platform::MainDispatcher().SetIdleHandler([this] { return FirstIdle(); });
@@ -251,17 +255,15 @@ MainWindow::~MainWindow() {
         Expiry_->Stop();
         if (platform::HasMainDispatcher())
             platform::MainDispatcher().SetIdleHandler({});
-        StopAllReaders();
+        Space_.Readers().StopAll();
     }
     ReleaseListsAndTree();
-    if (InstalledReaderView() == this)
-        SetReaderView(nullptr);
-    if (&InstalledReaderMainThread() == &Handshake_)
-        SetReaderMainThread(nullptr);
-    if (Styles() == Styles_.get())
-        SetStyles(nullptr);
-    if (Options() == Options_.get())
-        SetOptions(nullptr);
+    if (Space_.Readers().View() == this)
+        Space_.Readers().SetView(nullptr);
+    if (Space_.Styles() == Styles_.get())
+        Space_.SetStyles(nullptr);
+    if (Space_.Options() == Options_.get())
+        Space_.SetOptions(nullptr);
 }
 
 QAction* MainWindow::Action(const char* name) const {
@@ -532,7 +534,7 @@ void MainWindow::CreateCentralArea() {
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    UseMeter_ = new UseMeter(central);
+    UseMeter_ = new UseMeter(Space_.Entries(), central);
     layout->addWidget(UseMeter_);
 
     auto* splitter = new QSplitter(Qt::Horizontal, central);
@@ -621,7 +623,7 @@ void MainWindow::CreateCentralArea() {
     Pages_->addTab(TabRaw_, IconFor(Icon::ServerIdle), QStringLiteral("Rohformat"));
     Pages_->addTab(TabLog_, IconFor(Icon::PageAccesses), QStringLiteral("Zugriffe"));
     Pages_->addTab(TabExceptions_, IconFor(Icon::PageExceptions), QStringLiteral("Ausnahmen"));
-    Overview_ = new OverviewPage(Entries(), Pages_);
+    Overview_ = new OverviewPage(Space_.Entries(), Space_.Spiders(), Pages_);
     Overview_->SetOnRowActivated([this](SummaryPanel panel, std::int32_t number, const std::string& text) {
         OverviewRowActivated(panel, number, text);
     });
@@ -980,7 +982,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         if (Lifecycle_ != nullptr)
             Lifecycle_->StopReaders(show);
         else
-            StopAllReaders(show);
+            Space_.Readers().StopAll(show);
         // 4. The layout, when it was restored at the first idle moment (a window closed
         // before that never showed the user's layout and must not replace it).
         if (FirstIdleDone_)
@@ -1048,7 +1050,7 @@ void MainWindow::UpdateActionStates() {
         DeleteServer_->setEnabled(false);
     }
     // 2.
-    ShowOneAddress_->setChecked(!ShownAddress().empty());
+    ShowOneAddress_->setChecked(!Space_.Filters().ShownAddress().empty());
     // 3. The view toggles from the Styles store.
     const SettingsStore* styles = Styles_.get();
     HideNonDocuments_->setChecked(StoredBool(styles, "ListViewHideNonDocuments"));
@@ -1078,8 +1080,8 @@ void MainWindow::UpdateActionStates() {
         const bool single = SelectedRowCount(LogView_) == 1;
         const AccessRecord& access = *entry->Access();
         const std::string_view extension = DocumentExtension(access.PageWithoutQuery());
-        AddDocument_->setEnabled(single && !Documents().Contains(extension) && !access.IsDocument);
-        AddBuddy_->setEnabled(single && !Buddies().Contains(access.HostName()));
+        AddDocument_->setEnabled(single && !Space_.Documents().Contains(extension) && !access.IsDocument);
+        AddBuddy_->setEnabled(single && !Space_.Buddies().Contains(access.HostName()));
     }
     // 5. From the selected row of the exceptions list.
     const bool exceptionSelected = SelectedExceptionEntry() != nullptr;
@@ -1277,11 +1279,11 @@ void MainWindow::OnNodeEdited(QTreeWidgetItem* node, const QString& text) {
 }
 
 Server& MainWindow::AddServer(std::unique_ptr<Server> server) {
-    Server& added = Servers().Add(std::move(server));
+    Server& added = Space_.Servers().Add(std::move(server));
     if (Tree_->Root() == nullptr)
         Tree_->Rebuild();
     Tree_->AddServerNode(added);
-    StartReader(added);
+    Space_.Readers().Start(added);
     return added;
 }
 
@@ -1303,7 +1305,7 @@ void MainWindow::RefreshLists() {
 }
 
 void MainWindow::UpdateOverviewScope() {
-    const DisplayFilterSettings filters = DisplayFilterSettings::Current();
+    const DisplayFilterSettings filters = Space_.Filters().Current();
     std::function<bool(const LogEntry&)> admit = [filters](const LogEntry& entry) {
         return !IsHiddenBy(filters, entry);
     };
@@ -1315,7 +1317,7 @@ void MainWindow::UpdateOverviewScope() {
             if (const auto cell = LogFilter_->SearchedCell(column))
                 cells.push_back(*cell);
         std::shared_ptr<const TextPattern> pattern = LogFilter_->CurrentFilter().Pattern;
-        auto matcher = std::make_shared<EntryMatcher>(*pattern, cells);
+        auto matcher = std::make_shared<EntryMatcher>(*pattern, cells, Space_.Spiders());
         admit = [filters, pattern, matcher](const LogEntry& entry) {
             return !IsHiddenBy(filters, entry) && matcher->Matches(entry);
         };
@@ -1361,7 +1363,7 @@ void MainWindow::OverviewRowActivated(SummaryPanel panel, std::int32_t number, c
     switch (panel) {
     case SummaryPanel::Clients:
         // The one-address view of the client.
-        SetShownAddress(text);
+        Space_.Filters().SetShownAddress(text);
         Pages_->setCurrentWidget(TabLog_);
         RefreshLists();
         UpdateActionStates();
@@ -1392,7 +1394,7 @@ void MainWindow::OverviewRowActivated(SummaryPanel panel, std::int32_t number, c
     const bool exceptions = panel == SummaryPanel::Exceptions;
     Pages_->setCurrentWidget(exceptions ? TabExceptions_ : TabLog_);
     AccessTableView* view = exceptions ? ExceptionsView_ : LogView_;
-    AccessSummary keys;
+    AccessSummary keys(Space_.Spiders());
     int newestRow = -1;
     DateTime newest;
     for (int row = 0; row < view->model()->rowCount(); ++row) {
@@ -1496,8 +1498,10 @@ void MainWindow::OpenRefererExecute() {
 }
 
 ServerEditorDialog& MainWindow::ServerEditor() {
-    if (ServerEditor_ == nullptr)
+    if (ServerEditor_ == nullptr) {
         ServerEditor_ = new ServerEditorDialog(this);
+        ServerEditor_->Prepare(Options_.get());
+    }
     return *ServerEditor_;
 }
 
@@ -1541,11 +1545,11 @@ void MainWindow::DeleteServerExecute() {
     // The readers end first (a reader waiting in a synchronized call is served meanwhile);
     // then the rows let go of the entries, the server's entries leave the queue, and only then
     // the node and the definition go.
-    StopServerReaders(*server);
+    Space_.Readers().StopServer(*server);
     Lists_.ForgetServer(*server);
     Alerts_->ForgetServer(*server);
     Tree_->RemoveServerNode(*server);
-    std::unique_ptr<Server> owned = Servers().Take(server);
+    std::unique_ptr<Server> owned = Space_.Servers().Take(server);
     owned.reset();
     Tree_->SelectNode(Tree_->Root());
     RefreshLists();
@@ -1559,7 +1563,7 @@ void MainWindow::FindPreviousVisitExecute() {
         return;
     LinePin pin(*selected);
     const std::string address(selected->Access()->HostName());
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Space_.Entries();
     for (LogEntry* entry = queue.Prev(selected); entry != nullptr; entry = queue.Prev(entry)) {
         if (entry->Access() == nullptr || !Lists_.Log().HasRow(*entry))
             continue;
@@ -1577,15 +1581,15 @@ void MainWindow::FindPreviousVisitExecute() {
 }
 
 void MainWindow::ShowOneAddressExecute() {
-    if (ShownAddress().empty()) {
+    if (Space_.Filters().ShownAddress().empty()) {
         const LogEntry* entry = SelectedLogEntry();
         if (entry != nullptr && entry->Access() != nullptr) {
             const LinePin pin(*entry);
-            SetShownAddress(std::string(entry->Access()->HostName()));
+            Space_.Filters().SetShownAddress(std::string(entry->Access()->HostName()));
             RefreshLists();
         }
     } else {
-        SetShownAddress({});
+        Space_.Filters().SetShownAddress({});
         RefreshLists();
     }
     UpdateActionStates();
@@ -1627,7 +1631,7 @@ void MainWindow::AddSpiderExecute(QAction* sender) {
     QString domain = DisplayText(entry->Access()->HostName());
     if (InputText(this, ActionCaption(AddSpider_), QStringLiteral("Domäne der (Nicht-)Suchmaschine eingeben"),
                   domain, QStringLiteral("Nur neue Protokolleinträge werden berücksichtigt"))) {
-        AddSpider(domain.toStdString(), sender == AddNoSpider_);
+        Space_.Spiders().Add(domain.toStdString(), sender == AddNoSpider_);
         RefreshLists();
     }
 }
@@ -1636,7 +1640,7 @@ void MainWindow::AddDocumentExecute() {
     const LogEntry* entry = SelectedLogEntry();
     if (entry != nullptr && entry->Access() != nullptr && SelectedRowCount(LogView_) == 1) {
         const LinePin pin(*entry);
-        AddDocumentExtension(DocumentExtension(entry->Access()->PageWithoutQuery()));
+        Space_.Documents().Add(DocumentExtension(entry->Access()->PageWithoutQuery()));
     }
     UpdateActionStates();
 }
@@ -1645,7 +1649,7 @@ void MainWindow::AddBuddyExecute() {
     const LogEntry* entry = SelectedLogEntry();
     if (entry != nullptr && entry->Access() != nullptr && SelectedRowCount(LogView_) == 1) {
         const LinePin pin(*entry);
-        AddBuddy(entry->Access()->HostName());
+        Space_.Buddies().Add(entry->Access()->HostName());
     }
     UpdateActionStates();
 }
@@ -1679,14 +1683,14 @@ AboutDialog& MainWindow::AboutBox() {
 // Quick filter, sort, copy and export
 
 void MainWindow::CreateQuickFilter(QWidget* parent) {
-    RawFilter_ = new ListFilterModel(this);
+    RawFilter_ = new ListFilterModel(Space_.Spiders(), this);
     RawFilter_->SetSource(
         &Lists_.Raw(), [this](int row) { return Lists_.Raw().EntryAt(row); },
         [](int column) { return column == 0 ? std::optional<EntryCell>(EntryCell::Line) : std::nullopt; });
-    LogFilter_ = new ListFilterModel(this);
+    LogFilter_ = new ListFilterModel(Space_.Spiders(), this);
     LogFilter_->SetSource(
         &Lists_.Log(), [this](int row) { return Lists_.Log().EntryAt(row); }, &AccessListModel::CellOfColumn);
-    ExceptionsFilter_ = new ListFilterModel(this);
+    ExceptionsFilter_ = new ListFilterModel(Space_.Spiders(), this);
     ExceptionsFilter_->SetSource(
         &Lists_.Exceptions(), [this](int row) { return Lists_.Exceptions().EntryAt(row); },
         &ExceptionListModel::CellOfColumn);

@@ -27,6 +27,7 @@ class QTreeWidgetItem;
 
 namespace kavel {
 class ProgramLifecycle;
+class Workspace;
 class SettingsStore;
 } // namespace kavel
 
@@ -77,7 +78,8 @@ public:
         std::function<void()> Asking;
     };
 
-    explicit MainWindow(Setup setup, QWidget* parent = nullptr);
+    // Shows and works on the workspace's entries, servers and readers.
+    MainWindow(Workspace& space, Setup setup, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // False when the user declined a second instance: the program ends without loading.
@@ -111,6 +113,7 @@ public:
     // The one server editor of the run, created on first use.
     ServerEditorDialog& ServerEditor();
 
+    Workspace& Space() const { return Space_; }
     // For tests and the program's hooks.
     QAction* Action(const char* name) const;
     AccessLists& Lists() { return Lists_; }
@@ -244,6 +247,7 @@ private:
     void HelpExecute(bool fromToolBar);
     void InfoExecute();
 
+    Workspace& Space_;
     ProgramLifecycle* Lifecycle_;
     std::unique_ptr<SettingsStore> Options_;
     std::unique_ptr<SettingsStore> Styles_;

@@ -173,9 +173,9 @@ struct OverviewPage::Panel {
     OverviewPanelModel* WholeModel = nullptr;
 };
 
-OverviewPage::OverviewPage(EntryQueue& queue, QWidget* parent)
+OverviewPage::OverviewPage(EntryQueue& queue, const SpiderList& spiders, QWidget* parent)
     : QWidget(parent)
-    , Tracker_(std::make_unique<SummaryTracker>(queue)) {
+    , Tracker_(std::make_unique<SummaryTracker>(queue, spiders)) {
     setObjectName(QStringLiteral("TabSheetOverview"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);

@@ -21,6 +21,7 @@ namespace kavel {
 class EntryQueue;
 class LogEntry;
 class Server;
+class SpiderList;
 } // namespace kavel
 
 namespace kavel::ui {
@@ -41,7 +42,8 @@ public:
     using RowActivated =
         std::function<void(SummaryPanel panel, std::int32_t number, const std::string& text)>;
 
-    OverviewPage(EntryQueue& queue, QWidget* parent = nullptr);
+    // The spiders list names the spiders counted; both must outlive the page.
+    OverviewPage(EntryQueue& queue, const SpiderList& spiders, QWidget* parent = nullptr);
     ~OverviewPage() override;
 
     // One server (none: all) and the caller's test of each entry; a recount follows. The test

@@ -2,6 +2,7 @@
 
 #include "acquisition/EntryQueue.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
 #include "base/Text.h"
 #include "config/AppSettings.h"
@@ -49,8 +50,8 @@ void RealtimeView::MarkViews(bool realtime) {
 std::int32_t RealtimeView::WindowMinutes() const {
     if (const Server* current = Lists_.CurrentServer())
         return current->TimeRevisitorAfterMinutes();
-    std::int32_t minutes = OptionTimeRevisitorAfterMinutes();
-    for (const auto& server : Servers())
+    std::int32_t minutes = OptionTimeRevisitorAfterMinutes(Lists_.Space().Options());
+    for (const auto& server : Lists_.Space().Servers())
         minutes = std::min(minutes, server->TimeRevisitorAfterMinutes());
     return minutes;
 }
@@ -70,7 +71,7 @@ void RealtimeView::Build() {
     std::unordered_map<std::string, std::int64_t, TextHash, std::equal_to<>> latestDocument;
     LinePin pin;
     const Server* current = Lists_.CurrentServer();
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Lists_.Space().Entries();
     for (LogEntry* entry = queue.Last(); entry != nullptr; entry = queue.Prev(entry)) {
         if (Lists_.UpdateStamp() != stamp)
             break;

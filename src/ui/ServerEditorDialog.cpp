@@ -403,8 +403,7 @@ void ServerEditorDialog::SetFileChooser(FileChooser chooser) {
 }
 
 void ServerEditorDialog::Prepare(const SettingsStore* options) {
-    if (options == nullptr)
-        options = Options();
+    Options_ = options;
     // 1.-3.
     const int minutes = OptionInt(options, "TimeRevisitorAfterMinutes", 10);
     Pages_->setCurrentIndex(0);
@@ -545,7 +544,7 @@ bool ServerEditorDialog::TakeOverValues() {
         ApplyValues(*Edited_);
         NewServer_.reset();
     } else {
-        NewServer_ = std::make_unique<Server>();
+        NewServer_ = std::make_unique<Server>(Options_);
         ApplyValues(*NewServer_);
     }
     return true;
@@ -558,7 +557,7 @@ std::unique_ptr<Server> ServerEditorDialog::TakeNewServer() {
 std::unique_ptr<Server> ServerEditorDialog::Edit(Server* server) {
     SetEditedServer(server);
     NewServer_.reset();
-    Prepare();
+    Prepare(Options_);
     const int result = exec();
     SetEditedServer(nullptr);
     if (result != QDialog::Accepted)

@@ -57,7 +57,8 @@ public:
     // None prepares a new definition.
     void SetEditedServer(Server* server) { Edited_ = server; }
     Server* EditedServer() const { return Edited_; }
-    // FormShow, with the defaults read from the given store (the Options store when none).
+    // FormShow, with the defaults read from the given store (none: the built-in defaults); a
+    // new definition and the next Edit take their defaults from it too.
     void Prepare(const SettingsStore* options = nullptr);
     // TabSheetsExit: ButtonReady is available once every required value has a text.
     void UpdateReadyState();
@@ -103,6 +104,7 @@ private:
 
     Server* Edited_ = nullptr;
     std::unique_ptr<Server> NewServer_;
+    const SettingsStore* Options_ = nullptr;
     QTabWidget* Pages_ = nullptr;
     QLineEdit* Name_ = nullptr;
     QLineEdit* LogFile_ = nullptr;

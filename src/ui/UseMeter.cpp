@@ -56,8 +56,9 @@ private:
     UseMeter* Meter_;
 };
 
-UseMeter::UseMeter(QWidget* parent)
-    : QFrame(parent) {
+UseMeter::UseMeter(EntryQueue& queue, QWidget* parent)
+    : QFrame(parent)
+    , Queue_(queue) {
     setObjectName(QStringLiteral("PanelUseMeter"));
     setFixedHeight(41);
     auto* outer = new QVBoxLayout(this);
@@ -197,7 +198,7 @@ void UseMeter::Redraw() {
     if (Image_.isNull())
         return;
     const DateTime now = platform::Now();
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Queue_;
     for (LogEntry* entry = queue.First(); entry != nullptr; entry = queue.Next(entry)) {
         if (entry->DisplayState == DisplayState::Hidden)
             MarkAt(entry->Time, true, now);

@@ -10,6 +10,7 @@
 class QTimer;
 
 namespace kavel {
+class EntryQueue;
 // platform/DateTime.h pulls in <compare>, which moc cannot parse.
 struct DateTime;
 } // namespace kavel
@@ -26,7 +27,8 @@ class UseMeter final : public QFrame {
     Q_OBJECT
 
 public:
-    explicit UseMeter(QWidget* parent = nullptr);
+    // Redraws from the queue's entries.
+    explicit UseMeter(EntryQueue& queue, QWidget* parent = nullptr);
 
     // ClearUseMeter: a white surface with the scale.
     void Clear();
@@ -63,6 +65,7 @@ Q_SIGNALS:
 
 private:
     friend class UseMeterSurface;
+    EntryQueue& Queue_;
     void PaintColumn(int x, QRgb colour);
     // Strokes reach the screen at most every StrokeFlushMs: a reader taking over its history
     // would otherwise have the strip repainted for every notification.

@@ -4,6 +4,7 @@
 #include "acquisition/Server.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <atomic>
 #include <cctype>
@@ -17,6 +18,8 @@
 #include <string>
 #include <sys/wait.h>
 #include <vector>
+
+using kavel::test::Space;
 
 namespace {
 
@@ -317,10 +320,10 @@ TEST(ParseCommandSummary, TopListsCountAsTheOverview) {
     kavel::platform::ScopedClock scopedClock(clock);
     const std::unique_ptr<kavel::Server> server = kavel::LineToServer(serverLine);
     ASSERT_NE(server, nullptr);
-    kavel::AccessSummary summary;
+    kavel::AccessSummary summary{Space().Spiders()};
     for (const std::string& line : kavel::test::ReadLogLines(file.string())) {
-        if (auto entry = kavel::MakeEntry(line, *server))
-            summary.Add(*kavel::Entries().Append(std::move(entry)));
+        if (auto entry = kavel::MakeEntry(line, *server, kavel::EntrySettings::Of(Space())))
+            summary.Add(*Space().Entries().Append(std::move(entry)));
     }
     ASSERT_EQ(summary.Totals().Accesses, 1000);
 

@@ -8,6 +8,7 @@
 #include "parsing/NameList.h"
 #include "parsing/RevisitorList.h"
 #include "parsing/SpiderList.h"
+#include "support/TestWorkspace.h"
 
 #include <fstream>
 #include <iterator>
@@ -17,17 +18,20 @@
 
 namespace kavel::test {
 
-// An Options store that lives only in memory, installed for the scope: the parsers read
-// MiscDnsResolve and TimeRevisitorAfterMinutes from it.
+// An Options store that lives only in memory, installed in the test's workspace for the scope:
+// the parsers read MiscDnsResolve and TimeRevisitorAfterMinutes from it.
 class ScopedOptions {
 public:
     explicit ScopedOptions(bool dnsResolve = false, std::int32_t revisitorMinutes = 10) {
         Config_.SetPersistenceMode(Persistence::None);
         Config_.AddItem("Options", "MiscDnsResolve", SettingKind::Boolean, dnsResolve);
         Config_.AddItem("Options", "TimeRevisitorAfterMinutes", SettingKind::Integer, revisitorMinutes);
-        SetOptions(&Config_);
+        Space().SetOptions(&Config_);
     }
-    ~ScopedOptions() { SetOptions(nullptr); }
+    ~ScopedOptions() {
+        if (Space().Options() == &Config_)
+            Space().SetOptions(nullptr);
+    }
     ScopedOptions(const ScopedOptions&) = delete;
     ScopedOptions& operator=(const ScopedOptions&) = delete;
 
@@ -38,7 +42,7 @@ private:
     SettingsStore Config_;
 };
 
-// Empties the process-wide classification lists and the entry queue before and after a test.
+// Empties the test workspace's classification lists and entry queue before and after a test.
 class ScopedClassificationLists {
 public:
     ScopedClassificationLists() { Reset(); }
@@ -47,12 +51,12 @@ public:
     ScopedClassificationLists& operator=(const ScopedClassificationLists&) = delete;
 
     static void Reset() {
-        Entries().Clear();
-        Spiders().Clear();
-        Documents().Clear();
-        Buddies().Clear();
-        Revisitors().Clear();
-        Revisitors().SetLoaded(false);
+        Space().Entries().Clear();
+        Space().Spiders().Clear();
+        Space().Documents().Clear();
+        Space().Buddies().Clear();
+        Space().Revisitors().Clear();
+        Space().Revisitors().SetLoaded(false);
     }
 };
 
@@ -75,15 +79,15 @@ inline std::vector<std::string> ReadLogLines(const std::string& path) {
     return lines;
 }
 
-// The parse step of the reader without the keep period.
+// The parse step of the reader without the keep period, in the test's workspace.
 inline void ParseInto(LogEntry& entry) {
-    ParseEntry(entry, KeepPeriod::Ignored);
+    ParseEntry(entry, EntrySettings::Of(Space()), KeepPeriod::Ignored);
 }
 
 // Parses one line for server as the reader does; the entry, or none when it is not kept.
 inline std::unique_ptr<LogEntry> ParseLine(const std::string& line, Server& server) {
     auto entry = LogEntry::Make(line, &server);
-    if (!ParseEntry(*entry))
+    if (!ParseEntry(*entry, EntrySettings::Of(Space())))
         return nullptr;
     return entry;
 }

@@ -2,6 +2,7 @@
 
 #include "net/ReverseLookup.h"
 #include "platform/Dispatcher.h"
+#include "support/TestWorkspace.h"
 
 #include <atomic>
 #include <chrono>
@@ -49,12 +50,13 @@ inline bool WaitUntil(const std::function<bool()>& done,
 class ScopedNoNameLookups {
 public:
     ScopedNoNameLookups() {
-        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
-        ClearResolveCache();
+        Space().Names().SetResolver(
+            [](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        Space().Names().Clear();
     }
     ~ScopedNoNameLookups() {
-        SetHostNameResolver({});
-        ClearResolveCache();
+        Space().Names().SetResolver({});
+        Space().Names().Clear();
     }
     ScopedNoNameLookups(const ScopedNoNameLookups&) = delete;
     ScopedNoNameLookups& operator=(const ScopedNoNameLookups&) = delete;

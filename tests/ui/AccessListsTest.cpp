@@ -8,6 +8,7 @@
 #include "parsing/SuspiciousRequests.h"
 #include "platform/Clock.h"
 #include "support/ReaderTestSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <QEventLoop>
 #include <QItemSelectionModel>
@@ -19,6 +20,8 @@
 #include <string>
 #include <vector>
 
+using kavel::test::Space;
+
 namespace kavel::ui {
 namespace {
 
@@ -27,7 +30,7 @@ constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHou
 class AccessListsTest : public testing::Test {
 protected:
     AccessListsTest() {
-        Entries().Clear();
+        Space().Entries().Clear();
         Server_.SetName("intranet");
         Server_.SetTimeDeleteAfter(3);
         Server_.SetTimeDeleteAfterUnit(KeepUnit::Days);
@@ -37,7 +40,7 @@ protected:
     }
     ~AccessListsTest() override {
         Lists_.ClearLists();
-        Entries().Clear();
+        Space().Entries().Clear();
     }
 
     // An entry at the given second of 11:00, its client named after the second.
@@ -47,7 +50,7 @@ protected:
             line, sizeof line,
             "10.0.%d.%d - - [10/Mar/2024:11:%02d:%02d +0000] \"GET %s HTTP/1.1\" 200 512 \"-\" \"-\"",
             second / 256, second % 256, second / 60, second % 60, page.c_str());
-        return Entries().Append(MakeEntry(line, Server_));
+        return Space().Entries().Append(MakeEntry(line, Server_, EntrySettings::Of(Space())));
     }
 
     // The seconds of the accesses rows from the top.
@@ -64,7 +67,7 @@ protected:
     platform::ManualClock Clock_{TestNow};
     platform::ScopedClock UseClock_{Clock_};
     Server Server_;
-    AccessLists Lists_;
+    AccessLists Lists_{Space()};
     std::vector<std::int32_t> Marks_;
 };
 
@@ -74,10 +77,10 @@ TEST_F(AccessListsTest, LateRowsAreMergedIntoTimeOrderWhateverTheBatchSize) {
     for (const int late : {0, 1, 64, 65, 500}) {
         SCOPED_TRACE(late);
         Lists_.ClearLists();
-        Entries().Clear();
+        Space().Entries().Clear();
         for (int second = 1000; second < 1100; ++second)
             Queue(second);
-        Lists_.AppendEntries(Entries().First());
+        Lists_.AppendEntries(Space().Entries().First());
         LogEntry* firstLate = nullptr;
         // Late rows interleave with the shown ones; a few share their time with a shown row.
         for (int i = 0; i < late; ++i) {
@@ -134,7 +137,7 @@ TEST_F(AccessListsTest, NotificationsInABurstReachTheViewsTogetherAndNoneIsLost)
     // The node of the server shows its count when the rows are shown, not once per take-over:
     // it catches up with the views.
     EXPECT_EQ(Marks_, (std::vector<std::int32_t>{10, 100}));
-    for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+    for (LogEntry* entry = Space().Entries().First(); entry != nullptr; entry = Space().Entries().Next(entry))
         EXPECT_FALSE(entry->IsNew.load());
 }
 
@@ -149,8 +152,9 @@ TEST_F(AccessListsTest, AServerForgottenWhileItsMarkWaitsIsNotMarked) {
     auto other = std::make_unique<Server>();
     other->SetName("extranet");
     other->SetTimeDeleteAfter(3);
-    LogEntry* first = Entries().Append(
-        MakeEntry("10.1.0.1 - - [10/Mar/2024:11:00:05 +0000] \"GET / HTTP/1.1\" 200 5 \"-\" \"-\"", *other));
+    LogEntry* first = Space().Entries().Append(
+        MakeEntry("10.1.0.1 - - [10/Mar/2024:11:00:05 +0000] \"GET / HTTP/1.1\" 200 5 \"-\" \"-\"", *other,
+                  EntrySettings::Of(Space())));
     ASSERT_NE(first, nullptr);
     Queue(2);
     Lists_.TakeOverEntries(*first);
@@ -177,8 +181,8 @@ TEST_F(AccessListsTest, ARebuildWhileRowsWaitShowsEachEntryOnce) {
 TEST_F(AccessListsTest, AnExceptionRowDescribesItsAccessAsTheDetectionDoes) {
     LogEntry* suspicious = Queue(1, "/a/../b");
     Queue(2);
-    Lists_.AppendEntries(Entries().First());
-    const SuspicionCheck check = CheckSuspicious(suspicious->Access());
+    Lists_.AppendEntries(Space().Entries().First());
+    const SuspicionCheck check = CheckSuspicious(suspicious->Access(), Space().Spiders());
     ASSERT_NE(check.Code, suspicion_code::None);
     const ExceptionListModel& exceptions = Lists_.Exceptions();
     ASSERT_EQ(exceptions.rowCount(), 1);
@@ -196,7 +200,7 @@ TEST_F(AccessListsTest, RowsCompareByTheirColumnsValues) {
     Queue(3, "/b.html");
     Queue(1, "/A.html");
     Queue(2, "/a.html");
-    Lists_.AppendEntries(Entries().First());
+    Lists_.AppendEntries(Space().Entries().First());
     const AccessListModel& log = Lists_.Log();
     ASSERT_EQ(log.rowCount(), 3);
     // Rows from the top: second 3 (Nr. 1), 2 (Nr. 3), 1 (Nr. 2).
@@ -222,7 +226,7 @@ TEST_F(AccessListsTest, RanksMadeForASortOrderRowsAsTheirTextsDo) {
     const char* pages[] = {"/b.html", "/A.html", "/a.html", "/c", "/B.html", "/a.html", "/"};
     for (int i = 0; i < 7; ++i)
         Queue(i + 1, pages[i]);
-    Lists_.AppendEntries(Entries().First());
+    Lists_.AppendEntries(Space().Entries().First());
     AccessListModel& log = Lists_.Log();
     const auto signs = [&](int column) {
         std::vector<int> result;
@@ -264,8 +268,8 @@ namespace {
 TEST_F(AccessListsTest, ListsLivingSideBySideTellTheirRowsApart) {
     LogEntry* first = Queue(1);
     LogEntry* second = Queue(2);
-    AccessListModel one;
-    auto other = std::make_unique<AccessListModel>();
+    AccessListModel one{Space()};
+    auto other = std::make_unique<AccessListModel>(Space());
     one.Add(*first, 1);
     other->Add(*second, 1);
     EXPECT_TRUE(one.HasRow(*first));
@@ -274,12 +278,12 @@ TEST_F(AccessListsTest, ListsLivingSideBySideTellTheirRowsApart) {
     EXPECT_FALSE(other->HasRow(*first));
     other.reset();
     EXPECT_EQ(second->ListItem, ListHandle::None);
-    const AccessListModel later;
+    const AccessListModel later{Space()};
     EXPECT_FALSE(later.HasRow(*first));
     EXPECT_TRUE(one.HasRow(*first));
     // Handles go back with their lists: many more lists than handles, one after another.
     for (int i = 0; i < 1000; ++i)
-        EXPECT_NO_THROW(AccessListModel());
+        EXPECT_NO_THROW(AccessListModel{Space()});
 }
 
 TEST_F(AccessListsTest, RemovedEntriesTakeTheirRowsAlongAndTheOtherRowsStay) {
@@ -300,7 +304,7 @@ TEST_F(AccessListsTest, RemovedEntriesTakeTheirRowsAlongAndTheOtherRowsStay) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         Lists_.ClearLists();
-        Entries().Clear();
+        Space().Entries().Clear();
         std::vector<LogEntry*> leaving;
         std::vector<int> staying;
         for (int second = 0; second < 60; ++second) {
@@ -311,7 +315,7 @@ TEST_F(AccessListsTest, RemovedEntriesTakeTheirRowsAlongAndTheOtherRowsStay) {
             else
                 staying.insert(staying.begin(), second);
         }
-        Lists_.AppendEntries(Entries().First());
+        Lists_.AppendEntries(Space().Entries().First());
         ASSERT_EQ(Lists_.Exceptions().rowCount(), 15);
         // The oldest staying row is selected in a view over the accesses.
         QItemSelectionModel selection(&Lists_.Log());
@@ -350,7 +354,7 @@ TEST_F(AccessListsTest, RemovedEntriesTakeTheirRowsAlongAndTheOtherRowsStay) {
         EXPECT_EQ(relayouts, c.Relayouts);
         EXPECT_EQ(resets, 0);
         EXPECT_EQ(RowSeconds(), staying);
-        EXPECT_EQ(Entries().Count(), static_cast<std::int32_t>(staying.size()));
+        EXPECT_EQ(Space().Entries().Count(), static_cast<std::int32_t>(staying.size()));
         EXPECT_EQ(Lists_.Raw().rowCount(), static_cast<int>(staying.size()));
         for (int row = 0; row < Lists_.Raw().rowCount(); ++row)
             EXPECT_EQ(Lists_.Raw().EntryAt(row), Lists_.Log().EntryAt(row));

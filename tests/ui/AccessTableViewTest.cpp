@@ -7,6 +7,7 @@
 #include "acquisition/Server.h"
 #include "platform/Clock.h"
 #include "support/ReaderTestSupport.h"
+#include "support/TestWorkspace.h"
 #include "ui/AccessLists.h"
 #include "ui/NewRowsBar.h"
 
@@ -18,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using kavel::test::Space;
+
 namespace kavel::ui {
 namespace {
 
@@ -28,7 +31,7 @@ constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHou
 class AccessTableViewTest : public testing::TestWithParam<bool> {
 protected:
     AccessTableViewTest() {
-        Entries().Clear();
+        Space().Entries().Clear();
         Server_.SetName("intranet");
         Server_.SetTimeDeleteAfter(3);
         Server_.SetTimeDeleteAfterUnit(KeepUnit::Days);
@@ -48,7 +51,7 @@ protected:
     }
     ~AccessTableViewTest() override {
         Lists_.ClearLists();
-        Entries().Clear();
+        Space().Entries().Clear();
     }
 
     bool Exceptions() const { return GetParam(); }
@@ -73,7 +76,7 @@ protected:
                 "10.0.0.1 - - [10/Mar/2024:11:%02d:%02d +0000] \"GET /p%d.html HTTP/1.1\" 404 5 \"-\" \"-\"",
                 Second_ / 60, Second_ % 60, Second_);
             ++Second_;
-            LogEntry* entry = Entries().Append(MakeEntry(line, Server_));
+            LogEntry* entry = Space().Entries().Append(MakeEntry(line, Server_, EntrySettings::Of(Space())));
             if (first == nullptr)
                 first = entry;
         }
@@ -88,7 +91,7 @@ protected:
     platform::ManualClock Clock_{TestNow};
     platform::ScopedClock UseClock_{Clock_};
     Server Server_;
-    AccessLists Lists_;
+    AccessLists Lists_{Space()};
     AccessTableView View_;
     NewRowsBar* Bar_ = nullptr;
     int Second_ = 0;
@@ -105,7 +108,7 @@ TEST_P(AccessTableViewTest, AtTheNewestRowWithNothingSelectedNewRowsAppearOnScre
     ASSERT_EQ(View_.verticalScrollBar()->value(), 0);
     Notify();
     EXPECT_EQ(View_.rowAt(0), 0);
-    EXPECT_EQ(EntryAt(0), Entries().Last());
+    EXPECT_EQ(EntryAt(0), Space().Entries().Last());
     EXPECT_FALSE(View_.HoldsStill());
     EXPECT_EQ(View_.UnseenRows(), 0);
     EXPECT_FALSE(Bar_->isVisible());
@@ -143,7 +146,7 @@ TEST_P(AccessTableViewTest, ASelectedRowHoldsStillWhileNotificationsArrive) {
     // Back at the newest row the list follows the arrivals again.
     Notify();
     EXPECT_EQ(View_.rowAt(0), 0);
-    EXPECT_EQ(EntryAt(0), Entries().Last());
+    EXPECT_EQ(EntryAt(0), Space().Entries().Last());
 }
 
 TEST_P(AccessTableViewTest, ScrolledAwayTheRowsOnScreenStayAndHomeGoesBackToTheNewest) {
@@ -185,7 +188,7 @@ TEST_P(AccessTableViewTest, ExpiredRowsLeaveAHeldListInPlace) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         Lists_.ClearLists();
-        Entries().Clear();
+        Space().Entries().Clear();
         Second_ = 0;
         for (int i = 0; i < 10; ++i)
             Notify();
@@ -198,7 +201,8 @@ TEST_P(AccessTableViewTest, ExpiredRowsLeaveAHeldListInPlace) {
         LogEntry* topEntry = EntryAt(top);
         LogEntry* selected = EntryAt(44);
         std::vector<LogEntry*> leaving;
-        for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+        for (LogEntry* entry = Space().Entries().First(); entry != nullptr;
+             entry = Space().Entries().Next(entry))
             if (c.Leaves(static_cast<int>(entry->Time.Ms % MsPerHour / MsPerSecond)))
                 leaving.push_back(entry);
         ASSERT_FALSE(std::find(leaving.begin(), leaving.end(), topEntry) != leaving.end());

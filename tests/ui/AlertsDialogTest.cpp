@@ -13,6 +13,7 @@
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 #include "ui/AccessPopup.h"
 #include "ui/AlertLogModel.h"
 #include "ui/AlertRuleDialog.h"
@@ -34,6 +35,8 @@
 #include <ctime>
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -70,10 +73,10 @@ protected:
             Window_->close();
             Window_.reset();
         }
-        StopAllReaders();
-        Readers().Clear();
-        Entries().Clear();
-        Servers().Clear();
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().Entries().Clear();
+        Space().Servers().Clear();
         MessageBox::Reset();
         ReleaseSingleInstance();
     }
@@ -87,7 +90,7 @@ protected:
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
         setup.InstanceLockName = "kavel-alerts-test-" + std::to_string(::getpid());
-        Window_ = std::make_unique<MainWindow>(setup);
+        Window_ = std::make_unique<MainWindow>(Space(), setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));
     }
@@ -113,7 +116,7 @@ protected:
     platform::RecordingTone Tone_;
     platform::ScopedTone UseTone_{Tone_};
     std::vector<std::string> Errors_;
-    ProgramLifecycle Lifecycle_{[this](const std::string& message) { Errors_.push_back(message); }};
+    ProgramLifecycle Lifecycle_{Space(), [this](const std::string& message) { Errors_.push_back(message); }};
     std::unique_ptr<MainWindow> Window_;
 };
 
@@ -207,7 +210,7 @@ TEST_F(AlertsDialogTest, TestenFiresTheActionsOnceWithASampleAccess) {
 
 TEST_F(AlertsDialogTest, ErrorsAppendedToTheLogRaiseTheAlertThroughTheTakeOver) {
     Start("Fehler;*;status:5xx;2;5;10;1;run;" + JoinCommandLine({KAVEL_RECORDER_PATH}) + " say 4 {page}\r\n");
-    Server& server = Servers()[0];
+    Server& server = Space().Servers()[0];
     const auto* reader = dynamic_cast<const LogReader*>(server.Thread());
     ASSERT_NE(reader, nullptr);
     ASSERT_TRUE(test::RunEventLoopUntil([reader] { return reader->PassCount() > 0; }));

@@ -14,6 +14,7 @@
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 #include "ui/AccessListModels.h"
 #include "ui/AccessLists.h"
 #include "ui/AccessTableView.h"
@@ -27,6 +28,8 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -55,10 +58,10 @@ protected:
             Window_->close();
             Window_.reset();
         }
-        StopAllReaders();
-        Readers().Clear();
-        Entries().Clear();
-        Servers().Clear();
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().Entries().Clear();
+        Space().Servers().Clear();
         MessageBox::Reset();
         ReleaseSingleInstance();
     }
@@ -87,7 +90,7 @@ protected:
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
         setup.InstanceLockName = "kavel-expiry-test-" + std::to_string(::getpid());
-        Window_ = std::make_unique<MainWindow>(setup);
+        Window_ = std::make_unique<MainWindow>(Space(), setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this, linesPerServer] {
             return Window_->FirstIdleDone() && Window_->Lists().Log().rowCount() == 2 * linesPerServer;
@@ -95,7 +98,7 @@ protected:
     }
 
     Server& ServerNamed(const std::string& name) {
-        for (const auto& server : Servers())
+        for (const auto& server : Space().Servers())
             if (server->Name() == name)
                 return *server;
         throw std::runtime_error("no server " + name);
@@ -110,7 +113,7 @@ protected:
     platform::ScopedClock UseClock_{Clock_};
     platform::QtDispatcher Dispatcher_;
     platform::ScopedDispatcher UseDispatcher_{Dispatcher_};
-    ProgramLifecycle Lifecycle_;
+    ProgramLifecycle Lifecycle_{Space()};
     std::unique_ptr<MainWindow> Window_;
 };
 
@@ -139,7 +142,7 @@ TEST_P(ExpirySweepTest, ExpiredAccessesLeaveWithoutAClick) {
     ASSERT_TRUE(test::RunEventLoopUntil([&] { return kurz.QueueCount() == 0; }));
     const int kept = byNotification ? 13 : 12;
     EXPECT_EQ(lang.QueueCount(), kept);
-    EXPECT_EQ(Entries().Count(), kept);
+    EXPECT_EQ(Space().Entries().Count(), kept);
     EXPECT_EQ(Window_->Lists().Log().rowCount(), kept);
     EXPECT_EQ(Window_->Lists().Raw().rowCount(), kept);
     for (int row = 0; row < kept; ++row)
@@ -200,12 +203,12 @@ TEST(ExpirySweepSlicesTest, ASweepWalksInSlicesAndEndsWhenTheListsAreRebuiltMean
     kavel::test::ScopedNoNameLookups noLookups;
     platform::ManualClock clock{TestNow};
     platform::ScopedClock useClock{clock};
-    Entries().Clear();
+    Space().Entries().Clear();
     Server server;
     server.SetName("kurz");
     server.SetTimeDeleteAfter(1);
     server.SetTimeDeleteAfterUnit(KeepUnit::Hours);
-    AccessLists lists;
+    AccessLists lists{Space()};
     ExpirySweep sweep(lists, nullptr);
     sweep.SetSliceTime(std::chrono::milliseconds(0));
     sweep.Start();
@@ -215,23 +218,23 @@ TEST(ExpirySweepSlicesTest, ASweepWalksInSlicesAndEndsWhenTheListsAreRebuiltMean
         for (int i = 0; i < 3000; ++i) {
             std::string line = NcsaLine(i % 200, 11, 30);
             line.pop_back();
-            Entries().Append(MakeEntry(line, server));
+            Space().Entries().Append(MakeEntry(line, server, EntrySettings::Of(Space())));
         }
-        lists.AppendEntries(Entries().First());
+        lists.AppendEntries(Space().Entries().First());
         const std::uint64_t sweeps = sweep.SweepCount();
         clock.Set(DateTime{TestNow.Ms + 2 * MsPerHour});
         sweep.SweepSoon();
         ASSERT_TRUE(sweep.Running());
         QCoreApplication::processEvents();
         EXPECT_TRUE(sweep.Running());
-        EXPECT_EQ(Entries().Count(), 3000);
+        EXPECT_EQ(Space().Entries().Count(), 3000);
         if (rebuild) {
             lists.ClearLists();
-            EXPECT_EQ(Entries().Count(), 0);
+            EXPECT_EQ(Space().Entries().Count(), 0);
         }
         ASSERT_TRUE(test::RunEventLoopUntil([&] { return !sweep.Running(); }));
         EXPECT_EQ(sweep.SweepCount(), rebuild ? sweeps : sweeps + 1);
-        EXPECT_EQ(Entries().Count(), 0);
+        EXPECT_EQ(Space().Entries().Count(), 0);
         EXPECT_EQ(lists.Log().rowCount(), 0);
         EXPECT_EQ(server.QueueCount(), 0);
     }

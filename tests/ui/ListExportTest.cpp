@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 #include "ui/AccessLists.h"
 #include "ui/ListFilterModel.h"
 
@@ -18,6 +19,8 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -29,13 +32,13 @@ constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHou
 class ListExportTest : public testing::Test {
 protected:
     ListExportTest() {
-        Entries().Clear();
+        Space().Entries().Clear();
         Server_.SetName("intranet");
         Server_.SetTimeDeleteAfter(3);
         Queue("10.0.0.1", "/a,b.html", 200, "Mozilla \\\"5\\\"");
         Queue("10.0.0.2", "/M\xE4rz", 404, "Agent\twith tab");
         Queue("10.0.0.3", "/=cmd", 301, "-");
-        Lists_.AppendEntries(Entries().First());
+        Lists_.AppendEntries(Space().Entries().First());
         RawFilter_.SetSource(
             &Lists_.Raw(), [this](int row) { return Lists_.Raw().EntryAt(row); },
             [](int column) -> std::optional<EntryCell> {
@@ -49,23 +52,23 @@ protected:
     }
     ~ListExportTest() override {
         Lists_.ClearLists();
-        Entries().Clear();
+        Space().Entries().Clear();
     }
 
     void Queue(const std::string& address, const std::string& page, int status, const std::string& agent) {
-        const std::string line = address + " - - [10/Mar/2024:11:00:0" + std::to_string(Entries().Count()) +
-                                 " +0000] \"GET " + page + " HTTP/1.1\" " + std::to_string(status) +
-                                 " 512 \"-\" \"" + agent + "\"";
-        Entries().Append(MakeEntry(line, Server_));
+        const std::string line = address + " - - [10/Mar/2024:11:00:0" +
+                                 std::to_string(Space().Entries().Count()) + " +0000] \"GET " + page +
+                                 " HTTP/1.1\" " + std::to_string(status) + " 512 \"-\" \"" + agent + "\"";
+        Space().Entries().Append(MakeEntry(line, Server_, EntrySettings::Of(Space())));
     }
     QApplication& App_ = test::App();
     kavel::test::ScopedNoNameLookups NoLookups_;
     platform::ManualClock Clock_{TestNow};
     platform::ScopedClock UseClock_{Clock_};
     Server Server_;
-    AccessLists Lists_;
-    ListFilterModel RawFilter_;
-    ListFilterModel LogFilter_;
+    AccessLists Lists_{Space()};
+    ListFilterModel RawFilter_{Space().Spiders()};
+    ListFilterModel LogFilter_{Space().Spiders()};
     QTableView RawView_;
     QTableView LogView_;
 };

@@ -4,6 +4,7 @@
 #include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
 #include "base/TextPattern.h"
+#include "support/TestWorkspace.h"
 
 #include <QAbstractItemModelTester>
 #include <QAbstractTableModel>
@@ -12,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -106,7 +109,7 @@ protected:
     }
 
     LinesModel Source_;
-    ListFilterModel Filter_;
+    ListFilterModel Filter_{Space().Spiders()};
     // Checks every signal and answer of the filter for consistency while the test runs.
     QAbstractItemModelTester Tester_{&Filter_, QAbstractItemModelTester::FailureReportingMode::Fatal};
 };

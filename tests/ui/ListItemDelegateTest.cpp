@@ -4,6 +4,7 @@
 #include "acquisition/EntryCells.h"
 #include "acquisition/EntryQueue.h"
 #include "base/TextPattern.h"
+#include "support/TestWorkspace.h"
 #include "ui/AccessListModels.h"
 #include "ui/ListFilterModel.h"
 
@@ -15,6 +16,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -109,7 +112,7 @@ protected:
 
     QStandardItemModel Source_;
     std::vector<std::unique_ptr<LogEntry>> Entries_;
-    ListFilterModel Filter_;
+    ListFilterModel Filter_{Space().Spiders()};
 };
 
 TEST_F(ListItemDelegateMarks, MarksAreUtf16StretchesOfTheShownText) {

@@ -15,6 +15,7 @@
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 #include "ui/AboutDialog.h"
 #include "ui/AccessPopup.h"
 #include "ui/AccessTableView.h"
@@ -57,6 +58,8 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -105,10 +108,10 @@ protected:
             Window_->close();
             Window_.reset();
         }
-        StopAllReaders();
-        Readers().Clear();
-        Entries().Clear();
-        Servers().Clear();
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().Entries().Clear();
+        Space().Servers().Clear();
         MessageBox::Reset();
         TextInputDialog::Reset();
         ReleaseSingleInstance();
@@ -128,13 +131,13 @@ protected:
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
         setup.InstanceLockName = "kavel-ui-test-" + std::to_string(::getpid());
-        Window_ = std::make_unique<MainWindow>(setup);
+        Window_ = std::make_unique<MainWindow>(Space(), setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));
     }
 
     Server& ServerNamed(const std::string& name) {
-        for (const auto& server : Servers())
+        for (const auto& server : Space().Servers())
             if (server->Name() == name)
                 return *server;
         throw std::runtime_error("no server " + name);
@@ -145,10 +148,10 @@ protected:
         std::string text = line;
         if (!text.empty() && text.back() == '\n')
             text.pop_back();
-        auto entry = MakeEntry(text, server);
+        auto entry = MakeEntry(text, server, EntrySettings::Of(Space()));
         if (!entry)
             throw std::runtime_error("line does not parse: " + text);
-        return Entries().Append(std::move(entry));
+        return Space().Entries().Append(std::move(entry));
     }
 
     QAction* Action(const char* name) {
@@ -173,7 +176,7 @@ protected:
     platform::QtDispatcher Dispatcher_;
     platform::ScopedDispatcher UseDispatcher_{Dispatcher_};
     std::vector<std::string> Errors_;
-    ProgramLifecycle Lifecycle_{[this](const std::string& message) { Errors_.push_back(message); }};
+    ProgramLifecycle Lifecycle_{Space(), [this](const std::string& message) { Errors_.push_back(message); }};
     std::unique_ptr<MainWindow> Window_;
 };
 
@@ -379,7 +382,7 @@ TEST_F(MainWindowTest, RowsAreNewestFirstAndNumberedInArrivalOrder) {
     Window_->RefreshLists();
     EXPECT_EQ(Numbers(), (std::vector<std::int32_t>{3, 1, 4, 2}));
     Queue(server, NcsaLine("10.0.0.7", 7, "/index.html"));
-    Window_->Lists().AppendEntries(Entries().Last());
+    Window_->Lists().AppendEntries(Space().Entries().Last());
     EXPECT_EQ(log.EntryAt(1)->Access()->HostName(), "10.0.0.7");
     EXPECT_EQ(log.NumberAt(1), 5);
 }
@@ -459,7 +462,7 @@ TEST_F(MainWindowTest, DeletingTheCurrentServerWhileItsReaderIsBusyLeavesNoRowOf
 
     MessageBox::SetNextAnswer(MessageBox::Answer::No);
     Action("ActionMenuEditDeleteServer")->trigger();
-    EXPECT_EQ(Servers().Count(), 2u);
+    EXPECT_EQ(Space().Servers().Count(), 2u);
 
     MessageBox::SetNextAnswer(MessageBox::Answer::Yes);
     Action("ActionMenuEditDeleteServer")->trigger();
@@ -467,10 +470,10 @@ TEST_F(MainWindowTest, DeletingTheCurrentServerWhileItsReaderIsBusyLeavesNoRowOf
     EXPECT_EQ(MessageBox::Recorded().back().text,
               QStringLiteral("Sind Sie sicher, den ausgewählten Server \"intranet\" aus der Liste löschen zu "
                              "wollen?"));
-    EXPECT_EQ(Servers().Count(), 1u);
+    EXPECT_EQ(Space().Servers().Count(), 1u);
     EXPECT_EQ(Window_->Lists().CurrentServer(), nullptr);
-    EXPECT_EQ(Readers().UsedCount(), 1u);
-    for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+    EXPECT_EQ(Space().Readers().UsedCount(), 1u);
+    for (LogEntry* entry = Space().Entries().First(); entry != nullptr; entry = Space().Entries().Next(entry))
         EXPECT_NE(entry->Server, doomed);
     // Let notifications posted before the stop arrive: they find no reader and change nothing.
     AppendLog(Home_ / "extranet.log", NcsaLine("10.0.0.3", 3, "/c.html"));
@@ -491,7 +494,7 @@ TEST_F(MainWindowTest, ClosingWhileAReaderWaitsForItsTakeOverEndsTheReader) {
     // Appended while the main thread does not run its loop: the reader's notification stays
     // unanswered.
     AppendLog(Home_ / "intranet.log", lines);
-    LogReader* reader = Readers().ReaderOf(ServerNamed("intranet"));
+    LogReader* reader = Space().Readers().ReaderOf(ServerNamed("intranet"));
     ASSERT_NE(reader, nullptr);
     // The reader notified and sleeps until the window takes its entries over; the window
     // closes before it gets there.
@@ -503,7 +506,7 @@ TEST_F(MainWindowTest, ClosingWhileAReaderWaitsForItsTakeOverEndsTheReader) {
     const int rows = Window_->Lists().Log().rowCount();
     Window_->close();
     EXPECT_TRUE(Window_->Closed());
-    EXPECT_EQ(Readers().UsedCount(), 0u);
+    EXPECT_EQ(Space().Readers().UsedCount(), 0u);
     // The notification still queued is ignored.
     QCoreApplication::processEvents();
     EXPECT_EQ(Window_->Lists().Log().rowCount(), rows);
@@ -532,8 +535,8 @@ TEST_F(MainWindowTest, LayoutIsStoredAtClosingAndRestoredAtTheNextStart) {
     styles.SetValue("ListViewExceptionsWidthes", std::string("33,-1,77"));
     styles.Save();
     Window_.reset();
-    StopAllReaders();
-    Servers().Clear();
+    Space().Readers().StopAll();
+    Space().Servers().Clear();
     ReleaseSingleInstance();
 
     Start();
@@ -638,7 +641,7 @@ TEST_F(MainWindowTest, NoKeyInAListDeletesAServer) {
                 MessageBox::SetNextAnswer(MessageBox::Answer::Yes);
                 QTest::keyClick(view, key, modifier);
                 ReleaseModifiers(view);
-                EXPECT_EQ(Servers().Count(), 1u);
+                EXPECT_EQ(Space().Servers().Count(), 1u);
                 EXPECT_TRUE(MessageBox::Recorded().empty());
                 MessageBox::Reset();
             }
@@ -650,7 +653,7 @@ TEST_F(MainWindowTest, NoKeyInAListDeletesAServer) {
     ASSERT_EQ(MessageBox::Recorded().size(), 1u);
     EXPECT_EQ(MessageBox::Recorded()[0].kind, MessageBox::Kind::Confirm);
     EXPECT_EQ(MessageBox::Recorded()[0].defaultAnswer, MessageBox::Answer::No);
-    EXPECT_EQ(Servers().Count(), 1u);
+    EXPECT_EQ(Space().Servers().Count(), 1u);
     // The menu still shows the key, in German.
     EXPECT_EQ(Action("ActionMenuEditDeleteServer")->shortcut(), QKeySequence(Qt::Key_Delete));
 }
@@ -811,8 +814,8 @@ TEST_F(MainWindowTest, AStoredGeometryLargerThanTheScreenIsClampedIntoIt) {
     styles.SetValue("MainTop", std::int32_t{-30});
     styles.Save();
     Window_.reset();
-    StopAllReaders();
-    Servers().Clear();
+    Space().Readers().StopAll();
+    Space().Servers().Clear();
     ReleaseSingleInstance();
     Start();
     const QRect screen = Window_->screen()->availableGeometry();
@@ -1005,7 +1008,7 @@ TEST_F(MainWindowTest, HostileServerNamesAreShownAsPlainTextEverywhere) {
     WriteServers({{names[0], "a.log"}, {names[1], "b.log"}});
     Start();
     ServerTreeView* tree = Window_->Tree();
-    ASSERT_EQ(Servers().Count(), 2u);
+    ASSERT_EQ(Space().Servers().Count(), 2u);
     const auto allPlain = [](const QWidget* root) {
         for (const QLabel* label : root->findChildren<QLabel*>()) {
             EXPECT_EQ(label->textFormat(), Qt::PlainText)

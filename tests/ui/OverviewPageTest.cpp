@@ -12,6 +12,7 @@
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 #include "ui/AccessListModels.h"
 #include "ui/AccessTableView.h"
 #include "ui/MainWindow.h"
@@ -38,6 +39,8 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -66,7 +69,7 @@ protected:
     OverviewPageTest() {
         MessageBox::Reset();
         TextInputDialog::Reset();
-        SetShownAddress({});
+        Space().Filters().SetShownAddress({});
     }
 
     ~OverviewPageTest() override {
@@ -74,13 +77,13 @@ protected:
             Window_->close();
             Window_.reset();
         }
-        StopAllReaders();
-        Readers().Clear();
-        Entries().Clear();
-        Servers().Clear();
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().Entries().Clear();
+        Space().Servers().Clear();
         MessageBox::Reset();
         TextInputDialog::Reset();
-        SetShownAddress({});
+        Space().Filters().SetShownAddress({});
         ReleaseSingleInstance();
     }
 
@@ -99,7 +102,7 @@ protected:
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
         setup.InstanceLockName = "kavel-overview-test-" + std::to_string(::getpid());
-        Window_ = std::make_unique<MainWindow>(setup);
+        Window_ = std::make_unique<MainWindow>(Space(), setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));
         Page_ = Window_->Overview();
@@ -148,7 +151,7 @@ protected:
     platform::ScopedClock UseClock_{Clock_};
     platform::QtDispatcher Dispatcher_;
     platform::ScopedDispatcher UseDispatcher_{Dispatcher_};
-    ProgramLifecycle Lifecycle_{[](const std::string&) {}};
+    ProgramLifecycle Lifecycle_{Space(), [](const std::string&) {}};
     std::unique_ptr<MainWindow> Window_;
     OverviewPage* Page_ = nullptr;
 };
@@ -230,7 +233,7 @@ TEST_F(OverviewPageTest, TheServerChosenInTheTreeIsCounted) {
               Line("10.0.0.3", 11, 32, "/shop.html")));
     ShowPage();
     ASSERT_TRUE(CountsReach(3));
-    for (const auto& server : Servers()) {
+    for (const auto& server : Space().Servers()) {
         if (server->Name() != "shop.example.com")
             continue;
         Window_->Tree()->SelectNode(Window_->Tree()->NodeOf(*server));
@@ -347,7 +350,7 @@ TEST_F(OverviewPageTest, DoubleClickLeadsToTheAccessesBehindARow) {
     ASSERT_EQ(static_cast<OverviewPanelModel*>(clients->model())->RowAt(0)->Text, "10.0.0.1");
     doubleClick(clients, 0);
     EXPECT_EQ(Window_->Pages()->currentWidget()->objectName(), QStringLiteral("TabSheetLog"));
-    EXPECT_EQ(ShownAddress(), "10.0.0.1");
+    EXPECT_EQ(Space().Filters().ShownAddress(), "10.0.0.1");
     EXPECT_TRUE(Window_->Action("ActionMenuViewShowOneAddress")->isChecked());
     ASSERT_EQ(Window_->Lists().Log().rowCount(), 3);
     // The overview follows the one-address view.

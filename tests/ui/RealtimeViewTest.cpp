@@ -6,12 +6,15 @@
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"
 #include "platform/Clock.h"
+#include "support/TestWorkspace.h"
 #include "ui/AccessLists.h"
 
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
 #include <string>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -22,7 +25,7 @@ class RealtimeViewTest : public testing::Test {
 protected:
     RealtimeViewTest() {
         test::App();
-        Server_ = &Servers().Add(std::make_unique<Server>());
+        Server_ = &Space().Servers().Add(std::make_unique<Server>());
         Server_->SetTimeRevisitorAfterMinutes(10);
         View_.SetHooks({{}, [] { return true; }});
         AccessLists::Hooks hooks;
@@ -31,14 +34,14 @@ protected:
     }
     ~RealtimeViewTest() override {
         ClearAll();
-        Servers().Clear();
+        Space().Servers().Clear();
     }
 
     // The rows refer to their entries: they go first.
     void ClearAll() {
         Lists_.Log().Clear();
         Lists_.Raw().Clear();
-        Entries().Clear();
+        Space().Entries().Clear();
         View_.Reset();
     }
 
@@ -46,12 +49,12 @@ protected:
     LogEntry* Queue(const std::string& host, std::int64_t ageMs, bool document, Server* server = nullptr) {
         auto entry =
             MakeEntry(host + " - - [10/Mar/2024:11:00:00 +0000] \"GET /p HTTP/1.1\" 200 1 \"-\" \"-\"",
-                      server != nullptr ? *server : *Server_);
+                      server != nullptr ? *server : *Server_, EntrySettings::Of(Space()));
         if (!entry)
             throw std::runtime_error("line does not parse");
         entry->Time = DateTime{Clock_.Now().Ms - ageMs};
         entry->Access()->IsDocument = document;
-        return Entries().Append(std::move(entry));
+        return Space().Entries().Append(std::move(entry));
     }
 
     std::vector<LogEntry*> Shown() {
@@ -64,7 +67,7 @@ protected:
     platform::ManualClock Clock_{TestNow};
     platform::ScopedClock UseClock_{Clock_};
     Server* Server_ = nullptr;
-    AccessLists Lists_;
+    AccessLists Lists_{Space()};
     RealtimeView View_{Lists_, nullptr};
 };
 
@@ -138,7 +141,7 @@ TEST_F(RealtimeViewTest, TimerFiresWhenTheOldestRowLeaves) {
 
 TEST_F(RealtimeViewTest, SmallestWindowOverServersAndOwnWindowWhenDropping) {
     Server_->SetTimeRevisitorAfterMinutes(30);
-    Server& shortOne = Servers().Add(std::make_unique<Server>());
+    Server& shortOne = Space().Servers().Add(std::make_unique<Server>());
     shortOne.SetTimeRevisitorAfterMinutes(5);
     EXPECT_EQ(View_.WindowMinutes(), 5);
     Lists_.SetCurrentServer(Server_);
@@ -168,7 +171,7 @@ TEST_F(RealtimeViewTest, ExpiredEntriesAreNeverShown) {
     Server_->SetTimeDeleteAfterUnit(KeepUnit::Hours);
     View_.Build();
     EXPECT_EQ(Shown(), std::vector<LogEntry*>{fresh});
-    EXPECT_EQ(Entries().Count(), 1);
+    EXPECT_EQ(Space().Entries().Count(), 1);
     EXPECT_EQ(View_.Rows(), std::vector<LogEntry*>{fresh});
 }
 

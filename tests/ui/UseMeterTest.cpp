@@ -7,6 +7,7 @@
 #include "acquisition/Server.h"
 #include "platform/Clock.h"
 #include "platform/LocaleFormat.h"
+#include "support/TestWorkspace.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -14,6 +15,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+
+using kavel::test::Space;
 
 namespace kavel::ui {
 namespace {
@@ -60,7 +63,7 @@ private:
 class UseMeterTest : public testing::Test {
 protected:
     UseMeterTest() { test::App(); }
-    ~UseMeterTest() override { Entries().Clear(); }
+    ~UseMeterTest() override { Space().Entries().Clear(); }
 
     void Resize(int width, int height = 30) { Meter_.ResizeSurface(width, height); }
     QColor Pixel(int x, int y) const { return Meter_.Image().pixelColor(x, y); }
@@ -69,11 +72,12 @@ protected:
     bool IsHourLine(int x) const { return Pixel(x, Meter_.SurfaceHeight() - 2) == Meter_.LineColour(); }
 
     LogEntry* Queue(DateTime time, DisplayState state) {
-        auto entry = MakeEntry(
-            "10.0.0.1 - - [10/Mar/2024:11:00:00 +0000] \"GET / HTTP/1.1\" 200 1 \"-\" \"-\"", Server_);
+        auto entry =
+            MakeEntry("10.0.0.1 - - [10/Mar/2024:11:00:00 +0000] \"GET / HTTP/1.1\" 200 1 \"-\" \"-\"",
+                      Server_, EntrySettings::Of(Space()));
         entry->Time = time;
         entry->DisplayState = state;
-        return Entries().Append(std::move(entry));
+        return Space().Entries().Append(std::move(entry));
     }
 
     // Before any widget.
@@ -81,7 +85,7 @@ protected:
     platform::ManualClock Clock_{At(10, 14, 37, 20)};
     platform::ScopedClock UseClock_{Clock_};
     Server Server_;
-    UseMeter Meter_;
+    UseMeter Meter_{Space().Entries()};
 };
 
 TEST_F(UseMeterTest, HourLinesStandAtTheMinutesOfTheCurrentHour) {

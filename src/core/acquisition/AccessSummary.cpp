@@ -275,13 +275,13 @@ private:
 // run, so a host that matched an entry keeps matching that entry.
 class SpiderNames {
 public:
-    std::string_view Of(std::string_view hostName) {
+    std::string_view Of(const SpiderList& spiders, std::string_view hostName) {
         const auto found = Names_.find(hostName);
         if (found != Names_.end())
             return found->second;
         if (Names_.size() >= Limit)
             Names_.clear();
-        const std::optional<Spider> spider = FindSpider(hostName);
+        const std::optional<Spider> spider = spiders.Find(hostName);
         std::string name = spider && !spider->NoSpider ? spider->Name : std::string(hostName);
         return Names_.emplace(std::string(hostName), std::move(name)).first->second;
     }
@@ -473,8 +473,9 @@ std::int64_t MinuteOfTime(DateTime time) {
     return ms >= 0 ? ms / MsPerMinute : -((-ms + MsPerMinute - 1) / MsPerMinute);
 }
 
-AccessSummary::AccessSummary()
-    : Tables_(std::make_unique<Tables>()) {}
+AccessSummary::AccessSummary(const SpiderList& spiders)
+    : Spiders_(&spiders)
+    , Tables_(std::make_unique<Tables>()) {}
 AccessSummary::~AccessSummary() = default;
 AccessSummary::AccessSummary(AccessSummary&&) noexcept = default;
 AccessSummary& AccessSummary::operator=(AccessSummary&&) noexcept = default;
@@ -530,8 +531,8 @@ void AccessSummary::Apply(const LogEntry& entry, int delta) {
     }
     t.Agents.Change(IconIndex(AgentGroup(access->IsSpider, t.AgentImageOf.Of(*access))), delta);
     if (access->IsSpider)
-        t.Spiders.Change(t.SpiderNameOf.Of(access->HostName()), delta);
-    const std::int32_t code = CheckSuspiciousCode(access).Code;
+        t.Spiders.Change(t.SpiderNameOf.Of(*Spiders_, access->HostName()), delta);
+    const std::int32_t code = CheckSuspiciousCode(access, *Spiders_).Code;
     if (code != suspicion_code::None)
         t.Exceptions.Change(code, delta);
 
@@ -576,9 +577,9 @@ bool AccessSummary::HasKey(const LogEntry& entry, SummaryPanel panel, std::int32
     case SummaryPanel::Agents:
         return IconIndex(AgentGroup(access->IsSpider, Tables_->AgentImageOf.Of(*access))) == number;
     case SummaryPanel::Spiders:
-        return access->IsSpider && Tables_->SpiderNameOf.Of(access->HostName()) == text;
+        return access->IsSpider && Tables_->SpiderNameOf.Of(*Spiders_, access->HostName()) == text;
     case SummaryPanel::Exceptions:
-        return CheckSuspiciousCode(access).Code == number;
+        return CheckSuspiciousCode(access, *Spiders_).Code == number;
     }
     return false;
 }

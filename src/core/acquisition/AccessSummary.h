@@ -19,6 +19,7 @@ namespace kavel {
 
 class LogEntry;
 class Server;
+class SpiderList;
 
 // The top lists of the overview, each a count of accesses by one key.
 enum class SummaryPanel : std::uint8_t {
@@ -104,7 +105,9 @@ struct PanelRow {
 // server and kept until Clear). Not thread-safe; the entries are read only.
 class AccessSummary {
 public:
-    AccessSummary();
+    // The spiders list names the spiders and decides the new-spider exception; it must outlive
+    // the summary.
+    explicit AccessSummary(const SpiderList& spiders);
     ~AccessSummary();
     AccessSummary(AccessSummary&&) noexcept;
     AccessSummary& operator=(AccessSummary&&) noexcept;
@@ -141,6 +144,7 @@ private:
     void Apply(const LogEntry& entry, int delta);
     std::string_view LowerServerName(const Server* server);
 
+    const SpiderList* Spiders_;
     SummaryTotals Totals_;
     std::unique_ptr<Tables> Tables_;
     // Entries come and go in queue order: the block of the last one stays readable.

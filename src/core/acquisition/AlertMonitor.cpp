@@ -3,6 +3,7 @@
 #include "acquisition/EntryQueue.h"
 #include "acquisition/LogReader.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
 #include "base/MinuteCounter.h"
 #include "base/TextPattern.h"
@@ -57,14 +58,14 @@ bool CooldownOver(const std::optional<DateTime>& lastFired, const AlertRule& rul
 }
 
 bool Counts(const AlertCondition& condition, const TextPattern* pattern, const AccessRecord& access,
-            std::optional<std::int32_t>& suspicion) {
+            const SpiderList& spiders, std::optional<std::int32_t>& suspicion) {
     switch (condition.Kind) {
     case AlertConditionKind::Status:
         return condition.StatusClass != 0 ? access.Status / 100 == condition.StatusClass
                                           : access.Status == condition.StatusCode;
     case AlertConditionKind::Exception:
         if (!suspicion)
-            suspicion = CheckSuspiciousCode(&access).Code;
+            suspicion = CheckSuspiciousCode(&access, spiders).Code;
         return std::find(condition.ExceptionCodes.begin(), condition.ExceptionCodes.end(), *suspicion) !=
                condition.ExceptionCodes.end();
     case AlertConditionKind::RateAbove:
@@ -83,8 +84,9 @@ bool Counts(const AlertCondition& condition, const TextPattern* pattern, const A
 
 } // namespace
 
-AlertMonitor::AlertMonitor(Fire fire)
-    : Fire_(std::move(fire)) {}
+AlertMonitor::AlertMonitor(Workspace& space, Fire fire)
+    : Space_(space)
+    , Fire_(std::move(fire)) {}
 
 AlertMonitor::~AlertMonitor() = default;
 
@@ -182,7 +184,7 @@ void AlertMonitor::ForgetServer(const Server& server) {
 
 void AlertMonitor::Observe(LogEntry& first) {
     const DateTime now = platform::Now();
-    EntryQueue& queue = Entries();
+    EntryQueue& queue = Space_.Entries();
     // Asked once per server and take-over: the answer does not change while the reader that
     // notified waits.
     std::vector<std::pair<const Server*, bool>> passes;
@@ -224,8 +226,8 @@ void AlertMonitor::Count(ServerSlot& slot, const LogEntry& entry, DateTime now, 
     for (const auto& owned : slot.Pairs) {
         PairState& pair = *owned;
         const RuleState& rule = Rules_[pair.Rule];
-        if (!rule.Live ||
-            !Counts(rule.Rule.Condition, rule.Pattern ? &*rule.Pattern : nullptr, access, suspicion))
+        if (!rule.Live || !Counts(rule.Rule.Condition, rule.Pattern ? &*rule.Pattern : nullptr, access,
+                                  Space_.Spiders(), suspicion))
             continue;
         pair.Counter.Add(minute);
         if (IsJudgedByClock(rule.Rule.Condition.Kind))
@@ -253,7 +255,7 @@ void AlertMonitor::FireAlert(const RuleState& rule, PairState& pair, const Serve
 
 void AlertMonitor::Tick(DateTime now) {
     const std::uint64_t tick = ++TickCount_;
-    for (const auto& owned : Servers()) {
+    for (const auto& owned : Space_.Servers()) {
         const Server& server = *owned;
         ServerSlot& slot = SlotFor(server);
         slot.SeenAtTick = tick;

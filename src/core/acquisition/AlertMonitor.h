@@ -13,6 +13,8 @@
 
 namespace kavel {
 
+class Workspace;
+
 class LogEntry;
 class Server;
 
@@ -32,7 +34,8 @@ public:
     // Whether the server's reader finished its first pass; the default asks the reader.
     using FirstPassCheck = std::function<bool(const Server& server)>;
 
-    explicit AlertMonitor(Fire fire);
+    // Watches the workspace's entries and servers.
+    AlertMonitor(Workspace& space, Fire fire);
     ~AlertMonitor();
     AlertMonitor(const AlertMonitor&) = delete;
     AlertMonitor& operator=(const AlertMonitor&) = delete;
@@ -73,6 +76,7 @@ private:
                    DateTime now, std::optional<AlertAccess> access);
     void JudgeByClock(ServerSlot& slot, const Server& server, DateTime now);
 
+    Workspace& Space_;
     Fire Fire_;
     FirstPassCheck FirstPassCheck_;
     std::vector<RuleState> Rules_;

@@ -4,7 +4,7 @@
 #include "acquisition/Server.h"
 #include "base/LineBlocks.h"
 #include "base/Text.h"
-#include "config/AppSettings.h"
+#include "config/SettingsStore.h"
 #include "parsing/AccessRecord.h"
 #include "parsing/SuspiciousRequests.h"
 
@@ -17,44 +17,9 @@ namespace {
 
 constexpr const char* DefaultHiddenWords = "Hier W\xC3\xB6rter eintragen";
 
-// Module state of the user-interface thread. The words cache remembers which store it was
-// filled from as well, so that a store replaced in a test is never mistaken for the old one;
-// no time at all means "never filled".
-struct FilterState {
-    std::string ShownAddress;
-    std::vector<std::string> HiddenWords;
-    std::optional<DateTime> HiddenWordsTime;
-    const SettingsStore* HiddenWordsStore = nullptr;
-};
-
-FilterState& State() {
-    static FilterState state;
-    return state;
-}
-
 void SplitHiddenWords(std::string_view text, std::vector<std::string>& words) {
     words.clear();
     ExtractStrings(",", "", text, words);
-}
-
-void RefreshHiddenWords() {
-    FilterState& state = State();
-    const SettingsStore* styles = Styles();
-    if (styles == nullptr) {
-        if (state.HiddenWordsStore != nullptr || !state.HiddenWordsTime) {
-            SplitHiddenWords(DefaultHiddenWords, state.HiddenWords);
-            state.HiddenWordsStore = nullptr;
-            state.HiddenWordsTime = DateTime{};
-        }
-        return;
-    }
-    const DateTime changeTime = styles->ChangeTime("ListViewHideWordsWords");
-    if (state.HiddenWordsStore == styles && state.HiddenWordsTime == changeTime) {
-        return;
-    }
-    SplitHiddenWords(styles->Text("ListViewHideWordsWords"), state.HiddenWords);
-    state.HiddenWordsStore = styles;
-    state.HiddenWordsTime = styles->ChangeTime("ListViewHideWordsWords");
 }
 
 bool StyleSwitch(const SettingsStore* styles, std::string_view key) {
@@ -105,10 +70,29 @@ bool IsHiddenByTexts(const LogEntry& entry, const std::vector<std::string>* word
 
 } // namespace
 
-bool MatchesHiddenWords(const LogEntry& entry) {
+void DisplayFilters::RefreshHiddenWords() {
+    const SettingsStore* styles = Styles_;
+    if (styles == nullptr) {
+        if (HiddenWordsStore_ != nullptr || !HiddenWordsTime_) {
+            SplitHiddenWords(DefaultHiddenWords, HiddenWords_);
+            HiddenWordsStore_ = nullptr;
+            HiddenWordsTime_ = DateTime{};
+        }
+        return;
+    }
+    const DateTime changeTime = styles->ChangeTime("ListViewHideWordsWords");
+    if (HiddenWordsStore_ == styles && HiddenWordsTime_ == changeTime) {
+        return;
+    }
+    SplitHiddenWords(styles->Text("ListViewHideWordsWords"), HiddenWords_);
+    HiddenWordsStore_ = styles;
+    HiddenWordsTime_ = styles->ChangeTime("ListViewHideWordsWords");
+}
+
+bool DisplayFilters::MatchesHiddenWords(const LogEntry& entry) {
     RefreshHiddenWords();
     const LinePin pin(entry);
-    return MatchesWords(State().HiddenWords, entry);
+    return MatchesWords(HiddenWords_, entry);
 }
 
 bool IsLocalReferer(std::string_view referer, std::string_view lowerServerName) {
@@ -136,18 +120,18 @@ bool HasLocalReferer(const LogEntry& entry) {
     return RefersLocally(entry);
 }
 
-DisplayFilterSettings DisplayFilterSettings::Current() {
+DisplayFilterSettings DisplayFilters::Current() {
     DisplayFilterSettings settings;
-    const SettingsStore* styles = Styles();
+    const SettingsStore* styles = Styles_;
     settings.HideNonDocuments = StyleSwitch(styles, "ListViewHideNonDocuments");
     settings.HideSpiders = StyleSwitch(styles, "ListViewHideSpiders");
     settings.HideWords = StyleSwitch(styles, "ListViewHideWords");
     settings.HideLocalReferers = StyleSwitch(styles, "ListViewHideLocalReferers");
     if (settings.HideWords) {
         RefreshHiddenWords();
-        settings.Words = State().HiddenWords;
+        settings.Words = HiddenWords_;
     }
-    settings.ShownAddress = State().ShownAddress;
+    settings.ShownAddress = ShownAddress_;
     return settings;
 }
 
@@ -166,12 +150,12 @@ bool IsHiddenBy(const DisplayFilterSettings& settings, const LogEntry& entry) {
                            settings.ShownAddress);
 }
 
-bool IsHiddenByFilters(const LogEntry& entry) {
+bool DisplayFilters::IsHidden(const LogEntry& entry) {
     const AccessRecord* access = entry.Access();
     if (access == nullptr) {
         return false;
     }
-    const SettingsStore* styles = Styles();
+    const SettingsStore* styles = Styles_;
     const bool hideNonDocuments = StyleSwitch(styles, "ListViewHideNonDocuments");
     const bool hideSpiders = StyleSwitch(styles, "ListViewHideSpiders");
     const bool hideWords = StyleSwitch(styles, "ListViewHideWords");
@@ -185,20 +169,7 @@ bool IsHiddenByFilters(const LogEntry& entry) {
     }
     if (hideWords)
         RefreshHiddenWords();
-    return IsHiddenByTexts(entry, hideWords ? &State().HiddenWords : nullptr, hideLocalReferers,
-                           State().ShownAddress);
-}
-
-void SetShownAddress(std::string address) {
-    State().ShownAddress = std::move(address);
-}
-
-std::string ShownAddress() {
-    return State().ShownAddress;
-}
-
-const std::vector<std::string>& HiddenWords() {
-    return State().HiddenWords;
+    return IsHiddenByTexts(entry, hideWords ? &HiddenWords_ : nullptr, hideLocalReferers, ShownAddress_);
 }
 
 } // namespace kavel

@@ -1,26 +1,18 @@
 #pragma once
 
+#include "platform/DateTime.h"
+
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kavel {
 
 class LogEntry;
 
-// The display filters of the accesses list. All of this belongs to the user-interface
-// thread; the switches and the hidden words are read from the Styles store (no store
-// installed: every switch off, the default words).
-
-// Whether the entry's access is kept out of the accesses list: hide page elements, hide
-// search engines, hide words and hide local referring pages, in this order, then the
-// singled-out address (compared with case).
-bool IsHiddenByFilters(const LogEntry& entry);
-
-// Whether one of the hidden words occurs, with case, in the raw line, the date text, the
-// host name, a blank and the status text, joined without separators. The words are split
-// again only when the words key's change time differs from the one last split.
-bool MatchesHiddenWords(const LogEntry& entry);
+class SettingsStore;
 
 // Whether the referring page counts as local: shorter than five characters, or containing
 // the server's name (both folded to lower case A-Z only).
@@ -40,17 +32,47 @@ struct DisplayFilterSettings {
     bool HideLocalReferers = false;
     std::vector<std::string> Words;
     std::string ShownAddress;
-    // The switches, the hidden words and the singled-out address now.
-    static DisplayFilterSettings Current();
 };
-// IsHiddenByFilters by the given settings rather than the stores'.
+// Whether the settings keep the entry's access out of the accesses list.
 bool IsHiddenBy(const DisplayFilterSettings& settings, const LogEntry& entry);
 
-// The one host name to show; empty shows all. Not persisted.
-void SetShownAddress(std::string address);
-std::string ShownAddress();
+// The display filters of the accesses list. All of this belongs to the user-interface
+// thread; the switches and the hidden words are read from the Styles store (none: every
+// switch off, the default words).
+class DisplayFilters {
+public:
+    void SetStyles(const SettingsStore* styles) { Styles_ = styles; }
 
-// The hidden words as last split (filled by MatchesHiddenWords).
-const std::vector<std::string>& HiddenWords();
+    // Whether the entry's access is kept out of the accesses list: hide page elements, hide
+    // search engines, hide words and hide local referring pages, in this order, then the
+    // singled-out address (compared with case).
+    bool IsHidden(const LogEntry& entry);
+
+    // Whether one of the hidden words occurs, with case, in the raw line, the date text, the
+    // host name, a blank and the status text, joined without separators. The words are split
+    // again only when the words key's change time differs from the one last split.
+    bool MatchesHiddenWords(const LogEntry& entry);
+
+    // The switches, the hidden words and the singled-out address now.
+    DisplayFilterSettings Current();
+
+    // The one host name to show; empty shows all. Not persisted.
+    void SetShownAddress(std::string address) { ShownAddress_ = std::move(address); }
+    const std::string& ShownAddress() const { return ShownAddress_; }
+
+    // The hidden words as last split (filled by MatchesHiddenWords).
+    const std::vector<std::string>& HiddenWords() const { return HiddenWords_; }
+
+private:
+    void RefreshHiddenWords();
+
+    const SettingsStore* Styles_ = nullptr;
+    std::string ShownAddress_;
+    // The words cache remembers which store it was filled from as well, so that a store
+    // replaced in a test is never mistaken for the old one; no time at all means "never filled".
+    std::vector<std::string> HiddenWords_;
+    std::optional<DateTime> HiddenWordsTime_;
+    const SettingsStore* HiddenWordsStore_ = nullptr;
+};
 
 } // namespace kavel

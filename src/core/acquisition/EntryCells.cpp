@@ -24,7 +24,7 @@ void AppendNumber(std::string& out, std::int64_t value) {
 const SuspicionCheck& EntryTexts::CheckOf(const LogEntry& entry) {
     if (!HasCheck_ || CheckSerial_ != entry.Serial) {
         Pin_.Reach(entry);
-        Check_ = CheckSuspicious(entry.Access());
+        Check_ = CheckSuspicious(entry.Access(), *Spiders_);
         CheckSerial_ = entry.Serial;
         HasCheck_ = true;
     }
@@ -143,7 +143,7 @@ void EntryTexts::Append(std::string& out, const LogEntry& entry, EntryCell cell)
     }
 }
 
-RowOutcome OutcomeOf(const LogEntry& entry) {
+RowOutcome OutcomeOf(const LogEntry& entry, const SpiderList& spiders) {
     const AccessRecord* access = entry.Access();
     if (access == nullptr)
         return RowOutcome::Ordinary;
@@ -154,7 +154,7 @@ RowOutcome OutcomeOf(const LogEntry& entry) {
     LinePin pin;
     if (access->RequestFacts() == 0)
         pin.Reach(entry);
-    if (CheckSuspiciousCode(access).Code != suspicion_code::None)
+    if (CheckSuspiciousCode(access, spiders).Code != suspicion_code::None)
         return RowOutcome::Suspicious;
     if (access->Status >= 300 && access->Status <= 399)
         return RowOutcome::Redirection;
@@ -171,9 +171,11 @@ bool AnyCellMatches(const TextPattern& pattern, const LogEntry& entry, std::span
     return false;
 }
 
-EntryMatcher::EntryMatcher(const TextPattern& pattern, std::span<const EntryCell> cells)
+EntryMatcher::EntryMatcher(const TextPattern& pattern, std::span<const EntryCell> cells,
+                           const SpiderList& spiders)
     : Pattern_(&pattern)
-    , Cells_(cells.begin(), cells.end()) {}
+    , Cells_(cells.begin(), cells.end())
+    , Texts_(spiders) {}
 
 void EntryMatcher::PrefetchHead(const LogEntry* entry) {
     if (entry == nullptr)

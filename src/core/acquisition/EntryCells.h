@@ -14,6 +14,7 @@ namespace kavel {
 
 class LogEntry;
 class Server;
+class SpiderList;
 class TextPattern;
 
 // What a cell of the lists shows of an entry. The window's columns and kavel-cli's --grep take
@@ -40,9 +41,12 @@ inline constexpr EntryCell AccessCells[] = {EntryCell::Time,    EntryCell::Host,
 
 // Makes the shown texts of entries' cells (base/ShownText.h): log bytes as UTF-8 that is safe
 // to display. Text gives a view of this object's scratch space, valid until its next call. One
-// object per thread.
+// object per thread. The spiders list (for the new-spider exception) must outlive it.
 class EntryTexts {
 public:
+    explicit EntryTexts(const SpiderList& spiders)
+        : Spiders_(&spiders) {}
+
     std::string_view Text(const LogEntry& entry, EntryCell cell);
     // Appends the shown text of the cell to out.
     void AppendText(std::string& out, const LogEntry& entry, EntryCell cell);
@@ -58,6 +62,7 @@ private:
     const std::string& TimeText(DateTime time);
     const std::string& ServerNameText(const Server& server);
 
+    const SpiderList* Spiders_;
     // Keeps the line of the entry asked last readable: the next entry is mostly in the same block.
     LinePin Pin_;
     std::string Scratch_;
@@ -86,13 +91,14 @@ bool AnyCellMatches(const TextPattern& pattern, const LogEntry& entry, std::span
 // found suspicious (with a status below 400). An error says more than the suspicion, the
 // suspicion more than a redirection.
 enum class RowOutcome : std::uint8_t { Ordinary, Redirection, Suspicious, ClientError, ServerError };
-RowOutcome OutcomeOf(const LogEntry& entry);
+RowOutcome OutcomeOf(const LogEntry& entry, const SpiderList& spiders);
 
 // AnyCellMatches for many entries: the cells of an entry are joined into one text and searched
-// once, which is what makes a filter over a million rows quick. The pattern must outlive it.
+// once, which is what makes a filter over a million rows quick. The pattern and the spiders
+// list must outlive it.
 class EntryMatcher {
 public:
-    EntryMatcher(const TextPattern& pattern, std::span<const EntryCell> cells);
+    EntryMatcher(const TextPattern& pattern, std::span<const EntryCell> cells, const SpiderList& spiders);
 
     bool Matches(const LogEntry& entry);
     const TextPattern& Pattern() const { return *Pattern_; }

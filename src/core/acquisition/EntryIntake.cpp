@@ -2,6 +2,7 @@
 
 #include "acquisition/EntryParsing.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 
 #include <utility>
 
@@ -9,14 +10,16 @@ namespace kavel {
 
 using SteadyClock = std::chrono::steady_clock;
 
-EntryIntake::EntryIntake(Server& server, std::shared_ptr<AnswerSignal> signal, Queued queued)
-    : Server_(server)
-    , Names_(std::move(signal))
+EntryIntake::EntryIntake(Workspace& space, Server& server, std::shared_ptr<AnswerSignal> signal,
+                         Queued queued)
+    : Space_(space)
+    , Server_(server)
+    , Names_(space.Names(), std::move(signal))
     , Queued_(std::move(queued))
     , Append_([this](EntryPipeline::Made& made) {
         if (!made.Entry)
             return;
-        Entries().Append(std::move(made.Entry));
+        Space_.Entries().Append(std::move(made.Entry));
         AcceptedMark_ = made.Mark;
         Queued_();
     }) {}
@@ -27,6 +30,7 @@ void EntryIntake::SetSettings(const EntrySettings& settings, bool inParallel,
                               std::function<void()> threadStart) {
     EndParallel();
     Settings_ = settings;
+    Settings_.Space = &Space_;
     Settings_.Names = settings.ResolveNames ? &Names_ : nullptr;
     if (inParallel && !settings.ResolveNames && Waiting_.empty())
         Pipeline_ = std::make_unique<EntryPipeline>(Server_, Settings_, std::move(threadStart));
@@ -52,7 +56,7 @@ EntryIntake::Made EntryIntake::TryMake(std::string_view line, bool takeWithoutNa
     std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_, Settings_);
     Names_.SetTakeWithoutNames(false);
     if (entry) {
-        Entries().Append(std::move(entry));
+        Space_.Entries().Append(std::move(entry));
         Queued_();
         return Made::Entry;
     }
@@ -105,7 +109,7 @@ void EntryIntake::TakeReady(bool waitForOldest) {
         }
         WaitingLine& oldest = Waiting_.front();
         const bool late = SteadyClock::now() >= oldest.Deadline;
-        if (!late && !AllAnswered(oldest.Open)) {
+        if (!late && !Names_.Cache().AllAnswered(oldest.Open)) {
             if (!waitForOldest)
                 return;
             Names_.WaitForAnswers(oldest.Open, oldest.Deadline);

@@ -19,6 +19,7 @@
 namespace kavel {
 
 class Server;
+class Workspace;
 
 // Makes a reader's lines into queued entries, in the order of the lines. With names looked up,
 // a line whose addresses the name cache cannot answer yet waits, and the lines after it wait
@@ -30,9 +31,9 @@ class Server;
 // the signal, which any thread may interrupt to end every wait at once.
 class EntryIntake {
 public:
-    // queued runs after each entry was appended.
+    // queued runs after each entry was appended to the workspace's queue.
     using Queued = std::function<void()>;
-    EntryIntake(Server& server, std::shared_ptr<AnswerSignal> signal, Queued queued);
+    EntryIntake(Workspace& space, Server& server, std::shared_ptr<AnswerSignal> signal, Queued queued);
     ~EntryIntake();
     EntryIntake(const EntryIntake&) = delete;
     EntryIntake& operator=(const EntryIntake&) = delete;
@@ -84,6 +85,7 @@ private:
     // passed; with waitForOldest, waits for the oldest until then (or until interrupted).
     void TakeReady(bool waitForOldest);
 
+    Workspace& Space_;
     Server& Server_;
     NamePass Names_;
     Queued Queued_;

@@ -3,6 +3,7 @@
 #include "acquisition/EntryArena.h"
 #include "acquisition/RevisitRule.h"
 #include "acquisition/Server.h"
+#include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
 #include "config/AppSettings.h"
 #include "net/NamePass.h"
@@ -55,6 +56,10 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
     options.TimeZone = server->TimeZone();
     options.ResolveNames = settings.ResolveNames;
     options.Names = settings.Names;
+    if (settings.Space != nullptr) {
+        options.Lists = &settings.Space->Lists();
+        options.Cache = &settings.Space->Names();
+    }
     options.Draft = draft;
     ParsedLine parsed;
     switch (server->LogType()) {
@@ -84,16 +89,16 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
     }
     // The rule runs before the keep period is applied: an old access still tells that its
     // visitor came back.
-    if (visitorState && parsed.Record->IsDocument)
-        ApplyRevisitRule(*parsed.Record, time, settings.RevisitorAfterMinutes);
+    if (visitorState && parsed.Record->IsDocument && settings.Space != nullptr)
+        ApplyRevisitRule(*parsed.Record, time, settings.Space->Entries(), settings.Space->Revisitors(),
+                         settings.RevisitorAfterMinutes);
     return std::move(parsed.Record);
 }
 
 } // namespace
 
-bool ParseEntry(LogEntry& entry, KeepPeriod keep) {
-    std::unique_ptr<AccessRecord> access =
-        ParseAccess(entry.Line, entry.Server, false, EntrySettings::Current(), entry.Time);
+bool ParseEntry(LogEntry& entry, const EntrySettings& settings, KeepPeriod keep) {
+    std::unique_ptr<AccessRecord> access = ParseAccess(entry.Line, entry.Server, false, settings, entry.Time);
     if (!access)
         return false;
     entry.SetAccess(std::move(access));
@@ -104,15 +109,13 @@ bool ParseEntry(LogEntry& entry, KeepPeriod keep) {
     return true;
 }
 
-std::unique_ptr<LogEntry> MakeEntry(std::string_view line, Server& server) {
-    return MakeEntry(line, server, EntrySettings::Current());
-}
-
-EntrySettings EntrySettings::Current() {
+EntrySettings EntrySettings::Of(Workspace& space) {
     EntrySettings settings;
-    settings.ResolveNames = OptionMiscDnsResolve();
-    settings.RevisitorAfterMinutes = OptionTimeRevisitorAfterMinutes();
-    settings.NameDeadline = std::chrono::milliseconds{OptionMiscDnsDeadlineMs()};
+    const SettingsStore* options = space.Options();
+    settings.Space = &space;
+    settings.ResolveNames = OptionMiscDnsResolve(options);
+    settings.RevisitorAfterMinutes = OptionTimeRevisitorAfterMinutes(options);
+    settings.NameDeadline = std::chrono::milliseconds{OptionMiscDnsDeadlineMs(options)};
     return settings;
 }
 
@@ -197,15 +200,20 @@ UnvisitedEntry MakeUnvisitedEntry(std::string_view line, Server& server, const E
     return made;
 }
 
-void ApplyRevisitRule(UnvisitedEntry& made, std::int32_t thresholdMinutes) {
+void ApplyRevisitRule(UnvisitedEntry& made, const EntrySettings& settings) {
+    if (settings.Space == nullptr)
+        return;
+    EntryQueue& queue = settings.Space->Entries();
+    RevisitorList& revisitors = settings.Space->Revisitors();
     if (made.Entry) {
         AccessRecord& access = *made.Entry->Access();
         if (!access.IsDocument)
             return;
         const LinePin pin(*made.Entry);
-        ApplyRevisitRule(access, made.Entry->Time, thresholdMinutes);
+        ApplyRevisitRule(access, made.Entry->Time, queue, revisitors, settings.RevisitorAfterMinutes);
     } else if (made.Past) {
-        ApplyRevisitRule(made.Past->Address, made.Past->Host, made.Past->Time, thresholdMinutes);
+        ApplyRevisitRule(made.Past->Address, made.Past->Host, made.Past->Time, queue, revisitors,
+                         settings.RevisitorAfterMinutes);
     }
 }
 

@@ -16,10 +16,14 @@ namespace kavel {
 
 class NamePass;
 class Server;
+class Workspace;
 
 // The settings the parse of a line reads, read by a reader once for a run of lines: looking a
 // setting up costs more than parsing a short line.
 struct EntrySettings {
+    // The lists that classify the access, the name cache and, for the revisit rule, the queue
+    // and the revisitors; none parses without them (no classification, no names, no rule).
+    Workspace* Space = nullptr;
     bool ResolveNames = false;
     std::int32_t RevisitorAfterMinutes = 0;
     // With ResolveNames: the names come from it without waiting, and a line whose names it
@@ -28,8 +32,8 @@ struct EntrySettings {
     NamePass* Names = nullptr;
     // How long a reader's line waits for its names.
     std::chrono::milliseconds NameDeadline{0};
-    // The options' values now.
-    static EntrySettings Current();
+    // The workspace's options now.
+    static EntrySettings Of(Workspace& space);
 };
 
 // The kept entry of a line, made in one allocation with its line, access and texts (the
@@ -37,7 +41,6 @@ struct EntrySettings {
 // type, a document access given its visitor state by the revisit rule, and the keep period
 // applied. None for a line that is no access or is older than the keep period (a W3C
 // "#Fields:" directive still takes effect).
-std::unique_ptr<LogEntry> MakeEntry(std::string_view line, kavel::Server& server);
 std::unique_ptr<LogEntry> MakeEntry(std::string_view line, kavel::Server& server,
                                     const EntrySettings& settings);
 
@@ -58,13 +61,13 @@ struct UnvisitedEntry {
 UnvisitedEntry MakeUnvisitedEntry(std::string_view line, kavel::Server& server,
                                   const EntrySettings& settings);
 // The revisit rule for a line made by MakeUnvisitedEntry, the lines before it made and queued.
-void ApplyRevisitRule(UnvisitedEntry& made, std::int32_t thresholdMinutes);
+void ApplyRevisitRule(UnvisitedEntry& made, const EntrySettings& settings);
 
 // Whether ParseEntry drops an access older than the keep period.
 enum class KeepPeriod { Applied, Ignored };
 // MakeEntry for an entry that exists already: parses its line and gives it its access and time;
 // true when it is to stay. With the keep period ignored, every access stays, whatever its age.
-bool ParseEntry(LogEntry& entry, KeepPeriod keep = KeepPeriod::Applied);
+bool ParseEntry(LogEntry& entry, const EntrySettings& settings, KeepPeriod keep = KeepPeriod::Applied);
 
 // Keep-period test against the current local time, or against now (a sweep over many entries
 // asks the clock once).

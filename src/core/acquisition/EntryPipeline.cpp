@@ -134,7 +134,7 @@ bool EntryPipeline::HandOnOldest(bool wait, const Deliver& deliver) {
             made.Error = std::move((error++)->second);
         try {
             if (made.Error.empty()) {
-                ApplyRevisitRule(batch->Made[i], Settings_.RevisitorAfterMinutes);
+                ApplyRevisitRule(batch->Made[i], Settings_);
                 made.Entry = std::move(batch->Made[i].Entry);
             }
             deliver(made);

@@ -107,17 +107,10 @@ LineText& LineText::operator=(LineText&& other) noexcept {
 // The flags share the line's 8-byte word; a layout that loses that costs every entry 8 bytes.
 static_assert(sizeof(void*) != 8 || sizeof(LogEntry) == 56);
 
-namespace {
-
-// Which list numbers are taken; number 0 is None.
-std::bitset<256> TakenListHandles{1};
-
-} // namespace
-
 ListHandle ListHandles::Take() {
-    for (std::size_t i = 1; i < TakenListHandles.size(); ++i) {
-        if (!TakenListHandles[i]) {
-            TakenListHandles[i] = true;
+    for (std::size_t i = 1; i < Taken_.size(); ++i) {
+        if (!Taken_[i]) {
+            Taken_[i] = true;
             return static_cast<ListHandle>(i);
         }
     }
@@ -125,7 +118,7 @@ ListHandle ListHandles::Take() {
 }
 
 void ListHandles::Give(ListHandle handle) {
-    TakenListHandles[static_cast<std::size_t>(handle)] = false;
+    Taken_[static_cast<std::size_t>(handle)] = false;
 }
 
 std::unique_ptr<LogEntry> LogEntry::Make(std::string_view line, kavel::Server* server) {
@@ -393,11 +386,6 @@ void EntryQueue::WalkAllBackward(const std::function<bool(const LogEntry&)>& vis
     for (const LogEntry* e = Last_; e; e = At(e->Prev_))
         if (!visit(*e))
             return;
-}
-
-EntryQueue& Entries() {
-    static EntryQueue queue;
-    return queue;
 }
 
 } // namespace kavel

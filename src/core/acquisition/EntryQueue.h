@@ -5,6 +5,7 @@
 #include "platform/DateTime.h"
 
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,12 +28,16 @@ enum class DisplayState : std::uint8_t { NotShown = 0, Hidden = 1, Shown = 2 };
 // (ListHandles), None when no list does. One byte, so that it fits beside the entry's flags.
 enum class ListHandle : std::uint8_t { None = 0 };
 
-// The numbers that lists take and give back (main thread only).
+// The numbers that the lists of one queue take and give back (main thread only).
 class ListHandles {
 public:
-    // A number no other living list holds; throws when all 255 are taken.
-    static ListHandle Take();
-    static void Give(ListHandle handle);
+    // A number no other living list of the queue holds; throws when all 255 are taken.
+    ListHandle Take();
+    void Give(ListHandle handle);
+
+private:
+    // Which numbers are taken; number 0 is None.
+    std::bitset<256> Taken_{1};
 };
 
 // The bytes of an entry's log line, read as a view. An entry made by MakeEntry keeps them in a
@@ -219,6 +224,9 @@ public:
     // Under a held ReadLock: the same walk over the whole queue, for comparison in tests.
     void WalkAllBackward(const std::function<bool(const LogEntry&)>& visit) const;
 
+    // The numbers of the lists that show this queue's entries (main thread only).
+    ListHandles& Lists() { return Lists_; }
+
 private:
     void LockShared() const;
     void UnlockShared() const;
@@ -229,8 +237,7 @@ private:
     LogEntry* Last_ = nullptr;
     std::atomic<std::int32_t> Count_{0};
     std::unique_ptr<HostIndex> Hosts_;
+    ListHandles Lists_;
 };
-
-EntryQueue& Entries();
 
 } // namespace kavel

@@ -7,6 +7,7 @@
 #include "acquisition/LogFileReader.h"
 #include "acquisition/RotatedLogFiles.h"
 #include "acquisition/TruncatedLogCopy.h"
+#include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
 #include "config/AppSettings.h"
 #include "platform/Clock.h"
@@ -46,39 +47,6 @@ void LowerThreadPriority() {
         ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), ReaderNiceness);
 }
 
-std::atomic<ReaderView*> InstalledView{nullptr};
-std::atomic<ReaderMainThread*> InstalledMainThread{nullptr};
-
-// Without a handshake nobody takes entries over: a reader does not sleep after its
-// notifications, but still waits for activation and, with its log missing, for its stop.
-class NoHandshake final : public ReaderMainThread {
-public:
-    void OnReaderNotify(LogReader&) override {}
-    void SuspendReader(LogReader& reader) override {
-        if (reader.HoldCause() != HoldReason::Notification) {
-            reader.Suspend();
-        }
-    }
-};
-NoHandshake NoHandshake;
-
-// Shared by all readers. A lost update only repeats or skips one beep or popup.
-std::atomic<std::int64_t> LastBeepSecond{-1};
-// The serial of the entry shown last, not its address: a freed entry's memory may hold a
-// newer entry.
-std::atomic<std::uint64_t> LastPopupSerial{0};
-
-std::atomic<std::uint64_t> NextSerial{1};
-
-struct LiveReaderTable {
-    std::mutex Lock;
-    std::unordered_map<std::uint64_t, LogReader*> BySerial;
-};
-LiveReaderTable& LiveReaders() {
-    static LiveReaderTable live;
-    return live;
-}
-
 std::int64_t WholeSecond(DateTime time) {
     const std::int64_t q = time.Ms / MsPerSecond;
     return time.Ms % MsPerSecond < 0 ? q - 1 : q;
@@ -101,28 +69,6 @@ std::string FormatPopupText(std::string_view page, std::string_view host, std::s
 }
 
 } // namespace
-
-void SetReaderView(ReaderView* view) {
-    InstalledView.store(view, std::memory_order_release);
-}
-
-ReaderView* InstalledReaderView() {
-    return InstalledView.load(std::memory_order_acquire);
-}
-
-void SetReaderMainThread(ReaderMainThread* handshake) {
-    InstalledMainThread.store(handshake, std::memory_order_release);
-}
-
-ReaderMainThread& InstalledReaderMainThread() {
-    ReaderMainThread* handshake = InstalledMainThread.load(std::memory_order_acquire);
-    return handshake != nullptr ? *handshake : NoHandshake;
-}
-
-void ResetReaderNotificationMemory() {
-    LastBeepSecond.store(-1);
-    LastPopupSerial.store(0);
-}
 
 int PollPauseSlices(std::int32_t pollCycleMs) {
     return pollCycleMs > 0 ? static_cast<int>(pollCycleMs / PollSlice.count()) : 0;
@@ -158,13 +104,12 @@ std::int64_t FindStart(LogFileReader& reader, std::int64_t low, std::int64_t hig
     }
 }
 
-LogReader::LogReader()
-    : Serial_(NextSerial.fetch_add(1))
+LogReader::LogReader(Workspace& space)
+    : Space_(space)
+    , Live_(space.Readers().Live())
+    , Serial_(Live_->Add(*this))
     , NameAnswers_(std::make_shared<AnswerSignal>())
     , State_(reader_state::Created) {
-    LiveReaderTable& live = LiveReaders();
-    std::lock_guard lock(live.Lock);
-    live.BySerial.emplace(Serial_, this);
     // An answer for lines that wait ends the poll pause as well.
     NameAnswers_->SetOnNotify([this] {
         {
@@ -182,16 +127,7 @@ LogReader::~LogReader() {
         Terminate();
         WaitFor();
     }
-    LiveReaderTable& live = LiveReaders();
-    std::lock_guard lock(live.Lock);
-    live.BySerial.erase(Serial_);
-}
-
-LogReader* LogReader::FindLive(std::uint64_t serial) {
-    LiveReaderTable& live = LiveReaders();
-    std::lock_guard lock(live.Lock);
-    const auto found = live.BySerial.find(serial);
-    return found != live.BySerial.end() ? found->second : nullptr;
+    Live_->Remove(Serial_);
 }
 
 void LogReader::Start() {
@@ -359,11 +295,12 @@ void LogReader::Execute() {
 void LogReader::Body() {
     kavel::Server& server = *Server_;
     // Read once: a reader follows its log, or keeps its first file, for its whole life.
-    const bool follow = OptionLogFollowNewFiles();
-    RotatedLogFiles rotated(follow ? std::int64_t{OptionLogRotateGraceSeconds()} * MsPerSecond : 0);
+    const SettingsStore* options = Space_.Options();
+    const bool follow = OptionLogFollowNewFiles(options);
+    RotatedLogFiles rotated(follow ? std::int64_t{OptionLogRotateGraceSeconds(options)} * MsPerSecond : 0);
     ReadProgress progress;
     // Lines that wait for their names carry over from one pass and one file to the next.
-    EntryIntake intake(server, NameAnswers_, [this, &progress] { EntryQueued(progress); });
+    EntryIntake intake(Space_, server, NameAnswers_, [this, &progress] { EntryQueued(progress); });
     progress.Intake = &intake;
     bool firstFile = true;
     std::string shownProblem;
@@ -695,7 +632,7 @@ void LogReader::RestartTruncatedLog(FollowedFile& log, const std::string& fileNa
 void LogReader::StartPass(ReadProgress& progress) {
     // Read once a pass: looking the settings up costs more than a line's parse. A log's history,
     // read in the first pass, is parsed on a second thread while this one queues.
-    progress.Intake->SetSettings(EntrySettings::Current(), !progress.FirstPassDone,
+    progress.Intake->SetSettings(EntrySettings::Of(Space_), !progress.FirstPassDone,
                                  [] { LowerThreadPriority(); });
     progress.Queued = 0;
 }
@@ -771,7 +708,7 @@ void LogReader::InformMain(bool firstPassDone) {
     SetState(reader_state::Informing);
     if (server.SoundOnAccess() && firstPassDone) {
         const std::int64_t second = WholeSecond(platform::Now());
-        if (LastBeepSecond.exchange(second) != second) {
+        if (Space_.Readers().TakeBeepSecond(second)) {
             platform::Tone& tone = platform::CurrentTone();
             tone.Beep(PopupBeepHighHz, PopupBeepMs);
             tone.Beep(PopupBeepLowHz, PopupBeepMs);
@@ -785,9 +722,9 @@ void LogReader::InformMain(bool firstPassDone) {
             // The walk holds the shared lock so that the main thread cannot free an entry under
             // it, and lets go before the synchronized call (the main thread may be waiting for
             // the exclusive lock).
-            EntryQueue& queue = Entries();
+            EntryQueue& queue = Space_.Entries();
             auto lock = queue.ReadLock();
-            const std::uint64_t lastPopup = LastPopupSerial.load();
+            const std::uint64_t lastPopup = Space_.Readers().LastPopupSerial();
             for (const LogEntry* entry = queue.Last(); entry != nullptr; entry = queue.Prev(entry)) {
                 if (!entry->IsNew.load() || entry->Serial == lastPopup) {
                     break;
@@ -797,7 +734,7 @@ void LogReader::InformMain(bool firstPassDone) {
                     text = FormatPopupText(entry->Access()->PageWithoutQuery(), entry->Access()->HostName(),
                                            server.Name());
                     image = entry->Access()->VisitorImage();
-                    LastPopupSerial.store(entry->Serial);
+                    Space_.Readers().SetLastPopupSerial(entry->Serial);
                     found = true;
                     break;
                 }
@@ -805,16 +742,16 @@ void LogReader::InformMain(bool firstPassDone) {
         }
         if (found) {
             RunOnMainThread([&] {
-                if (ReaderView* view = InstalledReaderView()) {
+                if (ReaderView* view = Space_.Readers().View()) {
                     view->ShowPopup(text, PopupCaption, image);
                 }
             });
         }
     }
     if (platform::HasMainDispatcher()) {
-        platform::MainDispatcher().Post([serial = Serial_] {
-            if (LogReader* reader = LogReader::FindLive(serial)) {
-                InstalledReaderMainThread().OnReaderNotify(*reader);
+        platform::MainDispatcher().Post([live = Live_, serial = Serial_] {
+            if (LogReader* reader = live->Find(serial)) {
+                reader->Space().Readers().MainThread().OnReaderNotify(*reader);
             }
         });
     }
@@ -826,7 +763,7 @@ void LogReader::InformMain(bool firstPassDone) {
 void LogReader::SleepUntilResumed(HoldReason reason) {
     SetState(reader_state::Sleeping);
     SleepReason_.store(reason, std::memory_order_release);
-    RunOnMainThread([this] { InstalledReaderMainThread().SuspendReader(*this); });
+    RunOnMainThread([this] { Space_.Readers().MainThread().SuspendReader(*this); });
     SafePoint();
     SleepReason_.store(HoldReason::None, std::memory_order_release);
     SetState(reader_state::Waking);
@@ -859,7 +796,7 @@ void LogReader::ShowTreeStatus(Icon image, Icon selectedImage) {
     }
     ShownImages_ = std::make_pair(image, selectedImage);
     RunOnMainThread([&] {
-        if (ReaderView* view = InstalledReaderView()) {
+        if (ReaderView* view = Space_.Readers().View()) {
             view->SetServerNodeImages(*Server_, image, selectedImage);
         }
     });

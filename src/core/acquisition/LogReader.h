@@ -20,9 +20,11 @@ namespace kavel {
 
 class EntryIntake;
 class LogFileReader;
+class LiveReaders;
 class LogReader;
 class LogEntry;
 class RotatedLogFiles;
+class Workspace;
 struct FollowedFile;
 
 // The state texts of a reader, shown in the main window's tips.
@@ -61,31 +63,28 @@ inline constexpr const char* PopupFormat = "Zugriff auf \r\n%s von %s für %s";
 
 // What the readers show through the main thread: the tree node images and the new-document
 // popup. Both are called on the main thread, inside the reader's synchronized call. Installed
-// process-wide by the main window; when none is installed nobody shows them.
+// in the workspace's readers by the main window; when none is installed nobody shows them.
 class ReaderView {
 public:
     virtual ~ReaderView() = default;
     virtual void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) = 0;
     virtual void ShowPopup(const std::string& text, const std::string& caption, Icon image) = 0;
 };
-void SetReaderView(ReaderView* view);
-ReaderView* InstalledReaderView();
 
 // Why a reader goes to sleep until it is resumed.
 enum class HoldReason : std::uint8_t { None, Activation, Notification, FileMissing };
 
 // The main thread's half of the reader handshake (ReaderHandshake implements it). Both run on
 // the main thread: OnReaderNotify from a posted call after the reader queued entries,
-// SuspendReader inside the reader's synchronized call right after. When none is installed, a
-// reader does not sleep after its notifications, and still waits for activation.
+// SuspendReader inside the reader's synchronized call right after. Installed in the workspace's
+// readers; when none is, a reader does not sleep after its notifications, and still waits for
+// activation.
 class ReaderMainThread {
 public:
     virtual ~ReaderMainThread() = default;
     virtual void OnReaderNotify(LogReader& reader) = 0;
     virtual void SuspendReader(LogReader& reader) = 0;
 };
-void SetReaderMainThread(ReaderMainThread* handshake);
-ReaderMainThread& InstalledReaderMainThread();
 
 // The reader of one server's log. It runs on its own thread and reaches the main thread only
 // through the dispatcher. Suspension is cooperative: the main thread marks the reader
@@ -94,8 +93,9 @@ ReaderMainThread& InstalledReaderMainThread();
 // lock or waits inside a synchronized call. A stop request wins over every kind of sleep.
 class LogReader final : public ServerReader {
 public:
-    // Created, not running; state "Thread wurde kreiert".
-    LogReader();
+    // Created, not running; state "Thread wurde kreiert". It queues into the workspace's
+    // entries and reaches the main thread through the workspace's readers.
+    explicit LogReader(Workspace& space);
     // Stops and waits for the body as StopReader does, when it still runs.
     ~LogReader() override;
     LogReader(const LogReader&) = delete;
@@ -104,11 +104,10 @@ public:
     // Before Start.
     void SetServer(kavel::Server& server) { Server_ = &server; }
     kavel::Server* Server() const { return Server_; }
-    // Unique over the process' life; a posted notification names its reader by it, so that
-    // one arriving after the reader was freed finds nothing.
+    Workspace& Space() const { return Space_; }
+    // Unique among the workspace's readers; a posted notification names its reader by it, so
+    // that one arriving after the reader was freed finds nothing (LiveReaders).
     std::uint64_t Serial() const { return Serial_; }
-    // Main thread: the live reader of that serial, or none.
-    static LogReader* FindLive(std::uint64_t serial);
 
     // Starts the thread body (the reader was created suspended).
     void Start();
@@ -231,7 +230,10 @@ private:
     bool SafePoint();
     void SetState(std::string_view state);
 
+    Workspace& Space_;
     kavel::Server* Server_ = nullptr;
+    // Shared with the calls posted for this reader, which may run after it is gone.
+    const std::shared_ptr<LiveReaders> Live_;
     const std::uint64_t Serial_;
     std::thread Thread_;
     // The last thing the thread does with the program's objects is setting it.
@@ -276,9 +278,5 @@ std::int64_t FindStart(LogFileReader& reader, std::int64_t low, std::int64_t hig
 // when the interval is below one slice so that a reader never spins.
 int PollPauseSlices(std::int32_t pollCycleMs);
 std::chrono::milliseconds ShortPollPause(std::int32_t pollCycleMs);
-
-// Forgets the second of the last beep and the entry of the last popup, which all readers
-// share; for tests that start from a quiet state.
-void ResetReaderNotificationMemory();
 
 } // namespace kavel

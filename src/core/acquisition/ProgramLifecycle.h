@@ -12,8 +12,9 @@ namespace kavel {
 class AlertRuleList;
 class SettingsStore;
 class Server;
+class Workspace;
 
-// The life of the process-wide objects in the program's order, shared by the desktop program
+// The life of a workspace's objects in the program's order, shared by the desktop program
 // and the headless watcher: lists before windows, revisitors and servers at the first idle
 // moment, readers stopped before anything they use is finished, and the files written back in
 // the reverse order of creation.
@@ -25,7 +26,8 @@ class Server;
 class ProgramLifecycle {
 public:
     using ReportError = std::function<void(const std::string& message)>;
-    explicit ProgramLifecycle(ReportError reportError = {});
+    // The life of the workspace's parts and files.
+    explicit ProgramLifecycle(Workspace& space, ReportError reportError = {});
 
     // Before any window: temporary files that a killed save left in the home folder removed,
     // an empty revisitor list, the documents, buddies and spiders lists read from their files,
@@ -70,6 +72,7 @@ private:
     bool Load(const char* file, const std::function<void()>& load);
     void ReportUnread(const char* file, const UnreadLines& unread) const;
 
+    Workspace& Space_;
     ReportError ReportError_;
     bool DocumentsRead_ = false;
     bool BuddiesRead_ = false;

@@ -1,17 +1,26 @@
 #include "acquisition/ReaderHandshake.h"
 
 #include "acquisition/EntryQueue.h"
+#include "acquisition/Workspace.h"
 
 namespace kavel {
 
-ReaderHandshake::ReaderHandshake(TakeOver takeOver)
-    : TakeOver_(std::move(takeOver)) {}
+ReaderHandshake::ReaderHandshake(Workspace& space, TakeOver takeOver)
+    : Space_(space)
+    , TakeOver_(std::move(takeOver)) {
+    Space_.Readers().SetMainThread(this);
+}
+
+ReaderHandshake::~ReaderHandshake() {
+    if (&Space_.Readers().MainThread() == this)
+        Space_.Readers().SetMainThread(nullptr);
+}
 
 void ReaderHandshake::OnReaderNotify(LogReader& reader) {
     if (Closing_) {
         return;
     }
-    if (LogEntry* first = Entries().FirstNew(); first != nullptr && TakeOver_) {
+    if (LogEntry* first = Space_.Entries().FirstNew(); first != nullptr && TakeOver_) {
         TakeOver_(*first);
     }
     if (reader.Suspended()) {
@@ -34,7 +43,7 @@ void ReaderHandshake::SuspendReader(LogReader& reader) {
 
 platform::IdleResult ReaderHandshake::ResumePendingReader() {
     for (auto it = PendingResume_.begin(); it != PendingResume_.end();) {
-        LogReader* reader = LogReader::FindLive(it->Serial);
+        LogReader* reader = Space_.Readers().Live()->Find(it->Serial);
         if (reader == nullptr) {
             it = PendingResume_.erase(it);
             continue;
@@ -49,8 +58,7 @@ platform::IdleResult ReaderHandshake::ResumePendingReader() {
     return platform::IdleResult::Done;
 }
 
-void TakeOverNewEntries(LogEntry& first, const std::function<void(LogEntry&)>& each) {
-    EntryQueue& queue = Entries();
+void TakeOverNewEntries(EntryQueue& queue, LogEntry& first, const std::function<void(LogEntry&)>& each) {
     for (LogEntry* entry = &first; entry != nullptr; entry = queue.Next(entry)) {
         if (each) {
             each(*entry);

@@ -5,16 +5,15 @@
 //
 //     platform::LoopDispatcher loop;                    // this thread is the main thread
 //     platform::ScopedDispatcher dispatcher(loop);
-//     ReaderHandshake handshake([&](LogEntry& first) {
-//         TakeOverNewEntries(first, [&](LogEntry& entry) { Print(entry); });
-//     });
-//     ScopedReaderMainThread installed(handshake);
+//     ReaderHandshake handshake(space, [&](LogEntry& first) {
+//         TakeOverNewEntries(space.Entries(), first, [&](LogEntry& entry) { Print(entry); });
+//     });                                               // installed in space's readers
 //     loop.SetIdleHandler([&] { return handshake.ResumePendingReader(); });
-//     for (Server& server : servers) StartReader(server);
+//     for (Server& server : servers) space.Readers().Start(server);
 //     loop.Run();                                       // until loop.Quit(), e.g. from SIGINT
 //     handshake.SetClosing(true);                       // notifications are ignored from now
 //     loop.SetIdleHandler({});
-//     StopAllReaders([](const std::string& text) { std::cerr << text << '\n'; });
+//     space.Readers().StopAll([](const std::string& text) { std::cerr << text << '\n'; });
 //
 // The readers must be stopped before the handshake, the dispatcher and the servers go away.
 
@@ -27,17 +26,24 @@
 
 namespace kavel {
 
+class EntryQueue;
 class LogEntry;
+class Workspace;
 
 // After a notification the handshake hands the first new entry of the queue to the take-over
 // callback and resumes the reader: at once when it is already suspended, else at a later idle
 // moment (PendingResume), whichever of the notification and the suspension comes first. The
 // callback takes the entries from the given one on (following Next) and clears IsNew of each
-// entry it takes; TakeOverNewEntries does both for simple consumers. Main thread only.
+// entry it takes; TakeOverNewEntries does both for simple consumers. It is the main thread's
+// half of the handshake of the workspace's readers from its construction to its destruction.
+// Main thread only.
 class ReaderHandshake final : public ReaderMainThread {
 public:
     using TakeOver = std::function<void(LogEntry& first)>;
-    explicit ReaderHandshake(TakeOver takeOver);
+    ReaderHandshake(Workspace& space, TakeOver takeOver);
+    ~ReaderHandshake() override;
+    ReaderHandshake(const ReaderHandshake&) = delete;
+    ReaderHandshake& operator=(const ReaderHandshake&) = delete;
 
     void OnReaderNotify(LogReader& reader) override;
     void SuspendReader(LogReader& reader) override;
@@ -55,20 +61,13 @@ private:
         LogReader* Reader;
         std::uint64_t Serial;
     };
+    Workspace& Space_;
     TakeOver TakeOver_;
     std::vector<Pending> PendingResume_;
     bool Closing_ = false;
 };
 
-// Calls each for every entry from first on (following Next) and clears its IsNew.
-void TakeOverNewEntries(LogEntry& first, const std::function<void(LogEntry&)>& each);
-
-class ScopedReaderMainThread {
-public:
-    explicit ScopedReaderMainThread(ReaderMainThread& handshake) { SetReaderMainThread(&handshake); }
-    ~ScopedReaderMainThread() { SetReaderMainThread(nullptr); }
-    ScopedReaderMainThread(const ScopedReaderMainThread&) = delete;
-    ScopedReaderMainThread& operator=(const ScopedReaderMainThread&) = delete;
-};
+// Calls each for every entry of the queue from first on (following Next) and clears its IsNew.
+void TakeOverNewEntries(EntryQueue& queue, LogEntry& first, const std::function<void(LogEntry&)>& each);
 
 } // namespace kavel

@@ -6,9 +6,59 @@
 
 namespace kavel {
 
-ReaderRegistry& Readers() {
-    static ReaderRegistry table;
-    return table;
+namespace {
+
+// Without a handshake nobody takes entries over: a reader does not sleep after its
+// notifications, but still waits for activation and, with its log missing, for its stop.
+class NoHandshake final : public ReaderMainThread {
+public:
+    void OnReaderNotify(LogReader&) override {}
+    void SuspendReader(LogReader& reader) override {
+        if (reader.HoldCause() != HoldReason::Notification) {
+            reader.Suspend();
+        }
+    }
+};
+
+} // namespace
+
+std::uint64_t LiveReaders::Add(LogReader& reader) {
+    std::lock_guard lock(Lock_);
+    const std::uint64_t serial = ++LastSerial_;
+    BySerial_.emplace(serial, &reader);
+    return serial;
+}
+
+void LiveReaders::Remove(std::uint64_t serial) {
+    std::lock_guard lock(Lock_);
+    BySerial_.erase(serial);
+}
+
+LogReader* LiveReaders::Find(std::uint64_t serial) const {
+    std::lock_guard lock(Lock_);
+    const auto found = BySerial_.find(serial);
+    return found != BySerial_.end() ? found->second : nullptr;
+}
+
+ReaderRegistry::ReaderRegistry(Workspace& space)
+    : Space_(space) {}
+
+ReaderRegistry::~ReaderRegistry() {
+    Clear();
+    // A parked reader's thread waits on its object until the process ends.
+    for (std::unique_ptr<LogReader>& parked : Parked_)
+        static_cast<void>(parked.release());
+}
+
+ReaderMainThread& ReaderRegistry::MainThread() const {
+    static NoHandshake none;
+    ReaderMainThread* handshake = MainThread_.load(std::memory_order_acquire);
+    return handshake != nullptr ? *handshake : none;
+}
+
+void ReaderRegistry::ResetNotificationMemory() {
+    LastBeepSecond_.store(-1);
+    LastPopupSerial_.store(0);
 }
 
 LogReader* ReaderRegistry::ReaderOf(const Server& server) const {
@@ -45,8 +95,8 @@ void ReaderRegistry::Clear() {
     Slots_.clear();
 }
 
-LogReader& StartReader(Server& server) {
-    std::vector<ReaderSlot>& slots = Readers().Slots();
+LogReader& ReaderRegistry::Start(Server& server) {
+    std::vector<ReaderSlot>& slots = Slots_;
     ReaderSlot* slot = nullptr;
     for (ReaderSlot& candidate : slots) {
         if (!candidate.Used) {
@@ -57,7 +107,7 @@ LogReader& StartReader(Server& server) {
     if (slot == nullptr) {
         slot = &slots.emplace_back();
     }
-    auto thread = std::make_unique<LogReader>();
+    auto thread = std::make_unique<LogReader>(Space_);
     thread->SetServer(server);
     server.SetThread(thread.get());
     thread->Start();
@@ -77,8 +127,8 @@ void StopReader(std::unique_ptr<LogReader> thread) {
     thread.reset();
 }
 
-void StopServerReaders(Server& server) {
-    for (ReaderSlot& slot : Readers().Slots()) {
+void ReaderRegistry::StopServer(Server& server) {
+    for (ReaderSlot& slot : Slots_) {
         if (!slot.Used || slot.Server != &server) {
             continue;
         }
@@ -95,15 +145,15 @@ std::string StoppingReaderStatusText(const Server& server) {
     return "Die Verbindung zu der Protokolldatei \"" + server.Name() + "\" wird gelöst...";
 }
 
-void StopAllReaders(const std::function<void(const std::string&)>& showStatus) {
+void ReaderRegistry::StopAll(const std::function<void(const std::string&)>& showStatus) {
     // Every reader is asked first, so that they all end at the same time: waiting for each
     // before asking the next made thousands of readers take minutes.
-    for (ReaderSlot& slot : Readers().Slots()) {
+    for (ReaderSlot& slot : Slots_) {
         if (slot.Used && slot.Thread) {
             slot.Thread->Terminate();
         }
     }
-    for (ReaderSlot& slot : Readers().Slots()) {
+    for (ReaderSlot& slot : Slots_) {
         if (!slot.Used || slot.Server == nullptr) {
             continue;
         }
@@ -119,15 +169,13 @@ void StopAllReaders(const std::function<void(const std::string&)>& showStatus) {
     }
 }
 
-void ParkAllReaders(const std::function<void(const std::string&)>& showStatus) {
-    // Never freed: a parked reader's thread waits on its object until the process ends.
-    static auto* const parked = new std::vector<std::unique_ptr<LogReader>>;
-    for (ReaderSlot& slot : Readers().Slots()) {
+void ReaderRegistry::ParkAll(const std::function<void(const std::string&)>& showStatus) {
+    for (ReaderSlot& slot : Slots_) {
         if (slot.Used && slot.Thread) {
             slot.Thread->Park();
         }
     }
-    for (ReaderSlot& slot : Readers().Slots()) {
+    for (ReaderSlot& slot : Slots_) {
         if (!slot.Used || slot.Server == nullptr) {
             continue;
         }
@@ -146,7 +194,7 @@ void ParkAllReaders(const std::function<void(const std::string&)>& showStatus) {
             std::this_thread::yield();
         }
         reader->LetGoOfThread();
-        parked->push_back(std::move(slot.Thread));
+        Parked_.push_back(std::move(slot.Thread));
         slot.Used = false;
         slot.Server = nullptr;
     }

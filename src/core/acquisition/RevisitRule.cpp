@@ -1,7 +1,6 @@
 #include "acquisition/RevisitRule.h"
 
 #include "acquisition/EntryQueue.h"
-#include "config/AppSettings.h"
 #include "parsing/RevisitorList.h"
 
 #include <optional>
@@ -55,27 +54,19 @@ void RevisitRule(AccessRecord& record, DateTime time, const EntryQueue& queue, R
 
 } // namespace
 
+void ApplyRevisitRule(AccessRecord& record, DateTime time, const EntryQueue& queue, RevisitorList& revisitors,
+                      std::int32_t thresholdMinutes) {
+    RevisitRule(record, time, queue, revisitors, [thresholdMinutes] { return thresholdMinutes; });
+}
+
 void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry, const EntryQueue& queue,
                       RevisitorList& revisitors, std::int32_t thresholdMinutes) {
-    RevisitRule(record, entry.Time, queue, revisitors, [thresholdMinutes] { return thresholdMinutes; });
+    ApplyRevisitRule(record, entry.Time, queue, revisitors, thresholdMinutes);
 }
 
-void ApplyRevisitRule(AccessRecord& record, const LogEntry& entry) {
-    ApplyRevisitRule(record, entry.Time);
-}
-
-void ApplyRevisitRule(AccessRecord& record, DateTime time) {
-    RevisitRule(record, time, Entries(), Revisitors(), [] { return OptionTimeRevisitorAfterMinutes(); });
-}
-
-void ApplyRevisitRule(AccessRecord& record, DateTime time, std::int32_t thresholdMinutes) {
-    RevisitRule(record, time, Entries(), Revisitors(), [thresholdMinutes] { return thresholdMinutes; });
-}
-
-void ApplyRevisitRule(std::string_view address, std::string_view host, DateTime time,
-                      std::int32_t thresholdMinutes) {
-    RevisitState(address, host, time, Entries(), Revisitors(),
-                 [thresholdMinutes] { return thresholdMinutes; });
+void ApplyRevisitRule(std::string_view address, std::string_view host, DateTime time, const EntryQueue& queue,
+                      RevisitorList& revisitors, std::int32_t thresholdMinutes) {
+    RevisitState(address, host, time, queue, revisitors, [thresholdMinutes] { return thresholdMinutes; });
 }
 
 } // namespace kavel

@@ -4,7 +4,6 @@
 #include "base/Text.h"
 #include "config/AppSettings.h"
 #include "platform/Clock.h"
-#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -71,11 +70,11 @@ std::uint64_t NextNameRevision() {
 }
 } // namespace
 
-Server::Server()
+Server::Server(const SettingsStore* options)
     : NameRevision_(NextNameRevision())
-    , TimeDeleteAfter_(OptionTimeDeleteAfter())
-    , TimeRevisitorAfterMinutes_(OptionTimeRevisitorAfterMinutes())
-    , TimeLogPollCycleInMs_(OptionTimeLogPollCycleInMs()) {}
+    , TimeDeleteAfter_(OptionTimeDeleteAfter(options))
+    , TimeRevisitorAfterMinutes_(OptionTimeRevisitorAfterMinutes(options))
+    , TimeLogPollCycleInMs_(OptionTimeLogPollCycleInMs(options)) {}
 
 std::string Server::Name() const {
     std::lock_guard guard(TextLock_);
@@ -159,17 +158,12 @@ void ServerList::KeepLine(std::size_t lineNumber, std::string line) {
     Kept_.push_back(KeptLine{Items_.size(), lineNumber, std::move(line)});
 }
 
-ServerList& Servers() {
-    static ServerList list;
-    return list;
-}
-
-std::unique_ptr<Server> LineToServer(std::string_view text) {
+std::unique_ptr<Server> LineToServer(std::string_view text, const SettingsStore* options) {
     std::vector<std::string> fields;
     ExtractStrings(";", "", text, fields);
     if (fields.size() < 2 || (fields.size() > 2 && fields.size() < FieldsPerLine))
         return nullptr;
-    auto server = std::make_unique<Server>();
+    auto server = std::make_unique<Server>(options);
     server->SetName(std::move(fields[0]));
     server->SetLogFileName(std::move(fields[1]));
     if (fields.size() == 2)
@@ -224,10 +218,10 @@ std::string ServerToLine(const Server& server) {
     return line;
 }
 
-UnreadLines LoadServers(const std::function<void(Server&)>& onLoaded) {
-    ServerList& list = Servers();
+UnreadLines LoadServers(const std::filesystem::path& file, ServerList& list, const SettingsStore* options,
+                        const std::function<void(Server&)>& onLoaded) {
     list.Clear();
-    const auto lines = ReadDefinitionLines(platform::Paths::DefinitionFile(".servers"));
+    const auto lines = ReadDefinitionLines(file);
     // Only a file that was read (or is missing) may be replaced at the end: an unreadable
     // one must not be overwritten by an empty list.
     list.Loaded = true;
@@ -238,7 +232,7 @@ UnreadLines LoadServers(const std::function<void(Server&)>& onLoaded) {
         const std::string& line = (*lines)[i];
         if (line.empty() || line.front() == '#')
             continue;
-        auto server = LineToServer(line);
+        auto server = LineToServer(line, options);
         if (!server) {
             list.KeepLine(i + 1, line);
             unread.Add(i + 1);
@@ -259,11 +253,10 @@ std::string ServersFileText(const ServerList& list) {
     return JoinDefinitionLines(DefinitionFileHeader("Servers", true), entryLines, list.KeptLines());
 }
 
-void SaveServers() {
-    const ServerList& list = Servers();
+void SaveServers(const std::filesystem::path& file, const ServerList& list) {
     if (!list.Loaded)
         return;
-    WriteFileAtomically(platform::Paths::DefinitionFile(".servers"), ServersFileText(list));
+    WriteFileAtomically(file, ServersFileText(list));
 }
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,8 @@
 #include <vector>
 
 namespace kavel {
+
+class SettingsStore;
 
 // The unit of a server's keep period; the values are those of the servers file.
 enum class KeepUnit : std::int32_t { Days = 0, Hours = 1 };
@@ -45,8 +48,9 @@ public:
 // the fields while it runs, so every field is atomic or behind the definition's own lock.
 class Server {
 public:
-    // Defaults of the table; the three option values come from the Options store now.
-    Server();
+    // Defaults of the table; the three option values come from the Options store now (none:
+    // their built-in defaults).
+    explicit Server(const SettingsStore* options = nullptr);
 
     std::string Name() const;
     void SetName(std::string name);
@@ -163,10 +167,8 @@ private:
     std::vector<KeptLine> Kept_;
 };
 
-ServerList& Servers();
-
 // One definition from its line of the servers file; nothing when the line does not convert.
-std::unique_ptr<Server> LineToServer(std::string_view text);
+std::unique_ptr<Server> LineToServer(std::string_view text, const SettingsStore* options = nullptr);
 // The line of a definition; LineToServer reads it back field for field. The format neither
 // quotes nor escapes, so a name or template is written in the form a field can hold: ";", CR
 // and LF become blanks, a quote (" or ') that the text does not close becomes a blank (it
@@ -180,13 +182,14 @@ std::string ServerToLine(const Server& server);
 // written back unchanged; the lines kept are returned for the report. Empty lines and "#"
 // lines are dropped. Marks the list as loaded. Throws std::system_error when the file exists
 // but cannot be read; the definitions read before stay.
-UnreadLines LoadServers(const std::function<void(Server&)>& onLoaded = {});
+UnreadLines LoadServers(const std::filesystem::path& file, ServerList& list, const SettingsStore* options,
+                        const std::function<void(Server&)>& onLoaded = {});
 // The servers file for the list: header, then the definitions with the kept lines between.
 std::string ServersFileText(const ServerList& list);
 // Writes the servers file (header and one line per definition), only when LoadServers ran
 // in this run, so that a run ending before the load never replaces the stored definitions.
 // Throws std::system_error when it cannot be written; the previous file then stays intact.
-void SaveServers();
+void SaveServers(const std::filesystem::path& file, const ServerList& list);
 
 // The log file name of the template for the current moment.
 std::string ExpandLogFileName(std::string_view logFileName);

@@ -21,8 +21,10 @@ DateTime SpanStart(SummarySpan span, DateTime now) {
     return DateTime{std::numeric_limits<std::int64_t>::min()};
 }
 
-SummaryTracker::SummaryTracker(EntryQueue& queue)
-    : Queue_(queue) {
+SummaryTracker::SummaryTracker(EntryQueue& queue, const SpiderList& spiders)
+    : Queue_(queue)
+    , Counts_(spiders)
+    , Pending_(spiders) {
     BeginRecount();
 }
 

@@ -10,6 +10,8 @@
 
 namespace kavel {
 
+class SpiderList;
+
 class EntryQueue;
 class LogEntry;
 class Server;
@@ -41,7 +43,8 @@ struct SummaryScope {
 // Main thread only, as the queue's removals are; readers may append meanwhile.
 class SummaryTracker {
 public:
-    explicit SummaryTracker(EntryQueue& queue);
+    // The spiders list names the spiders counted (AccessSummary).
+    SummaryTracker(EntryQueue& queue, const SpiderList& spiders);
     SummaryTracker(const SummaryTracker&) = delete;
     SummaryTracker& operator=(const SummaryTracker&) = delete;
 

@@ -1,17 +1,12 @@
 #include "config/AppSettings.h"
 
 #include "config/IniRegistry.h"
-#include "platform/Paths.h"
 
 #include <algorithm>
-#include <atomic>
 
 namespace kavel {
 
 namespace {
-
-std::atomic<SettingsStore*> TheOptions{nullptr};
-std::atomic<SettingsStore*> TheStyles{nullptr};
 
 constexpr const char* OptionsSection = "Options";
 constexpr const char* StylesSection = "Styles";
@@ -24,11 +19,12 @@ constexpr bool DefaultMiscDnsResolve = true;
 constexpr bool DefaultLogFollowNewFiles = true;
 constexpr std::int32_t DefaultLogRotateGraceSeconds = 30;
 constexpr std::int32_t DefaultMiscDnsDeadlineMs = 1500;
+// About 20 MB of remembered names: a day of a busy server's visitors.
+constexpr std::int32_t DefaultMiscDnsCacheSize = 100000;
 
 // A store installed without the key (a test's own store) reads like no store at all.
 template <class Read, class T>
-T OptionOr(const char* key, T fallback, Read read) {
-    const SettingsStore* options = TheOptions.load(std::memory_order_acquire);
+T OptionOr(const SettingsStore* options, const char* key, T fallback, Read read) {
     if (options == nullptr)
         return fallback;
     try {
@@ -38,34 +34,18 @@ T OptionOr(const char* key, T fallback, Read read) {
     }
 }
 
-std::int32_t IntegerOption(const char* key, std::int32_t fallback) {
-    return OptionOr(key, fallback,
-                    [](const SettingsStore& options, const char* k) { return options.Int(k); });
+std::int32_t IntegerOption(const SettingsStore* options, const char* key, std::int32_t fallback) {
+    return OptionOr(options, key, fallback,
+                    [](const SettingsStore& store, const char* k) { return store.Int(k); });
 }
 
 } // namespace
 
-SettingsStore* Options() {
-    return TheOptions.load(std::memory_order_acquire);
-}
-
-SettingsStore* Styles() {
-    return TheStyles.load(std::memory_order_acquire);
-}
-
-void SetOptions(SettingsStore* options) {
-    TheOptions.store(options, std::memory_order_release);
-}
-
-void SetStyles(SettingsStore* styles) {
-    TheStyles.store(styles, std::memory_order_release);
-}
-
-std::unique_ptr<SettingsStore> CreateOptionsStore() {
+std::unique_ptr<SettingsStore> CreateOptionsStore(const std::filesystem::path& file) {
     auto options = std::make_unique<SettingsStore>();
     options->SetRootKey(RootKey::LocalMachine);
     options->SetPersistenceMode(Persistence::IniFile);
-    options->SetIniFileName(platform::Paths::DefinitionFile(".config").string());
+    options->SetIniFileName(file.string());
     options->AddItem(OptionsSection, "TimeDeleteAfter", SettingKind::Integer, DefaultTimeDeleteAfter);
     options->AddItem(OptionsSection, "TimeDeleteAfterUnit", SettingKind::Integer, DefaultTimeDeleteAfterUnit);
     options->AddItem(OptionsSection, "TimeRevisitorAfterMinutes", SettingKind::Integer,
@@ -77,13 +57,15 @@ std::unique_ptr<SettingsStore> CreateOptionsStore() {
     options->AddItem(OptionsSection, "LogRotateGraceSeconds", SettingKind::Integer,
                      DefaultLogRotateGraceSeconds);
     options->AddItem(OptionsSection, "MiscDnsDeadlineMs", SettingKind::Integer, DefaultMiscDnsDeadlineMs);
+    options->AddItem(OptionsSection, "MiscDnsCacheSize", SettingKind::Integer, DefaultMiscDnsCacheSize);
     return options;
 }
 
-std::unique_ptr<SettingsStore> CreateStylesStore(const LayoutDefaults& defaults) {
+std::unique_ptr<SettingsStore> CreateStylesStore(const std::filesystem::path& file,
+                                                 const LayoutDefaults& defaults) {
     auto styles = std::make_unique<SettingsStore>();
     styles->SetRootKey(RootKey::CurrentUser);
-    styles->SetRegistryBackend(std::make_shared<IniRegistry>(platform::Paths::StylesFile()));
+    styles->SetRegistryBackend(std::make_shared<IniRegistry>(file));
     styles->SetPersistenceMode(Persistence::Registry);
     const auto add = [&styles](const char* key, SettingKind kind, SettingValue value) {
         styles->AddItem(StylesSection, key, kind, std::move(value));
@@ -115,38 +97,44 @@ std::unique_ptr<SettingsStore> CreateStylesStore(const LayoutDefaults& defaults)
     return styles;
 }
 
-bool OptionMiscDnsResolve() {
-    return OptionOr("MiscDnsResolve", DefaultMiscDnsResolve,
-                    [](const SettingsStore& options, const char* key) { return options.Bool(key); });
+bool OptionMiscDnsResolve(const SettingsStore* options) {
+    return OptionOr(options, "MiscDnsResolve", DefaultMiscDnsResolve,
+                    [](const SettingsStore& store, const char* key) { return store.Bool(key); });
 }
 
-bool OptionLogFollowNewFiles() {
-    return OptionOr("LogFollowNewFiles", DefaultLogFollowNewFiles,
-                    [](const SettingsStore& options, const char* key) { return options.Bool(key); });
+bool OptionLogFollowNewFiles(const SettingsStore* options) {
+    return OptionOr(options, "LogFollowNewFiles", DefaultLogFollowNewFiles,
+                    [](const SettingsStore& store, const char* key) { return store.Bool(key); });
 }
 
-std::int32_t OptionLogRotateGraceSeconds() {
-    return std::max<std::int32_t>(IntegerOption("LogRotateGraceSeconds", DefaultLogRotateGraceSeconds), 0);
+std::int32_t OptionLogRotateGraceSeconds(const SettingsStore* options) {
+    return std::max<std::int32_t>(
+        IntegerOption(options, "LogRotateGraceSeconds", DefaultLogRotateGraceSeconds), 0);
 }
 
-std::int32_t OptionMiscDnsDeadlineMs() {
-    return std::max(IntegerOption("MiscDnsDeadlineMs", DefaultMiscDnsDeadlineMs), std::int32_t{0});
+std::int32_t OptionMiscDnsDeadlineMs(const SettingsStore* options) {
+    return std::max(IntegerOption(options, "MiscDnsDeadlineMs", DefaultMiscDnsDeadlineMs), std::int32_t{0});
 }
 
-std::int32_t OptionTimeDeleteAfter() {
-    return IntegerOption("TimeDeleteAfter", DefaultTimeDeleteAfter);
+std::int32_t OptionTimeDeleteAfter(const SettingsStore* options) {
+    return IntegerOption(options, "TimeDeleteAfter", DefaultTimeDeleteAfter);
 }
 
-std::int32_t OptionTimeDeleteAfterUnit() {
-    return IntegerOption("TimeDeleteAfterUnit", DefaultTimeDeleteAfterUnit);
+std::int32_t OptionTimeDeleteAfterUnit(const SettingsStore* options) {
+    return IntegerOption(options, "TimeDeleteAfterUnit", DefaultTimeDeleteAfterUnit);
 }
 
-std::int32_t OptionTimeRevisitorAfterMinutes() {
-    return IntegerOption("TimeRevisitorAfterMinutes", DefaultTimeRevisitorAfterMinutes);
+std::int32_t OptionTimeRevisitorAfterMinutes(const SettingsStore* options) {
+    return IntegerOption(options, "TimeRevisitorAfterMinutes", DefaultTimeRevisitorAfterMinutes);
 }
 
-std::int32_t OptionTimeLogPollCycleInMs() {
-    return IntegerOption("TimeLogPollCycleInMs", DefaultTimeLogPollCycleInMs);
+std::int32_t OptionTimeLogPollCycleInMs(const SettingsStore* options) {
+    return IntegerOption(options, "TimeLogPollCycleInMs", DefaultTimeLogPollCycleInMs);
+}
+
+std::size_t OptionMiscDnsCacheSize(const SettingsStore* options) {
+    return static_cast<std::size_t>(
+        std::max(IntegerOption(options, "MiscDnsCacheSize", DefaultMiscDnsCacheSize), 1));
 }
 
 } // namespace kavel

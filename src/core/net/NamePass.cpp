@@ -5,11 +5,12 @@
 
 namespace kavel {
 
-NamePass::NamePass(std::shared_ptr<AnswerSignal> signal)
-    : Signal_(std::move(signal)) {}
+NamePass::NamePass(NameCache& cache, std::shared_ptr<AnswerSignal> signal)
+    : Cache_(cache)
+    , Signal_(std::move(signal)) {}
 
 bool NamePass::Resolve(std::string_view address, std::string& hostName) {
-    switch (LookInCache(address, hostName, Signal_)) {
+    switch (Cache_.Look(address, hostName, Signal_)) {
     case CachedAnswer::Named:
         return true;
     case CachedAnswer::Unnamed:
@@ -29,7 +30,7 @@ void NamePass::AskMissing() {
     std::string name;
     for (const std::string& address : Missing_)
         // An address answered meanwhile counts as open: the line is parsed again and finds it.
-        if (AskInBackground(address, name, Signal_) != CachedAnswer::Unnamed)
+        if (Cache_.AskInBackground(address, name, Signal_) != CachedAnswer::Unnamed)
             Note(Open_, address);
     Missing_.clear();
 }
@@ -47,7 +48,7 @@ void NamePass::Note(std::vector<std::string>& addresses, std::string_view addres
 
 bool NamePass::WaitForAnswers(const std::vector<std::string>& addresses,
                               std::chrono::steady_clock::time_point deadline) {
-    return Signal_->WaitUntil([&addresses] { return AllAnswered(addresses); }, deadline);
+    return Signal_->WaitUntil([this, &addresses] { return Cache_.AllAnswered(addresses); }, deadline);
 }
 
 } // namespace kavel

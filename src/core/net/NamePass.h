@@ -11,13 +11,14 @@
 namespace kavel {
 
 // The names a reader parses its lines with, without ever waiting for the network: what the
-// look-up cache answers now. An address the cache has no answer for is noted; AskMissing then
+// name cache answers now. An address the cache has no answer for is noted; AskMissing then
 // has the noted addresses looked up in the background (several at once, by a few threads),
 // only for a line that is worth it, and the reader decides whether the line waits for them or
 // is taken without the names. Used by one thread; the signal may be interrupted from any.
 class NamePass {
 public:
-    explicit NamePass(std::shared_ptr<AnswerSignal> signal = std::make_shared<AnswerSignal>());
+    explicit NamePass(NameCache& cache,
+                      std::shared_ptr<AnswerSignal> signal = std::make_shared<AnswerSignal>());
 
     // For the parsers: true with the name when the cache has one; false otherwise, the address
     // noted as open (its query runs) or as missing (nobody asked yet).
@@ -42,10 +43,12 @@ public:
     bool WaitForAnswers(const std::vector<std::string>& addresses,
                         std::chrono::steady_clock::time_point deadline);
     AnswerSignal& Signal() { return *Signal_; }
+    NameCache& Cache() { return Cache_; }
 
 private:
     static void Note(std::vector<std::string>& addresses, std::string_view address);
 
+    NameCache& Cache_;
     std::shared_ptr<AnswerSignal> Signal_;
     std::vector<std::string> Open_;
     std::vector<std::string> Missing_;

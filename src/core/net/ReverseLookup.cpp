@@ -3,7 +3,9 @@
 #include "base/Text.h"
 #include "net/LookupThreads.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <list>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -48,54 +50,18 @@ struct Lookup {
     std::vector<std::shared_ptr<AnswerSignal>> Waiters;
 };
 
-// What the look-ups share. Made once and never destroyed: a look-up thread still waiting for
-// the network when the program ends must find it intact, since the end does not wait for it.
-struct LookupState {
-    // The resolver in use; copied out under its lock so that a slow query holds no lock.
-    std::mutex ResolverLock;
-    HostNameResolver Resolver;
-    // The run-long cache: each address (folded to lower case) with its one query. The lock is
-    // held for the map and the queries' fields, never during a query.
-    std::mutex CacheLock;
-    std::unordered_map<std::string, std::shared_ptr<Lookup>> Cache;
-    LookupThreads Threads{MaxLookupThreads, MaxWaitingLookups};
-};
-
-LookupState& State() {
-    static LookupState* const state = new LookupState;
-    return *state;
-}
-
-HostNameResolver CurrentResolver() {
-    LookupState& state = State();
-    std::lock_guard lock(state.ResolverLock);
-    return state.Resolver;
-}
-
 // Whatever goes wrong in the query counts as a failed look-up: waiters always get an answer.
-Answer Query(std::string_view address) {
+Answer Query(std::string_view address, const HostNameResolver& resolver) {
     try {
         std::string name;
-        if (LookupHostName(address, name))
+        if (LookupHostName(address, name, resolver))
             return name;
     } catch (...) {
     }
     return std::nullopt;
 }
 
-void Complete(Lookup& lookup, Answer answer) {
-    std::vector<std::shared_ptr<AnswerSignal>> waiters;
-    {
-        std::lock_guard lock(State().CacheLock);
-        lookup.Done = true;
-        lookup.Result = std::move(answer);
-        waiters.swap(lookup.Waiters);
-    }
-    for (const std::shared_ptr<AnswerSignal>& waiter : waiters)
-        waiter->Notify();
-}
-
-// Under CacheLock: the waiter is signalled when the query ends (once per query).
+// Under the cache's lock: the waiter is signalled when the query ends (once per query).
 void AddWaiter(Lookup& lookup, const std::shared_ptr<AnswerSignal>& signal) {
     for (const std::shared_ptr<AnswerSignal>& waiter : lookup.Waiters)
         if (waiter == signal)
@@ -127,16 +93,11 @@ bool IsAcceptableHostName(std::string_view name) {
     return true;
 }
 
-bool LookupHostName(std::string_view address, std::string& hostName) {
-    if (!StartSockets() || !IsNumericAddress(address)) {
+bool LookupHostName(std::string_view address, std::string& hostName, const HostNameResolver& resolver) {
+    if (!IsNumericAddress(address)) {
         return false;
     }
-    Answer answer;
-    if (const HostNameResolver resolver = CurrentResolver()) {
-        answer = resolver(address);
-    } else {
-        answer = SystemResolve(address);
-    }
+    Answer answer = resolver ? resolver(address) : SystemResolve(address);
     if (!answer || !IsAcceptableHostName(*answer)) {
         return false;
     }
@@ -144,32 +105,109 @@ bool LookupHostName(std::string_view address, std::string& hostName) {
     return true;
 }
 
-bool ResolveAddress(std::string_view address, std::string& hostName) {
+// What the cache's users and its background queries share: a query still running when the
+// cache goes finds it intact.
+struct NameCache::State {
+    // The resolver in use; copied out under its lock so that a slow query holds no lock.
+    mutable std::mutex ResolverLock;
+    HostNameResolver Resolver;
+    // Each remembered address (folded to lower case) with its one query, and the addresses from
+    // the most to the least recently used. The lock is held for these and the queries' fields,
+    // never during a query.
+    struct Remembered {
+        std::shared_ptr<Lookup> Query;
+        std::list<std::string>::iterator Use;
+    };
+    mutable std::mutex CacheLock;
+    std::unordered_map<std::string, Remembered> Cache;
+    std::list<std::string> Uses;
+    std::size_t Capacity = DefaultCapacity;
+    LookupThreads Threads{MaxLookupThreads, MaxWaitingLookups};
+
+    HostNameResolver CurrentResolver() const {
+        std::lock_guard lock(ResolverLock);
+        return Resolver;
+    }
+
+    // Under CacheLock: the address' query, marked as used now; none when it is not remembered.
+    std::shared_ptr<Lookup> Find(const std::string& key) {
+        const auto found = Cache.find(key);
+        if (found == Cache.end())
+            return nullptr;
+        Uses.splice(Uses.begin(), Uses, found->second.Use);
+        return found->second.Query;
+    }
+
+    // Under CacheLock: remembers the address' new query, forgetting the least recently used
+    // beyond the capacity.
+    void Remember(std::string key, std::shared_ptr<Lookup> query) {
+        Uses.push_front(key);
+        Cache.emplace(std::move(key), Remembered{std::move(query), Uses.begin()});
+        Trim();
+    }
+
+    void Trim() {
+        while (Cache.size() > Capacity) {
+            Cache.erase(Uses.back());
+            Uses.pop_back();
+        }
+    }
+
+    void Forget(const std::string& key, const std::shared_ptr<Lookup>& query) {
+        const auto found = Cache.find(key);
+        if (found == Cache.end() || found->second.Query != query)
+            return;
+        Uses.erase(found->second.Use);
+        Cache.erase(found);
+    }
+
+    void Complete(Lookup& lookup, Answer answer) {
+        std::vector<std::shared_ptr<AnswerSignal>> waiters;
+        {
+            std::lock_guard lock(CacheLock);
+            lookup.Done = true;
+            lookup.Result = std::move(answer);
+            waiters.swap(lookup.Waiters);
+        }
+        for (const std::shared_ptr<AnswerSignal>& waiter : waiters)
+            waiter->Notify();
+    }
+};
+
+NameCache::NameCache(std::size_t capacity, HostNameResolver resolver)
+    : State_(std::make_shared<State>()) {
+    State_->Capacity = std::max<std::size_t>(capacity, 1);
+    State_->Resolver = std::move(resolver);
+}
+
+NameCache::~NameCache() = default;
+
+bool NameCache::Resolve(std::string_view address, std::string& hostName) {
     // A text that is no numeric address never leads to a query, so its failure needs no
     // cache entry; hostile logs full of distinct junk addresses then cannot grow the cache.
     if (!IsNumericAddress(address)) {
         hostName.clear();
         return false;
     }
-    LookupState& state = State();
+    State& state = *State_;
     std::string key = AsciiLowerCase(address);
     std::shared_ptr<Lookup> lookup;
     std::shared_ptr<AnswerSignal> signal;
     bool asks = false;
     {
         std::lock_guard lock(state.CacheLock);
-        auto [found, inserted] = state.Cache.try_emplace(std::move(key));
-        if (inserted) {
-            found->second = std::make_shared<Lookup>();
+        lookup = state.Find(key);
+        if (!lookup) {
+            lookup = std::make_shared<Lookup>();
+            state.Remember(std::move(key), lookup);
             asks = true;
-        } else if (!found->second->Done) {
+        } else if (!lookup->Done) {
             signal = std::make_shared<AnswerSignal>();
-            AddWaiter(*found->second, signal);
+            AddWaiter(*lookup, signal);
         }
-        lookup = found->second;
     }
     if (asks) {
-        Complete(*lookup, Query(address));
+        state.Complete(*lookup, Query(address, state.CurrentResolver()));
     } else if (signal) {
         signal->WaitUntil(
             [&] {
@@ -183,76 +221,99 @@ bool ResolveAddress(std::string_view address, std::string& hostName) {
     return lookup->Result.has_value();
 }
 
-CachedAnswer LookInCache(std::string_view address, std::string& hostName,
-                         const std::shared_ptr<AnswerSignal>& signal) {
-    if (!IsNumericAddress(address)) {
-        hostName.clear();
-        return CachedAnswer::Unnamed;
-    }
-    LookupState& state = State();
-    std::lock_guard lock(state.CacheLock);
-    const auto found = state.Cache.find(AsciiLowerCase(address));
-    if (found == state.Cache.end())
-        return CachedAnswer::Unasked;
-    Lookup& known = *found->second;
-    if (!known.Done) {
-        AddWaiter(known, signal);
-        return CachedAnswer::Open;
-    }
-    hostName = known.Result ? *known.Result : std::string();
-    return known.Result ? CachedAnswer::Named : CachedAnswer::Unnamed;
-}
-
-CachedAnswer AskInBackground(std::string_view address, std::string& hostName,
+CachedAnswer NameCache::Look(std::string_view address, std::string& hostName,
                              const std::shared_ptr<AnswerSignal>& signal) {
     if (!IsNumericAddress(address)) {
         hostName.clear();
         return CachedAnswer::Unnamed;
     }
-    LookupState& state = State();
+    State& state = *State_;
+    std::lock_guard lock(state.CacheLock);
+    const std::shared_ptr<Lookup> known = state.Find(AsciiLowerCase(address));
+    if (!known)
+        return CachedAnswer::Unasked;
+    if (!known->Done) {
+        AddWaiter(*known, signal);
+        return CachedAnswer::Open;
+    }
+    hostName = known->Result ? *known->Result : std::string();
+    return known->Result ? CachedAnswer::Named : CachedAnswer::Unnamed;
+}
+
+CachedAnswer NameCache::AskInBackground(std::string_view address, std::string& hostName,
+                                        const std::shared_ptr<AnswerSignal>& signal) {
+    if (!IsNumericAddress(address)) {
+        hostName.clear();
+        return CachedAnswer::Unnamed;
+    }
+    State& state = *State_;
     std::string key = AsciiLowerCase(address);
     std::shared_ptr<Lookup> lookup;
     {
         std::lock_guard lock(state.CacheLock);
-        const auto found = state.Cache.find(key);
-        if (found != state.Cache.end()) {
-            Lookup& known = *found->second;
-            if (known.Done) {
-                hostName = known.Result ? *known.Result : std::string();
-                return known.Result ? CachedAnswer::Named : CachedAnswer::Unnamed;
+        if (const std::shared_ptr<Lookup> known = state.Find(key)) {
+            if (known->Done) {
+                hostName = known->Result ? *known->Result : std::string();
+                return known->Result ? CachedAnswer::Named : CachedAnswer::Unnamed;
             }
-            AddWaiter(known, signal);
+            AddWaiter(*known, signal);
             return CachedAnswer::Open;
         }
         lookup = std::make_shared<Lookup>();
         lookup->Waiters.push_back(signal);
-        state.Cache.emplace(key, lookup);
+        state.Remember(key, lookup);
     }
-    const bool queued =
-        state.Threads.TryPost([lookup, text = std::string(address)] { Complete(*lookup, Query(text)); });
+    const bool queued = state.Threads.TryPost([shared = State_, lookup, text = std::string(address)] {
+        shared->Complete(*lookup, Query(text, shared->CurrentResolver()));
+    });
     if (queued)
         return CachedAnswer::Open;
     // Too much is waiting already: the address is left for a later line to ask.
     {
         std::lock_guard lock(state.CacheLock);
-        const auto found = state.Cache.find(key);
-        if (found != state.Cache.end() && found->second == lookup)
-            state.Cache.erase(found);
+        state.Forget(key, lookup);
     }
-    Complete(*lookup, std::nullopt);
+    state.Complete(*lookup, std::nullopt);
     hostName.clear();
     return CachedAnswer::Unnamed;
 }
 
-bool AllAnswered(const std::vector<std::string>& addresses) {
-    LookupState& state = State();
+bool NameCache::AllAnswered(const std::vector<std::string>& addresses) const {
+    const State& state = *State_;
     std::lock_guard lock(state.CacheLock);
     for (const std::string& address : addresses) {
         const auto found = state.Cache.find(AsciiLowerCase(address));
-        if (found != state.Cache.end() && !found->second->Done)
+        if (found != state.Cache.end() && !found->second.Query->Done)
             return false;
     }
     return true;
+}
+
+std::size_t NameCache::Count() const {
+    std::lock_guard lock(State_->CacheLock);
+    return State_->Cache.size();
+}
+
+std::size_t NameCache::Capacity() const {
+    std::lock_guard lock(State_->CacheLock);
+    return State_->Capacity;
+}
+
+void NameCache::SetCapacity(std::size_t capacity) {
+    std::lock_guard lock(State_->CacheLock);
+    State_->Capacity = std::max<std::size_t>(capacity, 1);
+    State_->Trim();
+}
+
+void NameCache::Clear() {
+    std::lock_guard lock(State_->CacheLock);
+    State_->Cache.clear();
+    State_->Uses.clear();
+}
+
+void NameCache::SetResolver(HostNameResolver resolver) {
+    std::lock_guard lock(State_->ResolverLock);
+    State_->Resolver = std::move(resolver);
 }
 
 void AnswerSignal::Notify() {
@@ -305,34 +366,6 @@ bool AnswerSignal::WaitUntil(const std::function<bool()>& done,
             return done();
         }
     }
-}
-
-void SetHostNameResolver(HostNameResolver resolver) {
-    LookupState& state = State();
-    std::lock_guard lock(state.ResolverLock);
-    state.Resolver = std::move(resolver);
-}
-
-void ClearResolveCache() {
-    LookupState& state = State();
-    std::lock_guard lock(state.CacheLock);
-    state.Cache.clear();
-}
-
-bool StartSockets() {
-    return true;
-}
-
-void StopSockets() {}
-
-std::string UrlForOpen(std::string_view text) {
-    constexpr std::string_view Scheme = "http://";
-    if (text.substr(0, Scheme.size()) == Scheme) {
-        return std::string(text);
-    }
-    std::string url(Scheme);
-    url += text;
-    return url;
 }
 
 } // namespace kavel

@@ -741,12 +741,12 @@ bool ResolveIfWanted(const ParseOptions& options, std::string_view address, std:
         return false;
     if (options.Names != nullptr)
         return options.Names->Resolve(address, hostName);
-    return ResolveAddress(address, hostName);
+    return options.Cache != nullptr && options.Cache->Resolve(address, hostName);
 }
 
-void SetAddress(AccessRecord& record, std::string_view token, bool resolve) {
+void SetAddress(AccessRecord& record, std::string_view token, NameCache* names) {
     std::string name;
-    const bool resolved = resolve && ResolveAddress(token, name);
+    const bool resolved = names != nullptr && names->Resolve(token, name);
     record.AssignAddressPair(token, resolved ? std::string_view(name) : token);
 }
 

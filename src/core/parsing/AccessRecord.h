@@ -13,6 +13,8 @@
 
 namespace kavel {
 
+class NameCache;
+
 class NcsaRecord;
 class W3cRecord;
 
@@ -192,9 +194,9 @@ public:
 
 // The token without its surrounding double quotes, pairs of quotes reduced to one.
 std::string Dequote(std::string_view token);
-// Client-address step of both parsers: Address and HostName := token, then the cached
-// reverse look-up when resolve is set.
-void SetAddress(AccessRecord& record, std::string_view token, bool resolve);
+// Client-address step of both parsers: Address and HostName := token, then the name the cache
+// looks up (waiting for it) when a cache is given.
+void SetAddress(AccessRecord& record, std::string_view token, NameCache* names);
 // Bytes := token as a 64-bit integer unless it is "-"; false when it is no such integer.
 bool SetBytes(AccessRecord& record, std::string_view token);
 

@@ -2,7 +2,6 @@
 
 #include "base/CommandLine.h"
 #include "base/Text.h"
-#include "platform/Paths.h"
 
 #include <algorithm>
 #include <array>
@@ -390,10 +389,6 @@ std::string AlertRuleList::FileText() const {
     header += "\r\n";
     header += HeaderColumns;
     return JoinDefinitionLines(header, lines, Kept_);
-}
-
-std::filesystem::path AlertRulesFile() {
-    return platform::Paths::DefinitionFile(".alerts");
 }
 
 UnreadLines LoadAlertRules(const std::filesystem::path& file, AlertRuleList& list) {

@@ -136,8 +136,6 @@ private:
     bool Loaded_ = false;
 };
 
-// The alerts file of the home folder ("kavel.alerts").
-std::filesystem::path AlertRulesFile();
 // Replaces the list with the file's rules; a missing file empties it. Marks the list loaded
 // unless reading fails: std::system_error when the file exists but cannot be read (the list
 // is then left empty and unloaded).

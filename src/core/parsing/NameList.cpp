@@ -3,7 +3,6 @@
 #include "base/DefinitionFile.h"
 #include "base/SnapshotHolder.h"
 #include "base/Text.h"
-#include "platform/Paths.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -105,16 +104,6 @@ bool NameList::IsDocumentExtension(std::string_view extension) const {
     return false;
 }
 
-DocumentList& Documents() {
-    static DocumentList list;
-    return list;
-}
-
-BuddyList& Buddies() {
-    static BuddyList list;
-    return list;
-}
-
 std::string_view DocumentExtension(std::string_view page) {
     // One backward pass: the last dot counts unless a path delimiter comes after it.
     for (std::size_t i = page.size(); i > 0; --i) {
@@ -127,27 +116,19 @@ std::string_view DocumentExtension(std::string_view page) {
     return {};
 }
 
-void ClassifyDocument(AccessRecord& record) {
+void ClassifyDocument(const DocumentList& documents, AccessRecord& record) {
     const std::string_view extension = DocumentExtension(record.Page());
     thread_local std::string lowered;
     lowered.assign(extension);
     for (char& c : lowered)
         c = AsciiLower(c);
-    if (!Documents().IsDocumentExtension(lowered))
+    if (!documents.IsDocumentExtension(lowered))
         return;
     record.IsDocument = true;
 }
 
-void ClassifyBuddy(AccessRecord& record) {
-    record.IsBuddy = Buddies().Contains(record.HostName());
-}
-
-void AddDocumentExtension(std::string_view extension) {
-    Documents().Add(extension);
-}
-
-void AddBuddy(std::string_view hostName) {
-    Buddies().Add(hostName);
+void ClassifyBuddy(const BuddyList& buddies, AccessRecord& record) {
+    record.IsBuddy = buddies.Contains(record.HostName());
 }
 
 std::vector<std::string> LoadNameListFile(const std::filesystem::path& file, std::stop_token stop) {
@@ -171,30 +152,6 @@ void SaveNameListFile(const std::filesystem::path& file, const std::vector<std::
         text += "\r\n";
     }
     WriteFileAtomically(file, text);
-}
-
-std::vector<std::string> LoadNameList(std::string_view extension, std::stop_token stop) {
-    return LoadNameListFile(platform::Paths::DefinitionFile(extension), std::move(stop));
-}
-
-void SaveNameList(const NameList& list, std::string_view extension) {
-    SaveNameListFile(platform::Paths::DefinitionFile(extension), list.Items());
-}
-
-void LoadDocuments(std::stop_token stop) {
-    Documents().Assign(LoadNameList(".documents", std::move(stop)));
-}
-
-void LoadBuddies(std::stop_token stop) {
-    Buddies().Assign(LoadNameList(".buddies", std::move(stop)));
-}
-
-void SaveDocuments() {
-    SaveNameList(Documents(), ".documents");
-}
-
-void SaveBuddies() {
-    SaveNameList(Buddies(), ".buddies");
 }
 
 } // namespace kavel

@@ -59,23 +59,15 @@ public:
         : NameList(false) {}
 };
 
-// The process-wide lists.
-DocumentList& Documents();
-BuddyList& Buddies();
-
 // Extension of a page: from the last "." of the text after the last backslash or colon to
 // the end; empty when that text has no ".". Slashes do not delimit.
 std::string_view DocumentExtension(std::string_view page);
 
 // Sets IsDocument by the documents list; the revisit rule that gives a document its
 // VisitorState needs the queue and runs after the parser.
-void ClassifyDocument(AccessRecord& record);
+void ClassifyDocument(const DocumentList& documents, AccessRecord& record);
 // Sets IsBuddy: the buddies list holds the record's HostName, compared ignoring case.
-void ClassifyBuddy(AccessRecord& record);
-// Appends the extension with ASCII letters in lower case to the documents list (main thread).
-void AddDocumentExtension(std::string_view extension);
-// Appends the host name unchanged to the buddies list (main thread).
-void AddBuddy(std::string_view hostName);
+void ClassifyBuddy(const BuddyList& buddies, AccessRecord& record);
 
 // Every line of the file is an entry, ASCII letters lowered; empty when the file does not
 // exist. Throws std::system_error when it exists but cannot be read, LoadStoppedError once
@@ -83,15 +75,4 @@ void AddBuddy(std::string_view hostName);
 std::vector<std::string> LoadNameListFile(const std::filesystem::path& file, std::stop_token stop = {});
 // Writes each entry followed by CR LF, replacing the file; throws std::system_error.
 void SaveNameListFile(const std::filesystem::path& file, const std::vector<std::string>& items);
-// The home folder's file with the extension (".documents", ".buddies").
-std::vector<std::string> LoadNameList(std::string_view extension, std::stop_token stop = {});
-void SaveNameList(const NameList& list, std::string_view extension);
-
-// Start and end of the program: the process-wide lists from and to their files.
-// A stopped load (LoadStoppedError) leaves the list as it was.
-void LoadDocuments(std::stop_token stop = {});
-void LoadBuddies(std::stop_token stop = {});
-void SaveDocuments();
-void SaveBuddies();
-
 } // namespace kavel

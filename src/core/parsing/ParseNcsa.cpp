@@ -1,5 +1,6 @@
 #include "base/Text.h"
 #include "parsing/AccessRecord.h"
+#include "parsing/ClassificationLists.h"
 #include "parsing/NameList.h"
 #include "parsing/ParseSupport.h"
 #include "parsing/Parsers.h"
@@ -209,9 +210,11 @@ ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options) {
     auto record = options.Draft ? AccessRecord::DraftNcsa(texts, line) : AccessRecord::MakeNcsa(texts);
     record->Status = *status;
     record->Bytes = bytes;
-    ClassifyDocument(*record);
-    ClassifySpider(*record);
-    ClassifyBuddy(*record);
+    if (const ClassificationLists* lists = options.Lists) {
+        ClassifyDocument(lists->Documents, *record);
+        ClassifySpider(lists->Spiders, *record);
+        ClassifyBuddy(lists->Buddies, *record);
+    }
     parsed.Record = std::move(record);
     return parsed;
 }

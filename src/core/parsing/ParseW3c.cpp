@@ -1,6 +1,7 @@
 #include "base/Text.h"
 #include "net/ReverseLookup.h"
 #include "parsing/AccessRecord.h"
+#include "parsing/ClassificationLists.h"
 #include "parsing/NameList.h"
 #include "parsing/ParseSupport.h"
 #include "parsing/Parsers.h"
@@ -397,11 +398,11 @@ ParsedLine ParseW3c(std::string_view line, const ParseOptions& options) {
     record->Win32Status = win32Status;
     record->BytesReceived = bytesReceived;
     record->TimeTaken = timeTaken;
-    if (Has(present, FieldClientIp)) {
-        ClassifySpider(*record);
+    if (const ClassificationLists* lists = options.Lists; lists != nullptr && Has(present, FieldClientIp)) {
+        ClassifySpider(lists->Spiders, *record);
         if (Has(present, FieldUriStem)) {
-            ClassifyDocument(*record);
-            ClassifyBuddy(*record);
+            ClassifyDocument(lists->Documents, *record);
+            ClassifyBuddy(lists->Buddies, *record);
         }
     }
     parsed.Record = std::move(record);

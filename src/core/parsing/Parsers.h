@@ -11,7 +11,9 @@
 
 namespace kavel {
 
+class NameCache;
 class NamePass;
+struct ClassificationLists;
 
 // The order of the fields of W3C lines, as the log's "#Fields:" directive declares it: one
 // field index (of the fixed field list) per token, Unknown for a field the parser skips.
@@ -37,6 +39,12 @@ struct ParseOptions {
     // With ResolveNames: the names come from it, without waiting, rather than from a look-up
     // that waits for the network. The parse goes on without a name it does not have.
     NamePass* Names = nullptr;
+    // With ResolveNames and no Names: the cache that looks names up, waiting for each answer.
+    // None gives no names.
+    NameCache* Cache = nullptr;
+    // The lists that classify the access (IsDocument, IsSpider, IsBuddy); none leaves every
+    // access unclassified.
+    const ClassificationLists* Lists = nullptr;
     // Build the record as a draft of the calling thread (AccessRecord::DraftNcsa) that slices
     // the line instead of copying it; the caller places it before it parses again.
     bool Draft = false;
@@ -49,8 +57,8 @@ struct ParsedLine {
     std::optional<DateTime> Time;
 };
 
-// The two log parsers. They classify the access by the document, spider and buddy lists
-// (IsDocument, IsSpider, IsBuddy); the visitor state needs the queue and is left to the caller.
+// The two log parsers. They classify the access by the options' document, spider and buddy
+// lists (IsDocument, IsSpider, IsBuddy); the visitor state needs the queue and is left to the caller.
 ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options);
 ParsedLine ParseW3c(std::string_view line, const ParseOptions& options);
 

@@ -2,7 +2,6 @@
 
 #include "base/DefinitionFile.h"
 #include "base/Text.h"
-#include "platform/Paths.h"
 
 #include <atomic>
 #include <functional>
@@ -125,23 +124,6 @@ void RevisitorList::SetLoaded(bool loaded) {
     State_->Loaded.store(loaded, std::memory_order_release);
 }
 
-RevisitorList& Revisitors() {
-    static RevisitorList list;
-    return list;
-}
-
-const Revisitor* FindRevisitor(std::string_view address) {
-    return Revisitors().Find(address);
-}
-
-bool IsRevisitor(std::string_view address) {
-    return Revisitors().Contains(address);
-}
-
-const Revisitor* AddRevisitor(std::string_view address, std::string_view hostName) {
-    return Revisitors().Add(address, hostName);
-}
-
 RevisitorLoad RevisitorsFromLines(const std::vector<std::string>& lines, RevisitorList& list,
                                   const std::stop_token& stop) {
     RevisitorLoad result;
@@ -230,17 +212,6 @@ void SaveRevisitors(const std::filesystem::path& file, const RevisitorList& list
     text += "\r\n";
     text += list.FileLines();
     WriteFileAtomically(file, text);
-}
-
-RevisitorLoad LoadRevisitors(std::stop_token stop) {
-    return LoadRevisitors(platform::Paths::DefinitionFile(".revisitors"), Revisitors(), std::move(stop));
-}
-
-bool SaveRevisitors() {
-    if (!Revisitors().Loaded())
-        return false;
-    SaveRevisitors(platform::Paths::DefinitionFile(".revisitors"), Revisitors());
-    return true;
 }
 
 } // namespace kavel

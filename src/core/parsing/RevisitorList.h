@@ -56,14 +56,6 @@ private:
     std::unique_ptr<State> State_;
 };
 
-// The process-wide list.
-RevisitorList& Revisitors();
-
-const Revisitor* FindRevisitor(std::string_view address);
-bool IsRevisitor(std::string_view address);
-// Appends to the process-wide list; none when the address is already listed.
-const Revisitor* AddRevisitor(std::string_view address, std::string_view hostName);
-
 // Result of reading the revisitors file.
 struct RevisitorLoad {
     bool FileFound = false;
@@ -88,9 +80,5 @@ RevisitorLoad LoadRevisitors(const std::filesystem::path& file, RevisitorList& l
                              std::stop_token stop = {});
 // Writes the file; throws std::system_error when it cannot be written.
 void SaveRevisitors(const std::filesystem::path& file, const RevisitorList& list);
-// The process-wide list and the home folder's ".revisitors" file. SaveRevisitors writes only
-// when the list was loaded in this run and tells whether it wrote.
-RevisitorLoad LoadRevisitors(std::stop_token stop = {});
-bool SaveRevisitors();
 
 } // namespace kavel

@@ -3,7 +3,6 @@
 #include "base/DefinitionFile.h"
 #include "base/SnapshotHolder.h"
 #include "base/Text.h"
-#include "platform/Paths.h"
 
 #include <cstdint>
 #include <limits>
@@ -153,11 +152,6 @@ std::size_t SpiderList::Count() const {
     return State_->Holder.Share()->Items.size();
 }
 
-SpiderList& Spiders() {
-    static SpiderList list;
-    return list;
-}
-
 std::optional<bool> SpiderList::Verdict(std::string_view hostName) const {
     const Snapshot& snapshot = State_->Holder.Current();
     const std::uint32_t index = snapshot.Match(hostName);
@@ -166,17 +160,9 @@ std::optional<bool> SpiderList::Verdict(std::string_view hostName) const {
     return !snapshot.Items[index].NoSpider;
 }
 
-void ClassifySpider(AccessRecord& record) {
-    if (const std::optional<bool> verdict = Spiders().Verdict(record.HostName()))
+void ClassifySpider(const SpiderList& spiders, AccessRecord& record) {
+    if (const std::optional<bool> verdict = spiders.Verdict(record.HostName()))
         record.IsSpider = *verdict;
-}
-
-std::optional<Spider> FindSpider(std::string_view hostName) {
-    return Spiders().Find(hostName);
-}
-
-void AddSpider(std::string_view name, bool noSpider) {
-    Spiders().Add(name, noSpider);
 }
 
 SpiderLines ReadSpiderLines(const std::vector<std::string>& lines, const std::stop_token& stop) {
@@ -212,29 +198,17 @@ std::string SpidersFileText(const std::vector<Spider>& items, const std::vector<
     return JoinDefinitionLines(DefinitionFileHeader("Spiders", false), entryLines, kept);
 }
 
-UnreadLines LoadSpiders(const std::filesystem::path& file, std::stop_token stop) {
+UnreadLines LoadSpiders(const std::filesystem::path& file, SpiderList& spiders, std::stop_token stop) {
     std::optional<std::vector<std::string>> lines = ReadDefinitionLines(file, stop);
     if (!lines)
         return {};
     SpiderLines read = ReadSpiderLines(*lines, stop);
-    Spiders().Assign(std::move(read.Items), std::move(read.Kept));
+    spiders.Assign(std::move(read.Items), std::move(read.Kept));
     return read.Unread;
 }
 
-void SaveSpiders(const std::filesystem::path& file) {
-    WriteFileAtomically(file, SpidersFileText(Spiders().Items(), Spiders().KeptLines()));
-}
-
-UnreadLines LoadSpiders(std::stop_token stop) {
-    return LoadSpiders(platform::Paths::DefinitionFile(".spiders"), std::move(stop));
-}
-
-UnreadLines LoadSpiders() {
-    return LoadSpiders(std::stop_token());
-}
-
-void SaveSpiders() {
-    SaveSpiders(platform::Paths::DefinitionFile(".spiders"));
+void SaveSpiders(const std::filesystem::path& file, const SpiderList& spiders) {
+    WriteFileAtomically(file, SpidersFileText(spiders.Items(), spiders.KeptLines()));
 }
 
 } // namespace kavel

@@ -53,15 +53,9 @@ private:
     std::unique_ptr<State> State_;
 };
 
-// The process-wide list.
-SpiderList& Spiders();
-
-// Sets IsSpider from the spider list by the record's HostName.
-void ClassifySpider(AccessRecord& record);
-// The first entry of the process-wide list matching hostName (same test as ClassifySpider).
-std::optional<Spider> FindSpider(std::string_view hostName);
-// Appends to the process-wide list (main thread).
-void AddSpider(std::string_view name, bool noSpider);
+// Sets IsSpider from the list by the record's HostName (a name the list does not know leaves
+// the record as it is).
+void ClassifySpider(const SpiderList& spiders, AccessRecord& record);
 
 // What the spiders file's lines hold: "#" lines and empty lines are skipped; a line without
 // a name or a Boolean after ";" gives no entry and is kept to be written back unchanged.
@@ -80,12 +74,8 @@ std::string SpidersFileText(const std::vector<Spider>& items, const std::vector<
 // Replaces the list with the file's entries; a missing file leaves the list unchanged.
 // Throws std::system_error when the file exists but cannot be read, LoadStoppedError once
 // stop is requested (the list then stays as it was). Returns the lines that gave no entry.
-UnreadLines LoadSpiders(const std::filesystem::path& file, std::stop_token stop = {});
+UnreadLines LoadSpiders(const std::filesystem::path& file, SpiderList& spiders, std::stop_token stop = {});
 // Writes the list, replacing the file; throws std::system_error when it cannot be written.
-void SaveSpiders(const std::filesystem::path& file);
-// The same for the process-wide list and the home folder's ".spiders" file.
-UnreadLines LoadSpiders(std::stop_token stop);
-UnreadLines LoadSpiders();
-void SaveSpiders();
+void SaveSpiders(const std::filesystem::path& file, const SpiderList& spiders);
 
 } // namespace kavel

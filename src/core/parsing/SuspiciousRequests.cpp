@@ -121,7 +121,7 @@ static_assert(ExecutableKinds.size() + request_fact::KindsShift <= 16);
 // count what fired and should not pay for the texts. The facts of the page and the method come
 // from the record where it keeps them: then only a message reads its texts.
 template <bool WithMessage>
-SuspicionCheck RunRules(const AccessRecord* access) {
+SuspicionCheck RunRules(const AccessRecord* access, const SpiderList& spiders) {
     SuspicionCheck check;
     if (access == nullptr) {
         return check;
@@ -196,7 +196,7 @@ SuspicionCheck RunRules(const AccessRecord* access) {
     }
 
     // A looked-up name is kept apart from the line: the rule reads no line.
-    if ((facts & request_fact::Robots) != 0 && access->Resolved() && !FindSpider(access->HostName())) {
+    if ((facts & request_fact::Robots) != 0 && access->Resolved() && !spiders.Find(access->HostName())) {
         check.Code = suspicion_code::NewSpider;
         check.Image = Icon::Spider;
         if constexpr (WithMessage) {
@@ -210,12 +210,12 @@ SuspicionCheck RunRules(const AccessRecord* access) {
 
 } // namespace
 
-SuspicionCheck CheckSuspicious(const AccessRecord* access) {
-    return RunRules<true>(access);
+SuspicionCheck CheckSuspicious(const AccessRecord* access, const SpiderList& spiders) {
+    return RunRules<true>(access, spiders);
 }
 
-SuspicionCheck CheckSuspiciousCode(const AccessRecord* access) {
-    return RunRules<false>(access);
+SuspicionCheck CheckSuspiciousCode(const AccessRecord* access, const SpiderList& spiders) {
+    return RunRules<false>(access, spiders);
 }
 
 std::uint16_t FindRequestFacts(const AccessRecord& access) {

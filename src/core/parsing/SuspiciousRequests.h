@@ -9,6 +9,7 @@
 namespace kavel {
 
 class AccessRecord;
+class SpiderList;
 
 // Codes of the rules that are not a status code themselves.
 namespace suspicion_code {
@@ -29,12 +30,12 @@ struct SuspicionCheck {
 };
 
 // Runs the exception rules over the access in their fixed order; each rule that
-// fires overwrites code and message. No access fires nothing. Reads the
-// spider list for the search-engine rule.
-SuspicionCheck CheckSuspicious(const AccessRecord* access);
+// fires overwrites code and message. No access fires nothing. The search-engine rule asks the
+// spiders list.
+SuspicionCheck CheckSuspicious(const AccessRecord* access, const SpiderList& spiders);
 // The same code and image without the message, for a count of what fired. Reads no text of
 // an access that keeps its request facts, but its looked-up name.
-SuspicionCheck CheckSuspiciousCode(const AccessRecord* access);
+SuspicionCheck CheckSuspiciousCode(const AccessRecord* access, const SpiderList& spiders);
 // What the rules read of the access' page and method, to be kept in it
 // (AccessRecord::SetRequestFacts): never 0.
 std::uint16_t FindRequestFacts(const AccessRecord& access);

@@ -8,6 +8,7 @@
 #include "parsing/SpiderList.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <cctype>
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -31,24 +34,24 @@ protected:
         : Clock_(Now)
         , ScopedClock_(Clock_)
         , Options_(true) {
-        SetHostNameResolver([](std::string_view address) -> std::optional<std::string> {
+        Space().Names().SetResolver([](std::string_view address) -> std::optional<std::string> {
             if (address == "192.0.2.7")
                 return "crawler7.Search.example";
             if (address == "192.0.2.8")
                 return "host8.example.net";
             return std::nullopt;
         });
-        ClearResolveCache();
-        Spiders().Assign({{"nobot.search.example", true}, {"search.example", false}});
-        Documents().Assign({".html"});
+        Space().Names().Clear();
+        Space().Spiders().Assign({{"nobot.search.example", true}, {"search.example", false}});
+        Space().Documents().Assign({".html"});
         Ncsa_.SetName("www.Example.org");
         W3c_.SetName("intranet");
         W3c_.SetLogType(LogFormat::W3c);
         W3c_.SetW3CFields(W3CAllFields);
     }
     ~AccessSummaryTest() override {
-        SetHostNameResolver({});
-        ClearResolveCache();
+        Space().Names().SetResolver({});
+        Space().Names().Clear();
     }
 
     LogEntry& Parse(const std::string& line, Server& server) {
@@ -137,7 +140,7 @@ TEST_F(AccessSummaryTest, EachPanelKeysAnAccessOfEitherFormat) {
     for (const PanelKeys& c : cases) {
         SCOPED_TRACE(c.Name);
         const LogEntry& entry = Parse(c.Line, c.W3cServer ? W3c_ : Ncsa_);
-        AccessSummary summary;
+        AccessSummary summary{Space().Spiders()};
         summary.Add(entry);
 
         const auto expectText = [&summary](SummaryPanel panel, const char* key) {
@@ -263,7 +266,7 @@ protected:
 
 TEST_F(SummaryCountsTest, TotalsAndMinutesFollowAddAndSubtract) {
     const DateTime minute = *EncodeDateTime(2024, 3, 10, 12, 0, 0);
-    AccessSummary summary;
+    AccessSummary summary{Space().Spiders()};
     const LogEntry* entries[] = {
         &Add("192.0.2.1", "/a", 200, 100, DateTime{minute.Ms - 1}, true),
         &Add("192.0.2.1", "/b?x", 399, 20, minute),
@@ -310,7 +313,7 @@ TEST_F(SummaryCountsTest, TotalsAndMinutesFollowAddAndSubtract) {
 // A key's bytes belong to the summary: the entry that brought it in may be freed while the key
 // is still counted by another.
 TEST_F(SummaryCountsTest, KeysOutliveTheEntriesTheyCameFrom) {
-    AccessSummary summary;
+    AccessSummary summary{Space().Spiders()};
     summary.Add(Add("192.0.2.1", "/first-seen", 200, 0, DateTime{}));
     summary.Add(Add("192.0.2.2", "/first-seen", 200, 0, DateTime{}));
     summary.Subtract(*Entries_.front());
@@ -329,7 +332,7 @@ TEST_F(SummaryCountsTest, KeysComeAndGoInAnyOrder) {
     for (int i = 0; i < 600; ++i)
         pages.push_back(i % 3 == 0 ? "/p" + std::to_string(i)
                                    : "/a/rather/long/page/name/" + std::to_string(i));
-    AccessSummary summary;
+    AccessSummary summary{Space().Spiders()};
     std::map<std::string, std::int64_t> expected;
     std::map<std::string, std::int64_t> expectedHosts;
     std::vector<const LogEntry*> counted;
@@ -378,7 +381,7 @@ TEST_F(SummaryCountsTest, KeysComeAndGoInAnyOrder) {
 }
 
 TEST_F(SummaryCountsTest, TopListsHighestFirstThenByKey) {
-    AccessSummary summary;
+    AccessSummary summary{Space().Spiders()};
     const std::pair<const char*, int> pages[] = {{"/c", 2}, {"/a", 2}, {"/d", 5}, {"/b", 1}, {"/e", 2}};
     for (const auto& [page, count] : pages)
         for (int i = 0; i < count; ++i)

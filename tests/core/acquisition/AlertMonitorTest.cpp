@@ -6,12 +6,15 @@
 #include "base/TextPattern.h"
 #include "platform/Clock.h"
 #include "support/ReaderTestSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <set>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -40,30 +43,30 @@ protected:
     AlertMonitorTest()
         : Clock_(Noon)
         , Scoped_(Clock_)
-        , Monitor_([this](const FiredAlert& alert) { Fired.push_back(alert); }) {
-        Servers().Clear();
+        , Monitor_(Space(), [this](const FiredAlert& alert) { Fired.push_back(alert); }) {
+        Space().Servers().Clear();
         Www = &AddServer("www");
         Shop = &AddServer("shop");
         Monitor_.SetFirstPassCheck([this](const Server& server) { return !FirstPassPending.count(&server); });
     }
     ~AlertMonitorTest() override {
-        Entries().Clear();
+        Space().Entries().Clear();
         Kept_.clear();
-        Servers().Clear();
+        Space().Servers().Clear();
     }
 
     Server& AddServer(const std::string& name) {
         auto server = std::make_unique<Server>();
         server->SetName(name);
         server->SetActive(true);
-        return Servers().Add(std::move(server));
+        return Space().Servers().Add(std::move(server));
     }
 
     // One access of the server taken over at the clock's time.
     void Access(Server& server, int status = 200, const std::string& page = "/index.html",
                 const std::string& address = "192.0.2.1", const std::string& method = "GET") {
         auto entry = LogEntry::Make(NcsaLine(address, method, page, status), &server);
-        ASSERT_TRUE(ParseEntry(*entry, KeepPeriod::Ignored));
+        ASSERT_TRUE(ParseEntry(*entry, EntrySettings::Of(Space()), KeepPeriod::Ignored));
         Monitor_.ObserveEntry(*entry, Clock_.Now(), !FirstPassPending.count(&server));
         Kept_.push_back(std::move(entry));
     }
@@ -339,8 +342,8 @@ TEST_F(AlertMonitorTest, TakeOverLooksAtEachQueuedEntryOnce) {
     FirstPassPending.insert(Shop);
     const auto queue = [](Server& server, int status) {
         auto entry = LogEntry::Make(NcsaLine("192.0.2.1", "GET", "/", status), &server);
-        EXPECT_TRUE(ParseEntry(*entry, KeepPeriod::Ignored));
-        return Entries().Append(std::move(entry));
+        EXPECT_TRUE(ParseEntry(*entry, EntrySettings::Of(Space()), KeepPeriod::Ignored));
+        return Space().Entries().Append(std::move(entry));
     };
     LogEntry* first = queue(*Www, 500);
     queue(*Shop, 500);

@@ -6,10 +6,13 @@
 #include "config/SettingsStore.h"
 #include "parsing/AccessRecord.h"
 #include "platform/Clock.h"
+#include "support/TestWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -36,13 +39,13 @@ protected:
             Store_.AddItem("Styles", key, SettingKind::Boolean, false);
         }
         Store_.AddItem("Styles", "ListViewHideWordsWords", SettingKind::Text, std::string(DefaultWords));
-        SetStyles(&Store_);
-        SetShownAddress("");
+        Space().SetStyles(&Store_);
+        Space().Filters().SetShownAddress("");
         Server_.SetName("www.Example.org");
     }
     ~DisplayFiltersTest() override {
-        SetStyles(nullptr);
-        SetShownAddress("");
+        Space().SetStyles(nullptr);
+        Space().Filters().SetShownAddress("");
     }
 
     std::unique_ptr<LogEntry> Entry(std::string line, const char* hostName = "192.0.2.1") {
@@ -67,17 +70,21 @@ protected:
 };
 
 TEST_F(DisplayFiltersTest, DefaultWordsMatchOnlyThemselves) {
-    EXPECT_TRUE(MatchesHiddenWords(*Entry(std::string("GET /?q=") + DefaultWords + " HTTP/1.1")));
-    EXPECT_FALSE(MatchesHiddenWords(*Entry("GET /?q=hier W\xC3\xB6rter eintragen HTTP/1.1")));
-    EXPECT_FALSE(MatchesHiddenWords(*Entry("GET / HTTP/1.1")));
+    EXPECT_TRUE(
+        Space().Filters().MatchesHiddenWords(*Entry(std::string("GET /?q=") + DefaultWords + " HTTP/1.1")));
+    EXPECT_FALSE(
+        Space().Filters().MatchesHiddenWords(*Entry("GET /?q=hier W\xC3\xB6rter eintragen HTTP/1.1")));
+    EXPECT_FALSE(Space().Filters().MatchesHiddenWords(*Entry("GET / HTTP/1.1")));
 }
 
 TEST_F(DisplayFiltersTest, WordTestIsCaseSensitive) {
     SetWords("bot");
-    EXPECT_TRUE(MatchesHiddenWords(*Entry("\"GET / HTTP/1.1\" 200 5 \"-\" \"Examplebot\"")));
-    EXPECT_FALSE(MatchesHiddenWords(*Entry("\"GET / HTTP/1.1\" 200 5 \"-\" \"EXAMPLEBOT\"")));
+    EXPECT_TRUE(
+        Space().Filters().MatchesHiddenWords(*Entry("\"GET / HTTP/1.1\" 200 5 \"-\" \"Examplebot\"")));
+    EXPECT_FALSE(
+        Space().Filters().MatchesHiddenWords(*Entry("\"GET / HTTP/1.1\" 200 5 \"-\" \"EXAMPLEBOT\"")));
     SetWords("\xC3\xBC"); // u umlaut, lower case
-    EXPECT_FALSE(MatchesHiddenWords(*Entry("\xC3\x9C")));
+    EXPECT_FALSE(Space().Filters().MatchesHiddenWords(*Entry("\xC3\x9C")));
 }
 
 // Blanks after a comma belong to the next word; quotes keep commas inside a word and stay
@@ -93,23 +100,23 @@ TEST_F(DisplayFiltersTest, WordSplitting) {
     };
     for (const Split& s : splits) {
         SetWords(s.Text);
-        MatchesHiddenWords(*Entry(""));
-        EXPECT_EQ(HiddenWords(), s.Words) << s.Text;
+        Space().Filters().MatchesHiddenWords(*Entry(""));
+        EXPECT_EQ(Space().Filters().HiddenWords(), s.Words) << s.Text;
     }
 }
 
 TEST_F(DisplayFiltersTest, WordAfterBlankNeverMatchesAtLineStart) {
     SetWords("alpha, beta");
-    EXPECT_FALSE(MatchesHiddenWords(*Entry("beta.example.com - - [x]")));
-    EXPECT_TRUE(MatchesHiddenWords(*Entry("host - - [x] \"GET /?q=x beta\"")));
-    EXPECT_TRUE(MatchesHiddenWords(*Entry("alpha")));
+    EXPECT_FALSE(Space().Filters().MatchesHiddenWords(*Entry("beta.example.com - - [x]")));
+    EXPECT_TRUE(Space().Filters().MatchesHiddenWords(*Entry("host - - [x] \"GET /?q=x beta\"")));
+    EXPECT_TRUE(Space().Filters().MatchesHiddenWords(*Entry("alpha")));
 }
 
 TEST_F(DisplayFiltersTest, OnlyCommasHideNothing) {
     SetWords(",,");
     Store_.SetValue("ListViewHideWords", true);
-    EXPECT_FALSE(MatchesHiddenWords(*Entry(",,")));
-    EXPECT_FALSE(IsHiddenByFilters(*Entry(",,")));
+    EXPECT_FALSE(Space().Filters().MatchesHiddenWords(*Entry(",,")));
+    EXPECT_FALSE(Space().Filters().IsHidden(*Entry(",,")));
 }
 
 // The searched text is the line, the date text, the host name, a blank and the status text.
@@ -137,7 +144,7 @@ TEST_F(DisplayFiltersTest, SearchedTextAddsDerivedFields) {
     };
     for (const Word& w : words) {
         SetWords(w.Word);
-        EXPECT_EQ(MatchesHiddenWords(w.Entry), w.Matches) << w.Word;
+        EXPECT_EQ(Space().Filters().MatchesHiddenWords(w.Entry), w.Matches) << w.Word;
     }
 }
 
@@ -145,7 +152,7 @@ TEST_F(DisplayFiltersTest, UnknownStatusTextIsSearched) {
     auto entry = Entry("x");
     entry->Access()->Status = 299;
     SetWords("Unknown Status Code");
-    EXPECT_TRUE(MatchesHiddenWords(*entry));
+    EXPECT_TRUE(Space().Filters().MatchesHiddenWords(*entry));
 }
 
 // The words are split again only when their change time moves: a new text stored at the same
@@ -153,34 +160,34 @@ TEST_F(DisplayFiltersTest, UnknownStatusTextIsSearched) {
 TEST_F(DisplayFiltersTest, WordsSplitOnlyWhenChangeTimeMoves) {
     SetWords("first");
     const auto entry = Entry("first second");
-    EXPECT_TRUE(MatchesHiddenWords(*entry));
-    EXPECT_EQ(HiddenWords(), std::vector<std::string>{"first"});
+    EXPECT_TRUE(Space().Filters().MatchesHiddenWords(*entry));
+    EXPECT_EQ(Space().Filters().HiddenWords(), std::vector<std::string>{"first"});
 
     Store_.SetValue("ListViewHideWordsWords", std::string("none"));
-    EXPECT_TRUE(MatchesHiddenWords(*entry));
-    EXPECT_EQ(HiddenWords(), std::vector<std::string>{"first"});
+    EXPECT_TRUE(Space().Filters().MatchesHiddenWords(*entry));
+    EXPECT_EQ(Space().Filters().HiddenWords(), std::vector<std::string>{"first"});
 
     Clock_.Advance(1000);
     Store_.SetValue("ListViewHideWordsWords", std::string("none"));
-    EXPECT_TRUE(MatchesHiddenWords(*entry));
+    EXPECT_TRUE(Space().Filters().MatchesHiddenWords(*entry));
 
     SetWords("second");
-    EXPECT_TRUE(MatchesHiddenWords(*entry));
-    EXPECT_EQ(HiddenWords(), std::vector<std::string>{"second"});
+    EXPECT_TRUE(Space().Filters().MatchesHiddenWords(*entry));
+    EXPECT_EQ(Space().Filters().HiddenWords(), std::vector<std::string>{"second"});
 }
 
 TEST_F(DisplayFiltersTest, TogglingHideWordsKeepsTheSplit) {
     SetWords("first");
     Store_.SetValue("ListViewHideWords", true);
     const auto entry = Entry("first");
-    EXPECT_TRUE(IsHiddenByFilters(*entry));
+    EXPECT_TRUE(Space().Filters().IsHidden(*entry));
     // Changing the text without moving the clock shows whether a split happened.
     Store_.SetValue("ListViewHideWordsWords", std::string("other"));
     Clock_.Advance(1000);
     Store_.SetValue("ListViewHideWords", false);
-    EXPECT_FALSE(IsHiddenByFilters(*entry));
+    EXPECT_FALSE(Space().Filters().IsHidden(*entry));
     Store_.SetValue("ListViewHideWords", true);
-    EXPECT_TRUE(IsHiddenByFilters(*entry));
+    EXPECT_TRUE(Space().Filters().IsHidden(*entry));
 }
 
 // Server name "www.Example.org" is lowered to "www.example.org" for the test.
@@ -223,13 +230,13 @@ TEST_F(DisplayFiltersTest, LocalRefererWithShortOrEmptyServerName) {
 }
 
 TEST_F(DisplayFiltersTest, ShownAddressComparesWithCase) {
-    EXPECT_FALSE(IsHiddenByFilters(*Entry("x", "Host.example")));
-    SetShownAddress("host.example");
-    EXPECT_EQ(ShownAddress(), "host.example");
-    EXPECT_TRUE(IsHiddenByFilters(*Entry("x", "Host.example")));
-    EXPECT_FALSE(IsHiddenByFilters(*Entry("x", "host.example")));
-    SetShownAddress("");
-    EXPECT_FALSE(IsHiddenByFilters(*Entry("x", "Host.example")));
+    EXPECT_FALSE(Space().Filters().IsHidden(*Entry("x", "Host.example")));
+    Space().Filters().SetShownAddress("host.example");
+    EXPECT_EQ(Space().Filters().ShownAddress(), "host.example");
+    EXPECT_TRUE(Space().Filters().IsHidden(*Entry("x", "Host.example")));
+    EXPECT_FALSE(Space().Filters().IsHidden(*Entry("x", "host.example")));
+    Space().Filters().SetShownAddress("");
+    EXPECT_FALSE(Space().Filters().IsHidden(*Entry("x", "Host.example")));
 }
 
 // Each switch hides only what it names, and only when it is on.
@@ -263,8 +270,8 @@ TEST_F(DisplayFiltersTest, SwitchCombinations) {
         entry->Access()->IsDocument = c.IsDocument;
         entry->Access()->IsSpider = c.IsSpider;
         entry->Access()->SetReferer(c.Referer);
-        EXPECT_EQ(IsHiddenByFilters(*entry), c.Hidden);
-        EXPECT_EQ(IsHiddenBy(DisplayFilterSettings::Current(), *entry), c.Hidden);
+        EXPECT_EQ(Space().Filters().IsHidden(*entry), c.Hidden);
+        EXPECT_EQ(IsHiddenBy(Space().Filters().Current(), *entry), c.Hidden);
         if (*c.Switch != '\0') {
             Store_.SetValue(c.Switch, false);
         }
@@ -272,13 +279,13 @@ TEST_F(DisplayFiltersTest, SwitchCombinations) {
 }
 
 TEST_F(DisplayFiltersTest, ShownAddressAppliesAfterTheSwitches) {
-    SetShownAddress("wanted.example");
+    Space().Filters().SetShownAddress("wanted.example");
     Store_.SetValue("ListViewHideSpiders", true);
     auto spider = Entry("x", "wanted.example");
     spider->Access()->IsSpider = true;
-    EXPECT_TRUE(IsHiddenByFilters(*spider));
+    EXPECT_TRUE(Space().Filters().IsHidden(*spider));
     spider->Access()->IsSpider = false;
-    EXPECT_FALSE(IsHiddenByFilters(*spider));
+    EXPECT_FALSE(Space().Filters().IsHidden(*spider));
 }
 
 // Settings read once keep deciding as the store did then, whatever changes afterwards: the
@@ -287,8 +294,8 @@ TEST_F(DisplayFiltersTest, SettingsReadOnceKeepTheirDecision) {
     SetWords("secret");
     Store_.SetValue("ListViewHideWords", true);
     Store_.SetValue("ListViewHideLocalReferers", true);
-    SetShownAddress("192.0.2.1");
-    const DisplayFilterSettings settings = DisplayFilterSettings::Current();
+    Space().Filters().SetShownAddress("192.0.2.1");
+    const DisplayFilterSettings settings = Space().Filters().Current();
     EXPECT_EQ(settings.Words, std::vector<std::string>{"secret"});
     auto secret = Entry("a secret line");
     secret->Access()->SetReferer("http://elsewhere/");
@@ -300,12 +307,12 @@ TEST_F(DisplayFiltersTest, SettingsReadOnceKeepTheirDecision) {
     Store_.SetValue("ListViewHideWords", false);
     Store_.SetValue("ListViewHideLocalReferers", false);
     SetWords("line");
-    SetShownAddress("");
+    Space().Filters().SetShownAddress("");
     for (const LogEntry* entry : {secret.get(), local.get(), other.get()}) {
         EXPECT_TRUE(IsHiddenBy(settings, *entry)) << entry->Line.View();
-        EXPECT_FALSE(IsHiddenByFilters(*entry)) << entry->Line.View();
+        EXPECT_FALSE(Space().Filters().IsHidden(*entry)) << entry->Line.View();
     }
-    EXPECT_FALSE(IsHiddenBy(DisplayFilterSettings::Current(), *secret));
+    EXPECT_FALSE(IsHiddenBy(Space().Filters().Current(), *secret));
 }
 
 // The test without copies decides as HasLocalReferer for the same texts.
@@ -335,12 +342,12 @@ TEST(IsLocalReferer, FoldsOnlyTheReferringPage) {
 }
 
 TEST(DisplayFiltersWithoutStore, OnlyTheDefaultWordsAndNoSwitches) {
-    SetStyles(nullptr);
+    Space().SetStyles(nullptr);
     const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(std::string("x ") + DefaultWords, nullptr);
     LogEntry& entry = *entryMade;
     entry.SetAccess(std::make_unique<NcsaRecord>());
-    EXPECT_TRUE(MatchesHiddenWords(entry));
-    EXPECT_FALSE(IsHiddenByFilters(entry));
+    EXPECT_TRUE(Space().Filters().MatchesHiddenWords(entry));
+    EXPECT_FALSE(Space().Filters().IsHidden(entry));
 }
 
 } // namespace

@@ -6,11 +6,14 @@
 #include "base/TextPattern.h"
 #include "parsing/AccessRecord.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -35,7 +38,7 @@ protected:
 
     test::ScopedClassificationLists Lists_;
     Server Server_;
-    EntryTexts Texts_;
+    EntryTexts Texts_{Space().Spiders()};
 };
 
 TEST_F(EntryCellsTest, CellsShowWhatTheListsShow) {
@@ -90,8 +93,9 @@ TEST_F(EntryCellsTest, TheOutcomeTakesTheStatusClassAndTheSuspicion) {
         {"/a.exe", 200, RowOutcome::Suspicious}, {"/", 199, RowOutcome::Ordinary},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(OutcomeOf(*Entry(c.page, c.status, "-")), c.outcome) << c.page << " " << c.status;
-    EXPECT_EQ(OutcomeOf(*LogEntry::Make("raw", &Server_)), RowOutcome::Ordinary);
+        EXPECT_EQ(OutcomeOf(*Entry(c.page, c.status, "-"), Space().Spiders()), c.outcome)
+            << c.page << " " << c.status;
+    EXPECT_EQ(OutcomeOf(*LogEntry::Make("raw", &Server_), Space().Spiders()), RowOutcome::Ordinary);
 }
 
 TEST_F(EntryCellsTest, TheTimeTextFollowsTheEntry) {
@@ -187,7 +191,7 @@ TEST_F(EntryCellsTest, TheMatcherFindsWhatEachCellFinds) {
     test::ScopedOptions options;
     Server_.SetTimeDeleteAfter(1000000);
     std::vector<std::unique_ptr<LogEntry>> entries;
-    const EntrySettings settings = EntrySettings::Current();
+    const EntrySettings settings = EntrySettings::Of(Space());
     for (const std::string& line :
          test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/logfile_shop_access_log.0"))
         if (auto entry = MakeEntry(line, Server_, settings))
@@ -223,7 +227,7 @@ TEST_F(EntryCellsTest, TheMatcherFindsWhatEachCellFinds) {
             << text << ": " << std::get<std::string>(compiled);
         const TextPattern& pattern = std::get<TextPattern>(compiled);
         for (const auto cells : cellSets) {
-            EntryMatcher matcher(pattern, cells);
+            EntryMatcher matcher(pattern, cells, Space().Spiders());
             std::size_t matches = 0;
             for (const auto& entry : entries) {
                 const bool expected = AnyCellMatches(pattern, *entry, cells, Texts_);

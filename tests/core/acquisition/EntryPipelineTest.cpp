@@ -5,6 +5,7 @@
 #include "base/LineBlocks.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -81,19 +84,20 @@ protected:
     EntryPipelineTest()
         : Clock_(Now)
         , ScopedClock_(Clock_) {
+        Settings_.Space = &Space();
         Settings_.RevisitorAfterMinutes = RevisitorMinutes;
     }
 
     static void ResetLists() {
         test::ScopedClassificationLists::Reset();
-        Documents().Add(".html");
-        Documents().Add(".php");
-        Spiders().Add("bot", false);
-        Buddies().Add("10.1.5.1");
+        Space().Documents().Add(".html");
+        Space().Documents().Add(".php");
+        Space().Spiders().Add("bot", false);
+        Space().Buddies().Add("10.1.5.1");
     }
 
     static Classified Finish(std::vector<std::string> outcomes) {
-        Classified run{std::move(outcomes), Revisitors().Items()};
+        Classified run{std::move(outcomes), Space().Revisitors().Items()};
         auto byAddress = [](const Revisitor& a, const Revisitor& b) { return a.Address < b.Address; };
         std::sort(run.Revisitors.begin(), run.Revisitors.end(), byAddress);
         ResetLists();
@@ -106,7 +110,7 @@ protected:
         std::vector<std::string> outcomes;
         for (const std::string& line : lines) {
             std::unique_ptr<LogEntry> entry = MakeEntry(line, server, Settings_);
-            outcomes.push_back(OutcomeOf(entry ? Entries().Append(std::move(entry)) : nullptr));
+            outcomes.push_back(OutcomeOf(entry ? Space().Entries().Append(std::move(entry)) : nullptr));
         }
         return Finish(std::move(outcomes));
     }
@@ -117,7 +121,8 @@ protected:
         const EntryPipeline::Deliver deliver = [&](EntryPipeline::Made& made) {
             EXPECT_EQ(made.Mark, static_cast<std::int64_t>(outcomes.size()));
             EXPECT_EQ(made.Error, "");
-            outcomes.push_back(OutcomeOf(made.Entry ? Entries().Append(std::move(made.Entry)) : nullptr));
+            outcomes.push_back(
+                OutcomeOf(made.Entry ? Space().Entries().Append(std::move(made.Entry)) : nullptr));
         };
         {
             EntryPipeline pipeline(server, Settings_);
@@ -230,7 +235,7 @@ TEST_F(EntryPipelineTest, LinesNotHandedOnGoWithThePipeline) {
         EXPECT_GT(pipeline.PendingCount(), 0u);
     }
     EXPECT_LT(handed, lines.size());
-    EXPECT_EQ(Entries().Count(), 0u);
+    EXPECT_EQ(Space().Entries().Count(), 0u);
 }
 
 } // namespace

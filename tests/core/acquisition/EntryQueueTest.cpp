@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,8 @@
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -174,7 +177,7 @@ TEST_F(EntryQueueTest, ParseEntry) {
         Server_.SetLogType(static_cast<LogFormat>(c.LogType));
         const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(c.Line, &Server_);
         LogEntry& entry = *entryMade;
-        EXPECT_EQ(ParseEntry(entry), c.Kept) << c.LogType << " " << c.Line;
+        EXPECT_EQ(ParseEntry(entry, EntrySettings::Of(Space())), c.Kept) << c.LogType << " " << c.Line;
         EXPECT_EQ(entry.Access() != nullptr, c.Kept) << c.Line;
     }
 
@@ -182,14 +185,14 @@ TEST_F(EntryQueueTest, ParseEntry) {
     Server_.SetTimeDeleteAfter(0);
     const std::unique_ptr<LogEntry> entryMade = LogEntry::Make(good, &Server_);
     LogEntry& entry = *entryMade;
-    EXPECT_FALSE(ParseEntry(entry)) << "a keep period of 0 keeps nothing";
+    EXPECT_FALSE(ParseEntry(entry, EntrySettings::Of(Space()))) << "a keep period of 0 keeps nothing";
 
     Server_.SetLogType(LogFormat::W3c);
     Server_.SetW3CFields(W3CAllFields);
     Server_.SetTimeDeleteAfter(3);
     const std::unique_ptr<LogEntry> emptyMade = LogEntry::Make("", &Server_);
     LogEntry& empty = *emptyMade;
-    EXPECT_FALSE(ParseEntry(empty));
+    EXPECT_FALSE(ParseEntry(empty, EntrySettings::Of(Space())));
 }
 
 TEST_F(EntryQueueTest, ReadLockMayBeTakenAgain) {
@@ -344,8 +347,8 @@ std::string Describe(const LogEntry& entry) {
 TEST_F(EntryQueueTest, MakeEntryReadsTheCorpusLikeParseEntry) {
     test::ScopedOptions options;
     test::ScopedClassificationLists lists;
-    Documents().Add(".html");
-    Spiders().Add("bot", false);
+    Space().Documents().Add(".html");
+    Space().Spiders().Add("bot", false);
     Server_.SetTimeDeleteAfter(100000);
     const struct {
         const char* File;
@@ -367,16 +370,16 @@ TEST_F(EntryQueueTest, MakeEntryReadsTheCorpusLikeParseEntry) {
         for (const std::string& line : test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/" + f.File)) {
             // Both ways see the same queue, so the revisit rule gives both the same state.
             auto old = LogEntry::Make(line, &Server_);
-            const bool oldKept = ParseEntry(*old);
-            std::unique_ptr<LogEntry> placed = MakeEntry(line, Server_);
+            const bool oldKept = ParseEntry(*old, EntrySettings::Of(Space()));
+            std::unique_ptr<LogEntry> placed = MakeEntry(line, Server_, EntrySettings::Of(Space()));
             ASSERT_EQ(placed != nullptr, oldKept) << f.File << ": " << line;
             if (!placed)
                 continue;
             ++kept;
             EXPECT_EQ(Describe(*placed), Describe(*old)) << f.File;
-            Entries().Append(std::move(placed));
+            Space().Entries().Append(std::move(placed));
         }
-        Entries().Clear();
+        Space().Entries().Clear();
         Server_.SetW3cLayout(nullptr);
     }
     EXPECT_GT(kept, 1000u);
@@ -388,7 +391,7 @@ TEST_F(EntryQueueTest, TextsOfAPlacedEntryMayBeReassigned) {
     Server_.SetTimeDeleteAfter(100000);
     const std::string line = "10.0.0.1 - bob [27/Mar/2022:11:00:00 +0000] \"GET /a.html HTTP/1.1\" 200 1 "
                              "\"http://x/\" \"Agent \"\"q\"\"\"";
-    std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
+    std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_, EntrySettings::Of(Space()));
     ASSERT_TRUE(entry);
     AccessRecord& a = *entry->Access();
     EXPECT_EQ(a.UserAgent(), "Agent \"q\"");
@@ -448,22 +451,22 @@ TEST_F(EntryQueueTest, PlacedEntriesFreedInAnyOrder) {
         const std::string line = "10.0.0." + std::to_string(i % 40) +
                                  " - - [27/Mar/2022:11:00:00 +0000] \"GET /" + std::string(padding, 'p') +
                                  " HTTP/1.1\" 200 1 \"-\" \"A\"";
-        std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
+        std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_, EntrySettings::Of(Space()));
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->Access()->Page().size(), padding + 1);
-        Entries().Append(std::move(entry));
+        Space().Entries().Append(std::move(entry));
     }
     std::vector<LogEntry*> queued;
-    for (LogEntry* e = Entries().First(); e; e = Entries().Next(e))
+    for (LogEntry* e = Space().Entries().First(); e; e = Space().Entries().Next(e))
         queued.push_back(e);
     std::shuffle(queued.begin(), queued.end(), random);
     for (std::size_t i = 0; i < queued.size(); ++i) {
         if (i % 2 == 0) {
             EXPECT_EQ(queued[i]->Access()->Protocol(), "HTTP/1.1");
         }
-        Entries().Remove(queued[i]);
+        Space().Entries().Remove(queued[i]);
     }
-    EXPECT_EQ(Entries().Count(), 0);
+    EXPECT_EQ(Space().Entries().Count(), 0);
 }
 
 // A thread maps no entry memory before it keeps an entry (the start search's probes take
@@ -488,19 +491,19 @@ TEST_F(EntryQueueTest, EntryBlocksStartSmallAndGrowWithWhatAThreadKeeps) {
         unchangedByProbes = MappedEntryBlockBytes() - before;
         std::uint64_t mapped = before;
         for (int i = 0; i < 40000; ++i) {
-            Entries().Append(MakeEntry(line(i), Server_));
+            Space().Entries().Append(MakeEntry(line(i), Server_, EntrySettings::Of(Space())));
             if (MappedEntryBlockBytes() != mapped) {
                 blocks.push_back(MappedEntryBlockBytes() - mapped);
                 mapped = MappedEntryBlockBytes();
             }
         }
-        Entries().Clear();
+        Space().Entries().Clear();
         const std::uint64_t beforeRelease = MappedEntryBlockBytes();
         ReleaseEmptyEntryBlock();
         released = beforeRelease - MappedEntryBlockBytes();
-        Entries().Append(MakeEntry(line(0), Server_));
+        Space().Entries().Append(MakeEntry(line(0), Server_, EntrySettings::Of(Space())));
         blocks.push_back(MappedEntryBlockBytes() - before);
-        Entries().Clear();
+        Space().Entries().Clear();
     });
     reader.join();
     EXPECT_EQ(unchangedByProbes, 0u);
@@ -534,20 +537,20 @@ TEST_F(EntryQueueTest, RemovingTheOldestEntriesReturnsTheirMemory) {
         const std::string line = "10.0." + std::to_string(i % 200) +
                                  ".1 - - [27/Mar/2022:11:00:00 +0000] \"GET /" + padding +
                                  " HTTP/1.1\" 200 1 \"-\" \"A\"";
-        Entries().Append(MakeEntry(line, Server_));
+        Space().Entries().Append(MakeEntry(line, Server_, EntrySettings::Of(Space())));
     }
     const std::size_t full = ResidentBytes();
     ASSERT_GT(full, before + Count * sizeof(LogEntry));
     const LineBlockCounts sealed = CountLineBlocks();
     for (int i = 0; i < Count / 10 * 9; ++i)
-        Entries().Remove(Entries().First());
+        Space().Entries().Remove(Space().Entries().First());
     const std::size_t after = ResidentBytes();
     // At least the removed entries' bytes; other memory of the process (a sanitizer's
     // quarantine) may stay.
     EXPECT_GT(full - std::min(after, full), std::size_t{Count / 10 * 9} * sizeof(LogEntry))
         << before << " " << full;
     EXPECT_LT(CountLineBlocks().Sealed, sealed.Sealed / 5);
-    Entries().Clear();
+    Space().Entries().Clear();
 }
 
 // Reader threads parse, classify (walking the queue under its shared lock) and append while
@@ -555,7 +558,7 @@ TEST_F(EntryQueueTest, RemovingTheOldestEntriesReturnsTheirMemory) {
 TEST_F(EntryQueueTest, ReadersAppendWhileTheMainThreadRemoves) {
     test::ScopedOptions options(false, 1);
     test::ScopedClassificationLists lists;
-    Documents().Add(".html");
+    Space().Documents().Add(".html");
     Server_.SetTimeDeleteAfter(1000000);
     constexpr int Readers = 3;
     constexpr int LinesPerReader = 1500;
@@ -580,18 +583,18 @@ TEST_F(EntryQueueTest, ReadersAppendWhileTheMainThreadRemoves) {
                 // Half the readers make entries the old way, half in one allocation.
                 std::unique_ptr<LogEntry> entry;
                 if (r % 2 == 0) {
-                    entry = MakeEntry(line, server);
+                    entry = MakeEntry(line, server, EntrySettings::Of(Space()));
                 } else {
                     entry = LogEntry::Make(line, &server);
-                    if (!ParseEntry(*entry))
+                    if (!ParseEntry(*entry, EntrySettings::Of(Space())))
                         entry.reset();
                 }
                 if (entry)
-                    Entries().Append(std::move(entry));
+                    Space().Entries().Append(std::move(entry));
                 if (i % 100 == 0) {
                     // The popup's search: a walk of several links under the shared lock.
-                    const auto lock = Entries().ReadLock();
-                    for (const LogEntry* e = Entries().Last(); e; e = Entries().Prev(e))
+                    const auto lock = Space().Entries().ReadLock();
+                    for (const LogEntry* e = Space().Entries().Last(); e; e = Space().Entries().Prev(e))
                         if (e->IsNew && e->Access()->IsDocument)
                             break;
                 }
@@ -602,32 +605,32 @@ TEST_F(EntryQueueTest, ReadersAppendWhileTheMainThreadRemoves) {
     int round = 0;
     while (running.load() > 0) {
         ++round;
-        AddSpider("spider" + std::to_string(round) + ".example", round % 2 == 0);
+        Space().Spiders().Add("spider" + std::to_string(round) + ".example", round % 2 == 0);
         if (round % 5 == 0)
-            AddDocumentExtension(".x" + std::to_string(round));
+            Space().Documents().Add(".x" + std::to_string(round));
         if (round % 7 == 0)
-            AddBuddy("10.0.0." + std::to_string(round % 50));
-        for (LogEntry* e = Entries().FirstNew(); e; e = Entries().Next(e)) {
+            Space().Buddies().Add("10.0.0." + std::to_string(round % 50));
+        for (LogEntry* e = Space().Entries().FirstNew(); e; e = Space().Entries().Next(e)) {
             e->IsNew = false;
             e->DisplayState = DisplayState::Shown;
         }
-        if (Entries().Count() > 200)
+        if (Space().Entries().Count() > 200)
             for (int i = 0; i < 20; ++i)
-                if (LogEntry* oldest = Entries().First())
-                    Entries().Remove(oldest);
+                if (LogEntry* oldest = Space().Entries().First())
+                    Space().Entries().Remove(oldest);
         std::this_thread::yield();
     }
     for (std::thread& thread : threads)
         thread.join();
 
-    const std::vector<const LogEntry*> chain = Chain(Entries());
+    const std::vector<const LogEntry*> chain = Chain(Space().Entries());
     int counted = 0;
     for (const auto& server : servers)
         counted += server->QueueCount();
     EXPECT_EQ(static_cast<std::size_t>(counted), chain.size());
-    Entries().Clear();
+    Space().Entries().Clear();
     std::set<std::string> addresses;
-    for (const Revisitor& item : Revisitors().Items())
+    for (const Revisitor& item : Space().Revisitors().Items())
         EXPECT_TRUE(addresses.insert(item.Address).second);
 }
 

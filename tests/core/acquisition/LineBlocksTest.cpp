@@ -4,6 +4,7 @@
 #include "acquisition/EntryQueue.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,8 @@
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #endif
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -80,11 +83,11 @@ protected:
     std::vector<std::string> AppendLines(const std::vector<std::string>& lines, Server& server) {
         std::vector<std::string> texts;
         for (const std::string& line : lines) {
-            std::unique_ptr<LogEntry> entry = MakeEntry(line, server);
+            std::unique_ptr<LogEntry> entry = MakeEntry(line, server, EntrySettings::Of(Space()));
             if (!entry)
                 continue;
             texts.push_back(TextsOf(*entry));
-            Entries().Append(std::move(entry));
+            Space().Entries().Append(std::move(entry));
         }
         return texts;
     }
@@ -92,7 +95,8 @@ protected:
     static std::vector<std::string> QueuedTexts() {
         std::vector<std::string> texts;
         LinePin pin;
-        for (const LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+        for (const LogEntry* entry = Space().Entries().First(); entry != nullptr;
+             entry = Space().Entries().Next(entry))
             texts.push_back(TextsOf(*entry));
         return texts;
     }
@@ -145,7 +149,8 @@ TEST_F(LineBlocksTest, EveryTextOfEveryEntryIsTheSameAfterSealing) {
     EXPECT_GT(CountLineBlocks().Decompressions, sealed.Decompressions + 100);
     // Read again, newest first: the same.
     std::vector<std::string> backwards;
-    for (const LogEntry* entry = Entries().Last(); entry != nullptr; entry = Entries().Prev(entry))
+    for (const LogEntry* entry = Space().Entries().Last(); entry != nullptr;
+         entry = Space().Entries().Prev(entry))
         backwards.push_back(TextsOf(*entry));
     std::reverse(backwards.begin(), backwards.end());
     EXPECT_EQ(backwards, expected);
@@ -157,7 +162,7 @@ TEST_F(LineBlocksTest, APinnedBlockOutlivesEvictionsAroundIt) {
     const ScopedLineBlocks blocks(1024, 1);
     const std::vector<std::string> expected = AppendLines(GeneratedLines(400), Server_);
     SealOpenLineBlock();
-    const LogEntry* first = Entries().First();
+    const LogEntry* first = Space().Entries().First();
     const LinePin pin(*first);
     const std::string_view page = first->Access()->Page();
     const std::string copy(page);
@@ -178,7 +183,7 @@ TEST_F(LineBlocksTest, TheBytesOfAnEvictedBlockArePoisoned) {
     const ScopedLineBlocks blocks(1024, 1);
     AppendLines(GeneratedLines(100), Server_);
     SealOpenLineBlock();
-    const LogEntry* first = Entries().First();
+    const LogEntry* first = Space().Entries().First();
     const char* line = nullptr;
     {
         const LinePin pin(*first);
@@ -186,7 +191,7 @@ TEST_F(LineBlocksTest, TheBytesOfAnEvictedBlockArePoisoned) {
         EXPECT_FALSE(__asan_address_is_poisoned(line));
         EXPECT_NE(line, first->Line.Key());
     }
-    const LinePin other(*Entries().Last());
+    const LinePin other(*Space().Entries().Last());
     EXPECT_TRUE(__asan_address_is_poisoned(line));
     // Unpinned, the line's bytes are no longer found: the key is given, which faults.
     EXPECT_EQ(first->Line.data(), first->Line.Key());
@@ -200,17 +205,17 @@ TEST_F(LineBlocksTest, BlocksGoBackWithTheirLastLineInAnyOrder) {
     const LineBlockCounts before = CountLineBlocks();
     AppendLines(GeneratedLines(600), Server_);
     std::vector<LogEntry*> entries;
-    for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry))
+    for (LogEntry* entry = Space().Entries().First(); entry != nullptr; entry = Space().Entries().Next(entry))
         entries.push_back(entry);
     std::shuffle(entries.begin(), entries.end(), std::mt19937(3));
     const LinePin held(*entries.front());
     const std::size_t half = entries.size() / 2;
     for (std::size_t i = 0; i < half; ++i)
-        Entries().Remove(entries[i]);
+        Space().Entries().Remove(entries[i]);
     const std::vector<std::string> rest = QueuedTexts();
     EXPECT_EQ(rest.size(), entries.size() - half);
     for (std::size_t i = half; i < entries.size(); ++i)
-        Entries().Remove(entries[i]);
+        Space().Entries().Remove(entries[i]);
     SealOpenLineBlock();
     const LineBlockCounts after = CountLineBlocks();
     // The block held by the pin stays until the pin goes.
@@ -222,7 +227,7 @@ TEST_F(LineBlocksTest, BlocksGoBackWithTheirLastLineInAnyOrder) {
 TEST_F(LineBlocksTest, LinesThatFitNoBlockStayWithTheirEntry) {
     const std::string page(LineBlockBytes + 10, 'a');
     const std::string line = "10.0.0.1 - - [01/Jan/2024:00:00:00 +0000] \"GET /" + page + " HTTP/1.1\" 200 1";
-    std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
+    std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_, EntrySettings::Of(Space()));
     ASSERT_TRUE(entry);
     EXPECT_FALSE(InLineBlock(entry->Line.Key()));
     EXPECT_EQ(entry->Line.View(), line);
@@ -251,28 +256,29 @@ TEST_F(LineBlocksTest, ReadersSealWhileTheMainThreadReadsAndRemoves) {
     const std::vector<std::string> lines = GeneratedLines(1500);
     std::unordered_set<std::string> expected;
     for (const std::string& line : lines)
-        expected.insert(TextsOf(*MakeEntry(line, Server_)));
+        expected.insert(TextsOf(*MakeEntry(line, Server_, EntrySettings::Of(Space()))));
     std::atomic<int> running{2};
     std::vector<std::thread> readers;
     for (int r = 0; r < 2; ++r)
         readers.emplace_back([&, r] {
             for (std::size_t i = static_cast<std::size_t>(r); i < lines.size(); i += 2)
-                Entries().Append(MakeEntry(lines[i], Server_));
+                Space().Entries().Append(MakeEntry(lines[i], Server_, EntrySettings::Of(Space())));
             running.fetch_sub(1);
         });
     std::size_t checked = 0;
-    while (running.load() > 0 || Entries().Count() > 0) {
+    while (running.load() > 0 || Space().Entries().Count() > 0) {
         {
-            const auto lock = Entries().ReadLock();
+            const auto lock = Space().Entries().ReadLock();
             LinePin pin;
-            for (const LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry)) {
+            for (const LogEntry* entry = Space().Entries().First(); entry != nullptr;
+                 entry = Space().Entries().Next(entry)) {
                 pin.Reach(*entry);
                 ASSERT_TRUE(expected.contains(TextsOf(*entry)));
                 ++checked;
             }
         }
-        for (int i = 0; i < 20 && Entries().First() != nullptr; ++i)
-            Entries().Remove(Entries().First());
+        for (int i = 0; i < 20 && Space().Entries().First() != nullptr; ++i)
+            Space().Entries().Remove(Space().Entries().First());
     }
     for (std::thread& reader : readers)
         reader.join();

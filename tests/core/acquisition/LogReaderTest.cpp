@@ -12,6 +12,7 @@
 #include "platform/Tone.h"
 #include "support/ParsingSupport.h"
 #include "support/ReaderTestSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -23,6 +24,8 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -94,9 +97,9 @@ class ScopedRotateGrace {
 public:
     explicit ScopedRotateGrace(std::int32_t seconds) {
         Options_.AddItem("Options", "LogRotateGraceSeconds", SettingKind::Integer, seconds);
-        SetOptions(&Options_);
+        Space().SetOptions(&Options_);
     }
-    ~ScopedRotateGrace() { SetOptions(nullptr); }
+    ~ScopedRotateGrace() { Space().SetOptions(nullptr); }
     ScopedRotateGrace(const ScopedRotateGrace&) = delete;
     ScopedRotateGrace& operator=(const ScopedRotateGrace&) = delete;
 
@@ -107,21 +110,21 @@ private:
 class LogReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Entries().Clear();
-        Documents().Clear();
-        ResetReaderNotificationMemory();
-        SetReaderView(&View);
+        Space().Entries().Clear();
+        Space().Documents().Clear();
+        Space().Readers().ResetNotificationMemory();
+        Space().Readers().SetView(&View);
         Loop.SetIdleHandler([this] { return Handshake.ResumePendingReader(); });
     }
 
     void TearDown() override {
         Handshake.SetClosing(true);
         Loop.SetIdleHandler({});
-        StopAllReaders();
-        Readers().Clear();
-        SetReaderView(nullptr);
-        Entries().Clear();
-        Documents().Clear();
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().Readers().SetView(nullptr);
+        Space().Entries().Clear();
+        Space().Documents().Clear();
     }
 
     Server& AddServer(const std::filesystem::path& log, LogFormat logType = LogFormat::Ncsa,
@@ -179,15 +182,14 @@ protected:
     RecordingView View;
     std::vector<std::string> TakenLines;
     std::vector<std::size_t> TakeOverSizes;
-    ReaderHandshake Handshake{[this](LogEntry& first) {
-        std::size_t count = 0;
-        TakeOverNewEntries(first, [&](LogEntry& entry) {
-            TakenLines.push_back(entry.Line);
-            ++count;
-        });
-        TakeOverSizes.push_back(count);
-    }};
-    ScopedReaderMainThread HandshakeInstalled{Handshake};
+    ReaderHandshake Handshake{Space(), [this](LogEntry& first) {
+                                  std::size_t count = 0;
+                                  TakeOverNewEntries(Space().Entries(), first, [&](LogEntry& entry) {
+                                      TakenLines.push_back(entry.Line);
+                                      ++count;
+                                  });
+                                  TakeOverSizes.push_back(count);
+                              }};
     LogFolder Folder;
     std::vector<std::unique_ptr<Server>> Servers;
 };
@@ -196,7 +198,7 @@ TEST_F(LogReaderTest, LinesAppendedWhileTheReaderRunsAreTakenOver) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html") + NcsaLine(3, 2, "/c.html"));
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 3 && reader.PassCount() >= 1; }));
     // The whole log lies in the keep period: reading starts with its first line.
     EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 0, "/a.html"));
@@ -215,7 +217,7 @@ TEST_F(LogReaderTest, AHalfWrittenNcsaLineIsTakenOnceComplete) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
 
     const std::string line = NcsaLine(2, 5, "/half.html");
@@ -237,7 +239,7 @@ TEST_F(LogReaderTest, AHalfWrittenW3CLineCompletedBeforeTheNextPollIsQueuedOnceC
     const std::string late = W3CLine(3, 30, "/late.html");
     WriteLog(log, W3CHeader + W3CLine(1, 10, "/a.html") + W3CLine(2, 20, "/b.html") + late.substr(0, 8));
     Server& server = AddServer(log, LogFormat::W3c);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
 
     AppendAndPoll(reader, log, late.substr(8));
@@ -245,7 +247,7 @@ TEST_F(LogReaderTest, AHalfWrittenW3CLineCompletedBeforeTheNextPollIsQueuedOnceC
     EXPECT_EQ(TakenLines[2] + "\r\n", late);
     AppendAndPoll(reader, log, "");
     EXPECT_EQ(Taken(), 3u);
-    EXPECT_EQ(Entries().Count(), 3);
+    EXPECT_EQ(Space().Entries().Count(), 3);
 }
 
 TEST_F(LogReaderTest, ALogOlderThanTheKeepPeriodGivesNothingUntilNewLinesArrive) {
@@ -256,10 +258,10 @@ TEST_F(LogReaderTest, ALogOlderThanTheKeepPeriodGivesNothingUntilNewLinesArrive)
     }
     WriteLog(log, old);
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
     EXPECT_EQ(Taken(), 0u);
-    EXPECT_EQ(Entries().Count(), 0);
+    EXPECT_EQ(Space().Entries().Count(), 0);
     // A bisection: about log2 of the file size in probes.
     EXPECT_GT(reader.ProbeCount(), 0);
     EXPECT_LE(reader.ProbeCount(), 24);
@@ -280,7 +282,7 @@ TEST_F(LogReaderTest, TheStartSearchSkipsTheOldPartOfALog) {
     }
     WriteLog(log, content);
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
     ASSERT_EQ(Taken(), 40u);
     EXPECT_EQ(TakenLines.front() + "\n", NcsaLine(0, 0, "/new0.html"));
@@ -291,13 +293,13 @@ TEST_F(LogReaderTest, TheStartSearchSkipsTheOldPartOfALog) {
 TEST_F(LogReaderTest, WithoutFollowingAMissingLogShowsImageFourAndActivationDoesNotStartReading) {
     SettingsStore options;
     options.AddItem("Options", "LogFollowNewFiles", SettingKind::Boolean, false);
-    SetOptions(&options);
+    Space().SetOptions(&options);
     struct RestoreOptions {
-        ~RestoreOptions() { SetOptions(nullptr); }
+        ~RestoreOptions() { Space().SetOptions(nullptr); }
     } restore;
     const auto log = Folder / "missing.log";
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return server.LogFileMissing() && reader.Holding(); }));
     EXPECT_TRUE(View.Showed(server, Icon::ServerMissing, Icon::ServerMissing));
     EXPECT_EQ(reader.State(), reader_state::Sleeping);
@@ -311,10 +313,10 @@ TEST_F(LogReaderTest, WithoutFollowingAMissingLogShowsImageFourAndActivationDoes
     EXPECT_EQ(Taken(), 0u);
 
     const auto begin = std::chrono::steady_clock::now();
-    StopServerReaders(server);
+    Space().Readers().StopServer(server);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
-    EXPECT_EQ(Readers().UsedCount(), 0u);
-    EXPECT_EQ(Entries().Count(), 0);
+    EXPECT_EQ(Space().Readers().UsedCount(), 0u);
+    EXPECT_EQ(Space().Entries().Count(), 0);
 }
 
 // Notifications after the 10th and the 20th entry and one at the end; each time the reader
@@ -328,7 +330,7 @@ TEST_F(LogReaderTest, LiveLinesAreHandedOverInStepsOfTenAndTheHistoryInStepsOfAT
     const auto log = Folder / "access.log";
     WriteLog(log, "");
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
     const auto linesOf = [](int count) {
         std::string lines;
@@ -348,9 +350,9 @@ TEST_F(LogReaderTest, LiveLinesAreHandedOverInStepsOfTenAndTheHistoryInStepsOfAT
 
     TakeOverSizes.clear();
     TakenLines.clear();
-    StopServerReaders(server);
+    Space().Readers().StopServer(server);
     WriteLog(log, linesOf(2 * static_cast<int>(history) + 25));
-    LogReader& again = StartReader(server);
+    LogReader& again = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 2 * history + 25 && again.PassCount() >= 1; }));
     EXPECT_EQ(TakeOverSizes, (std::vector<std::size_t>{history, history, 25}));
     // Once the history is read, lines are live again.
@@ -366,12 +368,12 @@ TEST_F(LogReaderTest, StoppingAReaderInItsPollPauseEndsItSoon) {
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
     server.SetTimeLogPollCycleInMs(3600000);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.State() == reader_state::SleepingFor(500); }));
     const auto begin = std::chrono::steady_clock::now();
-    StopServerReaders(server);
+    Space().Readers().StopServer(server);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 600ms);
-    EXPECT_EQ(Readers().UsedCount(), 0u);
+    EXPECT_EQ(Space().Readers().UsedCount(), 0u);
 }
 
 TEST_F(LogReaderTest, StoppingAReaderThatWaitsForActivationEndsIt) {
@@ -379,12 +381,12 @@ TEST_F(LogReaderTest, StoppingAReaderThatWaitsForActivationEndsIt) {
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
     server.SetActive(false);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.Holding() && reader.Suspended(); }));
     EXPECT_EQ(reader.HoldCause(), HoldReason::Activation);
     EXPECT_EQ(Taken(), 0u);
     const auto begin = std::chrono::steady_clock::now();
-    StopServerReaders(server);
+    Space().Readers().StopServer(server);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 600ms);
     EXPECT_EQ(Taken(), 0u);
 }
@@ -394,7 +396,7 @@ TEST_F(LogReaderTest, ActivationStartsAReaderThatWaited) {
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
     server.SetActive(false);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.Holding(); }));
     server.SetActive(true);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
@@ -404,7 +406,7 @@ TEST_F(LogReaderTest, APausedReaderReadsNothingUntilItIsResumed) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
 
     server.SetActive(false);
@@ -415,7 +417,7 @@ TEST_F(LogReaderTest, APausedReaderReadsNothingUntilItIsResumed) {
     ASSERT_TRUE(RunUntil([&] { return reader.Holding(); }));
     Loop.ProcessPendingEvents();
     EXPECT_EQ(Taken(), 1u);
-    EXPECT_EQ(Entries().Count(), 1);
+    EXPECT_EQ(Space().Entries().Count(), 1);
 
     server.SetActive(true);
     EXPECT_FALSE(reader.Paused());
@@ -428,17 +430,17 @@ TEST_F(LogReaderTest, ClosingWhileAReaderWaitsInASynchronizedCallDoesNotHang) {
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
-    StartReader(server);
+    Space().Readers().Start(server);
     const auto otherLog = Folder / "other.log";
     WriteLog(otherLog, NcsaLine(2, 0, "/b.html"));
-    StartReader(AddServer(otherLog, LogFormat::Ncsa, "other"));
+    Space().Readers().Start(AddServer(otherLog, LogFormat::Ncsa, "other"));
     ASSERT_TRUE(test::WaitUntil([&] { return Loop.HasPendingSynchronizedCalls(); }));
 
     Handshake.SetClosing(true);
     Loop.SetIdleHandler({});
     std::vector<std::string> status;
-    StopAllReaders([&](const std::string& text) { status.push_back(text); });
-    EXPECT_EQ(Readers().UsedCount(), 0u);
+    Space().Readers().StopAll([&](const std::string& text) { status.push_back(text); });
+    EXPECT_EQ(Space().Readers().UsedCount(), 0u);
     EXPECT_EQ(status,
               (std::vector<std::string>{"Die Verbindung zu der Protokolldatei \"srv\" wird gelöst...",
                                         "Die Verbindung zu der Protokolldatei \"other\" wird gelöst..."}));
@@ -459,7 +461,7 @@ TEST_F(LogReaderTest, ARotatedLogIsReadAgainFromItsStart) {
         const auto log = Folder / (std::string(c.Name) + ".log");
         WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html") + NcsaLine(3, 2, "/c.html"));
         Server& server = AddServer(log);
-        LogReader& reader = StartReader(server);
+        LogReader& reader = Space().Readers().Start(server);
         ASSERT_TRUE(RunUntil([&] { return Taken() == 3 && reader.PassCount() >= 1; }));
 
         // copytruncate: the log is copied away and cut to nothing under the open reader.
@@ -472,7 +474,7 @@ TEST_F(LogReaderTest, ARotatedLogIsReadAgainFromItsStart) {
         reader.PollNow();
         ASSERT_TRUE(RunUntil([&] { return Taken() == 3 + static_cast<std::size_t>(c.NewLines); }));
         EXPECT_EQ(TakenLines[3] + "\n", NcsaLine(50, 30, "/after0.html"));
-        StopServerReaders(server);
+        Space().Readers().StopServer(server);
     }
 }
 
@@ -512,7 +514,7 @@ TEST_F(LogReaderTest, TheReaderFollowsItsLogThroughRotationDeletionAndTruncation
         writer.Append(next());
         writer.Append(next());
         Server& server = AddServer(log, format);
-        LogReader& reader = StartReader(server);
+        LogReader& reader = Space().Readers().Start(server);
         ASSERT_TRUE(RunUntil(takenAll));
 
         // Half a line, then its rest after the reader looked.
@@ -615,14 +617,14 @@ TEST_F(LogReaderTest, TheReaderFollowsItsLogThroughRotationDeletionAndTruncation
 
         EXPECT_EQ(TakenLines, expected);
         EXPECT_EQ(reader.DroppedPartialLines(), 0u);
-        StopServerReaders(server);
+        Space().Readers().StopServer(server);
     }
 }
 
 TEST_F(LogReaderTest, ALogCreatedLateIsReadFromItsStart) {
     const auto log = Folder / "late.log";
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return server.LogFileMissing() && reader.PassCount() >= 1; }));
     EXPECT_EQ(reader.State(), reader_state::FileMissing);
     WriteAndPoll(
@@ -639,7 +641,7 @@ TEST_F(LogReaderTest, ATemplateThatNamesANewFileIsFollowed) {
     const std::filesystem::path first = ExpandLogFileName(pattern);
     WriteLog(first, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(pattern);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
 
     Clock.Advance(MsPerMinute);
@@ -725,7 +727,7 @@ TEST_F(LogReaderTest, TheOldFileIsReadOnBesideTheNewOneUntilTheWebServerReopens)
             writer.Create();
             writer.Append(next());
             Server& server = AddServer(log, format);
-            LogReader& reader = StartReader(server);
+            LogReader& reader = Space().Readers().Start(server);
             ASSERT_TRUE(RunUntil(takenAll));
 
             const std::string cut = next();
@@ -756,7 +758,7 @@ TEST_F(LogReaderTest, TheOldFileIsReadOnBesideTheNewOneUntilTheWebServerReopens)
                 takenAll);
             EXPECT_EQ(TakenLines, expected);
             EXPECT_EQ(reader.DroppedPartialLines(), 0u);
-            StopServerReaders(server);
+            Space().Readers().StopServer(server);
         }
     }
 }
@@ -771,7 +773,7 @@ TEST_F(LogReaderTest, TheOldFileIsGivenUpOnceItHasNotGrownForTheGracePeriod) {
     writer.Create();
     writer.Append(NcsaLine(1, 1, "/1.html"));
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
 
     WriteAndPoll(reader, [&] { writer.RotateAway(); });
@@ -795,7 +797,7 @@ TEST_F(LogReaderTest, TheOldFileIsGivenUpOnceItHasNotGrownForTheGracePeriod) {
         },
         [&] { return Taken() == 4; });
     EXPECT_EQ(TakenLines.back() + "\n", NcsaLine(5, 5, "/5.html"));
-    StopServerReaders(server);
+    Space().Readers().StopServer(server);
 }
 
 // LogRotateGraceSeconds 0: the old file is read to its end when the rotation is seen, and what
@@ -807,7 +809,7 @@ TEST_F(LogReaderTest, WithoutAGracePeriodTheOldFileIsLeftAtTheRotation) {
     writer.Create();
     writer.Append(NcsaLine(1, 1, "/1.html"));
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
 
     WriteAndPoll(
@@ -826,7 +828,7 @@ TEST_F(LogReaderTest, WithoutAGracePeriodTheOldFileIsLeftAtTheRotation) {
         },
         [&] { return Taken() == 3; });
     EXPECT_EQ(TakenLines.back() + "\n", NcsaLine(4, 4, "/4.html"));
-    StopServerReaders(server);
+    Space().Readers().StopServer(server);
 }
 
 // copytruncate copies the log and cuts it back; what the web server wrote since the reader's
@@ -865,7 +867,7 @@ TEST_F(LogReaderTest, LinesWrittenBeforeACopytruncateAreReadFromTheCopy) {
             writer.Append(next(true));
             writer.Append(next(true));
             Server& server = AddServer(log, format);
-            LogReader& reader = StartReader(server);
+            LogReader& reader = Space().Readers().Start(server);
             ASSERT_TRUE(RunUntil([&] { return Taken() == expected.size(); }));
 
             WriteAndPoll(
@@ -887,7 +889,7 @@ TEST_F(LogReaderTest, LinesWrittenBeforeACopytruncateAreReadFromTheCopy) {
                 [&] { return Taken() == expected.size(); });
             AppendAndPoll(reader, log, next(true));
             EXPECT_EQ(TakenLines, expected);
-            StopServerReaders(server);
+            Space().Readers().StopServer(server);
         }
     }
 }
@@ -916,7 +918,7 @@ TEST_F(LogReaderTest, AFolderThatComesBackIsReadOnWhereItStopped) {
         writer.Create();
         writer.Append(next());
         Server& server = AddServer(log);
-        LogReader& reader = StartReader(server);
+        LogReader& reader = Space().Readers().Start(server);
         ASSERT_TRUE(RunUntil(takenAll));
 
         WriteAndPoll(
@@ -952,7 +954,7 @@ TEST_F(LogReaderTest, AFolderThatComesBackIsReadOnWhereItStopped) {
             },
             takenAll);
         EXPECT_EQ(TakenLines, expected);
-        StopServerReaders(server);
+        Space().Readers().StopServer(server);
     }
 }
 
@@ -971,7 +973,7 @@ TEST_F(LogReaderTest, EveryCompleteLineIsTakenOverOnceInOrder) {
                          << grace);
             ScopedRotateGrace graceInstalled(grace);
             TakenLines.clear();
-            Entries().Clear();
+            Space().Entries().Clear();
             std::mt19937 random(seed);
             const auto site =
                 Folder / ("random" + std::to_string(seed) + (format == LogFormat::W3c ? "-w3c" : "-ncsa"));
@@ -981,7 +983,7 @@ TEST_F(LogReaderTest, EveryCompleteLineIsTakenOverOnceInOrder) {
             test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
             writer.Create();
             Server& server = AddServer(log, format);
-            LogReader& reader = StartReader(server);
+            LogReader& reader = Space().Readers().Start(server);
             std::vector<std::string> expected;
             std::uint64_t dropped = 0;
             int seq = 0;
@@ -1089,7 +1091,7 @@ TEST_F(LogReaderTest, EveryCompleteLineIsTakenOverOnceInOrder) {
             }
             EXPECT_EQ(TakenLines, expected);
             EXPECT_EQ(reader.DroppedPartialLines(), dropped);
-            StopServerReaders(server);
+            Space().Readers().StopServer(server);
         }
     }
 }
@@ -1103,8 +1105,8 @@ TEST_F(LogReaderTest, TheBeepSoundsAtMostOncePerSecondAndNotForTheFirstPass) {
     Server& other = AddServer(otherLog, LogFormat::Ncsa, "other");
     server.SetSoundOnAccess(true);
     other.SetSoundOnAccess(true);
-    LogReader& reader = StartReader(server);
-    LogReader& otherReader = StartReader(other);
+    LogReader& reader = Space().Readers().Start(server);
+    LogReader& otherReader = Space().Readers().Start(other);
     ASSERT_TRUE(
         RunUntil([&] { return Taken() == 2 && reader.PassCount() >= 1 && otherReader.PassCount() >= 1; }));
     EXPECT_TRUE(Tone.Beeps().empty());
@@ -1131,12 +1133,12 @@ TEST_F(LogReaderTest, TheBeepSoundsAtMostOncePerSecondAndNotForTheFirstPass) {
 TEST_F(LogReaderTest, OnePopupForTheNewestOfSeveralNewDocuments) {
     // Without look-up the four lines are handed over in one notification.
     const test::ScopedOptions noLookUp;
-    Documents().Add(".html");
+    Space().Documents().Add(".html");
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/first.html"));
     Server& server = AddServer(log);
     server.SetPopupOnDocument(true);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
     EXPECT_TRUE(View.Popups.empty());
 
@@ -1194,12 +1196,12 @@ TEST_F(LogReaderTest, AnUnreadableOrOddLogIsReported) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Log.string());
         Server& server = AddServer(c.Log);
-        LogReader& reader = StartReader(server);
+        LogReader& reader = Space().Readers().Start(server);
         ASSERT_TRUE(RunUntil([&] { return server.LogFileMissing() && reader.PassCount() >= 1; }));
         EXPECT_EQ(reader.State(), c.State);
         EXPECT_TRUE(View.Showed(server, Icon::ServerMissing, Icon::ServerMissing));
         EXPECT_FALSE(reader.Finished());
-        StopServerReaders(server);
+        Space().Readers().StopServer(server);
     }
     EXPECT_EQ(Taken(), 0u);
 }
@@ -1211,7 +1213,7 @@ TEST(LogReaderWithoutHandshakeTest, TheReaderDoesNotSleepAfterItsNotifications) 
     platform::ScopedClock clockInstalled{clock};
     platform::LoopDispatcher loop;
     platform::ScopedDispatcher loopInstalled{loop};
-    Entries().Clear();
+    Space().Entries().Clear();
     LogFolder folder;
     std::string lines;
     for (int i = 0; i < 25; ++i) {
@@ -1222,13 +1224,13 @@ TEST(LogReaderWithoutHandshakeTest, TheReaderDoesNotSleepAfterItsNotifications) 
     server.SetLogFileName((folder / "access.log").string());
     server.SetTimeLogPollCycleInMs(60000);
     server.SetActive(true);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     EXPECT_TRUE(test::RunLoopUntil(loop, [&] { return reader.PassCount() >= 1; }));
-    EXPECT_EQ(Entries().Count(), 25);
+    EXPECT_EQ(Space().Entries().Count(), 25);
     EXPECT_FALSE(reader.Suspended());
-    StopServerReaders(server);
-    Readers().Clear();
-    Entries().Clear();
+    Space().Readers().StopServer(server);
+    Space().Readers().Clear();
+    Space().Entries().Clear();
 }
 
 // Probes that are expired send the search up, kept ones down, and the result is where the kept
@@ -1282,7 +1284,7 @@ public:
         if (image != Icon::ServerReading || Failed)
             return;
         Failed = true;
-        if (LogReader* reader = Readers().ReaderOf(server))
+        if (LogReader* reader = Space().Readers().ReaderOf(server))
             reader->Suspend();
         throw std::runtime_error("Baumknoten nicht erreichbar");
     }
@@ -1292,16 +1294,16 @@ public:
 
 TEST_F(LogReaderTest, AFailureInsideASynchronizedCallBecomesTheStateTextAndTheReaderGoesOn) {
     FailingView failing;
-    SetReaderView(&failing);
+    Space().Readers().SetView(&failing);
     const auto log = Folder / "access.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html") + NcsaLine(2, 1, "/b.html"));
-    LogReader& reader = StartReader(AddServer(log));
+    LogReader& reader = Space().Readers().Start(AddServer(log));
 
     ASSERT_TRUE(RunUntil([&] { return failing.Failed && reader.Holding(); }));
     EXPECT_EQ(reader.State(), "Baumknoten nicht erreichbar");
     reader.ResumeSuspended();
     EXPECT_TRUE(RunUntil([&] { return Taken() == 2; }));
-    SetReaderView(&View);
+    Space().Readers().SetView(&View);
 }
 
 } // namespace
@@ -1329,7 +1331,7 @@ TEST_F(LogReaderTest, AQuietReaderWakesOnceAPollAndAsksTheMainThreadNothing) {
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
     Server& server = AddServer(log);
     server.SetTimeLogPollCycleInMs(2500);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
     const std::size_t images = View.Images.size();
     const std::int64_t tid = reader.SystemThreadId();
@@ -1360,19 +1362,19 @@ TEST_F(LogReaderTest, EntryMemoryIsTakenForKeptLinesOnlyAndGivenBack) {
         lines += NcsaLine(i % 200, i % 60, "/old.html", 1);
     }
     WriteLog(old, lines);
-    LogReader& quiet = StartReader(AddServer(old, LogFormat::Ncsa, "old"));
+    LogReader& quiet = Space().Readers().Start(AddServer(old, LogFormat::Ncsa, "old"));
     ASSERT_TRUE(RunUntil([&] { return quiet.PassCount() >= 1; }));
     EXPECT_GT(quiet.ProbeCount(), 0);
     EXPECT_EQ(MappedEntryBlockBytes(), before);
 
     const auto log = Folder / "kept.log";
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
-    LogReader& reader = StartReader(AddServer(log));
+    LogReader& reader = Space().Readers().Start(AddServer(log));
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1 && reader.PassCount() >= 1; }));
     // One small block, not a block as large as a busy reader's.
     EXPECT_GT(MappedEntryBlockBytes(), before);
     EXPECT_LE(MappedEntryBlockBytes(), before + (64u << 10));
-    Entries().Remove(Entries().First());
+    Space().Entries().Remove(Space().Entries().First());
     reader.PollNow();
     ASSERT_TRUE(RunUntil([&] { return MappedEntryBlockBytes() == before; }));
 }
@@ -1392,7 +1394,7 @@ public:
     explicit ScriptedResolver(Script script)
         : State_(std::make_shared<State>()) {
         State_->Plan = std::move(script);
-        SetHostNameResolver([state = State_](std::string_view address) -> std::optional<std::string> {
+        Space().Names().SetResolver([state = State_](std::string_view address) -> std::optional<std::string> {
             std::unique_lock lock(state->Lock);
             const std::string text(address);
             ++state->Asked[text];
@@ -1415,7 +1417,7 @@ public:
             }
             return "host-" + text.substr(text.rfind('.') + 1) + ".example";
         });
-        ClearResolveCache();
+        Space().Names().Clear();
     }
     ~ScriptedResolver() {
         {
@@ -1424,8 +1426,9 @@ public:
             State_->Ended = true;
         }
         State_->Changed.notify_all();
-        SetHostNameResolver([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
-        ClearResolveCache();
+        Space().Names().SetResolver(
+            [](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        Space().Names().Clear();
     }
 
     void Release() {
@@ -1479,16 +1482,17 @@ protected:
         }
         Options.SetValue("MiscDnsResolve", resolve);
         Options.SetValue("MiscDnsDeadlineMs", deadlineMs);
-        SetOptions(&Options);
+        Space().SetOptions(&Options);
     }
     void TearDown() override {
         LogReaderTest::TearDown();
-        SetOptions(nullptr);
+        Space().SetOptions(nullptr);
     }
     // The host names of the queued entries, oldest first.
     static std::vector<std::string> HostNames() {
         std::vector<std::string> names;
-        for (const LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry)) {
+        for (const LogEntry* entry = Space().Entries().First(); entry != nullptr;
+             entry = Space().Entries().Next(entry)) {
             names.emplace_back(entry->Access()->HostName());
         }
         return names;
@@ -1508,7 +1512,7 @@ TEST_F(LogReaderNamesTest, TheNewAddressesOfAPassAreLookedUpTogether) {
         lines += NcsaLine(i, i, "/p.html");
     }
     WriteLog(log, lines);
-    LogReader& reader = StartReader(AddServer(log));
+    LogReader& reader = Space().Readers().Start(AddServer(log));
     ASSERT_TRUE(RunUntil([&] { return Taken() == 8 && reader.PassCount() >= 1; }));
     EXPECT_EQ(resolver.MostOpen(), 8);
     const std::vector<std::string> names = HostNames();
@@ -1522,15 +1526,15 @@ TEST_F(LogReaderNamesTest, TheNewAddressesOfAPassAreLookedUpTogether) {
 TEST_F(LogReaderNamesTest, ALineIsShownWithoutTheNameThatMissedItsDeadline) {
     for (const auto late : {ScriptedResolver::Answer::AfterRelease, ScriptedResolver::Answer::Never}) {
         SCOPED_TRACE(late == ScriptedResolver::Answer::Never ? "never answered" : "answered late");
-        StopAllReaders();
-        Readers().Clear();
-        Entries().Clear();
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().Entries().Clear();
         TakenLines.clear();
         UseNames(true, 300);
         ScriptedResolver resolver({{{"10.0.0.1", late}}, 0});
         const auto log = Folder / "access.log";
         WriteLog(log, "");
-        LogReader& reader = StartReader(AddServer(log));
+        LogReader& reader = Space().Readers().Start(AddServer(log));
         ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
 
         AppendLog(log, NcsaLine(1, 1, "/late.html") + NcsaLine(2, 2, "/next.html"));
@@ -1539,13 +1543,13 @@ TEST_F(LogReaderNamesTest, ALineIsShownWithoutTheNameThatMissedItsDeadline) {
         ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
         EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 1, "/late.html"));
         EXPECT_EQ(HostNames(), (std::vector<std::string>{"10.0.0.1", "host-2.example"}));
-        EXPECT_FALSE(Entries().First()->Access()->Resolved());
+        EXPECT_FALSE(Space().Entries().First()->Access()->Resolved());
         EXPECT_EQ(resolver.Asked("10.0.0.1"), 1);
         if (late == ScriptedResolver::Answer::Never) {
             continue;
         }
         resolver.Release();
-        ASSERT_TRUE(test::WaitUntil([] { return AllAnswered({"10.0.0.1"}); }));
+        ASSERT_TRUE(test::WaitUntil([] { return Space().Names().AllAnswered({"10.0.0.1"}); }));
         AppendLog(log, NcsaLine(1, 3, "/again.html"));
         reader.PollNow();
         ASSERT_TRUE(RunUntil([&] { return Taken() == 3; }));
@@ -1564,7 +1568,7 @@ TEST_F(LogReaderNamesTest, LinesWrittenWhileOthersWaitForNamesAreReadAtTheNextPo
     WriteLog(log, "");
     Server& server = AddServer(log);
     server.SetTimeLogPollCycleInMs(500);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
     AppendLog(log, NcsaLine(1, 1, "/first.html"));
     ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.1") == 1; }));
@@ -1582,7 +1586,7 @@ TEST_F(LogReaderNamesTest, ALineWaitingForItsNameStaysAheadOfTheRotatedLogsNewLi
     test::LogWriter writer(log, "");
     Server& server = AddServer(log);
     server.SetTimeLogPollCycleInMs(500);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
     AppendLog(log, NcsaLine(1, 1, "/old.html"));
     reader.PollNow();
@@ -1605,7 +1609,7 @@ TEST_F(LogReaderNamesTest, ALineTakenWhileTheLogIsMissingLeavesTheMissingLogShow
     const auto log = Folder / "access.log";
     WriteLog(log, "");
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
     AppendLog(log, NcsaLine(1, 1, "/gone.html"));
     reader.PollNow();
@@ -1628,14 +1632,14 @@ TEST_F(LogReaderNamesTest, StoppingAReaderWhoseLineWaitsForANameEndsItAtOnce) {
     const auto log = Folder / "access.log";
     WriteLog(log, "");
     Server& server = AddServer(log);
-    LogReader& reader = StartReader(server);
+    LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.PassCount() >= 1; }));
     AppendLog(log, NcsaLine(1, 1, "/a.html"));
     reader.PollNow();
     ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.1") == 1; }));
 
     const auto begin = std::chrono::steady_clock::now();
-    StopServerReaders(server);
+    Space().Readers().StopServer(server);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
     EXPECT_EQ(Taken(), 0u);
 }
@@ -1645,9 +1649,9 @@ TEST_F(LogReaderNamesTest, StoppingAReaderWhoseLineWaitsForANameEndsItAtOnce) {
 TEST_F(LogReaderNamesTest, TheStartSearchAndALogWithoutLookUpAskNoNames) {
     for (const bool resolve : {true, false}) {
         SCOPED_TRACE(resolve ? "look-up on" : "look-up off");
-        StopAllReaders();
-        Readers().Clear();
-        Entries().Clear();
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().Entries().Clear();
         TakenLines.clear();
         UseNames(resolve, 600000);
         ScriptedResolver resolver({{{"10.0.0.7", ScriptedResolver::Answer::Never}}, 0});
@@ -1658,7 +1662,7 @@ TEST_F(LogReaderNamesTest, TheStartSearchAndALogWithoutLookUpAskNoNames) {
         }
         content += NcsaLine(7, 0, "/new.html");
         WriteLog(log, content);
-        LogReader& reader = StartReader(AddServer(log));
+        LogReader& reader = Space().Readers().Start(AddServer(log));
         if (resolve) {
             // Only the kept line is asked for; it waits for its name until the reader stops.
             ASSERT_TRUE(RunUntil([&] { return resolver.Asked("10.0.0.7") == 1; }));

@@ -12,10 +12,13 @@
 #include "platform/Dispatcher.h"
 #include "support/ReaderTestSupport.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 
 #include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -37,16 +40,17 @@ protected:
         : Clock_(*EncodeDateTime(2026, 12, 9, 12, 0, 0))
         , UseClock_(Clock_)
         , UseLoop_(Loop_)
-        , Handshake_([](LogEntry& first) { TakeOverNewEntries(first, [](LogEntry&) {}); })
-        , UseHandshake_(Handshake_) {
+        , Handshake_(Space(), [](LogEntry& first) {
+            TakeOverNewEntries(Space().Entries(), first, [](LogEntry&) {});
+        }) {
         Loop_.SetIdleHandler([this] { return Handshake_.ResumePendingReader(); });
     }
     ~ProgramLifecycleTest() override {
         Loop_.SetIdleHandler({});
-        StopAllReaders();
-        Servers().Clear();
-        Entries().Clear();
-        Revisitors().Clear();
+        Space().Readers().StopAll();
+        Space().Servers().Clear();
+        Space().Entries().Clear();
+        Space().Revisitors().Clear();
     }
 
     test::ScopedHome Home_;
@@ -55,9 +59,8 @@ protected:
     platform::LoopDispatcher Loop_;
     platform::ScopedDispatcher UseLoop_;
     ReaderHandshake Handshake_;
-    ScopedReaderMainThread UseHandshake_;
     std::vector<std::string> Errors_;
-    ProgramLifecycle Lifecycle_{[this](const std::string& message) { Errors_.push_back(message); }};
+    ProgramLifecycle Lifecycle_{Space(), [this](const std::string& message) { Errors_.push_back(message); }};
 };
 
 TEST_F(ProgramLifecycleTest, EmptyHomeGetsAServersFileWithOnlyTheHeader) {
@@ -99,8 +102,8 @@ TEST_F(ProgramLifecycleTest, LoadedServersGetReadersAndAreWrittenBack) {
     Lifecycle_.CreateObjects();
     Lifecycle_.LoadDefinitions([&loaded](Server& server) { loaded.push_back(server.Name()); });
     EXPECT_EQ(loaded, std::vector<std::string>{"web"});
-    ASSERT_EQ(Readers().UsedCount(), 1u);
-    EXPECT_TRUE(test::RunLoopUntil(Loop_, [] { return Entries().Count() == 1; }));
+    ASSERT_EQ(Space().Readers().UsedCount(), 1u);
+    EXPECT_TRUE(test::RunLoopUntil(Loop_, [] { return Space().Entries().Count() == 1; }));
 
     std::vector<std::string> status;
     Lifecycle_.StopReaders([&status](const std::string& text) { status.push_back(text); });
@@ -110,8 +113,8 @@ TEST_F(ProgramLifecycleTest, LoadedServersGetReadersAndAreWrittenBack) {
 
     const std::string servers = ReadBytes(Home_ / "kavel.servers");
     EXPECT_NE(servers.find("\r\nweb;" + log.string() + ";3;500;0;0;0;-1;10;0;0;0\r\n"), std::string::npos);
-    EXPECT_EQ(Entries().Count(), 0);
-    EXPECT_EQ(Servers().Count(), 0u);
+    EXPECT_EQ(Space().Entries().Count(), 0);
+    EXPECT_EQ(Space().Servers().Count(), 0u);
 }
 
 TEST_F(ProgramLifecycleTest, AListThatCouldNotBeReadIsNotOverwritten) {
@@ -136,8 +139,8 @@ TEST_F(ProgramLifecycleTest, AMalformedRevisitorsFileDoesNotKeepTheServersFromLo
     Lifecycle_.CreateObjects();
     Lifecycle_.LoadDefinitions();
 
-    EXPECT_EQ(Revisitors().Count(), 2u);
-    EXPECT_EQ(Servers().Count(), 1u);
+    EXPECT_EQ(Space().Revisitors().Count(), 2u);
+    EXPECT_EQ(Space().Servers().Count(), 1u);
     EXPECT_TRUE(Lifecycle_.ServersLoaded());
     EXPECT_EQ(Errors_, std::vector<std::string>{
                            "kavel.revisitors: 1 unreadable line(s) kept unchanged, the first is line 2"});
@@ -232,7 +235,8 @@ TEST_F(ProgramLifecycleTest, AFileThatCouldNotBeWrittenMarksTheRun) {
     for (const char* blocked : {"", "kavel.servers", "kavel.revisitors", "kavel.documents"}) {
         SCOPED_TRACE(blocked);
         const test::ScopedHome& home = Home_;
-        ProgramLifecycle lifecycle([this](const std::string& message) { Errors_.push_back(message); });
+        ProgramLifecycle lifecycle(Space(),
+                                   [this](const std::string& message) { Errors_.push_back(message); });
         Errors_.clear();
         lifecycle.CreateObjects();
         lifecycle.LoadDefinitions();

@@ -5,9 +5,12 @@
 #include "acquisition/LogReader.h"
 #include "platform/Clock.h"
 #include "support/ReaderTestSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -18,8 +21,8 @@ constexpr DateTime TestNow{DaysFromCivil(2024, 3, 10) * MsPerDay + 12 * MsPerHou
 // in both orders of notification and suspension.
 class ReaderHandshakeTest : public ::testing::Test {
 protected:
-    void SetUp() override { Entries().Clear(); }
-    void TearDown() override { Entries().Clear(); }
+    void SetUp() override { Space().Entries().Clear(); }
+    void TearDown() override { Space().Entries().Clear(); }
 
     void Queue(int count) {
         for (int i = 0; i < count; ++i) {
@@ -29,9 +32,9 @@ protected:
                 "10.0.0.%d - - [10/Mar/2024:11:%02d:00 +0000] \"GET /p.html HTTP/1.1\" 200 1 \"-\" \"-\"",
                 Next_, Next_ % 60);
             ++Next_;
-            std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_);
+            std::unique_ptr<LogEntry> entry = MakeEntry(line, Server_, EntrySettings::Of(Space()));
             ASSERT_NE(entry, nullptr);
-            Entries().Append(std::move(entry));
+            Space().Entries().Append(std::move(entry));
         }
     }
 
@@ -41,17 +44,19 @@ protected:
     Server Server_;
     std::vector<std::string> Taken;
     int TakeOvers = 0;
-    ReaderHandshake Handshake{[this](LogEntry& first) {
-        ++TakeOvers;
-        TakeOverNewEntries(first, [this](LogEntry& entry) { Taken.push_back(entry.Line); });
-    }};
+    ReaderHandshake Handshake{Space(), [this](LogEntry& first) {
+                                  ++TakeOvers;
+                                  TakeOverNewEntries(Space().Entries(), first, [this](LogEntry& entry) {
+                                      Taken.push_back(entry.Line);
+                                  });
+                              }};
 
 private:
     int Next_ = 1;
 };
 
 TEST_F(ReaderHandshakeTest, AReaderSuspendedBeforeTheNotificationIsResumedAtOnce) {
-    LogReader reader;
+    LogReader reader(Space());
     Queue(3);
     Handshake.SuspendReader(reader);
     EXPECT_TRUE(reader.Suspended());
@@ -62,7 +67,7 @@ TEST_F(ReaderHandshakeTest, AReaderSuspendedBeforeTheNotificationIsResumedAtOnce
 }
 
 TEST_F(ReaderHandshakeTest, AReaderNotifyingBeforeItsSuspensionIsResumedAtTheNextIdleMoment) {
-    LogReader reader;
+    LogReader reader(Space());
     Queue(2);
     Handshake.OnReaderNotify(reader);
     EXPECT_EQ(Taken.size(), 2u);
@@ -79,8 +84,8 @@ TEST_F(ReaderHandshakeTest, AReaderNotifyingBeforeItsSuspensionIsResumedAtTheNex
 }
 
 TEST_F(ReaderHandshakeTest, EachIdleMomentResumesAtMostOneReader) {
-    LogReader first;
-    LogReader second;
+    LogReader first(Space());
+    LogReader second(Space());
     Handshake.OnReaderNotify(first);
     Handshake.OnReaderNotify(second);
     Handshake.SuspendReader(second);
@@ -95,7 +100,7 @@ TEST_F(ReaderHandshakeTest, EachIdleMomentResumesAtMostOneReader) {
 }
 
 TEST_F(ReaderHandshakeTest, WhileClosingNotificationsAreIgnored) {
-    LogReader reader;
+    LogReader reader(Space());
     Queue(4);
     Handshake.SetClosing(true);
     Handshake.SuspendReader(reader);
@@ -103,11 +108,11 @@ TEST_F(ReaderHandshakeTest, WhileClosingNotificationsAreIgnored) {
     EXPECT_EQ(TakeOvers, 0);
     EXPECT_TRUE(reader.Suspended());
     EXPECT_EQ(Handshake.PendingCount(), 0u);
-    EXPECT_TRUE(Entries().Last()->IsNew);
+    EXPECT_TRUE(Space().Entries().Last()->IsNew);
 }
 
 TEST_F(ReaderHandshakeTest, OnlyTheNewEntriesAreTakenOverAndThenAreNoLongerNew) {
-    LogReader reader;
+    LogReader reader(Space());
     Handshake.OnReaderNotify(reader);
     EXPECT_EQ(TakeOvers, 0);
 
@@ -119,15 +124,16 @@ TEST_F(ReaderHandshakeTest, OnlyTheNewEntriesAreTakenOverAndThenAreNoLongerNew) 
     Handshake.OnReaderNotify(reader);
     EXPECT_EQ(TakeOvers, 2);
     ASSERT_EQ(Taken.size(), 5u);
-    EXPECT_EQ(Entries().FirstNew(), nullptr);
-    for (LogEntry* entry = Entries().First(); entry != nullptr; entry = Entries().Next(entry)) {
+    EXPECT_EQ(Space().Entries().FirstNew(), nullptr);
+    for (LogEntry* entry = Space().Entries().First(); entry != nullptr;
+         entry = Space().Entries().Next(entry)) {
         EXPECT_FALSE(entry->IsNew);
     }
 }
 
 TEST_F(ReaderHandshakeTest, AReaderFreedWhileItWaitsForItsResumptionIsForgotten) {
-    auto gone = std::make_unique<LogReader>();
-    LogReader stays;
+    auto gone = std::make_unique<LogReader>(Space());
+    LogReader stays(Space());
     Handshake.OnReaderNotify(*gone);
     Handshake.OnReaderNotify(stays);
     Handshake.SuspendReader(stays);
@@ -138,7 +144,7 @@ TEST_F(ReaderHandshakeTest, AReaderFreedWhileItWaitsForItsResumptionIsForgotten)
 }
 
 TEST_F(ReaderHandshakeTest, AStoppedReaderIsNotSuspendedAgain) {
-    LogReader reader;
+    LogReader reader(Space());
     reader.Terminate();
     Handshake.SuspendReader(reader);
     EXPECT_FALSE(reader.Suspended());

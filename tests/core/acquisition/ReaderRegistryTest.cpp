@@ -4,10 +4,13 @@
 #include "config/SettingsStore.h"
 #include "platform/Dispatcher.h"
 #include "support/ReaderTestSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -18,12 +21,12 @@ class ReaderRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         KeepFirstFile.AddItem("Options", "LogFollowNewFiles", SettingKind::Boolean, false);
-        SetOptions(&KeepFirstFile);
+        Space().SetOptions(&KeepFirstFile);
     }
     void TearDown() override {
-        StopAllReaders();
-        Readers().Clear();
-        SetOptions(nullptr);
+        Space().Readers().StopAll();
+        Space().Readers().Clear();
+        Space().SetOptions(nullptr);
     }
 
     Server& AddServer(const std::string& name) {
@@ -50,36 +53,36 @@ TEST_F(ReaderRegistryTest, StartReaderFillsTheFirstFreeSlotAndLinksTheServer) {
     Server& a = AddServer("a");
     Server& b = AddServer("b");
     Server& c = AddServer("c");
-    LogReader& readerA = StartReader(a);
-    LogReader& readerB = StartReader(b);
+    LogReader& readerA = Space().Readers().Start(a);
+    LogReader& readerB = Space().Readers().Start(b);
     EXPECT_EQ(a.Thread(), &readerA);
-    EXPECT_EQ(Readers().ReaderOf(b), &readerB);
-    ASSERT_EQ(Readers().Slots().size(), 2u);
+    EXPECT_EQ(Space().Readers().ReaderOf(b), &readerB);
+    ASSERT_EQ(Space().Readers().Slots().size(), 2u);
 
-    StopServerReaders(a);
+    Space().Readers().StopServer(a);
     EXPECT_EQ(a.Thread(), nullptr);
-    EXPECT_EQ(Readers().ReaderOf(a), nullptr);
-    EXPECT_FALSE(Readers().Slots()[0].Used);
+    EXPECT_EQ(Space().Readers().ReaderOf(a), nullptr);
+    EXPECT_FALSE(Space().Readers().Slots()[0].Used);
 
-    StartReader(c);
-    ASSERT_EQ(Readers().Slots().size(), 2u);
-    EXPECT_EQ(Readers().Slots()[0].Server, &c);
-    EXPECT_EQ(Readers().UsedCount(), 2u);
+    Space().Readers().Start(c);
+    ASSERT_EQ(Space().Readers().Slots().size(), 2u);
+    EXPECT_EQ(Space().Readers().Slots()[0].Server, &c);
+    EXPECT_EQ(Space().Readers().UsedCount(), 2u);
 }
 
 TEST_F(ReaderRegistryTest, StopAllReadersShowsEachServerInTableOrder) {
     const std::vector<std::string> names = {"Alpha", "Beta \"Zwei\"", "Gamma"};
     for (const std::string& name : names) {
-        WaitAsleep(StartReader(AddServer(name)));
+        WaitAsleep(Space().Readers().Start(AddServer(name)));
     }
     std::vector<std::string> shown;
-    StopAllReaders([&](const std::string& text) { shown.push_back(text); });
+    Space().Readers().StopAll([&](const std::string& text) { shown.push_back(text); });
     EXPECT_EQ(shown, (std::vector<std::string>{
                          "Die Verbindung zu der Protokolldatei \"Alpha\" wird gelöst...",
                          "Die Verbindung zu der Protokolldatei \"Beta \"Zwei\"\" wird gelöst...",
                          "Die Verbindung zu der Protokolldatei \"Gamma\" wird gelöst...",
                      }));
-    EXPECT_EQ(Readers().UsedCount(), 0u);
+    EXPECT_EQ(Space().Readers().UsedCount(), 0u);
     for (const auto& server : Servers) {
         EXPECT_EQ(server->Thread(), nullptr);
     }
@@ -89,13 +92,13 @@ TEST_F(ReaderRegistryTest, StopAllReadersShowsEachServerInTableOrder) {
 TEST_F(ReaderRegistryTest, StopAllReadersAsksEveryReaderBeforeItWaitsForOne) {
     std::vector<LogReader*> readers;
     for (const char* name : {"a", "b", "c", "d"}) {
-        readers.push_back(&StartReader(AddServer(name)));
+        readers.push_back(&Space().Readers().Start(AddServer(name)));
         WaitAsleep(*readers.back());
     }
     std::vector<int> stoppedAtEachStatus;
-    StopAllReaders([&](const std::string&) {
+    Space().Readers().StopAll([&](const std::string&) {
         int stopped = 0;
-        for (const ReaderSlot& slot : Readers().Slots()) {
+        for (const ReaderSlot& slot : Space().Readers().Slots()) {
             stopped += slot.Used && slot.Thread->Terminated() ? 1 : 0;
         }
         stoppedAtEachStatus.push_back(stopped);
@@ -114,18 +117,18 @@ TEST_F(ReaderRegistryTest, ThreeThousandReadersStartAndStopWithinTheDeadline) {
 #endif
     const auto begin = std::chrono::steady_clock::now();
     for (int i = 0; i < Count; ++i) {
-        StartReader(AddServer("s" + std::to_string(i)));
+        Space().Readers().Start(AddServer("s" + std::to_string(i)));
     }
     ASSERT_TRUE(test::RunLoopUntil(Loop, [] {
-        for (const ReaderSlot& slot : Readers().Slots()) {
+        for (const ReaderSlot& slot : Space().Readers().Slots()) {
             if (!slot.Thread->Holding()) {
                 return false;
             }
         }
         return true;
     }));
-    StopAllReaders();
-    EXPECT_EQ(Readers().UsedCount(), 0u);
+    Space().Readers().StopAll();
+    EXPECT_EQ(Space().Readers().UsedCount(), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(60));
 }
 
@@ -147,7 +150,7 @@ TEST_F(ReaderRegistryTest, ParkAllReadersLeavesRestingReadersWhereTheyAreForGood
     std::vector<LogReader*> readers;
     std::vector<std::int64_t> tids;
     for (const char* name : {"a", "b", "c"}) {
-        readers.push_back(&StartReader(AddServer(name)));
+        readers.push_back(&Space().Readers().Start(AddServer(name)));
         WaitAsleep(*readers.back());
         tids.push_back(readers.back()->SystemThreadId());
     }
@@ -156,9 +159,9 @@ TEST_F(ReaderRegistryTest, ParkAllReadersLeavesRestingReadersWhereTheyAreForGood
         before.push_back(VoluntarySwitches(tid));
     }
     std::vector<std::string> shown;
-    ParkAllReaders([&](const std::string& text) { shown.push_back(text); });
+    Space().Readers().ParkAll([&](const std::string& text) { shown.push_back(text); });
     EXPECT_EQ(shown.size(), 3u);
-    EXPECT_EQ(Readers().UsedCount(), 0u);
+    EXPECT_EQ(Space().Readers().UsedCount(), 0u);
     for (const auto& server : Servers) {
         EXPECT_EQ(server->Thread(), nullptr);
     }
@@ -172,18 +175,18 @@ TEST_F(ReaderRegistryTest, ParkAllReadersLeavesRestingReadersWhereTheyAreForGood
 }
 
 TEST_F(ReaderRegistryTest, GetStateGivesTheReadersStateText) {
-    LogReader& reader = StartReader(AddServer("a"));
+    LogReader& reader = Space().Readers().Start(AddServer("a"));
     WaitAsleep(reader);
     EXPECT_EQ(ReaderStateText(reader), "Schlafend");
-    LogReader created;
+    LogReader created(Space());
     EXPECT_EQ(ReaderStateText(created), "Thread wurde kreiert");
 }
 
 TEST_F(ReaderRegistryTest, ClearingTheTableStopsWhatStillRuns) {
-    WaitAsleep(StartReader(AddServer("a")));
-    WaitAsleep(StartReader(AddServer("b")));
-    Readers().Clear();
-    EXPECT_TRUE(Readers().Slots().empty());
+    WaitAsleep(Space().Readers().Start(AddServer("a")));
+    WaitAsleep(Space().Readers().Start(AddServer("b")));
+    Space().Readers().Clear();
+    EXPECT_TRUE(Space().Readers().Slots().empty());
     EXPECT_EQ(Servers[0]->Thread(), nullptr);
 }
 

@@ -6,10 +6,13 @@
 #include "parsing/RevisitorList.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -22,7 +25,7 @@ class RevisitRuleTest : public testing::Test {
 protected:
     RevisitRuleTest()
         : Options_(false, 30) {
-        Documents().Add(".html");
+        Space().Documents().Add(".html");
     }
 
     // Parses an access of host to page at Start + minutes on server and queues it; its
@@ -43,7 +46,7 @@ protected:
         if (!entry->Access())
             return Icon::None;
         const Icon image = entry->Access()->VisitorImage();
-        Entries().Append(std::move(entry));
+        Space().Entries().Append(std::move(entry));
         return image;
     }
 
@@ -55,10 +58,10 @@ protected:
 TEST_F(RevisitRuleTest, NewKnownRevisitor) {
     EXPECT_EQ(Visit("10.0.0.1", 0), Icon::NewVisitor);
     EXPECT_EQ(Visit("10.0.0.1", 5), Icon::KnownVisitor);
-    EXPECT_FALSE(IsRevisitor("10.0.0.1"));
+    EXPECT_FALSE(Space().Revisitors().Contains("10.0.0.1"));
     EXPECT_EQ(Visit("10.0.0.1", 45), Icon::Revisitor);
-    ASSERT_TRUE(IsRevisitor("10.0.0.1"));
-    EXPECT_EQ(FindRevisitor("10.0.0.1")->HostName, "10.0.0.1");
+    ASSERT_TRUE(Space().Revisitors().Contains("10.0.0.1"));
+    EXPECT_EQ(Space().Revisitors().Find("10.0.0.1")->HostName, "10.0.0.1");
     EXPECT_EQ(Visit("10.0.0.1", 46), Icon::Revisitor) << "listed addresses stay revisitors";
 }
 
@@ -72,17 +75,17 @@ TEST_F(RevisitRuleTest, DistanceMustExceedTheThreshold) {
 TEST_F(RevisitRuleTest, ARecentRevisitorEntryDecides) {
     EXPECT_EQ(Visit("10.0.0.4", 0), Icon::NewVisitor);
     EXPECT_EQ(Visit("10.0.0.4", 40), Icon::Revisitor);
-    Revisitors().Clear();
+    Space().Revisitors().Clear();
     EXPECT_EQ(Visit("10.0.0.4", 41), Icon::Revisitor) << "the newest match is a revisitor one minute old";
 }
 
 TEST_F(RevisitRuleTest, EveryQueuedAccessCounts) {
     Server other;
     EXPECT_EQ(Visit("10.0.0.5", 0, "/logo.gif", &other), Icon::None);
-    EXPECT_EQ(Revisitors().Count(), 0u);
+    EXPECT_EQ(Space().Revisitors().Count(), 0u);
     EXPECT_EQ(Visit("10.0.0.5", 10), Icon::KnownVisitor) << "an image request on another server was a visit";
     EXPECT_EQ(Visit("10.0.0.5", 100, "/logo.gif"), Icon::None);
-    EXPECT_EQ(Revisitors().Count(), 0u) << "a non-document access never lists its address";
+    EXPECT_EQ(Space().Revisitors().Count(), 0u) << "a non-document access never lists its address";
     EXPECT_EQ(Visit("10.0.0.5", 101), Icon::Revisitor)
         << "a near match does not end the walk; the visit at minute 10 is 91 minutes back";
 }
@@ -90,20 +93,20 @@ TEST_F(RevisitRuleTest, EveryQueuedAccessCounts) {
 TEST_F(RevisitRuleTest, HostNamesCompareIgnoringAsciiCase) {
     EXPECT_EQ(Visit("Host.Example", 0), Icon::NewVisitor);
     EXPECT_EQ(Visit("host.EXAMPLE", 50), Icon::Revisitor);
-    EXPECT_TRUE(IsRevisitor("host.EXAMPLE"));
-    EXPECT_FALSE(IsRevisitor("Host.Example")) << "the list compares addresses exactly";
+    EXPECT_TRUE(Space().Revisitors().Contains("host.EXAMPLE"));
+    EXPECT_FALSE(Space().Revisitors().Contains("Host.Example")) << "the list compares addresses exactly";
 }
 
 TEST_F(RevisitRuleTest, ListedAddressWinsWhateverTheHostName) {
     Options_.SetDnsResolve(true);
-    ClearResolveCache();
-    SetHostNameResolver(
+    Space().Names().Clear();
+    Space().Names().SetResolver(
         [](std::string_view) -> std::optional<std::string> { return std::string("new.example"); });
-    AddRevisitor("192.0.2.44", "old.example");
+    Space().Revisitors().Add("192.0.2.44", "old.example");
     EXPECT_EQ(Visit("192.0.2.44", 0), Icon::Revisitor);
-    EXPECT_EQ(FindRevisitor("192.0.2.44")->HostName, "old.example");
-    SetHostNameResolver({});
-    ClearResolveCache();
+    EXPECT_EQ(Space().Revisitors().Find("192.0.2.44")->HostName, "old.example");
+    Space().Names().SetResolver({});
+    Space().Names().Clear();
 }
 
 // The host index must decide exactly as a walk over the whole queue does.

@@ -4,9 +4,12 @@
 #include "config/AppSettings.h"
 #include "platform/Clock.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <random>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -61,9 +64,7 @@ TEST(Server, DefaultsComeFromTheOptions) {
     options.AddItem("Options", "TimeRevisitorAfterMinutes", SettingKind::Integer, 15);
     options.AddItem("Options", "TimeLogPollCycleInMs", SettingKind::Integer, 1000);
     options.AddItem("Options", "TimeDeleteAfterUnit", SettingKind::Integer, 1);
-    SetOptions(&options);
-    Server configured;
-    SetOptions(nullptr);
+    Server configured(&options);
     EXPECT_EQ(configured.TimeDeleteAfter(), 7);
     EXPECT_EQ(configured.TimeRevisitorAfterMinutes(), 15);
     EXPECT_EQ(configured.TimeLogPollCycleInMs(), 1000);
@@ -276,8 +277,8 @@ protected:
     void SetUp() override { Reset(); }
     void TearDown() override { Reset(); }
     static void Reset() {
-        Servers().Clear();
-        Servers().Loaded = false;
+        Space().Servers().Clear();
+        Space().Servers().Loaded = false;
     }
     ScopedHome Home;
     platform::ManualClock Clock{*EncodeDateTime(2005, 3, 5, 9, 7, 0)};
@@ -290,10 +291,11 @@ constexpr const char* Header = "# Servers Definition File\r\n"
 
 TEST_F(ServersFileTest, NoFileGivesNoDefinitionsAndSavesTheHeaderOnly) {
     int loaded = 0;
-    LoadServers([&](Server&) { ++loaded; });
+    LoadServers(Space().DefinitionFile(".servers"), Space().Servers(), Space().Options(),
+                [&](Server&) { ++loaded; });
     EXPECT_EQ(loaded, 0);
-    EXPECT_EQ(Servers().Count(), 0u);
-    SaveServers();
+    EXPECT_EQ(Space().Servers().Count(), 0u);
+    SaveServers(Space().DefinitionFile(".servers"), Space().Servers());
     EXPECT_EQ(ReadBytes(Home / "kavel.servers"), Header);
 }
 
@@ -305,50 +307,52 @@ TEST_F(ServersFileTest, LoadSkipsCommentsAndBadLines) {
                                                              "Five;d;1;2;0\r\n"
                                                              "Last;e.log;2;1000;1;3;0;-1;30;0;0;-1");
     std::vector<std::string> names;
-    LoadServers([&](Server& server) { names.push_back(server.Name()); });
+    LoadServers(Space().DefinitionFile(".servers"), Space().Servers(), Space().Options(),
+                [&](Server& server) { names.push_back(server.Name()); });
     EXPECT_EQ(names, (std::vector<std::string>{"First", " #Blank", "Last"}));
-    ASSERT_EQ(Servers().Count(), 3u);
-    EXPECT_TRUE(Servers()[2].Active());
-    EXPECT_TRUE(Servers().Loaded);
+    ASSERT_EQ(Space().Servers().Count(), 3u);
+    EXPECT_TRUE(Space().Servers()[2].Active());
+    EXPECT_TRUE(Space().Servers().Loaded);
 }
 
 TEST_F(ServersFileTest, SaveThenLoadGivesTheSameDefinitions) {
-    LoadServers();
+    LoadServers(Space().DefinitionFile(".servers"), Space().Servers(), Space().Options());
     for (int i = 0; i < 3; ++i) {
         auto server = std::make_unique<Server>();
         server->SetName("Server " + std::to_string(i));
         server->SetLogFileName("/logs/" + std::to_string(i) + "/access.log");
         server->SetTimeZone(i - 1);
         server->SetW3CField(i, true);
-        Servers().Add(std::move(server));
+        Space().Servers().Add(std::move(server));
     }
     std::vector<Stored> before;
-    for (const auto& server : Servers())
+    for (const auto& server : Space().Servers())
         before.push_back(Fields(*server));
-    SaveServers();
+    SaveServers(Space().DefinitionFile(".servers"), Space().Servers());
     const std::string content = ReadBytes(Home / "kavel.servers");
     EXPECT_EQ(content.rfind(Header, 0), 0u);
     EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
 
-    LoadServers();
+    LoadServers(Space().DefinitionFile(".servers"), Space().Servers(), Space().Options());
     std::vector<Stored> after;
-    for (const auto& server : Servers())
+    for (const auto& server : Space().Servers())
         after.push_back(Fields(*server));
     EXPECT_EQ(after, before);
 }
 
 TEST_F(ServersFileTest, SaveBeforeLoadWritesNothing) {
     WriteBytes(Home / "kavel.servers", "Keep;me.log\r\n");
-    Servers().Add(std::make_unique<Server>());
-    SaveServers();
+    Space().Servers().Add(std::make_unique<Server>());
+    SaveServers(Space().DefinitionFile(".servers"), Space().Servers());
     EXPECT_EQ(ReadBytes(Home / "kavel.servers"), "Keep;me.log\r\n");
 }
 
 TEST_F(ServersFileTest, UnreadableFileThrowsAndIsNotReplacedLater) {
     std::filesystem::create_directory(Home / "kavel.servers");
-    EXPECT_THROW(LoadServers(), std::system_error);
-    EXPECT_FALSE(Servers().Loaded);
-    SaveServers();
+    EXPECT_THROW(LoadServers(Space().DefinitionFile(".servers"), Space().Servers(), Space().Options()),
+                 std::system_error);
+    EXPECT_FALSE(Space().Servers().Loaded);
+    SaveServers(Space().DefinitionFile(".servers"), Space().Servers());
     EXPECT_TRUE(std::filesystem::is_directory(Home / "kavel.servers"));
 }
 
@@ -360,12 +364,13 @@ TEST_F(ServersFileTest, UnreadableLinesAreWrittenBackInTheirPlaces) {
                              "Five;e;1;2;0\r\n"
                              "Third;f.log\r\n";
     WriteBytes(Home / "kavel.servers", std::string(Header) + body);
-    const UnreadLines unread = LoadServers();
+    const UnreadLines unread =
+        LoadServers(Space().DefinitionFile(".servers"), Space().Servers(), Space().Options());
     EXPECT_EQ(unread.Count, 3u);
     EXPECT_EQ(unread.FirstLine, std::optional<std::size_t>(5));
-    ASSERT_EQ(Servers().Count(), 3u);
+    ASSERT_EQ(Space().Servers().Count(), 3u);
 
-    SaveServers();
+    SaveServers(Space().DefinitionFile(".servers"), Space().Servers());
     const std::string saved = ReadBytes(Home / "kavel.servers");
     EXPECT_EQ(saved.substr(std::string(Header).size()), "First;a.log;3;5000;0;0;0;0;10;0;0;-1\r\n"
                                                         "Typo;b.log;3;5000;0;0;0;Tru;10;0;0;-1\r\n"
@@ -375,25 +380,26 @@ TEST_F(ServersFileTest, UnreadableLinesAreWrittenBackInTheirPlaces) {
                                                         "Third;f.log;3;5000;0;0;0;0;10;0;0;-1\r\n");
 
     // Reading the written file keeps them again, and reports them again (once per load).
-    EXPECT_EQ(LoadServers().Count, 3u);
-    SaveServers();
+    EXPECT_EQ(LoadServers(Space().DefinitionFile(".servers"), Space().Servers(), Space().Options()).Count,
+              3u);
+    SaveServers(Space().DefinitionFile(".servers"), Space().Servers());
     EXPECT_EQ(ReadBytes(Home / "kavel.servers"), saved);
 }
 
 TEST_F(ServersFileTest, KeptLinesStayInPlaceWhenDefinitionsComeAndGo) {
     WriteBytes(Home / "kavel.servers", "A;a.log\r\nbroken\r\nB;b.log\r\nlate\r\nC;c.log\r\ntail\r\n");
-    LoadServers();
-    ASSERT_EQ(Servers().Count(), 3u);
+    LoadServers(Space().DefinitionFile(".servers"), Space().Servers(), Space().Options());
+    ASSERT_EQ(Space().Servers().Count(), 3u);
     // Deleting B: "late", which followed it, now follows A's kept line.
-    EXPECT_TRUE(Servers().Take(&Servers()[1]));
+    EXPECT_TRUE(Space().Servers().Take(&Space().Servers()[1]));
     auto added = std::make_unique<Server>();
     added->SetName("D");
     added->SetLogFileName("d.log");
-    Servers().Add(std::move(added));
+    Space().Servers().Add(std::move(added));
     // Deleting the first definition keeps the lines after it at the top.
-    EXPECT_TRUE(Servers().Take(&Servers()[0]));
+    EXPECT_TRUE(Space().Servers().Take(&Space().Servers()[0]));
 
-    const std::string saved = ServersFileText(Servers());
+    const std::string saved = ServersFileText(Space().Servers());
     const std::string body = saved.substr(std::string(Header).size());
     EXPECT_EQ(body, "broken\r\n"
                     "late\r\n"

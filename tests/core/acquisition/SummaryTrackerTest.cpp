@@ -9,6 +9,7 @@
 #include "parsing/SpiderList.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +18,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -61,13 +64,13 @@ protected:
         W3c_.SetTimeDeleteAfter(100000);
         W3c_.SetLogType(LogFormat::W3c);
         W3c_.SetW3CFields(W3CAllFields);
-        Spiders().Assign({{"ahrefs.com", false}, {"66.249.66.1", false}, {"bot.example", false}});
-        Documents().Assign({".html", ".php", "/"});
+        Space().Spiders().Assign({{"ahrefs.com", false}, {"66.249.66.1", false}, {"bot.example", false}});
+        Space().Documents().Assign({".html", ".php", "/"});
     }
     ~SummaryTrackerTest() override { Queue_.Clear(); }
 
     LogEntry* Append(const std::string& line, Server& server, DateTime time) {
-        std::unique_ptr<LogEntry> entry = MakeEntry(line, server);
+        std::unique_ptr<LogEntry> entry = MakeEntry(line, server, EntrySettings::Of(Space()));
         if (!entry)
             return nullptr;
         entry->Time = time;
@@ -106,7 +109,7 @@ protected:
 // The counts a plain walk over the queue gives for the scope at now, decided without the
 // tracker.
 AccessSummary Recount(const EntryQueue& queue, const SummaryScope& scope, DateTime now) {
-    AccessSummary summary;
+    AccessSummary summary{Space().Spiders()};
     const DateTime start = SpanStart(scope.Span, now);
     for (const LogEntry* entry = queue.First(); entry != nullptr; entry = queue.Next(entry)) {
         if (entry->Access() == nullptr ||
@@ -169,7 +172,7 @@ TEST_F(SummaryTrackerTest, CountsEqualARecountAfterEveryStep) {
 
     std::mt19937 random(20240310);
     DateTime now = At(2024, 3, 10, 23, 20, 0);
-    SummaryTracker tracker(Queue_);
+    SummaryTracker tracker(Queue_, Space().Spiders());
     SummaryScope scope;
     tracker.Restart(scope, now);
     std::uniform_int_distribution<int> percent(0, 99);
@@ -250,7 +253,7 @@ TEST_F(SummaryTrackerTest, EveryRowLeadsToTheAccessesItCounts) {
         Append(std::string(client) +
                    " - - [10/Mar/2024:11:30:00 +0000] \"GET /robots.txt HTTP/1.1\" 200 1 \"-\" \"x\"",
                Servers_[0], At(2024, 3, 10, 9, 0, 0));
-    AccessSummary summary;
+    AccessSummary summary{Space().Spiders()};
     for (const LogEntry* entry = Queue_.First(); entry != nullptr; entry = Queue_.Next(entry))
         summary.Add(*entry);
     for (const SummaryPanel panel : AllSummaryPanels) {
@@ -285,7 +288,7 @@ TEST_F(SummaryTrackerTest, SpanFollowsTheClockAcrossAnHourAndMidnight) {
         return tracker.Counts().Totals().Accesses;
     };
 
-    SummaryTracker hour(Queue_);
+    SummaryTracker hour(Queue_, Space().Spiders());
     hour.Restart({nullptr, SummarySpan::LastHour, {}}, At(2024, 3, 11, 0, 0, 0));
     EXPECT_EQ(counted(hour), 3);
     EXPECT_FALSE(hour.Tick(At(2024, 3, 11, 0, 0, 59, 999)));
@@ -293,14 +296,14 @@ TEST_F(SummaryTrackerTest, SpanFollowsTheClockAcrossAnHourAndMidnight) {
     EXPECT_TRUE(hour.Recounting());
     EXPECT_EQ(counted(hour), 2);
 
-    SummaryTracker today(Queue_);
+    SummaryTracker today(Queue_, Space().Spiders());
     today.Restart({nullptr, SummarySpan::Today, {}}, At(2024, 3, 10, 23, 59, 59, 999));
     EXPECT_EQ(counted(today), 4);
     EXPECT_TRUE(today.Tick(At(2024, 3, 11, 0, 0, 0)));
     EXPECT_EQ(counted(today), 1);
     EXPECT_FALSE(today.Tick(At(2024, 3, 11, 23, 59, 59, 999)));
 
-    SummaryTracker all(Queue_);
+    SummaryTracker all(Queue_, Space().Spiders());
     all.Restart({&Servers_[1], SummarySpan::KeepPeriod, {}}, At(2024, 3, 11, 0, 0, 0));
     EXPECT_EQ(counted(all), 0);
     all.Restart({&Servers_[0], SummarySpan::KeepPeriod, {}}, At(2024, 3, 11, 0, 0, 0));
@@ -316,7 +319,7 @@ TEST_F(SummaryTrackerTest, RecountBuildsAsideAndStartsOverWhenEntriesLeave) {
     const DateTime now = At(2024, 3, 10, 12, 0, 0);
     for (int i = 0; i < 50; ++i)
         Append(line, Servers_[0], now);
-    SummaryTracker tracker(Queue_);
+    SummaryTracker tracker(Queue_, Space().Spiders());
     tracker.Restart({}, now);
     while (!tracker.Step(7)) {
     }

@@ -1,5 +1,7 @@
 #include "net/ReverseLookup.h"
 
+#include "support/TestWorkspace.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -9,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -20,12 +24,12 @@ class TableResolver {
 public:
     explicit TableResolver(Names names)
         : Names_(std::move(names)) {
-        SetHostNameResolver([this](std::string_view address) { return Answer(address); });
-        ClearResolveCache();
+        Space().Names().SetResolver([this](std::string_view address) { return Answer(address); });
+        Space().Names().Clear();
     }
     ~TableResolver() {
-        SetHostNameResolver(nullptr);
-        ClearResolveCache();
+        Space().Names().SetResolver(nullptr);
+        Space().Names().Clear();
     }
 
     int Queries(const std::string& address) const {
@@ -62,7 +66,7 @@ TEST(ReverseLookup, SameAddressTwiceMakesOneQuery) {
     TableResolver resolver(Names{{"192.0.2.7", "crawler.example.net"}});
     for (int round = 0; round < 2; ++round) {
         std::string host = "unchanged";
-        EXPECT_TRUE(ResolveAddress("192.0.2.7", host));
+        EXPECT_TRUE(Space().Names().Resolve("192.0.2.7", host));
         EXPECT_EQ(host, "crawler.example.net");
     }
     EXPECT_EQ(resolver.Queries("192.0.2.7"), 1);
@@ -72,7 +76,7 @@ TEST(ReverseLookup, FailureIsCachedAndEmptiesTheName) {
     TableResolver resolver(Names{});
     for (int round = 0; round < 2; ++round) {
         std::string host = "previous";
-        EXPECT_FALSE(ResolveAddress("198.51.100.1", host));
+        EXPECT_FALSE(Space().Names().Resolve("198.51.100.1", host));
         EXPECT_EQ(host, "");
     }
     EXPECT_EQ(resolver.Queries("198.51.100.1"), 1);
@@ -81,8 +85,8 @@ TEST(ReverseLookup, FailureIsCachedAndEmptiesTheName) {
 TEST(ReverseLookup, AddressesCompareIgnoringCase) {
     TableResolver resolver(Names{{"2001:db8::AB", "six.example.org"}});
     std::string host;
-    EXPECT_TRUE(ResolveAddress("2001:db8::AB", host));
-    EXPECT_TRUE(ResolveAddress("2001:DB8::ab", host));
+    EXPECT_TRUE(Space().Names().Resolve("2001:db8::AB", host));
+    EXPECT_TRUE(Space().Names().Resolve("2001:DB8::ab", host));
     EXPECT_EQ(host, "six.example.org");
     EXPECT_EQ(resolver.TotalQueries(), 1);
 }
@@ -91,9 +95,9 @@ TEST(ReverseLookup, Ipv6AddressesAreAskedFor) {
     TableResolver resolver(
         Names{{"2001:db8::1", "v6.example.org"}, {"::ffff:192.0.2.1", "mapped.example.org"}});
     std::string host;
-    EXPECT_TRUE(ResolveAddress("2001:db8::1", host));
+    EXPECT_TRUE(Space().Names().Resolve("2001:db8::1", host));
     EXPECT_EQ(host, "v6.example.org");
-    EXPECT_TRUE(ResolveAddress("::ffff:192.0.2.1", host));
+    EXPECT_TRUE(Space().Names().Resolve("::ffff:192.0.2.1", host));
     EXPECT_EQ(host, "mapped.example.org");
 }
 
@@ -116,7 +120,7 @@ TEST(ReverseLookup, NonAddressTextsAreNotQueried) {
         SCOPED_TRACE(text);
         for (int round = 0; round < 2; ++round) {
             std::string host = "x";
-            EXPECT_FALSE(ResolveAddress(text, host));
+            EXPECT_FALSE(Space().Names().Resolve(text, host));
             EXPECT_EQ(host, "");
         }
     }
@@ -139,7 +143,7 @@ TEST(ReverseLookup, HostileNamesAreRefused) {
         std::string host = "kept";
         EXPECT_FALSE(LookupHostName(address, host));
         EXPECT_EQ(host, "kept");
-        EXPECT_FALSE(ResolveAddress(address, host));
+        EXPECT_FALSE(Space().Names().Resolve(address, host));
         EXPECT_EQ(host, "");
     }
 }
@@ -162,7 +166,7 @@ TEST(ReverseLookup, ConcurrentCallersShareOneQuery) {
     std::atomic<int> queries{0};
     std::atomic<int> slowQueries{0};
     std::atomic<int> started{0};
-    SetHostNameResolver([&](std::string_view address) -> std::optional<std::string> {
+    Space().Names().SetResolver([&](std::string_view address) -> std::optional<std::string> {
         queries.fetch_add(1);
         if (address == "203.0.113.5") {
             slowQueries.fetch_add(1);
@@ -172,7 +176,7 @@ TEST(ReverseLookup, ConcurrentCallersShareOneQuery) {
         }
         return "fast.example.net";
     });
-    ClearResolveCache();
+    Space().Names().Clear();
 
     std::vector<std::string> results(Threads);
     std::vector<std::thread> threads;
@@ -180,7 +184,7 @@ TEST(ReverseLookup, ConcurrentCallersShareOneQuery) {
         threads.emplace_back([&, i] {
             started.fetch_add(1);
             std::string host;
-            ResolveAddress("203.0.113.5", host);
+            Space().Names().Resolve("203.0.113.5", host);
             results[static_cast<std::size_t>(i)] = host;
         });
     }
@@ -192,7 +196,7 @@ TEST(ReverseLookup, ConcurrentCallersShareOneQuery) {
         std::this_thread::yield();
     }
     std::string other;
-    EXPECT_TRUE(ResolveAddress("203.0.113.6", other));
+    EXPECT_TRUE(Space().Names().Resolve("203.0.113.6", other));
     EXPECT_EQ(other, "fast.example.net");
     {
         std::lock_guard guard(lock);
@@ -208,8 +212,8 @@ TEST(ReverseLookup, ConcurrentCallersShareOneQuery) {
     EXPECT_EQ(queries.load(), 2);
     EXPECT_EQ(slowQueries.load(), 1);
     EXPECT_TRUE(releasedInTime);
-    SetHostNameResolver(nullptr);
-    ClearResolveCache();
+    Space().Names().SetResolver(nullptr);
+    Space().Names().Clear();
 }
 
 // A reader asks without waiting: the address is open while its query runs in the background,
@@ -219,39 +223,39 @@ TEST(ReverseLookup, AnAddressAskedInTheBackgroundIsOpenUntilItsAnswerComes) {
     auto gate = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
     auto open = std::make_shared<bool>(true);
     auto queries = std::make_shared<std::atomic<int>>(0);
-    SetHostNameResolver([gate, open, queries](std::string_view) -> std::optional<std::string> {
+    Space().Names().SetResolver([gate, open, queries](std::string_view) -> std::optional<std::string> {
         queries->fetch_add(1);
         std::unique_lock lock(gate->first);
         gate->second.wait(lock, [&] { return !*open; });
         return "late.example.net";
     });
-    ClearResolveCache();
+    Space().Names().Clear();
     const auto signal = std::make_shared<AnswerSignal>();
     const std::vector<std::string> address = {"203.0.113.9"};
     std::string host = "x";
-    EXPECT_EQ(LookInCache(address[0], host, signal), CachedAnswer::Unasked);
-    EXPECT_EQ(AskInBackground(address[0], host, signal), CachedAnswer::Open);
-    EXPECT_EQ(LookInCache(address[0], host, signal), CachedAnswer::Open);
-    EXPECT_FALSE(AllAnswered(address));
-    EXPECT_FALSE(signal->WaitUntil([&] { return AllAnswered(address); },
+    EXPECT_EQ(Space().Names().Look(address[0], host, signal), CachedAnswer::Unasked);
+    EXPECT_EQ(Space().Names().AskInBackground(address[0], host, signal), CachedAnswer::Open);
+    EXPECT_EQ(Space().Names().Look(address[0], host, signal), CachedAnswer::Open);
+    EXPECT_FALSE(Space().Names().AllAnswered(address));
+    EXPECT_FALSE(signal->WaitUntil([&] { return Space().Names().AllAnswered(address); },
                                    std::chrono::steady_clock::now() + std::chrono::milliseconds(30)));
     std::string waited;
-    std::thread waiting([&] { ResolveAddress(address[0], waited); });
+    std::thread waiting([&] { Space().Names().Resolve(address[0], waited); });
 
     {
         std::lock_guard lock(gate->first);
         *open = false;
     }
     gate->second.notify_all();
-    EXPECT_TRUE(signal->WaitUntil([&] { return AllAnswered(address); },
+    EXPECT_TRUE(signal->WaitUntil([&] { return Space().Names().AllAnswered(address); },
                                   std::chrono::steady_clock::now() + std::chrono::seconds(20)));
-    EXPECT_EQ(LookInCache(address[0], host, signal), CachedAnswer::Named);
+    EXPECT_EQ(Space().Names().Look(address[0], host, signal), CachedAnswer::Named);
     EXPECT_EQ(host, "late.example.net");
     waiting.join();
     EXPECT_EQ(waited, "late.example.net");
     EXPECT_EQ(queries->load(), 1);
-    SetHostNameResolver(nullptr);
-    ClearResolveCache();
+    Space().Names().SetResolver(nullptr);
+    Space().Names().Clear();
 }
 
 // The reader stops: its waits end at once, whatever their deadline.
@@ -266,43 +270,18 @@ TEST(ReverseLookup, AnInterruptedSignalEndsEveryWait) {
 
 TEST(ReverseLookup, ThrowingResolverCountsAsFailure) {
     int calls = 0;
-    SetHostNameResolver([&](std::string_view) -> std::optional<std::string> {
+    Space().Names().SetResolver([&](std::string_view) -> std::optional<std::string> {
         ++calls;
         throw std::runtime_error("resolver down");
     });
-    ClearResolveCache();
+    Space().Names().Clear();
     std::string host = "x";
-    EXPECT_FALSE(ResolveAddress("192.0.2.99", host));
-    EXPECT_FALSE(ResolveAddress("192.0.2.99", host));
+    EXPECT_FALSE(Space().Names().Resolve("192.0.2.99", host));
+    EXPECT_FALSE(Space().Names().Resolve("192.0.2.99", host));
     EXPECT_EQ(host, "");
     EXPECT_EQ(calls, 1);
-    SetHostNameResolver(nullptr);
-    ClearResolveCache();
-}
-
-TEST(ReverseLookup, SocketLayerNeedsNoStart) {
-    EXPECT_TRUE(StartSockets());
-    StopSockets();
-    EXPECT_TRUE(StartSockets());
-}
-
-TEST(ReverseLookup, UrlForOpen) {
-    struct Case {
-        const char* Text;
-        const char* Url;
-    };
-    const Case cases[] = {
-        {"http://www.example.com/", "http://www.example.com/"},
-        {"HTTP://www.example.com/", "http://HTTP://www.example.com/"},
-        {"https://secure.example.com/", "http://https://secure.example.com/"},
-        {"www.example.com/page.html", "http://www.example.com/page.html"},
-        {"http:/", "http://http:/"},
-        {"", "http://"},
-        {"http://", "http://"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(UrlForOpen(c.Text), c.Url) << c.Text;
-    }
+    Space().Names().SetResolver(nullptr);
+    Space().Names().Clear();
 }
 
 } // namespace

@@ -3,10 +3,13 @@
 #include "base/Text.h"
 #include "net/ReverseLookup.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -365,32 +368,32 @@ TEST(AccessRecordTest, SetBytes) {
 
 TEST(AccessRecordTest, SetAddressResolvesOnlyWhenTheOptionIsOn) {
     test::ScopedOptions options(false);
-    ClearResolveCache();
+    Space().Names().Clear();
     int queries = 0;
-    SetHostNameResolver([&queries](std::string_view address) -> std::optional<std::string> {
+    Space().Names().SetResolver([&queries](std::string_view address) -> std::optional<std::string> {
         ++queries;
         if (address == "192.0.2.7")
             return std::string("crawl.bot.example");
         return std::nullopt;
     });
     NcsaRecord record;
-    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve());
+    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
     EXPECT_EQ(record.HostName(), "192.0.2.7");
     EXPECT_FALSE(record.Resolved());
     EXPECT_EQ(queries, 0);
 
     options.SetDnsResolve(true);
-    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve());
+    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
     EXPECT_EQ(record.Address(), "192.0.2.7");
     EXPECT_EQ(record.HostName(), "crawl.bot.example");
     EXPECT_TRUE(record.Resolved());
 
-    SetAddress(record, "192.0.2.8", OptionMiscDnsResolve());
+    SetAddress(record, "192.0.2.8", OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
     EXPECT_EQ(record.HostName(), "192.0.2.8");
     EXPECT_FALSE(record.Resolved());
 
-    SetHostNameResolver({});
-    ClearResolveCache();
+    Space().Names().SetResolver({});
+    Space().Names().Clear();
 }
 
 } // namespace

@@ -1,13 +1,17 @@
 #include "parsing/NameList.h"
 
+#include "acquisition/Workspace.h"
 #include "base/DefinitionFile.h"
 #include "platform/Paths.h"
 #include "support/ParsingSupport.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -19,7 +23,7 @@ protected:
         NcsaRecord record;
         record.SetPage(page);
         record.AssignAddressPair("192.0.2.1", "192.0.2.1");
-        ClassifyDocument(record);
+        ClassifyDocument(Space().Documents(), record);
         return record.IsDocument;
     }
 
@@ -48,7 +52,7 @@ TEST_F(NameListTest, ExtensionRule) {
 
 TEST_F(NameListTest, ClassifyDocument) {
     EXPECT_FALSE(IsDocument("/")) << "an empty list makes nothing a document";
-    Documents().Add(".htm");
+    Space().Documents().Add(".htm");
     const std::pair<const char*, bool> cases[] = {
         {"/index.htm", true},  {"/INDEX.HTM", true}, {"/a.html", true},        {"/logo.gif", false},
         {"/", true},           {"/news/", true},     {"/dir.old/file", false}, {"/q.php?u=http://x", true},
@@ -57,25 +61,25 @@ TEST_F(NameListTest, ClassifyDocument) {
     for (const auto& [page, expected] : cases)
         EXPECT_EQ(IsDocument(page), expected) << page;
 
-    Documents().Assign({"asp", ""});
+    Space().Documents().Assign({"asp", ""});
     EXPECT_TRUE(IsDocument("/x.aspx"));
     EXPECT_FALSE(IsDocument("/x.gif")) << "an empty entry never occurs";
-    Documents().Assign({".old/f"});
+    Space().Documents().Assign({".old/f"});
     EXPECT_TRUE(IsDocument("/dir.old/file"));
 }
 
 TEST_F(NameListTest, DocumentsAreHeldInLowerCase) {
-    AddDocumentExtension(".HTM");
-    EXPECT_EQ(Documents().Items(), std::vector<std::string>{".htm"});
+    Space().Documents().Add(".HTM");
+    EXPECT_EQ(Space().Documents().Items(), std::vector<std::string>{".htm"});
     EXPECT_TRUE(IsDocument("/X.HTM"));
-    Documents().Assign({".PHP"});
-    EXPECT_EQ(Documents().Items(), std::vector<std::string>{".php"});
+    Space().Documents().Assign({".PHP"});
+    EXPECT_EQ(Space().Documents().Items(), std::vector<std::string>{".php"});
 }
 
 TEST_F(NameListTest, BuddiesMatchWholeNamesIgnoringCase) {
-    AddBuddy("proxy.net.example");
-    AddBuddy("M\xFC"
-             "ller.example");
+    Space().Buddies().Add("proxy.net.example");
+    Space().Buddies().Add("M\xFC"
+                          "ller.example");
     const std::pair<const char*, bool> cases[] = {
         {"PROXY.NET.EXAMPLE", true},
         {"a.proxy.net.example", false},
@@ -88,16 +92,16 @@ TEST_F(NameListTest, BuddiesMatchWholeNamesIgnoringCase) {
     for (const auto& [host, expected] : cases) {
         NcsaRecord record;
         record.AssignAddressPair("192.0.2.1", host);
-        ClassifyBuddy(record);
+        ClassifyBuddy(Space().Buddies(), record);
         EXPECT_EQ(record.IsBuddy, expected) << host;
     }
-    EXPECT_EQ(Buddies().Items()[1], "M\xFC"
-                                    "ller.example")
+    EXPECT_EQ(Space().Buddies().Items()[1], "M\xFC"
+                                            "ller.example")
         << "buddies are stored unchanged";
-    EXPECT_TRUE(Buddies().Contains("m\xFCller.EXAMPLE"));
-    Documents().Add(".html");
-    EXPECT_TRUE(Documents().Contains(".HTML"));
-    EXPECT_FALSE(Documents().Contains(".htm"));
+    EXPECT_TRUE(Space().Buddies().Contains("m\xFCller.EXAMPLE"));
+    Space().Documents().Add(".html");
+    EXPECT_TRUE(Space().Documents().Contains(".HTML"));
+    EXPECT_FALSE(Space().Documents().Contains(".htm"));
 }
 
 TEST_F(NameListTest, FileRoundTrip) {
@@ -115,56 +119,47 @@ TEST_F(NameListTest, FileRoundTrip) {
     EXPECT_TRUE(LoadNameListFile(folder.Path() / "missing").empty());
 }
 
-TEST_F(NameListTest, ProcessWideFilesLiveInTheHomeFolder) {
+TEST_F(NameListTest, AWorkspacesFilesLiveInItsHomeFolder) {
     test::TempFolder folder;
-    const auto previous = platform::Paths::HomeDir();
-    platform::Paths::SetHomeDir(folder.Path());
-    AddDocumentExtension(".HTM");
-    AddBuddy("Friend.example");
-    SaveDocuments();
-    SaveBuddies();
-    Documents().Clear();
-    Buddies().Clear();
-    LoadDocuments();
-    LoadBuddies();
-    EXPECT_EQ(Documents().Items(), std::vector<std::string>{".htm"});
-    EXPECT_EQ(Buddies().Items(), std::vector<std::string>{"friend.example"})
-        << "loading lowers ASCII letters";
+    Workspace space(folder.Path());
+    space.Documents().Add(".HTM");
+    space.Buddies().Add("Friend.example");
+    SaveNameListFile(space.DefinitionFile(".documents"), space.Documents().Items());
+    SaveNameListFile(space.DefinitionFile(".buddies"), space.Buddies().Items());
+    EXPECT_TRUE(std::filesystem::exists(folder.Path() / "kavel.documents"));
     EXPECT_TRUE(std::filesystem::exists(folder.Path() / "kavel.buddies"));
-    platform::Paths::SetHomeDir(previous);
+    EXPECT_EQ(LoadNameListFile(folder.Path() / "kavel.documents"), std::vector<std::string>{".htm"});
+    EXPECT_EQ(LoadNameListFile(folder.Path() / "kavel.buddies"), std::vector<std::string>{"friend.example"})
+        << "loading lowers ASCII letters";
 }
 
 TEST_F(NameListTest, LargeListsKeepDuplicatesAndOrder) {
     std::vector<std::string> items;
     for (int i = 0; i < 50000; ++i)
         items.push_back(".x" + std::to_string(i % 20000));
-    Documents().Assign(items);
-    EXPECT_EQ(Documents().Items(), items) << "duplicates and order stay as in the file";
-    EXPECT_TRUE(Documents().Contains(".X19999"));
-    EXPECT_FALSE(Documents().Contains(".x20000"));
-    EXPECT_TRUE(Documents().IsDocumentExtension(".x123"));
-    EXPECT_FALSE(Documents().IsDocumentExtension(".y"));
+    Space().Documents().Assign(items);
+    EXPECT_EQ(Space().Documents().Items(), items) << "duplicates and order stay as in the file";
+    EXPECT_TRUE(Space().Documents().Contains(".X19999"));
+    EXPECT_FALSE(Space().Documents().Contains(".x20000"));
+    EXPECT_TRUE(Space().Documents().IsDocumentExtension(".x123"));
+    EXPECT_FALSE(Space().Documents().IsDocumentExtension(".y"));
 
     // Spellings that differ in case are distinct for the substring test.
-    Buddies().Assign({"Host.example", "host.example", "Host.example", "HOST.example", "host.example"});
-    EXPECT_EQ(Buddies().Count(), 5u);
-    EXPECT_TRUE(Buddies().AnyOccursIn("a.HOST.example"));
-    EXPECT_TRUE(Buddies().AnyOccursIn("a.host.example"));
-    EXPECT_TRUE(Buddies().AnyOccursIn("a.Host.example"));
-    EXPECT_FALSE(Buddies().AnyOccursIn("a.hOST.example"));
+    Space().Buddies().Assign(
+        {"Host.example", "host.example", "Host.example", "HOST.example", "host.example"});
+    EXPECT_EQ(Space().Buddies().Count(), 5u);
+    EXPECT_TRUE(Space().Buddies().AnyOccursIn("a.HOST.example"));
+    EXPECT_TRUE(Space().Buddies().AnyOccursIn("a.host.example"));
+    EXPECT_TRUE(Space().Buddies().AnyOccursIn("a.Host.example"));
+    EXPECT_FALSE(Space().Buddies().AnyOccursIn("a.hOST.example"));
 }
 
-TEST_F(NameListTest, AStoppedLoadThrowsAndLeavesTheListAlone) {
+TEST_F(NameListTest, AStoppedLoadThrows) {
     test::TempFolder folder;
-    const auto previous = platform::Paths::HomeDir();
-    platform::Paths::SetHomeDir(folder.Path());
     std::ofstream(folder.Path() / "kavel.documents", std::ios::binary) << ".html\r\n";
-    Documents().Assign({".keep"});
     std::stop_source stop;
     stop.request_stop();
-    EXPECT_THROW(LoadDocuments(stop.get_token()), LoadStoppedError);
-    EXPECT_EQ(Documents().Items(), std::vector<std::string>{".keep"});
-    platform::Paths::SetHomeDir(previous);
+    EXPECT_THROW(LoadNameListFile(folder.Path() / "kavel.documents", stop.get_token()), LoadStoppedError);
 }
 
 TEST_F(NameListTest, LoaderTakesAnyBytes) {
@@ -176,10 +171,10 @@ TEST_F(NameListTest, LoaderTakesAnyBytes) {
         for (char& c : bytes)
             c = static_cast<char>(random() % 256);
         std::ofstream(file, std::ios::binary) << bytes;
-        Buddies().Assign(LoadNameListFile(file));
+        Space().Buddies().Assign(LoadNameListFile(file));
         NcsaRecord record;
         record.AssignAddressPair("a", "a");
-        ClassifyBuddy(record);
+        ClassifyBuddy(Space().Buddies(), record);
     }
     std::ofstream(file, std::ios::binary) << std::string(1 << 20, 'y');
     EXPECT_EQ(LoadNameListFile(file).size(), 1u);

@@ -3,9 +3,12 @@
 #include "parsing/Parsers.h"
 #include "platform/Clock.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <random>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -232,9 +235,9 @@ TEST_F(ParseNcsaTest, EscapedQuotesAndApostrophes) {
 }
 
 TEST_F(ParseNcsaTest, ClassifiesAcceptedLines) {
-    Spiders().Add("bot.example", false);
-    Documents().Add(".html");
-    Buddies().Add("friend.example");
+    Space().Spiders().Add("bot.example", false);
+    Space().Documents().Add(".html");
+    Space().Buddies().Add("friend.example");
     const AccessRecord* r =
         Parse("crawl.bot.example - - [10/Oct/2000:13:55:36 -0700] \"GET /a.html HTTP/1.1\" 200 1");
     ASSERT_NE(r, nullptr);
@@ -254,23 +257,23 @@ TEST_F(ParseNcsaTest, ClassifiesAcceptedLines) {
 TEST_F(ParseNcsaTest, FailedLineLeavesTheListsAlone) {
     Options_.SetDnsResolve(true);
     Options_.SetRevisitorMinutes(0);
-    ClearResolveCache();
+    Space().Names().Clear();
     int queries = 0;
-    SetHostNameResolver([&queries](std::string_view) -> std::optional<std::string> {
+    Space().Names().SetResolver([&queries](std::string_view) -> std::optional<std::string> {
         ++queries;
         return std::string("host.example");
     });
-    Documents().Add(".html");
+    Space().Documents().Add(".html");
     // An earlier visit an hour ago makes the next document access a revisit.
     auto earlier = LogEntry::Make("", &Server_);
     earlier->SetAccess(std::make_unique<NcsaRecord>());
     earlier->Access()->AssignAddressPair("192.0.2.1", "host.example");
     earlier->Time = DateTime{*EncodeDateTime(2000, 10, 10, 12, 0, 0)};
-    Entries().Append(std::move(earlier));
+    Space().Entries().Append(std::move(earlier));
 
     EXPECT_EQ(Parse("192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /a.html HTTP/1.1\" 200 x"), nullptr);
     EXPECT_EQ(queries, 1);
-    EXPECT_EQ(Revisitors().Count(), 0u);
+    EXPECT_EQ(Space().Revisitors().Count(), 0u);
     EXPECT_EQ(Parse(""), nullptr);
     EXPECT_EQ(queries, 1) << "an empty line has no address to look up";
 
@@ -280,9 +283,9 @@ TEST_F(ParseNcsaTest, FailedLineLeavesTheListsAlone) {
     EXPECT_EQ(r->HostName(), "host.example");
     EXPECT_TRUE(r->Resolved());
     EXPECT_EQ(r->VisitorState, VisitorKind::Revisitor);
-    EXPECT_TRUE(IsRevisitor("192.0.2.1"));
-    SetHostNameResolver({});
-    ClearResolveCache();
+    EXPECT_TRUE(Space().Revisitors().Contains("192.0.2.1"));
+    Space().Names().SetResolver({});
+    Space().Names().Clear();
 }
 
 TEST_F(ParseNcsaTest, StepFunctions) {
@@ -314,8 +317,8 @@ TEST_F(ParseNcsaTest, CorpusFiles) {
         {"logfile_bad_access_log.0", 3, 2},
         {"logfile_shop_access_log.0", 1000, 1000},
     };
-    Documents().Assign({".html", ".php", ".htm"});
-    Spiders().Add("66.249.66.", false);
+    Space().Documents().Assign({".html", ".php", ".htm"});
+    Space().Spiders().Add("66.249.66.", false);
     for (const auto& c : cases) {
         const std::vector<std::string> lines =
             test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/" + c.File);

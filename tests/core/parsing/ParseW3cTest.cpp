@@ -5,10 +5,13 @@
 #include "platform/Clock.h"
 #include "platform/LocaleFormat.h"
 #include "support/ParsingSupport.h"
+#include "support/TestWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include <limits>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -268,9 +271,9 @@ TEST_F(ParseW3cTest, DirectiveLineSetsTheServersLayout) {
 }
 
 TEST_F(ParseW3cTest, ClassificationNeedsClientAndStem) {
-    Documents().Add(".asp");
-    Spiders().Add("192.0.2.9", false);
-    Buddies().Add("192.0.2.9");
+    Space().Documents().Add(".asp");
+    Space().Spiders().Add("192.0.2.9", false);
+    Space().Buddies().Add("192.0.2.9");
 
     Server_.SetW3CFields(Mask({2, 8}));
     const W3cRecord* r = Parse("192.0.2.9 GET");
@@ -295,8 +298,8 @@ TEST_F(ParseW3cTest, ClassificationNeedsClientAndStem) {
 
 TEST_F(ParseW3cTest, ServerAddressIsResolvedLikeTheClient) {
     Options_.SetDnsResolve(true);
-    ClearResolveCache();
-    SetHostNameResolver([](std::string_view address) -> std::optional<std::string> {
+    Space().Names().Clear();
+    Space().Names().SetResolver([](std::string_view address) -> std::optional<std::string> {
         if (address == "198.51.100.1")
             return std::string("web.example");
         if (address == "192.0.2.9")
@@ -310,26 +313,26 @@ TEST_F(ParseW3cTest, ServerAddressIsResolvedLikeTheClient) {
     EXPECT_TRUE(r->Resolved());
     EXPECT_EQ(r->ServerAddress(), "198.51.100.1");
     EXPECT_EQ(r->ServerHostName(), "web.example");
-    SetHostNameResolver({});
-    ClearResolveCache();
+    Space().Names().SetResolver({});
+    Space().Names().Clear();
 }
 
 TEST_F(ParseW3cTest, FailedLineLeavesTheListsAlone) {
     Options_.SetRevisitorMinutes(0);
-    Documents().Add(".asp");
+    Space().Documents().Add(".asp");
     auto earlier = LogEntry::Make("", &Server_);
     earlier->SetAccess(std::make_unique<W3cRecord>());
     earlier->Access()->AssignAddressPair("192.0.2.9", "192.0.2.9");
     earlier->Time = *EncodeDateTime(2003, 12, 31, 20, 0, 0);
-    Entries().Append(std::move(earlier));
+    Space().Entries().Append(std::move(earlier));
 
     Server_.SetW3CFields(Mask({0, 1, 2, 9, 11}));
     EXPECT_EQ(Parse("2003-12-31 23:30:00 192.0.2.9 /a.asp -"), nullptr);
-    EXPECT_EQ(Revisitors().Count(), 0u);
+    EXPECT_EQ(Space().Revisitors().Count(), 0u);
     const W3cRecord* r = Parse("2003-12-31 23:30:00 192.0.2.9 /a.asp 200");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->VisitorState, VisitorKind::Revisitor);
-    EXPECT_EQ(Revisitors().Count(), 1u);
+    EXPECT_EQ(Space().Revisitors().Count(), 1u);
 }
 
 TEST_F(ParseW3cTest, StepFunction) {
@@ -362,7 +365,7 @@ TEST_F(ParseW3cTest, CorpusFiles) {
         {"logfile_w3c_big.0", Mask({0, 1, 6}), 210},
         {"logfile_w3c_big.0", Mask({0, 1, 2, 3, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 19, 21}), 210},
     };
-    Documents().Assign({".asp", ".htm"});
+    Space().Documents().Assign({".asp", ".htm"});
     for (const auto& c : cases) {
         Server_.SetW3CFields(c.Fields);
         Server_.SetW3cLayout(nullptr);
@@ -370,7 +373,7 @@ TEST_F(ParseW3cTest, CorpusFiles) {
         for (const std::string& line : test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/" + c.File)) {
             Entry_ = LogEntry::Make(line, &Server_);
             Server_.SetTimeDeleteAfter(std::numeric_limits<std::int32_t>::max());
-            if (ParseEntry(*Entry_))
+            if (ParseEntry(*Entry_, EntrySettings::Of(Space())))
                 ++accepted;
         }
         EXPECT_EQ(accepted, c.Accepted) << c.File;

@@ -9,6 +9,7 @@
 #include "platform/Paths.h"
 #include "support/ParsingSupport.h"
 #include "support/TempFolder.h"
+#include "support/TestWorkspace.h"
 
 #include <algorithm>
 #include <fstream>
@@ -17,6 +18,8 @@
 #include <set>
 #include <thread>
 
+using kavel::test::Space;
+
 namespace kavel {
 namespace {
 
@@ -24,7 +27,7 @@ class RevisitorListTest : public testing::Test {
 protected:
     RevisitorListTest()
         : Options_(false, 30) {
-        Documents().Add(".html");
+        Space().Documents().Add(".html");
     }
 
     test::ScopedOptions Options_;
@@ -33,10 +36,10 @@ protected:
 };
 
 TEST_F(RevisitorListTest, AddIsUniqueAndNeedsBothTexts) {
-    EXPECT_NE(AddRevisitor("a", "x"), nullptr);
-    EXPECT_EQ(AddRevisitor("a", "y"), nullptr);
-    EXPECT_EQ(FindRevisitor("a")->HostName, "x");
-    EXPECT_EQ(FindRevisitor("A"), nullptr);
+    EXPECT_NE(Space().Revisitors().Add("a", "x"), nullptr);
+    EXPECT_EQ(Space().Revisitors().Add("a", "y"), nullptr);
+    EXPECT_EQ(Space().Revisitors().Find("a")->HostName, "x");
+    EXPECT_EQ(Space().Revisitors().Find("A"), nullptr);
 
     NcsaRecord record;
     record.IsDocument = true;
@@ -45,10 +48,10 @@ TEST_F(RevisitorListTest, AddIsUniqueAndNeedsBothTexts) {
     auto earlier = LogEntry::Make("", &Server_);
     earlier->SetAccess(std::make_unique<NcsaRecord>());
     earlier->Access()->VisitorState = VisitorKind::Revisitor;
-    Entries().Append(std::move(earlier));
-    ApplyRevisitRule(record, entry);
+    Space().Entries().Append(std::move(earlier));
+    ApplyRevisitRule(record, entry, Space().Entries(), Space().Revisitors(), 10);
     EXPECT_EQ(record.VisitorState, VisitorKind::Revisitor);
-    EXPECT_EQ(Revisitors().Count(), 1u) << "an empty address is never listed";
+    EXPECT_EQ(Space().Revisitors().Count(), 1u) << "an empty address is never listed";
 }
 
 TEST_F(RevisitorListTest, ConcurrentAddsListEachAddressOnce) {
@@ -146,22 +149,6 @@ TEST_F(RevisitorListTest, SaveAndLoad) {
     untouched.Add("keep", "me");
     EXPECT_FALSE(LoadRevisitors(folder.Path() / "missing", untouched).FileFound);
     EXPECT_EQ(untouched.Count(), 1u);
-}
-
-TEST_F(RevisitorListTest, ProcessWideSaveNeedsALoad) {
-    test::TempFolder folder;
-    const auto previous = platform::Paths::HomeDir();
-    platform::Paths::SetHomeDir(folder.Path());
-    AddRevisitor("10.1.1.1", "x.example");
-    EXPECT_FALSE(SaveRevisitors());
-    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "kavel.revisitors"));
-    LoadRevisitors();
-    AddRevisitor("10.1.1.2", "y.example");
-    EXPECT_TRUE(SaveRevisitors());
-    Revisitors().Clear();
-    EXPECT_TRUE(LoadRevisitors().FileFound);
-    EXPECT_EQ(Revisitors().Count(), 2u);
-    platform::Paths::SetHomeDir(previous);
 }
 
 TEST_F(RevisitorListTest, LoaderTakesAnyBytes) {

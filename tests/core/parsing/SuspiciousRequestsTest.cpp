@@ -5,10 +5,13 @@
 #include "acquisition/Server.h"
 #include "parsing/AccessRecord.h"
 #include "parsing/SpiderList.h"
+#include "support/TestWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+
+using kavel::test::Space;
 
 namespace kavel {
 namespace {
@@ -46,25 +49,25 @@ struct Case {
 class CheckSuspiciousTest : public testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
-        Spiders().Clear();
-        Spiders().Add("search.example", false);
+        Space().Spiders().Clear();
+        Space().Spiders().Add("search.example", false);
     }
-    void TearDown() override { Spiders().Clear(); }
+    void TearDown() override { Space().Spiders().Clear(); }
 };
 
 TEST_P(CheckSuspiciousTest, FinalState) {
     const Case& c = GetParam();
     const auto entry = MakeEntry(c.Access);
-    const SuspicionCheck check = CheckSuspicious(entry->Access());
+    const SuspicionCheck check = CheckSuspicious(entry->Access(), Space().Spiders());
     EXPECT_EQ(check.Code, c.Code);
     EXPECT_EQ(IconIndex(check.Image), c.Image);
     EXPECT_EQ(check.Message, c.Message);
     // The same from the facts a queued access keeps of its page and method.
     entry->Access()->SetRequestFacts(FindRequestFacts(*entry->Access()));
-    const SuspicionCheck kept = CheckSuspiciousCode(entry->Access());
+    const SuspicionCheck kept = CheckSuspiciousCode(entry->Access(), Space().Spiders());
     EXPECT_EQ(kept.Code, c.Code);
     EXPECT_EQ(IconIndex(kept.Image), c.Image);
-    EXPECT_EQ(CheckSuspicious(entry->Access()).Message, c.Message);
+    EXPECT_EQ(CheckSuspicious(entry->Access(), Space().Spiders()).Message, c.Message);
 }
 
 const Case Cases[] = {
@@ -148,13 +151,13 @@ INSTANTIATE_TEST_SUITE_P(Rules, CheckSuspiciousTest, testing::ValuesIn(Cases),
 // Marking a host as a search engine or as no search engine silences the rule alike.
 TEST(CheckSuspicious, MarkedHostNoLongerFires) {
     for (const bool noSpider : {false, true}) {
-        Spiders().Clear();
+        Space().Spiders().Clear();
         const auto entry = MakeEntry({"GET", "/robots.txt", 200, "-", "192.0.2.9", "crawl.new.example"});
-        EXPECT_EQ(CheckSuspicious(entry->Access()).Code, 902);
-        AddSpider("new.example", noSpider);
-        EXPECT_EQ(CheckSuspicious(entry->Access()).Code, -1);
+        EXPECT_EQ(CheckSuspicious(entry->Access(), Space().Spiders()).Code, 902);
+        Space().Spiders().Add("new.example", noSpider);
+        EXPECT_EQ(CheckSuspicious(entry->Access(), Space().Spiders()).Code, -1);
     }
-    Spiders().Clear();
+    Space().Spiders().Clear();
 }
 
 // Kept facts go with a new page or method, and a changed status counts as it is.
@@ -162,33 +165,34 @@ TEST(CheckSuspicious, KeptFactsFollowTheTextsAndTheStatus) {
     const auto entry = MakeEntry({"GET", "/a/../b", 200});
     AccessRecord& access = *entry->Access();
     access.SetRequestFacts(FindRequestFacts(access));
-    EXPECT_EQ(CheckSuspiciousCode(&access).Code, 160);
+    EXPECT_EQ(CheckSuspiciousCode(&access, Space().Spiders()).Code, 160);
     access.SetPage("/b");
     EXPECT_EQ(access.RequestFacts(), 0);
-    EXPECT_EQ(CheckSuspiciousCode(&access).Code, -1);
+    EXPECT_EQ(CheckSuspiciousCode(&access, Space().Spiders()).Code, -1);
     access.SetRequestFacts(FindRequestFacts(access));
     access.SetMethod("delete");
-    EXPECT_EQ(CheckSuspiciousCode(&access).Code, 163);
+    EXPECT_EQ(CheckSuspiciousCode(&access, Space().Spiders()).Code, 163);
     access.SetRequestFacts(FindRequestFacts(access));
     access.Status = 404;
-    EXPECT_EQ(CheckSuspiciousCode(&access).Code, 404);
+    EXPECT_EQ(CheckSuspiciousCode(&access, Space().Spiders()).Code, 404);
 }
 
 // What the parser makes keeps its facts, so that a queued access is checked without its line.
 TEST(CheckSuspicious, AParsedAccessKeepsItsFacts) {
     Server server;
     server.SetTimeDeleteAfter(100000);
-    const std::unique_ptr<LogEntry> entry = kavel::MakeEntry(
-        "192.0.2.1 - - [01/Jan/2024:00:00:00 +0000] \"PUT /setup.exe HTTP/1.1\" 200 1", server);
+    const std::unique_ptr<LogEntry> entry =
+        kavel::MakeEntry("192.0.2.1 - - [01/Jan/2024:00:00:00 +0000] \"PUT /setup.exe HTTP/1.1\" 200 1",
+                         server, EntrySettings::Of(Space()));
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->Access()->RequestFacts(), FindRequestFacts(*entry->Access()));
-    EXPECT_EQ(CheckSuspiciousCode(entry->Access()).Code, 150);
+    EXPECT_EQ(CheckSuspiciousCode(entry->Access(), Space().Spiders()).Code, 150);
 }
 
 TEST(CheckSuspicious, EntryWithoutAccessFiresNothing) {
     const std::unique_ptr<LogEntry> entryMade = LogEntry::Make("PUT /x.exe", nullptr);
     LogEntry& entry = *entryMade;
-    const SuspicionCheck check = CheckSuspicious(entry.Access());
+    const SuspicionCheck check = CheckSuspicious(entry.Access(), Space().Spiders());
     EXPECT_EQ(check.Code, -1);
     EXPECT_EQ(check.Image, Icon::SuspiciousRequest);
     EXPECT_EQ(check.Message, "");
