@@ -259,6 +259,54 @@ TEST(ReverseLookup, AnAddressAskedInTheBackgroundIsOpenUntilItsAnswerComes) {
 }
 
 // The reader stops: its waits end at once, whatever their deadline.
+// A busy server's visitors never end: the cache keeps the names used last and asks again for
+// one it let go of.
+TEST(NameCache, ForgetsTheLeastRecentlyUsedBeyondItsSize) {
+    int queries = 0;
+    NameCache cache(3, [&queries](std::string_view address) -> std::optional<std::string> {
+        ++queries;
+        return "host-" + std::string(address.substr(address.rfind('.') + 1));
+    });
+    std::string name;
+    for (const char* address : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
+        ASSERT_TRUE(cache.Resolve(address, name));
+    EXPECT_EQ(cache.Count(), 3u);
+    // 10.0.0.1 is used again, so 10.0.0.2 is the least recently used when 10.0.0.4 comes.
+    ASSERT_TRUE(cache.Resolve("10.0.0.1", name));
+    ASSERT_TRUE(cache.Resolve("10.0.0.4", name));
+    EXPECT_EQ(queries, 4);
+    EXPECT_EQ(cache.Count(), 3u);
+
+    const auto signal = std::make_shared<AnswerSignal>();
+    EXPECT_EQ(cache.Look("10.0.0.2", name, signal), CachedAnswer::Unasked);
+    EXPECT_EQ(cache.Look("10.0.0.1", name, signal), CachedAnswer::Named);
+    EXPECT_EQ(name, "host-1");
+    EXPECT_EQ(cache.Look("10.0.0.3", name, signal), CachedAnswer::Named);
+    EXPECT_TRUE(cache.AllAnswered({"10.0.0.2"})) << "a forgotten address counts as answered";
+
+    ASSERT_TRUE(cache.Resolve("10.0.0.2", name));
+    EXPECT_EQ(queries, 5) << "a forgotten address is asked again";
+    EXPECT_EQ(cache.Look("10.0.0.4", name, signal), CachedAnswer::Unasked)
+        << "the look at 10.0.0.3 made 10.0.0.4 the least recently used";
+
+    cache.SetCapacity(1);
+    EXPECT_EQ(cache.Count(), 1u);
+    EXPECT_EQ(cache.Look("10.0.0.2", name, signal), CachedAnswer::Named) << "the newest stays";
+    cache.SetCapacity(0);
+    EXPECT_EQ(cache.Capacity(), 1u);
+}
+
+// Two caches (two workspaces) ask and remember on their own.
+TEST(NameCache, TwoCachesKeepTheirOwnAnswers) {
+    NameCache first(10, [](std::string_view) -> std::optional<std::string> { return "first.example"; });
+    NameCache second(10, [](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+    std::string name;
+    EXPECT_TRUE(first.Resolve("192.0.2.1", name));
+    EXPECT_EQ(name, "first.example");
+    EXPECT_FALSE(second.Resolve("192.0.2.1", name));
+    EXPECT_EQ(name, "");
+}
+
 TEST(ReverseLookup, AnInterruptedSignalEndsEveryWait) {
     AnswerSignal signal;
     signal.Interrupt();
