@@ -92,7 +92,7 @@ void StopServerReaders(Server& server) {
 }
 
 std::string StoppingReaderStatusText(const Server& server) {
-    return "Die Verbindung zu der Protokolldatei \"" + server.Name() + "\" wird gelöst...";
+    return std::string(StoppingReaderStatusHead) + server.Name() + std::string(StoppingReaderStatusTail);
 }
 
 void StopAllReaders(const std::function<void(const std::string&)>& showStatus) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kavel {
@@ -40,7 +41,9 @@ LogReader& StartReader(Server& server);
 void StopReader(std::unique_ptr<LogReader> thread);
 // Stops the readers of the server and frees their slots; before a definition is deleted.
 void StopServerReaders(Server& server);
-// "Die Verbindung zu der Protokolldatei "%s" wird gelöst..." with the server's name.
+// The status text while a server's reader is being stopped: the server's name between these.
+inline constexpr std::string_view StoppingReaderStatusHead = "Die Verbindung zu der Protokolldatei \"";
+inline constexpr std::string_view StoppingReaderStatusTail = "\" wird gelöst...";
 std::string StoppingReaderStatusText(const Server& server);
 // Stops every reader: all are asked to stop at once, then each is waited for in table order,
 // showStatus getting the text above for its server first.
