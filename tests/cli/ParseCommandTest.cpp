@@ -518,7 +518,7 @@ TEST(ParseCommandHelp, DocumentsEveryOption) {
     }
     const CliRun version = RunCli({"--version"});
     EXPECT_EQ(version.Status, 0);
-    EXPECT_EQ(version.Out.rfind("kavel-cli ", 0), 0u) << version.Out;
+    EXPECT_EQ(version.Out, "kavel-cli " KAVEL_TEST_PROJECT_VERSION "\n");
     EXPECT_EQ(RunCli({"--help"}).Status, 0);
 }
 
