@@ -36,7 +36,7 @@ protected:
 TEST_F(AboutDialogTest, ContentsFromTheVersionInformation) {
     EXPECT_EQ(About_.windowTitle(), QStringLiteral("Über Kavel"));
     EXPECT_EQ(About_.findChild<QLineEdit*>(QStringLiteral("EditFileVersion"))->text(),
-              QString::fromLatin1(KAVEL_TEST_VERSION_LINE));
+              QString::fromLatin1(KAVEL_TEST_VERSION_RELEASE " (Build No. " KAVEL_TEST_VERSION_BUILD ")"));
     EXPECT_EQ(About_.findChild<QLineEdit*>(QStringLiteral("EditProductName"))->text(),
               QStringLiteral("Kavel"));
     EXPECT_TRUE(About_.findChild<QLineEdit*>(QStringLiteral("EditProductName"))->isReadOnly());
