@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/ReaderRegistry.h"
 #include "net/ReverseLookup.h"
 #include "platform/Dispatcher.h"
 #include "support/TestWorkspace.h"
@@ -102,6 +103,12 @@ inline void AppendLog(const std::filesystem::path& file, std::string_view bytes)
     std::ofstream out(file, std::ios::binary | std::ios::app);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.flush();
+}
+
+// The status text shown while the named server's reader is being stopped.
+inline std::string StoppingStatus(std::string_view serverName) {
+    return std::string(StoppingReaderStatusHead) + std::string(serverName) +
+           std::string(StoppingReaderStatusTail);
 }
 
 } // namespace kavel::test

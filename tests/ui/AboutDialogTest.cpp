@@ -32,10 +32,13 @@ protected:
     AboutDialog About_;
 };
 
+// The box shows the version the project is built as, its last number as the build number.
 TEST_F(AboutDialogTest, ContentsFromTheVersionInformation) {
-    EXPECT_EQ(About_.windowTitle(), QStringLiteral("Über ") + QString::fromStdString(ProductName()));
+    EXPECT_EQ(About_.windowTitle(), QStringLiteral("Über Kavel"));
     EXPECT_EQ(About_.findChild<QLineEdit*>(QStringLiteral("EditFileVersion"))->text(),
-              VersionLine(QString::fromStdString(VersionInfoValue("", "FileVersion"))));
+              QString::fromLatin1(KAVEL_TEST_VERSION_RELEASE " (Build No. " KAVEL_TEST_VERSION_BUILD ")"));
+    EXPECT_EQ(About_.findChild<QLineEdit*>(QStringLiteral("EditProductName"))->text(),
+              QStringLiteral("Kavel"));
     EXPECT_TRUE(About_.findChild<QLineEdit*>(QStringLiteral("EditProductName"))->isReadOnly());
     EXPECT_FALSE(About_.findChild<QLineEdit*>(QStringLiteral("EditLegalCopyright"))->isReadOnly());
     EXPECT_EQ(About_.size(), QSize(401, 297));

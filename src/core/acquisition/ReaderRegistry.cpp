@@ -142,7 +142,7 @@ void ReaderRegistry::StopServer(Server& server) {
 }
 
 std::string StoppingReaderStatusText(const Server& server) {
-    return "Die Verbindung zu der Protokolldatei \"" + server.Name() + "\" wird gelöst...";
+    return std::string(StoppingReaderStatusHead) + server.Name() + std::string(StoppingReaderStatusTail);
 }
 
 void ReaderRegistry::StopAll(const std::function<void(const std::string&)>& showStatus) {

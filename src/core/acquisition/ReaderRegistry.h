@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -105,7 +106,9 @@ private:
 // Requests the stop, ends any sleep, waits for the body (running synchronized calls meanwhile)
 // and frees the reader.
 void StopReader(std::unique_ptr<LogReader> thread);
-// "Die Verbindung zu der Protokolldatei "%s" wird gelöst..." with the server's name.
+// The status text while a server's reader is being stopped: the server's name between these.
+inline constexpr std::string_view StoppingReaderStatusHead = "Die Verbindung zu der Protokolldatei \"";
+inline constexpr std::string_view StoppingReaderStatusTail = "\" wird gelöst...";
 std::string StoppingReaderStatusText(const Server& server);
 std::string ReaderStateText(const LogReader& thread);
 

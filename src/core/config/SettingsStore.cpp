@@ -51,7 +51,7 @@ bool AsBoolean(const SettingValue& value) {
 }
 
 [[noreturn]] void ThrowNotFoundAt() {
-    throw SettingNotFoundError("Konfigurationseintrag nicht gefunden");
+    throw SettingNotFoundError(std::string(settings_error::NotFound));
 }
 
 } // namespace
@@ -75,7 +75,7 @@ void SettingsStore::SetIniFileName(const std::string& fileName) {
 void SettingsStore::SetPersistenceMode(Persistence mode) {
     std::lock_guard guard(Lock_);
     if (mode == IniMode && IniFileName_.empty())
-        throw PersistenceModeError("Name der Ini-Datei nicht angegeben");
+        throw PersistenceModeError(std::string(settings_error::IniFileNameMissing));
     if (mode == RegistryMode || mode == IniMode || mode == NoPersistence)
         PersistenceMode_ = mode;
 }
@@ -156,7 +156,8 @@ std::size_t SettingsStore::IndexOf(std::string_view key) const {
 std::size_t SettingsStore::IndexOfLocked(std::string_view key) const {
     const auto found = Index_.find(key);
     if (found == Index_.end())
-        throw SettingNotFoundError("Konfigurationseintrag \"" + std::string(key) + "\" nicht gefunden");
+        throw SettingNotFoundError(std::string(settings_error::KeyNotFoundHead) + std::string(key) +
+                                   std::string(settings_error::KeyNotFoundTail));
     return found->second;
 }
 

@@ -31,6 +31,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What the errors above say.
+namespace settings_error {
+inline constexpr std::string_view NotFound = "Konfigurationseintrag nicht gefunden";
+// The key's name stands between these.
+inline constexpr std::string_view KeyNotFoundHead = "Konfigurationseintrag \"";
+inline constexpr std::string_view KeyNotFoundTail = "\" nicht gefunden";
+inline constexpr std::string_view IniFileNameMissing = "Name der Ini-Datei nicht angegeben";
+} // namespace settings_error
+
 struct Setting {
     std::string Section;
     std::string Key;

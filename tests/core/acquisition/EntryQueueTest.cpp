@@ -12,6 +12,7 @@
 #include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -316,6 +317,76 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
     LogEntry* b = queue.Append(std::move(bare));
     EXPECT_EQ(queue.Last(), b);
     queue.Remove(b);
+}
+
+// The revisit rule reads only a host's summary, so it must stay exact through every removal:
+// the earliest or latest entry going (times in a log do not always rise), a middle one, a
+// revisitor's. Another host's entries lie between, and its summary never changes.
+TEST_F(EntryQueueTest, SummaryOfFollowsEveryRemoval) {
+    struct Queued {
+        int Minute;
+        bool Revisitor;
+    };
+    const struct {
+        const char* Why;
+        std::vector<Queued> Entries;
+        // Positions in Entries, removed in this order, each checked.
+        std::vector<std::size_t> Removals;
+    } cases[] = {
+        {"earliest first", {{10, false}, {0, false}, {20, false}, {5, false}}, {1, 3, 0, 2}},
+        {"latest first", {{10, false}, {30, false}, {0, false}, {25, false}}, {1, 3, 0, 2}},
+        {"a time twice, one of them goes", {{0, false}, {30, false}, {30, false}, {0, false}}, {1, 0, 3, 2}},
+        {"middle entries keep the bounds", {{0, false}, {5, false}, {7, false}, {9, false}}, {1, 2, 0, 3}},
+        {"the only revisitor goes", {{0, false}, {1, true}, {2, false}}, {1, 0, 2}},
+        {"one of two revisitors goes", {{0, true}, {1, false}, {2, true}}, {2, 1, 0}},
+        {"newest entry is the revisitor", {{3, false}, {1, false}, {2, true}}, {2, 0, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Why);
+        EntryQueue queue;
+        const auto at = [](int minute) { return DateTime{Now.Ms + minute * MsPerMinute}; };
+        std::vector<LogEntry*> entries;
+        for (const Queued& q : c.Entries) {
+            std::unique_ptr<LogEntry> entry = HostEntry(Server_, "visitor.example");
+            entry->Time = at(q.Minute);
+            entry->Access()->VisitorState = q.Revisitor ? VisitorKind::Revisitor : VisitorKind::Known;
+            entries.push_back(queue.Append(std::move(entry)));
+            std::unique_ptr<LogEntry> between = HostEntry(Server_, "other.example");
+            between->Time = at(-100);
+            queue.Append(std::move(between));
+        }
+        std::vector<bool> left(c.Entries.size(), true);
+        for (const std::size_t removal : c.Removals) {
+            queue.Remove(entries[removal]);
+            left[removal] = false;
+            std::optional<int> earliest;
+            std::optional<int> latest;
+            bool anyRevisitor = false;
+            for (std::size_t i = 0; i < c.Entries.size(); ++i) {
+                if (!left[i])
+                    continue;
+                earliest = std::min(earliest.value_or(c.Entries[i].Minute), c.Entries[i].Minute);
+                latest = std::max(latest.value_or(c.Entries[i].Minute), c.Entries[i].Minute);
+                anyRevisitor = anyRevisitor || c.Entries[i].Revisitor;
+            }
+            const auto lock = queue.ReadLock();
+            // Asked twice: a summary mended on one call must not be spoilt for the next.
+            for (int ask = 0; ask < 2; ++ask) {
+                const std::optional<EntryQueue::HostSummary> summary = queue.SummaryOf("Visitor.Example");
+                ASSERT_EQ(summary.has_value(), earliest.has_value()) << "after removing " << removal;
+                if (summary) {
+                    EXPECT_EQ(summary->Earliest, at(*earliest)) << "after removing " << removal;
+                    EXPECT_EQ(summary->Latest, at(*latest)) << "after removing " << removal;
+                    EXPECT_EQ(summary->AnyRevisitor, anyRevisitor) << "after removing " << removal;
+                }
+            }
+            const std::optional<EntryQueue::HostSummary> other = queue.SummaryOf("other.example");
+            ASSERT_TRUE(other.has_value());
+            EXPECT_EQ(other->Earliest, at(-100));
+            EXPECT_EQ(other->Latest, at(-100));
+            EXPECT_FALSE(other->AnyRevisitor);
+        }
+    }
 }
 
 // Every text and number a caller can read, so that two ways of making an entry can be compared.

@@ -441,9 +441,7 @@ TEST_F(LogReaderTest, ClosingWhileAReaderWaitsInASynchronizedCallDoesNotHang) {
     std::vector<std::string> status;
     Space().Readers().StopAll([&](const std::string& text) { status.push_back(text); });
     EXPECT_EQ(Space().Readers().UsedCount(), 0u);
-    EXPECT_EQ(status,
-              (std::vector<std::string>{"Die Verbindung zu der Protokolldatei \"srv\" wird gelöst...",
-                                        "Die Verbindung zu der Protokolldatei \"other\" wird gelöst..."}));
+    EXPECT_EQ(status, (std::vector<std::string>{test::StoppingStatus("srv"), test::StoppingStatus("other")}));
     // Notifications that are still queued find no reader and are ignored.
     Loop.ProcessPendingEvents();
     EXPECT_EQ(Taken(), 0u);
@@ -1147,8 +1145,10 @@ TEST_F(LogReaderTest, OnePopupForTheNewestOfSeveralNewDocuments) {
     reader.PollNow();
     ASSERT_TRUE(RunUntil([&] { return Taken() == 5; }));
     ASSERT_EQ(View.Popups.size(), 1u);
-    EXPECT_EQ(View.Popups[0].Text, "Zugriff auf \r\n/c.html von 10.0.0.4 für srv");
-    EXPECT_EQ(View.Popups[0].Caption, "Dokumentzugriff");
+    char popup[128];
+    std::snprintf(popup, sizeof popup, PopupFormat, "/c.html", "10.0.0.4", "srv");
+    EXPECT_EQ(View.Popups[0].Text, popup);
+    EXPECT_EQ(View.Popups[0].Caption, PopupCaption);
     EXPECT_EQ(View.Popups[0].Image, Icon::NewVisitor);
 
     // Nothing new that is a document: no popup.

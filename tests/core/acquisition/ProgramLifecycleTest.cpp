@@ -107,8 +107,7 @@ TEST_F(ProgramLifecycleTest, LoadedServersGetReadersAndAreWrittenBack) {
 
     std::vector<std::string> status;
     Lifecycle_.StopReaders([&status](const std::string& text) { status.push_back(text); });
-    EXPECT_EQ(status,
-              std::vector<std::string>{"Die Verbindung zu der Protokolldatei \"web\" wird gelöst..."});
+    EXPECT_EQ(status, std::vector<std::string>{test::StoppingStatus("web")});
     Lifecycle_.Finish(nullptr, nullptr);
 
     const std::string servers = ReadBytes(Home_ / "kavel.servers");

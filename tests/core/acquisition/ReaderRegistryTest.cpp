@@ -77,11 +77,9 @@ TEST_F(ReaderRegistryTest, StopAllReadersShowsEachServerInTableOrder) {
     }
     std::vector<std::string> shown;
     Space().Readers().StopAll([&](const std::string& text) { shown.push_back(text); });
-    EXPECT_EQ(shown, (std::vector<std::string>{
-                         "Die Verbindung zu der Protokolldatei \"Alpha\" wird gelöst...",
-                         "Die Verbindung zu der Protokolldatei \"Beta \"Zwei\"\" wird gelöst...",
-                         "Die Verbindung zu der Protokolldatei \"Gamma\" wird gelöst...",
-                     }));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{test::StoppingStatus("Alpha"), test::StoppingStatus("Beta \"Zwei\""),
+                                        test::StoppingStatus("Gamma")}));
     EXPECT_EQ(Space().Readers().UsedCount(), 0u);
     for (const auto& server : Servers) {
         EXPECT_EQ(server->Thread(), nullptr);
@@ -179,7 +177,7 @@ TEST_F(ReaderRegistryTest, GetStateGivesTheReadersStateText) {
     WaitAsleep(reader);
     EXPECT_EQ(ReaderStateText(reader), "Schlafend");
     LogReader created(Space());
-    EXPECT_EQ(ReaderStateText(created), "Thread wurde kreiert");
+    EXPECT_EQ(ReaderStateText(created), reader_state::Created);
 }
 
 TEST_F(ReaderRegistryTest, ClearingTheTableStopsWhatStillRuns) {

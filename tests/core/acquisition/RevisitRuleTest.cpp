@@ -8,7 +8,9 @@
 #include "support/ParsingSupport.h"
 #include "support/TestWorkspace.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
 #include <set>
 
@@ -162,6 +164,84 @@ TEST_F(RevisitRuleTest, IndexedRuleAgreesWithThePlainWalk) {
         }
     }
     EXPECT_EQ(indexed.Count(), reference.size());
+}
+
+// Each host's line times move on by gaps below and above the revisit window (now and then
+// back, as the lines of several servers interleave), and accesses leave the queue oldest
+// first and at random, so that new, known and returning visitors all occur. Every answer
+// must be that of a plain model of the rule over the accesses still queued.
+TEST_F(RevisitRuleTest, AnswersFollowAModelWhenTimesSpreadAroundTheWindow) {
+    constexpr std::int32_t Window = 30;
+    std::mt19937 random(23);
+    const std::vector<std::string> hosts = {"a.example", "A.EXAMPLE", "b.example", "10.0.0.1", "c.example"};
+    struct Queued {
+        std::string Host;
+        DateTime Time;
+        bool Revisitor;
+        LogEntry* Entry;
+    };
+    EntryQueue queue;
+    RevisitorList revisitors;
+    std::vector<Queued> queued;
+    std::set<std::string> listed;
+    std::map<std::string, std::int64_t> lastMs;
+    int answers[3] = {};
+    for (int step = 0; step < 5000; ++step) {
+        const std::string& host = hosts[random() % hosts.size()];
+        std::int64_t& ms = lastMs.try_emplace(AsciiLowerCase(host), Start.Ms).first->second;
+        const std::int64_t gap = static_cast<std::int64_t>(random() % (2 * Window * 60)) * MsPerSecond;
+        ms += random() % 6 == 0 ? -gap / 2 : gap / 4;
+        const DateTime time{ms};
+        // Addresses seldom come back, so the list decides now and then only.
+        const std::string address =
+            random() % 4 == 0 ? std::string() : "192.0.2." + std::to_string(random() % 2000);
+
+        int expected = static_cast<int>(VisitorKind::New);
+        if (listed.count(address) != 0) {
+            expected = static_cast<int>(VisitorKind::Revisitor);
+        } else {
+            for (const Queued& q : queued) {
+                if (!EqualsAsciiIgnoreCase(q.Host, host))
+                    continue;
+                if (expected == static_cast<int>(VisitorKind::New))
+                    expected = static_cast<int>(VisitorKind::Known);
+                const std::int64_t apart = std::abs(q.Time.Ms - time.Ms) / MsPerMinute;
+                if (q.Revisitor || apart > Window)
+                    expected = static_cast<int>(VisitorKind::Revisitor);
+            }
+            if (expected == static_cast<int>(VisitorKind::Revisitor) && !address.empty() && !host.empty())
+                listed.insert(address);
+        }
+
+        NcsaRecord record;
+        record.AssignAddressPair(address, host);
+        record.IsDocument = true;
+        auto entry = LogEntry::Make("", &Server_);
+        entry->Time = time;
+        ApplyRevisitRule(record, *entry, queue, revisitors, Window);
+        ASSERT_EQ(static_cast<int>(record.VisitorState), expected) << "step " << step << " host " << host;
+        ++answers[expected];
+
+        entry->SetAccess(std::make_unique<NcsaRecord>());
+        entry->Access()->AssignAddressPair(address, host);
+        entry->Access()->VisitorState = record.VisitorState;
+        queued.push_back(
+            {host, time, record.VisitorState == VisitorKind::Revisitor, queue.Append(std::move(entry))});
+        // The expiry takes the oldest; a deleted server's accesses go from anywhere.
+        while (queued.size() > 8 || (!queued.empty() && random() % 3 == 0)) {
+            const std::size_t victim = random() % 2 == 0 ? 0 : random() % queued.size();
+            queue.Remove(queued[victim].Entry);
+            queued.erase(queued.begin() + static_cast<std::ptrdiff_t>(victim));
+        }
+        // The user empties the list now and then.
+        if (step % 500 == 499) {
+            revisitors.Clear();
+            listed.clear();
+        }
+    }
+    // The answers vary: a model that answers one kind only would pass none of these.
+    for (const int kind : {0, 1, 2})
+        EXPECT_GT(answers[kind], 500) << "visitor kind " << kind;
 }
 
 } // namespace

@@ -35,8 +35,7 @@ TEST_F(SingleInstance, SecondInstanceIsAskedAndFollowsTheAnswer) {
         };
     };
     EXPECT_FALSE(CheckSingleInstance(answer(false), LockName));
-    EXPECT_EQ(question,
-              "Die Anwendung wurde bereits gestartet. Möchten Sie sie noch ein weiteres Mal starten?");
+    EXPECT_EQ(question, SecondInstanceQuestion);
     EXPECT_EQ(caption, "Kavel");
     EXPECT_TRUE(CheckSingleInstance(answer(true), LockName));
     // The first instance still holds the lock after a second one was allowed.

@@ -56,6 +56,30 @@ TEST(CaseFolding, AsciiAndCodePage) {
     EXPECT_TRUE(EndsWithAsciiIgnoreCase("crawl.SEARCH.example", "search.EXAMPLE"));
 }
 
+// Where the needle stands at the haystack's very end, or is the whole of it, the last possible
+// start must still be tried.
+TEST(CaseFolding, ContainsIgnoreCaseAtTheEdges) {
+    const struct {
+        const char* Haystack;
+        const char* Needle;
+        bool Contained;
+    } cases[] = {
+        {"Mozilla/5.0 Opera", "OPERA", true},
+        {"opera", "Opera", true},
+        {"Opera Mozilla", "opera", true},
+        {"Mozilla/5.0 Oper", "Opera", false},
+        {"Oper", "Opera", false},
+        {"M\xFCller", "\xDCLLER", true},
+        {"x", "X", true},
+        {"", "", true},
+        {"abc", "", true},
+        {"", "a", false},
+        {"aaaab", "aab", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ContainsIgnoreCase(c.Haystack, c.Needle), c.Contained) << c.Haystack << " / " << c.Needle;
+}
+
 // The comparison goes eight bytes at a time: every pair of byte values, at a position inside
 // the first word and in the tail, must compare as the byte-wise ASCII folding does.
 TEST(CaseFolding, AsciiEqualityAgreesWithByteWiseFoldingForEveryBytePair) {

@@ -173,13 +173,14 @@ TEST(SettingsStore, KeysIgnoreAsciiCaseAndUnknownKeysRaise) {
         store.Value("ListViewHideWord");
         FAIL();
     } catch (const SettingNotFoundError& e) {
-        EXPECT_STREQ(e.what(), "Konfigurationseintrag \"ListViewHideWord\" nicht gefunden");
+        EXPECT_EQ(e.what(), std::string(settings_error::KeyNotFoundHead) + "ListViewHideWord" +
+                                std::string(settings_error::KeyNotFoundTail));
     }
     try {
         store.SetValueAt(2, 1);
         FAIL();
     } catch (const SettingNotFoundError& e) {
-        EXPECT_STREQ(e.what(), "Konfigurationseintrag nicht gefunden");
+        EXPECT_EQ(e.what(), settings_error::NotFound);
     }
     EXPECT_THROW(store.ChangeTimeAt(5), SettingNotFoundError);
     EXPECT_THROW(store.ValueAt(2), SettingNotFoundError);
@@ -290,7 +291,7 @@ TEST(SettingsStore, PersistenceModeRules) {
         store.SetPersistenceMode(Persistence::IniFile);
         FAIL();
     } catch (const PersistenceModeError& e) {
-        EXPECT_STREQ(e.what(), "Name der Ini-Datei nicht angegeben");
+        EXPECT_EQ(e.what(), settings_error::IniFileNameMissing);
     }
     EXPECT_EQ(store.PersistenceMode(), Persistence::Registry);
     store.SetPersistenceMode(static_cast<Persistence>(7));

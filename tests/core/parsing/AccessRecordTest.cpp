@@ -269,6 +269,17 @@ TEST(AccessRecordTest, BrowserImage) {
         {"Mozilla Safar", Icon::BrowserOther},
         {"SafariMSIEOpera", Icon::BrowserOpera},
         {"\xFF\xE9NEO", Icon::BrowserOther},
+        // Each name as the whole agent, at its very end, and cut short by one letter there.
+        {"Opera", Icon::BrowserOpera},
+        {"Mozilla/5.0 Opera", Icon::BrowserOpera},
+        {"Mozilla/5.0 Oper", Icon::BrowserOther},
+        {"Firefox", Icon::BrowserFirefox},
+        {"Gecko Firefox", Icon::BrowserFirefox},
+        {"compatible; MSIE", Icon::BrowserMsie},
+        {"compatible; MSI", Icon::BrowserOther},
+        {"AppleWebKit Safari", Icon::BrowserSafari},
+        {"libneon", Icon::BrowserNeon},
+        {"libneo", Icon::BrowserOther},
     };
     for (const auto& [agent, expected] : cases) {
         NcsaRecord record;

@@ -234,6 +234,33 @@ TEST_F(ParseNcsaTest, EscapedQuotesAndApostrophes) {
     EXPECT_NE(r, nullptr) << "the identity token is never read";
 }
 
+// The referring page and the agent are the ninth and tenth fields: a line may end before
+// either of them, and a field after them (some servers add one) is ignored.
+TEST_F(ParseNcsaTest, ReferringPageAndAgentByFieldCount) {
+    const std::string head = "192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /p.html HTTP/1.1\" 200 3";
+    const struct {
+        const char* Why;
+        const char* Tail;
+        std::string_view Referer;
+        std::string_view UserAgent;
+    } cases[] = {
+        {"eight fields", "", "-", "-"},
+        {"nine fields", " \"http://ref.example/a\"", "http://ref.example/a", "-"},
+        {"nine fields, the last unquoted", " http://ref.example/b", "http://ref.example/b", "-"},
+        {"nine fields, a blank after the last", " \"http://ref.example/c\" ", "http://ref.example/c", "-"},
+        {"ten fields", " \"http://ref.example/d\" \"Agent/1.0 (X)\"", "http://ref.example/d",
+         "Agent/1.0 (X)"},
+        {"eleven fields", " \"-\" \"Agent/2.0\" \"extra\"", "-", "Agent/2.0"},
+    };
+    for (const auto& c : cases) {
+        const AccessRecord* r = Parse(head + c.Tail);
+        ASSERT_NE(r, nullptr) << c.Why;
+        EXPECT_EQ(r->Referer(), c.Referer) << c.Why;
+        EXPECT_EQ(r->UserAgent(), c.UserAgent) << c.Why;
+        EXPECT_EQ(r->Bytes, 3) << c.Why;
+    }
+}
+
 TEST_F(ParseNcsaTest, ClassifiesAcceptedLines) {
     Space().Spiders().Add("bot.example", false);
     Space().Documents().Add(".html");
