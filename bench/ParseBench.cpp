@@ -60,16 +60,16 @@ void BM_ParseNCSA(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseNCSA)->MinTime(2.0);
 
-void BM_ParseW3CAllFields(benchmark::State& state) {
+void BM_ParseW3cAllFields(benchmark::State& state) {
     BenchOptions options;
     FillLists();
-    static const std::vector<std::string> lines = W3CLines(300000);
+    static const std::vector<std::string> lines = W3cLines(300000);
     Server server;
     server.SetLogType(LogFormat::W3c);
-    server.SetW3CFields(W3CAllFields);
+    server.SetW3cFields(W3cAllFields);
     RunLines(state, lines, server);
 }
-BENCHMARK(BM_ParseW3CAllFields)->MinTime(2.0);
+BENCHMARK(BM_ParseW3cAllFields)->MinTime(2.0);
 
 // The shop's thousand lines, queued once, then parsed again and again.
 void BM_ParseShopCorpus(benchmark::State& state) {

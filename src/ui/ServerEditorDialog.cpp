@@ -226,7 +226,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
         box->addWidget(W3c_);
         Fields_ =
             Hinted(new QListWidget(frame), "CheckListBoxW3CProperties", QStringLiteral("W3C-Eigenschaften"));
-        const char* const fields[W3CFieldCount] = {"Datum [date]",
+        const char* const fields[W3cFieldCount] = {"Datum [date]",
                                                    "Uhrzeit [time]",
                                                    "Client-IP-Adresse [c-ip]",
                                                    "Benutzername [cs-username]",
@@ -432,8 +432,8 @@ void ServerEditorDialog::Prepare(const SettingsStore* options) {
         } else if (server.LogType() == LogFormat::W3c) {
             Fields_->setEnabled(true);
             W3c_->setChecked(true);
-            for (int i = 0; i < W3CFieldCount; ++i)
-                Fields_->item(i)->setCheckState(server.W3CField(i) ? Qt::Checked : Qt::Unchecked);
+            for (int i = 0; i < W3cFieldCount; ++i)
+                Fields_->item(i)->setCheckState(server.W3cField(i) ? Qt::Checked : Qt::Unchecked);
         }
         setUnit(static_cast<std::int32_t>(server.TimeDeleteAfterUnit()));
         DeleteAfter_->setText(QString::number(server.TimeDeleteAfter()));
@@ -508,8 +508,8 @@ void ServerEditorDialog::ApplyValues(Server& server) const {
     else if (W3c_->isChecked())
         server.SetLogType(LogFormat::W3c);
     server.SetTimeDeleteAfterUnit(Days_->isChecked() ? KeepUnit::Days : KeepUnit::Hours);
-    for (int i = 0; i < W3CFieldCount; ++i)
-        server.SetW3CField(i, Fields_->item(i)->checkState() == Qt::Checked);
+    for (int i = 0; i < W3cFieldCount; ++i)
+        server.SetW3cField(i, Fields_->item(i)->checkState() == Qt::Checked);
     // 7. The first text that is no whole number ends the conversion: it and the fields after
     // it keep their values.
     const std::optional<std::int32_t> period = WholeNumber(DeleteAfter_->text());

@@ -498,7 +498,7 @@ TEST_F(MainWindowTest, ClosingWhileAReaderWaitsForItsTakeOverEndsTheReader) {
     // Only the synchronized calls run (the reader's node images), never the posted notification.
     ASSERT_TRUE(kavel::test::WaitUntil([&] {
         Dispatcher_.ProcessSynchronizedCalls();
-        return reader->HoldCause() == HoldReason::Notification;
+        return reader->CurrentHoldReason() == HoldReason::Notification;
     }));
     const int rows = Window_->Lists().Log().rowCount();
     Window_->close();

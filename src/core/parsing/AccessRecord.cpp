@@ -44,10 +44,10 @@ enum Slot : std::uint8_t {
     SlotSiteName,
     SlotComputerName,
     SlotCookie,
-    SlotCountW3C,
+    SlotCountW3c,
     // What follows the date text when it is kept in two pieces (the NCSA zone offset, which
     // the line keeps apart from the date by a blank): stored after every other slot.
-    SlotDateTail = SlotCountW3C,
+    SlotDateTail = SlotCountW3c,
     SlotCountAll
 };
 constexpr std::uint8_t SlotCountNCSA = SlotServerAddress;
@@ -68,7 +68,7 @@ constexpr std::uint16_t AllSlots(std::uint8_t slots) {
 }
 
 std::uint8_t SlotCount(LogFormat kind) {
-    return kind == LogFormat::W3c ? static_cast<std::uint8_t>(SlotCountW3C) : SlotCountNCSA;
+    return kind == LogFormat::W3c ? static_cast<std::uint8_t>(SlotCountW3c) : SlotCountNCSA;
 }
 
 } // namespace
@@ -112,7 +112,7 @@ struct AccessRecord::TextStore {
     std::uint8_t KeyUnits = 0;
 
     std::uint8_t Slots() const {
-        return (Flags & W3cSlotsBit) != 0 ? static_cast<std::uint8_t>(SlotCountW3C) : SlotCountNCSA;
+        return (Flags & W3cSlotsBit) != 0 ? static_cast<std::uint8_t>(SlotCountW3c) : SlotCountNCSA;
     }
     // Slots whose texts the table does not hold.
     unsigned Elided() const { return static_cast<unsigned>(DefaultMask | AliasMask | CommonMask); }
@@ -266,7 +266,7 @@ struct AccessRecord::TextStore {
         store->DefaultMask = plan.Defaults;
         store->AliasMask = plan.Aliases;
         store->CommonMask = plan.Commons;
-        store->SetFlag(W3cSlotsBit, plan.Slots == SlotCountW3C);
+        store->SetFlag(W3cSlotsBit, plan.Slots == SlotCountW3c);
         store->SetFlag(WideBit, plan.Wide);
         store->SetLinePointer(plan.Slices != 0 ? lineKey : nullptr);
         char* side = reinterpret_cast<char*>(store->Table() + store->TableSize());
@@ -744,7 +744,7 @@ bool ResolveIfWanted(const ParseOptions& options, std::string_view address, std:
     return ResolveAddress(address, hostName);
 }
 
-void SetAddress(AccessRecord& record, std::string_view token, bool resolve) {
+void SetAddressLookingUpName(AccessRecord& record, std::string_view token, bool resolve) {
     std::string name;
     const bool resolved = resolve && ResolveAddress(token, name);
     record.AssignAddressPair(token, resolved ? std::string_view(name) : token);

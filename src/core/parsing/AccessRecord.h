@@ -194,7 +194,7 @@ public:
 std::string Dequote(std::string_view token);
 // Client-address step of both parsers: Address and HostName := token, then the cached
 // reverse look-up when resolve is set.
-void SetAddress(AccessRecord& record, std::string_view token, bool resolve);
+void SetAddressLookingUpName(AccessRecord& record, std::string_view token, bool resolve);
 // Bytes := token as a 64-bit integer unless it is "-"; false when it is no such integer.
 bool SetBytes(AccessRecord& record, std::string_view token);
 

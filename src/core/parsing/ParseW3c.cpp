@@ -15,7 +15,7 @@ namespace kavel {
 namespace {
 
 // Field indices of the fixed W3C order.
-enum W3CField : int {
+enum W3cField : int {
     FieldDate,
     FieldTime,
     FieldClientIp,

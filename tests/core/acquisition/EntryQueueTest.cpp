@@ -185,7 +185,7 @@ TEST_F(EntryQueueTest, ParseEntry) {
     EXPECT_FALSE(ParseEntry(entry)) << "a keep period of 0 keeps nothing";
 
     Server_.SetLogType(LogFormat::W3c);
-    Server_.SetW3CFields(W3CAllFields);
+    Server_.SetW3cFields(W3cAllFields);
     Server_.SetTimeDeleteAfter(3);
     const std::unique_ptr<LogEntry> emptyMade = LogEntry::Make("", &Server_);
     LogEntry& empty = *emptyMade;
@@ -363,7 +363,7 @@ TEST_F(EntryQueueTest, MakeEntryReadsTheCorpusLikeParseEntry) {
     std::size_t kept = 0;
     for (const auto& f : files) {
         Server_.SetLogType(f.Format);
-        Server_.SetW3CFields(W3CAllFields);
+        Server_.SetW3cFields(W3cAllFields);
         for (const std::string& line : test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/" + f.File)) {
             // Both ways see the same queue, so the revisit rule gives both the same state.
             auto old = LogEntry::Make(line, &Server_);

@@ -363,7 +363,7 @@ TEST(AccessRecordTest, SetBytes) {
     }
 }
 
-TEST(AccessRecordTest, SetAddressResolvesOnlyWhenTheOptionIsOn) {
+TEST(AccessRecordTest, SetAddressLookingUpNameResolvesOnlyWhenTheOptionIsOn) {
     test::ScopedOptions options(false);
     ClearResolveCache();
     int queries = 0;
@@ -374,18 +374,18 @@ TEST(AccessRecordTest, SetAddressResolvesOnlyWhenTheOptionIsOn) {
         return std::nullopt;
     });
     NcsaRecord record;
-    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve());
+    SetAddressLookingUpName(record, "192.0.2.7", OptionMiscDnsResolve());
     EXPECT_EQ(record.HostName(), "192.0.2.7");
     EXPECT_FALSE(record.Resolved());
     EXPECT_EQ(queries, 0);
 
     options.SetDnsResolve(true);
-    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve());
+    SetAddressLookingUpName(record, "192.0.2.7", OptionMiscDnsResolve());
     EXPECT_EQ(record.Address(), "192.0.2.7");
     EXPECT_EQ(record.HostName(), "crawl.bot.example");
     EXPECT_TRUE(record.Resolved());
 
-    SetAddress(record, "192.0.2.8", OptionMiscDnsResolve());
+    SetAddressLookingUpName(record, "192.0.2.8", OptionMiscDnsResolve());
     EXPECT_EQ(record.HostName(), "192.0.2.8");
     EXPECT_FALSE(record.Resolved());
 
