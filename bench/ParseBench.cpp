@@ -222,13 +222,14 @@ void RevisitRule(benchmark::State& state, bool indexed) {
             ApplyRevisitRule(record, probe, queue, revisitors, 1000000);
         } else {
             const auto lock = queue.ReadLock();
-            queue.WalkAllBackward([&](const LogEntry& e) {
-                if (!EqualsAsciiIgnoreCase(e.Access()->HostName(), host))
-                    return true;
+            for (const LogEntry* e = queue.Last(); e; e = queue.Prev(e)) {
+                if (!EqualsAsciiIgnoreCase(e->Access()->HostName(), host))
+                    continue;
                 record.VisitorState = VisitorKind::Known;
-                return e.Access()->VisitorState != VisitorKind::Revisitor &&
-                       WholeMinutesBetween(e.Time, probe.Time) <= 1000000;
-            });
+                if (e->Access()->VisitorState == VisitorKind::Revisitor ||
+                    WholeMinutesBetween(e->Time, probe.Time) > 1000000)
+                    break;
+            }
         }
         benchmark::DoNotOptimize(static_cast<int>(record.VisitorState));
     }

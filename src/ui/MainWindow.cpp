@@ -77,11 +77,6 @@
 namespace kavel::ui {
 namespace {
 
-MainWindow::ServerEditorHook& EditorHook() {
-    static MainWindow::ServerEditorHook hook;
-    return hook;
-}
-
 QString Utf8(const char* text) {
     return QString::fromUtf8(text);
 }
@@ -1501,13 +1496,8 @@ ServerEditorDialog& MainWindow::ServerEditor() {
     return *ServerEditor_;
 }
 
-void MainWindow::SetServerEditor(ServerEditorHook hook) {
-    EditorHook() = std::move(hook);
-}
-
 void MainWindow::NewServerExecute() {
-    std::unique_ptr<Server> server =
-        EditorHook() ? EditorHook()(this, nullptr) : ServerEditor().Edit(nullptr);
+    std::unique_ptr<Server> server = ServerEditor().Edit(nullptr);
     if (server) {
         AddServer(std::move(server));
         UpdateActionStates();
@@ -1518,10 +1508,7 @@ void MainWindow::EditServerExecute() {
     Server* server = Tree_->SelectedServer();
     if (server == nullptr)
         return;
-    if (EditorHook())
-        EditorHook()(this, server);
-    else
-        ServerEditor().Edit(server);
+    ServerEditor().Edit(server);
     if (ServerTreeItem* node = Tree_->NodeOf(*server))
         node->setText(0, DisplayText(server->Name()));
     UpdateServerCaption();

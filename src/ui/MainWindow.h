@@ -104,10 +104,6 @@ public:
     void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) override;
     void ShowPopup(const std::string& text, const std::string& caption, Icon image) override;
 
-    // The server editor is not part of this window yet: the hook gets the server
-    // to edit (none for a new one) and returns the definition to add for a new server.
-    using ServerEditorHook = std::function<std::unique_ptr<Server>(QWidget* owner, Server* server)>;
-    static void SetServerEditor(ServerEditorHook hook);
     // The one server editor of the run, created on first use.
     ServerEditorDialog& ServerEditor();
 

@@ -389,12 +389,6 @@ std::optional<EntryQueue::HostSummary> EntryQueue::SummaryOf(std::string_view ho
     return summary;
 }
 
-void EntryQueue::WalkAllBackward(const std::function<bool(const LogEntry&)>& visit) const {
-    for (const LogEntry* e = Last_; e; e = At(e->Prev_))
-        if (!visit(*e))
-            return;
-}
-
 EntryQueue& Entries() {
     static EntryQueue queue;
     return queue;

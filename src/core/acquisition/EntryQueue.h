@@ -216,8 +216,6 @@ public:
     // the number of entries (a removal of an earliest or latest entry is paid by one walk of
     // that host's entries on the next call).
     std::optional<HostSummary> SummaryOf(std::string_view hostName) const;
-    // Under a held ReadLock: the same walk over the whole queue, for comparison in tests.
-    void WalkAllBackward(const std::function<bool(const LogEntry&)>& visit) const;
 
 private:
     void LockShared() const;

@@ -128,7 +128,7 @@ bool IsAcceptableHostName(std::string_view name) {
 }
 
 bool LookupHostName(std::string_view address, std::string& hostName) {
-    if (!StartSockets() || !IsNumericAddress(address)) {
+    if (!IsNumericAddress(address)) {
         return false;
     }
     Answer answer;
@@ -317,22 +317,6 @@ void ClearResolveCache() {
     LookupState& state = State();
     std::lock_guard lock(state.CacheLock);
     state.Cache.clear();
-}
-
-bool StartSockets() {
-    return true;
-}
-
-void StopSockets() {}
-
-std::string UrlForOpen(std::string_view text) {
-    constexpr std::string_view Scheme = "http://";
-    if (text.substr(0, Scheme.size()) == Scheme) {
-        return std::string(text);
-    }
-    std::string url(Scheme);
-    url += text;
-    return url;
 }
 
 } // namespace kavel

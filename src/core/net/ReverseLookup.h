@@ -90,14 +90,4 @@ bool IsNumericAddress(std::string_view address);
 // of control characters, DEL, ";", '"', "'" or blank.
 bool IsAcceptableHostName(std::string_view name);
 
-// The socket layer needs no start or clean-up on POSIX systems; these keep the program's
-// start and end symmetrical and always succeed.
-bool StartSockets();
-void StopSockets();
-
-// The address handed to the desktop's browser: "http://" is put in front unless the text
-// already begins with exactly "http://" (case matters, so "HTTP://" and "https://" get the
-// prefix too).
-std::string UrlForOpen(std::string_view text);
-
 } // namespace kavel

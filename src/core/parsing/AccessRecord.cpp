@@ -731,11 +731,6 @@ std::string_view DequoteView(std::string_view token, std::string& scratch) {
     return extracted;
 }
 
-std::string Dequote(std::string_view token) {
-    std::string scratch;
-    return std::string(DequoteView(token, scratch));
-}
-
 bool ResolveIfWanted(const ParseOptions& options, std::string_view address, std::string& hostName) {
     if (!options.ResolveNames)
         return false;
@@ -758,16 +753,6 @@ void AccessRecord::AssignAddressPair(std::string_view address, std::string_view 
     std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
     Resolved_ = !EqualsAsciiIgnoreCase(address, hostName);
-}
-
-bool SetBytes(AccessRecord& record, std::string_view token) {
-    if (token == "-")
-        return true;
-    const std::optional<std::int64_t> bytes = ParseInt64(token);
-    if (!bytes)
-        return false;
-    record.Bytes = *bytes;
-    return true;
 }
 
 } // namespace kavel

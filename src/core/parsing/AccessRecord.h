@@ -190,12 +190,8 @@ public:
     std::int32_t Win32Status = 0;
 };
 
-// The token without its surrounding double quotes, pairs of quotes reduced to one.
-std::string Dequote(std::string_view token);
 // Client-address step of both parsers: Address and HostName := token, then the cached
 // reverse look-up when resolve is set.
 void SetAddressLookingUpName(AccessRecord& record, std::string_view token, bool resolve);
-// Bytes := token as a 64-bit integer unless it is "-"; false when it is no such integer.
-bool SetBytes(AccessRecord& record, std::string_view token);
 
 } // namespace kavel

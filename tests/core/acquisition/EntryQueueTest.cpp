@@ -249,11 +249,9 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
             return true;
         });
         std::vector<const LogEntry*> all;
-        queue.WalkAllBackward([&](const LogEntry& e) {
-            if (EqualsAsciiIgnoreCase(e.Access()->HostName(), host))
-                all.push_back(&e);
-            return true;
-        });
+        for (const LogEntry* e = queue.Last(); e; e = queue.Prev(e))
+            if (EqualsAsciiIgnoreCase(e->Access()->HostName(), host))
+                all.push_back(e);
         // What the revisit rule reads of the chain: its earliest and latest time and whether a
         // revisitor is among it, however many of its entries went, the earliest and latest
         // among them.

@@ -280,30 +280,5 @@ TEST(ReverseLookup, ThrowingResolverCountsAsFailure) {
     ClearResolveCache();
 }
 
-TEST(ReverseLookup, SocketLayerNeedsNoStart) {
-    EXPECT_TRUE(StartSockets());
-    StopSockets();
-    EXPECT_TRUE(StartSockets());
-}
-
-TEST(ReverseLookup, UrlForOpen) {
-    struct Case {
-        const char* Text;
-        const char* Url;
-    };
-    const Case cases[] = {
-        {"http://www.example.com/", "http://www.example.com/"},
-        {"HTTP://www.example.com/", "http://HTTP://www.example.com/"},
-        {"https://secure.example.com/", "http://https://secure.example.com/"},
-        {"www.example.com/page.html", "http://www.example.com/page.html"},
-        {"http:/", "http://http:/"},
-        {"", "http://"},
-        {"http://", "http://"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(UrlForOpen(c.Text), c.Url) << c.Text;
-    }
-}
-
 } // namespace
 } // namespace kavel

@@ -328,41 +328,6 @@ TEST(AccessRecordTest, VisitorImage) {
     }
 }
 
-TEST(AccessRecordTest, Dequote) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"\"abc\"", "abc"}, {"\"a\"\"b\"", "a\"b"}, {"\"\"", ""},
-        {"abc", "abc"},     {"\"abc", "ab"},        {"\"a", "\"a"},
-        {"\"", "\""},       {"\"\"abc", "\"\"abc"}, {"\"abc\"def", "abc"},
-        {"\"ab\"\"", "ab"}, {"\"\"\"\"\"\"", ""},   {"\"-\"", "-"},
-        {"", ""},           {"a\"b\"", "a\"b\""},
-    };
-    for (const auto& [token, expected] : cases)
-        EXPECT_EQ(Dequote(token), expected) << token;
-}
-
-TEST(AccessRecordTest, SetBytes) {
-    const struct {
-        const char* Token;
-        bool Ok;
-        std::int64_t Bytes;
-    } cases[] = {{"-", true, 77},
-                 {"0", true, 0},
-                 {"2326", true, 2326},
-                 {"2147483648", true, 2147483648},
-                 {"9223372036854775807", true, 9223372036854775807},
-                 {"9223372036854775808", false, 77},
-                 {"12a", false, 77},
-                 {"", false, 77},
-                 {"--", false, 77},
-                 {"-5", true, -5}};
-    for (const auto& c : cases) {
-        NcsaRecord record;
-        record.Bytes = 77;
-        EXPECT_EQ(SetBytes(record, c.Token), c.Ok) << c.Token;
-        EXPECT_EQ(record.Bytes, c.Bytes) << c.Token;
-    }
-}
-
 TEST(AccessRecordTest, SetAddressLookingUpNameResolvesOnlyWhenTheOptionIsOn) {
     test::ScopedOptions options(false);
     ClearResolveCache();
