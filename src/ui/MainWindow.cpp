@@ -158,7 +158,7 @@ protected:
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Creation (FormCreate)
+// Creation
 
 MainWindow::MainWindow(Setup setup, QWidget* parent)
     : QMainWindow(parent)

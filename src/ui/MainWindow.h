@@ -60,8 +60,6 @@ class UseMeter;
 // the ReaderView that shows the readers' node images. Create it after the application object,
 // the main dispatcher and ProgramLifecycle::CreateObjects; close it before the process-wide
 // objects are finished, and call ReleaseListsAndTree before the queue and the servers go.
-//
-// No Q_OBJECT: the window declares no signals or slots, and moc cannot parse the core headers.
 class MainWindow final : public QMainWindow, public ReaderView {
 public:
     struct Setup {
@@ -149,8 +147,8 @@ public:
     QMenu* PopupMenuListLog() const { return PopupListLog_; }
     QMenu* PopupMenuListExceptions() const { return PopupListExceptions_; }
     QMenu* PopupMenuTree() const { return PopupTree_; }
-    // TreeViewServersMouseDown and ListViewMouseDown as a press would run them (the node or
-    // rows selected beforehand); the context menus are not opened.
+    // What a mouse press on the server tree or on a list does (the node or rows selected
+    // beforehand), without opening the context menus.
     void TreePressed(Qt::MouseButton button);
     void ListPressed(QTableView* view, Qt::MouseButton button);
     // The tool bar's help button (the topic follows the visible page).
@@ -192,7 +190,7 @@ private:
     void InstallViewExtras();
     // Expired entries leave while the window is left alone.
     void InstallExpirySweep();
-    // ImageUseMeterMouseDown: the newest access older than the clicked minute.
+    // A click on the use meter selects the newest access older than the clicked minute.
     void UseMeterClicked(qint64 timeMs);
     // The overview counts what the lists show: the current server and the display filters.
     void UpdateOverviewScope();

@@ -258,7 +258,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
                             QStringLiteral("Nach Einstellungsänderungen ist ein Neustart der Anwendung "
                                            "erforderlich, um alle gewünschten Protokolleinträge anzuzeigen."),
                             frame));
-        // RadioButtonProtocolTypeClick.
+        // The field list applies to the W3C format only.
         connect(Ncsa_, &QRadioButton::clicked, this, [this] { Fields_->setEnabled(false); });
         connect(W3c_, &QRadioButton::clicked, this, [this] { Fields_->setEnabled(true); });
     }
@@ -362,7 +362,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
             accept();
     });
     connect(Cancel_, &QPushButton::clicked, this, &QDialog::reject);
-    // TabSheetsExit: the focus leaving a page, or another page coming up.
+    // The ready state is checked again when the focus leaves a page or another page comes up.
     connect(qApp, &QApplication::focusChanged, this, &ServerEditorDialog::OnFocusChanged);
     connect(Pages_, &QTabWidget::currentChanged, this, [this] { UpdateReadyState(); });
     resize(std::max(505, minimumSizeHint().width()), std::max(394, sizeHint().height()));
