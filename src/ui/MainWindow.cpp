@@ -85,26 +85,6 @@ QString Thousands(std::int64_t value) {
     return QString::fromStdString(platform::CurrentLocaleFormat().Thousands(value));
 }
 
-std::int32_t StoredInt(const SettingsStore* store, const char* key, std::int32_t fallback) {
-    if (store == nullptr)
-        return fallback;
-    try {
-        return store->Int(key);
-    } catch (const std::exception&) {
-        return fallback;
-    }
-}
-
-bool StoredBool(const SettingsStore* store, const char* key) {
-    if (store == nullptr)
-        return false;
-    try {
-        return store->Bool(key);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 // The designed widths are pixels of an 8-point font; text columns grow with the desktop's font,
 // and never start narrower than their header and the typical wide cell the model names (a status
 // "304 Not Modified" after its image, a date and time). The image column (the first) keeps its width.

@@ -25,7 +25,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <exception>
 
 namespace kavel::ui {
 namespace {
@@ -33,16 +32,6 @@ namespace {
 ServerEditorDialog::FileChooser& Chooser() {
     static ServerEditorDialog::FileChooser chooser;
     return chooser;
-}
-
-std::int32_t OptionInt(const SettingsStore* store, const char* key, std::int32_t fallback) {
-    if (store == nullptr)
-        return fallback;
-    try {
-        return store->Int(key);
-    } catch (const std::exception&) {
-        return fallback;
-    }
 }
 
 // The whole-number conversion of the number boxes: surrounding blanks and anything else make
@@ -406,7 +395,7 @@ void ServerEditorDialog::Prepare(const SettingsStore* options) {
     if (options == nullptr)
         options = Options();
     // 1.-3.
-    const int minutes = OptionInt(options, "TimeRevisitorAfterMinutes", 10);
+    const int minutes = StoredInt(options, "TimeRevisitorAfterMinutes", 10);
     Pages_->setCurrentIndex(0);
     RealtimeMax_->setText(QStringLiteral("%1 min.").arg(minutes));
     Realtime_->setRange(1, minutes);
@@ -455,9 +444,9 @@ void ServerEditorDialog::Prepare(const SettingsStore* options) {
         W3c_->setChecked(false);
         Ncsa_->setAutoExclusive(true);
         W3c_->setAutoExclusive(true);
-        setUnit(OptionInt(options, "TimeDeleteAfterUnit", 0));
-        DeleteAfter_->setText(QString::number(OptionInt(options, "TimeDeleteAfter", 3)));
-        PollCycle_->setText(QString::number(OptionInt(options, "TimeLogPollCycleInMs", 5000) / 1000));
+        setUnit(StoredInt(options, "TimeDeleteAfterUnit", 0));
+        DeleteAfter_->setText(QString::number(StoredInt(options, "TimeDeleteAfter", 3)));
+        PollCycle_->setText(QString::number(StoredInt(options, "TimeLogPollCycleInMs", 5000) / 1000));
         TimeZone_->setText(QStringLiteral("0"));
         Realtime_->setValue(minutes);
     }
