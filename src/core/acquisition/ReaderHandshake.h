@@ -20,6 +20,7 @@
 
 #include "acquisition/LogReader.h"
 #include "platform/Dispatcher.h"
+#include "platform/ScopedInstall.h"
 
 #include <cstdint>
 #include <functional>
@@ -63,12 +64,6 @@ private:
 // Calls each for every entry from first on (following Next) and clears its IsNew.
 void TakeOverNewEntries(LogEntry& first, const std::function<void(LogEntry&)>& each);
 
-class ScopedReaderMainThread {
-public:
-    explicit ScopedReaderMainThread(ReaderMainThread& handshake) { SetReaderMainThread(&handshake); }
-    ~ScopedReaderMainThread() { SetReaderMainThread(nullptr); }
-    ScopedReaderMainThread(const ScopedReaderMainThread&) = delete;
-    ScopedReaderMainThread& operator=(const ScopedReaderMainThread&) = delete;
-};
+using ScopedReaderMainThread = platform::ScopedInstall<ReaderMainThread, &SetReaderMainThread>;
 
 } // namespace kavel
