@@ -7,7 +7,6 @@
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
 #include "base/LineBlocks.h"
-#include "base/SingleInstance.h"
 #include "base/TableExport.h"
 #include "base/Text.h"
 #include "base/TextPattern.h"
@@ -157,16 +156,6 @@ MainWindow::MainWindow(Setup setup, QWidget* parent)
 
     // 1. No current server (the use meter keeps the minute of its last shift itself).
     Lists_.SetCurrentServer(nullptr);
-
-    // 2. The single-instance check; a declined second instance still creates the window, but
-    // the program ends without running it.
-    const auto ask = [this, &setup](const std::string& question, const std::string& caption) {
-        if (setup.Asking)
-            setup.Asking();
-        return MessageBox::Confirm(this, DisplayText(question), DisplayText(caption));
-    };
-    MayContinue_ = setup.InstanceLockName.empty() ? CheckSingleInstance(ask)
-                                                  : CheckSingleInstance(ask, setup.InstanceLockName);
 
     CreateActions();
     CreateMenus();

@@ -66,20 +66,13 @@ public:
         // Loads the revisitors and the servers at the first idle moment and stops the readers
         // when the window closes.
         ProgramLifecycle* Lifecycle = nullptr;
-        // The single-instance lock (the program keys it by its workspace); empty: the
-        // product name.
-        std::string InstanceLockName;
         // Defaults of the stored layout; none: the designed size and the primary screen.
         std::optional<LayoutDefaults> Layout;
-        // Runs right before the second-instance question is shown.
-        std::function<void()> Asking;
     };
 
     explicit MainWindow(Setup setup, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // False when the user declined a second instance: the program ends without loading.
-    bool MayContinue() const { return MayContinue_; }
     bool FirstIdleDone() const { return FirstIdleDone_; }
     bool Closed() const { return Closed_; }
     SettingsStore* OptionsStore() const { return Options_.get(); }
@@ -241,7 +234,6 @@ private:
     ProgramLifecycle* Lifecycle_;
     std::unique_ptr<SettingsStore> Options_;
     std::unique_ptr<SettingsStore> Styles_;
-    bool MayContinue_ = true;
     bool FirstIdleDone_ = false;
     // How often CheckFrameFits looked for the frame since the geometry was applied.
     int FrameChecks_ = 0;

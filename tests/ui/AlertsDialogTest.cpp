@@ -8,7 +8,6 @@
 #include "acquisition/Server.h"
 #include "base/CommandLine.h"
 #include "base/DefinitionFile.h"
-#include "base/SingleInstance.h"
 #include "platform/Tone.h"
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
@@ -33,7 +32,6 @@
 #include <QTableWidget>
 #include <ctime>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace kavel::ui {
 namespace {
@@ -75,7 +73,6 @@ protected:
         Entries().Clear();
         Servers().Clear();
         MessageBox::Reset();
-        ReleaseSingleInstance();
     }
 
     void Start(const std::string& rules = RulesFile) {
@@ -86,7 +83,6 @@ protected:
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
-        setup.InstanceLockName = "kavel-alerts-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));

@@ -9,7 +9,6 @@
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
-#include "base/SingleInstance.h"
 #include "platform/Clock.h"
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
@@ -26,7 +25,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace kavel::ui {
 namespace {
@@ -60,7 +58,6 @@ protected:
         Entries().Clear();
         Servers().Clear();
         MessageBox::Reset();
-        ReleaseSingleInstance();
     }
 
     void Start(int linesPerServer = 12) {
@@ -86,7 +83,6 @@ protected:
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
-        setup.InstanceLockName = "kavel-expiry-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this, linesPerServer] {

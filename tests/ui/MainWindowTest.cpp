@@ -7,7 +7,6 @@
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
-#include "base/SingleInstance.h"
 #include "base/TextPattern.h"
 #include "base/WindowLayout.h"
 #include "config/SettingsStore.h"
@@ -56,7 +55,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace kavel::ui {
 namespace {
@@ -111,7 +109,6 @@ protected:
         Servers().Clear();
         MessageBox::Reset();
         TextInputDialog::Reset();
-        ReleaseSingleInstance();
     }
 
     // Servers as "name;log" pairs; every log lives in the home folder.
@@ -127,7 +124,6 @@ protected:
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
-        setup.InstanceLockName = "kavel-ui-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));
@@ -534,7 +530,6 @@ TEST_F(MainWindowTest, LayoutIsStoredAtClosingAndRestoredAtTheNextStart) {
     Window_.reset();
     StopAllReaders();
     Servers().Clear();
-    ReleaseSingleInstance();
 
     Start();
     EXPECT_EQ(Window_->width(), 700);
@@ -813,7 +808,6 @@ TEST_F(MainWindowTest, AStoredGeometryLargerThanTheScreenIsClampedIntoIt) {
     Window_.reset();
     StopAllReaders();
     Servers().Clear();
-    ReleaseSingleInstance();
     Start();
     const QRect screen = Window_->screen()->availableGeometry();
     EXPECT_TRUE(screen.contains(Window_->frameGeometry()))

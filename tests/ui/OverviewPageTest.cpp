@@ -7,7 +7,6 @@
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
-#include "base/SingleInstance.h"
 #include "platform/Clock.h"
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
@@ -37,7 +36,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace kavel::ui {
 namespace {
@@ -81,7 +79,6 @@ protected:
         MessageBox::Reset();
         TextInputDialog::Reset();
         SetShownAddress({});
-        ReleaseSingleInstance();
     }
 
     // A second log makes a second server, shop.example.com.
@@ -98,7 +95,6 @@ protected:
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
-        setup.InstanceLockName = "kavel-overview-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));
