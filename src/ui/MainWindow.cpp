@@ -11,7 +11,6 @@
 #include "base/Text.h"
 #include "base/TextPattern.h"
 #include "base/VersionInfo.h"
-#include "base/WindowLayout.h"
 #include "parsing/NameList.h"
 #include "parsing/SpiderList.h"
 #include "platform/Clock.h"
@@ -42,6 +41,7 @@
 #include "ui/ToolGlyphs.h"
 #include "ui/TrayControl.h"
 #include "ui/UseMeter.h"
+#include "ui/WindowLayout.h"
 
 #include <QAbstractProxyModel>
 #include <QAction>

@@ -1,12 +1,12 @@
 #include "ui/ServerEditorDialog.h"
 
 #include "acquisition/Server.h"
-#include "base/WindowLayout.h"
 #include "config/AppSettings.h"
 #include "config/SettingsStore.h"
 #include "ui/DisplayText.h"
 #include "ui/IconSet.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowLayout.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -8,7 +8,6 @@
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
 #include "base/TextPattern.h"
-#include "base/WindowLayout.h"
 #include "config/SettingsStore.h"
 #include "platform/Clock.h"
 #include "platform/qt/QtDispatcher.h"
@@ -27,6 +26,7 @@
 #include "ui/ServerTree.h"
 #include "ui/TextInputDialog.h"
 #include "ui/TrayControl.h"
+#include "ui/WindowLayout.h"
 
 #include <QAccessible>
 #include <QAction>
