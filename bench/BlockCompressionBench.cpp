@@ -131,8 +131,8 @@ const BlockedLog& CombinedLog() {
     return log;
 }
 
-const BlockedLog& W3CLog() {
-    static const BlockedLog log(GeneratedLog([](std::size_t count) { return W3CLines(count); }));
+const BlockedLog& W3cLog() {
+    static const BlockedLog log(GeneratedLog([](std::size_t count) { return W3cLines(count); }));
     return log;
 }
 
@@ -323,7 +323,7 @@ struct Input {
 };
 
 const Input Inputs[] = {
-    {"corpus", CorpusLog}, {"combined_50MB", CombinedLog}, {"w3c_all_fields_50MB", W3CLog}};
+    {"corpus", CorpusLog}, {"combined_50MB", CombinedLog}, {"w3c_all_fields_50MB", W3cLog}};
 
 const bool Registered = [] {
     for (const Input& input : Inputs)

@@ -107,7 +107,7 @@ inline std::vector<std::string> CombinedLines(std::size_t count, int hosts = 500
 }
 
 // W3C Extended lines with all 22 fields in the fixed order.
-inline std::vector<std::string> W3CLines(std::size_t count, int hosts = 5000, unsigned seed = 2) {
+inline std::vector<std::string> W3cLines(std::size_t count, int hosts = 5000, unsigned seed = 2) {
     std::mt19937 random(seed);
     std::vector<std::string> lines;
     lines.reserve(count);

@@ -61,16 +61,16 @@ void BM_ParseNCSA(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseNCSA)->MinTime(2.0);
 
-void BM_ParseW3CAllFields(benchmark::State& state) {
+void BM_ParseW3cAllFields(benchmark::State& state) {
     BenchOptions options;
     FillLists();
-    static const std::vector<std::string> lines = W3CLines(300000);
+    static const std::vector<std::string> lines = W3cLines(300000);
     Server server;
     server.SetLogType(LogFormat::W3c);
-    server.SetW3CFields(W3CAllFields);
+    server.SetW3cFields(W3cAllFields);
     RunLines(state, lines, server);
 }
-BENCHMARK(BM_ParseW3CAllFields)->MinTime(2.0);
+BENCHMARK(BM_ParseW3cAllFields)->MinTime(2.0);
 
 // The shop's thousand lines, queued once, then parsed again and again.
 void BM_ParseShopCorpus(benchmark::State& state) {
@@ -223,13 +223,14 @@ void RevisitRule(benchmark::State& state, bool indexed) {
             ApplyRevisitRule(record, probe, queue, revisitors, 1000000);
         } else {
             const auto lock = queue.ReadLock();
-            queue.WalkAllBackward([&](const LogEntry& e) {
-                if (!EqualsAsciiIgnoreCase(e.Access()->HostName(), host))
-                    return true;
+            for (const LogEntry* e = queue.Last(); e; e = queue.Prev(e)) {
+                if (!EqualsAsciiIgnoreCase(e->Access()->HostName(), host))
+                    continue;
                 record.VisitorState = VisitorKind::Known;
-                return e.Access()->VisitorState != VisitorKind::Revisitor &&
-                       WholeMinutesBetween(e.Time, probe.Time) <= 1000000;
-            });
+                if (e->Access()->VisitorState == VisitorKind::Revisitor ||
+                    WholeMinutesBetween(e->Time, probe.Time) > 1000000)
+                    break;
+            }
         }
         benchmark::DoNotOptimize(static_cast<int>(record.VisitorState));
     }

@@ -72,12 +72,12 @@ void BM_QueuedEntryBytesInOnePiece(benchmark::State& state) {
     Server server;
     const auto format = static_cast<LogFormat>(state.range(1));
     server.SetLogType(format);
-    server.SetW3CFields(W3CAllFields);
+    server.SetW3cFields(W3cAllFields);
     server.SetTimeDeleteAfter(1000000);
     const EntrySettings settings = EntrySettings::Of(Space());
     for (auto _ : state) {
         state.PauseTiming();
-        std::vector<std::string> lines = format == LogFormat::W3c ? W3CLines(count) : CombinedLines(count);
+        std::vector<std::string> lines = format == LogFormat::W3c ? W3cLines(count) : CombinedLines(count);
         double lineBytes = 0;
         for (const std::string& line : lines)
             lineBytes += static_cast<double>(line.size());

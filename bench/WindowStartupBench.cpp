@@ -164,10 +164,6 @@ void BM_StartupOnAMillionLines(benchmark::State& state) {
         {
             MainWindow::Setup setup;
             setup.Lifecycle = &lifecycle;
-            // A lock of its own for each window: the process keeps what it took for the last.
-            static int windows = 0;
-            setup.InstanceLockName =
-                "kavel-window-bench-" + std::to_string(::getpid()) + "-" + std::to_string(++windows);
             MainWindow window(Space(), setup);
             window.show();
             QEventLoop loop;

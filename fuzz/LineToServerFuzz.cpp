@@ -23,7 +23,7 @@ void CheckRoundTrip(const kavel::Server& server) {
     Check(read->TimeDeleteAfter() == server.TimeDeleteAfter());
     Check(read->TimeLogPollCycleInMs() == server.TimeLogPollCycleInMs());
     Check(read->LogType() == server.LogType());
-    Check(read->W3CFields() == server.W3CFields());
+    Check(read->W3cFields() == server.W3cFields());
     Check(read->TimeZone() == server.TimeZone());
     Check(read->Active() == server.Active());
     Check(read->TimeRevisitorAfterMinutes() == server.TimeRevisitorAfterMinutes());
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     made.SetName(std::string(input.substr(0, half)));
     made.SetLogFileName(std::string(input.substr(half)));
     made.SetTimeZone(static_cast<std::int32_t>(size) - 12);
-    made.SetW3CFields(static_cast<std::uint32_t>(size * 2654435761u));
+    made.SetW3cFields(static_cast<std::uint32_t>(size * 2654435761u));
     made.SetActive(size % 2 == 0);
     CheckRoundTrip(made);
     return 0;

@@ -54,7 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)record->VisitorImage();
         (void)record->PageWithoutQuery();
         (void)kavel::DocumentExtension(record->Page());
-        (void)kavel::Dequote(record->Referer());
         setup.Space.Entries().Append(std::move(entry));
     }
     if (setup.Space.Entries().Count() > 1000) {

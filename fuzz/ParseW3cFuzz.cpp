@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     std::uint32_t choice;
     std::memcpy(&choice, data, 4);
-    setup.Server.SetW3CFields(choice);
+    setup.Server.SetW3cFields(choice);
     setup.Server.SetTimeZone(static_cast<std::int32_t>(choice >> 24) - 128);
     auto entry =
         kavel::LogEntry::Make(std::string(reinterpret_cast<const char*>(data) + 4, size - 4), &setup.Server);

@@ -1,6 +1,6 @@
 // kavel: the desktop program. Starts and ends in a fixed order: the
-// workspace's objects before any window, the main window (single-instance question, the two
-// configuration stores), the definitions at the window's first idle moment, the readers
+// workspace's objects, the single-instance question before any window, the main window (the
+// two configuration stores), the definitions at the window's first idle moment, the readers
 // stopped and the layout stored when the window closes, and the files written back after the
 // message loop in the reverse order of creation.
 
@@ -196,66 +196,65 @@ int main(int argc, char** argv) {
     platform::ScopedTone installedTone(tone);
 
     // The lock guards the workspace's definition files: a second instance is asked about only
-    // when it would share them (a demo in its own temporary folder never is).
+    // when it would share them (a demo in its own temporary folder never is). A declined (or
+    // cancelled) second instance ends without a window: nothing is loaded and no file is
+    // written.
     const std::filesystem::path workspace = platform::Paths::HomeDir();
-    ui::MainWindow::Setup setup;
-    setup.Lifecycle = &lifecycle;
-    setup.InstanceLockName = WorkspaceLockName(workspace);
-    setup.Asking = [&workspace] {
+    const auto askAnotherInstance = [&workspace](const std::string& question, const std::string& caption) {
         std::fprintf(stderr, "kavel: Der Arbeitsbereich %s wird bereits von Kavel verwendet.\n",
                      workspace.string().c_str());
+        return ui::MessageBox::Confirm(nullptr, ui::DisplayText(question), ui::DisplayText(caption));
     };
+    const bool mayContinue = CheckSingleInstance(askAnotherInstance, WorkspaceLockName(workspace));
 
     int result = 0;
-    {
+    if (mayContinue && !stopRequested) {
+        ui::MainWindow::Setup setup;
+        setup.Lifecycle = &lifecycle;
         ui::MainWindow window(space, std::move(setup));
-        if (window.MayContinue() && !stopRequested) {
-            if (const std::optional<int> rows = ExitAfterRows()) {
-                const auto check = [&window, limit = *rows] {
-                    static bool done = false;
-                    if (done || window.Lists().Log().rowCount() < limit)
-                        return;
-                    done = true;
-                    std::printf("kavel: %d Zugriffe angezeigt\n", window.Lists().Log().rowCount());
-                    std::fflush(stdout);
-                    QMetaObject::invokeMethod(
-                        &window, [&window] { window.close(); }, Qt::QueuedConnection);
-                };
-                QObject::connect(&window.Lists().Log(), &QAbstractItemModel::rowsInserted, &window, check);
-                QObject::connect(&window.Lists().Log(), &QAbstractItemModel::modelReset, &window, check);
-            }
-
-            runningWindow = &window;
-            shownWindow = &window;
-            window.show();
-            if (!earlyErrors.empty()) {
-                QTimer::singleShot(0, &window, [&window, &earlyErrors] {
-                    for (const std::string& message : earlyErrors)
-                        ui::MessageBox::Error(&window, ui::DisplayText(message));
-                    earlyErrors.clear();
-                });
-            }
-            // The start-up picture fades in and out over the window.
-            window.AboutBox().StartFade();
-            std::unique_ptr<cli::DemoTraffic> traffic;
-            if (demoHome) {
-                traffic = std::make_unique<cli::DemoTraffic>(*demoHome);
-                traffic->SetIncidents(incidents);
-                traffic->Start();
-            }
-            result = QApplication::exec();
-            if (traffic)
-                traffic->Stop();
-            // The loop may also end without the window's closing (the session ends).
-            if (!window.Closed())
-                window.close();
-            runningWindow = nullptr;
-            shownWindow = nullptr;
-            window.ReleaseListsAndTree();
-            lifecycle.Finish(window.OptionsStore(), window.StylesStore());
+        if (const std::optional<int> rows = ExitAfterRows()) {
+            const auto check = [&window, limit = *rows] {
+                static bool done = false;
+                if (done || window.Lists().Log().rowCount() < limit)
+                    return;
+                done = true;
+                std::printf("kavel: %d Zugriffe angezeigt\n", window.Lists().Log().rowCount());
+                std::fflush(stdout);
+                QMetaObject::invokeMethod(
+                    &window, [&window] { window.close(); }, Qt::QueuedConnection);
+            };
+            QObject::connect(&window.Lists().Log(), &QAbstractItemModel::rowsInserted, &window, check);
+            QObject::connect(&window.Lists().Log(), &QAbstractItemModel::modelReset, &window, check);
         }
-        // A declined (or cancelled) second instance ends here: nothing was loaded and no file
-        // is written.
+
+        runningWindow = &window;
+        shownWindow = &window;
+        window.show();
+        if (!earlyErrors.empty()) {
+            QTimer::singleShot(0, &window, [&window, &earlyErrors] {
+                for (const std::string& message : earlyErrors)
+                    ui::MessageBox::Error(&window, ui::DisplayText(message));
+                earlyErrors.clear();
+            });
+        }
+        // The start-up picture fades in and out over the window.
+        window.AboutBox().StartFade();
+        std::unique_ptr<cli::DemoTraffic> traffic;
+        if (demoHome) {
+            traffic = std::make_unique<cli::DemoTraffic>(*demoHome);
+            traffic->SetIncidents(incidents);
+            traffic->Start();
+        }
+        result = QApplication::exec();
+        if (traffic)
+            traffic->Stop();
+        // The loop may also end without the window's closing (the session ends).
+        if (!window.Closed())
+            window.close();
+        runningWindow = nullptr;
+        shownWindow = nullptr;
+        window.ReleaseListsAndTree();
+        lifecycle.Finish(window.OptionsStore(), window.StylesStore());
     }
     finished.store(true);
     pthread_kill(signalWaiter.native_handle(), SIGTERM);

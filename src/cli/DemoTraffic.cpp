@@ -104,11 +104,11 @@ std::string NcsaLine(const DemoRequest& r) {
 
 // Fields: date time c-ip cs-username s-ip s-port cs-method cs-uri-stem cs-uri-query sc-status
 // sc-bytes time-taken cs(User-Agent) cs(Referer).
-constexpr std::uint32_t DemoW3CFields = (1u << 0) | (1u << 1) | (1u << 2) | (1u << 3) | (1u << 6) |
+constexpr std::uint32_t DemoW3cFields = (1u << 0) | (1u << 1) | (1u << 2) | (1u << 3) | (1u << 6) |
                                         (1u << 7) | (1u << 8) | (1u << 9) | (1u << 10) | (1u << 11) |
                                         (1u << 14) | (1u << 16) | (1u << 19) | (1u << 21);
 
-std::string W3CLine(const DemoRequest& r, int timeTaken) {
+std::string W3cLine(const DemoRequest& r, int timeTaken) {
     const DateParts p = DecodeDateTime(r.Time);
     std::string stem = r.Page;
     std::string query = "-";
@@ -214,7 +214,7 @@ private:
 std::string Lines(const std::vector<DemoRequest>& burst, bool w3c, Generator& generator) {
     std::string text;
     for (const DemoRequest& r : burst) {
-        text += w3c ? W3CLine(r, 10 + generator.Pick(400)) : NcsaLine(r);
+        text += w3c ? W3cLine(r, 10 + generator.Pick(400)) : NcsaLine(r);
         text += w3c ? "\r\n" : "\n";
     }
     return text;
@@ -241,13 +241,13 @@ DemoHome CreateDemoHome(const std::filesystem::path& home) {
     demo.Home = home;
     demo.NcsaLog = home / "www-access.log";
     const std::string w3cTemplate = (home / "ex%YY%MM%DD.log").string();
-    demo.W3CLog = ExpandLogFileName(w3cTemplate);
+    demo.W3cLog = ExpandLogFileName(w3cTemplate);
 
     const bool fresh = !std::filesystem::exists(home / "kavel.servers");
     if (fresh) {
         const std::string ncsa = "www.demo.example;" + demo.NcsaLog.string() + ";1;1000;0;0;0;-1;10;0;0;-1";
         const std::string w3c = "shop.demo.example;" + w3cTemplate + ";1;1000;1;" +
-                                std::to_string(DemoW3CFields) + ";0;-1;10;0;0;0";
+                                std::to_string(DemoW3cFields) + ";0;-1;10;0;0;0";
         WriteFileAtomically(home / "kavel.servers",
                             DefinitionFileHeader("Servers", true) + "\r\n" + ncsa + "\r\n" + w3c + "\r\n");
         WriteText(home / "kavel.documents",
@@ -275,14 +275,14 @@ DemoHome CreateDemoHome(const std::filesystem::path& home) {
             history += Lines(generator.Burst(DateTime{now.Ms - i * MsPerMinute}), false, generator);
         AppendLines(demo.NcsaLog, history);
     }
-    if (!std::filesystem::exists(demo.W3CLog)) {
+    if (!std::filesystem::exists(demo.W3cLog)) {
         std::string history = "#Software: Demo Web Server 1.0\r\n#Version: 1.0\r\n"
                               "#Fields: date time c-ip cs-username s-ip s-port cs-method cs-uri-stem "
                               "cs-uri-query sc-status sc-bytes time-taken cs(User-Agent) cs(Referer)\r\n";
         const DateTime now = platform::Now();
         for (int i = 60; i > 0; --i)
             history += Lines(generator.Burst(DateTime{now.Ms - i * MsPerMinute}), true, generator);
-        AppendLines(demo.W3CLog, history);
+        AppendLines(demo.W3cLog, history);
     }
     return demo;
 }
@@ -333,7 +333,7 @@ void DemoTraffic::WriteBurst() {
     Generator generator(Random_);
     const DateTime now = platform::Now();
     const bool w3c = generator.Pick(3) == 0;
-    AppendLines(w3c ? Home_.W3CLog : Home_.NcsaLog, Lines(generator.Burst(now), w3c, generator));
+    AppendLines(w3c ? Home_.W3cLog : Home_.NcsaLog, Lines(generator.Burst(now), w3c, generator));
 }
 
 void DemoTraffic::Run() {
@@ -350,7 +350,7 @@ void DemoTraffic::Run() {
         if (Silent(sinceStart)) {
             // Only the other server's log grows meanwhile.
             Generator generator(Random_);
-            AppendLines(Home_.W3CLog, Lines(generator.Burst(platform::Now()), true, generator));
+            AppendLines(Home_.W3cLog, Lines(generator.Burst(platform::Now()), true, generator));
         } else {
             WriteBurst();
         }

@@ -14,7 +14,7 @@ namespace kavel::cli {
 struct DemoHome {
     std::filesystem::path Home;
     std::filesystem::path NcsaLog;
-    std::filesystem::path W3CLog;
+    std::filesystem::path W3cLog;
 };
 
 // Writes the definition files and the two logs into home (created when missing). Existing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DateTime.h"
+#include "platform/ScopedInstall.h"
 
 #include <atomic>
 
@@ -43,13 +44,6 @@ inline DateTime Now() {
     return CurrentClock().Now();
 }
 
-// RAII installation of a clock for a test's scope.
-class ScopedClock {
-public:
-    explicit ScopedClock(Clock& clock) { SetCurrentClock(&clock); }
-    ~ScopedClock() { SetCurrentClock(nullptr); }
-    ScopedClock(const ScopedClock&) = delete;
-    ScopedClock& operator=(const ScopedClock&) = delete;
-};
+using ScopedClock = ScopedInstall<Clock, &SetCurrentClock>;
 
 } // namespace kavel::platform

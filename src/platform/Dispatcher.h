@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ScopedInstall.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -52,13 +54,7 @@ Dispatcher& MainDispatcher();
 bool HasMainDispatcher();
 void SetMainDispatcher(Dispatcher* dispatcher);
 
-class ScopedDispatcher {
-public:
-    explicit ScopedDispatcher(Dispatcher& dispatcher) { SetMainDispatcher(&dispatcher); }
-    ~ScopedDispatcher() { SetMainDispatcher(nullptr); }
-    ScopedDispatcher(const ScopedDispatcher&) = delete;
-    ScopedDispatcher& operator=(const ScopedDispatcher&) = delete;
-};
+using ScopedDispatcher = ScopedInstall<Dispatcher, &SetMainDispatcher>;
 
 // The waiting room of synchronized calls, shared by the dispatcher implementations. Callers
 // wait on their own entry, each on a condition of its own, so that a call that ends wakes its

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ScopedInstall.h"
+
 #include <mutex>
 #include <vector>
 
@@ -48,12 +50,6 @@ private:
 Tone& CurrentTone();
 void SetCurrentTone(Tone* tone);
 
-class ScopedTone {
-public:
-    explicit ScopedTone(Tone& tone) { SetCurrentTone(&tone); }
-    ~ScopedTone() { SetCurrentTone(nullptr); }
-    ScopedTone(const ScopedTone&) = delete;
-    ScopedTone& operator=(const ScopedTone&) = delete;
-};
+using ScopedTone = ScopedInstall<Tone, &SetCurrentTone>;
 
 } // namespace kavel::platform

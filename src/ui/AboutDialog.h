@@ -23,7 +23,7 @@ public:
 
     // The start-up picture: visible and fully transparent, the fade timer running.
     void StartFade();
-    // TimerAboutTimer: one fade step.
+    // One step of the fade, run by the fade timer.
     void FadeStep();
     // The end of the fade: hidden, fully opaque from now on, the timer off for good.
     void EndFade();

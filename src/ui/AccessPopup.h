@@ -47,9 +47,9 @@ public:
     // The two timers' steps, also for tests that drive the popup without waiting.
     void MoveStep();
     void FlashStep();
-    // SpeedButtonStopClick.
+    // The Stop/Start button: holds the popup where it is, or lets it sink again.
     void ToggleStop();
-    // ImageFormCloseMouseDown.
+    // A click on the close image: hidden at once and back at the start, its timers off.
     void CloseNow();
     // What the end of a drag leaves: the timer off and the movement stopped.
     void StopAfterDrag();

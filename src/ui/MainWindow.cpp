@@ -8,12 +8,10 @@
 #include "acquisition/Server.h"
 #include "acquisition/Workspace.h"
 #include "base/LineBlocks.h"
-#include "base/SingleInstance.h"
 #include "base/TableExport.h"
 #include "base/Text.h"
 #include "base/TextPattern.h"
 #include "base/VersionInfo.h"
-#include "base/WindowLayout.h"
 #include "parsing/NameList.h"
 #include "parsing/SpiderList.h"
 #include "platform/Clock.h"
@@ -45,6 +43,7 @@
 #include "ui/ToolGlyphs.h"
 #include "ui/TrayControl.h"
 #include "ui/UseMeter.h"
+#include "ui/WindowLayout.h"
 
 #include <QAbstractProxyModel>
 #include <QAction>
@@ -79,37 +78,12 @@
 namespace kavel::ui {
 namespace {
 
-MainWindow::ServerEditorHook& EditorHook() {
-    static MainWindow::ServerEditorHook hook;
-    return hook;
-}
-
 QString Utf8(const char* text) {
     return QString::fromUtf8(text);
 }
 
 QString Thousands(std::int64_t value) {
     return QString::fromStdString(platform::CurrentLocaleFormat().Thousands(value));
-}
-
-std::int32_t StoredInt(const SettingsStore* store, const char* key, std::int32_t fallback) {
-    if (store == nullptr)
-        return fallback;
-    try {
-        return store->Int(key);
-    } catch (const std::exception&) {
-        return fallback;
-    }
-}
-
-bool StoredBool(const SettingsStore* store, const char* key) {
-    if (store == nullptr)
-        return false;
-    try {
-        return store->Bool(key);
-    } catch (const std::exception&) {
-        return false;
-    }
 }
 
 // The designed widths are pixels of an 8-point font; text columns grow with the desktop's font,
@@ -165,7 +139,7 @@ protected:
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Creation (FormCreate)
+// Creation
 
 MainWindow::MainWindow(Workspace& space, Setup setup, QWidget* parent)
     : QMainWindow(parent)
@@ -186,16 +160,6 @@ MainWindow::MainWindow(Workspace& space, Setup setup, QWidget* parent)
 
     // 1. No current server (the use meter keeps the minute of its last shift itself).
     Lists_.SetCurrentServer(nullptr);
-
-    // 2. The single-instance check; a declined second instance still creates the window, but
-    // the program ends without running it.
-    const auto ask = [this, &setup](const std::string& question, const std::string& caption) {
-        if (setup.Asking)
-            setup.Asking();
-        return MessageBox::Confirm(this, DisplayText(question), DisplayText(caption));
-    };
-    MayContinue_ = setup.InstanceLockName.empty() ? CheckSingleInstance(ask)
-                                                  : CheckSingleInstance(ask, setup.InstanceLockName);
 
     CreateActions();
     CreateMenus();
@@ -1505,13 +1469,8 @@ ServerEditorDialog& MainWindow::ServerEditor() {
     return *ServerEditor_;
 }
 
-void MainWindow::SetServerEditor(ServerEditorHook hook) {
-    EditorHook() = std::move(hook);
-}
-
 void MainWindow::NewServerExecute() {
-    std::unique_ptr<Server> server =
-        EditorHook() ? EditorHook()(this, nullptr) : ServerEditor().Edit(nullptr);
+    std::unique_ptr<Server> server = ServerEditor().Edit(nullptr);
     if (server) {
         AddServer(std::move(server));
         UpdateActionStates();
@@ -1522,10 +1481,7 @@ void MainWindow::EditServerExecute() {
     Server* server = Tree_->SelectedServer();
     if (server == nullptr)
         return;
-    if (EditorHook())
-        EditorHook()(this, server);
-    else
-        ServerEditor().Edit(server);
+    ServerEditor().Edit(server);
     if (ServerTreeItem* node = Tree_->NodeOf(*server))
         node->setText(0, DisplayText(server->Name()));
     UpdateServerCaption();

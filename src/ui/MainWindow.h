@@ -61,29 +61,20 @@ class UseMeter;
 // the ReaderView that shows the readers' node images. Create it after the application object,
 // the main dispatcher and ProgramLifecycle::CreateObjects; close it before the process-wide
 // objects are finished, and call ReleaseListsAndTree before the queue and the servers go.
-//
-// No Q_OBJECT: the window declares no signals or slots, and moc cannot parse the core headers.
 class MainWindow final : public QMainWindow, public ReaderView {
 public:
     struct Setup {
         // Loads the revisitors and the servers at the first idle moment and stops the readers
         // when the window closes.
         ProgramLifecycle* Lifecycle = nullptr;
-        // The single-instance lock (the program keys it by its workspace); empty: the
-        // product name.
-        std::string InstanceLockName;
         // Defaults of the stored layout; none: the designed size and the primary screen.
         std::optional<LayoutDefaults> Layout;
-        // Runs right before the second-instance question is shown.
-        std::function<void()> Asking;
     };
 
     // Shows and works on the workspace's entries, servers and readers.
     MainWindow(Workspace& space, Setup setup, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // False when the user declined a second instance: the program ends without loading.
-    bool MayContinue() const { return MayContinue_; }
     bool FirstIdleDone() const { return FirstIdleDone_; }
     bool Closed() const { return Closed_; }
     SettingsStore* OptionsStore() const { return Options_.get(); }
@@ -106,10 +97,6 @@ public:
     void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) override;
     void ShowPopup(const std::string& text, const std::string& caption, Icon image) override;
 
-    // The server editor is not part of this window yet: the hook gets the server
-    // to edit (none for a new one) and returns the definition to add for a new server.
-    using ServerEditorHook = std::function<std::unique_ptr<Server>(QWidget* owner, Server* server)>;
-    static void SetServerEditor(ServerEditorHook hook);
     // The one server editor of the run, created on first use.
     ServerEditorDialog& ServerEditor();
 
@@ -156,8 +143,8 @@ public:
     QMenu* PopupMenuListLog() const { return PopupListLog_; }
     QMenu* PopupMenuListExceptions() const { return PopupListExceptions_; }
     QMenu* PopupMenuTree() const { return PopupTree_; }
-    // TreeViewServersMouseDown and ListViewMouseDown as a press would run them (the node or
-    // rows selected beforehand); the context menus are not opened.
+    // What a mouse press on the server tree or on a list does (the node or rows selected
+    // beforehand), without opening the context menus.
     void TreePressed(Qt::MouseButton button);
     void ListPressed(QTableView* view, Qt::MouseButton button);
     // The tool bar's help button (the topic follows the visible page).
@@ -199,7 +186,7 @@ private:
     void InstallViewExtras();
     // Expired entries leave while the window is left alone.
     void InstallExpirySweep();
-    // ImageUseMeterMouseDown: the newest access older than the clicked minute.
+    // A click on the use meter selects the newest access older than the clicked minute.
     void UseMeterClicked(qint64 timeMs);
     // The overview counts what the lists show: the current server and the display filters.
     void UpdateOverviewScope();
@@ -251,7 +238,6 @@ private:
     ProgramLifecycle* Lifecycle_;
     std::unique_ptr<SettingsStore> Options_;
     std::unique_ptr<SettingsStore> Styles_;
-    bool MayContinue_ = true;
     bool FirstIdleDone_ = false;
     // How often CheckFrameFits looked for the frame since the geometry was applied.
     int FrameChecks_ = 0;

@@ -1,20 +1,16 @@
 #include "ui/MessageBox.h"
 
+#include "ui/InjectedAnswers.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
-#include <deque>
 
 namespace kavel::ui {
 namespace {
 
-struct InjectedAnswers {
-    std::deque<MessageBox::Answer> pending;
-    std::vector<MessageBox::Shown> recorded;
-};
-
-InjectedAnswers& Injected() {
-    static InjectedAnswers answers;
+InjectedAnswers<MessageBox::Answer, MessageBox::Shown>& Injected() {
+    static InjectedAnswers<MessageBox::Answer, MessageBox::Shown> answers;
     return answers;
 }
 
@@ -52,31 +48,25 @@ void MessageBox::Information(QWidget* parent, const QString& text) {
 }
 
 void MessageBox::SetNextAnswer(Answer answer) {
-    Injected().pending.push_back(answer);
+    Injected().Queue(answer);
 }
 
 bool MessageBox::HasPendingAnswers() {
-    return !Injected().pending.empty();
+    return Injected().HasPending();
 }
 
 const std::vector<MessageBox::Shown>& MessageBox::Recorded() {
-    return Injected().recorded;
+    return Injected().Asked();
 }
 
 void MessageBox::Reset() {
-    Injected().pending.clear();
-    Injected().recorded.clear();
+    Injected().Reset();
 }
 
 MessageBox::Answer MessageBox::Show(Kind kind, QWidget* parent, const QString& title, const QString& text,
                                     Answer defaultAnswer) {
-    InjectedAnswers& injected = Injected();
-    if (!injected.pending.empty()) {
-        const Answer answer = injected.pending.front();
-        injected.pending.pop_front();
-        injected.recorded.push_back(Shown{kind, title, text, defaultAnswer});
-        return answer;
-    }
+    if (const std::optional<Answer> answer = Injected().Take(Shown{kind, title, text, defaultAnswer}))
+        return *answer;
 
     QMessageBox::Icon icon = QMessageBox::Information;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;

@@ -1,12 +1,12 @@
 #include "ui/ServerEditorDialog.h"
 
 #include "acquisition/Server.h"
-#include "base/WindowLayout.h"
 #include "config/AppSettings.h"
 #include "config/SettingsStore.h"
 #include "ui/DisplayText.h"
 #include "ui/IconSet.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowLayout.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,7 +25,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <exception>
 
 namespace kavel::ui {
 namespace {
@@ -33,16 +32,6 @@ namespace {
 ServerEditorDialog::FileChooser& Chooser() {
     static ServerEditorDialog::FileChooser chooser;
     return chooser;
-}
-
-std::int32_t OptionInt(const SettingsStore* store, const char* key, std::int32_t fallback) {
-    if (store == nullptr)
-        return fallback;
-    try {
-        return store->Int(key);
-    } catch (const std::exception&) {
-        return fallback;
-    }
 }
 
 // The whole-number conversion of the number boxes: surrounding blanks and anything else make
@@ -226,7 +215,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
         box->addWidget(W3c_);
         Fields_ =
             Hinted(new QListWidget(frame), "CheckListBoxW3CProperties", QStringLiteral("W3C-Eigenschaften"));
-        const char* const fields[W3CFieldCount] = {"Datum [date]",
+        const char* const fields[W3cFieldCount] = {"Datum [date]",
                                                    "Uhrzeit [time]",
                                                    "Client-IP-Adresse [c-ip]",
                                                    "Benutzername [cs-username]",
@@ -258,7 +247,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
                             QStringLiteral("Nach Einstellungsänderungen ist ein Neustart der Anwendung "
                                            "erforderlich, um alle gewünschten Protokolleinträge anzuzeigen."),
                             frame));
-        // RadioButtonProtocolTypeClick.
+        // The field list applies to the W3C format only.
         connect(Ncsa_, &QRadioButton::clicked, this, [this] { Fields_->setEnabled(false); });
         connect(W3c_, &QRadioButton::clicked, this, [this] { Fields_->setEnabled(true); });
     }
@@ -362,7 +351,7 @@ ServerEditorDialog::ServerEditorDialog(QWidget* parent)
             accept();
     });
     connect(Cancel_, &QPushButton::clicked, this, &QDialog::reject);
-    // TabSheetsExit: the focus leaving a page, or another page coming up.
+    // The ready state is checked again when the focus leaves a page or another page comes up.
     connect(qApp, &QApplication::focusChanged, this, &ServerEditorDialog::OnFocusChanged);
     connect(Pages_, &QTabWidget::currentChanged, this, [this] { UpdateReadyState(); });
     resize(std::max(505, minimumSizeHint().width()), std::max(394, sizeHint().height()));
@@ -405,7 +394,7 @@ void ServerEditorDialog::SetFileChooser(FileChooser chooser) {
 void ServerEditorDialog::Prepare(const SettingsStore* options) {
     Options_ = options;
     // 1.-3.
-    const int minutes = OptionInt(options, "TimeRevisitorAfterMinutes", 10);
+    const int minutes = StoredInt(options, "TimeRevisitorAfterMinutes", 10);
     Pages_->setCurrentIndex(0);
     RealtimeMax_->setText(QStringLiteral("%1 min.").arg(minutes));
     Realtime_->setRange(1, minutes);
@@ -431,8 +420,8 @@ void ServerEditorDialog::Prepare(const SettingsStore* options) {
         } else if (server.LogType() == LogFormat::W3c) {
             Fields_->setEnabled(true);
             W3c_->setChecked(true);
-            for (int i = 0; i < W3CFieldCount; ++i)
-                Fields_->item(i)->setCheckState(server.W3CField(i) ? Qt::Checked : Qt::Unchecked);
+            for (int i = 0; i < W3cFieldCount; ++i)
+                Fields_->item(i)->setCheckState(server.W3cField(i) ? Qt::Checked : Qt::Unchecked);
         }
         setUnit(static_cast<std::int32_t>(server.TimeDeleteAfterUnit()));
         DeleteAfter_->setText(QString::number(server.TimeDeleteAfter()));
@@ -454,9 +443,9 @@ void ServerEditorDialog::Prepare(const SettingsStore* options) {
         W3c_->setChecked(false);
         Ncsa_->setAutoExclusive(true);
         W3c_->setAutoExclusive(true);
-        setUnit(OptionInt(options, "TimeDeleteAfterUnit", 0));
-        DeleteAfter_->setText(QString::number(OptionInt(options, "TimeDeleteAfter", 3)));
-        PollCycle_->setText(QString::number(OptionInt(options, "TimeLogPollCycleInMs", 5000) / 1000));
+        setUnit(StoredInt(options, "TimeDeleteAfterUnit", 0));
+        DeleteAfter_->setText(QString::number(StoredInt(options, "TimeDeleteAfter", 3)));
+        PollCycle_->setText(QString::number(StoredInt(options, "TimeLogPollCycleInMs", 5000) / 1000));
         TimeZone_->setText(QStringLiteral("0"));
         Realtime_->setValue(minutes);
     }
@@ -507,8 +496,8 @@ void ServerEditorDialog::ApplyValues(Server& server) const {
     else if (W3c_->isChecked())
         server.SetLogType(LogFormat::W3c);
     server.SetTimeDeleteAfterUnit(Days_->isChecked() ? KeepUnit::Days : KeepUnit::Hours);
-    for (int i = 0; i < W3CFieldCount; ++i)
-        server.SetW3CField(i, Fields_->item(i)->checkState() == Qt::Checked);
+    for (int i = 0; i < W3cFieldCount; ++i)
+        server.SetW3cField(i, Fields_->item(i)->checkState() == Qt::Checked);
     // 7. The first text that is no whole number ends the conversion: it and the fields after
     // it keep their values.
     const std::optional<std::int32_t> period = WholeNumber(DeleteAfter_->text());

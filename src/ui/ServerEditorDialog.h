@@ -57,15 +57,16 @@ public:
     // None prepares a new definition.
     void SetEditedServer(Server* server) { Edited_ = server; }
     Server* EditedServer() const { return Edited_; }
-    // FormShow, with the defaults read from the given store (none: the built-in defaults); a
-    // new definition and the next Edit take their defaults from it too.
+    // Fills the pages before the dialog shows, with the defaults read from the given store (none:
+    // the built-in defaults); a new definition and the next Edit take their defaults from it too.
     void Prepare(const SettingsStore* options = nullptr);
-    // TabSheetsExit: ButtonReady is available once every required value has a text.
+    // Checked whenever the focus leaves a page or another page comes up: ButtonReady is
+    // available once every required value has a text.
     void UpdateReadyState();
-    // ButtonLogFileClick.
+    // ButtonLogFile: the chosen file becomes the log file; a cancelled choice changes nothing.
     void ChooseLogFile();
-    // ButtonReadyClick. A name or template that the servers file cannot hold is refused
-    // with a message and false. In new mode the definition is handed out by TakeNewServer.
+    // ButtonReady: the pages' values go into the definition. A name or template that the servers file cannot
+    // hold is refused with a message and false. In new mode the definition is handed out by TakeNewServer.
     bool TakeOverValues();
     std::unique_ptr<Server> TakeNewServer();
 

@@ -1,6 +1,7 @@
 #include "ui/TextInputDialog.h"
 
 #include "ui/DisplayText.h"
+#include "ui/InjectedAnswers.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -8,19 +9,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <deque>
 #include <utility>
 
 namespace kavel::ui {
 namespace {
 
-struct InjectedAnswers {
-    std::deque<TextInputDialog::Answer> pending;
-    std::optional<TextInputDialog::Request> lastRequest;
-};
-
-InjectedAnswers& Injected() {
-    static InjectedAnswers answers;
+InjectedAnswers<TextInputDialog::Answer, TextInputDialog::Request>& Injected() {
+    static InjectedAnswers<TextInputDialog::Answer, TextInputDialog::Request> answers;
     return answers;
 }
 
@@ -93,16 +88,18 @@ QString TextInputDialog::EnteredText() const {
 }
 
 void TextInputDialog::SetNextAnswer(Answer answer) {
-    Injected().pending.push_back(std::move(answer));
+    Injected().Queue(std::move(answer));
 }
 
 std::optional<TextInputDialog::Request> TextInputDialog::LastAnsweredRequest() {
-    return Injected().lastRequest;
+    const std::vector<Request>& asked = Injected().Asked();
+    if (asked.empty())
+        return std::nullopt;
+    return asked.back();
 }
 
 void TextInputDialog::Reset() {
-    Injected().pending.clear();
-    Injected().lastRequest.reset();
+    Injected().Reset();
 }
 
 bool InputText(QWidget* parent, const QString& title, const QString& prompt, QString& text,
@@ -112,15 +109,11 @@ bool InputText(QWidget* parent, const QString& title, const QString& prompt, QSt
     dialog.Prepare(request);
 
     bool confirmed = false;
-    InjectedAnswers& injected = Injected();
-    if (!injected.pending.empty()) {
-        const TextInputDialog::Answer answer = injected.pending.front();
-        injected.pending.pop_front();
-        injected.lastRequest = request;
-        if (answer.typed) {
-            dialog.TextEdit()->setText(*answer.typed);
+    if (const std::optional<TextInputDialog::Answer> answer = Injected().Take(request)) {
+        if (answer->typed) {
+            dialog.TextEdit()->setText(*answer->typed);
         }
-        confirmed = answer.confirmed;
+        confirmed = answer->confirmed;
     } else {
         confirmed = dialog.exec() == QDialog::Accepted;
     }

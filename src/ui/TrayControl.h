@@ -29,7 +29,7 @@ public:
     void Restore();
     // "Beenden": the icon goes, then the window closes.
     void Quit();
-    // TimerSystrayTimer: an icon that the desktop lost is added again.
+    // Run by the timer: an icon that the desktop lost is added again.
     void CheckIcon();
 
     bool InTray() const { return InTray_; }

@@ -42,7 +42,7 @@ public:
     void Shift(int n);
     // RedrawUseMeter: a stroke for every queue entry by its DisplayState.
     void Redraw();
-    // TimerUseMeterTimer: a shift when the clock's minute changed since the last one.
+    // Run by the timer: a shift when the clock's minute changed since the last one.
     void Tick();
     // The drawing gets the given size (its previous content discarded), then Clear and Redraw;
     // what a resize of the window does.

@@ -8,7 +8,6 @@
 #include "acquisition/Server.h"
 #include "base/CommandLine.h"
 #include "base/DefinitionFile.h"
-#include "base/SingleInstance.h"
 #include "platform/Tone.h"
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
@@ -34,7 +33,6 @@
 #include <QTableWidget>
 #include <ctime>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using kavel::test::Space;
 
@@ -78,7 +76,6 @@ protected:
         Space().Entries().Clear();
         Space().Servers().Clear();
         MessageBox::Reset();
-        ReleaseSingleInstance();
     }
 
     void Start(const std::string& rules = RulesFile) {
@@ -89,7 +86,6 @@ protected:
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
-        setup.InstanceLockName = "kavel-alerts-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(Space(), setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));

@@ -9,7 +9,6 @@
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
-#include "base/SingleInstance.h"
 #include "platform/Clock.h"
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
@@ -27,7 +26,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 using kavel::test::Space;
 
@@ -63,7 +61,6 @@ protected:
         Space().Entries().Clear();
         Space().Servers().Clear();
         MessageBox::Reset();
-        ReleaseSingleInstance();
     }
 
     void Start(int linesPerServer = 12) {
@@ -89,7 +86,6 @@ protected:
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
-        setup.InstanceLockName = "kavel-expiry-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(Space(), setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this, linesPerServer] {

@@ -7,9 +7,7 @@
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
-#include "base/SingleInstance.h"
 #include "base/TextPattern.h"
-#include "base/WindowLayout.h"
 #include "config/SettingsStore.h"
 #include "platform/Clock.h"
 #include "platform/qt/QtDispatcher.h"
@@ -29,6 +27,7 @@
 #include "ui/ServerTree.h"
 #include "ui/TextInputDialog.h"
 #include "ui/TrayControl.h"
+#include "ui/WindowLayout.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -59,7 +58,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 using kavel::test::Space;
 
@@ -116,7 +114,6 @@ protected:
         Space().Servers().Clear();
         MessageBox::Reset();
         TextInputDialog::Reset();
-        ReleaseSingleInstance();
     }
 
     // Servers as "name;log" pairs; every log lives in the home folder.
@@ -132,7 +129,6 @@ protected:
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
-        setup.InstanceLockName = "kavel-ui-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(Space(), setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));
@@ -557,7 +553,7 @@ TEST_F(MainWindowTest, ClosingWhileAReaderWaitsForItsTakeOverEndsTheReader) {
     // Only the synchronized calls run (the reader's node images), never the posted notification.
     ASSERT_TRUE(kavel::test::WaitUntil([&] {
         Dispatcher_.ProcessSynchronizedCalls();
-        return reader->HoldCause() == HoldReason::Notification;
+        return reader->CurrentHoldReason() == HoldReason::Notification;
     }));
     const int rows = Window_->Lists().Log().rowCount();
     Window_->close();
@@ -593,7 +589,6 @@ TEST_F(MainWindowTest, LayoutIsStoredAtClosingAndRestoredAtTheNextStart) {
     Window_.reset();
     Space().Readers().StopAll();
     Space().Servers().Clear();
-    ReleaseSingleInstance();
 
     Start();
     EXPECT_EQ(Window_->width(), 700);
@@ -872,7 +867,6 @@ TEST_F(MainWindowTest, AStoredGeometryLargerThanTheScreenIsClampedIntoIt) {
     Window_.reset();
     Space().Readers().StopAll();
     Space().Servers().Clear();
-    ReleaseSingleInstance();
     Start();
     const QRect screen = Window_->screen()->availableGeometry();
     EXPECT_TRUE(screen.contains(Window_->frameGeometry()))

@@ -7,7 +7,6 @@
 #include "acquisition/ReaderRegistry.h"
 #include "acquisition/Server.h"
 #include "base/DefinitionFile.h"
-#include "base/SingleInstance.h"
 #include "platform/Clock.h"
 #include "platform/qt/QtDispatcher.h"
 #include "support/ReaderTestSupport.h"
@@ -38,7 +37,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 using kavel::test::Space;
 
@@ -84,7 +82,6 @@ protected:
         MessageBox::Reset();
         TextInputDialog::Reset();
         Space().Filters().SetShownAddress({});
-        ReleaseSingleInstance();
     }
 
     // A second log makes a second server, shop.example.com.
@@ -101,7 +98,6 @@ protected:
         Lifecycle_.CreateObjects();
         MainWindow::Setup setup;
         setup.Lifecycle = &Lifecycle_;
-        setup.InstanceLockName = "kavel-overview-test-" + std::to_string(::getpid());
         Window_ = std::make_unique<MainWindow>(Space(), setup);
         Window_->show();
         ASSERT_TRUE(test::RunEventLoopUntil([this] { return Window_->FirstIdleDone(); }));

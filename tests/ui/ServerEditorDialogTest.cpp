@@ -35,7 +35,7 @@ std::unique_ptr<Server> W3cServer() {
     server->SetName("www.example.org");
     server->SetLogFileName("/var/log/ex%YY%MM%DD.log");
     server->SetLogType(LogFormat::W3c);
-    server->SetW3CFields((1u << 0) | (1u << 2) | (1u << 21));
+    server->SetW3cFields((1u << 0) | (1u << 2) | (1u << 21));
     server->SetTimeDeleteAfter(4);
     server->SetTimeDeleteAfterUnit(KeepUnit::Hours);
     server->SetTimeLogPollCycleInMs(7500);
@@ -154,7 +154,7 @@ TEST_F(ServerEditorDialogTest, EditShowsTheDefinitionAndStoresItUnchanged) {
     EXPECT_TRUE(Dialog_.LogFileEdit()->isEnabled());
     EXPECT_TRUE(Dialog_.W3cButton()->isChecked());
     EXPECT_TRUE(Dialog_.W3cFields()->isEnabled());
-    for (int i = 0; i < W3CFieldCount; ++i)
+    for (int i = 0; i < W3cFieldCount; ++i)
         EXPECT_EQ(Dialog_.W3cFields()->item(i)->checkState() == Qt::Checked, i == 0 || i == 2 || i == 21)
             << i;
     EXPECT_TRUE(Dialog_.HoursButton()->isChecked());
@@ -169,7 +169,7 @@ TEST_F(ServerEditorDialogTest, EditShowsTheDefinitionAndStoresItUnchanged) {
     ASSERT_TRUE(Dialog_.TakeOverValues());
     EXPECT_EQ(server->TimeLogPollCycleInMs(), 7000);
     EXPECT_EQ(server->LogFileName(), "/var/log/typed.log");
-    EXPECT_EQ(server->W3CFields(), (1u << 0) | (1u << 2) | (1u << 21));
+    EXPECT_EQ(server->W3cFields(), (1u << 0) | (1u << 2) | (1u << 21));
     EXPECT_EQ(server->TimeDeleteAfterUnit(), KeepUnit::Hours);
     EXPECT_EQ(Dialog_.TakeNewServer(), nullptr);
 }
@@ -227,7 +227,7 @@ TEST_F(ServerEditorDialogTest, ConversionStopsAtTheFirstTextThatIsNoNumber) {
         EXPECT_EQ(server->LogType(), LogFormat::Ncsa) << c.name;
         EXPECT_EQ(server->TimeDeleteAfterUnit(), KeepUnit::Days) << c.name;
         EXPECT_FALSE(server->SoundOnAccess()) << c.name;
-        EXPECT_TRUE(server->W3CField(5)) << c.name;
+        EXPECT_TRUE(server->W3cField(5)) << c.name;
         Dialog_.SetEditedServer(nullptr);
     }
 }

@@ -51,7 +51,7 @@ std::unique_ptr<AccessRecord> ParseAccess(std::string_view line, Server* server,
     if (!server)
         return nullptr;
     ParseOptions options;
-    options.W3cFields = server->W3CFields();
+    options.W3cFields = server->W3cFields();
     options.W3cLayout = server->W3cLayout();
     options.TimeZone = server->TimeZone();
     options.ResolveNames = settings.ResolveNames;

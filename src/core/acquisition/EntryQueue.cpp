@@ -382,10 +382,4 @@ std::optional<EntryQueue::HostSummary> EntryQueue::SummaryOf(std::string_view ho
     return summary;
 }
 
-void EntryQueue::WalkAllBackward(const std::function<bool(const LogEntry&)>& visit) const {
-    for (const LogEntry* e = Last_; e; e = At(e->Prev_))
-        if (!visit(*e))
-            return;
-}
-
 } // namespace kavel

@@ -221,8 +221,6 @@ public:
     // the number of entries (a removal of an earliest or latest entry is paid by one walk of
     // that host's entries on the next call).
     std::optional<HostSummary> SummaryOf(std::string_view hostName) const;
-    // Under a held ReadLock: the same walk over the whole queue, for comparison in tests.
-    void WalkAllBackward(const std::function<bool(const LogEntry&)>& visit) const;
 
     // The numbers of the lists that show this queue's entries (main thread only).
     ListHandles& Lists() { return Lists_; }

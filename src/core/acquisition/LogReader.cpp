@@ -210,7 +210,7 @@ void LogReader::Suspend() {
         return;
     }
     // SetActive(true) may have come between the reader's look at Active and this call.
-    if (HoldCause() == HoldReason::Activation && Server_ != nullptr && Server_->Active()) {
+    if (CurrentHoldReason() == HoldReason::Activation && Server_ != nullptr && Server_->Active()) {
         return;
     }
     Suspended_ = true;
@@ -242,7 +242,7 @@ void LogReader::Resume() {
     {
         std::lock_guard lock(HoldLock_);
         Paused_ = false;
-        if (Suspended_ && HoldCause() == HoldReason::Activation) {
+        if (Suspended_ && CurrentHoldReason() == HoldReason::Activation) {
             Suspended_ = false;
         }
     }
@@ -762,10 +762,10 @@ void LogReader::InformMain(bool firstPassDone) {
 
 void LogReader::SleepUntilResumed(HoldReason reason) {
     SetState(reader_state::Sleeping);
-    SleepReason_.store(reason, std::memory_order_release);
+    HoldReason_.store(reason, std::memory_order_release);
     RunOnMainThread([this] { Space_.Readers().MainThread().SuspendReader(*this); });
     SafePoint();
-    SleepReason_.store(HoldReason::None, std::memory_order_release);
+    HoldReason_.store(HoldReason::None, std::memory_order_release);
     SetState(reader_state::Waking);
 }
 

@@ -136,7 +136,7 @@ public:
     void Suspend();
     bool Suspended() const;
     void ResumeSuspended();
-    HoldReason HoldCause() const { return SleepReason_.load(std::memory_order_acquire); }
+    HoldReason CurrentHoldReason() const { return HoldReason_.load(std::memory_order_acquire); }
 
     // SetActive, main thread. Pause holds the reader at its next safe point until Resume;
     // Resume also ends the wait for activation. A paused reader is not Suspended() for the
@@ -242,7 +242,7 @@ private:
     std::atomic<int> ProbeCount_{0};
     std::atomic<std::int64_t> SystemThreadId_{0};
     std::atomic<std::uint64_t> DroppedPartialLines_{0};
-    std::atomic<HoldReason> SleepReason_{HoldReason::None};
+    std::atomic<HoldReason> HoldReason_{HoldReason::None};
     // Notified when a name the reader's lines wait for is answered; interrupted by the stop.
     const std::shared_ptr<AnswerSignal> NameAnswers_;
     // Reader thread only: the images last shown, and whether the reading ones are due.

@@ -14,7 +14,7 @@ class NoHandshake final : public ReaderMainThread {
 public:
     void OnReaderNotify(LogReader&) override {}
     void SuspendReader(LogReader& reader) override {
-        if (reader.HoldCause() != HoldReason::Notification) {
+        if (reader.CurrentHoldReason() != HoldReason::Notification) {
             reader.Suspend();
         }
     }

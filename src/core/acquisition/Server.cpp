@@ -10,7 +10,7 @@
 
 namespace kavel {
 
-const char* const W3CFieldIdentifiers[W3CFieldCount] = {
+const char* const W3cFieldIdentifiers[W3cFieldCount] = {
     "date",           "time",       "c-ip",         "cs-username",     "s-sitename",
     "s-computername", "s-ip",       "s-port",       "cs-method",       "cs-uri-stem",
     "cs-uri-query",   "cs-status",  "cs-substatus", "sc-win32-status", "sc-bytes",
@@ -97,20 +97,20 @@ void Server::SetLogFileName(std::string logFileName) {
     LogFileName_ = std::move(logFileName);
 }
 
-bool Server::W3CField(int index) const {
-    if (index < 0 || index >= W3CFieldCount)
+bool Server::W3cField(int index) const {
+    if (index < 0 || index >= W3cFieldCount)
         return false;
-    return (W3CFields() >> index & 1u) != 0;
+    return (W3cFields() >> index & 1u) != 0;
 }
 
-void Server::SetW3CField(int index, bool present) {
-    if (index < 0 || index >= W3CFieldCount)
+void Server::SetW3cField(int index, bool present) {
+    if (index < 0 || index >= W3cFieldCount)
         return;
     const std::uint32_t bit = 1u << index;
     if (present)
-        W3CFields_.fetch_or(bit, std::memory_order_relaxed);
+        W3cFields_.fetch_or(bit, std::memory_order_relaxed);
     else
-        W3CFields_.fetch_and(~bit, std::memory_order_relaxed);
+        W3cFields_.fetch_and(~bit, std::memory_order_relaxed);
 }
 
 void Server::SetActive(bool value) {
@@ -188,7 +188,7 @@ std::unique_ptr<Server> LineToServer(std::string_view text, const SettingsStore*
     server->SetTimeDeleteAfter(numbers[2]);
     server->SetTimeLogPollCycleInMs(numbers[3]);
     server->SetLogType(static_cast<LogFormat>(numbers[4]));
-    server->SetW3CFields(static_cast<std::uint32_t>(numbers[5]));
+    server->SetW3cFields(static_cast<std::uint32_t>(numbers[5]));
     server->SetTimeZone(numbers[6]);
     server->SetActive(flags[7]);
     server->SetTimeRevisitorAfterMinutes(numbers[8]);
@@ -208,7 +208,7 @@ std::string ServerToLine(const Server& server) {
     add(std::to_string(server.TimeDeleteAfter()));
     add(std::to_string(server.TimeLogPollCycleInMs()));
     add(std::to_string(static_cast<std::int32_t>(server.LogType())));
-    add(std::to_string(server.W3CFields()));
+    add(std::to_string(server.W3cFields()));
     add(std::to_string(server.TimeZone()));
     add(BooleanText(server.Active()));
     add(std::to_string(server.TimeRevisitorAfterMinutes()));

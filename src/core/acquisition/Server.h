@@ -23,11 +23,11 @@ class SettingsStore;
 // The unit of a server's keep period; the values are those of the servers file.
 enum class KeepUnit : std::int32_t { Days = 0, Hours = 1 };
 
-inline constexpr int W3CFieldCount = 22;
-inline constexpr std::uint32_t W3CAllFields = (1u << W3CFieldCount) - 1;
+inline constexpr int W3cFieldCount = 22;
+inline constexpr std::uint32_t W3cAllFields = (1u << W3cFieldCount) - 1;
 
 // The W3C identifiers in field-index order.
-extern const char* const W3CFieldIdentifiers[W3CFieldCount];
+extern const char* const W3cFieldIdentifiers[W3cFieldCount];
 
 // What a definition reaches of its reader: pause and resume (SetActive).
 class ServerReader {
@@ -81,16 +81,16 @@ public:
     LogFormat LogType() const { return LogType_.load(std::memory_order_relaxed); }
     void SetLogType(LogFormat v) { LogType_.store(v, std::memory_order_relaxed); }
     // Bit i set: W3C field i is present.
-    std::uint32_t W3CFields() const { return W3CFields_.load(std::memory_order_relaxed); }
-    void SetW3CFields(std::uint32_t mask) {
-        W3CFields_.store(mask & W3CAllFields, std::memory_order_relaxed);
+    std::uint32_t W3cFields() const { return W3cFields_.load(std::memory_order_relaxed); }
+    void SetW3cFields(std::uint32_t mask) {
+        W3cFields_.store(mask & W3cAllFields, std::memory_order_relaxed);
     }
-    bool W3CField(int index) const;
-    void SetW3CField(int index, bool present);
+    bool W3cField(int index) const;
+    void SetW3cField(int index, bool present);
     std::int32_t TimeZone() const { return TimeZone_.load(std::memory_order_relaxed); }
     void SetTimeZone(std::int32_t v) { TimeZone_.store(v, std::memory_order_relaxed); }
     // The field order of the last "#Fields:" directive its W3C log carried: it governs the
-    // lines after it in place of W3CFields. Set by the reader thread, read by the parser.
+    // lines after it in place of W3cFields. Set by the reader thread, read by the parser.
     std::shared_ptr<const W3cFieldLayout> W3cLayout() const {
         const std::lock_guard<std::mutex> lock(TextLock_);
         return W3cLayout_;
@@ -135,7 +135,7 @@ private:
     std::atomic<std::int32_t> TimeRevisitorAfterMinutes_{10};
     std::atomic<std::int32_t> TimeLogPollCycleInMs_{5000};
     std::atomic<LogFormat> LogType_{LogFormat::Ncsa};
-    std::atomic<std::uint32_t> W3CFields_{0};
+    std::atomic<std::uint32_t> W3cFields_{0};
     std::atomic<std::int32_t> TimeZone_{0};
     std::atomic<bool> SoundOnAccess_{false};
     std::atomic<bool> PopupOnDocument_{true};

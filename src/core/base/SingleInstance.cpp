@@ -19,10 +19,6 @@ std::unique_ptr<platform::NamedMutex> SingleInstance;
 
 } // namespace
 
-bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance) {
-    return CheckSingleInstance(askAnotherInstance, ProductName());
-}
-
 bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance, std::string_view lockName) {
     auto mutex = std::make_unique<platform::NamedMutex>(lockName);
     if (mutex->AlreadyExisted())

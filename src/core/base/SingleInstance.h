@@ -7,14 +7,13 @@
 
 namespace kavel {
 
-// Single-instance check over a named per-user lock. askAnotherInstance asks the user
+// Single-instance check over the named per-user lock (the program names it by its workspace,
+// WorkspaceLockName). askAnotherInstance asks the user
 // "Die Anwendung wurde bereits gestartet. Möchten Sie sie noch ein weiteres Mal starten?" with
 // the product name as caption and answers true for Yes. The lock stays held by this process
-// until ReleaseSingleInstance or the process' end.
+// until ReleaseSingleInstance or the process' end. A lock that cannot be created at all lets
+// the instance continue.
 using AskAnotherInstance = std::function<bool(const std::string& question, const std::string& caption)>;
-bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance);
-// The same over a lock of the given name (tests use their own so that a running program is
-// never disturbed). A lock that cannot be created at all lets the instance continue.
 bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance, std::string_view lockName);
 void ReleaseSingleInstance();
 inline constexpr const char* SecondInstanceQuestion = "Die Anwendung wurde bereits gestartet. M\xC3\xB6"

@@ -287,4 +287,24 @@ std::string SettingsStore::IniFileName() const {
     return IniFileName_;
 }
 
+std::int32_t StoredInt(const SettingsStore* store, std::string_view key, std::int32_t fallback) {
+    if (store == nullptr)
+        return fallback;
+    try {
+        return store->Int(key);
+    } catch (const SettingNotFoundError&) {
+        return fallback;
+    }
+}
+
+bool StoredBool(const SettingsStore* store, std::string_view key, bool fallback) {
+    if (store == nullptr)
+        return fallback;
+    try {
+        return store->Bool(key);
+    } catch (const SettingNotFoundError&) {
+        return fallback;
+    }
+}
+
 } // namespace kavel

@@ -132,4 +132,8 @@ private:
     std::size_t IndexOfLocked(std::string_view key) const;
 };
 
+// Reads for windows whose store may be missing or lack the key: the fallback then.
+std::int32_t StoredInt(const SettingsStore* store, std::string_view key, std::int32_t fallback);
+bool StoredBool(const SettingsStore* store, std::string_view key, bool fallback = false);
+
 } // namespace kavel

@@ -2,10 +2,7 @@
 
 #include "base/LineBlocks.h"
 #include "base/Text.h"
-#include "net/NamePass.h"
 #include "net/ReverseLookup.h"
-#include "parsing/ParseSupport.h"
-#include "parsing/Parsers.h"
 
 #include <algorithm>
 #include <array>
@@ -44,10 +41,10 @@ enum Slot : std::uint8_t {
     SlotSiteName,
     SlotComputerName,
     SlotCookie,
-    SlotCountW3C,
+    SlotCountW3c,
     // What follows the date text when it is kept in two pieces (the NCSA zone offset, which
     // the line keeps apart from the date by a blank): stored after every other slot.
-    SlotDateTail = SlotCountW3C,
+    SlotDateTail = SlotCountW3c,
     SlotCountAll
 };
 constexpr std::uint8_t SlotCountNCSA = SlotServerAddress;
@@ -68,7 +65,7 @@ constexpr std::uint16_t AllSlots(std::uint8_t slots) {
 }
 
 std::uint8_t SlotCount(LogFormat kind) {
-    return kind == LogFormat::W3c ? static_cast<std::uint8_t>(SlotCountW3C) : SlotCountNCSA;
+    return kind == LogFormat::W3c ? static_cast<std::uint8_t>(SlotCountW3c) : SlotCountNCSA;
 }
 
 } // namespace
@@ -112,7 +109,7 @@ struct AccessRecord::TextStore {
     std::uint8_t KeyUnits = 0;
 
     std::uint8_t Slots() const {
-        return (Flags & W3cSlotsBit) != 0 ? static_cast<std::uint8_t>(SlotCountW3C) : SlotCountNCSA;
+        return (Flags & W3cSlotsBit) != 0 ? static_cast<std::uint8_t>(SlotCountW3c) : SlotCountNCSA;
     }
     // Slots whose texts the table does not hold.
     unsigned Elided() const { return static_cast<unsigned>(DefaultMask | AliasMask | CommonMask); }
@@ -266,7 +263,7 @@ struct AccessRecord::TextStore {
         store->DefaultMask = plan.Defaults;
         store->AliasMask = plan.Aliases;
         store->CommonMask = plan.Commons;
-        store->SetFlag(W3cSlotsBit, plan.Slots == SlotCountW3C);
+        store->SetFlag(W3cSlotsBit, plan.Slots == SlotCountW3c);
         store->SetFlag(WideBit, plan.Wide);
         store->SetLinePointer(plan.Slices != 0 ? lineKey : nullptr);
         char* side = reinterpret_cast<char*>(store->Table() + store->TableSize());
@@ -692,59 +689,7 @@ Icon AccessRecord::VisitorImage() const {
     return Icon::NewVisitor;
 }
 
-std::string_view DequoteView(std::string_view token, std::string& scratch) {
-    if (token.empty() || token[0] != '"')
-        return token;
-    std::string_view extracted;
-    // A backslash-escaped quote is part of the text, kept as logged.
-    std::size_t pos = 1;
-    std::size_t close = ClosingQuote(token, 0);
-    if (close != std::string_view::npos && (close + 1 >= token.size() || token[close + 1] != '"')) {
-        // The common case: no doubled quotes, so the result is part of the token.
-        extracted = token.substr(1, close - 1);
-    } else {
-        scratch.clear();
-        bool closed = false;
-        while (close != std::string_view::npos) {
-            scratch.append(token.substr(pos, close - pos));
-            if (close + 1 < token.size() && token[close + 1] == '"') {
-                scratch.push_back('"');
-                pos = close + 2;
-                close = ClosingQuote(token, close + 1);
-                continue;
-            }
-            closed = true;
-            break;
-        }
-        if (!closed) {
-            if (pos < token.size())
-                scratch.append(token.substr(pos));
-            if (!scratch.empty())
-                scratch.pop_back();
-        }
-        extracted = scratch;
-    }
-    if (extracted.empty())
-        return token == "\"\"" ? std::string_view() : token;
-    if (extracted == "\"\"")
-        return {};
-    return extracted;
-}
-
-std::string Dequote(std::string_view token) {
-    std::string scratch;
-    return std::string(DequoteView(token, scratch));
-}
-
-bool ResolveIfWanted(const ParseOptions& options, std::string_view address, std::string& hostName) {
-    if (!options.ResolveNames)
-        return false;
-    if (options.Names != nullptr)
-        return options.Names->Resolve(address, hostName);
-    return options.Cache != nullptr && options.Cache->Resolve(address, hostName);
-}
-
-void SetAddress(AccessRecord& record, std::string_view token, NameCache* names) {
+void SetAddressLookingUpName(AccessRecord& record, std::string_view token, NameCache* names) {
     std::string name;
     const bool resolved = names != nullptr && names->Resolve(token, name);
     record.AssignAddressPair(token, resolved ? std::string_view(name) : token);
@@ -758,16 +703,6 @@ void AccessRecord::AssignAddressPair(std::string_view address, std::string_view 
     std::unique_ptr<TextStore> store = TextStore::Build(slots, texts.data(), LineOfTexts(), LineKeyOfTexts());
     Texts_ = std::move(store);
     Resolved_ = !EqualsAsciiIgnoreCase(address, hostName);
-}
-
-bool SetBytes(AccessRecord& record, std::string_view token) {
-    if (token == "-")
-        return true;
-    const std::optional<std::int64_t> bytes = ParseInt64(token);
-    if (!bytes)
-        return false;
-    record.Bytes = *bytes;
-    return true;
 }
 
 } // namespace kavel

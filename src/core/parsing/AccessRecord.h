@@ -192,12 +192,8 @@ public:
     std::int32_t Win32Status = 0;
 };
 
-// The token without its surrounding double quotes, pairs of quotes reduced to one.
-std::string Dequote(std::string_view token);
 // Client-address step of both parsers: Address and HostName := token, then the name the cache
 // looks up (waiting for it) when a cache is given.
-void SetAddress(AccessRecord& record, std::string_view token, NameCache* names);
-// Bytes := token as a 64-bit integer unless it is "-"; false when it is no such integer.
-bool SetBytes(AccessRecord& record, std::string_view token);
+void SetAddressLookingUpName(AccessRecord& record, std::string_view token, NameCache* names);
 
 } // namespace kavel

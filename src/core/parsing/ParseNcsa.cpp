@@ -29,21 +29,8 @@ int MonthIndex(std::string_view name) {
 
 enum class DateOutcome { Abandon, KeepTime, SetTime };
 
-// Scratch space of one reader thread, reused from line to line.
-struct Scratch {
-    std::vector<std::string_view> Tokens;
-    std::vector<std::string_view> Parts;
-    std::vector<std::string_view> DateParts;
-    std::vector<std::string_view> Words;
-    std::string HostName;
-    std::string DateText;
-    std::string Request;
-    std::string Referer;
-    std::string UserAgent;
-};
-
-Scratch& ThreadScratch() {
-    thread_local Scratch scratch;
+ParseScratch& ThreadScratch() {
+    thread_local ParseScratch scratch;
     return scratch;
 }
 
@@ -77,7 +64,7 @@ bool IsCanonicalDate(std::string_view body) {
     return true;
 }
 
-DateOutcome ReadDate(std::string_view body, DateTime& time, Scratch& s) {
+DateOutcome ReadDate(std::string_view body, DateTime& time, ParseScratch& s) {
     if (IsCanonicalDate(body)) {
         const int month = MonthIndex(body.substr(3, 3));
         if (month == 0)
@@ -117,7 +104,7 @@ DateOutcome ReadDate(std::string_view body, DateTime& time, Scratch& s) {
 
 // Tokens 3 and 4: the two pieces of DateText into texts and the time stamp into the entry.
 bool ApplyDate(std::string_view token3, std::string_view token4, std::optional<DateTime>& result,
-               AccessTexts& texts, Scratch& s) {
+               AccessTexts& texts, ParseScratch& s) {
     const std::string_view body = token3.substr(1);
     texts.DateText = body;
     texts.DateTextTail = token4.substr(0, token4.size() - 1);
@@ -134,7 +121,7 @@ bool ApplyDate(std::string_view token3, std::string_view token4, std::optional<D
     return true;
 }
 
-bool SplitRequest(std::string_view token5, AccessTexts& texts, Scratch& s) {
+bool SplitRequest(std::string_view token5, AccessTexts& texts, ParseScratch& s) {
     const std::string_view text = DequoteView(token5, s.Request);
     SplitAtBlanks(text, s.Words);
     if (s.Words.size() < 2)
@@ -150,7 +137,7 @@ bool SplitRequest(std::string_view token5, AccessTexts& texts, Scratch& s) {
 
 bool ParseNcsaDate(AccessRecord& record, std::string_view token3, std::string_view token4,
                    std::optional<DateTime>& time) {
-    Scratch& s = ThreadScratch();
+    ParseScratch& s = ThreadScratch();
     AccessTexts texts;
     if (token3.empty() || token4.empty() || !ApplyDate(token3, token4, time, texts, s))
         return false;
@@ -161,7 +148,7 @@ bool ParseNcsaDate(AccessRecord& record, std::string_view token3, std::string_vi
 }
 
 bool ParseRequest(AccessRecord& record, std::string_view token5) {
-    Scratch& s = ThreadScratch();
+    ParseScratch& s = ThreadScratch();
     AccessTexts texts;
     texts.Protocol = record.Protocol();
     if (!SplitRequest(token5, texts, s))
@@ -174,7 +161,7 @@ bool ParseRequest(AccessRecord& record, std::string_view token5) {
 }
 
 ParsedLine ParseNcsa(std::string_view line, const ParseOptions& options) {
-    Scratch& s = ThreadScratch();
+    ParseScratch& s = ThreadScratch();
     std::vector<std::string_view>& tokens = s.Tokens;
     const std::size_t n = SplitLogLine(line, tokens);
     AccessTexts texts;

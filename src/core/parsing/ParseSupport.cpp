@@ -1,5 +1,9 @@
 #include "parsing/ParseSupport.h"
 
+#include "net/NamePass.h"
+#include "net/ReverseLookup.h"
+#include "parsing/Parsers.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -93,6 +97,53 @@ std::size_t SplitAtBlanks(std::string_view text, std::vector<std::string_view>& 
         pos = end + 1;
     }
     return words.size();
+}
+
+std::string_view DequoteView(std::string_view token, std::string& scratch) {
+    if (token.empty() || token[0] != '"')
+        return token;
+    std::string_view extracted;
+    // A backslash-escaped quote is part of the text, kept as logged.
+    std::size_t pos = 1;
+    std::size_t close = ClosingQuote(token, 0);
+    if (close != std::string_view::npos && (close + 1 >= token.size() || token[close + 1] != '"')) {
+        // The common case: no doubled quotes, so the result is part of the token.
+        extracted = token.substr(1, close - 1);
+    } else {
+        scratch.clear();
+        bool closed = false;
+        while (close != std::string_view::npos) {
+            scratch.append(token.substr(pos, close - pos));
+            if (close + 1 < token.size() && token[close + 1] == '"') {
+                scratch.push_back('"');
+                pos = close + 2;
+                close = ClosingQuote(token, close + 1);
+                continue;
+            }
+            closed = true;
+            break;
+        }
+        if (!closed) {
+            if (pos < token.size())
+                scratch.append(token.substr(pos));
+            if (!scratch.empty())
+                scratch.pop_back();
+        }
+        extracted = scratch;
+    }
+    if (extracted.empty())
+        return token == "\"\"" ? std::string_view() : token;
+    if (extracted == "\"\"")
+        return {};
+    return extracted;
+}
+
+bool ResolveIfWanted(const ParseOptions& options, std::string_view address, std::string& hostName) {
+    if (!options.ResolveNames)
+        return false;
+    if (options.Names != nullptr)
+        return options.Names->Resolve(address, hostName);
+    return options.Cache != nullptr && options.Cache->Resolve(address, hostName);
 }
 
 } // namespace kavel

@@ -11,6 +11,24 @@ namespace kavel {
 
 struct ParseOptions;
 
+// The buffers a parser reuses from line to line on one thread, so that a line costs no
+// allocation once they have grown. Each parser keeps its own per thread; what a record takes
+// from them is copied into the record.
+struct ParseScratch {
+    std::vector<std::string_view> Tokens;
+    std::vector<std::string_view> Parts;
+    std::vector<std::string_view> DateParts;
+    std::vector<std::string_view> TimeParts;
+    std::vector<std::string_view> Words;
+    std::string HostName;
+    std::string ServerHostName;
+    std::string DateText;
+    std::string Request;
+    std::string Page;
+    std::string Referer;
+    std::string UserAgent;
+};
+
 // Dequote without allocating in the common case: the result is part of token, or of scratch
 // when doubled quotes had to be reduced.
 std::string_view DequoteView(std::string_view token, std::string& scratch);

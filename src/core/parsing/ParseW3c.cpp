@@ -16,7 +16,7 @@ namespace kavel {
 namespace {
 
 // Field indices of the fixed W3C order.
-enum W3CField : int {
+enum W3cField : int {
     FieldDate,
     FieldTime,
     FieldClientIp,
@@ -104,20 +104,14 @@ struct DateCache {
     std::string ShortDate;
 };
 
-struct Scratch {
-    std::vector<std::string_view> Tokens;
-    std::vector<std::string_view> DateParts;
-    std::vector<std::string_view> TimeParts;
-    std::string HostName;
-    std::string ServerHostName;
-    std::string Page;
-    std::string UserAgent;
-    DateCache Dates;
-};
-
-Scratch& ThreadScratch() {
-    thread_local Scratch scratch;
+ParseScratch& ThreadScratch() {
+    thread_local ParseScratch scratch;
     return scratch;
+}
+
+DateCache& ThreadDateCache() {
+    thread_local DateCache dates;
+    return dates;
 }
 
 // IIS may log "hh:mm:ss.fff"; the fraction is dropped. Anything but digits after the point
@@ -133,7 +127,7 @@ std::string_view WholeSeconds(std::string_view seconds) {
 }
 
 std::optional<DateTime> Convert(std::string_view date, std::string_view time, std::int32_t timeZone,
-                                Scratch& s) {
+                                ParseScratch& s) {
     ExtractStrings('-', date, s.DateParts);
     ExtractStrings(':', time, s.TimeParts);
     if (s.DateParts.size() < 3 || s.TimeParts.size() < 3)
@@ -160,8 +154,8 @@ std::optional<DateTime> Convert(std::string_view date, std::string_view time, st
 
 // The time stamp of the date and time tokens with its DateText (a view into the cache).
 std::optional<DateTime> ReadDateTime(std::string_view date, std::string_view time, std::int32_t timeZone,
-                                     std::string_view& dateText, Scratch& s) {
-    DateCache& c = s.Dates;
+                                     std::string_view& dateText, ParseScratch& s) {
+    DateCache& c = ThreadDateCache();
     if (!c.Valid || c.TimeZone != timeZone || c.Date != date || c.Time != time) {
         const std::optional<DateTime> t = Convert(date, time, timeZone, s);
         c.Valid = true;
@@ -199,7 +193,7 @@ std::optional<DateTime> ReadDateTime(std::string_view date, std::string_view tim
 
 bool ParseW3cDateTime(AccessRecord& record, std::string_view date, std::string_view time,
                       std::int32_t timeZone, std::optional<DateTime>& result) {
-    Scratch& s = ThreadScratch();
+    ParseScratch& s = ThreadScratch();
     std::string_view dateText;
     const std::optional<DateTime> t = ReadDateTime(date, time, timeZone, dateText, s);
     if (!t)
@@ -231,7 +225,7 @@ std::optional<W3cFieldLayout> ParseW3cDirective(std::string_view line) {
 }
 
 ParsedLine ParseW3c(std::string_view line, const ParseOptions& options) {
-    Scratch& s = ThreadScratch();
+    ParseScratch& s = ThreadScratch();
     std::vector<std::string_view>& tokens = s.Tokens;
     const std::size_t n = SplitLogLine(line, tokens);
     if (n == 0)

@@ -47,7 +47,7 @@ protected:
         Ncsa_.SetName("www.Example.org");
         W3c_.SetName("intranet");
         W3c_.SetLogType(LogFormat::W3c);
-        W3c_.SetW3CFields(W3CAllFields);
+        W3c_.SetW3cFields(W3cAllFields);
     }
     ~AccessSummaryTest() override {
         Space().Names().SetResolver({});

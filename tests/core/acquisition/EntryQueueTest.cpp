@@ -189,7 +189,7 @@ TEST_F(EntryQueueTest, ParseEntry) {
     EXPECT_FALSE(ParseEntry(entry, EntrySettings::Of(Space()))) << "a keep period of 0 keeps nothing";
 
     Server_.SetLogType(LogFormat::W3c);
-    Server_.SetW3CFields(W3CAllFields);
+    Server_.SetW3cFields(W3cAllFields);
     Server_.SetTimeDeleteAfter(3);
     const std::unique_ptr<LogEntry> emptyMade = LogEntry::Make("", &Server_);
     LogEntry& empty = *emptyMade;
@@ -253,11 +253,9 @@ TEST_F(EntryQueueTest, HostIndexAgreesWithTheWholeQueue) {
             return true;
         });
         std::vector<const LogEntry*> all;
-        queue.WalkAllBackward([&](const LogEntry& e) {
-            if (EqualsAsciiIgnoreCase(e.Access()->HostName(), host))
-                all.push_back(&e);
-            return true;
-        });
+        for (const LogEntry* e = queue.Last(); e; e = queue.Prev(e))
+            if (EqualsAsciiIgnoreCase(e->Access()->HostName(), host))
+                all.push_back(e);
         // What the revisit rule reads of the chain: its earliest and latest time and whether a
         // revisitor is among it, however many of its entries went, the earliest and latest
         // among them.
@@ -437,7 +435,7 @@ TEST_F(EntryQueueTest, MakeEntryReadsTheCorpusLikeParseEntry) {
     std::size_t kept = 0;
     for (const auto& f : files) {
         Server_.SetLogType(f.Format);
-        Server_.SetW3CFields(W3CAllFields);
+        Server_.SetW3cFields(W3cAllFields);
         for (const std::string& line : test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/" + f.File)) {
             // Both ways see the same queue, so the revisit rule gives both the same state.
             auto old = LogEntry::Make(line, &Server_);

@@ -81,10 +81,10 @@ std::string NcsaLine(int client, int minute, const std::string& page, int day = 
 // date time c-ip cs-method cs-uri-stem cs-status
 constexpr std::uint32_t W3CTestFields =
     (1u << 0) | (1u << 1) | (1u << 2) | (1u << 8) | (1u << 9) | (1u << 11);
-constexpr const char* W3CHeader =
+constexpr const char* W3cHeader =
     "#Software: Test\r\n#Fields: date time c-ip cs-method cs-uri-stem sc-status\r\n";
 
-std::string W3CLine(int client, int minute, const std::string& page) {
+std::string W3cLine(int client, int minute, const std::string& page) {
     char line[256];
     std::snprintf(line, sizeof line, "2024-03-10 11:%02d:00 10.0.0.%d GET %s 200\r\n", minute, client,
                   page.c_str());
@@ -133,7 +133,7 @@ protected:
         server->SetName(name);
         server->SetLogFileName(log.string());
         server->SetLogType(static_cast<LogFormat>(logType));
-        server->SetW3CFields(W3CTestFields);
+        server->SetW3cFields(W3CTestFields);
         server->SetTimeDeleteAfter(3);
         server->SetTimeDeleteAfterUnit(KeepUnit::Days);
         server->SetTimeLogPollCycleInMs(60000);
@@ -236,8 +236,8 @@ TEST_F(LogReaderTest, AHalfWrittenNcsaLineIsTakenOnceComplete) {
 
 TEST_F(LogReaderTest, AHalfWrittenW3CLineCompletedBeforeTheNextPollIsQueuedOnceComplete) {
     const auto log = Folder / "u_ex.log";
-    const std::string late = W3CLine(3, 30, "/late.html");
-    WriteLog(log, W3CHeader + W3CLine(1, 10, "/a.html") + W3CLine(2, 20, "/b.html") + late.substr(0, 8));
+    const std::string late = W3cLine(3, 30, "/late.html");
+    WriteLog(log, W3cHeader + W3cLine(1, 10, "/a.html") + W3cLine(2, 20, "/b.html") + late.substr(0, 8));
     Server& server = AddServer(log, LogFormat::W3c);
     LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return Taken() == 2; }));
@@ -383,7 +383,7 @@ TEST_F(LogReaderTest, StoppingAReaderThatWaitsForActivationEndsIt) {
     server.SetActive(false);
     LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return reader.Holding() && reader.Suspended(); }));
-    EXPECT_EQ(reader.HoldCause(), HoldReason::Activation);
+    EXPECT_EQ(reader.CurrentHoldReason(), HoldReason::Activation);
     EXPECT_EQ(Taken(), 0u);
     const auto begin = std::chrono::steady_clock::now();
     Space().Readers().StopServer(server);
@@ -479,7 +479,7 @@ TEST_F(LogReaderTest, ARotatedLogIsReadAgainFromItsStart) {
 // A line of the given format carrying its sequence number in the page.
 std::string SequenceLine(LogFormat format, int seq) {
     const std::string page = "/p" + std::to_string(seq) + ".html";
-    return format == LogFormat::W3c ? W3CLine(seq % 250, seq % 60, page)
+    return format == LogFormat::W3c ? W3cLine(seq % 250, seq % 60, page)
                                     : NcsaLine(seq % 250, seq % 60, page);
 }
 
@@ -499,7 +499,7 @@ TEST_F(LogReaderTest, TheReaderFollowsItsLogThroughRotationDeletionAndTruncation
         const auto site = Folder / (format == LogFormat::W3c ? "iis" : "nginx");
         std::filesystem::create_directory(site);
         const auto log = site / (format == LogFormat::W3c ? "u_ex.log" : "access.log");
-        test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
+        test::LogWriter writer(log, format == LogFormat::W3c ? W3cHeader : "");
         std::vector<std::string> expected;
         int seq = 0;
         const auto next = [&] {
@@ -705,7 +705,7 @@ TEST_F(LogReaderTest, TheOldFileIsReadOnBesideTheNewOneUntilTheWebServerReopens)
         for (const LogFormat format : {LogFormat::Ncsa, LogFormat::W3c}) {
             SCOPED_TRACE(testing::Message() << style.Name << (format == LogFormat::W3c ? " W3C" : " NCSA"));
             TakenLines.clear();
-            const std::string header = format == LogFormat::W3c ? W3CHeader : "";
+            const std::string header = format == LogFormat::W3c ? W3cHeader : "";
             const auto site = Folder / ("site" + std::to_string(++run));
             std::filesystem::create_directory(site);
             const auto log = site / "access.log";
@@ -852,7 +852,7 @@ TEST_F(LogReaderTest, LinesWrittenBeforeACopytruncateAreReadFromTheCopy) {
             const auto site = Folder / ("copy" + std::to_string(++run));
             std::filesystem::create_directory(site);
             const auto log = site / "access.log";
-            test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
+            test::LogWriter writer(log, format == LogFormat::W3c ? W3cHeader : "");
             std::vector<std::string> expected;
             int seq = 0;
             const auto next = [&](bool shown) {
@@ -978,7 +978,7 @@ TEST_F(LogReaderTest, EveryCompleteLineIsTakenOverOnceInOrder) {
             const std::filesystem::path away = site.string() + ".away";
             std::filesystem::create_directory(site);
             const auto log = site / "access.log";
-            test::LogWriter writer(log, format == LogFormat::W3c ? W3CHeader : "");
+            test::LogWriter writer(log, format == LogFormat::W3c ? W3cHeader : "");
             writer.Create();
             Server& server = AddServer(log, format);
             LogReader& reader = Space().Readers().Start(server);

@@ -137,17 +137,16 @@ TEST_F(RevisitRuleTest, IndexedRuleAgreesWithThePlainWalk) {
             expected = 2;
         } else {
             const auto lock = queue.ReadLock();
-            queue.WalkAllBackward([&](const LogEntry& e) {
-                if (!EqualsAsciiIgnoreCase(e.Access()->HostName(), host))
-                    return true;
+            for (const LogEntry* e = queue.Last(); e; e = queue.Prev(e)) {
+                if (!EqualsAsciiIgnoreCase(e->Access()->HostName(), host))
+                    continue;
                 expected = 1;
-                if (e.Access()->VisitorState == VisitorKind::Revisitor ||
-                    WholeMinutesBetween(e.Time, entry->Time) > threshold) {
+                if (e->Access()->VisitorState == VisitorKind::Revisitor ||
+                    WholeMinutesBetween(e->Time, entry->Time) > threshold) {
                     expected = 2;
-                    return false;
+                    break;
                 }
-                return true;
-            });
+            }
             if (expected == 2 && !address.empty() && !host.empty())
                 reference.insert(address);
         }

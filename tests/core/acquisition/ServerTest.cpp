@@ -23,7 +23,7 @@ struct Stored {
     std::string Name;
     std::string LogFileName;
     std::int32_t TimeDeleteAfter, TimeLogPollCycleInMs, LogType;
-    std::uint32_t W3CFields;
+    std::uint32_t W3cFields;
     std::int32_t TimeZone;
     bool Active;
     std::int32_t TimeRevisitorAfterMinutes;
@@ -39,7 +39,7 @@ Stored Fields(const Server& s) {
             s.TimeDeleteAfter(),
             s.TimeLogPollCycleInMs(),
             static_cast<std::int32_t>(s.LogType()),
-            s.W3CFields(),
+            s.W3cFields(),
             s.TimeZone(),
             s.Active(),
             s.TimeRevisitorAfterMinutes(),
@@ -50,7 +50,7 @@ Stored Fields(const Server& s) {
 
 void PrintTo(const Stored& s, std::ostream* os) {
     *os << "{" << testing::PrintToString(s.Name) << ", " << testing::PrintToString(s.LogFileName) << ", "
-        << s.TimeDeleteAfter << ", " << s.TimeLogPollCycleInMs << ", " << s.LogType << ", " << s.W3CFields
+        << s.TimeDeleteAfter << ", " << s.TimeLogPollCycleInMs << ", " << s.LogType << ", " << s.W3cFields
         << ", " << s.TimeZone << ", " << s.Active << ", " << s.TimeRevisitorAfterMinutes << ", "
         << s.SoundOnAccess << ", " << s.TimeDeleteAfterUnit << ", " << s.PopupOnDocument << "}";
 }
@@ -74,28 +74,28 @@ TEST(Server, DefaultsComeFromTheOptions) {
 
 TEST(Server, W3CFieldsBitByBit) {
     Server server;
-    server.SetW3CField(0, true);
-    server.SetW3CField(21, true);
-    server.SetW3CField(22, true); // no such field
-    server.SetW3CField(-1, true);
-    EXPECT_EQ(server.W3CFields(), (1u << 0) | (1u << 21));
-    server.SetW3CField(0, false);
-    EXPECT_FALSE(server.W3CField(0));
-    EXPECT_TRUE(server.W3CField(21));
-    EXPECT_FALSE(server.W3CField(22));
-    server.SetW3CFields(0xFFFFFFFFu);
-    EXPECT_EQ(server.W3CFields(), W3CAllFields);
-    server.SetW3CFields(3);
-    for (int i = 0; i < W3CFieldCount; ++i)
-        EXPECT_EQ(server.W3CField(i), i < 2) << W3CFieldIdentifiers[i];
+    server.SetW3cField(0, true);
+    server.SetW3cField(21, true);
+    server.SetW3cField(22, true); // no such field
+    server.SetW3cField(-1, true);
+    EXPECT_EQ(server.W3cFields(), (1u << 0) | (1u << 21));
+    server.SetW3cField(0, false);
+    EXPECT_FALSE(server.W3cField(0));
+    EXPECT_TRUE(server.W3cField(21));
+    EXPECT_FALSE(server.W3cField(22));
+    server.SetW3cFields(0xFFFFFFFFu);
+    EXPECT_EQ(server.W3cFields(), W3cAllFields);
+    server.SetW3cFields(3);
+    for (int i = 0; i < W3cFieldCount; ++i)
+        EXPECT_EQ(server.W3cField(i), i < 2) << W3cFieldIdentifiers[i];
 }
 
 TEST(Server, W3CIdentifiersInIndexOrder) {
-    EXPECT_STREQ(W3CFieldIdentifiers[0], "date");
-    EXPECT_STREQ(W3CFieldIdentifiers[9], "cs-uri-stem");
-    EXPECT_STREQ(W3CFieldIdentifiers[13], "sc-win32-status");
-    EXPECT_STREQ(W3CFieldIdentifiers[19], "cs(User-Agent)");
-    EXPECT_STREQ(W3CFieldIdentifiers[21], "cs(Referer)");
+    EXPECT_STREQ(W3cFieldIdentifiers[0], "date");
+    EXPECT_STREQ(W3cFieldIdentifiers[9], "cs-uri-stem");
+    EXPECT_STREQ(W3cFieldIdentifiers[13], "sc-win32-status");
+    EXPECT_STREQ(W3cFieldIdentifiers[19], "cs(User-Agent)");
+    EXPECT_STREQ(W3cFieldIdentifiers[21], "cs(Referer)");
 }
 
 struct FakeReader final : ServerReader {
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"TwelveActive", "Web;/var/log/access.log;2;1000;1;3;-2;-1;30;-1;1;0",
                  Stored{"Web", "/var/log/access.log", 2, 1000, 1, 3, -2, true, 30, true, 1, false}},
         LineCase{"TwelveInactive", "Web;a.log;2;1000;1;4194303;0;0;30;0;1;-1",
-                 Stored{"Web", "a.log", 2, 1000, 1, W3CAllFields, 0, false, 30, false, 1, true}},
+                 Stored{"Web", "a.log", 2, 1000, 1, W3cAllFields, 0, false, 30, false, 1, true}},
         LineCase{"WordsForBooleans", "W;a;1;2;0;0;0;True;3;false;0;TRUE",
                  Stored{"W", "a", 1, 2, 0, 0, 0, true, 3, false, 0, true}},
         LineCase{"AnyNonZeroIsTrue", "W;a;1;2;0;0;0;5;3;0;0;0",
@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"FieldsBeyondTwelveIgnored", "W;a;1;2;0;0;0;0;3;0;0;0;junk;more",
                  Stored{"W", "a", 1, 2, 0, 0, 0, false, 3, false, 0, false}},
         LineCase{"MaskBitsAbove21Dropped", "W;a;1;2;1;-1;0;0;3;0;0;0",
-                 Stored{"W", "a", 1, 2, 1, W3CAllFields, 0, false, 3, false, 0, false}},
+                 Stored{"W", "a", 1, 2, 1, W3cAllFields, 0, false, 3, false, 0, false}},
         LineCase{"StoredWithoutRangeChecks", "W;a;-5;-100;7;0;99;0;-1;0;9;0",
                  Stored{"W", "a", -5, -100, 7, 0, 99, false, -1, false, 9, false}},
         LineCase{"QuotedSeparatorStaysInTheName", "\"a;b\";t",
@@ -191,7 +191,7 @@ TEST(ServerToLine, WritesTwelveFields) {
     server.SetTimeDeleteAfter(2);
     server.SetTimeLogPollCycleInMs(1000);
     server.SetLogType(LogFormat::W3c);
-    server.SetW3CFields(3);
+    server.SetW3cFields(3);
     server.SetTimeZone(-2);
     server.SetActive(true);
     server.SetTimeRevisitorAfterMinutes(30);
@@ -253,7 +253,7 @@ TEST(ServerToLine, RoundTripOnRandomTexts) {
         server.SetLogFileName(text());
         server.SetTimeDeleteAfter(static_cast<std::int32_t>(random()));
         server.SetTimeZone(-static_cast<std::int32_t>(random() % 24));
-        server.SetW3CFields(static_cast<std::uint32_t>(random()));
+        server.SetW3cFields(static_cast<std::uint32_t>(random()));
         server.SetActive(random() % 2 == 0);
         server.SetPopupOnDocument(random() % 2 == 0);
         const std::string line = ServerToLine(server);
@@ -322,7 +322,7 @@ TEST_F(ServersFileTest, SaveThenLoadGivesTheSameDefinitions) {
         server->SetName("Server " + std::to_string(i));
         server->SetLogFileName("/logs/" + std::to_string(i) + "/access.log");
         server->SetTimeZone(i - 1);
-        server->SetW3CField(i, true);
+        server->SetW3cField(i, true);
         Space().Servers().Add(std::move(server));
     }
     std::vector<Stored> before;

@@ -63,7 +63,7 @@ protected:
         W3c_.SetName("iis");
         W3c_.SetTimeDeleteAfter(100000);
         W3c_.SetLogType(LogFormat::W3c);
-        W3c_.SetW3CFields(W3CAllFields);
+        W3c_.SetW3cFields(W3cAllFields);
         Space().Spiders().Assign({{"ahrefs.com", false}, {"66.249.66.1", false}, {"bot.example", false}});
         Space().Documents().Assign({".html", ".php", "/"});
     }

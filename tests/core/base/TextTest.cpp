@@ -125,6 +125,14 @@ TEST(Numbers, Int32AndBoolean) {
     EXPECT_FALSE(ParseInt32("1.5"));
     EXPECT_FALSE(ParseInt32(" 1"));
     EXPECT_FALSE(ParseInt32("+-1"));
+    // The byte counts of log lines: a 64-bit range, the sign allowed, nothing else.
+    EXPECT_EQ(ParseInt64("2147483648"), 2147483648);
+    EXPECT_EQ(ParseInt64("9223372036854775807"), 9223372036854775807);
+    EXPECT_FALSE(ParseInt64("9223372036854775808"));
+    EXPECT_EQ(ParseInt64("-5"), -5);
+    EXPECT_FALSE(ParseInt64("12a"));
+    EXPECT_FALSE(ParseInt64(""));
+    EXPECT_FALSE(ParseInt64("--"));
     EXPECT_EQ(ParseBoolean("-1"), true);
     EXPECT_EQ(ParseBoolean("0"), false);
     EXPECT_EQ(ParseBoolean("TRUE"), true);

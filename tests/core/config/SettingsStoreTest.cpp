@@ -317,6 +317,20 @@ TEST(SettingsStore, TypedReadsConvertOtherKinds) {
     EXPECT_EQ(store.Int("Flag"), 1);
 }
 
+// A window without its store, or one from before a key was added, shows the fallback.
+TEST(SettingsStore, StoredReadsFallBackWithoutStoreOrKey) {
+    SettingsStore store;
+    store.AddItem("S", "Width", SettingKind::Integer, 0);
+    store.AddItem("S", "Flag", SettingKind::Boolean, false);
+    store.SetValue("Width", 640);
+    EXPECT_EQ(StoredInt(&store, "width", 946), 640);
+    EXPECT_EQ(StoredInt(&store, "Height", 638), 638);
+    EXPECT_EQ(StoredInt(nullptr, "Width", 946), 946);
+    EXPECT_FALSE(StoredBool(&store, "Flag", true));
+    EXPECT_TRUE(StoredBool(&store, "Other", true));
+    EXPECT_FALSE(StoredBool(nullptr, "Flag"));
+}
+
 // Reader threads read options while the main thread changes and saves values.
 TEST(SettingsStore, ConcurrentReadsAndChanges) {
     SettingsStore store;

@@ -101,8 +101,7 @@ TEST(ReverseLookup, Ipv6AddressesAreAskedFor) {
     EXPECT_EQ(host, "mapped.example.org");
 }
 
-// Texts that are no numeric address never reach the resolver; the failure is cached under
-// the text all the same.
+// Texts that are no numeric address never reach the resolver.
 TEST(ReverseLookup, NonAddressTextsAreNotQueried) {
     TableResolver resolver(Names{});
     const std::vector<std::string> texts = {"www.example.com",

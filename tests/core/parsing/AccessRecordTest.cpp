@@ -342,42 +342,7 @@ TEST(AccessRecordTest, VisitorImage) {
     }
 }
 
-TEST(AccessRecordTest, Dequote) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"\"abc\"", "abc"}, {"\"a\"\"b\"", "a\"b"}, {"\"\"", ""},
-        {"abc", "abc"},     {"\"abc", "ab"},        {"\"a", "\"a"},
-        {"\"", "\""},       {"\"\"abc", "\"\"abc"}, {"\"abc\"def", "abc"},
-        {"\"ab\"\"", "ab"}, {"\"\"\"\"\"\"", ""},   {"\"-\"", "-"},
-        {"", ""},           {"a\"b\"", "a\"b\""},
-    };
-    for (const auto& [token, expected] : cases)
-        EXPECT_EQ(Dequote(token), expected) << token;
-}
-
-TEST(AccessRecordTest, SetBytes) {
-    const struct {
-        const char* Token;
-        bool Ok;
-        std::int64_t Bytes;
-    } cases[] = {{"-", true, 77},
-                 {"0", true, 0},
-                 {"2326", true, 2326},
-                 {"2147483648", true, 2147483648},
-                 {"9223372036854775807", true, 9223372036854775807},
-                 {"9223372036854775808", false, 77},
-                 {"12a", false, 77},
-                 {"", false, 77},
-                 {"--", false, 77},
-                 {"-5", true, -5}};
-    for (const auto& c : cases) {
-        NcsaRecord record;
-        record.Bytes = 77;
-        EXPECT_EQ(SetBytes(record, c.Token), c.Ok) << c.Token;
-        EXPECT_EQ(record.Bytes, c.Bytes) << c.Token;
-    }
-}
-
-TEST(AccessRecordTest, SetAddressResolvesOnlyWhenTheOptionIsOn) {
+TEST(AccessRecordTest, SetAddressLookingUpNameResolvesOnlyWhenTheOptionIsOn) {
     test::ScopedOptions options(false);
     Space().Names().Clear();
     int queries = 0;
@@ -388,18 +353,21 @@ TEST(AccessRecordTest, SetAddressResolvesOnlyWhenTheOptionIsOn) {
         return std::nullopt;
     });
     NcsaRecord record;
-    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
+    SetAddressLookingUpName(record, "192.0.2.7",
+                            OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
     EXPECT_EQ(record.HostName(), "192.0.2.7");
     EXPECT_FALSE(record.Resolved());
     EXPECT_EQ(queries, 0);
 
     options.SetDnsResolve(true);
-    SetAddress(record, "192.0.2.7", OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
+    SetAddressLookingUpName(record, "192.0.2.7",
+                            OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
     EXPECT_EQ(record.Address(), "192.0.2.7");
     EXPECT_EQ(record.HostName(), "crawl.bot.example");
     EXPECT_TRUE(record.Resolved());
 
-    SetAddress(record, "192.0.2.8", OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
+    SetAddressLookingUpName(record, "192.0.2.8",
+                            OptionMiscDnsResolve(Space().Options()) ? &Space().Names() : nullptr);
     EXPECT_EQ(record.HostName(), "192.0.2.8");
     EXPECT_FALSE(record.Resolved());
 

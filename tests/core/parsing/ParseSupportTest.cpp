@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
+#include <string>
+#include <utility>
 
 namespace kavel {
 namespace {
@@ -92,6 +94,21 @@ TEST(ParseSupportTest, DequoteViewKeepsTheCommonCaseInPlace) {
     EXPECT_EQ(result.data(), token.data() + 1);
     EXPECT_EQ(DequoteView("\"a\"\"b\"", scratch), "a\"b");
     EXPECT_EQ(DequoteView("\"a\\\" b\"", scratch), "a\\\" b") << "escapes are kept as logged";
+}
+
+// Tokens cut short or run on by hostile lines: a lone or unclosed quote, text after the
+// closing quote, doubled quotes at either end.
+TEST(ParseSupportTest, DequoteViewOfMalformedTokens) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\"abc\"", "abc"}, {"\"a\"\"b\"", "a\"b"}, {"\"\"", ""},
+        {"abc", "abc"},     {"\"abc", "ab"},        {"\"a", "\"a"},
+        {"\"", "\""},       {"\"\"abc", "\"\"abc"}, {"\"abc\"def", "abc"},
+        {"\"ab\"\"", "ab"}, {"\"\"\"\"\"\"", ""},   {"\"-\"", "-"},
+        {"", ""},           {"a\"b\"", "a\"b\""},
+    };
+    std::string scratch;
+    for (const auto& [token, expected] : cases)
+        EXPECT_EQ(DequoteView(token, scratch), expected) << token;
 }
 
 } // namespace

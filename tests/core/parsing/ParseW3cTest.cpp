@@ -37,7 +37,7 @@ protected:
         : Clock_(CreationTime)
         , ScopedClock_(Clock_) {
         Server_.SetLogType(LogFormat::W3c);
-        Server_.SetW3CFields(W3CAllFields);
+        Server_.SetW3cFields(W3cAllFields);
     }
 
     const W3cRecord* Parse(const std::string& line) {
@@ -94,21 +94,21 @@ TEST_F(ParseW3cTest, IntegerFieldsRejectTheDash) {
         bool Accepted;
     } cases[] = {{7, false}, {11, false}, {12, false}, {13, false}, {14, true}, {15, false}, {16, false}};
     for (const auto& c : cases) {
-        Server_.SetW3CFields(Mask({c.Field}));
+        Server_.SetW3cFields(Mask({c.Field}));
         const W3cRecord* r = Parse("-");
         EXPECT_EQ(r != nullptr, c.Accepted) << c.Field;
         if (r) {
             EXPECT_EQ(r->Bytes, 0);
         }
     }
-    Server_.SetW3CFields(Mask({11}));
+    Server_.SetW3cFields(Mask({11}));
     EXPECT_EQ(Parse("2147483648"), nullptr);
     ASSERT_NE(Parse("+200"), nullptr);
     EXPECT_EQ(Entry_->Access()->Status, 200);
 }
 
 TEST_F(ParseW3cTest, DateAndTime) {
-    Server_.SetW3CFields(Mask({0, 1}));
+    Server_.SetW3cFields(Mask({0, 1}));
     const struct {
         const char* Line;
         std::int32_t Zone;
@@ -144,7 +144,7 @@ TEST_F(ParseW3cTest, DateAndTime) {
 }
 
 TEST_F(ParseW3cTest, MidnightShowsTheDateOnly) {
-    Server_.SetW3CFields(Mask({0, 1}));
+    Server_.SetW3cFields(Mask({0, 1}));
     const W3cRecord* r = Parse("2010-03-04 00:00:00");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->DateText(), platform::CurrentLocaleFormat().ShortDate(*EncodeDateTime(2010, 3, 4, 0, 0, 0)));
@@ -165,7 +165,7 @@ TEST_F(ParseW3cTest, DateTextFollowsTheInstalledFormat) {
         }
         std::string Thousands(std::int64_t value) const override { return std::to_string(value); }
     };
-    Server_.SetW3CFields(Mask({0, 1}));
+    Server_.SetW3cFields(Mask({0, 1}));
     ASSERT_NE(Parse("2010-03-04 05:06:07"), nullptr);
     const std::string fixed(Entry_->Access()->DateText());
     DottedFormat dotted;
@@ -184,33 +184,33 @@ TEST_F(ParseW3cTest, DateTextFollowsTheInstalledFormat) {
 
 TEST_F(ParseW3cTest, OnlyOneOfDateAndTimeSkipsItsToken) {
     for (const int field : {0, 1}) {
-        Server_.SetW3CFields(Mask({field, 2}));
+        Server_.SetW3cFields(Mask({field, 2}));
         const W3cRecord* r = Parse("2003-12-31 10.1.1.1");
         ASSERT_NE(r, nullptr);
         EXPECT_EQ(r->DateText(), "??.??.?? ??:??:??");
         EXPECT_EQ(Time(), CreationTime);
         EXPECT_EQ(r->Address(), "10.1.1.1");
     }
-    Server_.SetW3CFields(Mask({0}));
+    Server_.SetW3cFields(Mask({0}));
     EXPECT_NE(Parse("anything"), nullptr);
 }
 
 TEST_F(ParseW3cTest, QueryAndUserAgent) {
-    Server_.SetW3CFields(Mask({9, 10, 19}));
+    Server_.SetW3cFields(Mask({9, 10, 19}));
     const W3cRecord* r = Parse("/a.asp - A+B++C");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->Page(), "/a.asp");
     EXPECT_EQ(r->UserAgent(), "A B  C");
-    Server_.SetW3CFields(Mask({10}));
+    Server_.SetW3cFields(Mask({10}));
     r = Parse("x=1");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->Page(), "?x=1");
-    Server_.SetW3CFields(Mask({9, 10, 11}));
+    Server_.SetW3cFields(Mask({9, 10, 11}));
     r = Parse("/a.asp q='1 200 x'");
     ASSERT_NE(r, nullptr) << "apostrophes are plain bytes";
     EXPECT_EQ(r->Page(), "/a.asp?q='1");
     EXPECT_EQ(r->Status, 200);
-    Server_.SetW3CFields(Mask({2, 8, 9, 10, 11, 14}));
+    Server_.SetW3cFields(Mask({2, 8, 9, 10, 11, 14}));
     r = Parse("10.0.0.1 GET /scripts/cmd.exe id=1'+OR+1=1-- 404 6442450944");
     ASSERT_NE(r, nullptr) << "an injection attempt must not hide the request";
     EXPECT_EQ(r->Page(), "/scripts/cmd.exe?id=1'+OR+1=1--");
@@ -230,7 +230,7 @@ TEST_F(ParseW3cTest, DirectiveDecidesTheFieldOrder) {
     EXPECT_FALSE(ParseW3cDirective("2003-12-31 23:30:00"));
 
     ParseOptions options;
-    options.W3cFields = W3CAllFields;
+    options.W3cFields = W3cAllFields;
     options.W3cLayout = std::make_shared<const W3cFieldLayout>(*layout);
     const ParsedLine parsed =
         ParseW3c("2024-05-06 07:08:09.250 10.0.0.2 POST /login.aspx - 443 bob 192.0.2.7 Agent/1.0+(x) "
@@ -261,7 +261,7 @@ TEST_F(ParseW3cTest, DirectiveDecidesTheFieldOrder) {
 
 // The directive passes through the caller, which keeps it for the server's later lines.
 TEST_F(ParseW3cTest, DirectiveLineSetsTheServersLayout) {
-    Server_.SetW3CFields(Mask({2}));
+    Server_.SetW3cFields(Mask({2}));
     EXPECT_EQ(Parse("#Fields: cs-method c-ip sc-status"), nullptr);
     const W3cRecord* r = Parse("GET 192.0.2.1 500");
     ASSERT_NE(r, nullptr);
@@ -275,7 +275,7 @@ TEST_F(ParseW3cTest, ClassificationNeedsClientAndStem) {
     Space().Spiders().Add("192.0.2.9", false);
     Space().Buddies().Add("192.0.2.9");
 
-    Server_.SetW3CFields(Mask({2, 8}));
+    Server_.SetW3cFields(Mask({2, 8}));
     const W3cRecord* r = Parse("192.0.2.9 GET");
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(r->IsSpider);
@@ -283,14 +283,14 @@ TEST_F(ParseW3cTest, ClassificationNeedsClientAndStem) {
     EXPECT_FALSE(r->IsBuddy);
     EXPECT_EQ(r->VisitorImage(), Icon::None);
 
-    Server_.SetW3CFields(Mask({2, 9}));
+    Server_.SetW3cFields(Mask({2, 9}));
     r = Parse("192.0.2.9 /x.asp");
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(r->IsSpider);
     EXPECT_TRUE(r->IsDocument);
     EXPECT_TRUE(r->IsBuddy);
 
-    Server_.SetW3CFields(Mask({9}));
+    Server_.SetW3cFields(Mask({9}));
     r = Parse("/x.asp");
     ASSERT_NE(r, nullptr);
     EXPECT_FALSE(r->IsDocument);
@@ -306,7 +306,7 @@ TEST_F(ParseW3cTest, ServerAddressIsResolvedLikeTheClient) {
             return std::string("client.example");
         return std::nullopt;
     });
-    Server_.SetW3CFields(Mask({2, 6}));
+    Server_.SetW3cFields(Mask({2, 6}));
     const W3cRecord* r = Parse("192.0.2.9 198.51.100.1");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->HostName(), "client.example");
@@ -326,7 +326,7 @@ TEST_F(ParseW3cTest, FailedLineLeavesTheListsAlone) {
     earlier->Time = *EncodeDateTime(2003, 12, 31, 20, 0, 0);
     Space().Entries().Append(std::move(earlier));
 
-    Server_.SetW3CFields(Mask({0, 1, 2, 9, 11}));
+    Server_.SetW3cFields(Mask({0, 1, 2, 9, 11}));
     EXPECT_EQ(Parse("2003-12-31 23:30:00 192.0.2.9 /a.asp -"), nullptr);
     EXPECT_EQ(Space().Revisitors().Count(), 0u);
     const W3cRecord* r = Parse("2003-12-31 23:30:00 192.0.2.9 /a.asp 200");
@@ -356,7 +356,7 @@ TEST_F(ParseW3cTest, CorpusFiles) {
         {"logfile_w3c.0", Mask({0, 1, 2, 3, 6, 7, 8, 9, 10, 11, 19}), 1},
         {"logfile_w3c.0", Mask({2}), 1},
         {"logfile_w3c.1", Mask({2}), 1},
-        {"logfile_w3c.1", W3CAllFields, 1},
+        {"logfile_w3c.1", W3cAllFields, 1},
         {"logfile_w3c.2", Mask({1, 2, 8, 9, 11}), 14},
         {"logfile_w3c.3", Mask({0, 1}), 2},
         {"logfile_w3c.4", Mask({0, 1}), 0},
@@ -367,7 +367,7 @@ TEST_F(ParseW3cTest, CorpusFiles) {
     };
     Space().Documents().Assign({".asp", ".htm"});
     for (const auto& c : cases) {
-        Server_.SetW3CFields(c.Fields);
+        Server_.SetW3cFields(c.Fields);
         Server_.SetW3cLayout(nullptr);
         std::size_t accepted = 0;
         for (const std::string& line : test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/" + c.File)) {
@@ -379,7 +379,7 @@ TEST_F(ParseW3cTest, CorpusFiles) {
         EXPECT_EQ(accepted, c.Accepted) << c.File;
     }
 
-    Server_.SetW3CFields(Mask({0, 1, 2, 3, 6, 7, 8, 9, 10, 11, 19}));
+    Server_.SetW3cFields(Mask({0, 1, 2, 3, 6, 7, 8, 9, 10, 11, 19}));
     Server_.SetW3cLayout(nullptr);
     const std::vector<std::string> lines =
         test::ReadLogLines(std::string(KAVEL_CORPUS_DIR) + "/logfile_w3c.0");

@@ -1,10 +1,10 @@
-#include "base/WindowLayout.h"
+#include "ui/WindowLayout.h"
 
 #include "base/Text.h"
 
 #include <charconv>
 
-namespace kavel {
+namespace kavel::ui {
 
 std::string CaptionWithPrefix(std::string_view caption, std::string_view text) {
     constexpr std::string_view Separator = " - ";
@@ -40,4 +40,4 @@ std::string ColumnWidthsText(const std::vector<int>& widths) {
     return text;
 }
 
-} // namespace kavel
+} // namespace kavel::ui

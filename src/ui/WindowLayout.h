@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kavel {
+namespace kavel::ui {
 
 // Caption with the current server's name in front of the program name.
 std::string CaptionWithPrefix(std::string_view caption, std::string_view text);
@@ -14,4 +14,4 @@ std::string CaptionWithPrefix(std::string_view caption, std::string_view text);
 std::vector<int> ApplyColumnWidths(std::vector<int> widths, std::string_view text);
 std::string ColumnWidthsText(const std::vector<int>& widths);
 
-} // namespace kavel
+} // namespace kavel::ui

@@ -1,9 +1,9 @@
-#include "base/WindowLayout.h"
+#include "ui/WindowLayout.h"
 
 #include <gtest/gtest.h>
 #include <vector>
 
-namespace kavel {
+namespace kavel::ui {
 namespace {
 
 TEST(CaptionWithPrefix, ReplacesOrAddsThePrefix) {
@@ -39,4 +39,4 @@ TEST(ColumnWidths, TextRoundTrip) {
 }
 
 } // namespace
-} // namespace kavel
+} // namespace kavel::ui
