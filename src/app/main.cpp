@@ -205,7 +205,8 @@ int main(int argc, char** argv) {
                      workspace.string().c_str());
         return ui::MessageBox::Confirm(nullptr, ui::DisplayText(question), ui::DisplayText(caption));
     };
-    const bool mayContinue = CheckSingleInstance(askAnotherInstance, WorkspaceLockName(workspace));
+    InstanceLock instanceLock;
+    const bool mayContinue = instanceLock.Check(askAnotherInstance, WorkspaceLockName(workspace));
 
     int result = 0;
     if (mayContinue && !stopRequested) {
@@ -259,6 +260,6 @@ int main(int argc, char** argv) {
     finished.store(true);
     pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
-    ReleaseSingleInstance();
+    instanceLock.Release();
     return result;
 }

@@ -6,32 +6,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <system_error>
 
 namespace kavel {
 
-namespace {
+InstanceLock::InstanceLock() = default;
 
-// The lock of the first instance, held until ReleaseSingleInstance or the process' end.
-std::mutex SingleInstanceLock;
-std::unique_ptr<platform::NamedMutex> SingleInstance;
+InstanceLock::~InstanceLock() = default;
 
-} // namespace
-
-bool CheckSingleInstance(const AskAnotherInstance& askAnotherInstance, std::string_view lockName) {
+bool InstanceLock::Check(const AskAnotherInstance& askAnotherInstance, std::string_view lockName) {
     auto mutex = std::make_unique<platform::NamedMutex>(lockName);
     if (mutex->AlreadyExisted())
         return askAnotherInstance && askAnotherInstance(SecondInstanceQuestion, ProductName());
-    std::lock_guard guard(SingleInstanceLock);
     if (mutex->Owned())
-        SingleInstance = std::move(mutex);
+        Lock_ = std::move(mutex);
     return true;
 }
 
-void ReleaseSingleInstance() {
-    std::lock_guard guard(SingleInstanceLock);
-    SingleInstance.reset();
+void InstanceLock::Release() {
+    Lock_.reset();
 }
 
 std::string WorkspaceLockName(const std::filesystem::path& workspace) {

@@ -44,8 +44,8 @@ std::int32_t IntegerOption(const SettingsStore* options, const char* key, std::i
 std::unique_ptr<SettingsStore> CreateOptionsStore(const std::filesystem::path& file) {
     auto options = std::make_unique<SettingsStore>();
     options->SetRootKey(RootKey::LocalMachine);
-    options->SetPersistenceMode(Persistence::IniFile);
     options->SetIniFileName(file.string());
+    options->SetPersistenceMode(Persistence::IniFile);
     options->AddItem(OptionsSection, "TimeDeleteAfter", SettingKind::Integer, DefaultTimeDeleteAfter);
     options->AddItem(OptionsSection, "TimeDeleteAfterUnit", SettingKind::Integer, DefaultTimeDeleteAfterUnit);
     options->AddItem(OptionsSection, "TimeRevisitorAfterMinutes", SettingKind::Integer,

@@ -7,7 +7,7 @@
 
 namespace kavel {
 
-// The per-user registry stand-in: one INI file (platform::Paths::StylesFile()). A key path
+// The per-user registry stand-in: one INI file (the styles file). A key path
 // below the root, such as "Software\Quarnet\Kavel\Styles", maps to the INI section named after
 // its last element ("Styles"); the value names are the keys of that section. The leading part
 // of the path only says whose settings they are, and the file itself already lies in the

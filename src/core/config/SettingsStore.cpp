@@ -4,7 +4,6 @@
 #include "base/VersionInfo.h"
 #include "config/IniFile.h"
 #include "platform/Clock.h"
-#include "platform/Paths.h"
 
 #include <algorithm>
 #include <system_error>
@@ -57,8 +56,7 @@ bool AsBoolean(const SettingValue& value) {
 } // namespace
 
 SettingsStore::SettingsStore()
-    : RegistryPath_("Software\\" + VersionInfoValue({}, "CompanyName") + "\\" + ProductName() + "\\")
-    , IniFileName_((platform::Paths::HomeDir() / (ProductName() + ".ini")).string()) {}
+    : RegistryPath_("Software\\" + VersionInfoValue({}, "CompanyName") + "\\" + ProductName() + "\\") {}
 
 SettingsStore::~SettingsStore() = default;
 

@@ -12,20 +12,21 @@ namespace {
 
 class SingleInstance : public testing::Test {
 protected:
-    ~SingleInstance() override { ReleaseSingleInstance(); }
+    InstanceLock Lock_;
     const std::string LockName = "KavelTest-" + std::to_string(::getpid()) + "-" +
                                  testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
 TEST_F(SingleInstance, FirstInstanceContinuesWithoutAsking) {
     int asked = 0;
-    EXPECT_TRUE(CheckSingleInstance([&](const std::string&, const std::string&) { return ++asked, false; },
-                                    LockName));
+    EXPECT_TRUE(
+        Lock_.Check([&](const std::string&, const std::string&) { return ++asked, false; }, LockName));
     EXPECT_EQ(asked, 0);
 }
 
 TEST_F(SingleInstance, SecondInstanceIsAskedAndFollowsTheAnswer) {
-    ASSERT_TRUE(CheckSingleInstance({}, LockName));
+    ASSERT_TRUE(Lock_.Check({}, LockName));
+    InstanceLock second;
     std::string question, caption;
     const auto answer = [&](bool yes) {
         return [&, yes](const std::string& q, const std::string& c) {
@@ -34,20 +35,20 @@ TEST_F(SingleInstance, SecondInstanceIsAskedAndFollowsTheAnswer) {
             return yes;
         };
     };
-    EXPECT_FALSE(CheckSingleInstance(answer(false), LockName));
+    EXPECT_FALSE(second.Check(answer(false), LockName));
     EXPECT_EQ(question, SecondInstanceQuestion);
     EXPECT_EQ(caption, "Kavel");
-    EXPECT_TRUE(CheckSingleInstance(answer(true), LockName));
+    EXPECT_TRUE(second.Check(answer(true), LockName));
     // The first instance still holds the lock after a second one was allowed.
     EXPECT_TRUE(platform::NamedMutex(LockName).AlreadyExisted());
 }
 
 TEST_F(SingleInstance, ReleasedLockLetsTheNextInstanceStartQuietly) {
-    ASSERT_TRUE(CheckSingleInstance({}, LockName));
-    ReleaseSingleInstance();
+    ASSERT_TRUE(Lock_.Check({}, LockName));
+    Lock_.Release();
+    InstanceLock next;
     int asked = 0;
-    EXPECT_TRUE(CheckSingleInstance([&](const std::string&, const std::string&) { return ++asked, false; },
-                                    LockName));
+    EXPECT_TRUE(next.Check([&](const std::string&, const std::string&) { return ++asked, false; }, LockName));
     EXPECT_EQ(asked, 0);
 }
 
@@ -84,10 +85,11 @@ TEST(WorkspaceLock, TwoWorkspacesRunTogetherAndOneWorkspaceTwiceAsks) {
     ASSERT_TRUE(runningOnA.Owned());
     int asked = 0;
     const auto ask = [&asked](const std::string&, const std::string&) { return ++asked, false; };
-    EXPECT_TRUE(CheckSingleInstance(ask, WorkspaceLockName(folder / "b")));
+    InstanceLock onB;
+    EXPECT_TRUE(onB.Check(ask, WorkspaceLockName(folder / "b")));
     EXPECT_EQ(asked, 0);
-    ReleaseSingleInstance();
-    EXPECT_FALSE(CheckSingleInstance(ask, WorkspaceLockName(folder / "a" / "")));
+    InstanceLock onA;
+    EXPECT_FALSE(onA.Check(ask, WorkspaceLockName(folder / "a" / "")));
     EXPECT_EQ(asked, 1);
 }
 
