@@ -45,9 +45,11 @@ ReaderRegistry::ReaderRegistry(Workspace& space)
 
 ReaderRegistry::~ReaderRegistry() {
     Clear();
-    // A parked reader's thread waits on its object until the process ends.
+    // A parked reader's thread waits on its object until the process ends, so the object must
+    // stay; one whose thread ended before it came to rest is freed.
     for (std::unique_ptr<LogReader>& parked : Parked_)
-        static_cast<void>(parked.release());
+        if (!parked->Finished())
+            static_cast<void>(parked.release());
 }
 
 ReaderMainThread& ReaderRegistry::MainThread() const {

@@ -99,7 +99,7 @@ private:
     std::atomic<ReaderMainThread*> MainThread_{nullptr};
     std::atomic<std::int64_t> LastBeepSecond_{-1};
     std::atomic<std::uint64_t> LastPopupSerial_{0};
-    // Parked readers: their threads wait on them until the process ends, so they are never freed.
+    // Parked readers: a reader still resting there is never freed (its thread waits on it).
     std::vector<std::unique_ptr<LogReader>> Parked_;
 };
 
