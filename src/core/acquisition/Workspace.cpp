@@ -21,12 +21,12 @@ std::filesystem::path Workspace::DefinitionFile(std::string_view extension) cons
 }
 
 void Workspace::SetOptions(SettingsStore* options) {
-    Options_ = options;
+    Options_.store(options, std::memory_order_release);
     Names_.SetCapacity(OptionMiscDnsCacheSize(options));
 }
 
 void Workspace::SetStyles(SettingsStore* styles) {
-    Styles_ = styles;
+    Styles_.store(styles, std::memory_order_release);
     Filters_.SetStyles(styles);
 }
 

@@ -7,6 +7,7 @@
 #include "net/ReverseLookup.h"
 #include "parsing/ClassificationLists.h"
 
+#include <atomic>
 #include <filesystem>
 #include <string_view>
 
@@ -34,8 +35,9 @@ public:
     // The home folder's definition file with the extension (".servers", ".spiders").
     std::filesystem::path DefinitionFile(std::string_view extension) const;
 
-    SettingsStore* Options() const { return Options_; }
-    SettingsStore* Styles() const { return Styles_; }
+    // Any thread: readers read the options while the main thread may install a store.
+    SettingsStore* Options() const { return Options_.load(std::memory_order_acquire); }
+    SettingsStore* Styles() const { return Styles_.load(std::memory_order_acquire); }
     // The name cache takes its size from the options ("MiscDnsCacheSize").
     void SetOptions(SettingsStore* options);
     void SetStyles(SettingsStore* styles);
@@ -57,8 +59,8 @@ public:
 
 private:
     std::filesystem::path Home_;
-    SettingsStore* Options_ = nullptr;
-    SettingsStore* Styles_ = nullptr;
+    std::atomic<SettingsStore*> Options_{nullptr};
+    std::atomic<SettingsStore*> Styles_{nullptr};
     NameCache Names_;
     ClassificationLists Lists_;
     EntryQueue Entries_;
