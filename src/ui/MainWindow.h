@@ -59,7 +59,7 @@ class UseMeter;
 // The window is the main thread's side of the readers: it installs the reader handshake
 // (ResumePendingReader as the dispatcher's idle handler from the first idle moment on) and is
 // the ReaderView that shows the readers' node images. Create it after the application object,
-// the main dispatcher and ProgramLifecycle::CreateObjects; close it before the process-wide
+// the main dispatcher and ProgramLifecycle::CreateObjects; close it before the workspace's
 // objects are finished, and call ReleaseListsAndTree before the queue and the servers go.
 class MainWindow final : public QMainWindow, public ReaderView {
 public:

@@ -159,7 +159,7 @@ inline AccessRecord* LogEntry::Access() const {
     return nullptr;
 }
 
-// The process-wide queue of accepted accesses, oldest first. Readers append; only the main
+// A workspace's queue of accepted accesses, oldest first. Readers append; only the main
 // thread removes. One reader/writer lock guards the links; a holder of the shared lock may
 // take it again.
 class EntryQueue {

@@ -47,7 +47,7 @@ public:
     std::vector<Revisitor> Items() const;
     std::size_t Count() const;
 
-    // Whether LoadRevisitors ran in this run, so that the process-wide save may write.
+    // Whether LoadRevisitors ran in this run, so that the end of the run may write it back.
     bool Loaded() const;
     void SetLoaded(bool loaded);
 
