@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server, setup.Settings);
     if (const kavel::AccessRecord* record = entry->Access()) {
-        (void)record->BrowserImage();
-        (void)record->VisitorImage();
+        (void)record->Browser();
+        (void)record->Visitor();
         (void)record->PageWithoutQuery();
         (void)kavel::DocumentExtension(record->Page());
         setup.Space.Entries().Append(std::move(entry));

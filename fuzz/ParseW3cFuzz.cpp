@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kavel::fuzz::CheckOnePieceAgrees(*entry, setup.Server, setup.Settings);
     if (entry->Access()) {
         const auto& record = static_cast<const kavel::W3cRecord&>(*entry->Access());
-        (void)record.BrowserImage();
-        (void)record.VisitorImage();
+        (void)record.Browser();
+        (void)record.Visitor();
         (void)record.ServerHostName();
         (void)record.DateText();
         setup.Space.Entries().Append(std::move(entry));

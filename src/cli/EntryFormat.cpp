@@ -1,5 +1,6 @@
 #include "EntryFormat.h"
 
+#include "ImageNumbers.h"
 #include "acquisition/EntryQueue.h"
 #include "base/LineBlocks.h"
 #include "parsing/AccessRecord.h"
@@ -298,11 +299,11 @@ std::string FormatEntryLine(const LogEntry& entry, const SuspicionCheck& check) 
     line.Number(static_cast<int>(access->VisitorState));
     line.Flag(access->IsSpider);
     line.Flag(access->IsBuddy);
-    line.Number(IconIndex(access->VisitorImage()));
-    line.Number(IconIndex(access->StatusImage()));
-    line.Number(IconIndex(access->BrowserImage()));
+    line.Number(cli::ImageNumber(access->Visitor()));
+    line.Number(cli::StatusImageNumber(access->HasErrorStatus()));
+    line.Number(cli::ImageNumber(access->Browser()));
     line.Number(check.Code);
-    line.Number(IconIndex(check.Image));
+    line.Number(cli::ImageNumber(check.Kind));
     line.Text(check.Message);
     if (access->Kind() == LogFormat::W3c) {
         const auto& w3c = static_cast<const W3cRecord&>(*access);

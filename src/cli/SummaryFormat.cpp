@@ -1,6 +1,7 @@
 #include "SummaryFormat.h"
 
 #include "EntryFormat.h"
+#include "ImageNumbers.h"
 
 #include <cstdio>
 #include <vector>
@@ -126,7 +127,10 @@ std::string FormatSummaryJson(std::span<const NamedCount> counts, const AccessSu
                 rows += ',';
             JsonBuilder item;
             if (IsNumberPanel(panel)) {
-                item.Number("key", row.Number);
+                // Agent groups keep the image numbers summaries have always printed.
+                item.Number("key", panel == SummaryPanel::Agents
+                                       ? ImageNumber(static_cast<AgentGroup>(row.Number))
+                                       : row.Number);
                 item.Text("label", PanelRowLabel(panel, row.Number, row.Text));
             } else {
                 item.Text("key", row.Text);

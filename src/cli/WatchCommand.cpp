@@ -119,17 +119,17 @@ public:
     explicit ConsoleReaderView(bool popups)
         : Popups_(popups) {}
 
-    void SetServerNodeImages(Server& server, Icon image, Icon) override {
-        if (image != Icon::ServerMissing)
+    void SetServerNodeStatus(Server& server, ServerStatus status) override {
+        if (status != ServerStatus::Missing)
             return;
-        // The reader set its state text to what is wrong before it changed the image.
+        // The reader set its state text to what is wrong before it changed the status.
         std::string why = "Protokolldatei fehlt";
         if (const auto* reader = dynamic_cast<const LogReader*>(server.Thread()))
             why = reader->State();
         PrintMessage(stderr, server.Name() + ": " + why + ": " + ExpandLogFileName(server));
     }
 
-    void ShowPopup(const std::string& text, const std::string& caption, Icon) override {
+    void ShowPopup(const std::string& text, const std::string& caption, VisitorMark) override {
         if (!Popups_)
             return;
         std::string oneLine;

@@ -439,7 +439,7 @@ int AccessListModel::CompareRows(int column, int rowA, int rowB) const {
     const LinePin pinB(*b.Entry);
     switch (column) {
     case ColumnVisitor:
-        return order(IconIndex(x->VisitorImage()), IconIndex(y->VisitorImage()));
+        return order(IconIndex(IconOf(x->Visitor())), IconIndex(IconOf(y->Visitor())));
     case ColumnHost:
         return CompareAsciiIgnoreCase(x->HostName(), y->HostName());
     case ColumnUser:
@@ -549,13 +549,13 @@ QVariant AccessListModel::data(const QModelIndex& index, int role) const {
             return {};
         switch (column) {
         case ColumnVisitor:
-            return IconCell(access->VisitorImage(), role);
+            return IconCell(IconOf(access->Visitor()), role);
         case ColumnStatus:
-            return IconCell(access->StatusImage(), role);
+            return IconCell(StatusIcon(access->HasErrorStatus()), role);
         case ColumnUserAgent: {
             // The browser image is told by the user agent, a slice of the line.
             const LinePin pin(entry);
-            return IconCell(access->BrowserImage(), role);
+            return IconCell(IconOf(access->Browser()), role);
         }
         default:
             return {};

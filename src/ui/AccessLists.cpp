@@ -53,7 +53,7 @@ bool AccessLists::CheckExceptions(LogEntry& entry) {
     const SuspicionCheck check = CheckSuspiciousCode(entry.Access(), Space_.Spiders());
     if (check.Code == suspicion_code::None)
         return false;
-    Exceptions_.Add(entry, check.Code, check.Image);
+    Exceptions_.Add(entry, check.Code, IconOf(check.Kind));
     return true;
 }
 

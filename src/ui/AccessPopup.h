@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/Icon.h"
+#include "ui/Icon.h"
 
 #include <QColor>
 #include <QIcon>

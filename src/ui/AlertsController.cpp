@@ -65,7 +65,7 @@ AlertsController::AlertsController(MainWindow& window)
                                // The popup takes its text as lines joined by CR LF.
                                QString text = summary + QLatin1Char('\n') + body;
                                text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-                               Window_.ShowPopup(text.toStdString(), "Alarm", Icon::SuspiciousStatus);
+                               Window_.ShowIconPopup(text.toStdString(), "Alarm", Icon::SuspiciousStatus);
                            }},
                           this);
 

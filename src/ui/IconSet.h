@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/Icon.h"
+#include "ui/Icon.h"
 
 #include <QIcon>
 #include <QString>

@@ -983,12 +983,18 @@ void MainWindow::ReleaseListsAndTree() {
 // ---------------------------------------------------------------------------------------------
 // ReaderView
 
-void MainWindow::SetServerNodeImages(Server& server, Icon image, Icon selectedImage) {
-    if (ServerTreeItem* node = Tree_->NodeOf(server))
+void MainWindow::SetServerNodeStatus(Server& server, ServerStatus status) {
+    if (ServerTreeItem* node = Tree_->NodeOf(server)) {
+        const auto [image, selectedImage] = NodeIconsOf(status);
         node->SetImages(image, selectedImage);
+    }
 }
 
-void MainWindow::ShowPopup(const std::string& text, const std::string& caption, Icon image) {
+void MainWindow::ShowPopup(const std::string& text, const std::string& caption, VisitorMark visitor) {
+    ShowIconPopup(text, caption, IconOf(visitor));
+}
+
+void MainWindow::ShowIconPopup(const std::string& text, const std::string& caption, Icon image) {
     if (Popup_ == nullptr) {
         Popup_ = std::make_unique<AccessPopup>();
         Popup_->SetOwner(this);

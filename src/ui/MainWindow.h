@@ -6,6 +6,7 @@
 #include "config/AppSettings.h"
 #include "platform/Dispatcher.h"
 #include "ui/AccessLists.h"
+#include "ui/Icon.h"
 #include "ui/UseMeter.h"
 
 #include <QList>
@@ -94,8 +95,10 @@ public:
     void EndProgram();
 
     // ReaderView, on the main thread inside a reader's synchronized call.
-    void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) override;
-    void ShowPopup(const std::string& text, const std::string& caption, Icon image) override;
+    void SetServerNodeStatus(Server& server, ServerStatus status) override;
+    void ShowPopup(const std::string& text, const std::string& caption, VisitorMark visitor) override;
+    // The popup with a text, a caption and an image of the window's own (an alert's).
+    void ShowIconPopup(const std::string& text, const std::string& caption, Icon image);
 
     // The one server editor of the run, created on first use.
     ServerEditorDialog& ServerEditor();

@@ -62,15 +62,14 @@ ServerTreeItem::ServerTreeItem(Server* server)
         SetImages(Icon::AllServers, Icon::AllServers);
     } else {
         setText(0, ServerName(*server));
-        if (server->Active())
-            SetImages(Icon::ServerIdle, Icon::ServerIdleSelected);
-        else
-            SetImages(Icon::ServerPaused, Icon::ServerPaused);
+        const auto [image, selectedImage] =
+            NodeIconsOf(server->Active() ? ServerStatus::Idle : ServerStatus::Paused);
+        SetImages(image, selectedImage);
     }
 }
 
-void ServerTreeItem::SetServerImage(Icon image) {
-    Image_ = image;
+void ServerTreeItem::SetServerImage(ServerStatus status) {
+    Image_ = NodeIconsOf(status).first;
     ApplyIcon();
 }
 

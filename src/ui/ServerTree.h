@@ -1,7 +1,7 @@
 #pragma once
 
 #include "acquisition/Server.h"
-#include "base/Icon.h"
+#include "ui/Icon.h"
 
 #include <QPoint>
 #include <QString>
@@ -24,7 +24,7 @@ public:
 
     Server* ServerRef() const { return Server_; }
     // The server's SetActive: the image changes, the selected image stays.
-    void SetServerImage(Icon image) override;
+    void SetServerImage(ServerStatus status) override;
     void SetImages(Icon image, Icon selectedImage);
     Icon Image() const { return Image_; }
     Icon SelectedImage() const { return SelectedImage_; }

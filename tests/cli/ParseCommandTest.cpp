@@ -28,6 +28,10 @@ namespace fs = std::filesystem;
 const fs::path DataDir = fs::path(KAVEL_TEST_DATA_DIR) / "cli";
 const fs::path CorpusDir = KAVEL_CORPUS_DIR;
 
+// The keys summaries print for the agent groups, in the groups' order (spiders, MSIE, Firefox,
+// Opera, others, Safari, Neon): the numbers of their images, as printed always.
+constexpr std::int32_t AgentKeys[] = {6, 16, 17, 18, 19, 20, 21};
+
 std::string ReadFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -368,7 +372,10 @@ TEST(ParseCommandSummary, TopListsCountAsTheOverview) {
         for (const kavel::PanelRow& row : summary.Top(panel, 10)) {
             std::string fragment = "{\"key\":";
             if (kavel::IsNumberPanel(panel)) {
-                fragment += std::to_string(row.Number) + ",\"label\":\"" +
+                const std::int32_t key = panel == kavel::SummaryPanel::Agents
+                                             ? AgentKeys[static_cast<std::size_t>(row.Number)]
+                                             : row.Number;
+                fragment += std::to_string(key) + ",\"label\":\"" +
                             kavel::PanelRowLabel(panel, row.Number, row.Text) + "\"";
             } else {
                 fragment += "\"" + std::string(row.Text) + "\"";

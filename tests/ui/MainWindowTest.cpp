@@ -758,7 +758,7 @@ TEST_F(MainWindowTest, ThePopupRisesWhileTheWindowSitsInTheTray) {
     ASSERT_TRUE(Window_->Tray()->Minimise());
     ASSERT_FALSE(Window_->isVisible());
     Window_->ShowPopup("Zugriff auf \r\n/a.html von 10.0.0.1 f\xC3\xBCr intranet", "Dokumentzugriff",
-                       Icon::NewVisitor);
+                       VisitorMark::New);
     AccessPopup* popup = Window_->Popup();
     ASSERT_NE(popup, nullptr);
     EXPECT_TRUE(popup->isVisible());
@@ -774,7 +774,7 @@ TEST_F(MainWindowTest, ThePopupRisesWhileTheWindowSitsInTheTray) {
     // Shown again, it belongs to the window once more; a popup that is up when the window goes
     // into the tray stays on the screen on its own.
     popup->CloseNow();
-    Window_->ShowPopup("Zugriff", "Dokumentzugriff", Icon::NewVisitor);
+    Window_->ShowPopup("Zugriff", "Dokumentzugriff", VisitorMark::New);
     EXPECT_EQ(popup->windowHandle()->transientParent(), Window_->windowHandle());
     TrayControl::SetAvailabilityOverride([] { return true; });
     ASSERT_TRUE(Window_->Tray()->Minimise());

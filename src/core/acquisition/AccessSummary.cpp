@@ -292,26 +292,31 @@ private:
     std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> Names_;
 };
 
-// The browser image of the user agents seen, remembered: a few thousand agents make up most
+// The browser of the user agents seen, remembered: a few thousand agents make up most
 // accesses, and a look-up costs less than reading the agent for every browser's name.
-class AgentImages {
+class AgentBrowsers {
 public:
-    Icon Of(const AccessRecord& access) {
+    BrowserKind Of(const AccessRecord& access) {
         const std::string_view agent = access.UserAgent();
-        const auto found = Images_.find(agent);
-        if (found != Images_.end())
+        const auto found = Browsers_.find(agent);
+        if (found != Browsers_.end())
             return found->second;
-        if (Images_.size() >= Limit)
-            Images_.clear();
-        const Icon image = access.BrowserImage();
-        Images_.emplace(std::string(agent), image);
-        return image;
+        if (Browsers_.size() >= Limit)
+            Browsers_.clear();
+        const BrowserKind browser = access.Browser();
+        Browsers_.emplace(std::string(agent), browser);
+        return browser;
     }
 
 private:
     static constexpr std::size_t Limit = 4096;
-    std::unordered_map<std::string, Icon, TextHash, std::equal_to<>> Images_;
+    std::unordered_map<std::string, BrowserKind, TextHash, std::equal_to<>> Browsers_;
 };
+
+// The number of an access' row in the agents panel.
+std::int32_t AgentKey(bool isSpider, BrowserKind browser) {
+    return static_cast<std::int32_t>(AgentGroupOf(isSpider, browser));
+}
 
 constexpr std::string_view ExecutableKindNames[] = {"EXE", "COM", "DLL", "BAT", "VBS", "CMD"};
 
@@ -335,7 +340,7 @@ struct AccessSummary::Tables {
     TextTally Visitors;
     std::unordered_map<std::int64_t, MinuteCounts> Minutes;
     SpiderNames SpiderNameOf;
-    AgentImages AgentImageOf;
+    AgentBrowsers AgentBrowserOf;
     // Server names folded to lower case, read once per server until Clear: the local-referer
     // test of an entry must decide alike when the entry is subtracted.
     std::unordered_map<const Server*, std::string> ServerNames;
@@ -395,8 +400,24 @@ std::string_view ReferringHost(std::string_view referer) {
     return authority.substr(0, authority.find(':'));
 }
 
-Icon AgentGroup(bool isSpider, Icon browserImage) {
-    return isSpider ? Icon::Spider : browserImage;
+AgentGroup AgentGroupOf(bool isSpider, BrowserKind browser) {
+    if (isSpider)
+        return AgentGroup::Spider;
+    switch (browser) {
+    case BrowserKind::Msie:
+        return AgentGroup::Msie;
+    case BrowserKind::Firefox:
+        return AgentGroup::Firefox;
+    case BrowserKind::Opera:
+        return AgentGroup::Opera;
+    case BrowserKind::Safari:
+        return AgentGroup::Safari;
+    case BrowserKind::Neon:
+        return AgentGroup::Neon;
+    case BrowserKind::Other:
+        break;
+    }
+    return AgentGroup::Other;
 }
 
 std::string PanelRowLabel(SummaryPanel panel, std::int32_t number, std::string_view text) {
@@ -430,18 +451,18 @@ std::string PanelRowLabel(SummaryPanel panel, std::int32_t number, std::string_v
             return statusLabel(number);
         }
     case SummaryPanel::Agents:
-        switch (static_cast<Icon>(number)) {
-        case Icon::Spider:
+        switch (static_cast<AgentGroup>(number)) {
+        case AgentGroup::Spider:
             return "Suchmaschinen";
-        case Icon::BrowserFirefox:
+        case AgentGroup::Firefox:
             return "Firefox";
-        case Icon::BrowserOpera:
+        case AgentGroup::Opera:
             return "Opera";
-        case Icon::BrowserMsie:
+        case AgentGroup::Msie:
             return "MSIE";
-        case Icon::BrowserSafari:
+        case AgentGroup::Safari:
             return "Safari";
-        case Icon::BrowserNeon:
+        case AgentGroup::Neon:
             return "Neon";
         default:
             return "Andere";
@@ -529,7 +550,7 @@ void AccessSummary::Apply(const LogEntry& entry, int delta) {
         if (!host.empty())
             t.Referers.Change(host, delta);
     }
-    t.Agents.Change(IconIndex(AgentGroup(access->IsSpider, t.AgentImageOf.Of(*access))), delta);
+    t.Agents.Change(AgentKey(access->IsSpider, t.AgentBrowserOf.Of(*access)), delta);
     if (access->IsSpider)
         t.Spiders.Change(t.SpiderNameOf.Of(*Spiders_, access->HostName()), delta);
     const std::int32_t code = CheckSuspiciousCode(access, *Spiders_).Code;
@@ -575,7 +596,7 @@ bool AccessSummary::HasKey(const LogEntry& entry, SummaryPanel panel, std::int32
         return !host.empty() && EqualsAsciiIgnoreCase(host, text);
     }
     case SummaryPanel::Agents:
-        return IconIndex(AgentGroup(access->IsSpider, Tables_->AgentImageOf.Of(*access))) == number;
+        return AgentKey(access->IsSpider, Tables_->AgentBrowserOf.Of(*access)) == number;
     case SummaryPanel::Spiders:
         return access->IsSpider && Tables_->SpiderNameOf.Of(*Spiders_, access->HostName()) == text;
     case SummaryPanel::Exceptions:

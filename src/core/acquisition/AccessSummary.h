@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/Icon.h"
 #include "base/LineBlocks.h"
+#include "parsing/AccessRecord.h"
 #include "platform/DateTime.h"
 
 #include <array>
@@ -29,7 +29,7 @@ enum class SummaryPanel : std::uint8_t {
     NotFound,   // page without its query, accesses answered 404
     Clients,    // host name: the resolved name, or the address
     Referers,   // host of the referring page; local referring pages are left out
-    Agents,     // the browser image of the user agent, or the spider image for a spider
+    Agents,     // the agent group: the browser of the user agent, or spiders
     Spiders,    // the spider-list entry that made the access a spider's
     Exceptions, // the code of the suspicious-request rules
 };
@@ -39,7 +39,7 @@ inline constexpr std::array<SummaryPanel, SummaryPanelCount> AllSummaryPanels = 
     SummaryPanel::NotFound, SummaryPanel::Clients, SummaryPanel::Referers,
     SummaryPanel::Agents,   SummaryPanel::Spiders, SummaryPanel::Exceptions};
 
-// Whether a panel's key is a number (status, exception code, image) or a text of the log.
+// Whether a panel's key is a number (status, exception code, agent group) or a text of the log.
 bool IsNumberPanel(SummaryPanel panel);
 
 // The host of a referring page: what follows "scheme://" (or the start) up to the first "/",
@@ -47,8 +47,11 @@ bool IsNumberPanel(SummaryPanel panel);
 // when there is none.
 std::string_view ReferringHost(std::string_view referer);
 
-// The agent group of an access: Icon::Spider for a spider, else its browser image.
-Icon AgentGroup(bool isSpider, Icon browserImage);
+// The groups of the agents panel: spiders, and the other accesses by browser. A row's number is
+// the group's value.
+enum class AgentGroup : std::uint8_t { Spider, Msie, Firefox, Opera, Other, Safari, Neon };
+// The agent group of an access: spiders for a spider, else its browser's.
+AgentGroup AgentGroupOf(bool isSpider, BrowserKind browser);
 
 // What a row of a panel shows: "404 Not Found" for a status, the kind of an exception code, the
 // name of an agent group; a text key as it is.

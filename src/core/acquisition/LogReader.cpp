@@ -393,7 +393,7 @@ std::string LogReader::OpenLog(LogFileReader& reader, const std::string& fileNam
 void LogReader::ShowProblem(const std::string& problem) {
     SetState(problem);
     // The node first: whoever sees the flag finds the node already showing it.
-    SetTreeStatus(Icon::ServerMissing, Icon::ServerMissing);
+    SetTreeStatus(ServerStatus::Missing);
     Server_->SetLogFileMissing(true);
 }
 
@@ -485,7 +485,7 @@ LogReader::ReadEnd LogReader::ReadingLoop(FollowedFile& log, const std::string& 
         } catch (const std::exception& e) {
             SetState(e.what());
         }
-        SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+        SetTreeStatus(ServerStatus::Reading);
         StartPass(progress);
         // The files rotated away hold the older lines: they are read first.
         ReadRotatedFiles(rotated, progress);
@@ -504,7 +504,7 @@ LogReader::ReadEnd LogReader::ReadingLoop(FollowedFile& log, const std::string& 
         } catch (const std::exception& e) {
             SetState(e.what());
         }
-        SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+        SetTreeStatus(ServerStatus::Idle);
         // Lines of the old file that still wait for their names stay ahead of the new file's.
         if (replaced && !Terminated()) {
             PassCount_.fetch_add(1, std::memory_order_acq_rel);
@@ -647,7 +647,7 @@ void LogReader::EndParallelParse(ReadProgress& progress) {
 }
 
 void LogReader::EntryQueued(ReadProgress& progress) {
-    ShowReadingImagesIfDue();
+    ShowReadingStatusIfDue();
     // Every 10 entries, and at the end of a pass, the main thread is told. The log's history,
     // read in the first pass, goes in runs of 1,000: each handshake costs both threads a wait,
     // and nobody watches that history arrive line by line.
@@ -678,11 +678,11 @@ void LogReader::PauseWithWaitingLines(ReadProgress& progress, bool showSleeping)
                                    // Entries of lines that waited show on the node as a pass'
                                    // entries do; a node that shows a missing log keeps showing it.
                                    if (showSleeping) {
-                                       SetTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+                                       SetTreeStatus(ServerStatus::Reading);
                                    }
                                    TakeWaitingLines(progress, false);
                                    if (showSleeping) {
-                                       SetTreeStatus(Icon::ServerIdle, Icon::ServerIdleSelected);
+                                       SetTreeStatus(ServerStatus::Idle);
                                    }
                                }};
     PollPause(showSleeping, &waiting);
@@ -696,7 +696,7 @@ void LogReader::EndPass(ReadProgress& progress) {
 }
 
 void LogReader::MissingFileStep() {
-    SetTreeStatus(Icon::ServerMissing, Icon::ServerMissing);
+    SetTreeStatus(ServerStatus::Missing);
     Server_->SetLogFileMissing(true);
     if (!Terminated()) {
         SleepUntilResumed(HoldReason::FileMissing);
@@ -716,7 +716,7 @@ void LogReader::InformMain(bool firstPassDone) {
     }
     if (firstPassDone && server.PopupOnDocument()) {
         std::string text;
-        Icon image = Icon::None;
+        VisitorMark visitor = VisitorMark::None;
         bool found = false;
         {
             // The walk holds the shared lock so that the main thread cannot free an entry under
@@ -733,7 +733,7 @@ void LogReader::InformMain(bool firstPassDone) {
                     const LinePin pin(*entry);
                     text = FormatPopupText(entry->Access()->PageWithoutQuery(), entry->Access()->HostName(),
                                            server.Name());
-                    image = entry->Access()->VisitorImage();
+                    visitor = entry->Access()->Visitor();
                     Space_.Readers().SetLastPopupSerial(entry->Serial);
                     found = true;
                     break;
@@ -743,7 +743,7 @@ void LogReader::InformMain(bool firstPassDone) {
         if (found) {
             RunOnMainThread([&] {
                 if (ReaderView* view = Space_.Readers().View()) {
-                    view->ShowPopup(text, PopupCaption, image);
+                    view->ShowPopup(text, PopupCaption, visitor);
                 }
             });
         }
@@ -769,35 +769,34 @@ void LogReader::SleepUntilResumed(HoldReason reason) {
     SetState(reader_state::Waking);
 }
 
-void LogReader::SetTreeStatus(Icon image, Icon selectedImage) {
+void LogReader::SetTreeStatus(ServerStatus status) {
     // A pass shows that it reads once it has entries to tell of: the polls of a quiet log then
     // cost the main thread nothing.
-    if (image == Icon::ServerReading) {
-        ReadingImagesDue_ = true;
+    if (status == ServerStatus::Reading) {
+        ReadingStatusDue_ = true;
         return;
     }
-    ReadingImagesDue_ = false;
-    ShowTreeStatus(image, selectedImage);
+    ReadingStatusDue_ = false;
+    ShowTreeStatus(status);
 }
 
-void LogReader::ShowReadingImagesIfDue() {
-    if (ReadingImagesDue_) {
-        ReadingImagesDue_ = false;
-        ShowTreeStatus(Icon::ServerReading, Icon::ServerReadingSelected);
+void LogReader::ShowReadingStatusIfDue() {
+    if (ReadingStatusDue_) {
+        ReadingStatusDue_ = false;
+        ShowTreeStatus(ServerStatus::Reading);
         // After a synchronized call: a safe point.
         SafePoint();
     }
 }
 
-void LogReader::ShowTreeStatus(Icon image, Icon selectedImage) {
-    if (Terminated() ||
-        (ShownImages_ && ShownImages_->first == image && ShownImages_->second == selectedImage)) {
+void LogReader::ShowTreeStatus(ServerStatus status) {
+    if (Terminated() || ShownStatus_ == status) {
         return;
     }
-    ShownImages_ = std::make_pair(image, selectedImage);
+    ShownStatus_ = status;
     RunOnMainThread([&] {
         if (ReaderView* view = Space_.Readers().View()) {
-            view->SetServerNodeImages(*Server_, image, selectedImage);
+            view->SetServerNodeStatus(*Server_, status);
         }
     });
 }

@@ -61,14 +61,15 @@ inline constexpr const char* PopupCaption = "Dokumentzugriff";
 // Filled with the page without its query, the client's host name and the server's name.
 inline constexpr const char* PopupFormat = "Zugriff auf \r\n%s von %s für %s";
 
-// What the readers show through the main thread: the tree node images and the new-document
-// popup. Both are called on the main thread, inside the reader's synchronized call. Installed
-// in the workspace's readers by the main window; when none is installed nobody shows them.
+// What the readers show through the main thread: the status of a server's tree node and the
+// new-document popup, with the mark of the document's visitor. Both are called on the main thread, inside the
+// reader's synchronized call. Installed in the workspace's readers by the main window; when none is installed
+// nobody shows them.
 class ReaderView {
 public:
     virtual ~ReaderView() = default;
-    virtual void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) = 0;
-    virtual void ShowPopup(const std::string& text, const std::string& caption, Icon image) = 0;
+    virtual void SetServerNodeStatus(Server& server, ServerStatus status) = 0;
+    virtual void ShowPopup(const std::string& text, const std::string& caption, VisitorMark visitor) = 0;
 };
 
 // Why a reader goes to sleep until it is resumed.
@@ -209,11 +210,11 @@ private:
     void MissingFileStep();
     void InformMain(bool firstPassDone);
     void SleepUntilResumed(HoldReason reason);
-    // The node's images; the reading images wait for the pass' first entry.
-    void SetTreeStatus(Icon image, Icon selectedImage);
-    void ShowReadingImagesIfDue();
-    // Asks the main thread to show the images unless they are what it showed last.
-    void ShowTreeStatus(Icon image, Icon selectedImage);
+    // The node's status; reading waits for the pass' first entry.
+    void SetTreeStatus(ServerStatus status);
+    void ShowReadingStatusIfDue();
+    // Asks the main thread to show the status unless it is what it showed last.
+    void ShowTreeStatus(ServerStatus status);
     // Runs call on the main thread and waits; a failure there becomes the state text.
     void RunOnMainThread(const std::function<void()>& call);
     // Lines that wait for their names during a pause: whose they are, and what follows their
@@ -245,9 +246,9 @@ private:
     std::atomic<HoldReason> HoldReason_{HoldReason::None};
     // Notified when a name the reader's lines wait for is answered; interrupted by the stop.
     const std::shared_ptr<AnswerSignal> NameAnswers_;
-    // Reader thread only: the images last shown, and whether the reading ones are due.
-    std::optional<std::pair<Icon, Icon>> ShownImages_;
-    bool ReadingImagesDue_ = false;
+    // Reader thread only: the status last shown, and whether reading is due.
+    std::optional<ServerStatus> ShownStatus_;
+    bool ReadingStatusDue_ = false;
 
     // Guards the state text.
     mutable std::shared_mutex StateLock_;

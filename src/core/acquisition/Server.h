@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/DefinitionFile.h"
-#include "base/Icon.h"
 #include "parsing/AccessRecord.h"
 #include "parsing/Parsers.h"
 
@@ -37,11 +36,16 @@ public:
     virtual void Resume() = 0;
 };
 
-// What a definition reaches of its node in the server tree.
+// What a server's node in the tree shows of its reader: resting, reading, paused, or its log
+// missing.
+enum class ServerStatus : std::uint8_t { Idle, Reading, Paused, Missing };
+
+// What a definition reaches of its node in the server tree: its image for a pause and a resume
+// (the image of the selected node stays).
 class ServerNode {
 public:
     virtual ~ServerNode() = default;
-    virtual void SetServerImage(Icon image) = 0;
+    virtual void SetServerImage(ServerStatus status) = 0;
 };
 
 // One monitored web server. Created, changed and freed on the main thread; its reader reads
@@ -105,8 +109,8 @@ public:
     void SetPopupOnDocument(bool v) { PopupOnDocument_.store(v, std::memory_order_relaxed); }
 
     bool Active() const { return Active_.load(std::memory_order_acquire); }
-    // Stores the flag; with a reader: false pauses it and shows image 29, true resumes it
-    // and shows image 1 unless the log file is missing (then only the flag changes).
+    // Stores the flag; with a reader: false pauses it and shows it paused, true resumes it
+    // and shows it idle unless the log file is missing (then only the flag changes).
     void SetActive(bool value);
 
     bool LogFileMissing() const { return LogFileMissing_.load(std::memory_order_acquire); }

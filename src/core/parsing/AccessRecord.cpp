@@ -619,25 +619,21 @@ std::string_view AccessRecord::PageWithoutQuery() const {
     return page.substr(0, page.find('?'));
 }
 
-Icon AccessRecord::StatusImage() const {
-    return Status >= 400 ? Icon::StatusError : Icon::StatusOk;
-}
-
 // The first of the names, in this order, that occurs in the agent ignoring case decides. One pass
 // over the agent finds them all: the overview asks every counted access. The names are ASCII
 // letters, and the code page folds no other byte to an ASCII letter, so folding ASCII alone
 // finds what folding by the code page finds.
-Icon AccessRecord::BrowserImage() const {
+BrowserKind AccessRecord::Browser() const {
     const std::string_view agent = UserAgent();
     struct Name {
         std::string_view Text;
-        Icon Image;
+        BrowserKind Browser;
     };
-    static constexpr Name Names[] = {{"FIREFOX", Icon::BrowserFirefox},
-                                     {"OPERA", Icon::BrowserOpera},
-                                     {"MSIE", Icon::BrowserMsie},
-                                     {"SAFARI", Icon::BrowserSafari},
-                                     {"NEON", Icon::BrowserNeon}};
+    static constexpr Name Names[] = {{"FIREFOX", BrowserKind::Firefox},
+                                     {"OPERA", BrowserKind::Opera},
+                                     {"MSIE", BrowserKind::Msie},
+                                     {"SAFARI", BrowserKind::Safari},
+                                     {"NEON", BrowserKind::Neon}};
     std::size_t best = std::size(Names);
     for (std::size_t i = 0; i < agent.size(); ++i) {
         std::size_t name = 0;
@@ -668,25 +664,25 @@ Icon AccessRecord::BrowserImage() const {
                 break;
         }
     }
-    return best < std::size(Names) ? Names[best].Image : Icon::BrowserOther;
+    return best < std::size(Names) ? Names[best].Browser : BrowserKind::Other;
 }
 
-Icon AccessRecord::VisitorImage() const {
+VisitorMark AccessRecord::Visitor() const {
     if (!IsDocument)
-        return Icon::None;
+        return VisitorMark::None;
     if (IsSpider)
-        return Icon::Spider;
+        return VisitorMark::Spider;
     if (IsBuddy)
-        return Icon::Buddy;
+        return VisitorMark::Buddy;
     switch (VisitorState) {
     case VisitorKind::Revisitor:
-        return Icon::Revisitor;
+        return VisitorMark::Revisitor;
     case VisitorKind::Known:
-        return Icon::KnownVisitor;
+        return VisitorMark::Known;
     case VisitorKind::New:
         break;
     }
-    return Icon::NewVisitor;
+    return VisitorMark::New;
 }
 
 void SetAddressLookingUpName(AccessRecord& record, std::string_view token, NameCache* names) {

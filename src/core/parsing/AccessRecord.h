@@ -1,7 +1,5 @@
 #pragma once
 
-#include "base/Icon.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +21,13 @@ enum class LogFormat : std::int32_t { Ncsa = 0, W3c = 1 };
 
 // What the revisit rule found out about a document access' visitor; the values are printed.
 enum class VisitorKind : std::uint8_t { New = 0, Known = 1, Revisitor = 2 };
+
+// The browser a user agent names (AccessRecord::Browser).
+enum class BrowserKind : std::uint8_t { Msie, Firefox, Opera, Other, Safari, Neon };
+
+// What the visitor column marks of an access (AccessRecord::Visitor): nothing for a page
+// element; for a document the spider, the buddy or else its visitor state.
+enum class VisitorMark : std::uint8_t { None, New, Spider, Known, Revisitor, Buddy };
 
 // The text fields of a record in one assignment: the parsers collect views into the line and
 // store them at once. Fields left alone keep the record's defaults.
@@ -133,9 +138,10 @@ public:
     // 0 while unknown, and again once a text is assigned.
     std::uint16_t RequestFacts() const { return RequestFacts_; }
     void SetRequestFacts(std::uint16_t facts) { RequestFacts_ = facts; }
-    Icon StatusImage() const;
-    Icon BrowserImage() const;
-    Icon VisitorImage() const;
+    // A status of 400 or above: the request failed.
+    bool HasErrorStatus() const { return Status >= 400; }
+    BrowserKind Browser() const;
+    VisitorMark Visitor() const;
 
 protected:
     std::string_view TextAt(std::uint8_t slot) const;

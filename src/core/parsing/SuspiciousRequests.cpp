@@ -151,7 +151,7 @@ SuspicionCheck RunRules(const AccessRecord* access, const SpiderList& spiders) {
 
     if ((facts & request_fact::ParentPath) != 0) {
         check.Code = suspicion_code::ParentPath;
-        check.Image = Icon::SuspiciousSeveral;
+        check.Kind = SuspicionKind::Several;
         if constexpr (WithMessage) {
             check.Message = "Der aufgerufene Pfad ";
             check.Message += page;
@@ -161,11 +161,11 @@ SuspicionCheck RunRules(const AccessRecord* access, const SpiderList& spiders) {
 
     if (access->Status >= 400) {
         if (check.Code != suspicion_code::None) {
-            check.Image = Icon::SuspiciousSeveral;
+            check.Kind = SuspicionKind::Several;
         } else if (access->Status == 401) {
-            check.Image = Icon::SuspiciousUnauthorized;
+            check.Kind = SuspicionKind::Unauthorized;
         } else {
-            check.Image = Icon::SuspiciousStatus;
+            check.Kind = SuspicionKind::Status;
         }
         check.Code = access->Status;
         if constexpr (WithMessage) {
@@ -183,7 +183,7 @@ SuspicionCheck RunRules(const AccessRecord* access, const SpiderList& spiders) {
             continue;
         }
         if (check.Code != suspicion_code::None) {
-            check.Image = Icon::SuspiciousSeveral;
+            check.Kind = SuspicionKind::Several;
         }
         check.Code = suspicion_code::Executable + static_cast<std::int32_t>(i);
         if constexpr (WithMessage) {
@@ -198,7 +198,7 @@ SuspicionCheck RunRules(const AccessRecord* access, const SpiderList& spiders) {
     // A looked-up name is kept apart from the line: the rule reads no line.
     if ((facts & request_fact::Robots) != 0 && access->Resolved() && !spiders.Find(access->HostName())) {
         check.Code = suspicion_code::NewSpider;
-        check.Image = Icon::Spider;
+        check.Kind = SuspicionKind::Spider;
         if constexpr (WithMessage) {
             check.Message = "Neue unbekannte Suchmaschine ";
             check.Message += access->HostName();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "base/Icon.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,11 +19,15 @@ inline constexpr std::int32_t MethodDelete = 163;
 inline constexpr std::int32_t NewSpider = 902;
 } // namespace suspicion_code
 
+// What kind of exception an access is, as its image shows it: a request rule, a status of 401,
+// another failed status, several rules at once, or a new spider.
+enum class SuspicionKind : std::uint8_t { Request, Unauthorized, Status, Several, Spider };
+
 // Final state of the exception rules for one access: Code stays -1 when no rule fired, and
 // then nothing is to be listed.
 struct SuspicionCheck {
     std::int32_t Code = -1;
-    Icon Image = Icon::SuspiciousRequest;
+    SuspicionKind Kind = SuspicionKind::Request;
     std::string Message;
 };
 
@@ -33,7 +35,7 @@ struct SuspicionCheck {
 // fires overwrites code and message. No access fires nothing. The search-engine rule asks the
 // spiders list.
 SuspicionCheck CheckSuspicious(const AccessRecord* access, const SpiderList& spiders);
-// The same code and image without the message, for a count of what fired. Reads no text of
+// The same code and kind without the message, for a count of what fired. Reads no text of
 // an access that keeps its request facts, but its looked-up name.
 SuspicionCheck CheckSuspiciousCode(const AccessRecord* access, const SpiderList& spiders);
 // What the rules read of the access' page and method, to be kept in it

@@ -100,7 +100,7 @@ struct PanelKeys {
     bool NotFound;
     const char* Client;
     const char* Referer;
-    Icon Agent;
+    AgentGroup Agent;
     const char* Spider;
     std::int32_t Exception;
 };
@@ -109,33 +109,33 @@ TEST_F(AccessSummaryTest, EachPanelKeysAnAccessOfEitherFormat) {
     const PanelKeys cases[] = {
         {"spider fetching robots.txt, answered 404", false,
          Ncsa("192.0.2.7", "GET /robots.txt HTTP/1.1", 404, "-", "Searchbot/1.0"), 404, "/robots.txt", false,
-         true, "crawler7.Search.example", nullptr, Icon::Spider, "search.example", 404},
+         true, "crawler7.Search.example", nullptr, AgentGroup::Spider, "search.example", 404},
         {"document with a query, referred from another site", false,
          Ncsa("192.0.2.8", "GET /shop/index.html?id=3 HTTP/1.1", 200, "https://User@Other.Example:8443/p?x=1",
               Firefox),
-         200, "/shop/index.html", true, false, "host8.example.net", "Other.Example", Icon::BrowserFirefox,
+         200, "/shop/index.html", true, false, "host8.example.net", "Other.Example", AgentGroup::Firefox,
          nullptr, -1},
         {"referring page of the server itself, executable", false,
          Ncsa("192.0.2.9", "GET /tools/setup.EXE HTTP/1.1", 200, "http://WWW.example.org/start", "curl/8.4"),
-         200, "/tools/setup.EXE", false, false, "192.0.2.9", nullptr, Icon::BrowserOther, nullptr, 150},
+         200, "/tools/setup.EXE", false, false, "192.0.2.9", nullptr, AgentGroup::Other, nullptr, 150},
         {"referring page of four characters counts as local", false,
          Ncsa("192.0.2.9", "GET /a.html HTTP/1.1", 301, "abcd", "Opera/9.80"), 301, "/a.html", true, false,
-         "192.0.2.9", nullptr, Icon::BrowserOpera, nullptr, -1},
+         "192.0.2.9", nullptr, AgentGroup::Opera, nullptr, -1},
         {"DELETE answered 500: the status rule has the last word, not a 404 page", false,
          Ncsa("192.0.2.9", "DELETE /x.html HTTP/1.1", 500, "-", "Neon/1"), 500, "/x.html", true, false,
-         "192.0.2.9", nullptr, Icon::BrowserNeon, nullptr, 500},
+         "192.0.2.9", nullptr, AgentGroup::Neon, nullptr, 500},
         {"W3C: stem and query apart, answered 404", true,
          W3c("192.0.2.9", "GET", "/shop/item.asp", "id=7", 404, "Mozilla/5.0+(X11;+Linux)",
              "http://ref.example/?q=a+b"),
-         404, "/shop/item.asp", false, true, "192.0.2.9", "ref.example", Icon::BrowserOther, nullptr, 404},
+         404, "/shop/item.asp", false, true, "192.0.2.9", "ref.example", AgentGroup::Other, nullptr, 404},
         {"W3C: PUT of a document by a resolved client", true,
          W3c("192.0.2.8", "PUT", "/upload.html", "-", 201, "Mozilla/5.0+(Windows;+MSIE+9.0)",
              "http://[2001:db8::1]:8080/x"),
-         201, "/upload.html", true, false, "host8.example.net", "[2001:db8::1]", Icon::BrowserMsie, nullptr,
+         201, "/upload.html", true, false, "host8.example.net", "[2001:db8::1]", AgentGroup::Msie, nullptr,
          162},
         {"W3C: referring page naming the server, a folder as document", true,
          W3c("192.0.2.7", "GET", "/", "-", 200, "Searchbot", "http://INTRANET/home"), 200, "/", true, false,
-         "crawler7.Search.example", nullptr, Icon::Spider, "search.example", -1},
+         "crawler7.Search.example", nullptr, AgentGroup::Spider, "search.example", -1},
     };
     for (const PanelKeys& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -164,7 +164,7 @@ TEST_F(AccessSummaryTest, EachPanelKeysAnAccessOfEitherFormat) {
         expectText(SummaryPanel::NotFound, c.NotFound ? c.Page : nullptr);
         expectText(SummaryPanel::Clients, c.Client);
         expectText(SummaryPanel::Referers, c.Referer);
-        expectNumber(SummaryPanel::Agents, IconIndex(c.Agent));
+        expectNumber(SummaryPanel::Agents, static_cast<std::int32_t>(c.Agent));
         expectText(SummaryPanel::Spiders, c.Spider);
         expectNumber(SummaryPanel::Exceptions, c.Exception);
         EXPECT_EQ(summary.Totals().Accesses, 1);
@@ -211,9 +211,9 @@ TEST(PanelRowLabel, NumbersReadAsTheListsName) {
         {SummaryPanel::Exceptions, 163, "DELETE Methode"},
         {SummaryPanel::Exceptions, 902, "Neue unbekannte Suchmaschine"},
         {SummaryPanel::Exceptions, 401, "401 Unauthorized"},
-        {SummaryPanel::Agents, IconIndex(Icon::Spider), "Suchmaschinen"},
-        {SummaryPanel::Agents, IconIndex(Icon::BrowserSafari), "Safari"},
-        {SummaryPanel::Agents, IconIndex(Icon::BrowserOther), "Andere"},
+        {SummaryPanel::Agents, static_cast<std::int32_t>(AgentGroup::Spider), "Suchmaschinen"},
+        {SummaryPanel::Agents, static_cast<std::int32_t>(AgentGroup::Safari), "Safari"},
+        {SummaryPanel::Agents, static_cast<std::int32_t>(AgentGroup::Other), "Andere"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(PanelRowLabel(c.Panel, c.Number, {}), c.Label) << c.Number;

@@ -38,31 +38,30 @@ using test::WriteLog;
 // Everything the readers showed on the main thread.
 class RecordingView final : public ReaderView {
 public:
-    struct NodeImages {
+    struct NodeStatus {
         kavel::Server* Server;
-        Icon Image;
-        Icon Selected;
+        ServerStatus Status;
     };
     struct Popup {
         std::string Text;
         std::string Caption;
-        Icon Image;
+        VisitorMark Visitor;
     };
-    void SetServerNodeImages(Server& server, Icon image, Icon selectedImage) override {
-        Images.push_back({&server, image, selectedImage});
+    void SetServerNodeStatus(Server& server, ServerStatus status) override {
+        Images.push_back({&server, status});
     }
-    void ShowPopup(const std::string& text, const std::string& caption, Icon image) override {
-        Popups.push_back({text, caption, image});
+    void ShowPopup(const std::string& text, const std::string& caption, VisitorMark visitor) override {
+        Popups.push_back({text, caption, visitor});
     }
-    bool Showed(const Server& server, Icon image, Icon selected) const {
-        for (const NodeImages& i : Images) {
-            if (i.Server == &server && i.Image == image && i.Selected == selected) {
+    bool Showed(const Server& server, ServerStatus status) const {
+        for (const NodeStatus& i : Images) {
+            if (i.Server == &server && i.Status == status) {
                 return true;
             }
         }
         return false;
     }
-    std::vector<NodeImages> Images;
+    std::vector<NodeStatus> Images;
     std::vector<Popup> Popups;
 };
 
@@ -202,8 +201,8 @@ TEST_F(LogReaderTest, LinesAppendedWhileTheReaderRunsAreTakenOver) {
     ASSERT_TRUE(RunUntil([&] { return Taken() == 3 && reader.PassCount() >= 1; }));
     // The whole log lies in the keep period: reading starts with its first line.
     EXPECT_EQ(TakenLines[0] + "\n", NcsaLine(1, 0, "/a.html"));
-    EXPECT_TRUE(View.Showed(server, Icon::ServerReading, Icon::ServerReadingSelected));
-    EXPECT_TRUE(View.Showed(server, Icon::ServerIdle, Icon::ServerIdleSelected));
+    EXPECT_TRUE(View.Showed(server, ServerStatus::Reading));
+    EXPECT_TRUE(View.Showed(server, ServerStatus::Idle));
 
     AppendLog(log, NcsaLine(4, 3, "/d.html") + NcsaLine(5, 4, "/e.html"));
     reader.PollNow();
@@ -301,7 +300,7 @@ TEST_F(LogReaderTest, WithoutFollowingAMissingLogShowsImageFourAndActivationDoes
     Server& server = AddServer(log);
     LogReader& reader = Space().Readers().Start(server);
     ASSERT_TRUE(RunUntil([&] { return server.LogFileMissing() && reader.Holding(); }));
-    EXPECT_TRUE(View.Showed(server, Icon::ServerMissing, Icon::ServerMissing));
+    EXPECT_TRUE(View.Showed(server, ServerStatus::Missing));
     EXPECT_EQ(reader.State(), reader_state::Sleeping);
 
     WriteLog(log, NcsaLine(1, 0, "/a.html"));
@@ -576,7 +575,7 @@ TEST_F(LogReaderTest, TheReaderFollowsItsLogThroughRotationDeletionAndTruncation
         WriteAndPoll(
             reader, [&] { writer.Delete(); }, [&] { return server.LogFileMissing(); });
         EXPECT_EQ(reader.State(), reader_state::FileMissing);
-        EXPECT_TRUE(View.Showed(server, Icon::ServerMissing, Icon::ServerMissing));
+        EXPECT_TRUE(View.Showed(server, ServerStatus::Missing));
         WriteAndPoll(
             reader,
             [&] {
@@ -1149,7 +1148,7 @@ TEST_F(LogReaderTest, OnePopupForTheNewestOfSeveralNewDocuments) {
     std::snprintf(popup, sizeof popup, PopupFormat, "/c.html", "10.0.0.4", "srv");
     EXPECT_EQ(View.Popups[0].Text, popup);
     EXPECT_EQ(View.Popups[0].Caption, PopupCaption);
-    EXPECT_EQ(View.Popups[0].Image, Icon::NewVisitor);
+    EXPECT_EQ(View.Popups[0].Visitor, VisitorMark::New);
 
     // Nothing new that is a document: no popup.
     AppendLog(log, NcsaLine(6, 5, "/logo.png"));
@@ -1199,7 +1198,7 @@ TEST_F(LogReaderTest, AnUnreadableOrOddLogIsReported) {
         LogReader& reader = Space().Readers().Start(server);
         ASSERT_TRUE(RunUntil([&] { return server.LogFileMissing() && reader.PassCount() >= 1; }));
         EXPECT_EQ(reader.State(), c.State);
-        EXPECT_TRUE(View.Showed(server, Icon::ServerMissing, Icon::ServerMissing));
+        EXPECT_TRUE(View.Showed(server, ServerStatus::Missing));
         EXPECT_FALSE(reader.Finished());
         Space().Readers().StopServer(server);
     }
@@ -1280,15 +1279,15 @@ namespace {
 // point first, so the test can read the state text before the reader writes another one.
 class FailingView final : public ReaderView {
 public:
-    void SetServerNodeImages(Server& server, Icon image, Icon) override {
-        if (image != Icon::ServerReading || Failed)
+    void SetServerNodeStatus(Server& server, ServerStatus status) override {
+        if (status != ServerStatus::Reading || Failed)
             return;
         Failed = true;
         if (LogReader* reader = Space().Readers().ReaderOf(server))
             reader->Suspend();
         throw std::runtime_error("Baumknoten nicht erreichbar");
     }
-    void ShowPopup(const std::string&, const std::string&, Icon) override {}
+    void ShowPopup(const std::string&, const std::string&, VisitorMark) override {}
     bool Failed = false;
 };
 
@@ -1348,8 +1347,8 @@ TEST_F(LogReaderTest, AQuietReaderWakesOnceAPollAndAsksTheMainThreadNothing) {
     AppendLog(log, NcsaLine(2, 1, "/b.html"));
     reader.PollNow();
     ASSERT_TRUE(RunUntil([&] { return Taken() == 2 && View.Images.size() == images + 2; }));
-    EXPECT_EQ(View.Images[images].Image, Icon::ServerReading);
-    EXPECT_EQ(View.Images[images + 1].Image, Icon::ServerIdle);
+    EXPECT_EQ(View.Images[images].Status, ServerStatus::Reading);
+    EXPECT_EQ(View.Images[images + 1].Status, ServerStatus::Idle);
 }
 
 // A log with nothing to keep costs no entry memory, and what a reader kept goes back once the
@@ -1620,7 +1619,7 @@ TEST_F(LogReaderNamesTest, ALineTakenWhileTheLogIsMissingLeavesTheMissingLogShow
     ASSERT_TRUE(RunUntil([&] { return Taken() == 1; }));
     EXPECT_TRUE(RunUntil([&] { return reader.State() == reader_state::FileMissing; })) << reader.State();
     ASSERT_FALSE(View.Images.empty());
-    EXPECT_EQ(View.Images.back().Image, Icon::ServerMissing);
+    EXPECT_EQ(View.Images.back().Status, ServerStatus::Missing);
     EXPECT_TRUE(server.LogFileMissing());
 }
 

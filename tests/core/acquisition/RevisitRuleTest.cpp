@@ -31,9 +31,9 @@ protected:
     }
 
     // Parses an access of host to page at Start + minutes on server and queues it; its
-    // visitor image.
-    Icon Visit(std::string_view host, int minutes, std::string_view page = "/a.html",
-               Server* server = nullptr) {
+    // visitor mark.
+    VisitorMark Visit(std::string_view host, int minutes, std::string_view page = "/a.html",
+                      Server* server = nullptr) {
         const DateParts t = DecodeDateTime(DateTime{Start.Ms + minutes * MsPerMinute});
         static constexpr const char* Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -46,10 +46,10 @@ protected:
         test::ParseInto(*entry);
         EXPECT_NE(entry->Access(), nullptr);
         if (!entry->Access())
-            return Icon::None;
-        const Icon image = entry->Access()->VisitorImage();
+            return VisitorMark::None;
+        const VisitorMark visitor = entry->Access()->Visitor();
         Space().Entries().Append(std::move(entry));
-        return image;
+        return visitor;
     }
 
     test::ScopedOptions Options_;
@@ -58,43 +58,44 @@ protected:
 };
 
 TEST_F(RevisitRuleTest, NewKnownRevisitor) {
-    EXPECT_EQ(Visit("10.0.0.1", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("10.0.0.1", 5), Icon::KnownVisitor);
+    EXPECT_EQ(Visit("10.0.0.1", 0), VisitorMark::New);
+    EXPECT_EQ(Visit("10.0.0.1", 5), VisitorMark::Known);
     EXPECT_FALSE(Space().Revisitors().Contains("10.0.0.1"));
-    EXPECT_EQ(Visit("10.0.0.1", 45), Icon::Revisitor);
+    EXPECT_EQ(Visit("10.0.0.1", 45), VisitorMark::Revisitor);
     ASSERT_TRUE(Space().Revisitors().Contains("10.0.0.1"));
     EXPECT_EQ(Space().Revisitors().Find("10.0.0.1")->HostName, "10.0.0.1");
-    EXPECT_EQ(Visit("10.0.0.1", 46), Icon::Revisitor) << "listed addresses stay revisitors";
+    EXPECT_EQ(Visit("10.0.0.1", 46), VisitorMark::Revisitor) << "listed addresses stay revisitors";
 }
 
 TEST_F(RevisitRuleTest, DistanceMustExceedTheThreshold) {
-    EXPECT_EQ(Visit("10.0.0.2", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("10.0.0.2", 30), Icon::KnownVisitor) << "exactly 30 minutes";
-    EXPECT_EQ(Visit("10.0.0.3", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("10.0.0.3", -31), Icon::Revisitor) << "the distance counts either way";
+    EXPECT_EQ(Visit("10.0.0.2", 0), VisitorMark::New);
+    EXPECT_EQ(Visit("10.0.0.2", 30), VisitorMark::Known) << "exactly 30 minutes";
+    EXPECT_EQ(Visit("10.0.0.3", 0), VisitorMark::New);
+    EXPECT_EQ(Visit("10.0.0.3", -31), VisitorMark::Revisitor) << "the distance counts either way";
 }
 
 TEST_F(RevisitRuleTest, ARecentRevisitorEntryDecides) {
-    EXPECT_EQ(Visit("10.0.0.4", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("10.0.0.4", 40), Icon::Revisitor);
+    EXPECT_EQ(Visit("10.0.0.4", 0), VisitorMark::New);
+    EXPECT_EQ(Visit("10.0.0.4", 40), VisitorMark::Revisitor);
     Space().Revisitors().Clear();
-    EXPECT_EQ(Visit("10.0.0.4", 41), Icon::Revisitor) << "the newest match is a revisitor one minute old";
+    EXPECT_EQ(Visit("10.0.0.4", 41), VisitorMark::Revisitor)
+        << "the newest match is a revisitor one minute old";
 }
 
 TEST_F(RevisitRuleTest, EveryQueuedAccessCounts) {
     Server other;
-    EXPECT_EQ(Visit("10.0.0.5", 0, "/logo.gif", &other), Icon::None);
+    EXPECT_EQ(Visit("10.0.0.5", 0, "/logo.gif", &other), VisitorMark::None);
     EXPECT_EQ(Space().Revisitors().Count(), 0u);
-    EXPECT_EQ(Visit("10.0.0.5", 10), Icon::KnownVisitor) << "an image request on another server was a visit";
-    EXPECT_EQ(Visit("10.0.0.5", 100, "/logo.gif"), Icon::None);
+    EXPECT_EQ(Visit("10.0.0.5", 10), VisitorMark::Known) << "an image request on another server was a visit";
+    EXPECT_EQ(Visit("10.0.0.5", 100, "/logo.gif"), VisitorMark::None);
     EXPECT_EQ(Space().Revisitors().Count(), 0u) << "a non-document access never lists its address";
-    EXPECT_EQ(Visit("10.0.0.5", 101), Icon::Revisitor)
+    EXPECT_EQ(Visit("10.0.0.5", 101), VisitorMark::Revisitor)
         << "a near match does not end the walk; the visit at minute 10 is 91 minutes back";
 }
 
 TEST_F(RevisitRuleTest, HostNamesCompareIgnoringAsciiCase) {
-    EXPECT_EQ(Visit("Host.Example", 0), Icon::NewVisitor);
-    EXPECT_EQ(Visit("host.EXAMPLE", 50), Icon::Revisitor);
+    EXPECT_EQ(Visit("Host.Example", 0), VisitorMark::New);
+    EXPECT_EQ(Visit("host.EXAMPLE", 50), VisitorMark::Revisitor);
     EXPECT_TRUE(Space().Revisitors().Contains("host.EXAMPLE"));
     EXPECT_FALSE(Space().Revisitors().Contains("Host.Example")) << "the list compares addresses exactly";
 }
@@ -105,7 +106,7 @@ TEST_F(RevisitRuleTest, ListedAddressWinsWhateverTheHostName) {
     Space().Names().SetResolver(
         [](std::string_view) -> std::optional<std::string> { return std::string("new.example"); });
     Space().Revisitors().Add("192.0.2.44", "old.example");
-    EXPECT_EQ(Visit("192.0.2.44", 0), Icon::Revisitor);
+    EXPECT_EQ(Visit("192.0.2.44", 0), VisitorMark::Revisitor);
     EXPECT_EQ(Space().Revisitors().Find("192.0.2.44")->HostName, "old.example");
     Space().Names().SetResolver({});
     Space().Names().Clear();

@@ -28,9 +28,9 @@ TEST(AccessRecordTest, NewRecordHasDefaults) {
     EXPECT_EQ(record.Page(), "");
     EXPECT_EQ(record.Status, 0);
     EXPECT_EQ(record.Bytes, 0);
-    EXPECT_EQ(record.StatusImage(), Icon::StatusOk);
-    EXPECT_EQ(record.BrowserImage(), Icon::BrowserOther);
-    EXPECT_EQ(record.VisitorImage(), Icon::None);
+    EXPECT_FALSE(record.HasErrorStatus());
+    EXPECT_EQ(record.Browser(), BrowserKind::Other);
+    EXPECT_EQ(record.Visitor(), VisitorMark::None);
 
     const W3cRecord w3c;
     EXPECT_EQ(w3c.Kind(), LogFormat::W3c);
@@ -242,69 +242,69 @@ TEST(AccessRecordTest, PageWithoutQuery) {
     }
 }
 
-TEST(AccessRecordTest, StatusImage) {
-    const std::pair<std::int32_t, int> cases[] = {{0, 14},   {200, 14}, {399, 14}, {400, 15},
-                                                  {404, 15}, {500, 15}, {-1, 14}};
+TEST(AccessRecordTest, ErrorStatusFrom400On) {
+    const std::pair<std::int32_t, bool> cases[] = {{0, false},  {200, false}, {399, false}, {400, true},
+                                                   {404, true}, {500, true},  {-1, false}};
     for (const auto& [status, expected] : cases) {
         NcsaRecord record;
         record.Status = status;
-        EXPECT_EQ(IconIndex(record.StatusImage()), expected) << status;
+        EXPECT_EQ(record.HasErrorStatus(), expected) << status;
     }
 }
 
-TEST(AccessRecordTest, BrowserImage) {
-    const std::pair<const char*, Icon> cases[] = {
-        {"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1) Opera 7.54", Icon::BrowserOpera},
-        {"Mozilla/5.0 AppleWebKit/537.36 (KHTML, like Gecko) Chrome/66.0 Safari/537.36", Icon::BrowserSafari},
-        {"-", Icon::BrowserOther},
-        {"mozilla/5.0 firefox/3.0", Icon::BrowserFirefox},
-        {"Mozilla/5.0 Firefox/3.0 Opera", Icon::BrowserFirefox},
-        {"Mozilla/4.0 (compatible; msie 5.5)", Icon::BrowserMsie},
-        {"NEON/0.26", Icon::BrowserNeon},
-        {"", Icon::BrowserOther},
-        {"Opera then fIrEfOx", Icon::BrowserFirefox},
-        {"Neon Safari", Icon::BrowserSafari},
-        {"Neon MSIE", Icon::BrowserMsie},
-        {"Mozilla Firefo", Icon::BrowserOther},
-        {"Mozilla Safar", Icon::BrowserOther},
-        {"SafariMSIEOpera", Icon::BrowserOpera},
-        {"\xFF\xE9NEO", Icon::BrowserOther},
+TEST(AccessRecordTest, BrowserOfTheAgent) {
+    const std::pair<const char*, BrowserKind> cases[] = {
+        {"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1) Opera 7.54", BrowserKind::Opera},
+        {"Mozilla/5.0 AppleWebKit/537.36 (KHTML, like Gecko) Chrome/66.0 Safari/537.36", BrowserKind::Safari},
+        {"-", BrowserKind::Other},
+        {"mozilla/5.0 firefox/3.0", BrowserKind::Firefox},
+        {"Mozilla/5.0 Firefox/3.0 Opera", BrowserKind::Firefox},
+        {"Mozilla/4.0 (compatible; msie 5.5)", BrowserKind::Msie},
+        {"NEON/0.26", BrowserKind::Neon},
+        {"", BrowserKind::Other},
+        {"Opera then fIrEfOx", BrowserKind::Firefox},
+        {"Neon Safari", BrowserKind::Safari},
+        {"Neon MSIE", BrowserKind::Msie},
+        {"Mozilla Firefo", BrowserKind::Other},
+        {"Mozilla Safar", BrowserKind::Other},
+        {"SafariMSIEOpera", BrowserKind::Opera},
+        {"\xFF\xE9NEO", BrowserKind::Other},
         // Each name as the whole agent, at its very end, and cut short by one letter there.
-        {"Opera", Icon::BrowserOpera},
-        {"Mozilla/5.0 Opera", Icon::BrowserOpera},
-        {"Mozilla/5.0 Oper", Icon::BrowserOther},
-        {"Firefox", Icon::BrowserFirefox},
-        {"Gecko Firefox", Icon::BrowserFirefox},
-        {"compatible; MSIE", Icon::BrowserMsie},
-        {"compatible; MSI", Icon::BrowserOther},
-        {"AppleWebKit Safari", Icon::BrowserSafari},
-        {"libneon", Icon::BrowserNeon},
-        {"libneo", Icon::BrowserOther},
+        {"Opera", BrowserKind::Opera},
+        {"Mozilla/5.0 Opera", BrowserKind::Opera},
+        {"Mozilla/5.0 Oper", BrowserKind::Other},
+        {"Firefox", BrowserKind::Firefox},
+        {"Gecko Firefox", BrowserKind::Firefox},
+        {"compatible; MSIE", BrowserKind::Msie},
+        {"compatible; MSI", BrowserKind::Other},
+        {"AppleWebKit Safari", BrowserKind::Safari},
+        {"libneon", BrowserKind::Neon},
+        {"libneo", BrowserKind::Other},
     };
     for (const auto& [agent, expected] : cases) {
         NcsaRecord record;
         record.SetUserAgent(agent);
-        EXPECT_EQ(record.BrowserImage(), expected) << agent;
+        EXPECT_EQ(record.Browser(), expected) << agent;
     }
 }
 
 // The image is the first of the names, in their order, that the agent contains ignoring case,
 // wherever the names stand in the agent and however they overlap.
-TEST(AccessRecordTest, BrowserImageIsTheFirstNameContained) {
+TEST(AccessRecordTest, BrowserIsTheFirstNameContained) {
     const char* const parts[] = {"Fire",   "fox", "Opera", "OPE",  "ra", "MSIE", "ms", "ie",
                                  "Safari", "SAF", "ari",   "Neon", "NE", "on",   " ",  "/",
                                  "\xE9",   "F",   "O",     "M",    "S",  "N"};
-    const std::pair<const char*, Icon> names[] = {{"Firefox", Icon::BrowserFirefox},
-                                                  {"Opera", Icon::BrowserOpera},
-                                                  {"MSIE", Icon::BrowserMsie},
-                                                  {"Safari", Icon::BrowserSafari},
-                                                  {"Neon", Icon::BrowserNeon}};
+    const std::pair<const char*, BrowserKind> names[] = {{"Firefox", BrowserKind::Firefox},
+                                                         {"Opera", BrowserKind::Opera},
+                                                         {"MSIE", BrowserKind::Msie},
+                                                         {"Safari", BrowserKind::Safari},
+                                                         {"Neon", BrowserKind::Neon}};
     std::mt19937 random(7);
     for (int round = 0; round < 20000; ++round) {
         std::string agent;
         for (int i = static_cast<int>(random() % 8); i > 0; --i)
             agent += parts[random() % std::size(parts)];
-        Icon expected = Icon::BrowserOther;
+        BrowserKind expected = BrowserKind::Other;
         for (const auto& [name, image] : names) {
             if (ContainsIgnoreCase(agent, name)) {
                 expected = image;
@@ -313,24 +313,24 @@ TEST(AccessRecordTest, BrowserImageIsTheFirstNameContained) {
         }
         NcsaRecord record;
         record.SetUserAgent(agent);
-        ASSERT_EQ(record.BrowserImage(), expected) << agent;
+        ASSERT_EQ(record.Browser(), expected) << agent;
     }
 }
 
-TEST(AccessRecordTest, VisitorImage) {
+TEST(AccessRecordTest, VisitorMarkOfTheAccess) {
     const struct {
         bool IsDocument;
         bool IsSpider;
         bool IsBuddy;
         VisitorKind State;
-        Icon Expected;
+        VisitorMark Expected;
     } cases[] = {
-        {false, true, true, VisitorKind::Revisitor, Icon::None},
-        {true, true, true, VisitorKind::Revisitor, Icon::Spider},
-        {true, false, true, VisitorKind::Revisitor, Icon::Buddy},
-        {true, false, false, VisitorKind::Revisitor, Icon::Revisitor},
-        {true, false, false, VisitorKind::Known, Icon::KnownVisitor},
-        {true, false, false, VisitorKind::New, Icon::NewVisitor},
+        {false, true, true, VisitorKind::Revisitor, VisitorMark::None},
+        {true, true, true, VisitorKind::Revisitor, VisitorMark::Spider},
+        {true, false, true, VisitorKind::Revisitor, VisitorMark::Buddy},
+        {true, false, false, VisitorKind::Revisitor, VisitorMark::Revisitor},
+        {true, false, false, VisitorKind::Known, VisitorMark::Known},
+        {true, false, false, VisitorKind::New, VisitorMark::New},
     };
     for (const auto& c : cases) {
         NcsaRecord record;
@@ -338,7 +338,7 @@ TEST(AccessRecordTest, VisitorImage) {
         record.IsSpider = c.IsSpider;
         record.IsBuddy = c.IsBuddy;
         record.VisitorState = c.State;
-        EXPECT_EQ(record.VisitorImage(), c.Expected);
+        EXPECT_EQ(record.Visitor(), c.Expected);
     }
 }
 

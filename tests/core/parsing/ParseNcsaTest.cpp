@@ -66,7 +66,7 @@ TEST_F(ParseNcsaTest, CommonFormatIsAccepted) {
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->Referer(), "-");
     EXPECT_EQ(r->UserAgent(), "-");
-    EXPECT_EQ(r->BrowserImage(), Icon::BrowserOther);
+    EXPECT_EQ(r->Browser(), BrowserKind::Other);
     EXPECT_EQ(r->Bytes, 0) << "bytes \"-\" leave the default";
     EXPECT_EQ(r->User(), "-");
 }
@@ -271,13 +271,13 @@ TEST_F(ParseNcsaTest, ClassifiesAcceptedLines) {
     EXPECT_TRUE(r->IsSpider);
     EXPECT_TRUE(r->IsDocument);
     EXPECT_FALSE(r->IsBuddy);
-    EXPECT_EQ(r->VisitorImage(), Icon::Spider);
+    EXPECT_EQ(r->Visitor(), VisitorMark::Spider);
 
     r = Parse("FRIEND.example - - [10/Oct/2000:13:55:36 -0700] \"GET /logo.gif HTTP/1.1\" 200 1");
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(r->IsBuddy);
     EXPECT_FALSE(r->IsDocument);
-    EXPECT_EQ(r->VisitorImage(), Icon::None);
+    EXPECT_EQ(r->Visitor(), VisitorMark::None);
 }
 
 // Only the look-up survives a failed line; the classification lists never change for it.

@@ -281,7 +281,7 @@ TEST_F(ParseW3cTest, ClassificationNeedsClientAndStem) {
     EXPECT_TRUE(r->IsSpider);
     EXPECT_FALSE(r->IsDocument);
     EXPECT_FALSE(r->IsBuddy);
-    EXPECT_EQ(r->VisitorImage(), Icon::None);
+    EXPECT_EQ(r->Visitor(), VisitorMark::None);
 
     Server_.SetW3cFields(Mask({2, 9}));
     r = Parse("192.0.2.9 /x.asp");
@@ -387,7 +387,7 @@ TEST_F(ParseW3cTest, CorpusFiles) {
     const W3cRecord* r = Parse(lines.back());
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->UserAgent(), "Mozilla/4.0 (compatible;MSIE 5.5; Windows 2000 Server)");
-    EXPECT_EQ(r->BrowserImage(), Icon::BrowserMsie);
+    EXPECT_EQ(r->Browser(), BrowserKind::Msie);
     EXPECT_EQ(r->ServerPort, 80);
     EXPECT_EQ(r->Page(), "/images/picture.jpg");
     EXPECT_EQ(r->Status, 200);

@@ -42,7 +42,7 @@ struct Case {
     const char* Name;
     AccessSpec Access;
     std::int32_t Code;
-    int Image;
+    SuspicionKind Kind;
     const char* Message;
 };
 
@@ -60,89 +60,137 @@ TEST_P(CheckSuspiciousTest, FinalState) {
     const auto entry = MakeEntry(c.Access);
     const SuspicionCheck check = CheckSuspicious(entry->Access(), Space().Spiders());
     EXPECT_EQ(check.Code, c.Code);
-    EXPECT_EQ(IconIndex(check.Image), c.Image);
+    EXPECT_EQ(check.Kind, c.Kind);
     EXPECT_EQ(check.Message, c.Message);
     // The same from the facts a queued access keeps of its page and method.
     entry->Access()->SetRequestFacts(FindRequestFacts(*entry->Access()));
     const SuspicionCheck kept = CheckSuspiciousCode(entry->Access(), Space().Spiders());
     EXPECT_EQ(kept.Code, c.Code);
-    EXPECT_EQ(IconIndex(kept.Image), c.Image);
+    EXPECT_EQ(kept.Kind, c.Kind);
     EXPECT_EQ(CheckSuspicious(entry->Access(), Space().Spiders()).Message, c.Message);
 }
 
 const Case Cases[] = {
-    {"PlainGet", {}, -1, 24, ""},
-    {"Put", {"PUT", "/upload.txt", 201}, 162, 24, "Benutzer - nutzte die PUT Methode auf Seite /upload.txt"},
+    {"PlainGet", {}, -1, SuspicionKind::Request, ""},
+    {"Put",
+     {"PUT", "/upload.txt", 201},
+     162,
+     SuspicionKind::Request,
+     "Benutzer - nutzte die PUT Methode auf Seite /upload.txt"},
     {"PutLowerCase",
      {"put", "/upload.txt", 201, "anna"},
      162,
-     24,
+     SuspicionKind::Request,
      "Benutzer anna nutzte die PUT Methode auf Seite /upload.txt"},
-    {"Delete", {"DeLeTe", "/x", 204}, 163, 24, "Benutzer - nutzte die DELETE Methode auf Seite /x"},
-    {"PutLike", {"PUTS", "/x", 200}, -1, 24, ""},
-    {"ParentPath", {"GET", "/a/../b", 200}, 160, 26, "Der aufgerufene Pfad /a/../b beinhaltet ../"},
-    {"ParentPathBackslashIsNoMatch", {"GET", "/a/..\\b", 200}, -1, 24, ""},
+    {"Delete",
+     {"DeLeTe", "/x", 204},
+     163,
+     SuspicionKind::Request,
+     "Benutzer - nutzte die DELETE Methode auf Seite /x"},
+    {"PutLike", {"PUTS", "/x", 200}, -1, SuspicionKind::Request, ""},
+    {"ParentPath",
+     {"GET", "/a/../b", 200},
+     160,
+     SuspicionKind::Several,
+     "Der aufgerufene Pfad /a/../b beinhaltet ../"},
+    {"ParentPathBackslashIsNoMatch", {"GET", "/a/..\\b", 200}, -1, SuspicionKind::Request, ""},
     {"ParentPathThenStatus",
      {"GET", "/../../etc/passwd", 400},
      400,
-     26,
+     SuspicionKind::Several,
      "Bad Request 400 Fehler auf Seite /../../etc/passwd"},
-    {"NotFound", {"GET", "/missing.html", 404}, 404, 25, "Not Found 404 Fehler auf Seite /missing.html"},
-    {"Unauthorized", {"GET", "/private/", 401}, 401, 22, "Unauthorized 401 Fehler auf Seite /private/"},
-    {"Status399", {"GET", "/x", 399}, -1, 24, ""},
-    {"UnknownStatus", {"GET", "/x", 600}, 600, 25, "Unknown Status Code 600 Fehler auf Seite /x"},
-    {"PutThenStatus", {"PUT", "/x", 405}, 405, 26, "Method Not Allowed 405 Fehler auf Seite /x"},
-    {"PutThenUnauthorized", {"PUT", "/x", 401}, 401, 26, "Unauthorized 401 Fehler auf Seite /x"},
+    {"NotFound",
+     {"GET", "/missing.html", 404},
+     404,
+     SuspicionKind::Status,
+     "Not Found 404 Fehler auf Seite /missing.html"},
+    {"Unauthorized",
+     {"GET", "/private/", 401},
+     401,
+     SuspicionKind::Unauthorized,
+     "Unauthorized 401 Fehler auf Seite /private/"},
+    {"Status399", {"GET", "/x", 399}, -1, SuspicionKind::Request, ""},
+    {"UnknownStatus",
+     {"GET", "/x", 600},
+     600,
+     SuspicionKind::Status,
+     "Unknown Status Code 600 Fehler auf Seite /x"},
+    {"PutThenStatus",
+     {"PUT", "/x", 405},
+     405,
+     SuspicionKind::Several,
+     "Method Not Allowed 405 Fehler auf Seite /x"},
+    {"PutThenUnauthorized",
+     {"PUT", "/x", 401},
+     401,
+     SuspicionKind::Several,
+     "Unauthorized 401 Fehler auf Seite /x"},
     {"Executable",
      {"GET", "/setup.exe", 200},
      150,
-     24,
+     SuspicionKind::Request,
      "Die ausf\xC3\xBChrbare EXE Datei /setup.exe wurde angefordert"},
     {"ExecutableInQuery",
      {"GET", "/get?file=x.Dll", 200},
      152,
-     24,
+     SuspicionKind::Request,
      "Die ausf\xC3\xBChrbare DLL Datei /get?file=x.Dll wurde angefordert"},
     {"TwoExecutableKinds",
      {"GET", "/tools.com.bat/", 200},
      153,
-     26,
+     SuspicionKind::Several,
      "Die ausf\xC3\xBChrbare BAT Datei /tools.com.bat/ wurde angefordert"},
     {"DomainInPath",
      {"GET", "/mirror/site.com/index.html", 200},
      151,
-     24,
+     SuspicionKind::Request,
      "Die ausf\xC3\xBChrbare COM Datei /mirror/site.com/index.html wurde angefordert"},
     {"StatusThenExecutable",
      {"GET", "/a.exe", 404},
      150,
-     26,
+     SuspicionKind::Several,
      "Die ausf\xC3\xBChrbare EXE Datei /a.exe wurde angefordert"},
     {"AllKinds",
      {"GET", "/a.exe.com.dll.bat.vbs.cmd", 200},
      155,
-     26,
+     SuspicionKind::Several,
      "Die ausf\xC3\xBChrbare CMD Datei /a.exe.com.dll.bat.vbs.cmd wurde angefordert"},
-    {"ExecutableWithoutDot", {"GET", "/exe", 200}, -1, 24, ""},
+    {"ExecutableWithoutDot", {"GET", "/exe", 200}, -1, SuspicionKind::Request, ""},
     {"NewSpider",
      {"GET", "/robots.txt", 200, "-", "192.0.2.9", "crawl.unknown.example"},
      902,
-     6,
+     SuspicionKind::Spider,
      "Neue unbekannte Suchmaschine crawl.unknown.example erkannt"},
     {"NewSpiderCase",
      {"GET", "/ROBOTS.TXT", 200, "-", "192.0.2.9", "crawl.unknown.example"},
      902,
-     6,
+     SuspicionKind::Spider,
      "Neue unbekannte Suchmaschine crawl.unknown.example erkannt"},
     {"NewSpiderOverStatus",
      {"GET", "/robots.txt", 404, "-", "192.0.2.9", "crawl.unknown.example"},
      902,
-     6,
+     SuspicionKind::Spider,
      "Neue unbekannte Suchmaschine crawl.unknown.example erkannt"},
-    {"KnownSpider", {"GET", "/robots.txt", 200, "-", "192.0.2.9", "bot.SEARCH.example"}, -1, 24, ""},
-    {"RobotsWithQuery", {"GET", "/robots.txt?x", 200, "-", "192.0.2.9", "crawl.unknown.example"}, -1, 24, ""},
-    {"UnresolvedClient", {"GET", "/robots.txt", 200, "-", "192.0.2.9", "192.0.2.9"}, -1, 24, ""},
-    {"HostDiffersOnlyInCase", {"GET", "/robots.txt", 200, "-", "host.example", "HOST.example"}, -1, 24, ""},
+    {"KnownSpider",
+     {"GET", "/robots.txt", 200, "-", "192.0.2.9", "bot.SEARCH.example"},
+     -1,
+     SuspicionKind::Request,
+     ""},
+    {"RobotsWithQuery",
+     {"GET", "/robots.txt?x", 200, "-", "192.0.2.9", "crawl.unknown.example"},
+     -1,
+     SuspicionKind::Request,
+     ""},
+    {"UnresolvedClient",
+     {"GET", "/robots.txt", 200, "-", "192.0.2.9", "192.0.2.9"},
+     -1,
+     SuspicionKind::Request,
+     ""},
+    {"HostDiffersOnlyInCase",
+     {"GET", "/robots.txt", 200, "-", "host.example", "HOST.example"},
+     -1,
+     SuspicionKind::Request,
+     ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rules, CheckSuspiciousTest, testing::ValuesIn(Cases),
@@ -194,7 +242,7 @@ TEST(CheckSuspicious, EntryWithoutAccessFiresNothing) {
     LogEntry& entry = *entryMade;
     const SuspicionCheck check = CheckSuspicious(entry.Access(), Space().Spiders());
     EXPECT_EQ(check.Code, -1);
-    EXPECT_EQ(check.Image, Icon::SuspiciousRequest);
+    EXPECT_EQ(check.Kind, SuspicionKind::Request);
     EXPECT_EQ(check.Message, "");
 }
 

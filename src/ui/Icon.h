@@ -2,12 +2,19 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 
 namespace kavel {
 
-// Roles of the small 16 x 16 images that the tree, the lists, the popup and the access records
-// share. The values are the images' positions in the image list: they are printed by
-// kavel-cli and must not change.
+enum class AgentGroup : std::uint8_t;
+enum class BrowserKind : std::uint8_t;
+enum class ServerStatus : std::uint8_t;
+enum class SuspicionKind : std::uint8_t;
+enum class VisitorMark : std::uint8_t;
+
+// Roles of the small 16 x 16 images that the tree, the lists and the popup share. The values are
+// the images' positions in the image list, which the lists give as their image role and kavel-cli
+// prints: they must not change.
 enum class Icon : std::int8_t {
     None = -1,
     AllServers = 0,
@@ -100,5 +107,15 @@ constexpr bool IconFromIndex(int index, Icon& icon) {
     }
     return false;
 }
+
+// The image of what the core tells of an access, a server or an agent group. A page element
+// marks no visitor: Icon::None.
+Icon IconOf(VisitorMark visitor);
+Icon IconOf(BrowserKind browser);
+Icon IconOf(SuspicionKind kind);
+Icon IconOf(AgentGroup group);
+Icon StatusIcon(bool error);
+// The node's image, and its image while selected.
+std::pair<Icon, Icon> NodeIconsOf(ServerStatus status);
 
 } // namespace kavel
