@@ -148,6 +148,15 @@ TEST_F(ParseCommand, NcsaLinesGiveTheDocumentedFields) {
     EXPECT_EQ(run.Err, "");
 }
 
+// Every visitor mark, browser, status and exception kind with the image number it has always
+// been printed with: new 5, known 7, revisitor 8, spider 6, buddy 34; MSIE 16 to Neon 21.
+TEST_F(ParseCommand, EveryKindKeepsItsImageNumber) {
+    const CliRun run =
+        RunCli(Args({"--now", "2023-10-10 15:00:00", (DataDir / "visitor_marks.log").string()}));
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, ReadFile(DataDir / "visitor_marks.expected"));
+}
+
 TEST_F(ParseCommand, StandardInputReadsLikeAFile) {
     for (const std::vector<std::string>& files :
          {std::vector<std::string>{}, std::vector<std::string>{"-"}}) {
