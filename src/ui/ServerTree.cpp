@@ -68,7 +68,7 @@ ServerTreeItem::ServerTreeItem(Server* server)
     }
 }
 
-void ServerTreeItem::SetServerImage(ServerStatus status) {
+void ServerTreeItem::SetServerStatus(ServerStatus status) {
     Image_ = NodeIconsOf(status).first;
     ApplyIcon();
 }

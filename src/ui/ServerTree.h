@@ -24,7 +24,7 @@ public:
 
     Server* ServerRef() const { return Server_; }
     // The server's SetActive: the image changes, the selected image stays.
-    void SetServerImage(ServerStatus status) override;
+    void SetServerStatus(ServerStatus status) override;
     void SetImages(Icon image, Icon selectedImage);
     Icon Image() const { return Image_; }
     Icon SelectedImage() const { return SelectedImage_; }

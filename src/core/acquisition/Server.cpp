@@ -121,11 +121,11 @@ void Server::SetActive(bool value) {
     if (!value) {
         reader->Pause();
         if (TreeNode_ != nullptr)
-            TreeNode_->SetServerImage(ServerStatus::Paused);
+            TreeNode_->SetServerStatus(ServerStatus::Paused);
     } else if (!LogFileMissing()) {
         reader->Resume();
         if (TreeNode_ != nullptr)
-            TreeNode_->SetServerImage(ServerStatus::Idle);
+            TreeNode_->SetServerStatus(ServerStatus::Idle);
     }
 }
 

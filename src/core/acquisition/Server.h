@@ -40,12 +40,12 @@ public:
 // missing.
 enum class ServerStatus : std::uint8_t { Idle, Reading, Paused, Missing };
 
-// What a definition reaches of its node in the server tree: its image for a pause and a resume
-// (the image of the selected node stays).
+// What a definition reaches of its node in the server tree: its status after a pause and a
+// resume (how the node looks while selected stays).
 class ServerNode {
 public:
     virtual ~ServerNode() = default;
-    virtual void SetServerImage(ServerStatus status) = 0;
+    virtual void SetServerStatus(ServerStatus status) = 0;
 };
 
 // One monitored web server. Created, changed and freed on the main thread; its reader reads

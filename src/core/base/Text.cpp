@@ -231,21 +231,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
     return true;
 }
 
-bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) noexcept {
-    if (needle.empty())
-        return true;
-    if (needle.size() > haystack.size())
-        return false;
-    const char first = Cp1252Upper(needle[0]);
-    for (std::size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
-        if (Cp1252Upper(haystack[i]) != first)
-            continue;
-        if (EqualsIgnoreCase(haystack.substr(i, needle.size()), needle))
-            return true;
-    }
-    return false;
-}
-
 namespace {
 
 template <class Integer>

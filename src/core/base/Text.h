@@ -43,8 +43,6 @@ char Cp1252Upper(char c) noexcept;
 std::string Cp1252UpperCase(std::string_view text);
 // Compared ignoring case by the code page's rules: both texts upper-cased, then compared.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
-// Whether needle occurs in haystack, both upper-cased by the code page's rules.
-bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) noexcept;
 
 // Hash of texts as they are, usable with string views in the standard containers (with
 // std::equal_to<>) so that a look-up never copies the text.

@@ -106,8 +106,8 @@ struct FakeReader final : ServerReader {
 };
 
 struct FakeNode final : ServerNode {
-    std::vector<ServerStatus> Images;
-    void SetServerImage(ServerStatus status) override { Images.push_back(status); }
+    std::vector<ServerStatus> Statuses;
+    void SetServerStatus(ServerStatus status) override { Statuses.push_back(status); }
 };
 
 TEST(Server, SetActivePausesAndResumesTheReader) {
@@ -124,14 +124,14 @@ TEST(Server, SetActivePausesAndResumesTheReader) {
     EXPECT_EQ(reader.Pauses, 1);
     server.SetActive(true);
     EXPECT_EQ(reader.Resumes, 1);
-    EXPECT_EQ(node.Images, (std::vector{ServerStatus::Paused, ServerStatus::Idle}));
+    EXPECT_EQ(node.Statuses, (std::vector{ServerStatus::Paused, ServerStatus::Idle}));
 
     server.SetActive(false);
     server.SetLogFileMissing(true);
     server.SetActive(true);
     EXPECT_TRUE(server.Active());
     EXPECT_EQ(reader.Resumes, 1);
-    EXPECT_EQ(node.Images, (std::vector{ServerStatus::Paused, ServerStatus::Idle, ServerStatus::Paused}));
+    EXPECT_EQ(node.Statuses, (std::vector{ServerStatus::Paused, ServerStatus::Idle, ServerStatus::Paused}));
 }
 
 struct LineCase {
