@@ -194,6 +194,38 @@ TEST_F(AccessListsTest, AnExceptionRowDescribesItsAccessAsTheDetectionDoes) {
               check.Message);
 }
 
+// The visitor, status and browser of an access, and the kind of its exception, show as their
+// images in both lists.
+TEST_F(AccessListsTest, RowsShowTheImagesOfTheirAccess) {
+    Space().Documents().Add(".html");
+    const char* const lines[] = {
+        "10.0.0.1 - - [10/Mar/2024:11:00:01 +0000] \"GET /private.html HTTP/1.1\" 401 0 \"-\" \"Mozilla/5.0 "
+        "Firefox/118.0\"",
+        "10.0.0.2 - - [10/Mar/2024:11:00:02 +0000] \"GET /a/../b.gif HTTP/1.1\" 200 1 \"-\" \"Opera/9.80\""};
+    for (const char* line : lines)
+        Space().Entries().Append(MakeEntry(line, Server_, EntrySettings::Of(Space())));
+    Lists_.AppendEntries(Space().Entries().First());
+    // A cell without image holds nothing: Icon::None.
+    const auto image = [](const QAbstractItemModel& model, int row, int column) {
+        const QVariant index = model.data(model.index(row, column), IconRole);
+        return index.isValid() ? index.toInt() : IconIndex(Icon::None);
+    };
+    const AccessListModel& log = Lists_.Log();
+    ASSERT_EQ(log.rowCount(), 2);
+    // Newest first: the page element, then the document.
+    EXPECT_EQ(image(log, 1, AccessListModel::ColumnVisitor), IconIndex(Icon::NewVisitor));
+    EXPECT_EQ(image(log, 1, AccessListModel::ColumnStatus), IconIndex(Icon::StatusError));
+    EXPECT_EQ(image(log, 1, AccessListModel::ColumnUserAgent), IconIndex(Icon::BrowserFirefox));
+    EXPECT_EQ(image(log, 0, AccessListModel::ColumnVisitor), IconIndex(Icon::None));
+    EXPECT_EQ(image(log, 0, AccessListModel::ColumnStatus), IconIndex(Icon::StatusOk));
+    EXPECT_EQ(image(log, 0, AccessListModel::ColumnUserAgent), IconIndex(Icon::BrowserOpera));
+
+    const ExceptionListModel& exceptions = Lists_.Exceptions();
+    ASSERT_EQ(exceptions.rowCount(), 2);
+    EXPECT_EQ(image(exceptions, 1, ExceptionListModel::ColumnImage), IconIndex(Icon::SuspiciousUnauthorized));
+    EXPECT_EQ(image(exceptions, 0, ExceptionListModel::ColumnImage), IconIndex(Icon::SuspiciousSeveral));
+}
+
 // A header click sorts by the column's value: texts ignoring ASCII case, codes as numbers, "Nr."
 // by the arrival number, ties left to the sort's own order.
 TEST_F(AccessListsTest, RowsCompareByTheirColumnsValues) {
