@@ -62,9 +62,9 @@ inline constexpr const char* PopupCaption = "Dokumentzugriff";
 inline constexpr const char* PopupFormat = "Zugriff auf \r\n%s von %s für %s";
 
 // What the readers show through the main thread: the status of a server's tree node and the
-// new-document popup, with the mark of the document's visitor. Both are called on the main thread, inside the
-// reader's synchronized call. Installed in the workspace's readers by the main window; when none is installed
-// nobody shows them.
+// new-document popup, with the mark of the document's visitor. Both are called on the main
+// thread, inside the reader's synchronized call. Installed in the workspace's readers by the
+// main window; when none is installed nobody shows them.
 class ReaderView {
 public:
     virtual ~ReaderView() = default;

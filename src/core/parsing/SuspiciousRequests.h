@@ -19,8 +19,8 @@ inline constexpr std::int32_t MethodDelete = 163;
 inline constexpr std::int32_t NewSpider = 902;
 } // namespace suspicion_code
 
-// What kind of exception an access is, as its image shows it: a request rule, a status of 401,
-// another failed status, several rules at once, or a new spider.
+// What kind of exception an access is: a request rule, a status of 401, another failed status,
+// several rules at once, or a new spider.
 enum class SuspicionKind : std::uint8_t { Request, Unauthorized, Status, Several, Spider };
 
 // Final state of the exception rules for one access: Code stays -1 when no rule fired, and
