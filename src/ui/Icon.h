@@ -13,8 +13,8 @@ enum class SuspicionKind : std::uint8_t;
 enum class VisitorMark : std::uint8_t;
 
 // Roles of the small 16 x 16 images that the tree, the lists and the popup share. The values are
-// the images' positions in the image list, which the lists give as their image role and kavel-cli
-// prints: they must not change.
+// the images' positions in the image list: the lists give them as their image role, and kavel-cli
+// prints the same numbers (cli/ImageNumbers.h). They must not change.
 enum class Icon : std::int8_t {
     None = -1,
     AllServers = 0,
